@@ -1,0 +1,126 @@
+#include "command_line.h"
+
+#include "app/format_rule.h"
+#include "progress_bar.h"
+#include "speech/converter.h"
+#include "speech/speech_error.h"
+#include "speech/voice.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <unistd.h>
+
+namespace kestrova::cli {
+namespace {
+
+using namespace kestrova::speech;
+
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
+
+void listVoices(const VoiceRegistry& registry) {
+    std::size_t nameWidth = 4;
+    std::size_t idWidth = 2;
+    for (const Voice& voice : registry.voices()) {
+        nameWidth = std::max(nameWidth, voice.displayName.size());
+        idWidth = std::max(idWidth, voice.id.size());
+    }
+    std::printf("%-*s  %-*s  %-16s  %s\n", static_cast<int>(nameWidth), "NAME",
+                static_cast<int>(idWidth), "ID", "LANGUAGE", "RATE");
+    for (const Voice& voice : registry.voices())
+        std::printf("%-*s  %-*s  %-16s  %d\n", static_cast<int>(nameWidth),
+                    voice.displayName.c_str(), static_cast<int>(idWidth), voice.id.c_str(),
+                    voice.language.c_str(), voice.nativeRate);
+    std::printf("\nDefault voice (empty engine name): %s\n",
+                registry.defaultVoice().displayName.c_str());
+}
+
+struct ConvertOptions {
+    std::string engine;
+    std::optional<int> formatCode;
+    std::string output;
+    std::string input;
+    bool noClobber = false;
+    bool quiet = false;
+};
+
+int convert(const ConvertOptions& options) {
+    const VoiceRegistry registry;
+    ConversionRequest request;
+    request.input = options.input;
+    request.output = options.output.empty()
+                         ? std::filesystem::path(options.input).replace_extension(".wav")
+                         : std::filesystem::path(options.output);
+    request.voice = registry.find(options.engine);
+    request.format = AudioFormat::fromFormatCode(
+        options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
+    request.replaceExisting = !options.noClobber;
+
+    std::optional<ProgressBar> bar;
+    ProgressCallback progress;
+    if (!options.quiet && ::isatty(STDERR_FILENO)) {
+        bar.emplace(stderr);
+        progress = [&bar](double fraction) {
+            bar->update(fraction);
+        };
+    }
+    const ConversionResult result = convertTextFile(request, progress);
+    if (bar)
+        bar->finish();
+    if (!options.quiet)
+        std::fprintf(stderr, "%s: %.1f s of %s, voice %s\n", request.output.c_str(), result.seconds,
+                     request.format.describe().c_str(), request.voice.displayName.c_str());
+    return 0;
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    CLI::App cli{"Kestrova WAV Converter: renders text files into spoken-audio wave files.",
+                 "kestrova-wav-cli"};
+    cli.require_subcommand(1);
+
+    cli.add_subcommand("voices", "List every installed voice: name, id, language, native rate");
+
+    ConvertOptions options;
+    CLI::App* convertCommand =
+        cli.add_subcommand("convert", "Render a text file into a sound file");
+    convertCommand->add_option(
+        "-e,--engine", options.engine,
+        "Voice: display name, any letter case, or id; empty: the default voice");
+    convertCommand->add_option(
+        "-f,--format", options.formatCode,
+        "SAPI 5 PCM format code, 4 to 39 (18: 16 kHz, 22: 22.05 kHz 16-bit mono); default: "
+        "16 kHz for engine names with \"16\" and \"ATT\" or \"VW Kate\"/\"VW Paul\", else 22.05 "
+        "kHz");
+    convertCommand->add_option("-o,--output", options.output,
+                               "Output file (default: INPUT with .wav); .flac, .ogg, .opus and "
+                               ".mp3 choose those containers");
+    convertCommand->add_flag("-n,--no-clobber", options.noClobber,
+                             "Fail rather than replace an existing output file");
+    convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
+    convertCommand->add_option("INPUT", options.input, "Text file to read (never deleted)")
+        ->required();
+
+    try {
+        cli.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // CLI11 prints the help or the usage error; --help is a success, the rest bad usage.
+        return cli.exit(error) == 0 ? 0 : exitUsage;
+    }
+    try {
+        if (cli.got_subcommand("voices")) {
+            listVoices(VoiceRegistry());
+            return 0;
+        }
+        return convert(options);
+    } catch (const std::exception& failure) {
+        std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
+    }
+    return exitFailure;
+}
+
+} // namespace kestrova::cli

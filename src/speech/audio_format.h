@@ -1,0 +1,32 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace kestrova::speech {
+
+// The PCM output format, numbered as SAPI 5's SpeechAudioFormatType codes 4 to 39.
+struct AudioFormat {
+    int sampleRate = 22050;
+    int bitsPerSample = 16;
+    int channels = 1;
+
+    static constexpr int firstPcmCode = 4;
+    static constexpr int lastPcmCode = 39;
+
+    // Throws SpeechError for a code outside the PCM family.
+    static AudioFormat fromFormatCode(int code);
+    int formatCode() const;
+    std::string describe() const; // e.g. "22050 Hz 16-bit mono"
+
+    friend bool operator==(const AudioFormat&, const AudioFormat&) = default;
+};
+
+// The container written around the samples, chosen by the output file's ending.
+enum class Container { Wave, Flac, OggVorbis, OggOpus, Mp3 };
+
+// ".flac", ".ogg", ".opus" and ".mp3" (any letter case) choose those containers;
+// every other name, one without an ending included, gets a wave file.
+Container containerForPath(const std::filesystem::path& path);
+
+} // namespace kestrova::speech

@@ -1,0 +1,120 @@
+#include "converter.h"
+
+#include "pending_file.h"
+#include "resampler.h"
+#include "sound_file_writer.h"
+#include "speech_error.h"
+#include "synthesizer.h"
+#include "text_chunker.h"
+#include "text_file_reader.h"
+
+#include <algorithm>
+
+namespace kestrova::speech {
+namespace {
+
+bool isContinuationByte(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+}
+
+// Keeps the characters [first, first + count) of a text that arrives in pieces.
+class CharacterWindow {
+public:
+    CharacterWindow(std::uint64_t first, std::optional<std::uint64_t> count)
+        : first_(first), end_(count ? first + *count : UINT64_MAX) {}
+
+    std::string_view take(std::string_view piece) {
+        std::size_t begin = std::string_view::npos;
+        std::size_t end = piece.size();
+        for (std::size_t i = 0; i < piece.size(); ++i) {
+            if (isContinuationByte(piece[i]))
+                continue;
+            if (position_ >= end_) {
+                end = i;
+                break;
+            }
+            if (begin == std::string_view::npos && position_ >= first_)
+                begin = i;
+            ++position_;
+        }
+        return begin == std::string_view::npos ? std::string_view{}
+                                               : piece.substr(begin, end - begin);
+    }
+    bool done() const { return position_ >= end_; }
+
+private:
+    std::uint64_t first_;
+    std::uint64_t end_;
+    std::uint64_t position_ = 0;
+};
+
+// A generous guess at the length of the speech: fewer characters a second than any voice
+// speaks, so that the guess runs long rather than short.
+std::uint64_t expectedFrames(std::uint64_t characters, const AudioFormat& format) {
+    constexpr std::uint64_t slowCharactersPerSecond = 8;
+    return characters / slowCharactersPerSecond * static_cast<std::uint64_t>(format.sampleRate);
+}
+
+void throwIfCancelled(const std::atomic<bool>* cancel, const std::filesystem::path& output) {
+    if (cancel && cancel->load())
+        throw ConversionCancelled(outputFailure(output, "the conversion was cancelled"));
+}
+
+} // namespace
+
+ConversionResult convertTextFile(const ConversionRequest& request, const ProgressCallback& progress,
+                                 const std::atomic<bool>* cancel) {
+    TextFileReader reader(request.input, request.encoding);
+    const std::uint64_t available =
+        reader.totalCharacters() - std::min(reader.totalCharacters(), request.firstCharacter);
+    const std::uint64_t total =
+        std::max<std::uint64_t>(1, std::min(available, request.characterCount.value_or(available)));
+
+    const std::unique_ptr<Synthesizer> synthesizer = makeSynthesizer(request.voice);
+    std::optional<Resampler> resampler;
+    if (synthesizer->sampleRate() != request.format.sampleRate)
+        resampler.emplace(synthesizer->sampleRate(), request.format.sampleRate);
+
+    PendingFile pending(request.output);
+    SoundFileWriter writer(pending.fd(), containerForPath(request.output), request.format,
+                           request.output, expectedFrames(total, request.format));
+    const SampleSink sink = [&](std::span<const std::int16_t> samples) {
+        writer.write(resampler ? resampler->process(samples) : samples);
+    };
+
+    TextChunker chunker;
+    CharacterWindow window(request.firstCharacter, request.characterCount);
+    std::string decoded;
+    const auto renderReadyChunks = [&] {
+        while (auto chunk = chunker.next()) {
+            throwIfCancelled(cancel, request.output);
+            synthesizer->synthesize(chunk->text, sink);
+            if (progress)
+                progress(std::min(1.0, static_cast<double>(chunk->endCharacter) / total));
+        }
+    };
+    if (progress)
+        progress(0.0);
+    while (!window.done() && (decoded.clear(), reader.read(decoded))) {
+        const std::string_view kept = window.take(decoded);
+        // Small slices keep the chunker's own buffer short.
+        constexpr std::size_t slice = 4096;
+        for (std::size_t at = 0; at < kept.size(); at += slice) {
+            chunker.push(kept.substr(at, slice));
+            renderReadyChunks();
+        }
+    }
+    chunker.finish();
+    renderReadyChunks();
+    throwIfCancelled(cancel, request.output);
+    if (resampler)
+        writer.write(resampler->flush());
+    writer.close();
+    pending.commit(request.replaceExisting, request.syncToDisk);
+    if (progress)
+        progress(1.0);
+    return {writer.framesWritten(),
+            static_cast<double>(writer.framesWritten()) / request.format.sampleRate};
+}
+
+} // namespace kestrova::speech

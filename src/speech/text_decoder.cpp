@@ -1,0 +1,158 @@
+#include "text_decoder.h"
+
+#include <algorithm>
+
+namespace kestrova::speech {
+namespace {
+
+constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
+
+const char* iconvName(TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Windows1252:
+        return "WINDOWS-1252";
+    case TextEncoding::Utf16LE:
+        return "UTF-16LE";
+    case TextEncoding::Utf16BE:
+        return "UTF-16BE";
+    case TextEncoding::Automatic:
+    case TextEncoding::Utf8:
+        break;
+    }
+    // UTF-8 to UTF-8 through iconv validates: overlong forms and surrogates are refused.
+    return "UTF-8";
+}
+
+std::size_t codeUnitSize(TextEncoding encoding) {
+    return encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE ? 2 : 1;
+}
+
+} // namespace
+
+const char* encodingName(TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Automatic:
+        return "automatic";
+    case TextEncoding::Utf8:
+        return "UTF-8";
+    case TextEncoding::Windows1252:
+        return "Windows-1252";
+    case TextEncoding::Utf16LE:
+        return "UTF-16LE";
+    case TextEncoding::Utf16BE:
+        return "UTF-16BE";
+    }
+    return "unknown";
+}
+
+std::size_t byteOrderMarkLength(std::string_view firstBytes) {
+    if (firstBytes.starts_with("\xEF\xBB\xBF"))
+        return 3;
+    if (firstBytes.starts_with("\xFF\xFE") || firstBytes.starts_with("\xFE\xFF"))
+        return 2;
+    return 0;
+}
+
+TextEncoding encodingFromStart(std::string_view firstBytes) {
+    if (firstBytes.starts_with("\xEF\xBB\xBF"))
+        return TextEncoding::Utf8;
+    if (firstBytes.starts_with("\xFF\xFE"))
+        return TextEncoding::Utf16LE;
+    if (firstBytes.starts_with("\xFE\xFF"))
+        return TextEncoding::Utf16BE;
+    // UTF-16 without a mark: text in a Latin script has a zero in most of its high bytes,
+    // while a real text file has next to no zero bytes at all.
+    const std::size_t units = std::min<std::size_t>(firstBytes.size(), 4096) / 2;
+    if (units >= 2) {
+        std::size_t zeroHigh = 0;
+        std::size_t zeroLow = 0;
+        for (std::size_t i = 0; i < units; ++i) {
+            zeroLow += firstBytes[2 * i] == '\0';
+            zeroHigh += firstBytes[2 * i + 1] == '\0';
+        }
+        if (zeroHigh * 2 > units && zeroLow * 8 < units)
+            return TextEncoding::Utf16LE;
+        if (zeroLow * 2 > units && zeroHigh * 8 < units)
+            return TextEncoding::Utf16BE;
+    }
+    return TextEncoding::Automatic;
+}
+
+TextDecoder::TextDecoder(TextEncoding encoding)
+    : encoding_(encoding == TextEncoding::Automatic ? TextEncoding::Utf8 : encoding),
+      converter_("UTF-8", iconvName(encoding_)) {}
+
+void TextDecoder::decode(std::string_view bytes, bool last, std::string& output) {
+    std::string_view input = bytes;
+    if (!carry_.empty()) {
+        carry_.append(bytes);
+        input = carry_;
+    }
+    converted_.clear();
+    for (;;) {
+        const auto stop = converter_.convert(input, converted_);
+        if (stop == IconvConverter::Stop::Done)
+            break;
+        if (stop == IconvConverter::Stop::IncompleteSequence && !last)
+            break;
+        if (stop == IconvConverter::Stop::IncompleteSequence) {
+            // Cut off at the very end of the text: nothing more will complete it.
+            input = {};
+            break;
+        }
+        clean_ = false;
+        converted_.append(encoding_ == TextEncoding::Windows1252 ? std::string_view(" ")
+                                                                 : replacementCharacter);
+        input.remove_prefix(std::min(input.size(), codeUnitSize(encoding_)));
+        converter_.reset();
+    }
+    std::string rest(input);
+    carry_ = std::move(rest);
+    appendCleaned(converted_, output);
+}
+
+void TextDecoder::appendCleaned(std::string_view utf8, std::string& output) {
+    const std::size_t start = output.size();
+    output.append(utf8);
+    for (std::size_t i = start; i < output.size(); ++i) {
+        auto& c = reinterpret_cast<unsigned char&>(output[i]);
+        if (c == '\r')
+            c = '\n';
+        else if ((c < 0x20 && c != '\n') || c == 0x7F)
+            c = ' ';
+        else if (c == 0xC2 && i + 1 < output.size() &&
+                 static_cast<unsigned char>(output[i + 1]) < 0xA0) {
+            // C1 control characters U+0080 to U+009F: two spaces keep the length.
+            output[i] = ' ';
+            output[i + 1] = ' ';
+            ++i;
+        }
+    }
+}
+
+TextEncoding detectEncoding(std::string_view bytes) {
+    const TextEncoding fromStart = encodingFromStart(bytes);
+    if (fromStart != TextEncoding::Automatic)
+        return fromStart;
+    TextDecoder probe(TextEncoding::Utf8);
+    std::string scratch;
+    constexpr std::size_t piece = 1 << 16;
+    for (std::size_t at = 0; at < bytes.size() && probe.clean(); at += piece) {
+        scratch.clear();
+        probe.decode(bytes.substr(at, piece), at + piece >= bytes.size(), scratch);
+    }
+    return probe.clean() ? TextEncoding::Utf8 : TextEncoding::Windows1252;
+}
+
+std::string decodeText(std::string_view bytes, TextEncoding encoding) {
+    if (encoding == TextEncoding::Automatic)
+        encoding = detectEncoding(bytes);
+    if (encodingFromStart(bytes) == encoding)
+        bytes.remove_prefix(byteOrderMarkLength(bytes));
+    TextDecoder decoder(encoding);
+    std::string text;
+    decoder.decode(bytes, true, text);
+    return text;
+}
+
+} // namespace kestrova::speech

@@ -1,0 +1,102 @@
+#include "text_file_reader.h"
+
+#include "speech_error.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+
+namespace kestrova::speech {
+namespace {
+
+constexpr std::size_t pieceSize = 1 << 16;
+
+std::string quoted(const std::filesystem::path& path) {
+    return "\"" + path.string() + "\"";
+}
+
+} // namespace
+
+TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding)
+    : path_(path), buffer_(pieceSize, '\0') {
+    file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file_)
+        throw SpeechError("cannot open the text file " + quoted(path) + ": " +
+                          std::strerror(errno));
+    const std::size_t startLength = readBytes(buffer_.data(), buffer_.size());
+    const std::string_view start(buffer_.data(), startLength);
+    const TextEncoding fromStart = encodingFromStart(start);
+    encoding_ = encoding == TextEncoding::Automatic ? fromStart : encoding;
+    if (encodingFromStart(start) == encoding_)
+        markLength_ = byteOrderMarkLength(start);
+
+    // One pass over the file settles UTF-8 against Windows-1252 and counts the characters.
+    rewindAfterMark();
+    const bool probeUtf8 = encoding_ == TextEncoding::Automatic || encoding_ == TextEncoding::Utf8;
+    TextDecoder probe(TextEncoding::Utf8);
+    std::string scratch;
+    std::uint64_t bytes = 0;
+    std::uint64_t continuationBytes = 0;
+    for (std::size_t got; (got = readBytes(buffer_.data(), buffer_.size())) > 0;) {
+        bytes += got;
+        if (probeUtf8) {
+            for (std::size_t i = 0; i < got; ++i)
+                continuationBytes += (static_cast<unsigned char>(buffer_[i]) & 0xC0) == 0x80;
+            if (encoding_ == TextEncoding::Automatic && probe.clean()) {
+                scratch.clear();
+                probe.decode({buffer_.data(), got}, false, scratch);
+            }
+        }
+    }
+    if (encoding_ == TextEncoding::Automatic) {
+        scratch.clear();
+        probe.decode({}, true, scratch);
+        encoding_ = probe.clean() ? TextEncoding::Utf8 : TextEncoding::Windows1252;
+    }
+    switch (encoding_) {
+    case TextEncoding::Utf8:
+        totalCharacters_ = bytes - continuationBytes;
+        break;
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        totalCharacters_ = bytes / 2;
+        break;
+    default:
+        totalCharacters_ = bytes;
+    }
+    rewindAfterMark();
+    decoder_.emplace(encoding_);
+}
+
+bool TextFileReader::read(std::string& output) {
+    if (exhausted_)
+        return false;
+    const std::size_t got = readBytes(buffer_.data(), buffer_.size());
+    exhausted_ = got == 0;
+    decoder_->decode({buffer_.data(), got}, exhausted_, output);
+    return true;
+}
+
+std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got = ::read(file_.get(), buffer + total, size - total);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw SpeechError("cannot read the text file " + quoted(path_) + ": " +
+                              std::strerror(errno));
+        if (got == 0)
+            break;
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
+}
+
+void TextFileReader::rewindAfterMark() {
+    if (::lseek(file_.get(), static_cast<off_t>(markLength_), SEEK_SET) < 0)
+        throw SpeechError("cannot read the text file " + quoted(path_) + ": " +
+                          std::strerror(errno));
+}
+
+} // namespace kestrova::speech

@@ -1,0 +1,50 @@
+#include "text_to_speech.h"
+
+#include "speech_error.h"
+
+namespace kestrova::speech {
+
+TextToSpeech::TextToSpeech() = default;
+
+TextToSpeech::TextToSpeech(VoiceRegistry registry) : registry_(std::move(registry)) {}
+
+void TextToSpeech::SetEngineProperty(int propertyId, const std::string& value) {
+    if (propertyId != engineNameProperty)
+        throw SpeechError("unknown engine property " + std::to_string(propertyId));
+    voice_ = registry_.find(value);
+}
+
+const Voice& TextToSpeech::voice() const {
+    return voice_ ? *voice_ : registry_.defaultVoice();
+}
+
+void TextToSpeech::ConvertTextFileToWave(const std::string& textFile, int firstCharacter,
+                                         int encodingMode, int characterCount,
+                                         const std::string& waveFile, int writeFlags,
+                                         int formatCode, int waitMode) {
+    static constexpr TextEncoding encodings[] = {TextEncoding::Utf8, TextEncoding::Windows1252,
+                                                 TextEncoding::Automatic, TextEncoding::Utf16LE,
+                                                 TextEncoding::Utf16BE};
+    if (waitMode != 1)
+        throw SpeechError("wait mode " + std::to_string(waitMode) +
+                          " is not supported (1: return when the file is complete)");
+    if (encodingMode < 0 || encodingMode > 4)
+        throw SpeechError("unknown text encoding mode " + std::to_string(encodingMode));
+    if (firstCharacter < 0 || characterCount < -1)
+        throw SpeechError("the character range " + std::to_string(firstCharacter) + ", " +
+                          std::to_string(characterCount) + " is not valid");
+    ConversionRequest request;
+    request.input = textFile;
+    request.output = waveFile;
+    request.voice = voice();
+    request.format = AudioFormat::fromFormatCode(formatCode);
+    request.encoding = encodings[encodingMode];
+    request.firstCharacter = static_cast<std::uint64_t>(firstCharacter);
+    if (characterCount >= 0)
+        request.characterCount = static_cast<std::uint64_t>(characterCount);
+    request.replaceExisting = (writeFlags & ReplaceExisting) != 0;
+    request.syncToDisk = (writeFlags & SyncToDisk) != 0;
+    convertTextFile(request, progress_, cancel_);
+}
+
+} // namespace kestrova::speech
