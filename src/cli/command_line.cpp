@@ -43,6 +43,7 @@ struct ConvertOptions {
     std::optional<int> formatCode;
     std::string output;
     std::string input;
+    unsigned jobs = defaultJobs();
     bool noClobber = false;
     bool quiet = false;
 };
@@ -58,6 +59,7 @@ int convert(const ConvertOptions& options) {
     request.format = AudioFormat::fromFormatCode(
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
     request.replaceExisting = !options.noClobber;
+    request.jobs = options.jobs;
 
     std::optional<ProgressBar> bar;
     ProgressCallback progress;
@@ -99,6 +101,10 @@ int run(int argc, char** argv) {
     convertCommand->add_option("-o,--output", options.output,
                                "Output file (default: INPUT with .wav); .flac, .ogg, .opus and "
                                ".mp3 choose those containers");
+    convertCommand
+        ->add_option("-j,--jobs", options.jobs,
+                     "Worker processes rendering side by side (0: render in this process)")
+        ->capture_default_str();
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");

@@ -1,14 +1,15 @@
 #include "converter.h"
 
 #include "pending_file.h"
-#include "resampler.h"
+#include "serial_pipeline.h"
 #include "sound_file_writer.h"
 #include "speech_error.h"
-#include "synthesizer.h"
 #include "text_chunker.h"
 #include "text_file_reader.h"
+#include "worker_pool.h"
 
 #include <algorithm>
+#include <thread>
 
 namespace kestrova::speech {
 namespace {
@@ -62,6 +63,10 @@ void throwIfCancelled(const std::atomic<bool>* cancel, const std::filesystem::pa
 
 } // namespace
 
+unsigned defaultJobs() {
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
 ConversionResult convertTextFile(const ConversionRequest& request, const ProgressCallback& progress,
                                  const std::atomic<bool>* cancel) {
     TextFileReader reader(request.input, request.encoding);
@@ -70,31 +75,38 @@ ConversionResult convertTextFile(const ConversionRequest& request, const Progres
     const std::uint64_t total =
         std::max<std::uint64_t>(1, std::min(available, request.characterCount.value_or(available)));
 
-    const std::unique_ptr<Synthesizer> synthesizer = makeSynthesizer(request.voice);
-    std::optional<Resampler> resampler;
-    if (synthesizer->sampleRate() != request.format.sampleRate)
-        resampler.emplace(synthesizer->sampleRate(), request.format.sampleRate);
+    std::unique_ptr<RenderPipeline> pipeline;
+    if (request.jobs == 0)
+        pipeline = std::make_unique<SerialPipeline>(request.voice, request.format.sampleRate);
+    else
+        pipeline =
+            std::make_unique<WorkerPool>(request.voice, request.format.sampleRate, request.jobs);
 
     PendingFile pending(request.output);
     SoundFileWriter writer(pending.fd(), containerForPath(request.output), request.format,
                            request.output, expectedFrames(total, request.format));
-    const SampleSink sink = [&](std::span<const std::int16_t> samples) {
-        writer.write(resampler ? resampler->process(samples) : samples);
+    const auto write = [&](const RenderedChunk& chunk) {
+        throwIfCancelled(cancel, request.output);
+        writer.write(chunk.samples);
+        if (progress)
+            progress(std::min(1.0, static_cast<double>(chunk.endCharacter) / total));
     };
-
     TextChunker chunker;
-    CharacterWindow window(request.firstCharacter, request.characterCount);
-    std::string decoded;
     const auto renderReadyChunks = [&] {
         while (auto chunk = chunker.next()) {
             throwIfCancelled(cancel, request.output);
-            synthesizer->synthesize(chunk->text, sink);
-            if (progress)
-                progress(std::min(1.0, static_cast<double>(chunk->endCharacter) / total));
+            while (!pipeline->canSubmit())
+                write(*pipeline->next(true));
+            pipeline->submit(std::move(*chunk));
+            while (auto rendered = pipeline->next(false))
+                write(*rendered);
         }
     };
+
     if (progress)
         progress(0.0);
+    CharacterWindow window(request.firstCharacter, request.characterCount);
+    std::string decoded;
     while (!window.done() && (decoded.clear(), reader.read(decoded))) {
         const std::string_view kept = window.take(decoded);
         // Small slices keep the chunker's own buffer short.
@@ -106,9 +118,9 @@ ConversionResult convertTextFile(const ConversionRequest& request, const Progres
     }
     chunker.finish();
     renderReadyChunks();
+    while (auto rendered = pipeline->next(true))
+        write(*rendered);
     throwIfCancelled(cancel, request.output);
-    if (resampler)
-        writer.write(resampler->flush());
     writer.close();
     pending.commit(request.replaceExisting, request.syncToDisk);
     if (progress)

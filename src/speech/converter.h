@@ -12,6 +12,9 @@
 
 namespace kestrova::speech {
 
+// One worker per core.
+unsigned defaultJobs();
+
 struct ConversionRequest {
     std::filesystem::path input;
     std::filesystem::path output;
@@ -22,6 +25,8 @@ struct ConversionRequest {
     std::optional<std::uint64_t> characterCount; // characters rendered; none: to the end
     bool replaceExisting = true;
     bool syncToDisk = true;
+    // Worker processes rendering side by side; 0 renders in this process.
+    unsigned jobs = defaultJobs();
 };
 
 struct ConversionResult {

@@ -97,8 +97,6 @@ std::vector<Voice> EspeakEngine::voices() {
 }
 
 void EspeakEngine::selectVoice(const std::string& engineVoice) {
-    if (engineVoice == currentVoice_)
-        return;
     currentVoice_.clear();
     // Voice names are unique in eSpeak NG's list, unlike languages.
     check(espeak_ng_SetVoiceByName(engineVoice.c_str()),

@@ -29,18 +29,23 @@ std::uint64_t countCharacters(std::string_view text) {
         std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
 }
 
+// Collapses every run of white space into one space, or into a blank line where the run
+// holds a paragraph end: both engines pause longer there.
 std::string singleSpaced(std::string_view text) {
     std::string out;
     out.reserve(text.size());
+    int lineBreaks = 0;
     bool space = false;
     for (char c : text) {
         if (isSpace(c)) {
             space = !out.empty();
+            lineBreaks += c == '\n';
             continue;
         }
         if (space)
-            out.push_back(' ');
+            out.append(lineBreaks >= 2 ? "\n\n" : " ");
         space = false;
+        lineBreaks = 0;
         out.push_back(c);
     }
     return out;
@@ -88,8 +93,13 @@ bool TextChunker::scan() {
             if (after == size && !finished_)
                 return false; // wait: the next piece decides
             if (after < size && pending_[after] == '\n') {
-                cut(scanned_, after + 1);
-                return true;
+                if (scanned_ >= targetBytes_) {
+                    cut(scanned_, after + 1);
+                    return true;
+                }
+                sentenceEnd_ = scanned_;
+                scanned_ = after + 1;
+                continue;
             }
         } else if (isSentenceMark(c)) {
             std::size_t after = scanned_ + 1;

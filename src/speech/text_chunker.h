@@ -14,10 +14,11 @@ struct TextChunk {
     std::uint64_t endCharacter; // characters of the whole text up to this chunk's end
 };
 
-// Splits a stream of UTF-8 text into chunks for the engines. A paragraph end (a blank line)
-// always ends a chunk; otherwise whole sentences are gathered until a chunk reaches its
-// target size; a sentence longer than the limit is cut at a space, and a run without spaces
-// at a character boundary. The cuts depend on the text alone, never on how it was fed in.
+// Splits a stream of UTF-8 text into chunks for the engines. Whole sentences and paragraphs
+// are gathered until a chunk reaches its target size; a sentence longer than the limit is
+// cut at a space, and a run without spaces at a character boundary. Inside a chunk white
+// space is single, but a paragraph end (a blank line) stays a blank line. The cuts depend
+// on the text alone, never on how it was fed in.
 class TextChunker {
 public:
     static constexpr std::size_t defaultTargetBytes = 1200;

@@ -116,8 +116,9 @@ void TextDecoder::appendCleaned(std::string_view utf8, std::string& output) {
     output.append(utf8);
     for (std::size_t i = start; i < output.size(); ++i) {
         auto& c = reinterpret_cast<unsigned char&>(output[i]);
+        // A carriage return is a space: "\r\n" then ends a line, as "\n" does.
         if (c == '\r')
-            c = '\n';
+            c = ' ';
         else if ((c < 0x20 && c != '\n') || c == 0x7F)
             c = ' ';
         else if (c == 0xC2 && i + 1 < output.size() &&

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "synthesizer.h"
+#include "voice.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kestrova::speech {
+
+// Renders one chunk of text into mono 16-bit samples at the output rate: the engine's
+// rendering, resampled on its own. Each chunk is rendered alone, from a fresh resampler,
+// so a chunk's samples never depend on what came before it nor on which worker took it.
+class ChunkRenderer {
+public:
+    ChunkRenderer(const Voice& voice, int outputRate);
+    ~ChunkRenderer();
+    ChunkRenderer(ChunkRenderer&&) noexcept;
+    ChunkRenderer& operator=(ChunkRenderer&&) noexcept;
+
+    std::vector<std::int16_t> render(const std::string& text);
+
+private:
+    std::unique_ptr<Synthesizer> synthesizer_;
+    int outputRate_;
+};
+
+} // namespace kestrova::speech

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "render_pipeline.h"
+#include "unique_fd.h"
+#include "voice.h"
+
+#include <deque>
+#include <map>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kestrova::speech {
+
+// Renders chunks in worker processes, several at once, and gives them back in text order.
+// Processes rather than threads: eSpeak NG keeps one synthesizer per process, and a crash
+// inside an engine then takes a worker down, not the program. At most `window` chunks are
+// held at a time, so memory stays bounded whatever the length of the text.
+class WorkerPool : public RenderPipeline {
+public:
+    WorkerPool(const Voice& voice, int outputRate, unsigned workers);
+    ~WorkerPool() override;
+    WorkerPool(const WorkerPool&) = delete;
+    WorkerPool& operator=(const WorkerPool&) = delete;
+
+    bool canSubmit() const override;
+    void submit(TextChunk chunk) override;
+    std::optional<RenderedChunk> next(bool wait) override;
+
+private:
+    struct Worker {
+        pid_t pid = -1;
+        UniqueFd socket;
+        bool busy = false;
+        std::uint64_t chunk = 0;
+        std::uint64_t endCharacter = 0;
+        // The reply being read: its fixed part, then samples or a failure message.
+        char head[sizeof(std::int64_t) + sizeof(std::uint32_t)] = {};
+        std::size_t headBytes = 0;
+        std::vector<std::int16_t> samples;
+        std::string failure;
+        std::size_t bodyBytes = 0;
+    };
+
+    void dispatch();
+    void collect(bool wait);
+    void receive(Worker& worker);
+    bool readSome(Worker& worker, char* into, std::size_t wanted, std::size_t& have);
+    [[noreturn]] void workerDied(Worker& worker);
+
+    std::vector<Worker> workers_;
+    std::deque<std::pair<std::uint64_t, TextChunk>> queued_;
+    std::map<std::uint64_t, RenderedChunk> done_;
+    std::uint64_t submitted_ = 0;
+    std::uint64_t taken_ = 0;
+    std::size_t window_;
+};
+
+} // namespace kestrova::speech
