@@ -1,0 +1,84 @@
+#include "qt_desktop.h"
+
+#include "save_dialog.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QMessageBox>
+#include <filesystem>
+#include <iostream>
+#include <stdexcept>
+#include <system_error>
+
+namespace kestrova::platform {
+namespace {
+
+// QMessageBox sizes itself to its text alone, so a short message under a long caption, like
+// "Wave file created.", gets a title bar too narrow for the caption. Room for the caption in
+// a bold title font, a window icon and three title-bar buttons keeps it whole.
+void makeRoomForCaption(QMessageBox& box) {
+    auto* grid = qobject_cast<QGridLayout*>(box.layout());
+    if (grid == nullptr)
+        return;
+    QFont titleFont = box.font();
+    titleFont.setBold(true);
+    const QFontMetrics metrics(titleFont);
+    constexpr int titleBarItems = 4; // the icon and the three buttons
+    const int needed =
+        metrics.horizontalAdvance(box.windowTitle()) + titleBarItems * 2 * metrics.height();
+    const QMargins margins = grid->contentsMargins();
+    grid->setColumnMinimumWidth(grid->columnCount() - 1, needed - margins.left() - margins.right());
+}
+
+void runMessageBox(QMessageBox::Icon icon, const std::string& text, const std::string& title) {
+    const QString caption = QString::fromStdString(title);
+    const QString message = QString::fromStdString(text);
+    QMessageBox box(icon, caption, message, QMessageBox::Ok);
+    box.setAccessibleName(caption);
+    box.setAccessibleDescription(message);
+    makeRoomForCaption(box);
+    box.exec();
+}
+
+} // namespace
+
+QtDesktop::QtDesktop(SaveDialog& saveDialog) : saveDialog_(saveDialog) {}
+
+void QtDesktop::showMessage(const std::string& text, const std::string& title) {
+    runMessageBox(QMessageBox::NoIcon, text, title);
+}
+
+void QtDesktop::showFailure(const std::string& text, const std::string& title) {
+    std::cerr << "kestrova-wav: " << text << std::endl;
+    runMessageBox(QMessageBox::Critical, text, title);
+}
+
+std::string QtDesktop::askSavePath(const std::string& filter) {
+    // File names are bytes on this system; encodeName gives back the bytes the dialog saw.
+    return QFile::encodeName(saveDialog_.askSavePath(QString::fromStdString(filter))).toStdString();
+}
+
+void QtDesktop::setBusyPointer(bool busy) {
+    if (busy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+        QApplication::restoreOverrideCursor();
+}
+
+void QtDesktop::processPendingEvents() {
+    QCoreApplication::processEvents();
+}
+
+void QtDesktop::deleteFile(const std::string& path) {
+    std::error_code error;
+    // A file already gone is a failure too: the caller expected to remove it.
+    if (!std::filesystem::remove(path, error) && !error)
+        error = std::make_error_code(std::errc::no_such_file_or_directory);
+    if (error)
+        throw std::runtime_error("cannot delete the text file \"" + path +
+                                 "\": " + error.message());
+}
+
+} // namespace kestrova::platform

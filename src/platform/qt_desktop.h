@@ -1,0 +1,25 @@
+#pragma once
+
+#include "app/desktop.h"
+
+namespace kestrova::platform {
+
+class SaveDialog;
+
+// The desktop services on Qt Widgets. Must be used on the thread that owns QApplication.
+class QtDesktop : public app::Desktop {
+public:
+    explicit QtDesktop(SaveDialog& saveDialog);
+
+    void showMessage(const std::string& text, const std::string& title) override;
+    void showFailure(const std::string& text, const std::string& title) override;
+    std::string askSavePath(const std::string& filter) override;
+    void setBusyPointer(bool busy) override;
+    void processPendingEvents() override;
+    void deleteFile(const std::string& path) override;
+
+private:
+    SaveDialog& saveDialog_;
+};
+
+} // namespace kestrova::platform

@@ -1,0 +1,52 @@
+#include "qt_speech_control.h"
+
+#include <QEventLoop>
+#include <exception>
+#include <thread>
+
+namespace kestrova::platform {
+
+QtSpeechControl::QtSpeechControl(QObject& context, ProgressDisplay display,
+                                 const std::atomic<bool>& cancel)
+    : context_(context), display_(std::move(display)) {
+    speech_.setProgressCallback([this](double fraction) { postProgress(fraction); });
+    speech_.setCancelFlag(&cancel);
+}
+
+void QtSpeechControl::SetEngineProperty(int propertyId, const std::string& value) {
+    speech_.SetEngineProperty(propertyId, value);
+}
+
+void QtSpeechControl::ConvertTextFileToWave(const std::string& textFile, int firstCharacter,
+                                            int encodingMode, int characterCount,
+                                            const std::string& waveFile, int writeFlags,
+                                            int formatCode, int waitMode) {
+    QEventLoop waiting;
+    std::exception_ptr failure;
+    {
+        // Only the worker touches the engines; widgets and message boxes stay on this thread.
+        // The quit is queued after the worker's last progress report, so the bar shows the
+        // end before the caller goes on.
+        const std::jthread worker([&] {
+            try {
+                speech_.ConvertTextFileToWave(textFile, firstCharacter, encodingMode,
+                                              characterCount, waveFile, writeFlags, formatCode,
+                                              waitMode);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            QMetaObject::invokeMethod(&waiting, &QEventLoop::quit, Qt::QueuedConnection);
+        });
+        waiting.exec();
+    } // joins the worker
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void QtSpeechControl::postProgress(double fraction) {
+    // Runs on the worker; the display itself runs later on the context's thread.
+    QMetaObject::invokeMethod(
+        &context_, [display = display_, fraction] { display(fraction); }, Qt::QueuedConnection);
+}
+
+} // namespace kestrova::platform

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/desktop.h"
+#include "speech/text_to_speech.h"
+
+#include <QObject>
+#include <atomic>
+#include <functional>
+
+namespace kestrova::platform {
+
+// The text-to-speech control for the window program: renders on a worker thread while the
+// calling (UI) thread keeps handling window events, so the notice paints and its progress
+// bar moves. Failures are thrown on the calling thread.
+class QtSpeechControl : public app::SpeechControl {
+public:
+    using ProgressDisplay = std::function<void(double)>;
+
+    // display receives the fraction rendered, on the thread of context; the rendering stops
+    // with speech::ConversionCancelled once cancel is set. Discovers the voices; throws
+    // speech::SpeechError when the engines cannot start.
+    QtSpeechControl(QObject& context, ProgressDisplay display, const std::atomic<bool>& cancel);
+
+    void SetEngineProperty(int propertyId, const std::string& value) override;
+    void ConvertTextFileToWave(const std::string& textFile, int firstCharacter, int encodingMode,
+                               int characterCount, const std::string& waveFile, int writeFlags,
+                               int formatCode, int waitMode) override;
+
+private:
+    void postProgress(double fraction);
+
+    QObject& context_;
+    ProgressDisplay display_;
+    speech::TextToSpeech speech_;
+};
+
+} // namespace kestrova::platform

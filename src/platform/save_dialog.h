@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+namespace kestrova::platform {
+
+// The window's Save dialog. It holds no widget of its own: each call builds a fresh
+// QFileDialog, so nothing of one run's choice leaks into the next.
+class SaveDialog : public QObject {
+    Q_OBJECT
+public:
+    explicit SaveDialog(QObject* parent = nullptr);
+
+    // Runs the modal Save dialog with one filter entry; returns the chosen path as the
+    // dialog gives it, or an empty string when the user cancelled.
+    QString askSavePath(const QString& filter);
+};
+
+} // namespace kestrova::platform
