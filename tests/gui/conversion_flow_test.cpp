@@ -1,0 +1,426 @@
+#include "app/conversion_run.h"
+#include "failing_speech_control.h"
+#include "modal_driver.h"
+#include "platform/qt_desktop.h"
+#include "platform/qt_speech_control.h"
+#include "ui/frmConvert.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <iostream>
+#include <memory>
+#include <sndfile.h>
+#include <sstream>
+
+using namespace kestrova;
+using gui_test::ModalDriver;
+
+namespace {
+
+constexpr auto voiceName = "eSpeak NG English (America)";
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(file.write(content), content.size());
+}
+
+QByteArray sentences(int count) {
+    QByteArray text;
+    for (int i = 1; i <= count; ++i)
+        text += "Sentence number " + QByteArray::number(i) +
+                " keeps the speech engine busy for a little while. ";
+    return text;
+}
+
+struct WaveFacts {
+    bool opened = false;
+    int sampleRate = 0;
+    int channels = 0;
+    int format = 0;
+    sf_count_t frames = 0;
+};
+
+WaveFacts readWave(const QString& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
+    if (file == nullptr)
+        return {};
+    sf_close(file);
+    return {true, info.samplerate, info.channels, info.format, info.frames};
+}
+
+} // namespace
+
+class ConversionFlowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void withoutHandOffOnlyRefuses_data();
+    void withoutHandOffOnlyRefuses();
+    void saveDialogIsSetUpAsDesigned();
+    void cancelledSaveLeavesEverything();
+    void wholeConversion();
+    void nameWithoutExtensionIsKept();
+    void replacingAnExistingFileAsksFirst_data();
+    void replacingAnExistingFileAsksFirst();
+    void theTextFileItselfIsRefused();
+    void unknownEngineIsReported();
+    void missingTextFileIsReported();
+    void closingTheWindowCancelsQuietly();
+    void escapeCancelsToo();
+    void renderingFailureRestoresThePointer();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QString path(const QString& name) const { return dir_->filePath(name); }
+    QString textFile(const QByteArray& content = "Hello from the window program.");
+    app::ExitStatus run(const QString& handOff);
+    app::ExitStatus run(const QString& handOff, app::SpeechControl& speech);
+    const ModalDriver::Seen& seen(int index) const { return driver_->seen().at(index); }
+    void expectFailureBox(int index, const QString& textPart) const;
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<ui::frmConvert> window_;
+    std::unique_ptr<platform::QtDesktop> desktop_;
+    std::unique_ptr<platform::QtSpeechControl> speech_;
+    std::unique_ptr<ModalDriver> driver_;
+    int windowShows_ = 0;
+};
+
+void ConversionFlowTest::initTestCase() {
+    // Offscreen has no native dialogs; this keeps a desktop session's out of the way too.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+}
+
+void ConversionFlowTest::init() {
+    dir_ = std::make_unique<QTemporaryDir>();
+    QVERIFY(dir_->isValid());
+    window_ = std::make_unique<ui::frmConvert>();
+    window_->installEventFilter(this);
+    desktop_ = std::make_unique<platform::QtDesktop>(window_->saveDialog());
+    ui::frmConvert& window = *window_;
+    speech_ = std::make_unique<platform::QtSpeechControl>(
+        window, [&window](double done) { window.setProgress(done); }, window.cancelFlag());
+    driver_ = std::make_unique<ModalDriver>();
+    windowShows_ = 0;
+}
+
+void ConversionFlowTest::cleanup() {
+    // Every dialog the test expected came, and none it did not.
+    const int unused = driver_->unusedActions();
+    bool unexpected = false;
+    for (const ModalDriver::Seen& dialog : driver_->seen())
+        unexpected |= !dialog.expected;
+    driver_.reset();
+    speech_.reset();
+    desktop_.reset();
+    window_.reset();
+    dir_.reset();
+    QVERIFY(QApplication::activeModalWidget() == nullptr);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(unused, 0);
+    QVERIFY(!unexpected);
+}
+
+bool ConversionFlowTest::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == window_.get() && event->type() == QEvent::Show)
+        ++windowShows_;
+    return QObject::eventFilter(watched, event);
+}
+
+QString ConversionFlowTest::textFile(const QByteArray& content) {
+    const QString file = path("t.txt");
+    writeFile(file, content);
+    return file;
+}
+
+app::ExitStatus ConversionFlowTest::run(const QString& handOff) {
+    return run(handOff, *speech_);
+}
+
+app::ExitStatus ConversionFlowTest::run(const QString& handOff, app::SpeechControl& speech) {
+    app::ConversionPlatform platform{*desktop_, *window_, speech};
+    return app::launchHandOff(handOff.toStdString(), platform);
+}
+
+void ConversionFlowTest::expectFailureBox(int index, const QString& textPart) const {
+    const ModalDriver::Seen& box = seen(index);
+    QCOMPARE(box.className, QString("QMessageBox"));
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QCOMPARE(box.title, QString("Kestrova WAV Converter"));
+    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY2(box.text.contains(textPart), qPrintable(box.text));
+}
+
+void ConversionFlowTest::withoutHandOffOnlyRefuses_data() {
+    QTest::addColumn<QString>("handOff");
+    QTest::newRow("empty") << QString();
+    QTest::newRow("no percent sign") << QString("no percent here");
+}
+
+void ConversionFlowTest::withoutHandOffOnlyRefuses() {
+    QFETCH(QString, handOff);
+    driver_->then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(handOff), app::ExitRefused);
+    QCOMPARE(driver_->sequence(), QString("QMessageBox"));
+    QCOMPARE(seen(0).text, QString("This program cannot be run outside of the main Kestrova "
+                                   "Text-to-Speech Reader application"));
+    QCOMPARE(seen(0).title, QString("Error"));
+    QCOMPARE(seen(0).icon, QMessageBox::NoIcon);
+    QCOMPARE(seen(0).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(windowShows_, 0);
+}
+
+void ConversionFlowTest::saveDialogIsSetUpAsDesigned() {
+    const QString text = textFile();
+    driver_->then(ModalDriver::cancel());
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitSuccess);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog"));
+    const ModalDriver::Seen& dialog = seen(0);
+    QCOMPARE(dialog.acceptMode, QFileDialog::AcceptSave);
+    QCOMPARE(dialog.fileMode, QFileDialog::AnyFile);
+    QCOMPARE(dialog.nameFilters, QStringList{"Windows PCM (*.wav)"});
+    QVERIFY(dialog.options.testFlag(QFileDialog::ReadOnly));
+    QVERIFY(!dialog.options.testFlag(QFileDialog::DontConfirmOverwrite));
+    QVERIFY(dialog.defaultSuffix.isEmpty());
+    QVERIFY(dialog.typedName.isEmpty());
+    QCOMPARE(dialog.directory, QDir::currentPath());
+    // Qt's own caption for a Save dialog, none of ours.
+    QFileDialog reference;
+    reference.setAcceptMode(QFileDialog::AcceptSave);
+    QCOMPARE(dialog.title, reference.windowTitle());
+}
+
+void ConversionFlowTest::cancelledSaveLeavesEverything() {
+    const QString text = textFile();
+    bool windowVisibleAtDialog = true;
+    driver_->then(ModalDriver::observe(
+        [&](QWidget&) { windowVisibleAtDialog = window_->isVisible(); }, ModalDriver::cancel()));
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitSuccess);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog"));
+    QVERIFY(!windowVisibleAtDialog);
+    QCOMPARE(windowShows_, 0);
+    QVERIFY(QFile::exists(text));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList{"t.txt"});
+}
+
+void ConversionFlowTest::wholeConversion() {
+    const QString text = textFile(sentences(40));
+    const QString wave = path("out.wav");
+
+    bool windowVisibleAtDialog = true;
+    bool busyWhileRendering = false;
+    bool shownWhileRendering = false;
+    const auto* bar = window_->findChild<QProgressBar*>("progressBar");
+    connect(bar, &QProgressBar::valueChanged, this, [&] {
+        busyWhileRendering |= QApplication::overrideCursor() &&
+                              QApplication::overrideCursor()->shape() == Qt::WaitCursor;
+        shownWhileRendering |= window_->isVisible();
+    });
+    bool barFullAtNotice = false;
+    bool windowVisibleAtNotice = false;
+    bool pointerRestoredAtNotice = false;
+    bool bothFilesAtNotice = false;
+    driver_
+        ->then(ModalDriver::observe([&](QWidget&) { windowVisibleAtDialog = window_->isVisible(); },
+                                    ModalDriver::typeName(wave)))
+        .then(ModalDriver::observe(
+            [&](QWidget&) {
+                barFullAtNotice = bar->value() == bar->maximum();
+                windowVisibleAtNotice = window_->isVisible();
+                pointerRestoredAtNotice = QApplication::overrideCursor() == nullptr;
+                bothFilesAtNotice = QFile::exists(text) && QFile::exists(wave);
+            },
+            ModalDriver::press(QMessageBox::Ok)));
+
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitSuccess);
+
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
+    QVERIFY(!windowVisibleAtDialog);
+    QVERIFY(busyWhileRendering);
+    QVERIFY(shownWhileRendering);
+    QVERIFY(barFullAtNotice);
+    QVERIFY(windowVisibleAtNotice);
+    QVERIFY(pointerRestoredAtNotice);
+    QVERIFY(bothFilesAtNotice);
+    QCOMPARE(seen(1).text, QString("Wave file created."));
+    QCOMPARE(seen(1).title, QString("Kestrova WAV Converter"));
+    QCOMPARE(seen(1).icon, QMessageBox::NoIcon);
+    QCOMPARE(seen(1).buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    // Wide enough for its caption in a bold title font beside a window icon and three
+    // title-bar buttons, though its text is short.
+    QFont titleFont = QApplication::font();
+    titleFont.setBold(true);
+    const QFontMetrics title(titleFont);
+    QVERIFY(seen(1).size.width() >= title.horizontalAdvance(seen(1).title) + 4 * title.height());
+
+    QVERIFY(!QFile::exists(text));
+    QVERIFY(!window_->isVisible());
+    const WaveFacts facts = readWave(wave);
+    QVERIFY(facts.opened);
+    QCOMPARE(facts.sampleRate, 22050);
+    QCOMPARE(facts.channels, 1);
+    QCOMPARE(facts.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    QVERIFY(facts.frames > 22050); // 40 sentences last far longer than a second
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"out.wav"});
+}
+
+void ConversionFlowTest::nameWithoutExtensionIsKept() {
+    const QString text = textFile();
+    const QString wave = path("speech");
+    driver_->then(ModalDriver::typeName(wave)).then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitSuccess);
+    QCOMPARE(seen(1).text, QString("Wave file created."));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"speech"});
+    QCOMPARE(readWave(wave).format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+}
+
+void ConversionFlowTest::replacingAnExistingFileAsksFirst_data() {
+    QTest::addColumn<bool>("replace");
+    QTest::newRow("yes") << true;
+    QTest::newRow("no") << false;
+}
+
+void ConversionFlowTest::replacingAnExistingFileAsksFirst() {
+    QFETCH(bool, replace);
+    const QString text = textFile();
+    const QString wave = path("old.wav");
+    writeFile(wave, "an older file");
+    driver_->then(ModalDriver::typeName(wave));
+    if (replace) {
+        driver_->then(ModalDriver::press(QMessageBox::Yes))
+            .then(ModalDriver::press(QMessageBox::Ok));
+    } else {
+        // Qt's dialog stays open after "No"; the user then gives up.
+        driver_->then(ModalDriver::press(QMessageBox::No)).then(ModalDriver::cancel());
+    }
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitSuccess);
+
+    QCOMPARE(seen(1).className, QString("QMessageBox"));
+    QVERIFY2(seen(1).text.contains("old.wav"), qPrintable(seen(1).text));
+    QCOMPARE(seen(1).buttons, QMessageBox::Yes | QMessageBox::No);
+    if (replace) {
+        QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
+        QCOMPARE(seen(2).text, QString("Wave file created."));
+        QCOMPARE(readWave(wave).sampleRate, 22050);
+        QVERIFY(!QFile::exists(text));
+    } else {
+        QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QFileDialog"));
+        QCOMPARE(readAll(wave), QByteArray("an older file"));
+        QVERIFY(QFile::exists(text));
+        QCOMPARE(windowShows_, 0);
+    }
+}
+
+void ConversionFlowTest::theTextFileItselfIsRefused() {
+    const QByteArray content = "Do not lose me.";
+    const QString text = textFile(content);
+    driver_->then(ModalDriver::typeName(text))
+        .then(ModalDriver::press(QMessageBox::Yes))
+        .then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitFailure);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
+    expectFailureBox(2, "\"" + text + "\"");
+    QCOMPARE(readAll(text), content);
+    QCOMPARE(windowShows_, 0);
+}
+
+void ConversionFlowTest::unknownEngineIsReported() {
+    const QString text = textFile();
+    const QString wave = path("out.wav");
+    driver_->then(ModalDriver::typeName(wave)).then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run("No Such Voice 9%" + text), app::ExitFailure);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
+    expectFailureBox(1, "\"No Such Voice 9\"");
+    QVERIFY(QFile::exists(text));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.txt"});
+}
+
+void ConversionFlowTest::missingTextFileIsReported() {
+    const QString text = path("missing.txt");
+    const QString wave = path("keep.wav");
+    writeFile(wave, "keep me");
+    driver_->then(ModalDriver::typeName(wave))
+        .then(ModalDriver::press(QMessageBox::Yes))
+        .then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitFailure);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
+    expectFailureBox(2, "missing.txt");
+    QCOMPARE(readAll(wave), QByteArray("keep me"));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.wav"});
+    QVERIFY(!window_->isVisible());
+}
+
+void ConversionFlowTest::closingTheWindowCancelsQuietly() {
+    const QString text = textFile(sentences(2000));
+    const QString wave = path("out.wav");
+    const auto* bar = window_->findChild<QProgressBar*>("progressBar");
+    connect(bar, &QProgressBar::valueChanged, window_.get(), [this](int value) {
+        if (value > 0)
+            window_->close();
+    });
+    driver_->then(ModalDriver::typeName(wave));
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitSuccess);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog"));
+    QCOMPARE(windowShows_, 1);
+    QVERIFY(bar->value() < bar->maximum());
+    QVERIFY(QFile::exists(text));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.txt"});
+    QVERIFY2(clock.elapsed() < 20000, "the rendering did not stop soon after the close");
+}
+
+void ConversionFlowTest::escapeCancelsToo() {
+    const QString text = textFile(sentences(2000));
+    const auto* bar = window_->findChild<QProgressBar*>("progressBar");
+    connect(bar, &QProgressBar::valueChanged, window_.get(), [this](int value) {
+        if (value > 0 && window_->isVisible())
+            QTest::keyClick(window_.get(), Qt::Key_Escape);
+    });
+    driver_->then(ModalDriver::typeName(path("out.wav")));
+    QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitSuccess);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog"));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.txt"});
+}
+
+void ConversionFlowTest::renderingFailureRestoresThePointer() {
+    const QString text = textFile();
+    gui_test::FailingSpeechControl failing("the engine fell over");
+    bool busyAtFailure = true;
+    driver_->then(ModalDriver::typeName(path("out.wav")))
+        .then(ModalDriver::observe(
+            [&](QWidget&) { busyAtFailure = QApplication::overrideCursor() != nullptr; },
+            ModalDriver::press(QMessageBox::Ok)));
+    std::ostringstream errors;
+    std::streambuf* const standardError = std::cerr.rdbuf(errors.rdbuf());
+    const app::ExitStatus status = run(QString(voiceName) + "%" + text, failing);
+    std::cerr.rdbuf(standardError);
+    QCOMPARE(status, app::ExitFailure);
+    QCOMPARE(errors.str(), std::string("kestrova-wav: the engine fell over\n"));
+    QCOMPARE(failing.renderings(), 1);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
+    expectFailureBox(1, "the engine fell over");
+    QVERIFY(!busyAtFailure);
+    QVERIFY(QApplication::overrideCursor() == nullptr);
+    QCOMPARE(windowShows_, 1);
+    QVERIFY(!window_->isVisible());
+    QVERIFY(QFile::exists(text));
+}
+
+QTEST_MAIN(ConversionFlowTest)
+#include "conversion_flow_test.moc"
