@@ -7,10 +7,11 @@
 #include "speech/voice.h"
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <optional>
+#include <signal.h>
 #include <unistd.h>
 
 namespace kestrova::cli {
@@ -20,6 +21,27 @@ using namespace kestrova::speech;
 
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
+
+// The signal that asked the conversion to stop, for the handler to set: a signal handler
+// can reach nothing but a lock-free atomic of static duration.
+std::atomic<int> stopSignal{0};
+std::atomic<bool> stopRequested{false};
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+extern "C" void onStopSignal(int signal) {
+    stopSignal.store(signal);
+    stopRequested.store(true);
+}
+
+// SIGINT, SIGTERM and SIGHUP stop the conversion between chunks, so that the temporary
+// file is removed and nothing is left at the output path.
+void stopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
 
 void listVoices(const VoiceRegistry& registry) {
     std::size_t nameWidth = 4;
@@ -69,7 +91,8 @@ int convert(const ConvertOptions& options) {
             bar->update(fraction);
         };
     }
-    const ConversionResult result = convertTextFile(request, progress);
+    stopOnSignals();
+    const ConversionResult result = convertTextFile(request, progress, &stopRequested);
     if (bar)
         bar->finish();
     if (!options.quiet)
@@ -123,6 +146,9 @@ int run(int argc, char** argv) {
             return 0;
         }
         return convert(options);
+    } catch (const ConversionCancelled& failure) {
+        std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
+        return 128 + stopSignal.load(); // as a shell reports a process the signal ended
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
     }

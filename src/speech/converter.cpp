@@ -67,8 +67,10 @@ unsigned defaultJobs() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
-ConversionResult convertTextFile(const ConversionRequest& request, const ProgressCallback& progress,
-                                 const std::atomic<bool>* cancel) {
+namespace {
+
+ConversionResult convert(const ConversionRequest& request, const ProgressCallback& progress,
+                         const std::atomic<bool>* cancel) {
     TextFileReader reader(request.input, request.encoding);
     const std::uint64_t available =
         reader.totalCharacters() - std::min(reader.totalCharacters(), request.firstCharacter);
@@ -127,6 +129,23 @@ ConversionResult convertTextFile(const ConversionRequest& request, const Progres
         progress(1.0);
     return {writer.framesWritten(),
             static_cast<double>(writer.framesWritten()) / request.format.sampleRate};
+}
+
+} // namespace
+
+ConversionResult convertTextFile(const ConversionRequest& request, const ProgressCallback& progress,
+                                 const std::atomic<bool>* cancel) {
+    try {
+        return convert(request, progress, cancel);
+    } catch (const ConversionCancelled&) {
+        throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled"));
+    } catch (const FileError&) {
+        throw;
+    } catch (const SpeechError& failure) {
+        // The engines' failures: say which text they failed on.
+        throw SpeechError("cannot render the text file \"" + request.input.string() +
+                          "\": " + failure.what());
+    }
 }
 
 } // namespace kestrova::speech

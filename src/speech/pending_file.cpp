@@ -33,12 +33,12 @@ std::string outputFailure(const std::filesystem::path& target, const std::string
 
 PendingFile::PendingFile(std::filesystem::path target) : target_(std::move(target)) {
     if (target_.empty())
-        throw SpeechError(outputFailure(target_, "no file name was given"));
+        throw FileError(outputFailure(target_, "no file name was given"));
     if (target_.filename().empty())
-        throw SpeechError(outputFailure(target_, "the path names a folder"));
+        throw FileError(outputFailure(target_, "the path names a folder"));
     std::error_code error;
     if (std::filesystem::is_directory(target_, error))
-        throw SpeechError(outputFailure(target_, "it is a folder"));
+        throw FileError(outputFailure(target_, "it is a folder"));
     const std::filesystem::path directory =
         target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
     std::mt19937_64 random(std::random_device{}());
@@ -52,9 +52,9 @@ PendingFile::PendingFile(std::filesystem::path target) : target_(std::move(targe
             return;
         }
         if (errno != EEXIST)
-            throw SpeechError(outputFailure(target_, std::strerror(errno)));
+            throw FileError(outputFailure(target_, std::strerror(errno)));
     }
-    throw SpeechError(outputFailure(target_, "no temporary file could be made beside it"));
+    throw FileError(outputFailure(target_, "no temporary file could be made beside it"));
 }
 
 PendingFile::~PendingFile() {
@@ -71,17 +71,17 @@ void PendingFile::discard() noexcept {
 
 void PendingFile::commit(bool replaceExisting, bool syncToDisk) {
     if (syncToDisk && ::fsync(file_.get()) != 0)
-        throw SpeechError(outputFailure(target_, std::strerror(errno)));
+        throw FileError(outputFailure(target_, std::strerror(errno)));
     if (::close(file_.release()) != 0)
-        throw SpeechError(outputFailure(target_, std::strerror(errno)));
+        throw FileError(outputFailure(target_, std::strerror(errno)));
     if (replaceExisting) {
         if (::rename(temporary_.c_str(), target_.c_str()) != 0)
-            throw SpeechError(outputFailure(target_, std::strerror(errno)));
+            throw FileError(outputFailure(target_, std::strerror(errno)));
     } else {
         // link() refuses an existing target, so no file can be replaced in a race.
         if (::link(temporary_.c_str(), target_.c_str()) != 0)
-            throw SpeechError(outputFailure(target_, errno == EEXIST ? "a file is already there"
-                                                                     : std::strerror(errno)));
+            throw FileError(outputFailure(target_, errno == EEXIST ? "a file is already there"
+                                                                   : std::strerror(errno)));
         ::unlink(temporary_.c_str());
     }
     pending_ = false;

@@ -47,10 +47,10 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
     info.channels = format.channels;
     info.format = sndfileFormat(container, format, large);
     if (!sf_format_check(&info))
-        throw SpeechError(outputFailure(path_, "this file type cannot hold " + format.describe()));
+        throw FileError(outputFailure(path_, "this file type cannot hold " + format.describe()));
     file_.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE));
     if (!file_)
-        throw SpeechError(outputFailure(path_, sf_strerror(nullptr)));
+        throw FileError(outputFailure(path_, sf_strerror(nullptr)));
     if (large)
         sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
 }
@@ -61,9 +61,9 @@ void SoundFileWriter::write(std::span<const std::int16_t> monoSamples) {
     if (monoSamples.empty())
         return;
     if (frames_ + monoSamples.size() > frameLimit_)
-        throw SpeechError(outputFailure(path_, "the speech runs longer than a wave file of " +
-                                                   format_.describe() +
-                                                   " can hold; choose a lower rate"));
+        throw FileError(outputFailure(path_, "the speech runs longer than a wave file of " +
+                                                 format_.describe() +
+                                                 " can hold; choose a lower rate"));
     std::span<const std::int16_t> frames = monoSamples;
     if (format_.channels == 2) {
         interleaved_.resize(monoSamples.size() * 2);
@@ -75,8 +75,8 @@ void SoundFileWriter::write(std::span<const std::int16_t> monoSamples) {
     const auto count = static_cast<sf_count_t>(monoSamples.size());
     if (sf_writef_short(file_.get(), frames.data(), count) != count) {
         const int systemError = errno;
-        throw SpeechError(outputFailure(path_, systemError ? std::strerror(systemError)
-                                                           : sf_strerror(file_.get())));
+        throw FileError(outputFailure(path_, systemError ? std::strerror(systemError)
+                                                         : sf_strerror(file_.get())));
     }
     frames_ += monoSamples.size();
 }
@@ -88,7 +88,7 @@ void SoundFileWriter::close() {
     errno = 0;
     const int result = sf_close(file_.release());
     if (result != 0)
-        throw SpeechError(
+        throw FileError(
             outputFailure(path_, errno ? std::strerror(errno) : sf_error_number(result)));
 }
 

@@ -12,6 +12,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A failure to read or write a file; what() names the file.
+class FileError : public SpeechError {
+public:
+    using SpeechError::SpeechError;
+};
+
 // Raised when a conversion stops because its cancel flag was set.
 class ConversionCancelled : public SpeechError {
 public:

@@ -21,8 +21,7 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
     : path_(path), buffer_(pieceSize, '\0') {
     file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (!file_)
-        throw SpeechError("cannot open the text file " + quoted(path) + ": " +
-                          std::strerror(errno));
+        throw FileError("cannot open the text file " + quoted(path) + ": " + std::strerror(errno));
     const std::size_t startLength = readBytes(buffer_.data(), buffer_.size());
     const std::string_view start(buffer_.data(), startLength);
     const TextEncoding fromStart = encodingFromStart(start);
@@ -84,8 +83,8 @@ std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            throw SpeechError("cannot read the text file " + quoted(path_) + ": " +
-                              std::strerror(errno));
+            throw FileError("cannot read the text file " + quoted(path_) + ": " +
+                            std::strerror(errno));
         if (got == 0)
             break;
         total += static_cast<std::size_t>(got);
@@ -95,8 +94,7 @@ std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {
 
 void TextFileReader::rewindAfterMark() {
     if (::lseek(file_.get(), static_cast<off_t>(markLength_), SEEK_SET) < 0)
-        throw SpeechError("cannot read the text file " + quoted(path_) + ": " +
-                          std::strerror(errno));
+        throw FileError("cannot read the text file " + quoted(path_) + ": " + std::strerror(errno));
 }
 
 } // namespace kestrova::speech

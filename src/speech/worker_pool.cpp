@@ -138,8 +138,9 @@ std::string renderInFreshProcess(ChunkRenderer& renderer, const std::string& tex
 
 } // namespace
 
-WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers)
-    : window_(2 * std::max(1u, workers) + 1) {
+WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
+                       const std::atomic<bool>* cancel)
+    : window_(2 * std::max(1u, workers) + 1), cancel_(cancel) {
     const pid_t parent = ::getpid();
     workers_.resize(std::max(1u, workers));
     for (Worker& worker : workers_) {
@@ -158,7 +159,8 @@ WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers)
             if (::getppid() != parent)
                 ::_exit(0);
             ::signal(SIGINT, SIG_IGN);
-            ::signal(SIGTERM, SIG_DFL);
+            ::signal(SIGTERM, SIG_IGN);
+            ::signal(SIGHUP, SIG_IGN);
             const int socket = childEnd.get();
             ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
             ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
@@ -236,8 +238,14 @@ void WorkerPool::collect(bool wait) {
     }
     if (watched.empty())
         return;
+    constexpr int cancelCheckMilliseconds = 200;
     int ready;
-    while ((ready = ::poll(watched.data(), watched.size(), wait ? -1 : 0)) < 0 && errno == EINTR) {
+    for (;;) {
+        if (cancel_ && cancel_->load())
+            throw ConversionCancelled("the conversion was cancelled");
+        ready = ::poll(watched.data(), watched.size(), wait ? cancelCheckMilliseconds : 0);
+        if (ready > 0 || !wait || (ready < 0 && errno != EINTR))
+            break;
     }
     if (ready < 0)
         throw SpeechError(std::string("waiting for the speech workers failed: ") +

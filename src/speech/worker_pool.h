@@ -4,6 +4,7 @@
 #include "unique_fd.h"
 #include "voice.h"
 
+#include <atomic>
 #include <deque>
 #include <map>
 #include <string>
@@ -18,7 +19,9 @@ namespace kestrova::speech {
 // held at a time, so memory stays bounded whatever the length of the text.
 class WorkerPool : public RenderPipeline {
 public:
-    WorkerPool(const Voice& voice, int outputRate, unsigned workers);
+    // cancel, when set, stops a wait for the workers within a fifth of a second.
+    WorkerPool(const Voice& voice, int outputRate, unsigned workers,
+               const std::atomic<bool>* cancel = nullptr);
     ~WorkerPool() override;
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -54,6 +57,7 @@ private:
     std::uint64_t submitted_ = 0;
     std::uint64_t taken_ = 0;
     std::size_t window_;
+    const std::atomic<bool>* cancel_;
 };
 
 } // namespace kestrova::speech
