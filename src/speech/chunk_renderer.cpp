@@ -15,6 +15,10 @@ ChunkRenderer& ChunkRenderer::operator=(ChunkRenderer&&) noexcept = default;
 
 std::vector<std::int16_t> ChunkRenderer::render(const std::string& text) {
     std::vector<std::int16_t> samples;
+    // Room for slow speech up front: untouched capacity costs nothing, while growing by
+    // copies would touch every page again.
+    constexpr std::size_t slowCharactersPerSecond = 8;
+    samples.reserve(text.size() * static_cast<std::size_t>(outputRate_) / slowCharactersPerSecond);
     std::optional<Resampler> resampler;
     if (synthesizer_->sampleRate() != outputRate_)
         resampler.emplace(synthesizer_->sampleRate(), outputRate_);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -56,62 +57,77 @@ std::string failureMessage(const std::string& message) {
     return reply + message;
 }
 
-std::string renderReply(ChunkRenderer& renderer, const std::string& text) {
-    std::string reply;
-    try {
-        const std::vector<std::int16_t> samples = renderer.render(text);
-        const auto count = static_cast<std::int64_t>(samples.size());
-        reply.append(reinterpret_cast<const char*>(&count), sizeof count);
-        reply.append(reinterpret_cast<const char*>(samples.data()),
-                     samples.size() * sizeof(std::int16_t));
-    } catch (const std::exception& error) {
-        reply = failureMessage(error.what());
-    }
-    return reply;
-}
-
 std::string describeStatus(int status) {
     if (WIFSIGNALED(status))
         return std::string("it was killed by signal ") + ::strsignal(WTERMSIG(status));
     return "it exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
+// In the child forked for one chunk: render it and reply on the worker's socket. Before
+// the first byte of the reply it says so on `started`, so that the worker knows whether
+// the stream is still clean should the child die.
+[[noreturn]] void renderAndReply(ChunkRenderer& renderer, const std::string& text, int socket,
+                                 int started) {
+    std::vector<std::int16_t> samples;
+    std::string failure;
+    try {
+        samples = renderer.render(text);
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    const char mark = 1;
+    if (::write(started, &mark, 1) != 1)
+        ::_exit(1);
+    bool sent;
+    if (failure.empty()) {
+        const auto count = static_cast<std::int64_t>(samples.size());
+        sent = sendAll(socket, &count, sizeof count) &&
+               sendAll(socket, samples.data(), samples.size() * sizeof(std::int16_t));
+    } else {
+        const std::string reply = failureMessage(failure);
+        sent = sendAll(socket, reply.data(), reply.size());
+    }
+    ::_exit(sent ? 0 : 1);
+}
+
 // Renders one chunk in a child forked for it. An engine carries state from one rendering
 // into the next (eSpeak NG draws on the C library's random numbers, among other things),
 // so every chunk starts from the same untouched state: then its samples are the same
-// whichever worker renders it, after whatever came before. A crash is reported, not relayed.
-std::string renderInFreshProcess(ChunkRenderer& renderer, const std::string& text) {
+// whichever worker renders it, after whatever came before. False when the reply stream
+// was cut off and the worker must stop.
+bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int socket) {
     int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-        return failureMessage(std::string("cannot start a speech worker: ") + std::strerror(errno));
-    UniqueFd readEnd(ends[0]);
-    UniqueFd writeEnd(ends[1]);
+    if (::pipe2(ends, O_CLOEXEC) != 0) {
+        const std::string reply =
+            failureMessage(std::string("cannot start a speech worker: ") + std::strerror(errno));
+        return sendAll(socket, reply.data(), reply.size());
+    }
+    UniqueFd startedRead(ends[0]);
+    UniqueFd startedWrite(ends[1]);
     const pid_t child = ::fork();
-    if (child < 0)
-        return failureMessage(std::string("cannot start a speech worker: ") + std::strerror(errno));
     if (child == 0) {
-        readEnd.reset();
-        const std::string reply = renderReply(renderer, text);
-        ::_exit(sendAll(writeEnd.get(), reply.data(), reply.size()) ? 0 : 1);
+        startedRead.reset();
+        renderAndReply(renderer, text, socket, startedWrite.get());
     }
-    writeEnd.reset();
-    std::string reply;
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::recv(readEnd.get(), buffer, sizeof buffer, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            break;
-        reply.append(buffer, static_cast<std::size_t>(got));
+    startedWrite.reset();
+    std::string failure;
+    if (child < 0) {
+        failure = std::string("cannot start a speech worker: ") + std::strerror(errno);
+    } else {
+        int status = 0;
+        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+        }
+        char mark = 0;
+        const bool started = ::read(startedRead.get(), &mark, 1) == 1;
+        const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        if (clean)
+            return true;
+        if (started)
+            return false; // part of a reply may have gone out: only closing the socket is safe
+        failure = "the speech engine failed while rendering: " + describeStatus(status);
     }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        return failureMessage("the speech engine failed while rendering: " +
-                              describeStatus(status));
-    return reply;
+    const std::string reply = failureMessage(failure);
+    return sendAll(socket, reply.data(), reply.size());
 }
 
 // The worker's whole life: render the chunks it is sent until the socket closes.
@@ -128,10 +144,13 @@ std::string renderInFreshProcess(ChunkRenderer& renderer, const std::string& tex
         text.resize(length);
         if (!receiveAll(socket, text.data(), length))
             break;
-        const std::string reply =
-            renderer ? renderInFreshProcess(*renderer, text) : failureMessage(setupFailure);
-        if (!sendAll(socket, reply.data(), reply.size()))
+        if (!renderer) {
+            const std::string reply = failureMessage(setupFailure);
+            if (!sendAll(socket, reply.data(), reply.size()))
+                break;
+        } else if (!renderInFreshProcess(*renderer, text, socket)) {
             break;
+        }
     }
     ::_exit(0); // never run the parent's exit handlers in a worker
 }
