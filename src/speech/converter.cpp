@@ -85,8 +85,9 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
             std::make_unique<WorkerPool>(request.voice, request.format.sampleRate, request.jobs);
 
     PendingFile pending(request.output);
-    SoundFileWriter writer(pending.fd(), containerForPath(request.output), request.format,
-                           request.output, expectedFrames(total, request.format));
+    SoundFileWriter writer(pending.fd(),
+                           request.container.value_or(containerForPath(request.output)),
+                           request.format, request.output, expectedFrames(total, request.format));
     const auto write = [&](const RenderedChunk& chunk) {
         throwIfCancelled(cancel, request.output);
         writer.write(chunk.samples);

@@ -20,6 +20,8 @@ struct ConversionRequest {
     std::filesystem::path output;
     Voice voice;
     AudioFormat format;
+    // None: chosen by the output file's ending.
+    std::optional<Container> container;
     TextEncoding encoding = TextEncoding::Automatic;
     std::uint64_t firstCharacter = 0;            // characters skipped before rendering
     std::optional<std::uint64_t> characterCount; // characters rendered; none: to the end

@@ -38,6 +38,7 @@ void TextToSpeech::ConvertTextFileToWave(const std::string& textFile, int firstC
     request.output = waveFile;
     request.voice = voice();
     request.format = AudioFormat::fromFormatCode(formatCode);
+    request.container = Container::Wave; // a wave file, whatever the name's ending
     request.encoding = encodings[encodingMode];
     request.firstCharacter = static_cast<std::uint64_t>(firstCharacter);
     if (characterCount >= 0)
