@@ -71,6 +71,10 @@ namespace {
 
 ConversionResult convert(const ConversionRequest& request, const ProgressCallback& progress,
                          const std::atomic<bool>* cancel) {
+    // Renaming the finished file onto the text file would destroy the text.
+    std::error_code error;
+    if (std::filesystem::equivalent(request.input, request.output, error))
+        throw FileError(outputFailure(request.output, "it is the text file being converted"));
     TextFileReader reader(request.input, request.encoding);
     const std::uint64_t available =
         reader.totalCharacters() - std::min(reader.totalCharacters(), request.firstCharacter);

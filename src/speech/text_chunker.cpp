@@ -85,14 +85,16 @@ bool TextChunker::scan() {
             return true;
         }
         const char c = pending_[scanned_];
+        // Every look-ahead stops at the limit, so that no run of spaces or marks is
+        // scanned more than once, however it arrives.
         if (c == '\n') {
             // A paragraph ends at a line break followed by spaces and another line break.
             std::size_t after = scanned_ + 1;
-            while (after < size && pending_[after] == ' ')
+            while (after < size && after <= limitBytes_ && pending_[after] == ' ')
                 ++after;
-            if (after == size && !finished_)
+            if (after == size && !finished_ && after <= limitBytes_)
                 return false; // wait: the next piece decides
-            if (after < size && pending_[after] == '\n') {
+            if (after < size && after <= limitBytes_ && pending_[after] == '\n') {
                 if (scanned_ >= targetBytes_) {
                     cut(scanned_, after + 1);
                     return true;
@@ -103,19 +105,22 @@ bool TextChunker::scan() {
             }
         } else if (isSentenceMark(c)) {
             std::size_t after = scanned_ + 1;
-            while (after < size && (isCloser(pending_[after]) || isSentenceMark(pending_[after])))
+            while (after < size && after <= limitBytes_ &&
+                   (isCloser(pending_[after]) || isSentenceMark(pending_[after])))
                 ++after;
-            if (after == size && !finished_)
+            if (after == size && !finished_ && after <= limitBytes_)
                 return false;
-            if (after == size || isSpace(pending_[after])) {
+            // A run of marks that would carry the chunk past its limit is no sentence end:
+            // the limit cuts before it.
+            if (after <= limitBytes_ && (after == size || isSpace(pending_[after]))) {
                 if (after >= targetBytes_) {
                     cut(after, after);
                     return true;
                 }
                 sentenceEnd_ = after;
-                scanned_ = after;
-                continue;
             }
+            scanned_ = after;
+            continue;
         }
         ++scanned_;
     }

@@ -23,6 +23,18 @@ const char* iconvName(TextEncoding encoding) {
     return "UTF-8";
 }
 
+// The first byte that no UTF-8 text up to U+10FFFF can hold: F5 to FF, or F4 followed by
+// 90 or more.
+std::size_t firstBeyondUnicode(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c >= 0xF5 ||
+            (c == 0xF4 && i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) >= 0x90))
+            return i;
+    }
+    return std::string_view::npos;
+}
+
 std::size_t codeUnitSize(TextEncoding encoding) {
     return encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE ? 2 : 1;
 }
@@ -90,17 +102,24 @@ void TextDecoder::decode(std::string_view bytes, bool last, std::string& output)
     }
     converted_.clear();
     for (;;) {
-        const auto stop = converter_.convert(input, converted_);
+        // iconv takes UTF-8 forms beyond U+10FFFF: stop it short of the first one.
+        const std::size_t beyond =
+            encoding_ == TextEncoding::Utf8 ? firstBeyondUnicode(input) : std::string_view::npos;
+        std::string_view part = input.substr(0, beyond);
+        const std::size_t partSize = part.size();
+        auto stop = converter_.convert(part, converted_);
+        input.remove_prefix(partSize - part.size());
+        if (beyond != std::string_view::npos && stop != IconvConverter::Stop::InvalidSequence)
+            stop = IconvConverter::Stop::InvalidSequence;
         if (stop == IconvConverter::Stop::Done)
             break;
         if (stop == IconvConverter::Stop::IncompleteSequence && !last)
-            break;
+            break; // the next piece may complete it
+        clean_ = false;
         if (stop == IconvConverter::Stop::IncompleteSequence) {
-            // Cut off at the very end of the text: nothing more will complete it.
-            input = {};
+            input = {}; // cut off at the very end of the text: dropped
             break;
         }
-        clean_ = false;
         converted_.append(encoding_ == TextEncoding::Windows1252 ? std::string_view(" ")
                                                                  : replacementCharacter);
         input.remove_prefix(std::min(input.size(), codeUnitSize(encoding_)));

@@ -20,7 +20,8 @@ std::size_t byteOrderMarkLength(std::string_view firstBytes);
 // Turns bytes of a known encoding into clean UTF-8, piece by piece. It never fails on its
 // input: a sequence that cannot be decoded becomes U+FFFD, NUL and the other control
 // characters become spaces (line feeds stay, for paragraph ends), and a sequence cut off
-// at the end of the input is dropped.
+// at the end of the input is dropped (the text is then not clean: a truncated file is no
+// valid UTF-8).
 class TextDecoder {
 public:
     explicit TextDecoder(TextEncoding encoding);
