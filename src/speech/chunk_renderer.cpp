@@ -2,8 +2,6 @@
 
 #include "resampler.h"
 
-#include <optional>
-
 namespace kestrova::speech {
 
 ChunkRenderer::ChunkRenderer(const Voice& voice, int outputRate)
@@ -14,22 +12,28 @@ ChunkRenderer::ChunkRenderer(ChunkRenderer&&) noexcept = default;
 ChunkRenderer& ChunkRenderer::operator=(ChunkRenderer&&) noexcept = default;
 
 std::vector<std::int16_t> ChunkRenderer::render(const std::string& text) {
-    std::vector<std::int16_t> samples;
     // Room for slow speech up front: untouched capacity costs nothing, while growing by
     // copies would touch every page again.
     constexpr std::size_t slowCharactersPerSecond = 8;
-    samples.reserve(text.size() * static_cast<std::size_t>(outputRate_) / slowCharactersPerSecond);
-    std::optional<Resampler> resampler;
-    if (synthesizer_->sampleRate() != outputRate_)
-        resampler.emplace(synthesizer_->sampleRate(), outputRate_);
-    const auto append = [&samples](std::span<const std::int16_t> part) {
-        samples.insert(samples.end(), part.begin(), part.end());
+    const auto room = [&](int rate) {
+        return text.size() * static_cast<std::size_t>(rate) / slowCharactersPerSecond;
     };
-    synthesizer_->synthesize(text, [&](std::span<const std::int16_t> part) {
-        append(resampler ? resampler->process(part) : part);
+    std::vector<std::int16_t> native;
+    native.reserve(room(synthesizer_->sampleRate()));
+    synthesizer_->synthesize(text, [&native](std::span<const std::int16_t> part) {
+        native.insert(native.end(), part.begin(), part.end());
     });
-    if (resampler)
-        append(resampler->flush());
+    if (synthesizer_->sampleRate() == outputRate_)
+        return native;
+    // The whole chunk in one pass: the engines hand over their samples in small buffers,
+    // and the resampler pays a price for every call.
+    Resampler resampler(synthesizer_->sampleRate(), outputRate_);
+    std::vector<std::int16_t> samples;
+    samples.reserve(room(outputRate_));
+    const auto resampled = resampler.process(native);
+    samples.insert(samples.end(), resampled.begin(), resampled.end());
+    const auto tail = resampler.flush(); // the filter's last samples; resampled is gone now
+    samples.insert(samples.end(), tail.begin(), tail.end());
     return samples;
 }
 
