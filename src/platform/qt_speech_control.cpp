@@ -8,13 +8,19 @@ namespace kestrova::platform {
 
 QtSpeechControl::QtSpeechControl(QObject& context, ProgressDisplay display,
                                  const std::atomic<bool>& cancel)
-    : context_(context), display_(std::move(display)) {
-    speech_.setProgressCallback([this](double fraction) { postProgress(fraction); });
-    speech_.setCancelFlag(&cancel);
+    : context_(context), display_(std::move(display)), cancel_(cancel) {}
+
+speech::TextToSpeech& QtSpeechControl::speech() {
+    if (!speech_) {
+        speech_.emplace(); // finds the voices
+        speech_->setProgressCallback([this](double fraction) { postProgress(fraction); });
+        speech_->setCancelFlag(&cancel_);
+    }
+    return *speech_;
 }
 
 void QtSpeechControl::SetEngineProperty(int propertyId, const std::string& value) {
-    speech_.SetEngineProperty(propertyId, value);
+    speech().SetEngineProperty(propertyId, value);
 }
 
 void QtSpeechControl::ConvertTextFileToWave(const std::string& textFile, int firstCharacter,
@@ -27,11 +33,11 @@ void QtSpeechControl::ConvertTextFileToWave(const std::string& textFile, int fir
         // Only the worker touches the engines; widgets and message boxes stay on this thread.
         // The quit is queued after the worker's last progress report, so the bar shows the
         // end before the caller goes on.
+        speech::TextToSpeech& engine = speech();
         const std::jthread worker([&] {
             try {
-                speech_.ConvertTextFileToWave(textFile, firstCharacter, encodingMode,
-                                              characterCount, waveFile, writeFlags, formatCode,
-                                              waitMode);
+                engine.ConvertTextFileToWave(textFile, firstCharacter, encodingMode, characterCount,
+                                             waveFile, writeFlags, formatCode, waitMode);
             } catch (...) {
                 failure = std::current_exception();
             }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <atomic>
 #include <functional>
+#include <optional>
 
 namespace kestrova::platform {
 
@@ -17,8 +18,8 @@ public:
     using ProgressDisplay = std::function<void(double)>;
 
     // display receives the fraction rendered, on the thread of context; the rendering stops
-    // with speech::ConversionCancelled once cancel is set. Discovers the voices; throws
-    // speech::SpeechError when the engines cannot start.
+    // with speech::ConversionCancelled once cancel is set. The engines start only when the
+    // first member is called, so a refused start never touches them.
     QtSpeechControl(QObject& context, ProgressDisplay display, const std::atomic<bool>& cancel);
 
     void SetEngineProperty(int propertyId, const std::string& value) override;
@@ -28,10 +29,12 @@ public:
 
 private:
     void postProgress(double fraction);
+    speech::TextToSpeech& speech();
 
     QObject& context_;
     ProgressDisplay display_;
-    speech::TextToSpeech speech_;
+    const std::atomic<bool>& cancel_;
+    std::optional<speech::TextToSpeech> speech_;
 };
 
 } // namespace kestrova::platform
