@@ -55,6 +55,10 @@ string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
     "kestrova-wav-cli renders text files from the command line for scripts and"
     "batch work, into wave, FLAC, Ogg Vorbis, Opus or MP3 files.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# CPack installs the default component by name, so that its staging install writes
+# install_manifest_Unspecified.txt and leaves build/install_manifest.txt, the record of a
+# real `cmake --install` that an uninstall reads, alone.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};Unspecified;/")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
