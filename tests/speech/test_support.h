@@ -1,0 +1,170 @@
+#pragma once
+
+// Helpers shared by the tests: a scratch folder per test, whole-file reads and writes,
+// a strict UTF-8 check and a libsndfile read-back.
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sndfile.h>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <unistd.h>
+#include <vector>
+
+namespace kestrova::test {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with all it holds.
+class ScratchDir {
+public:
+    ScratchDir() {
+        std::string pattern = (fs::temp_directory_path() / "kestrova-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr)
+            throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~ScratchDir() {
+        std::error_code error;
+        // Tests take permissions away; give them back so that everything can be removed.
+        fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, error);
+        for (auto it = fs::recursive_directory_iterator(path_, error);
+             it != fs::recursive_directory_iterator(); it.increment(error))
+            fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
+        fs::remove_all(path_, error);
+    }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+
+    const fs::path& path() const { return path_; }
+    fs::path operator/(const fs::path& name) const { return path_ / name; }
+
+    // The names of the entries in the folder, hidden ones included, sorted.
+    std::vector<std::string> names(const fs::path& under = {}) const {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(path_ / under))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    }
+
+private:
+    fs::path path_;
+};
+
+inline void writeBytes(const fs::path& path, std::string_view bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+inline std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
+inline bool isValidUtf8(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length;
+        std::uint32_t code;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            code = lead & 0x1F;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            code = lead & 0x0F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (i + length > text.size())
+            return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) ||
+            (code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF)
+            return false;
+        i += length;
+    }
+    return true;
+}
+
+inline std::uint64_t utf8Characters(std::string_view text) {
+    return static_cast<std::uint64_t>(std::count_if(text.begin(), text.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
+// A sound file read back whole through libsndfile, as 16-bit samples.
+struct SoundFile {
+    SF_INFO info{};
+    std::vector<short> samples; // interleaved
+
+    int majorFormat() const { return info.format & SF_FORMAT_TYPEMASK; }
+    int subFormat() const { return info.format & SF_FORMAT_SUBMASK; }
+    double seconds() const { return static_cast<double>(info.frames) / info.samplerate; }
+    int peak() const {
+        int peak = 0;
+        for (short sample : samples)
+            peak = std::max(peak, std::abs(static_cast<int>(sample)));
+        return peak;
+    }
+};
+
+// nullopt when libsndfile cannot open the file.
+inline std::optional<SoundFile> readSound(const fs::path& path) {
+    SoundFile sound;
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &sound.info);
+    if (file == nullptr)
+        return std::nullopt;
+    std::vector<short> block(4096 * static_cast<std::size_t>(std::max(1, sound.info.channels)));
+    for (;;) {
+        const sf_count_t frames = sf_readf_short(file, block.data(), 4096);
+        if (frames <= 0)
+            break;
+        sound.samples.insert(sound.samples.end(), block.begin(),
+                             block.begin() + frames * sound.info.channels);
+    }
+    sf_close(file);
+    return sound;
+}
+
+// The hidden temporary files a conversion writes beside its target.
+inline std::vector<std::string> leftoverParts(const fs::path& folder) {
+    std::vector<std::string> parts;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.starts_with(".") && name.ends_with(".part"))
+            parts.push_back(name);
+    }
+    return parts;
+}
+
+inline bool runningAsRoot() {
+    return ::geteuid() == 0;
+}
+
+} // namespace kestrova::test
