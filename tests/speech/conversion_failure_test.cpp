@@ -1,0 +1,438 @@
+#include "conversion_support.h"
+#include "speech/speech_error.h"
+#include "speech/text_to_speech.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace kestrova::speech {
+namespace {
+
+using test::conversion;
+using test::ScratchDir;
+
+const std::string oldContent = "an older file that must survive";
+
+// What a folder holds, all the way down: paths and contents, to compare before and after.
+std::vector<std::pair<std::string, std::string>> snapshot(const ScratchDir& scratch) {
+    std::vector<std::pair<std::string, std::string>> entries;
+    for (const auto& entry : test::fs::recursive_directory_iterator(scratch.path())) {
+        std::string content = "(folder)";
+        if (!entry.is_directory()) {
+            try {
+                content = test::readBytes(entry.path());
+            } catch (const std::exception&) {
+                content = "(unreadable)";
+            }
+        }
+        entries.emplace_back(test::fs::relative(entry.path(), scratch.path()).string(),
+                             std::move(content));
+    }
+    std::sort(entries.begin(), entries.end());
+    return entries;
+}
+
+// ---- cancellation ----------------------------------------------------------------------
+
+// When, seen from the progress callback, something happens to a conversion.
+enum class Moment {
+    BeforeTheStart,     // the cancel flag is set before the call
+    AtTheStart,         // the first progress call, 0
+    AfterTheFirstChunk, // the second progress call
+    AfterTheLastChunk,  // the first call that reports the whole text
+};
+
+const char* momentName(Moment moment) {
+    switch (moment) {
+    case Moment::BeforeTheStart:
+        return "BeforeTheStart";
+    case Moment::AtTheStart:
+        return "AtTheStart";
+    case Moment::AfterTheFirstChunk:
+        return "AfterTheFirstChunk";
+    case Moment::AfterTheLastChunk:
+        return "AfterTheLastChunk";
+    }
+    return "?";
+}
+
+// A progress callback that runs act() once, at the moment.
+ProgressCallback actAt(Moment moment, std::function<void()> act) {
+    return [moment, act, calls = 0, done = false](double fraction) mutable {
+        ++calls;
+        const bool now = (moment == Moment::AtTheStart && calls == 1) ||
+                         (moment == Moment::AfterTheFirstChunk && calls == 2) ||
+                         (moment == Moment::AfterTheLastChunk && calls > 1 && fraction >= 1.0);
+        if (now && !done) {
+            done = true;
+            act();
+        }
+    };
+}
+
+struct CancelCase {
+    Moment moment;
+    bool existingTarget;
+    std::string voice;
+    std::string text;
+};
+
+void PrintTo(const CancelCase& entry, std::ostream* out) {
+    *out << momentName(entry.moment) << (entry.existingTarget ? " over a file" : "") << ", "
+         << entry.voice;
+}
+
+class Cancel : public ::testing::TestWithParam<CancelCase> {};
+
+TEST_P(Cancel, ThrowsAndLeavesNothingBehind) {
+    ScratchDir scratch;
+    const auto input = scratch / "in.txt";
+    const auto output = scratch / "out.wav";
+    test::writeBytes(input, GetParam().text);
+    if (GetParam().existingTarget)
+        test::writeBytes(output, oldContent);
+    const auto before = snapshot(scratch);
+
+    std::atomic<bool> cancel = GetParam().moment == Moment::BeforeTheStart;
+    EXPECT_THROW(convertTextFile(conversion(input, output, GetParam().voice, 4),
+                                 actAt(GetParam().moment, [&] { cancel = true; }), &cancel),
+                 ConversionCancelled);
+    EXPECT_EQ(snapshot(scratch), before);
+}
+
+std::vector<CancelCase> cancelCases() {
+    std::vector<CancelCase> cases;
+    for (Moment moment : {Moment::BeforeTheStart, Moment::AtTheStart, Moment::AfterTheFirstChunk,
+                          Moment::AfterTheLastChunk})
+        for (bool existingTarget : {false, true}) {
+            cases.push_back(
+                {moment, existingTarget, std::string(test::fastVoice), test::longText()});
+            cases.push_back({moment, existingTarget, "Flite slt", "One sentence."});
+        }
+    cases.push_back({Moment::BeforeTheStart, true, "Flite slt", ""});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, Cancel, ::testing::ValuesIn(cancelCases()));
+
+TEST(Cancel, ReportsTheCancellationNamingTheOutput) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", test::shortText);
+    const std::atomic<bool> cancel = true;
+    try {
+        convertTextFile(conversion(scratch / "in.txt", scratch / "out.wav"), {}, &cancel);
+        FAIL() << "not cancelled";
+    } catch (const ConversionCancelled& error) {
+        EXPECT_NE(std::string(error.what()).find((scratch / "out.wav").string()), std::string::npos)
+            << error.what();
+    }
+}
+
+TEST(Cancel, AnUnsetFlagChangesNothing) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", test::shortText);
+    const std::atomic<bool> cancel = false;
+    const ConversionResult withFlag =
+        convertTextFile(conversion(scratch / "in.txt", scratch / "a.wav"), {}, &cancel);
+    const ConversionResult without =
+        convertTextFile(conversion(scratch / "in.txt", scratch / "b.wav"));
+    EXPECT_EQ(withFlag.frames, without.frames);
+    EXPECT_GT(withFlag.frames, 0u);
+}
+
+// A progress callback that throws stands in for a failure in the middle of the text: the
+// exception comes out unchanged and the half-written file goes.
+class FailureInTheMiddle : public ::testing::TestWithParam<CancelCase> {};
+
+TEST_P(FailureInTheMiddle, PropagatesAndLeavesNothingBehind) {
+    ScratchDir scratch;
+    const auto input = scratch / "in.txt";
+    const auto output = scratch / "out.wav";
+    test::writeBytes(input, GetParam().text);
+    if (GetParam().existingTarget)
+        test::writeBytes(output, oldContent);
+    const auto before = snapshot(scratch);
+    try {
+        convertTextFile(
+            conversion(input, output, GetParam().voice, 4),
+            actAt(GetParam().moment, [] { throw std::runtime_error("injected failure"); }));
+        FAIL() << "the failure was swallowed";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "injected failure");
+    }
+    EXPECT_EQ(snapshot(scratch), before);
+}
+
+std::vector<CancelCase> failureCases() {
+    std::vector<CancelCase> cases;
+    for (Moment moment :
+         {Moment::AtTheStart, Moment::AfterTheFirstChunk, Moment::AfterTheLastChunk})
+        for (bool existingTarget : {false, true}) {
+            cases.push_back(
+                {moment, existingTarget, std::string(test::fastVoice), test::longText()});
+            cases.push_back({moment, existingTarget, "Flite kal", "One sentence."});
+        }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Moments, FailureInTheMiddle, ::testing::ValuesIn(failureCases()));
+
+TEST(FailureInTheMiddle, LeavesTheEnginesUsable) {
+    for (const char* voice : {"eSpeak NG English (America)", "Flite slt"}) {
+        ScratchDir scratch;
+        const auto input = scratch / "in.txt";
+        test::writeBytes(input, test::shortText);
+        const ConversionResult first = convertTextFile(conversion(input, scratch / "a.wav", voice));
+        std::filesystem::remove(scratch / "a.wav");
+        EXPECT_THROW(convertTextFile(conversion(input, scratch / "b.wav", voice),
+                                     actAt(Moment::AfterTheFirstChunk,
+                                           [] { throw std::runtime_error("injected failure"); })),
+                     std::runtime_error);
+        const ConversionResult after = convertTextFile(conversion(input, scratch / "c.wav", voice));
+        EXPECT_EQ(after.frames, first.frames) << voice;
+        EXPECT_EQ(scratch.names(), (std::vector<std::string>{"c.wav", "in.txt"}));
+    }
+}
+
+// ---- every failure path ----------------------------------------------------------------
+
+struct FailureCase {
+    std::string name;
+    // Prepares the scratch folder; returns the request, and sets named to the path the
+    // message must name.
+    std::function<ConversionRequest(const ScratchDir&, std::string& named)> setUp;
+    bool skipAsRoot = false;
+};
+
+void PrintTo(const FailureCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class ConversionFailure : public ::testing::TestWithParam<FailureCase> {};
+
+TEST_P(ConversionFailure, ThrowsNamingTheFileAndLeavesEverythingAsItWas) {
+    if (GetParam().skipAsRoot && test::runningAsRoot())
+        GTEST_SKIP() << "root is not stopped by permissions";
+    ScratchDir scratch;
+    std::string named;
+    const ConversionRequest request = GetParam().setUp(scratch, named);
+    const auto before = snapshot(scratch);
+    try {
+        convertTextFile(request);
+        FAIL() << "the conversion succeeded";
+    } catch (const ConversionCancelled& error) {
+        FAIL() << "a failure reported as a cancellation: " << error.what();
+    } catch (const SpeechError& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find("\"" + named + "\""), std::string::npos) << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+    EXPECT_EQ(snapshot(scratch), before);
+    const auto folder = request.output.parent_path();
+    if (test::fs::is_directory(folder)) {
+        EXPECT_TRUE(test::leftoverParts(folder).empty());
+    }
+}
+
+ConversionRequest withText(const ScratchDir& scratch, const test::fs::path& output,
+                           int formatCode = 22) {
+    test::writeBytes(scratch / "in.txt", test::shortText);
+    return conversion(scratch / "in.txt", output, "Flite slt", formatCode);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, ConversionFailure,
+    ::testing::Values(FailureCase{"MissingInput",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      named = (scratch / "missing.txt").string();
+                                      return conversion(scratch / "missing.txt",
+                                                        scratch / "out.wav");
+                                  }},
+                      FailureCase{"MissingInputOverAFile",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      named = (scratch / "missing.txt").string();
+                                      test::writeBytes(scratch / "out.wav", oldContent);
+                                      return conversion(scratch / "missing.txt",
+                                                        scratch / "out.wav");
+                                  }},
+                      FailureCase{"InputIsAFolder",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::fs::create_directory(scratch / "folder.txt");
+                                      named = (scratch / "folder.txt").string();
+                                      return conversion(scratch / "folder.txt",
+                                                        scratch / "out.wav");
+                                  }},
+                      FailureCase{"UnreadableInput",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::writeBytes(scratch / "in.txt", test::shortText);
+                                      ::chmod((scratch / "in.txt").c_str(), 0);
+                                      named = (scratch / "in.txt").string();
+                                      return conversion(scratch / "in.txt", scratch / "out.wav");
+                                  },
+                                  true},
+                      FailureCase{"OutputIsTheInput",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      named = (scratch / "in.txt").string();
+                                      return withText(scratch, scratch / "in.txt");
+                                  }},
+                      FailureCase{"OutputIsTheInputByAnotherName",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::fs::create_directory(scratch / "sub");
+                                      named = (scratch / "sub" / ".." / "in.txt").string();
+                                      return withText(scratch, scratch / "sub" / ".." / "in.txt");
+                                  }},
+                      FailureCase{"OutputFolderMissing",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      named = (scratch / "no folder" / "out.wav").string();
+                                      return withText(scratch, scratch / "no folder" / "out.wav");
+                                  }},
+                      FailureCase{"OutputIsAFolder",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::fs::create_directory(scratch / "out.wav");
+                                      test::writeBytes(scratch / "out.wav" / "inside", oldContent);
+                                      named = (scratch / "out.wav").string();
+                                      return withText(scratch, scratch / "out.wav");
+                                  }},
+                      FailureCase{"OutputEndsInASlash",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      named = (scratch / "out.wav/").string();
+                                      return withText(scratch, scratch / "out.wav/");
+                                  }},
+                      FailureCase{"OutputInAReadOnlyFolder",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::fs::create_directory(scratch / "locked");
+                                      test::writeBytes(scratch / "locked" / "out.wav", oldContent);
+                                      ::chmod((scratch / "locked").c_str(), 0555);
+                                      named = (scratch / "locked" / "out.wav").string();
+                                      return withText(scratch, scratch / "locked" / "out.wav");
+                                  },
+                                  true},
+                      FailureCase{"OutputWhereNobodyMayWrite",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      named = "/proc/kestrova-test-out.wav";
+                                      return withText(scratch, "/proc/kestrova-test-out.wav");
+                                  }},
+                      FailureCase{"OutputUnderAFile",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::writeBytes(scratch / "file", oldContent);
+                                      named = (scratch / "file" / "out.wav").string();
+                                      return withText(scratch, scratch / "file" / "out.wav");
+                                  }},
+                      FailureCase{"NoClobberOverAFile",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::writeBytes(scratch / "out.wav", oldContent);
+                                      named = (scratch / "out.wav").string();
+                                      ConversionRequest request =
+                                          withText(scratch, scratch / "out.wav");
+                                      request.replaceExisting = false;
+                                      return request;
+                                  }},
+                      FailureCase{"NoClobberOverAFolder",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::fs::create_directory(scratch / "out.wav");
+                                      named = (scratch / "out.wav").string();
+                                      ConversionRequest request =
+                                          withText(scratch, scratch / "out.wav");
+                                      request.replaceExisting = false;
+                                      return request;
+                                  }},
+                      FailureCase{"OpusAtARateItCannotHold",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      named = (scratch / "out.opus").string();
+                                      return withText(scratch, scratch / "out.opus", 22);
+                                  }},
+                      FailureCase{"OpusAtARateItCannotHoldOverAFile",
+                                  [](const ScratchDir& scratch, std::string& named) {
+                                      test::writeBytes(scratch / "out.opus", oldContent);
+                                      named = (scratch / "out.opus").string();
+                                      return withText(scratch, scratch / "out.opus", 22);
+                                  }}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(NoClobber, WritesWhenNothingIsThere) {
+    ScratchDir scratch;
+    ConversionRequest request = withText(scratch, scratch / "out.wav");
+    request.replaceExisting = false;
+    const ConversionResult result = convertTextFile(request);
+    EXPECT_GT(result.frames, 0u);
+    EXPECT_TRUE(test::readSound(scratch / "out.wav"));
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "out.wav"}));
+}
+
+TEST(Replace, ReplacesAFileAlreadyThere) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "out.wav", oldContent);
+    convertTextFile(withText(scratch, scratch / "out.wav"));
+    EXPECT_TRUE(test::readSound(scratch / "out.wav"));
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "out.wav"}));
+}
+
+TEST(Replace, ReplacesASymbolicLinkNotItsTarget) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "elsewhere.wav", oldContent);
+    test::fs::create_symlink(scratch / "elsewhere.wav", scratch / "out.wav");
+    convertTextFile(withText(scratch, scratch / "out.wav"));
+    EXPECT_EQ(test::readBytes(scratch / "elsewhere.wav"), oldContent);
+    EXPECT_TRUE(test::readSound(scratch / "out.wav"));
+}
+
+// ---- the control's argument checks -----------------------------------------------------
+
+struct ArgumentCase {
+    std::string name;
+    int firstCharacter;
+    int encodingMode;
+    int characterCount;
+    int writeFlags;
+    int formatCode;
+    int waitMode;
+    std::string mentioned; // the bad value, as the message gives it
+};
+
+void PrintTo(const ArgumentCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class RefusedArguments : public ::testing::TestWithParam<ArgumentCase> {};
+
+TEST_P(RefusedArguments, ThrowBeforeTouchingTheOutput) {
+    for (bool existingTarget : {false, true}) {
+        ScratchDir scratch;
+        test::writeBytes(scratch / "in.txt", test::shortText);
+        if (existingTarget)
+            test::writeBytes(scratch / "out.wav", oldContent);
+        const auto before = snapshot(scratch);
+        TextToSpeech speech(test::installedVoices());
+        speech.SetEngineProperty(TextToSpeech::engineNameProperty, "Flite slt");
+        const auto& p = GetParam();
+        try {
+            speech.ConvertTextFileToWave(
+                (scratch / "in.txt").string(), p.firstCharacter, p.encodingMode, p.characterCount,
+                (scratch / "out.wav").string(), p.writeFlags, p.formatCode, p.waitMode);
+            FAIL() << "accepted";
+        } catch (const SpeechError& error) {
+            EXPECT_NE(std::string(error.what()).find(p.mentioned), std::string::npos)
+                << error.what();
+        }
+        EXPECT_EQ(snapshot(scratch), before);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RefusedArguments,
+    ::testing::Values(ArgumentCase{"FormatCode99", 0, 2, -1, 3, 99, 1, "99"},
+                      ArgumentCase{"FormatCode3", 0, 2, -1, 3, 3, 1, "3"},
+                      ArgumentCase{"FormatCode40", 0, 2, -1, 3, 40, 1, "40"},
+                      ArgumentCase{"FormatCodeNegative", 0, 2, -1, 3, -1, 1, "-1"},
+                      ArgumentCase{"WaitMode0", 0, 2, -1, 3, 22, 0, "wait mode 0"},
+                      ArgumentCase{"WaitMode2", 0, 2, -1, 3, 22, 2, "wait mode 2"},
+                      ArgumentCase{"EncodingMode5", 0, 5, -1, 3, 22, 1, "5"},
+                      ArgumentCase{"EncodingModeNegative", 0, -1, -1, 3, 22, 1, "-1"},
+                      ArgumentCase{"FirstCharacterNegative", -1, 2, -1, 3, 22, 1, "-1"},
+                      ArgumentCase{"CharacterCountBelowMinusOne", 0, 2, -2, 3, 22, 1, "-2"}),
+    [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace kestrova::speech

@@ -1,0 +1,54 @@
+#pragma once
+
+// Shared by the tests that render with the real engines.
+
+#include "speech/converter.h"
+#include "speech/voice.h"
+#include "test_support.h"
+
+#include <string>
+#include <string_view>
+
+namespace kestrova::test {
+
+// One sentence: quick to render, long enough to be heard.
+inline constexpr std::string_view shortText = "Hello world. This is a short test.";
+
+// Four paragraphs, each its own chunk.
+inline constexpr std::string_view paragraphs =
+    "First paragraph.\n\nSecond paragraph.\n\nThird paragraph.\n\nFourth paragraph.\n";
+
+// Sixty sentences, some 2700 bytes: more than two chunks whatever the paragraph rules.
+// eSpeak NG renders it in a fraction of a second.
+inline const std::string& longText() {
+    static const std::string text = [] {
+        std::string built;
+        for (int i = 0; i < 60; ++i)
+            built += (i ? " This is sentence number " : "This is sentence number ") +
+                     std::to_string(i) + " of a longer text.";
+        return built;
+    }();
+    return text;
+}
+
+inline constexpr std::string_view fastVoice = "eSpeak NG English (America)";
+
+inline const speech::VoiceRegistry& installedVoices() {
+    static const speech::VoiceRegistry registry;
+    return registry;
+}
+
+// A request to render input into output with the named voice and format code.
+inline speech::ConversionRequest conversion(const fs::path& input, const fs::path& output,
+                                            std::string_view voice = "Flite slt",
+                                            int formatCode = 22) {
+    speech::ConversionRequest request;
+    request.input = input;
+    request.output = output;
+    request.voice = installedVoices().find(voice);
+    request.format = speech::AudioFormat::fromFormatCode(formatCode);
+    request.syncToDisk = false; // the tests need no durability, only speed
+    return request;
+}
+
+} // namespace kestrova::test

@@ -1,0 +1,185 @@
+#include "speech/speech_error.h"
+#include "speech/voice.h"
+
+#include <algorithm>
+#include <cctype>
+#include <gtest/gtest.h>
+#include <set>
+#include <string>
+
+namespace kestrova::speech {
+namespace {
+
+std::string lowerCase(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+class InstalledVoices : public ::testing::Test {
+protected:
+    static const VoiceRegistry& registry() {
+        static const VoiceRegistry discovered;
+        return discovered;
+    }
+    static const Voice* named(std::string_view displayName) {
+        for (const Voice& voice : registry().voices())
+            if (voice.displayName == displayName)
+                return &voice;
+        return nullptr;
+    }
+};
+
+TEST_F(InstalledVoices, ListBothEngines) {
+    const auto& voices = registry().voices();
+    const auto espeak = std::count_if(voices.begin(), voices.end(), [](const Voice& voice) {
+        return voice.engine == EngineKind::EspeakNg;
+    });
+    const auto flite = std::count_if(voices.begin(), voices.end(), [](const Voice& voice) {
+        return voice.engine == EngineKind::Flite;
+    });
+    EXPECT_GT(espeak, 10);
+    EXPECT_EQ(flite, 5);
+}
+
+TEST_F(InstalledVoices, NameTheirEngine) {
+    for (const Voice& voice : registry().voices()) {
+        const std::string prefix = voice.engine == EngineKind::EspeakNg ? "eSpeak NG " : "Flite ";
+        EXPECT_TRUE(voice.displayName.starts_with(prefix)) << voice.displayName;
+        EXPECT_GT(voice.displayName.size(), prefix.size()) << voice.displayName;
+        EXPECT_FALSE(voice.id.empty()) << voice.displayName;
+        EXPECT_FALSE(voice.engineVoice.empty()) << voice.displayName;
+        EXPECT_GT(voice.nativeRate, 0) << voice.displayName;
+    }
+}
+
+TEST_F(InstalledVoices, IncludeAmericanEnglishOfESpeakNg) {
+    const Voice* voice = named("eSpeak NG English (America)");
+    ASSERT_NE(voice, nullptr);
+    EXPECT_EQ(voice->engine, EngineKind::EspeakNg);
+    EXPECT_EQ(voice->id, "en-us");
+    EXPECT_EQ(voice->language, "en-us");
+    EXPECT_EQ(voice->nativeRate, 22050);
+}
+
+struct FliteVoiceCase {
+    std::string displayName;
+    std::string id;
+    int nativeRate;
+};
+
+class FliteVoice : public InstalledVoices, public ::testing::WithParamInterface<FliteVoiceCase> {};
+
+TEST_P(FliteVoice, IsListedWithItsRate) {
+    const Voice* voice = named(GetParam().displayName);
+    ASSERT_NE(voice, nullptr) << GetParam().displayName;
+    EXPECT_EQ(voice->engine, EngineKind::Flite);
+    EXPECT_EQ(voice->id, GetParam().id);
+    EXPECT_EQ(voice->nativeRate, GetParam().nativeRate);
+}
+
+INSTANTIATE_TEST_SUITE_P(BuiltIn, FliteVoice,
+                         ::testing::Values(FliteVoiceCase{"Flite slt", "slt", 16000},
+                                           FliteVoiceCase{"Flite kal", "kal", 8000},
+                                           FliteVoiceCase{"Flite kal16", "kal16", 16000},
+                                           FliteVoiceCase{"Flite awb", "awb", 16000},
+                                           FliteVoiceCase{"Flite rms", "rms", 16000}));
+
+TEST_F(InstalledVoices, HaveUniqueNamesAndIdsInAnyLetterCase) {
+    std::set<std::string> names;
+    std::set<std::string> ids;
+    for (const Voice& voice : registry().voices()) {
+        EXPECT_TRUE(names.insert(lowerCase(voice.displayName)).second) << voice.displayName;
+        EXPECT_TRUE(ids.insert(lowerCase(voice.id)).second)
+            << voice.id << " of " << voice.displayName;
+    }
+}
+
+// Every voice is reachable by its name and by its id: no other voice shadows it.
+TEST_F(InstalledVoices, AreEachFoundByTheirNameAndId) {
+    for (const Voice& voice : registry().voices()) {
+        EXPECT_EQ(registry().find(voice.displayName).displayName, voice.displayName);
+        EXPECT_EQ(registry().find(lowerCase(voice.displayName)).displayName, voice.displayName);
+        EXPECT_EQ(registry().find(voice.id).displayName, voice.displayName) << voice.id;
+    }
+}
+
+struct FindCase {
+    std::string engineName;
+    std::string displayName;
+};
+
+class FindVoice : public InstalledVoices, public ::testing::WithParamInterface<FindCase> {};
+
+TEST_P(FindVoice, SelectsTheVoice) {
+    EXPECT_EQ(registry().find(GetParam().engineName).displayName, GetParam().displayName);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, FindVoice,
+    ::testing::Values(FindCase{"eSpeak NG English (America)", "eSpeak NG English (America)"},
+                      FindCase{"ESPEAK NG ENGLISH (AMERICA)", "eSpeak NG English (America)"},
+                      FindCase{"Flite slt", "Flite slt"}, FindCase{"flite SLT", "Flite slt"},
+                      FindCase{"en-us", "eSpeak NG English (America)"},
+                      FindCase{"EN-US", "eSpeak NG English (America)"},
+                      FindCase{"slt", "Flite slt"}, FindCase{"KAL16", "Flite kal16"},
+                      FindCase{"kal", "Flite kal"}, FindCase{"", "eSpeak NG English (America)"}));
+
+TEST_F(InstalledVoices, DefaultIsAmericanEnglishOfESpeakNg) {
+    EXPECT_EQ(registry().defaultVoice().displayName, "eSpeak NG English (America)");
+}
+
+class UnknownVoice : public InstalledVoices, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(UnknownVoice, IsRefusedNamingItAndTheVoiceList) {
+    try {
+        registry().find(GetParam());
+        FAIL() << "\"" << GetParam() << "\" was found";
+    } catch (const SpeechError& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find("\"" + GetParam() + "\""), std::string::npos) << message;
+        EXPECT_NE(message.find("kestrova-wav-cli voices"), std::string::npos) << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+}
+
+// Names are taken as given: no trimming, no partial match.
+INSTANTIATE_TEST_SUITE_P(Names, UnknownVoice,
+                         ::testing::Values("VW Kate", "nosuchvoice", " slt", "slt ", "Flite",
+                                           "Flite  slt", "eSpeak NG", "slt16", "ATT DTNV 16"));
+
+Voice madeUp(EngineKind engine, std::string name, std::string id) {
+    return Voice{engine, std::move(name), id, "en", 16000, id};
+}
+
+TEST(VoiceRegistryOfGivenVoices, DefaultsToTheFirstWithoutAmericanEnglish) {
+    const VoiceRegistry registry(
+        {madeUp(EngineKind::Flite, "Flite b", "b"), madeUp(EngineKind::Flite, "Flite a", "a")});
+    EXPECT_EQ(registry.defaultVoice().displayName, "Flite b");
+    EXPECT_EQ(registry.find("").displayName, "Flite b");
+}
+
+TEST(VoiceRegistryOfGivenVoices, DefaultIsTheESpeakNgAmericanEnglishVoice) {
+    const VoiceRegistry registry({madeUp(EngineKind::Flite, "Flite us", "en-us"),
+                                  madeUp(EngineKind::EspeakNg, "eSpeak NG x", "x"),
+                                  madeUp(EngineKind::EspeakNg, "eSpeak NG us", "en-us")});
+    EXPECT_EQ(registry.defaultVoice().displayName, "eSpeak NG us");
+}
+
+TEST(VoiceRegistryOfGivenVoices, ExactNameWinsOverOtherCaseAndOverIds) {
+    const VoiceRegistry registry({madeUp(EngineKind::Flite, "Flite ab", "Flite AB"),
+                                  madeUp(EngineKind::Flite, "Flite AB", "z")});
+    EXPECT_EQ(registry.find("Flite AB").id, "z");
+    EXPECT_EQ(registry.find("Flite ab").id, "Flite AB");
+    EXPECT_EQ(registry.find("FLITE AB").id, "Flite AB");
+}
+
+TEST(VoiceRegistryOfGivenVoices, WithoutVoicesTheDefaultThrows) {
+    const VoiceRegistry registry(std::vector<Voice>{});
+    EXPECT_THROW(registry.defaultVoice(), SpeechError);
+    EXPECT_THROW(registry.find(""), SpeechError);
+    EXPECT_THROW(registry.find("slt"), SpeechError);
+}
+
+} // namespace
+} // namespace kestrova::speech
