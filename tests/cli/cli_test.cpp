@@ -1,0 +1,293 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace kestrova::cli {
+namespace {
+
+using test::ScratchDir;
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1; // the exit status; -1 when the program did not exit normally
+    std::string out;
+    std::string err;
+};
+
+// Runs the converter in the folder with the arguments, stdin empty, capturing both outputs.
+Outcome runCli(const fs::path& folder, const std::vector<std::string>& arguments) {
+    const fs::path outPath = folder / ".cli-stdout";
+    const fs::path errPath = folder / ".cli-stderr";
+    std::vector<char*> argv;
+    std::string program = KESTROVA_CLI_PATH;
+    argv.push_back(program.data());
+    std::vector<std::string> copies = arguments;
+    for (std::string& argument : copies)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
+            ::dup2(err, 2) < 0 || ::chdir(folder.c_str()) != 0)
+            ::_exit(127);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    Outcome run;
+    int status = 0;
+    if (child < 0 || ::waitpid(child, &status, 0) != child)
+        return run;
+    if (WIFEXITED(status))
+        run.status = WEXITSTATUS(status);
+    run.out = test::readBytes(outPath);
+    run.err = test::readBytes(errPath);
+    fs::remove(outPath);
+    fs::remove(errPath);
+    return run;
+}
+
+std::size_t lines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+constexpr std::string_view text = "Hello world. This is a short test.\n";
+
+class CommandLine : public ::testing::Test {
+protected:
+    CommandLine() { test::writeBytes(scratch / "in.txt", text); }
+
+    Outcome run(const std::vector<std::string>& arguments) {
+        return runCli(scratch.path(), arguments);
+    }
+    int rateOf(const std::string& name) {
+        const auto sound = test::readSound(scratch / name);
+        return sound ? sound->info.samplerate : 0;
+    }
+    void expectInputIntact() { EXPECT_EQ(test::readBytes(scratch / "in.txt"), text); }
+
+    ScratchDir scratch;
+};
+
+TEST_F(CommandLine, VoicesListsBothEngines) {
+    const Outcome result = run({"voices"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.out.find("eSpeak NG English (America)"), std::string::npos);
+    EXPECT_NE(result.out.find("Flite slt"), std::string::npos);
+    EXPECT_NE(result.out.find("Flite kal16"), std::string::npos);
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CommandLine, ConvertWritesTheFormatAsked) {
+    const Outcome result = run({"convert", "-q", "-e", "slt", "-f", "18", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(rateOf("x.wav"), 16000);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    expectInputIntact();
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "x.wav"}));
+}
+
+TEST_F(CommandLine, ConvertTakesLongOptionsAndAbsolutePaths) {
+    const Outcome result =
+        run({"convert", "--quiet", "--engine", "Flite kal", "--format", "39", "--output",
+             (scratch / "x.wav").string(), (scratch / "in.txt").string()});
+    EXPECT_EQ(result.status, 0) << result.err;
+    const auto sound = test::readSound(scratch / "x.wav");
+    ASSERT_TRUE(sound);
+    EXPECT_EQ(sound->info.samplerate, 48000);
+    EXPECT_EQ(sound->info.channels, 2);
+}
+
+TEST_F(CommandLine, ConvertWritesBesideTheInputByDefault) {
+    fs::create_directory(scratch / "sub");
+    test::writeBytes(scratch / "sub" / "notes.text.txt", text);
+    const Outcome result = run({"convert", "-q", "-e", "slt", "sub/notes.text.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(rateOf("sub/notes.text.wav"), 22050);
+    EXPECT_EQ(test::readBytes(scratch / "sub" / "notes.text.txt"), text);
+}
+
+TEST_F(CommandLine, ConvertAddsTheEndingToAnInputWithout) {
+    test::writeBytes(scratch / "notes", text);
+    const Outcome result = run({"convert", "-q", "-e", "slt", "notes"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_GT(rateOf("notes.wav"), 0);
+    EXPECT_EQ(test::readBytes(scratch / "notes"), text);
+}
+
+struct DefaultRateCase {
+    std::vector<std::string> engine;
+    int rate;
+};
+
+class DefaultFormat : public CommandLine, public ::testing::WithParamInterface<DefaultRateCase> {};
+
+// Without -f the format follows the engine name as typed.
+TEST_P(DefaultFormat, FollowsTheFormatRule) {
+    std::vector<std::string> arguments = {"convert", "-q"};
+    arguments.insert(arguments.end(), GetParam().engine.begin(), GetParam().engine.end());
+    arguments.insert(arguments.end(), {"-o", "x.wav", "in.txt"});
+    const Outcome result = run(arguments);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(rateOf("x.wav"), GetParam().rate);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, DefaultFormat,
+                         ::testing::Values(DefaultRateCase{{"-e", "slt"}, 22050},
+                                           DefaultRateCase{{"-e", "Flite kal16"}, 22050},
+                                           DefaultRateCase{{"-e", "kal"}, 22050},
+                                           DefaultRateCase{{}, 22050},
+                                           DefaultRateCase{{"-e", ""}, 22050}));
+
+TEST_F(CommandLine, ConvertChoosesTheContainerByTheEnding) {
+    const Outcome result = run({"convert", "-q", "-e", "slt", "-o", "x.flac", "in.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    const auto sound = test::readSound(scratch / "x.flac");
+    ASSERT_TRUE(sound);
+    EXPECT_EQ(sound->majorFormat(), SF_FORMAT_FLAC);
+}
+
+TEST_F(CommandLine, ConvertSummarizesOnStandardErrorUnlessQuiet) {
+    const Outcome result = run({"convert", "-e", "slt", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(lines(result.err), 1u) << result.err;
+    EXPECT_NE(result.err.find("x.wav"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("Flite slt"), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+}
+
+TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {
+    test::writeBytes(scratch / "x.wav", "old");
+    Outcome result = run({"convert", "-q", "-n", "-e", "slt", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: ")) << result.err;
+    EXPECT_EQ(test::readBytes(scratch / "x.wav"), "old");
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "x.wav"}));
+    result = run({"convert", "-q", "-e", "slt", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(rateOf("x.wav"), 22050);
+}
+
+struct HelpCase {
+    std::vector<std::string> arguments;
+    std::string mentions;
+};
+
+class Help : public CommandLine, public ::testing::WithParamInterface<HelpCase> {};
+
+TEST_P(Help, SucceedsAndDescribesTheCommands) {
+    const Outcome result = run(GetParam().arguments);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE((result.out + result.err).find(GetParam().mentions), std::string::npos) << result.out;
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Forms, Help,
+                         ::testing::Values(HelpCase{{"--help"}, "convert"},
+                                           HelpCase{{"-h"}, "voices"},
+                                           HelpCase{{"convert", "--help"}, "--no-clobber"}));
+
+class BadUsage : public CommandLine,
+                 public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(BadUsage, ExitsWithTwoAndWritesNothing) {
+    const Outcome result = run(GetParam());
+    EXPECT_EQ(result.status, 2) << result.err;
+    EXPECT_FALSE(result.err.empty());
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
+    expectInputIntact();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, BadUsage,
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"--bogus"},
+                      std::vector<std::string>{"speak", "in.txt"},
+                      std::vector<std::string>{"convert"},
+                      std::vector<std::string>{"convert", "--bogus", "in.txt"},
+                      std::vector<std::string>{"convert", "-x", "in.txt"},
+                      std::vector<std::string>{"convert", "-f", "abc", "in.txt"},
+                      std::vector<std::string>{"convert", "-f", "in.txt"},
+                      std::vector<std::string>{"convert", "in.txt", "extra.txt"},
+                      std::vector<std::string>{"voices", "extra"}));
+
+struct FailureCase {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::string mentions;
+};
+
+void PrintTo(const FailureCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class Failure : public CommandLine, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(Failure, ExitsWithOneAndOneLineNamingTheProblem) {
+    const Outcome result = run(GetParam().arguments);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: ")) << result.err;
+    EXPECT_EQ(lines(result.err), 1u) << result.err;
+    EXPECT_TRUE(result.err.ends_with("\n")) << result.err;
+    EXPECT_NE(result.err.find(GetParam().mentions), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
+    expectInputIntact();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Failure,
+    ::testing::Values(
+        FailureCase{"FormatCode3", {"convert", "-e", "slt", "-f", "3", "in.txt"}, "3"},
+        FailureCase{"FormatCode40", {"convert", "-e", "slt", "-f", "40", "in.txt"}, "40"},
+        FailureCase{"MissingInput", {"convert", "-e", "slt", "missing.txt"}, "missing.txt"},
+        FailureCase{"MissingInputWithOutput",
+                    {"convert", "-e", "slt", "-o", "x.wav", "missing.txt"},
+                    "missing.txt"},
+        FailureCase{"UnknownVoice", {"convert", "-e", "VW Kate", "in.txt"}, "\"VW Kate\""},
+        FailureCase{"OutputFolderMissing",
+                    {"convert", "-e", "slt", "-o", "nowhere/x.wav", "in.txt"},
+                    "nowhere/x.wav"},
+        FailureCase{"OpusAtTwentyTwoKilohertz",
+                    {"convert", "-e", "slt", "-o", "x.opus", "in.txt"},
+                    "x.opus"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(CommandLine, AFolderAsInputFailsNamingIt) {
+    fs::create_directory(scratch / "folder.txt");
+    const Outcome result = run({"convert", "-q", "-e", "slt", "folder.txt"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: ")) << result.err;
+    EXPECT_NE(result.err.find("folder.txt"), std::string::npos) << result.err;
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"folder.txt", "in.txt"}));
+}
+
+// Whatever is asked, the text file read is never deleted or overwritten.
+class InputKept : public CommandLine,
+                  public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(InputKept, EvenWhenTheOutputWouldBeTheInput) {
+    test::writeBytes(scratch / "notes.wav", text);
+    run(GetParam());
+    EXPECT_EQ(test::readBytes(scratch / "notes.wav"), text);
+    expectInputIntact();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, InputKept,
+    ::testing::Values(
+        std::vector<std::string>{"convert", "-q", "-e", "slt", "in.txt"},
+        std::vector<std::string>{"convert", "-q", "-e", "slt", "notes.wav"},
+        std::vector<std::string>{"convert", "-q", "-e", "slt", "-o", "in.txt", "in.txt"},
+        std::vector<std::string>{"convert", "-q", "-e", "slt", "-o", "./in.txt", "in.txt"}));
+
+} // namespace
+} // namespace kestrova::cli
