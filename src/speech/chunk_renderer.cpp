@@ -2,6 +2,9 @@
 
 #include "resampler.h"
 
+#include <algorithm>
+#include <optional>
+
 namespace kestrova::speech {
 
 ChunkRenderer::ChunkRenderer(const Voice& voice, int outputRate)
@@ -11,29 +14,46 @@ ChunkRenderer::~ChunkRenderer() = default;
 ChunkRenderer::ChunkRenderer(ChunkRenderer&&) noexcept = default;
 ChunkRenderer& ChunkRenderer::operator=(ChunkRenderer&&) noexcept = default;
 
-std::vector<std::int16_t> ChunkRenderer::render(const std::string& text) {
-    // Room for slow speech up front: untouched capacity costs nothing, while growing by
-    // copies would touch every page again.
-    constexpr std::size_t slowCharactersPerSecond = 8;
-    const auto room = [&](int rate) {
-        return text.size() * static_cast<std::size_t>(rate) / slowCharactersPerSecond;
+void ChunkRenderer::render(const std::string& text, const SampleSink& sink) {
+    std::optional<Resampler> resampler;
+    if (synthesizer_->sampleRate() != outputRate_)
+        resampler.emplace(synthesizer_->sampleRate(), outputRate_);
+    // The engines hand over their samples in small buffers; gathering them into blocks
+    // spares the resampler and the receiver a call for each.
+    block_.clear();
+    block_.reserve(blockSamples);
+    const auto passOn = [&] {
+        if (block_.empty())
+            return;
+        const std::span<const std::int16_t> out =
+            resampler ? resampler->process(block_) : std::span<const std::int16_t>(block_);
+        if (!out.empty())
+            sink(out);
+        block_.clear();
     };
-    std::vector<std::int16_t> native;
-    native.reserve(room(synthesizer_->sampleRate()));
-    synthesizer_->synthesize(text, [&native](std::span<const std::int16_t> part) {
-        native.insert(native.end(), part.begin(), part.end());
+    synthesizer_->synthesize(text, [&](std::span<const std::int16_t> part) {
+        while (!part.empty()) {
+            const std::size_t take = std::min(part.size(), blockSamples - block_.size());
+            block_.insert(block_.end(), part.begin(),
+                          part.begin() + static_cast<std::ptrdiff_t>(take));
+            part = part.subspan(take);
+            if (block_.size() == blockSamples)
+                passOn();
+        }
     });
-    if (synthesizer_->sampleRate() == outputRate_)
-        return native;
-    // The whole chunk in one pass: the engines hand over their samples in small buffers,
-    // and the resampler pays a price for every call.
-    Resampler resampler(synthesizer_->sampleRate(), outputRate_);
+    passOn();
+    if (resampler) {
+        const std::span<const std::int16_t> tail = resampler->flush();
+        if (!tail.empty())
+            sink(tail);
+    }
+}
+
+std::vector<std::int16_t> ChunkRenderer::render(const std::string& text) {
     std::vector<std::int16_t> samples;
-    samples.reserve(room(outputRate_));
-    const auto resampled = resampler.process(native);
-    samples.insert(samples.end(), resampled.begin(), resampled.end());
-    const auto tail = resampler.flush(); // the filter's last samples; resampled is gone now
-    samples.insert(samples.end(), tail.begin(), tail.end());
+    render(text, [&samples](std::span<const std::int16_t> part) {
+        samples.insert(samples.end(), part.begin(), part.end());
+    });
     return samples;
 }
 

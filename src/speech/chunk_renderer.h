@@ -20,11 +20,17 @@ public:
     ChunkRenderer(ChunkRenderer&&) noexcept;
     ChunkRenderer& operator=(ChunkRenderer&&) noexcept;
 
+    // Hands the chunk's samples to sink in blocks of at most blockSamples, as they come.
+    void render(const std::string& text, const SampleSink& sink);
+    // The chunk's samples all at once.
     std::vector<std::int16_t> render(const std::string& text);
+
+    static constexpr std::size_t blockSamples = 1 << 15;
 
 private:
     std::unique_ptr<Synthesizer> synthesizer_;
     int outputRate_;
+    std::vector<std::int16_t> block_;
 };
 
 } // namespace kestrova::speech

@@ -85,8 +85,8 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     if (request.jobs == 0)
         pipeline = std::make_unique<SerialPipeline>(request.voice, request.format.sampleRate);
     else
-        pipeline =
-            std::make_unique<WorkerPool>(request.voice, request.format.sampleRate, request.jobs);
+        pipeline = std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
+                                                request.jobs, cancel);
 
     PendingFile pending(request.output);
     SoundFileWriter writer(pending.fd(),

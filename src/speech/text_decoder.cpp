@@ -101,14 +101,18 @@ void TextDecoder::decode(std::string_view bytes, bool last, std::string& output)
         input = carry_;
     }
     converted_.clear();
+    // iconv takes UTF-8 forms beyond U+10FFFF: stop it short of each one. The next such
+    // byte is looked for once per byte passed, never again from the start.
+    constexpr auto none = std::string_view::npos;
+    std::size_t beyond = encoding_ == TextEncoding::Utf8 ? firstBeyondUnicode(input) : none;
     for (;;) {
-        // iconv takes UTF-8 forms beyond U+10FFFF: stop it short of the first one.
-        const std::size_t beyond =
-            encoding_ == TextEncoding::Utf8 ? firstBeyondUnicode(input) : std::string_view::npos;
         std::string_view part = input.substr(0, beyond);
         const std::size_t partSize = part.size();
         auto stop = converter_.convert(part, converted_);
-        input.remove_prefix(partSize - part.size());
+        const std::size_t consumed = partSize - part.size();
+        input.remove_prefix(consumed);
+        if (beyond != none)
+            beyond -= consumed;
         if (beyond != std::string_view::npos && stop != IconvConverter::Stop::InvalidSequence)
             stop = IconvConverter::Stop::InvalidSequence;
         if (stop == IconvConverter::Stop::Done)
@@ -122,7 +126,12 @@ void TextDecoder::decode(std::string_view bytes, bool last, std::string& output)
         }
         converted_.append(encoding_ == TextEncoding::Windows1252 ? std::string_view(" ")
                                                                  : replacementCharacter);
-        input.remove_prefix(std::min(input.size(), codeUnitSize(encoding_)));
+        const std::size_t skipped = std::min(input.size(), codeUnitSize(encoding_));
+        input.remove_prefix(skipped);
+        if (beyond != none && beyond < skipped)
+            beyond = firstBeyondUnicode(input); // passed it: find the next
+        else if (beyond != none)
+            beyond -= skipped;
         converter_.reset();
     }
     std::string rest(input);

@@ -19,13 +19,19 @@ namespace kestrova::speech {
 namespace {
 
 // Task:  u32 length, then that many bytes of UTF-8 text.
-// Reply: i64 count, then count samples; or -1, u32 length and an error message.
-constexpr std::int64_t failureReply = -1;
+// Reply: records, each a u32 tag: 1 to 2^31-1, a block of that many samples follows;
+// chunkComplete, the chunk is done; failureRecord, a u32 length and a message follow.
+constexpr std::uint32_t chunkComplete = 0;
+constexpr std::size_t socketBufferBytes = 1 << 20;
+constexpr std::uint32_t failureRecord = 0xFFFFFFFF;
 
-bool sendAll(int socket, const void* data, std::size_t size) {
+// Sockets are written with send(), which spares a worker SIGPIPE when its reader is gone;
+// the pipe from a chunk's child with write() (the child ignores SIGPIPE).
+bool sendAll(int fd, const void* data, std::size_t size, bool socket = true) {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t sent = ::send(socket, bytes, size, MSG_NOSIGNAL);
+        const ssize_t sent =
+            socket ? ::send(fd, bytes, size, MSG_NOSIGNAL) : ::write(fd, bytes, size);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent <= 0)
@@ -36,10 +42,10 @@ bool sendAll(int socket, const void* data, std::size_t size) {
     return true;
 }
 
-bool receiveAll(int socket, void* data, std::size_t size) {
+bool receiveAll(int fd, void* data, std::size_t size) {
     char* bytes = static_cast<char*>(data);
     while (size > 0) {
-        const ssize_t got = ::recv(socket, bytes, size, 0);
+        const ssize_t got = ::read(fd, bytes, size);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)
@@ -52,9 +58,14 @@ bool receiveAll(int socket, void* data, std::size_t size) {
 
 std::string failureMessage(const std::string& message) {
     const auto length = static_cast<std::uint32_t>(message.size());
-    std::string reply(reinterpret_cast<const char*>(&failureReply), sizeof failureReply);
-    reply.append(reinterpret_cast<const char*>(&length), sizeof length);
-    return reply + message;
+    std::string record(reinterpret_cast<const char*>(&failureRecord), sizeof failureRecord);
+    record.append(reinterpret_cast<const char*>(&length), sizeof length);
+    return record + message;
+}
+
+bool sendFailure(int fd, const std::string& message) {
+    const std::string record = failureMessage(message);
+    return sendAll(fd, record.data(), record.size());
 }
 
 std::string describeStatus(int status) {
@@ -63,71 +74,91 @@ std::string describeStatus(int status) {
     return "it exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
-// In the child forked for one chunk: render it and reply on the worker's socket. Before
-// the first byte of the reply it says so on `started`, so that the worker knows whether
-// the stream is still clean should the child die.
-[[noreturn]] void renderAndReply(ChunkRenderer& renderer, const std::string& text, int socket,
-                                 int started) {
-    std::vector<std::int16_t> samples;
-    std::string failure;
-    try {
-        samples = renderer.render(text);
-    } catch (const std::exception& error) {
-        failure = error.what();
-    }
-    const char mark = 1;
-    if (::write(started, &mark, 1) != 1)
-        ::_exit(1);
+// In the child forked for one chunk: render it, sending its samples block by block.
+[[noreturn]] void renderAndSend(ChunkRenderer& renderer, const std::string& text, int out) {
+    ::signal(SIGPIPE, SIG_IGN);
+    const auto sendBlock = [out](std::span<const std::int16_t> block) {
+        const auto count = static_cast<std::uint32_t>(block.size());
+        if (!sendAll(out, &count, sizeof count, false) ||
+            !sendAll(out, block.data(), block.size() * sizeof(std::int16_t), false))
+            ::_exit(1);
+    };
     bool sent;
-    if (failure.empty()) {
-        const auto count = static_cast<std::int64_t>(samples.size());
-        sent = sendAll(socket, &count, sizeof count) &&
-               sendAll(socket, samples.data(), samples.size() * sizeof(std::int16_t));
-    } else {
-        const std::string reply = failureMessage(failure);
-        sent = sendAll(socket, reply.data(), reply.size());
+    try {
+        renderer.render(text, sendBlock);
+        sent = sendAll(out, &chunkComplete, sizeof chunkComplete, false);
+    } catch (const std::exception& error) {
+        const std::string record = failureMessage(error.what());
+        sent = sendAll(out, record.data(), record.size(), false);
     }
     ::_exit(sent ? 0 : 1);
 }
 
-// Renders one chunk in a child forked for it. An engine carries state from one rendering
-// into the next (eSpeak NG draws on the C library's random numbers, among other things),
-// so every chunk starts from the same untouched state: then its samples are the same
-// whichever worker renders it, after whatever came before. False when the reply stream
-// was cut off and the worker must stop.
-bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int socket) {
+// Renders one chunk in a child forked for it and relays the child's records to the
+// program, whole records only. An engine carries state from one rendering into the next
+// (eSpeak NG draws on the C library's random numbers, among other things), so every chunk
+// starts from the same untouched state: then its samples are the same whichever worker
+// renders it, after whatever came before. A child that dies mid-chunk is reported as a
+// failure record, and the stream stays whole. False once the program is gone.
+bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int socket,
+                          std::vector<char>& relay) {
     int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0) {
-        const std::string reply =
-            failureMessage(std::string("cannot start a speech worker: ") + std::strerror(errno));
-        return sendAll(socket, reply.data(), reply.size());
-    }
-    UniqueFd startedRead(ends[0]);
-    UniqueFd startedWrite(ends[1]);
+    if (::pipe2(ends, O_CLOEXEC) != 0)
+        return sendFailure(socket,
+                           std::string("cannot start a speech worker: ") + std::strerror(errno));
+    UniqueFd fromChild(ends[0]);
+    UniqueFd toWorker(ends[1]);
+    // Room for a few blocks in the pipe, so that the child rarely waits for the relay.
+    ::fcntl(toWorker.get(), F_SETPIPE_SZ, static_cast<int>(socketBufferBytes));
     const pid_t child = ::fork();
+    if (child < 0)
+        return sendFailure(socket,
+                           std::string("cannot start a speech worker: ") + std::strerror(errno));
     if (child == 0) {
-        startedRead.reset();
-        renderAndReply(renderer, text, socket, startedWrite.get());
+        fromChild.reset();
+        renderAndSend(renderer, text, toWorker.get());
     }
-    startedWrite.reset();
-    std::string failure;
-    if (child < 0) {
-        failure = std::string("cannot start a speech worker: ") + std::strerror(errno);
-    } else {
-        int status = 0;
-        while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    toWorker.reset();
+    bool finished = false;
+    bool programThere = true;
+    for (std::uint32_t tag; !finished && receiveAll(fromChild.get(), &tag, sizeof tag);) {
+        std::size_t bodySize = 0;
+        std::uint32_t length = 0;
+        if (tag == chunkComplete) {
+            finished = true;
+        } else if (tag == failureRecord) {
+            if (!receiveAll(fromChild.get(), &length, sizeof length))
+                break;
+            bodySize = length;
+            finished = true;
+        } else {
+            bodySize = static_cast<std::size_t>(tag) * sizeof(std::int16_t);
         }
-        char mark = 0;
-        const bool started = ::read(startedRead.get(), &mark, 1) == 1;
-        const bool clean = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        if (clean)
-            return true;
-        if (started)
-            return false; // part of a reply may have gone out: only closing the socket is safe
-        failure = "the speech engine failed while rendering: " + describeStatus(status);
+        relay.resize(sizeof tag + (tag == failureRecord ? sizeof length : 0) + bodySize);
+        std::memcpy(relay.data(), &tag, sizeof tag);
+        if (tag == failureRecord)
+            std::memcpy(relay.data() + sizeof tag, &length, sizeof length);
+        if (!receiveAll(fromChild.get(), relay.data() + relay.size() - bodySize, bodySize)) {
+            finished = false;
+            break;
+        }
+        if (!sendAll(socket, relay.data(), relay.size())) {
+            programThere = false;
+            break;
+        }
     }
-    const std::string reply = failureMessage(failure);
-    return sendAll(socket, reply.data(), reply.size());
+    fromChild.reset();
+    if (!programThere)
+        ::kill(child, SIGKILL);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!programThere)
+        return false;
+    if (!finished)
+        return sendFailure(socket,
+                           "the speech engine failed while rendering: " + describeStatus(status));
+    return true;
 }
 
 // The worker's whole life: render the chunks it is sent until the socket closes.
@@ -140,17 +171,16 @@ bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int 
         setupFailure = failure.what();
     }
     std::string text;
+    std::vector<char> relay; // kept from chunk to chunk: its pages are touched once
+    relay.reserve(sizeof(std::uint32_t) + ChunkRenderer::blockSamples * sizeof(std::int16_t) * 4);
     for (std::uint32_t length = 0; receiveAll(socket, &length, sizeof length);) {
         text.resize(length);
         if (!receiveAll(socket, text.data(), length))
             break;
-        if (!renderer) {
-            const std::string reply = failureMessage(setupFailure);
-            if (!sendAll(socket, reply.data(), reply.size()))
-                break;
-        } else if (!renderInFreshProcess(*renderer, text, socket)) {
+        const bool programThere = renderer ? renderInFreshProcess(*renderer, text, socket, relay)
+                                           : sendFailure(socket, setupFailure);
+        if (!programThere)
             break;
-        }
     }
     ::_exit(0); // never run the parent's exit handlers in a worker
 }
@@ -159,7 +189,7 @@ bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int 
 
 WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
                        const std::atomic<bool>* cancel)
-    : window_(2 * std::max(1u, workers) + 1), cancel_(cancel) {
+    : window_(2 * std::max(1u, workers) + 1), cancel_(cancel), outputRate_(outputRate) {
     const pid_t parent = ::getpid();
     workers_.resize(std::max(1u, workers));
     for (Worker& worker : workers_) {
@@ -168,6 +198,12 @@ WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
             throw SpeechError(std::string("cannot start a speech worker: ") + std::strerror(errno));
         UniqueFd parentEnd(ends[0]);
         UniqueFd childEnd(ends[1]);
+        // Room for several blocks on the way: fewer switches between worker and program.
+        const int bufferBytes = static_cast<int>(socketBufferBytes);
+        for (const int end : {ends[0], ends[1]}) {
+            ::setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+            ::setsockopt(end, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+        }
         const pid_t pid = ::fork();
         if (pid < 0)
             throw SpeechError(std::string("cannot start a speech worker: ") + std::strerror(errno));
@@ -225,6 +261,8 @@ void WorkerPool::dispatch() {
         worker.busy = true;
         worker.chunk = index;
         worker.endCharacter = chunk.endCharacter;
+        // Room for slow speech: growing by copies would touch every page again.
+        worker.samples.reserve(chunk.text.size() * static_cast<std::size_t>(outputRate_) / 8);
     }
 }
 
@@ -275,7 +313,7 @@ void WorkerPool::collect(bool wait) {
     dispatch();
 }
 
-// Reads into a part of the reply without blocking; true once that part is complete.
+// Reads into a part of a record without blocking; true once that part is complete.
 bool WorkerPool::readSome(Worker& worker, char* into, std::size_t wanted, std::size_t& have) {
     while (have < wanted) {
         const ssize_t got = ::recv(worker.socket.get(), into + have, wanted - have, MSG_DONTWAIT);
@@ -290,39 +328,41 @@ bool WorkerPool::readSome(Worker& worker, char* into, std::size_t wanted, std::s
     return true;
 }
 
+// Reads the records a worker has sent so far; a finished chunk goes to done_.
 void WorkerPool::receive(Worker& worker) {
-    constexpr std::size_t countSize = sizeof(std::int64_t);
-    std::int64_t count = 0;
-    std::size_t headWanted = countSize;
-    if (worker.headBytes >= countSize) {
-        std::memcpy(&count, worker.head, countSize);
-        if (count == failureReply)
-            headWanted = sizeof worker.head;
+    for (;;) {
+        std::uint32_t tag = 0;
+        if (!readSome(worker, worker.head, sizeof tag, worker.headBytes))
+            return;
+        std::memcpy(&tag, worker.head, sizeof tag);
+        if (tag == chunkComplete) {
+            done_.emplace(worker.chunk,
+                          RenderedChunk{std::move(worker.samples), worker.endCharacter});
+            worker.samples = {};
+            worker.headBytes = 0;
+            worker.busy = false;
+            return;
+        }
+        if (tag == failureRecord) {
+            std::uint32_t length = 0;
+            if (!readSome(worker, worker.head, sizeof worker.head, worker.headBytes))
+                return;
+            std::memcpy(&length, worker.head + sizeof tag, sizeof length);
+            worker.failure.resize(length);
+            if (readSome(worker, worker.failure.data(), length, worker.bodyBytes))
+                throw SpeechError(worker.failure);
+            return;
+        }
+        // A block of samples, read straight onto the end of the chunk's samples.
+        if (worker.bodyBytes == 0)
+            worker.blockStart = worker.samples.size();
+        worker.samples.resize(worker.blockStart + tag);
+        if (!readSome(worker, reinterpret_cast<char*>(worker.samples.data() + worker.blockStart),
+                      std::size_t{tag} * sizeof(std::int16_t), worker.bodyBytes))
+            return;
+        worker.headBytes = 0;
+        worker.bodyBytes = 0;
     }
-    if (!readSome(worker, worker.head, headWanted, worker.headBytes))
-        return;
-    std::memcpy(&count, worker.head, countSize);
-    if (count == failureReply && headWanted == countSize)
-        return receive(worker); // the failure's length follows
-    if (count == failureReply) {
-        std::uint32_t length;
-        std::memcpy(&length, worker.head + countSize, sizeof length);
-        worker.failure.resize(length);
-        if (readSome(worker, worker.failure.data(), length, worker.bodyBytes))
-            throw SpeechError(worker.failure);
-        return;
-    }
-    if (count < 0)
-        throw SpeechError("a speech worker sent a malformed reply");
-    worker.samples.resize(static_cast<std::size_t>(count));
-    if (!readSome(worker, reinterpret_cast<char*>(worker.samples.data()),
-                  worker.samples.size() * sizeof(std::int16_t), worker.bodyBytes))
-        return;
-    done_.emplace(worker.chunk, RenderedChunk{std::move(worker.samples), worker.endCharacter});
-    worker.samples = {};
-    worker.headBytes = 0;
-    worker.bodyBytes = 0;
-    worker.busy = false;
 }
 
 void WorkerPool::workerDied(Worker& worker) {

@@ -37,12 +37,13 @@ private:
         bool busy = false;
         std::uint64_t chunk = 0;
         std::uint64_t endCharacter = 0;
-        // The reply being read: its fixed part, then samples or a failure message.
-        char head[sizeof(std::int64_t) + sizeof(std::uint32_t)] = {};
+        // The record being read: its tag (and a failure's length), then its body.
+        char head[2 * sizeof(std::uint32_t)] = {};
         std::size_t headBytes = 0;
-        std::vector<std::int16_t> samples;
-        std::string failure;
         std::size_t bodyBytes = 0;
+        std::size_t blockStart = 0;
+        std::vector<std::int16_t> samples; // the chunk so far
+        std::string failure;
     };
 
     void dispatch();
@@ -58,6 +59,7 @@ private:
     std::uint64_t taken_ = 0;
     std::size_t window_;
     const std::atomic<bool>* cancel_;
+    int outputRate_;
 };
 
 } // namespace kestrova::speech
