@@ -43,8 +43,10 @@ PendingFile::PendingFile(std::filesystem::path target) : target_(std::move(targe
         target_.has_parent_path() ? target_.parent_path() : std::filesystem::path(".");
     std::mt19937_64 random(std::random_device{}());
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::filesystem::path candidate =
-            directory / ("." + target_.filename().string() + "." + hexSuffix(random) + ".part");
+        std::string name = ".";
+        name.append(target_.filename().string()).append(".").append(hexSuffix(random));
+        name.append(".part");
+        std::filesystem::path candidate = directory / name;
         // 0666 before the umask, as for any new file the user makes.
         file_.reset(::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (file_) {
