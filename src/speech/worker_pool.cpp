@@ -115,6 +115,7 @@ bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int 
         return sendFailure(socket,
                            std::string("cannot start a speech worker: ") + std::strerror(errno));
     if (child == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // dies with its worker, as the worker with the program
         fromChild.reset();
         renderAndSend(renderer, text, toWorker.get());
     }
