@@ -1,9 +1,14 @@
 #include "test_support.h"
 
+#include <chrono>
+#include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -269,6 +274,113 @@ TEST_F(CommandLine, AFolderAsInputFailsNamingIt) {
     EXPECT_NE(result.err.find("folder.txt"), std::string::npos) << result.err;
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"folder.txt", "in.txt"}));
 }
+
+// The processes whose working folder is the folder: the converter's, run there.
+std::vector<pid_t> processesIn(const fs::path& folder) {
+    std::vector<pid_t> found;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos)
+            continue;
+        std::error_code unreadable;
+        if (fs::read_symlink(entry.path() / "cwd", unreadable) == folder)
+            found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+struct SignalCase {
+    int signal;
+    bool existingOutput;
+};
+
+void PrintTo(const SignalCase& entry, std::ostream* out) {
+    *out << ::strsignal(entry.signal) << (entry.existingOutput ? ", over a file" : "");
+}
+
+class StopSignal : public CommandLine, public ::testing::WithParamInterface<SignalCase> {};
+
+// A signal in the middle of a conversion stops it between chunks: the exit status says
+// which signal, and neither the temporary file nor a partial output is left.
+TEST_P(StopSignal, StopsCleanly) {
+    std::string longText;
+    while (longText.size() < 400000)
+        longText += "This is one more sentence of a text that takes a while to speak. ";
+    test::writeBytes(scratch / "long.txt", longText);
+    if (GetParam().existingOutput)
+        test::writeBytes(scratch / "long.wav", "old");
+    const auto before = scratch.names();
+
+    // Standard error is a pipe: it reaches its end only once no process of the converter
+    // holds it any more.
+    int errPipe[2];
+    ASSERT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int quiet = ::open("/dev/null", O_RDWR);
+        if (quiet < 0 || ::dup2(quiet, 0) < 0 || ::dup2(quiet, 1) < 0 ||
+            ::dup2(errPipe[1], 2) < 0 || ::chdir(scratch.path().c_str()) != 0)
+            ::_exit(127);
+        ::execl(KESTROVA_CLI_PATH, KESTROVA_CLI_PATH, "convert", "-q", "-e", "slt", "long.txt",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::close(errPipe[1]);
+    ASSERT_GT(child, 0);
+    // Signal once the conversion has begun: its temporary file is there.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (test::leftoverParts(scratch.path()).empty() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const bool begun = !test::leftoverParts(scratch.path()).empty();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the workers are busy now
+    ::kill(child, GetParam().signal);
+    const auto signalled = std::chrono::steady_clock::now();
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const auto stopping = std::chrono::steady_clock::now() - signalled;
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<pid_t> left = processesIn(scratch.path());
+
+    std::string err;
+    bool ended = false;
+    for (pollfd watched{errPipe[0], POLLIN, 0}; ::poll(&watched, 1, 1000) > 0;) {
+        char buffer[4096];
+        const ssize_t got = ::read(errPipe[0], buffer, sizeof buffer);
+        if (got <= 0) {
+            ended = got == 0;
+            break;
+        }
+        err.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(errPipe[0]);
+    ASSERT_TRUE(begun) << "no temporary file appeared";
+
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal, not stopped";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + GetParam().signal);
+    EXPECT_LT(stopping, std::chrono::seconds(1)) << "the workers were not told to stop";
+    EXPECT_TRUE(left.empty()) << left.size() << " processes of the converter still run";
+    EXPECT_TRUE(ended) << "a process of the converter still runs a second after it exited";
+    EXPECT_TRUE(err.starts_with("kestrova-wav-cli: ")) << err;
+    EXPECT_EQ(lines(err), 1u) << err;
+    EXPECT_EQ(scratch.names(), before);
+    if (GetParam().existingOutput) {
+        EXPECT_EQ(test::readBytes(scratch / "long.wav"), "old");
+    }
+    EXPECT_EQ(test::readBytes(scratch / "long.txt"), longText);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
+                         ::testing::Values(SignalCase{SIGINT, false}, SignalCase{SIGTERM, true},
+                                           SignalCase{SIGHUP, false}),
+                         [](const auto& info) {
+                             return std::string(info.param.signal == SIGINT    ? "Interrupt"
+                                                : info.param.signal == SIGTERM ? "Terminate"
+                                                                               : "HangUp") +
+                                    (info.param.existingOutput ? "OverAFile" : "");
+                         });
 
 // Whatever is asked, the text file read is never deleted or overwritten.
 class InputKept : public CommandLine,

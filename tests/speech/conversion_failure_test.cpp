@@ -2,10 +2,12 @@
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
 
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <thread>
 
 namespace kestrova::speech {
 namespace {
@@ -116,6 +118,43 @@ std::vector<CancelCase> cancelCases() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Moments, Cancel, ::testing::ValuesIn(cancelCases()));
+
+class CancelFromAnotherThread : public ::testing::TestWithParam<unsigned> {};
+
+// The flag set while the workers render stops the conversion at once, not after the
+// chunks in flight.
+TEST_P(CancelFromAnotherThread, StopsWithinHalfASecond) {
+    ScratchDir scratch;
+    const auto input = scratch / "in.txt";
+    std::string text;
+    while (text.size() < 40000)
+        text += "This is one more sentence of a text that takes a while to speak. ";
+    test::writeBytes(input, text);
+    ConversionRequest request = conversion(input, scratch / "out.wav", "Flite slt");
+    request.jobs = GetParam();
+    std::atomic<bool> cancel = false;
+    std::atomic<bool> cancelled = false;
+    std::thread converting([&] {
+        try {
+            convertTextFile(request, {}, &cancel);
+        } catch (const ConversionCancelled&) {
+            cancelled = true;
+        }
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (test::leftoverParts(scratch.path()).empty() &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const auto start = std::chrono::steady_clock::now();
+    cancel = true;
+    converting.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    EXPECT_TRUE(cancelled);
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Workers, CancelFromAnotherThread, ::testing::Values(1u, 2u, 4u));
 
 TEST(Cancel, ReportsTheCancellationNamingTheOutput) {
     ScratchDir scratch;
@@ -377,6 +416,58 @@ TEST(Replace, ReplacesASymbolicLinkNotItsTarget) {
     EXPECT_EQ(test::readBytes(scratch / "elsewhere.wav"), oldContent);
     EXPECT_TRUE(test::readSound(scratch / "out.wav"));
 }
+
+// ---- engine failures -------------------------------------------------------------------
+
+struct EngineFailureCase {
+    std::string name;
+    EngineKind engine;
+    unsigned jobs;
+    bool existingTarget;
+};
+
+void PrintTo(const EngineFailureCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class EngineFailure : public ::testing::TestWithParam<EngineFailureCase> {};
+
+// A voice the engine does not have makes the real engine fail once rendering has begun:
+// the failure names the text file, and the half-made output goes.
+TEST_P(EngineFailure, NamesTheTextFileAndLeavesNothingBehind) {
+    ScratchDir scratch;
+    const auto input = scratch / "in.txt";
+    const auto output = scratch / "out.wav";
+    test::writeBytes(input, test::paragraphs);
+    if (GetParam().existingTarget)
+        test::writeBytes(output, oldContent);
+    const auto before = snapshot(scratch);
+    ConversionRequest request = conversion(input, output);
+    request.voice =
+        Voice{GetParam().engine, "No such voice", "nosuch", "en", 22050, "no-such-engine-voice"};
+    request.jobs = GetParam().jobs;
+    try {
+        convertTextFile(request);
+        FAIL() << "rendered with a voice that does not exist";
+    } catch (const ConversionCancelled& error) {
+        FAIL() << "reported as a cancellation: " << error.what();
+    } catch (const SpeechError& error) {
+        const std::string message = error.what();
+        EXPECT_NE(message.find("\"" + input.string() + "\""), std::string::npos) << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
+    EXPECT_EQ(snapshot(scratch), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Engines, EngineFailure,
+    ::testing::Values(EngineFailureCase{"FliteHere", EngineKind::Flite, 0, false},
+                      EngineFailureCase{"FliteHereOverAFile", EngineKind::Flite, 0, true},
+                      EngineFailureCase{"FliteInWorkers", EngineKind::Flite, 2, true},
+                      EngineFailureCase{"ESpeakNgHere", EngineKind::EspeakNg, 0, false},
+                      EngineFailureCase{"ESpeakNgHereOverAFile", EngineKind::EspeakNg, 0, true},
+                      EngineFailureCase{"ESpeakNgInWorkers", EngineKind::EspeakNg, 2, true}),
+    [](const auto& info) { return info.param.name; });
 
 // ---- the control's argument checks -----------------------------------------------------
 
