@@ -125,8 +125,10 @@ int run(int argc, char** argv) {
                                "Output file (default: INPUT with .wav); .flac, .ogg, .opus and "
                                ".mp3 choose those containers");
     convertCommand
-        ->add_option("-j,--jobs", options.jobs,
-                     "Worker processes rendering side by side (0: render in this process)")
+        ->add_option(
+            "-j,--jobs", options.jobs,
+            "Worker processes rendering side by side; the file is the same for any number. 0: "
+            "render in this process (eSpeak NG then varies slightly from run to run)")
         ->capture_default_str();
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
