@@ -110,12 +110,15 @@ bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int 
     UniqueFd toWorker(ends[1]);
     // Room for a few blocks in the pipe, so that the child rarely waits for the relay.
     ::fcntl(toWorker.get(), F_SETPIPE_SZ, static_cast<int>(socketBufferBytes));
+    const pid_t worker = ::getpid();
     const pid_t child = ::fork();
     if (child < 0)
         return sendFailure(socket,
                            std::string("cannot start a speech worker: ") + std::strerror(errno));
     if (child == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL); // dies with its worker, as the worker with the program
+        if (::getppid() != worker)
+            ::_exit(1); // the worker died before the line above took effect
         fromChild.reset();
         renderAndSend(renderer, text, toWorker.get());
     }
