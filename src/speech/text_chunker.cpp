@@ -78,7 +78,9 @@ std::optional<TextChunk> TextChunker::next() {
 // Looks for the next cut; true if it made one (it may still have been empty).
 bool TextChunker::scan() {
     const std::size_t size = pending_.size();
-    while (scanned_ < size) {
+    // A run of marks may carry the scan one byte past the limit at the very end of the
+    // text: the limit still cuts there.
+    while (scanned_ < size || scanned_ > limitBytes_) {
         if (scanned_ >= limitBytes_) {
             const std::size_t end = sentenceEnd_ > 0 ? sentenceEnd_ : limitCut();
             cut(end, end);
