@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 
 namespace kestrova::speech {
 namespace {
@@ -19,9 +20,20 @@ std::string quoted(const std::filesystem::path& path) {
 
 TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding)
     : path_(path), buffer_(pieceSize, '\0') {
-    file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Without blocking: opening a FIFO would wait for a writer.
+    file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file_)
         throw FileError("cannot open the text file " + quoted(path) + ": " + std::strerror(errno));
+    // The file is read twice, and to its end before the rendering begins: a pipe cannot be
+    // read again, and a device such as /dev/zero has no end.
+    struct stat status {};
+    if (::fstat(file_.get(), &status) != 0)
+        throw FileError("cannot read the text file " + quoted(path) + ": " + std::strerror(errno));
+    if (S_ISDIR(status.st_mode))
+        throw FileError("cannot read the text file " + quoted(path) + ": " + std::strerror(EISDIR));
+    if (!S_ISREG(status.st_mode))
+        throw FileError("cannot read the text file " + quoted(path) + ": it is not a regular file");
+    ::fcntl(file_.get(), F_SETFL, ::fcntl(file_.get(), F_GETFL) & ~O_NONBLOCK);
     const std::size_t startLength = readBytes(buffer_.data(), buffer_.size());
     const std::string_view start(buffer_.data(), startLength);
     const TextEncoding fromStart = encodingFromStart(start);
