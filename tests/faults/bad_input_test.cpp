@@ -1,0 +1,228 @@
+// Text files no reader should have written, through the real kestrova-wav-cli: each one
+// converts (or stops cleanly) within a time limit, into a wave file libsndfile reads, and
+// what the README says about decoding holds: a text is read aloud as text, whatever it
+// looks like.
+
+#include "process_support.h"
+#include "test_support.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <random>
+
+namespace kestrova {
+namespace {
+
+using faults::CliProcess;
+using faults::Outcome;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* cliPath = KESTROVA_CLI_PATH;
+
+std::string randomBytes(std::size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    std::string bytes(count, '\0');
+    for (char& byte : bytes)
+        byte = static_cast<char>(random() & 0xFF);
+    return bytes;
+}
+
+std::string utf16(std::string_view ascii, bool bigEndian) {
+    std::string encoded;
+    for (const char c : ascii) {
+        encoded.push_back(bigEndian ? '\0' : c);
+        encoded.push_back(bigEndian ? c : '\0');
+    }
+    return encoded;
+}
+
+std::string repeated(std::string_view piece, std::size_t times) {
+    std::string text;
+    for (std::size_t i = 0; i < times; ++i)
+        text.append(piece);
+    return text;
+}
+
+// The longest stretch of near silence in a sound, in seconds.
+double longestSilence(const test::SoundFile& sound) {
+    std::size_t longest = 0;
+    std::size_t run = 0;
+    for (const short sample : sound.samples) {
+        run = std::abs(static_cast<int>(sample)) < 64 ? run + 1 : 0;
+        longest = std::max(longest, run);
+    }
+    return static_cast<double>(longest) / sound.info.samplerate / sound.info.channels;
+}
+
+struct BadInputCase {
+    const char* name;
+    std::function<std::string()> bytes;
+    const char* voice = "eSpeak NG English (America)";
+    double minSeconds = 0;
+    double maxSeconds = 1e9;
+    // Clean UTF-8 that must render to the very same bytes, when there is one.
+    std::optional<std::string> sameAs = std::nullopt;
+    double maxSilenceSeconds = 1e9;
+};
+
+void PrintTo(const BadInputCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class BadInput : public ::testing::TestWithParam<BadInputCase> {
+protected:
+    Outcome convert(const std::string& input, const std::string& output) {
+        CliProcess cli(cliPath, {"convert", "-q", "-e", GetParam().voice, "-o", output, input},
+                       scratch.path());
+        return cli.wait(60s);
+    }
+
+    test::ScratchDir scratch;
+};
+
+TEST_P(BadInput, ConvertsAsText) {
+    const BadInputCase& c = GetParam();
+    const std::string bytes = c.bytes();
+    test::writeBytes(scratch / "in.txt", bytes);
+    const Outcome outcome = convert("in.txt", "out.wav");
+    ASSERT_FALSE(outcome.timedOut) << "no end within a minute";
+    ASSERT_TRUE(outcome.exited()) << "ended by signal " << WTERMSIG(outcome.status);
+    ASSERT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    EXPECT_EQ(outcome.standardError, "");
+    EXPECT_EQ(test::readBytes(scratch / "in.txt"), bytes);
+
+    const auto sound = test::readSound(scratch / "out.wav");
+    ASSERT_TRUE(sound.has_value());
+    EXPECT_EQ(sound->majorFormat(), SF_FORMAT_WAV);
+    EXPECT_GE(sound->seconds(), c.minSeconds);
+    EXPECT_LE(sound->seconds(), c.maxSeconds);
+    if (sound->info.frames > 0) {
+        EXPECT_LE(longestSilence(*sound), c.maxSilenceSeconds);
+    }
+    if (c.sameAs) {
+        test::writeBytes(scratch / "clean.txt", *c.sameAs);
+        ASSERT_EQ(convert("clean.txt", "clean.wav").exitStatus(), 0);
+        EXPECT_EQ(test::readBytes(scratch / "out.wav"), test::readBytes(scratch / "clean.wav"))
+            << "not rendered as the text \"" << *c.sameAs << "\"";
+    }
+    EXPECT_EQ(test::leftoverParts(scratch.path()), std::vector<std::string>{});
+    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+}
+
+const std::string sentence = "Hello world, this is a text without a byte order mark.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, BadInput,
+    ::testing::Values(
+        // Nothing to say: a valid wave file without a sample.
+        BadInputCase{.name = "Empty", .bytes = [] { return std::string(); }, .maxSeconds = 0},
+        BadInputCase{.name = "OnlyWhiteSpace",
+                     .bytes = [] { return std::string(" \n\n\t \r\n \f\v "); },
+                     .maxSeconds = 0},
+        BadInputCase{
+            .name = "RandomBytes", .bytes = [] { return randomBytes(2000, 1); }, .minSeconds = 1},
+        BadInputCase{.name = "RandomBytesFlite",
+                     .bytes = [] { return randomBytes(500, 2); },
+                     .voice = "Flite slt",
+                     .minSeconds = 1},
+        // Not valid UTF-8, so Windows-1252.
+        BadInputCase{.name = "InvalidUtf8",
+                     .bytes = [] { return std::string("Caf\xE9 na\xEFve, \x93quoted\x94."); },
+                     .minSeconds = 1,
+                     .sameAs = "Café naïve, “quoted”."},
+        // Cut off in the middle of a character: no valid UTF-8 either.
+        BadInputCase{.name = "TruncatedUtf8",
+                     .bytes = [] { return std::string("Hello world \xE2\x82"); },
+                     .minSeconds = 0.5,
+                     .sameAs = "Hello world â‚"},
+        BadInputCase{.name = "Utf16LittleEndianWithoutMark",
+                     .bytes = [] { return utf16(sentence, false); },
+                     .minSeconds = 1,
+                     .sameAs = sentence},
+        BadInputCase{.name = "Utf16BigEndianWithoutMark",
+                     .bytes = [] { return utf16(sentence, true); },
+                     .minSeconds = 1,
+                     .sameAs = sentence},
+        BadInputCase{.name = "NulBytes",
+                     .bytes = [] { return std::string("Hello\0\0\0world.\0", 16); },
+                     .minSeconds = 0.5,
+                     .sameAs = "Hello world."},
+        // 20 000 letters without a space: cut at the chunk limit.
+        BadInputCase{.name = "VeryLongWord",
+                     .bytes = [] { return std::string(20000, 'a'); },
+                     .minSeconds = 1},
+        BadInputCase{.name = "VeryLongWordOfTwoByteLetters",
+                     .bytes = [] { return repeated("é", 5000); },
+                     .minSeconds = 1},
+        BadInputCase{.name = "TenThousandDigits",
+                     .bytes = [] { return repeated("1234567890", 1000); },
+                     .minSeconds = 10},
+        // Markup and terminal escapes are characters to read, not commands.
+        BadInputCase{.name = "LooksLikeSsml",
+                     .bytes = [] { return std::string(R"(<speak><break time="10s"/></speak>)"); },
+                     .minSeconds = 1.5,
+                     .maxSeconds = 8,
+                     .maxSilenceSeconds = 1.5},
+        BadInputCase{
+            .name = "SsmlAroundWords",
+            .bytes =
+                [] { return std::string(R"(<speak>Before <break time="10s"/> after.</speak>)"); },
+            .minSeconds = 1.5,
+            .maxSeconds = 9,
+            .maxSilenceSeconds = 1.5},
+        BadInputCase{.name = "EscapeSequences",
+                     .bytes = [] { return std::string("\x1B[31mRed\x1B[0m text."); },
+                     .minSeconds = 1,
+                     .sameAs = " [31mRed [0m text.",
+                     .maxSilenceSeconds = 1.5}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// 50 MB of one word on one line. Rendered whole it would take minutes and gigabytes of
+// wave file; what matters is that the rendering goes on with bounded memory. So: 8 kHz
+// 8-bit (-f 4), a few seconds of rendering while the memory of every process of the
+// converter is sampled, then SIGTERM, which must stop it cleanly.
+TEST(HugeInput, FiftyMegabytesOnOneLineRenderInBoundedMemory) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "huge.txt", repeated("abcdefghij", 5'000'000));
+    const auto before = faults::snapshot(scratch.path());
+    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "huge.txt"}, scratch.path());
+
+    long peakKib = 0; // all processes of the converter together
+    const auto sample = [&] {
+        long total = faults::residentKib(cli.pid());
+        for (const pid_t below : faults::descendantsOf(cli.pid()))
+            total += faults::residentKib(below);
+        peakKib = std::max(peakKib, total);
+    };
+    std::uintmax_t written = 0;
+    const auto renderedFor = [&](std::uintmax_t bytes) {
+        return [&, bytes] {
+            sample();
+            const auto parts = test::leftoverParts(scratch.path());
+            std::error_code error;
+            written = parts.empty() ? 0 : fs::file_size(scratch / parts.front(), error);
+            return written >= bytes;
+        };
+    };
+    // A minute of speech, then as much again.
+    ASSERT_TRUE(cli.waitFor(renderedFor(8000 * 60), 60s)) << "only " << written << " bytes";
+    ASSERT_TRUE(cli.waitFor(renderedFor(8000 * 120), 60s)) << "only " << written << " bytes";
+    ::kill(cli.pid(), SIGTERM);
+    const Outcome outcome = cli.wait(30s);
+
+    EXPECT_EQ(outcome.exitStatus(), 128 + SIGTERM) << outcome.standardError;
+    EXPECT_EQ(faults::lineCount(outcome.standardError), 1u) << outcome.standardError;
+    EXPECT_EQ(faults::snapshot(scratch.path()), before);
+    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+    RecordProperty("peak_kib_all_processes", std::to_string(peakKib));
+    RecordProperty("peak_kib_converter", std::to_string(outcome.peakKib));
+    if (faults::sanitizedBuild)
+        GTEST_SKIP() << "a sanitized build's resident memory is no measure (peak " << peakKib
+                     << " KiB)";
+    EXPECT_LT(peakKib, 100 << 10);
+    EXPECT_LT(outcome.peakKib, 100 << 10);
+}
+
+} // namespace
+} // namespace kestrova

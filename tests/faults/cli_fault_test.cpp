@@ -1,0 +1,358 @@
+// Faults around a real conversion by the real kestrova-wav-cli: the disk filling up, folders
+// that refuse the file, a text file that is missing, unreadable or taken away, stop signals
+// and engines killed in the middle of the text. After each: the exit status, one line on
+// standard error naming the file, nothing new in the folder (a file already at the target
+// byte for byte as it was), the text file as it was, and no process left running.
+
+#include "process_support.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace kestrova {
+namespace {
+
+using faults::CliProcess;
+using faults::Outcome;
+using faults::Snapshot;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* cliPath = KESTROVA_CLI_PATH;
+
+// About the given number of bytes of plain sentences.
+std::string sentences(std::size_t bytes) {
+    std::string text;
+    for (int i = 1; text.size() < bytes; ++i)
+        text += "Sentence number " + std::to_string(i) + " keeps the speech engine busy. ";
+    return text;
+}
+
+// A worker of the converter in the middle of a chunk: a child with a child of its own, the
+// process that renders the chunk.
+struct BusyWorker {
+    pid_t worker = -1;
+    pid_t chunkProcess = -1;
+};
+
+std::optional<BusyWorker> busyWorker(pid_t converter) {
+    for (const pid_t worker : faults::childrenOf(converter))
+        if (const auto chunk = faults::childrenOf(worker); !chunk.empty())
+            return BusyWorker{worker, chunk.front()};
+    return std::nullopt;
+}
+
+class CliFault : public ::testing::Test {
+protected:
+    fs::path at(const std::string& name) const { return scratch / name; }
+
+    Outcome run(const std::vector<std::string>& arguments, CliProcess::Limits limits = {}) {
+        CliProcess cli(cliPath, arguments, scratch.path(), limits);
+        return cli.wait();
+    }
+
+    // The converter failed as it should: the status, one line naming the file, the folder
+    // exactly as it was before, and no process of the converter left.
+    void expectCleanFailure(const Outcome& outcome, int status, const std::string& named,
+                            const std::string& reason, const Snapshot& before) {
+        EXPECT_FALSE(outcome.timedOut);
+        EXPECT_TRUE(outcome.exited()) << "ended by signal " << WTERMSIG(outcome.status);
+        EXPECT_EQ(outcome.exitStatus(), status);
+        const std::string& err = outcome.standardError;
+        EXPECT_TRUE(err.starts_with("kestrova-wav-cli: ")) << err;
+        EXPECT_EQ(faults::lineCount(err), 1u) << err;
+        EXPECT_NE(err.find("\"" + named + "\""), std::string::npos) << err;
+        EXPECT_NE(err.find(reason), std::string::npos) << err;
+        EXPECT_EQ(faults::snapshot(scratch.path()), before);
+        EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+    }
+
+    test::ScratchDir scratch;
+    std::optional<faults::TmpfsMount> mount; // after scratch: unmounted before it goes
+};
+
+// Where the wave file is to go, and what is wrong there.
+enum class Place { Missing, Folder, ReadOnly, SmallDisk, FileSizeLimit };
+
+struct OutputCase {
+    const char* name;
+    Place place;
+    const char* output; // -o, in the scratch folder
+    bool fileThere;     // a file is already at the output
+};
+
+void PrintTo(const OutputCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class OutputFault : public CliFault, public ::testing::WithParamInterface<OutputCase> {};
+
+// A conversion that cannot write its output, from the start or after a while, fails naming
+// the output and leaves everything as it was.
+TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
+    const OutputCase& c = GetParam();
+    const bool root = test::runningAsRoot();
+    // Some 40 minutes of speech: 445 MB of wave at 48 kHz 16-bit stereo (-f 39).
+    test::writeBytes(at("in.txt"), sentences(30000));
+    CliProcess::Limits limits;
+    std::string reason;
+    const std::string old = "the older file, kept byte for byte";
+    switch (c.place) {
+    case Place::Missing:
+        reason = "No such file or directory";
+        break;
+    case Place::Folder:
+        fs::create_directory(at("folder"));
+        reason = "folder";
+        break;
+    case Place::ReadOnly:
+        fs::create_directory(at("ro"));
+        if (root) {
+            // Permissions do not stop root: a file system mounted read-only does.
+            if (!faults::privateMountTable())
+                GTEST_SKIP() << "root without a private mount table cannot make a read-only "
+                                "folder";
+            mount.emplace(at("ro"), 1 << 20);
+            ASSERT_TRUE(mount->mounted());
+            if (c.fileThere)
+                test::writeBytes(at(c.output), old);
+            ASSERT_TRUE(mount->makeReadOnly());
+            reason = "Read-only file system";
+        } else {
+            if (c.fileThere)
+                test::writeBytes(at(c.output), old);
+            fs::permissions(at("ro"), fs::perms::owner_read | fs::perms::owner_exec);
+            reason = "Permission denied";
+        }
+        break;
+    case Place::SmallDisk:
+        fs::create_directory(at("small"));
+        if (!faults::privateMountTable())
+            GTEST_SKIP() << "mounting a small file system needs root";
+        mount.emplace(at("small"), 128 << 10);
+        ASSERT_TRUE(mount->mounted());
+        if (c.fileThere)
+            test::writeBytes(at(c.output), old);
+        reason = "No space left on device";
+        break;
+    case Place::FileSizeLimit:
+        if (c.fileThere)
+            test::writeBytes(at(c.output), old);
+        // Above 64 MiB: eSpeak NG's audio probe at its start (PulseAudio, through
+        // libpcaudio) sizes a shared memory file of 64 MiB, and a smaller limit makes it
+        // write a line of its own on standard error.
+        limits.fileSizeBytes = 65 << 20;
+        reason = "File too large";
+        break;
+    }
+    const Snapshot before = faults::snapshot(scratch.path());
+    const Outcome outcome = run({"convert", "-q", "-f", "39", "-o", c.output, "in.txt"}, limits);
+    expectCleanFailure(outcome, 1, c.output, reason, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, OutputFault,
+    ::testing::Values(OutputCase{"FolderMissing", Place::Missing, "nowhere/out.wav", false},
+                      OutputCase{"OutputIsAFolder", Place::Folder, "folder", false},
+                      OutputCase{"OutputNamesAFolder", Place::Folder, "folder/", false},
+                      OutputCase{"ReadOnlyFolder", Place::ReadOnly, "ro/out.wav", false},
+                      OutputCase{"ReadOnlyFolderOverAFile", Place::ReadOnly, "ro/out.wav", true},
+                      OutputCase{"DiskFills", Place::SmallDisk, "small/out.wav", false},
+                      OutputCase{"DiskFillsOverAFile", Place::SmallDisk, "small/out.wav", true},
+                      OutputCase{"FileSizeLimit", Place::FileSizeLimit, "out.wav", false},
+                      OutputCase{"FileSizeLimitOverAFile", Place::FileSizeLimit, "out.wav", true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The output's folder removed while the file is written, as when a removable disk is
+// pulled: the finished file cannot take its name, and the failure names it.
+TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
+    test::writeBytes(at("in.txt"), sentences(20000));
+    const Snapshot before = faults::snapshot(scratch.path());
+    fs::create_directory(at("out"));
+    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "-o", "out/speech.wav", "in.txt"},
+                   scratch.path());
+    ASSERT_TRUE(cli.waitFor([&] { return !test::leftoverParts(at("out")).empty(); }));
+    fs::remove_all(at("out"));
+    expectCleanFailure(cli.wait(), 1, "out/speech.wav", "No such file or directory", before);
+}
+
+enum class TextFault { Missing, Unreadable, EndlessDevice, Fifo };
+
+struct InputCase {
+    const char* name;
+    TextFault fault;
+    bool outputThere;
+};
+
+void PrintTo(const InputCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class InputFault : public CliFault, public ::testing::WithParamInterface<InputCase> {};
+
+// The text file is read to its end before the rendering: a device without an end, or a
+// FIFO nobody writes, must fail at once, not hang where no stop signal is looked at.
+TEST_P(InputFault, FailsNamingTheTextFileAndLeavesEverything) {
+    const InputCase& c = GetParam();
+    std::string reason = "No such file or directory";
+    switch (c.fault) {
+    case TextFault::Missing:
+        break;
+    case TextFault::Unreadable:
+        if (test::runningAsRoot())
+            GTEST_SKIP() << "root reads a file whatever its permissions";
+        test::writeBytes(at("in.txt"), "A text nobody may read.");
+        fs::permissions(at("in.txt"), fs::perms::none);
+        reason = "Permission denied";
+        break;
+    case TextFault::EndlessDevice:
+        fs::create_symlink("/dev/zero", at("in.txt"));
+        reason = "not a regular file";
+        break;
+    case TextFault::Fifo:
+        ASSERT_EQ(::mkfifo(at("in.txt").c_str(), 0600), 0);
+        reason = "not a regular file";
+        break;
+    }
+    if (c.outputThere)
+        test::writeBytes(at("out.wav"), "an older file");
+    const auto before = faults::snapshot(scratch.path());
+    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    expectCleanFailure(cli.wait(20s), 1, "in.txt", reason, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, InputFault,
+    ::testing::Values(InputCase{"Missing", TextFault::Missing, false},
+                      InputCase{"MissingWithAnOutputThere", TextFault::Missing, true},
+                      InputCase{"Unreadable", TextFault::Unreadable, false},
+                      InputCase{"UnreadableWithAnOutputThere", TextFault::Unreadable, true},
+                      InputCase{"EndlessDevice", TextFault::EndlessDevice, true},
+                      InputCase{"FifoWithoutAWriter", TextFault::Fifo, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The text file taken away while it is rendered: the converter reads it through the file it
+// opened, so the conversion completes, and to the same bytes as one left alone. The text is
+// longer than the 64 KiB read at a time, so most of it is read after it was taken away.
+enum class TakenAway { Deleted, ReplacedByAnother };
+
+class TextTakenAway : public CliFault, public ::testing::WithParamInterface<TakenAway> {
+protected:
+    static const std::string& text() {
+        static const std::string text = sentences(70000);
+        return text;
+    }
+    // The wave file of the text left alone, rendered once for every case.
+    static const std::string& leftAlone() {
+        static const std::string wave = [] {
+            test::ScratchDir folder;
+            test::writeBytes(folder / "in.txt", text());
+            CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, folder.path());
+            return cli.wait().exitStatus() == 0 ? test::readBytes(folder / "in.wav") : "";
+        }();
+        return wave;
+    }
+};
+
+TEST_P(TextTakenAway, CompletesFromTheOpenFile) {
+    ASSERT_NE(leftAlone(), "");
+    test::writeBytes(at("in.txt"), text());
+    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, scratch.path());
+    // The temporary file appears once the text file is open.
+    ASSERT_TRUE(cli.waitFor([&] { return !test::leftoverParts(scratch.path()).empty(); }));
+    if (GetParam() == TakenAway::Deleted) {
+        fs::remove(at("in.txt"));
+    } else {
+        test::writeBytes(at("other.txt"), "Another text altogether.");
+        fs::rename(at("other.txt"), at("in.txt"));
+    }
+    const Outcome outcome = cli.wait();
+    EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    EXPECT_EQ(outcome.standardError, "");
+    EXPECT_TRUE(test::readBytes(at("in.wav")) == leftAlone()) << "not the whole text";
+    EXPECT_EQ(test::leftoverParts(scratch.path()), std::vector<std::string>{});
+    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, TextTakenAway,
+                         ::testing::Values(TakenAway::Deleted, TakenAway::ReplacedByAnother),
+                         [](const auto& info) {
+                             return info.param == TakenAway::Deleted ? "Deleted"
+                                                                     : "ReplacedByAnother";
+                         });
+
+struct StopCase {
+    const char* name;
+    int signal;
+    bool outputThere;
+    bool engineHung; // the chunk's process stopped (SIGSTOP) before the signal
+};
+
+void PrintTo(const StopCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class StopSignal : public CliFault, public ::testing::WithParamInterface<StopCase> {};
+
+// SIGINT and SIGTERM in the middle of the rendering, even with an engine that hangs: the
+// status says which signal, the message names the output, nothing is left.
+TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
+    const StopCase& c = GetParam();
+    test::writeBytes(at("long.txt"), sentences(400000));
+    if (c.outputThere)
+        test::writeBytes(at("long.wav"), "an older file");
+    const Snapshot before = faults::snapshot(scratch.path());
+
+    CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
+    std::optional<BusyWorker> busy;
+    ASSERT_TRUE(cli.waitFor([&] { return (busy = busyWorker(cli.pid())).has_value(); }));
+    if (c.engineHung) {
+        // Well into the rendering, long past its first steps: a hang, not a start that
+        // never happened.
+        ASSERT_TRUE(cli.waitFor([&] { return faults::cpuTicks(busy->chunkProcess) >= 3; }));
+        ::kill(busy->chunkProcess, SIGSTOP);
+    }
+    ::kill(cli.pid(), c.signal);
+    const auto signalled = std::chrono::steady_clock::now();
+    const Outcome outcome = cli.wait(30s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
+    expectCleanFailure(outcome, 128 + c.signal, "long.wav", "the conversion was cancelled", before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
+                         ::testing::Values(StopCase{"Interrupt", SIGINT, false, false},
+                                           StopCase{"InterruptOverAFile", SIGINT, true, false},
+                                           StopCase{"Terminate", SIGTERM, false, false},
+                                           StopCase{"TerminateOverAFile", SIGTERM, true, false},
+                                           StopCase{"TerminateWithTheEngineHung", SIGTERM, true,
+                                                    true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An engine that dies in the middle of the text, as a crash would end it: the conversion
+// fails naming the text file, and nothing is left.
+enum class Killed { Worker, ChunkProcess };
+
+class EngineKilled : public CliFault, public ::testing::WithParamInterface<Killed> {};
+
+TEST_P(EngineKilled, FailsNamingTheTextFile) {
+    test::writeBytes(at("long.txt"), sentences(200000));
+    test::writeBytes(at("long.wav"), "an older file");
+    const Snapshot before = faults::snapshot(scratch.path());
+
+    CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
+    std::optional<BusyWorker> busy;
+    ASSERT_TRUE(cli.waitFor([&] { return (busy = busyWorker(cli.pid())).has_value(); }));
+    ::kill(GetParam() == Killed::Worker ? busy->worker : busy->chunkProcess, SIGKILL);
+    const Outcome outcome = cli.wait(30s);
+    expectCleanFailure(outcome, 1, "long.txt", "killed by signal", before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Processes, EngineKilled,
+                         ::testing::Values(Killed::Worker, Killed::ChunkProcess),
+                         [](const auto& info) {
+                             return info.param == Killed::Worker ? "Worker" : "ChunkProcess";
+                         });
+
+} // namespace
+} // namespace kestrova

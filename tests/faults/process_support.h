@@ -1,0 +1,310 @@
+#pragma once
+
+// What the fault tests need around a real process: the command-line converter started with
+// a limit or two, its standard error, its exit and peak memory, the processes under it, a
+// private mount table for file systems that fill up or refuse writes, and a snapshot of a
+// folder to compare after a failure.
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <optional>
+#include <poll.h>
+#include <sched.h>
+#include <sstream>
+#include <string>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace kestrova::faults {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// Sanitized builds keep freed memory in quarantine and map shadow memory: their resident
+// size says nothing about the program's.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool sanitizedBuild = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool sanitizedBuild = true;
+#else
+inline constexpr bool sanitizedBuild = false;
+#endif
+#else
+inline constexpr bool sanitizedBuild = false;
+#endif
+
+// The children of a process, of all its threads.
+inline std::vector<pid_t> childrenOf(pid_t pid) {
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (const auto& task :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream list(task.path() / "children");
+        for (pid_t child; list >> child;)
+            children.push_back(child);
+    }
+    return children;
+}
+
+inline std::vector<pid_t> descendantsOf(pid_t pid) {
+    std::vector<pid_t> found = childrenOf(pid);
+    for (std::size_t i = 0; i < found.size(); ++i)
+        for (const pid_t grandchild : childrenOf(found[i]))
+            found.push_back(grandchild);
+    return found;
+}
+
+// Resident memory of a process in KiB, from /proc; 0 once it is gone.
+inline long residentKib(pid_t pid) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.starts_with("VmRSS:"))
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+// CPU time a process has used, in clock ticks, from /proc; -1 once it is gone.
+inline long cpuTicks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(stat, line) || line.rfind(')') == std::string::npos)
+        return -1;
+    std::istringstream fields(line.substr(line.rfind(')') + 2));
+    std::string field;
+    long user = 0;
+    long system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) { // fields 14 and 15: utime, stime
+        if (i == 14)
+            user = std::stol(field);
+        if (i == 15)
+            system = std::stol(field);
+    }
+    return user + system;
+}
+
+// Makes this process the parent of every orphan below it, so that a process the converter
+// left behind can be seen (and reaped) here rather than vanish under init. Once, early.
+inline void adoptOrphans() {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+}
+
+// The processes below this one still alive after grace: what a run left behind. Reaps the
+// ones that ended. Call it only once no child of this process should be running.
+inline std::vector<pid_t> survivors(std::chrono::milliseconds grace = 500ms) {
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    for (;;) {
+        while (::waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        std::vector<pid_t> alive = descendantsOf(::getpid());
+        if (alive.empty() || std::chrono::steady_clock::now() >= deadline) {
+            for (const pid_t pid : alive) // clean up for the next test, but report them
+                ::kill(pid, SIGKILL);
+            for (const pid_t pid : alive)
+                ::waitpid(pid, nullptr, 0); // an orphan adopted here; ECHILD for the others
+            return alive;
+        }
+        std::this_thread::sleep_for(10ms);
+    }
+}
+
+// A private mount table for this process and its children: tmpfs mounts made here are seen
+// by nobody else and vanish with the process. Only root can have one.
+inline bool privateMountTable() {
+    static const bool ready = ::geteuid() == 0 && ::unshare(CLONE_NEWNS) == 0 &&
+                              ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return ready;
+}
+
+// A tmpfs of a given size at an existing folder, unmounted when it goes.
+class TmpfsMount {
+public:
+    TmpfsMount(const fs::path& at, std::size_t bytes) : at_(at) {
+        const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+        mounted_ =
+            ::mount("tmpfs", at.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+    }
+    ~TmpfsMount() {
+        if (mounted_)
+            ::umount2(at_.c_str(), MNT_DETACH);
+    }
+    TmpfsMount(const TmpfsMount&) = delete;
+    TmpfsMount& operator=(const TmpfsMount&) = delete;
+
+    bool mounted() const { return mounted_; }
+    bool makeReadOnly() {
+        return ::mount(nullptr, at_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY | MS_NOSUID | MS_NODEV,
+                       nullptr) == 0;
+    }
+
+private:
+    fs::path at_;
+    bool mounted_ = false;
+};
+
+// Every entry under a folder: a file's bytes, a link's target, or nothing for a folder.
+using Snapshot = std::map<std::string, std::optional<std::string>>;
+
+inline Snapshot snapshot(const fs::path& folder) {
+    Snapshot entries;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+        const std::string name = fs::relative(it->path(), folder).string();
+        switch (it->symlink_status().type()) {
+        case fs::file_type::directory:
+            entries[name] = std::nullopt;
+            break;
+        case fs::file_type::regular: {
+            std::ifstream in(it->path(), std::ios::binary);
+            entries[name] = std::string(std::istreambuf_iterator<char>(in), {});
+            break;
+        }
+        case fs::file_type::symlink:
+            entries[name] = "a link to " + fs::read_symlink(it->path(), error).string();
+            break;
+        default:
+            entries[name] = "a special file"; // a FIFO is never opened here
+        }
+    }
+    return entries;
+}
+
+inline std::size_t lineCount(const std::string& text) {
+    std::size_t lines = 0;
+    for (const char c : text)
+        lines += c == '\n';
+    return lines + (!text.empty() && text.back() != '\n');
+}
+
+struct Outcome {
+    int status = 0; // as waitpid gives it
+    std::string standardError;
+    long peakKib = 0; // the largest resident size of the process or a child it waited for
+    bool timedOut = false;
+
+    bool exited() const { return WIFEXITED(status); }
+    int exitStatus() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
+};
+
+// kestrova-wav-cli running in a folder, standard input and output on /dev/null, standard
+// error read here.
+class CliProcess {
+public:
+    struct Limits {
+        std::optional<rlim_t> fileSizeBytes; // RLIMIT_FSIZE, with SIGXFSZ ignored
+    };
+
+    CliProcess(const std::string& program, const std::vector<std::string>& arguments,
+               const fs::path& folder, Limits limits = {}) {
+        int errorPipe[2];
+        if (::pipe2(errorPipe, O_CLOEXEC) != 0)
+            throw std::runtime_error("pipe2 failed");
+        std::vector<std::string> all{program};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& argument : all)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            // Only async-signal-safe calls from here to exec.
+            const int quiet = ::open("/dev/null", O_RDWR);
+            if (quiet < 0 || ::dup2(quiet, 0) < 0 || ::dup2(quiet, 1) < 0 ||
+                ::dup2(errorPipe[1], 2) < 0 || ::chdir(folder.c_str()) != 0)
+                ::_exit(127);
+            if (limits.fileSizeBytes) {
+                ::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
+                const rlimit limit{*limits.fileSizeBytes, *limits.fileSizeBytes};
+                if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                    ::_exit(127);
+            }
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(errorPipe[1]);
+        errorFd_ = errorPipe[0];
+        ::fcntl(errorFd_, F_SETFL, O_NONBLOCK);
+        if (pid_ < 0)
+            throw std::runtime_error("fork failed");
+    }
+    ~CliProcess() {
+        if (!done_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(errorFd_);
+    }
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+
+    // True once the process has ended (it is then reaped).
+    bool ended() {
+        if (!done_) {
+            rusage usage{};
+            if (::wait4(pid_, &outcome_.status, WNOHANG, &usage) == pid_) {
+                done_ = true;
+                outcome_.peakKib = usage.ru_maxrss;
+            }
+        }
+        readError();
+        return done_;
+    }
+
+    // Waits for the end; a process still running at the timeout is killed and reported so.
+    Outcome wait(std::chrono::milliseconds timeout = 120s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!ended()) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                outcome_.timedOut = true;
+                ::kill(pid_, SIGKILL);
+            }
+            pollfd watched{errorFd_, POLLIN, 0};
+            ::poll(&watched, 1, 10);
+        }
+        readError();
+        return outcome_;
+    }
+
+    // Polls until condition holds or the process ends; true if the condition held.
+    template <typename Condition>
+    bool waitFor(Condition condition, std::chrono::milliseconds timeout = 60s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (condition())
+                return true;
+            if (ended())
+                return condition();
+            std::this_thread::sleep_for(5ms);
+        }
+        return false;
+    }
+
+private:
+    void readError() {
+        char buffer[4096];
+        for (ssize_t got; (got = ::read(errorFd_, buffer, sizeof buffer)) > 0;)
+            outcome_.standardError.append(buffer, static_cast<std::size_t>(got));
+    }
+
+    pid_t pid_ = -1;
+    int errorFd_ = -1;
+    bool done_ = false;
+    Outcome outcome_;
+};
+
+} // namespace kestrova::faults

@@ -1,0 +1,67 @@
+// Many conversions in a row in one process, through the library as the window program and
+// the command line use it: memory, open files and processes must come back to where they
+// were, conversion after conversion.
+
+#include "../faults/process_support.h"
+#include "conversion_support.h"
+#include "speech/converter.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
+class Soak : public ::testing::TestWithParam<unsigned> {};
+
+TEST_P(Soak, TwoHundredConversionsLeaveNothingBehind) {
+    constexpr int conversions = 200;
+    constexpr int warmUp = 20;
+    test::ScratchDir scratch;
+    for (int i = 0; i < conversions; ++i)
+        test::writeBytes(scratch / ("t" + std::to_string(i) + ".txt"),
+                         "Text number " + std::to_string(i) + ". It is short.\n\nIt ends here.");
+
+    long residentAfterWarmUp = 0;
+    std::size_t descriptorsAfterWarmUp = 0;
+    for (int i = 0; i < conversions; ++i) {
+        const std::string name = "t" + std::to_string(i);
+        speech::ConversionRequest request =
+            test::conversion(scratch / (name + ".txt"), scratch / (name + ".wav"), test::fastVoice);
+        request.jobs = GetParam();
+        const speech::ConversionResult result = speech::convertTextFile(request);
+        ASSERT_GT(result.frames, 0u) << name;
+        ASSERT_EQ(faults::childrenOf(::getpid()), std::vector<pid_t>{}) << "after " << name;
+        fs::remove(scratch / (name + ".wav"));
+        if (i + 1 == warmUp) {
+            residentAfterWarmUp = faults::residentKib(::getpid());
+            descriptorsAfterWarmUp = openDescriptors();
+        }
+    }
+    const long resident = faults::residentKib(::getpid());
+    RecordProperty("resident_kib_after_warm_up", std::to_string(residentAfterWarmUp));
+    RecordProperty("resident_kib_at_end", std::to_string(resident));
+    EXPECT_EQ(openDescriptors(), descriptorsAfterWarmUp);
+    EXPECT_EQ(test::leftoverParts(scratch.path()), std::vector<std::string>{});
+    if (faults::sanitizedBuild)
+        GTEST_SKIP() << "a sanitized build's resident memory is no measure (" << residentAfterWarmUp
+                     << " KiB, then " << resident << " KiB)";
+    // A leak of even a kilobyte a conversion would show: 180 KiB.
+    EXPECT_LT(resident - residentAfterWarmUp, 128)
+        << residentAfterWarmUp << " KiB, then " << resident << " KiB";
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, Soak, ::testing::Values(0u, 1u), [](const auto& info) {
+    return info.param == 0 ? std::string("InThisProcess") : std::string("OneWorker");
+});
+
+} // namespace
+} // namespace kestrova
