@@ -176,7 +176,7 @@ inline Snapshot snapshot(const fs::path& folder) {
             entries[name] = "a link to " + fs::read_symlink(it->path(), error).string();
             break;
         default:
-            entries[name] = "a special file"; // a FIFO is never opened here
+            entries[name] = "a device or FIFO"; // never opened here
         }
     }
     return entries;
