@@ -103,7 +103,7 @@ inline void adoptOrphans() {
 
 // The processes below this one still alive after grace: what a run left behind. Reaps the
 // ones that ended. Call it only once no child of this process should be running.
-inline std::vector<pid_t> survivors(std::chrono::milliseconds grace = 500ms) {
+inline std::vector<pid_t> survivors(std::chrono::milliseconds grace = 1s) {
     const auto deadline = std::chrono::steady_clock::now() + grace;
     for (;;) {
         while (::waitpid(-1, nullptr, WNOHANG) > 0) {
