@@ -2,6 +2,7 @@
 
 #include "iconv_converter.h"
 #include "speech_error.h"
+#include "text_chunker.h"
 
 extern "C" {
 #include <flite/flite.h>
@@ -33,6 +34,9 @@ struct FliteEngine::BuiltInVoice {
 
 namespace {
 
+// Sentences longer than this are cut at a space, to bound an utterance.
+constexpr std::size_t sentenceLimitBytes = 600;
+
 struct WaveDeleter {
     void operator()(cst_wave* wave) const { delete_wave(wave); }
 };
@@ -51,10 +55,9 @@ cst_wave* renderOrNull(const char* text, cst_voice* voice) {
     return wave;
 }
 
-// Measures a voice's rate from a short rendering: Flite voices do not declare it.
-int renderedRate(cst_voice* voice) {
-    const WaveHandle wave(renderOrNull("a", voice));
-    return wave ? wave->sample_rate : 0;
+// Every Flite voice declares the rate it renders at among its features.
+int declaredRate(cst_voice* voice) {
+    return get_param_int(voice->features, "sample_rate", 0);
 }
 
 // A locale with transliteration tables, for this thread only: iconv's //TRANSLIT consults
@@ -125,7 +128,7 @@ FliteEngine::FliteEngine() {
     for (BuiltInVoice& builtIn : voices_) {
         builtIn.voice = builtIn.registerVoice(nullptr);
         if (builtIn.voice)
-            builtIn.sampleRate = renderedRate(builtIn.voice);
+            builtIn.sampleRate = declaredRate(builtIn.voice);
     }
 }
 
@@ -157,19 +160,26 @@ int FliteEngine::sampleRate(const std::string& engineVoice) const {
 
 void FliteEngine::synthesize(const std::string& engineVoice, const std::string& text,
                              const SampleSink& sink) {
-    const std::string ascii = asciiForFlite(text);
-    WaveHandle wave;
-    {
-        const std::lock_guard lock(mutex_);
-        wave.reset(renderOrNull(ascii.c_str(), voice(engineVoice).voice));
+    // flite_text_to_wave makes one utterance of all it is given, and an utterance of a
+    // whole chunk costs Flite's larger voices some 60 MB: hand it a sentence at a time,
+    // as its own reader does.
+    TextChunker sentences(1, sentenceLimitBytes);
+    sentences.push(asciiForFlite(text));
+    sentences.finish();
+    while (const auto sentence = sentences.next()) {
+        WaveHandle wave;
+        {
+            const std::lock_guard lock(mutex_);
+            wave.reset(renderOrNull(sentence->text.c_str(), voice(engineVoice).voice));
+        }
+        if (!wave)
+            throw SpeechError("Flite could not render the text");
+        if (wave->num_channels != 1 || wave->sample_rate != sampleRate(engineVoice))
+            throw SpeechError("Flite rendered an unexpected format");
+        if (wave->num_samples > 0)
+            sink(std::span<const std::int16_t>(wave->samples,
+                                               static_cast<std::size_t>(wave->num_samples)));
     }
-    if (!wave)
-        throw SpeechError("Flite could not render the text");
-    if (wave->num_channels != 1 || wave->sample_rate != sampleRate(engineVoice))
-        throw SpeechError("Flite rendered an unexpected format");
-    if (wave->num_samples > 0)
-        sink(std::span<const std::int16_t>(wave->samples,
-                                           static_cast<std::size_t>(wave->num_samples)));
 }
 
 FliteSynthesizer::FliteSynthesizer(const Voice& voice)
