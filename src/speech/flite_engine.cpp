@@ -34,8 +34,9 @@ struct FliteEngine::BuiltInVoice {
 
 namespace {
 
-// Sentences longer than this are cut at a space, to bound an utterance.
-constexpr std::size_t sentenceLimitBytes = 600;
+// Sentences longer than this are cut at a space, to bound an utterance: Flite spells out
+// numbers, and 600 digits made one utterance of some 240 MB.
+constexpr std::size_t sentenceLimitBytes = 200;
 
 struct WaveDeleter {
     void operator()(cst_wave* wave) const { delete_wave(wave); }
