@@ -6,6 +6,7 @@
 #include "speech_error.h"
 #include "text_chunker.h"
 #include "text_file_reader.h"
+#include "text_measures.h"
 #include "worker_pool.h"
 
 #include <algorithm>
@@ -13,10 +14,6 @@
 
 namespace kestrova::speech {
 namespace {
-
-bool isContinuationByte(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-}
 
 // Keeps the characters [first, first + count) of a text that arrives in pieces.
 class CharacterWindow {
@@ -52,7 +49,6 @@ private:
 // A generous guess at the length of the speech: fewer characters a second than any voice
 // speaks, so that the guess runs long rather than short.
 std::uint64_t expectedFrames(std::uint64_t characters, const AudioFormat& format) {
-    constexpr std::uint64_t slowCharactersPerSecond = 8;
     return characters / slowCharactersPerSecond * static_cast<std::uint64_t>(format.sampleRate);
 }
 

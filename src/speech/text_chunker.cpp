@@ -1,5 +1,7 @@
 #include "text_chunker.h"
 
+#include "text_measures.h"
+
 #include <algorithm>
 #include <utility>
 
@@ -18,10 +20,6 @@ bool isSentenceMark(char c) {
 // of ’ ” » ) ] (the multi-byte ones are matched by their lead bytes below).
 bool isCloser(char c) {
     return c == '"' || c == '\'' || c == ')' || c == ']';
-}
-
-bool isContinuationByte(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
 }
 
 std::uint64_t countCharacters(std::string_view text) {

@@ -2,6 +2,7 @@
 
 #include "chunk_renderer.h"
 #include "speech_error.h"
+#include "text_measures.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -266,7 +267,8 @@ void WorkerPool::dispatch() {
         worker.chunk = index;
         worker.endCharacter = chunk.endCharacter;
         // Room for slow speech: growing by copies would touch every page again.
-        worker.samples.reserve(chunk.text.size() * static_cast<std::size_t>(outputRate_) / 8);
+        worker.samples.reserve(chunk.text.size() * static_cast<std::size_t>(outputRate_) /
+                               slowCharactersPerSecond);
     }
 }
 
