@@ -15,6 +15,10 @@ const char* iconvName(TextEncoding encoding) {
         return "UTF-16LE";
     case TextEncoding::Utf16BE:
         return "UTF-16BE";
+    case TextEncoding::Utf32LE:
+        return "UTF-32LE";
+    case TextEncoding::Utf32BE:
+        return "UTF-32BE";
     case TextEncoding::Automatic:
     case TextEncoding::Utf8:
         break;
@@ -36,7 +40,34 @@ std::size_t firstBeyondUnicode(std::string_view bytes) {
 }
 
 std::size_t codeUnitSize(TextEncoding encoding) {
-    return encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE ? 2 : 1;
+    switch (encoding) {
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        return 2;
+    case TextEncoding::Utf32LE:
+    case TextEncoding::Utf32BE:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+// The marks, longest first: UTF-32LE's begins with UTF-16LE's.
+struct ByteOrderMark {
+    std::string_view bytes;
+    TextEncoding encoding;
+};
+constexpr ByteOrderMark byteOrderMarks[] = {
+    {{"\xFF\xFE\0\0", 4}, TextEncoding::Utf32LE}, {{"\0\0\xFE\xFF", 4}, TextEncoding::Utf32BE},
+    {"\xEF\xBB\xBF", TextEncoding::Utf8},         {"\xFF\xFE", TextEncoding::Utf16LE},
+    {"\xFE\xFF", TextEncoding::Utf16BE},
+};
+
+const ByteOrderMark* markAtStart(std::string_view firstBytes) {
+    for (const ByteOrderMark& mark : byteOrderMarks)
+        if (firstBytes.starts_with(mark.bytes))
+            return &mark;
+    return nullptr;
 }
 
 } // namespace
@@ -53,25 +84,22 @@ const char* encodingName(TextEncoding encoding) {
         return "UTF-16LE";
     case TextEncoding::Utf16BE:
         return "UTF-16BE";
+    case TextEncoding::Utf32LE:
+        return "UTF-32LE";
+    case TextEncoding::Utf32BE:
+        return "UTF-32BE";
     }
     return "unknown";
 }
 
 std::size_t byteOrderMarkLength(std::string_view firstBytes) {
-    if (firstBytes.starts_with("\xEF\xBB\xBF"))
-        return 3;
-    if (firstBytes.starts_with("\xFF\xFE") || firstBytes.starts_with("\xFE\xFF"))
-        return 2;
-    return 0;
+    const ByteOrderMark* mark = markAtStart(firstBytes);
+    return mark ? mark->bytes.size() : 0;
 }
 
 TextEncoding encodingFromStart(std::string_view firstBytes) {
-    if (firstBytes.starts_with("\xEF\xBB\xBF"))
-        return TextEncoding::Utf8;
-    if (firstBytes.starts_with("\xFF\xFE"))
-        return TextEncoding::Utf16LE;
-    if (firstBytes.starts_with("\xFE\xFF"))
-        return TextEncoding::Utf16BE;
+    if (const ByteOrderMark* mark = markAtStart(firstBytes))
+        return mark->encoding;
     // UTF-16 without a mark: text in a Latin script has a zero in most of its high bytes,
     // while a real text file has next to no zero bytes at all.
     const std::size_t units = std::min<std::size_t>(firstBytes.size(), 4096) / 2;

@@ -8,12 +8,13 @@
 
 namespace kestrova::speech {
 
-enum class TextEncoding { Automatic, Utf8, Windows1252, Utf16LE, Utf16BE };
+enum class TextEncoding { Automatic, Utf8, Windows1252, Utf16LE, Utf16BE, Utf32LE, Utf32BE };
 
 const char* encodingName(TextEncoding encoding);
 
-// Chooses the encoding of a text from its first bytes (a byte order mark, or the zero bytes
-// of UTF-16 without one). Automatic means: no mark; valid UTF-8 or else Windows-1252.
+// Chooses the encoding of a text from its first bytes (a byte order mark of UTF-8, UTF-16
+// or UTF-32, or the zero bytes of UTF-16 without one). Automatic means: no mark; valid UTF-8 or
+// else Windows-1252.
 TextEncoding encodingFromStart(std::string_view firstBytes);
 std::size_t byteOrderMarkLength(std::string_view firstBytes);
 

@@ -72,6 +72,10 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
     case TextEncoding::Utf16BE:
         totalCharacters_ = bytes / 2;
         break;
+    case TextEncoding::Utf32LE:
+    case TextEncoding::Utf32BE:
+        totalCharacters_ = bytes / 4;
+        break;
     default:
         totalCharacters_ = bytes;
     }

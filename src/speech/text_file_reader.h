@@ -11,7 +11,8 @@
 namespace kestrova::speech {
 
 // Reads a text file as clean UTF-8 in pieces of bounded size, whatever the file's length.
-// The encoding is settled before the first piece: a byte order mark, UTF-16 without one,
+// The encoding is settled before the first piece: a byte order mark (UTF-8, UTF-16 or
+// UTF-32), UTF-16 without one,
 // or else UTF-8 if the whole file is valid UTF-8 and Windows-1252 if it is not.
 class TextFileReader {
 public:
@@ -19,8 +20,8 @@ public:
                             TextEncoding encoding = TextEncoding::Automatic);
 
     TextEncoding encoding() const { return encoding_; }
-    // The number of characters in the file, for progress; exact for UTF-8, Windows-1252
-    // and UTF-16 outside the astral planes.
+    // The number of characters in the file, for progress; exact for UTF-8, Windows-1252,
+    // UTF-32 and UTF-16 outside the astral planes.
     std::uint64_t totalCharacters() const { return totalCharacters_; }
 
     // Appends the next decoded piece to output; false once the file is exhausted.

@@ -22,13 +22,14 @@ void TextToSpeech::ConvertTextFileToWave(const std::string& textFile, int firstC
                                          int encodingMode, int characterCount,
                                          const std::string& waveFile, int writeFlags,
                                          int formatCode, int waitMode) {
-    static constexpr TextEncoding encodings[] = {TextEncoding::Utf8, TextEncoding::Windows1252,
+    static constexpr TextEncoding encodings[] = {TextEncoding::Utf8,      TextEncoding::Windows1252,
                                                  TextEncoding::Automatic, TextEncoding::Utf16LE,
-                                                 TextEncoding::Utf16BE};
+                                                 TextEncoding::Utf16BE,   TextEncoding::Utf32LE,
+                                                 TextEncoding::Utf32BE};
     if (waitMode != 1)
         throw SpeechError("wait mode " + std::to_string(waitMode) +
                           " is not supported (1: return when the file is complete)");
-    if (encodingMode < 0 || encodingMode > 4)
+    if (encodingMode < 0 || encodingMode >= static_cast<int>(std::size(encodings)))
         throw SpeechError("unknown text encoding mode " + std::to_string(encodingMode));
     if (firstCharacter < 0 || characterCount < -1)
         throw SpeechError("the character range " + std::to_string(firstCharacter) + ", " +

@@ -14,7 +14,9 @@ namespace kestrova::speech {
 // ConvertTextFileToWave's arguments, in call order:
 //   1 textFile          the text file to read
 //   2 firstCharacter    characters of the text skipped before rendering (0: from the start)
-//   3 encodingMode      0 UTF-8, 1 Windows-1252, 2 automatic, 3 UTF-16LE, 4 UTF-16BE
+//   3 encodingMode      0 UTF-8, 1 Windows-1252, 2 automatic (byte order marks of UTF-8,
+//                       UTF-16 and UTF-32 included), 3 UTF-16LE, 4 UTF-16BE, 5 UTF-32LE,
+//                       6 UTF-32BE
 //   4 characterCount    characters rendered; -1: to the end of the text
 //   5 waveFile          the file to write
 //   6 writeFlags        bit 0: replace a file already at waveFile (else fail);

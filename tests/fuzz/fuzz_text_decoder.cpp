@@ -12,9 +12,10 @@ namespace {
 using kestrova::speech::TextDecoder;
 using kestrova::speech::TextEncoding;
 
-constexpr TextEncoding encodings[] = {TextEncoding::Automatic, TextEncoding::Utf8,
+constexpr TextEncoding encodings[] = {TextEncoding::Automatic,   TextEncoding::Utf8,
                                       TextEncoding::Windows1252, TextEncoding::Utf16LE,
-                                      TextEncoding::Utf16BE};
+                                      TextEncoding::Utf16BE,     TextEncoding::Utf32LE,
+                                      TextEncoding::Utf32BE};
 
 // Clean text for an engine: valid UTF-8, and no control character but the line feed.
 bool isCleanText(std::string_view text) {

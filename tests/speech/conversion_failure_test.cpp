@@ -520,7 +520,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ArgumentCase{"FormatCodeNegative", 0, 2, -1, 3, -1, 1, "-1"},
                       ArgumentCase{"WaitMode0", 0, 2, -1, 3, 22, 0, "wait mode 0"},
                       ArgumentCase{"WaitMode2", 0, 2, -1, 3, 22, 2, "wait mode 2"},
-                      ArgumentCase{"EncodingMode5", 0, 5, -1, 3, 22, 1, "5"},
+                      ArgumentCase{"EncodingMode7", 0, 7, -1, 3, 22, 1, "7"},
                       ArgumentCase{"EncodingModeNegative", 0, -1, -1, 3, 22, 1, "-1"},
                       ArgumentCase{"FirstCharacterNegative", -1, 2, -1, 3, 22, 1, "-1"},
                       ArgumentCase{"CharacterCountBelowMinusOne", 0, 2, -2, 3, 22, 1, "-2"}),

@@ -53,6 +53,11 @@ const DecodeCase automaticCases[] = {
     {"Utf16BEWithMark", "\xFE\xFF\0H\0\xE9"s, TextEncoding::Utf16BE, "H\xC3\xA9"},
     {"Utf16LESurrogatePair", "\xFF\xFE\x3D\xD8\x00\xDE"s, TextEncoding::Utf16LE,
      "\xF0\x9F\x98\x80"},
+    // UTF-32LE's mark begins with UTF-16LE's: read as UTF-16, "Hi" spelt out letter by letter.
+    {"Utf32LEWithMark", "\xFF\xFE\0\0H\0\0\0\xE9\0\0\0"s, TextEncoding::Utf32LE, "H\xC3\xA9"},
+    {"Utf32BEWithMark", "\0\0\xFE\xFF\0\0\0H\0\0\0\xE9"s, TextEncoding::Utf32BE, "H\xC3\xA9"},
+    {"Utf32LEAstral", "\xFF\xFE\0\0\x00\xF6\x01\0"s, TextEncoding::Utf32LE, "\xF0\x9F\x98\x80"},
+    {"Utf32LEMarkOnly", "\xFF\xFE\0\0"s, TextEncoding::Utf32LE, ""},
     {"Utf16LEWithoutMark", "H\0e\0l\0l\0o\0"s, TextEncoding::Utf16LE, "Hello"},
     {"Utf16BEWithoutMark", "\0H\0e\0l\0l\0o"s, TextEncoding::Utf16BE, "Hello"},
     {"Utf16LEWithoutMarkAccent", "c\0a\0f\0\xE9\0"s, TextEncoding::Utf16LE, "caf\xC3\xA9"},
@@ -134,7 +139,10 @@ INSTANTIATE_TEST_SUITE_P(
                   TextEncoding::Utf16LE,
                   "a\xEF\xBF\xBD"
                   "b"},
-        NamedCase{"Utf16BEAsciiLetters", "\0o\0k"s, TextEncoding::Utf16BE, "ok"}),
+        NamedCase{"Utf16BEAsciiLetters", "\0o\0k"s, TextEncoding::Utf16BE, "ok"},
+        NamedCase{"Utf32LEBeyondUnicodeIsReplaced", "a\0\0\0\0\0\x11\0z\0\0\0"s,
+                  TextEncoding::Utf32LE, "a\xEF\xBF\xBDz"},
+        NamedCase{"Utf32BECutOffAtTheEnd", "\0\0\0o\0\0\0k\0\0"s, TextEncoding::Utf32BE, "ok"}),
     [](const ::testing::TestParamInfo<NamedCase>& info) { return info.param.name; });
 
 TEST(TextDecoder, IsCleanOnlyWhileNoReplacementWasMade) {

@@ -230,6 +230,15 @@ std::string utf16(std::string_view ascii, bool bigEndian) {
     return out;
 }
 
+std::string utf32(std::string_view ascii, bool bigEndian) {
+    std::string out;
+    for (char c : ascii) {
+        const char low = c == '\x01' ? '\xE9' : c; // \x01 stands for é
+        out += bigEndian ? std::string(3, '\0') + low : low + std::string(3, '\0');
+    }
+    return out;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Encodings, SameTextAnyEncoding,
     ::testing::Values(
@@ -244,6 +253,10 @@ INSTANTIATE_TEST_SUITE_P(
         EncodingCase{"Utf16LEWithoutMarkNamed", utf16("The caf\x01 is open.", false), 3},
         EncodingCase{"Utf16BEWithMark", "\xFE\xFF" + utf16("The caf\x01 is open.", true), 2},
         EncodingCase{"Utf16BEWithoutMarkNamed", utf16("The caf\x01 is open.", true), 4},
+        EncodingCase{"Utf32LEWithMark", "\xFF\xFE\0\0"s + utf32("The caf\x01 is open.", false), 2},
+        EncodingCase{"Utf32BEWithMark", "\0\0\xFE\xFF"s + utf32("The caf\x01 is open.", true), 2},
+        EncodingCase{"Utf32LEWithoutMarkNamed", utf32("The caf\x01 is open.", false), 5},
+        EncodingCase{"Utf32BEWithoutMarkNamed", utf32("The caf\x01 is open.", true), 6},
         EncodingCase{"LineFeeds", "The caf\xC3\xA9\nis open.\n", 2},
         EncodingCase{"CarriageReturnLineFeeds", "The caf\xC3\xA9\r\nis open.\r\n", 2},
         EncodingCase{"Windows1252CarriageReturnLineFeeds", "The caf\xE9\r\nis open.\r\n", 2},
