@@ -1,6 +1,7 @@
 #include "converter.h"
 
 #include "pending_file.h"
+#include "quoted_name.h"
 #include "serial_pipeline.h"
 #include "sound_file_writer.h"
 #include "speech_error.h"
@@ -63,6 +64,10 @@ unsigned defaultJobs() {
     return std::max(1u, std::thread::hardware_concurrency());
 }
 
+unsigned maximumJobs() {
+    return 4 * defaultJobs();
+}
+
 namespace {
 
 ConversionResult convert(const ConversionRequest& request, const ProgressCallback& progress,
@@ -82,7 +87,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         pipeline = std::make_unique<SerialPipeline>(request.voice, request.format.sampleRate);
     else
         pipeline = std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
-                                                request.jobs, cancel);
+                                                std::min(request.jobs, maximumJobs()), cancel);
 
     PendingFile pending(request.output);
     SoundFileWriter writer(pending.fd(),
@@ -144,8 +149,8 @@ ConversionResult convertTextFile(const ConversionRequest& request, const Progres
         throw;
     } catch (const SpeechError& failure) {
         // The engines' failures: say which text they failed on.
-        throw SpeechError("cannot render the text file \"" + request.input.string() +
-                          "\": " + failure.what());
+        throw SpeechError("cannot render the text file " + quotedName(request.input.native()) +
+                          ": " + failure.what());
     }
 }
 

@@ -14,6 +14,9 @@ namespace kestrova::speech {
 
 // One worker per core.
 unsigned defaultJobs();
+// The most workers a conversion starts, 4 per core: more only crowd the cores and the memory.
+// A request for more is taken as this many.
+unsigned maximumJobs();
 
 struct ConversionRequest {
     std::filesystem::path input;
@@ -27,7 +30,8 @@ struct ConversionRequest {
     std::optional<std::uint64_t> characterCount; // characters rendered; none: to the end
     bool replaceExisting = true;
     bool syncToDisk = true;
-    // Worker processes rendering side by side; 0 renders in this process.
+    // Worker processes rendering side by side, at most maximumJobs() and never more than
+    // there are chunks; 0 renders in this process.
     unsigned jobs = defaultJobs();
 };
 

@@ -1,5 +1,6 @@
 #include "pending_file.h"
 
+#include "quoted_name.h"
 #include "speech_error.h"
 
 #include <cerrno>
@@ -28,7 +29,7 @@ void syncDirectory(const std::filesystem::path& directory) {
 } // namespace
 
 std::string outputFailure(const std::filesystem::path& target, const std::string& reason) {
-    return "cannot write the wave file \"" + target.string() + "\": " + reason;
+    return "cannot write the wave file " + quotedName(target.native()) + ": " + reason;
 }
 
 PendingFile::PendingFile(std::filesystem::path target) : target_(std::move(target)) {

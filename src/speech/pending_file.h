@@ -34,7 +34,8 @@ private:
     bool pending_ = true;
 };
 
-// "cannot write the wave file "PATH": REASON", the one form of every output failure.
+// "cannot write the wave file "PATH": REASON", the one form of every output failure (an
+// unusual PATH quoted as quotedName does).
 std::string outputFailure(const std::filesystem::path& target, const std::string& reason);
 
 } // namespace kestrova::speech

@@ -1,5 +1,6 @@
 #include "text_file_reader.h"
 
+#include "quoted_name.h"
 #include "speech_error.h"
 
 #include <cerrno>
@@ -13,7 +14,7 @@ namespace {
 constexpr std::size_t pieceSize = 1 << 16;
 
 std::string quoted(const std::filesystem::path& path) {
-    return "\"" + path.string() + "\"";
+    return quotedName(path.native());
 }
 
 } // namespace

@@ -1,34 +1,50 @@
 #include "voice.h"
 
+#include "case_folder.h"
 #include "espeak_engine.h"
 #include "flite_engine.h"
+#include "quoted_name.h"
 #include "speech_error.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace kestrova::speech {
 namespace {
 
-bool equalIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
+std::vector<VoiceSource> installedEngines() {
+    return {{EngineKind::EspeakNg,
+             [] {
+                 return EspeakEngine::instance().voices();
+             }},
+            {EngineKind::Flite, [] {
+                 return FliteEngine::instance().voices();
+             }}};
 }
 
-std::vector<Voice> discoverVoices() {
-    std::vector<Voice> voices = EspeakEngine::instance().voices();
-    std::vector<Voice> flite = FliteEngine::instance().voices();
-    voices.insert(voices.end(), flite.begin(), flite.end());
-    return voices;
+std::string unavailability(const UnavailableEngine& engine) {
+    return std::string(engineName(engine.engine)) + " is unavailable: " + engine.reason;
 }
 
 } // namespace
 
-VoiceRegistry::VoiceRegistry() : voices_(discoverVoices()) {}
+const char* engineName(EngineKind engine) {
+    return engine == EngineKind::Flite ? "Flite" : "eSpeak NG";
+}
+
+VoiceRegistry::VoiceRegistry() : VoiceRegistry(installedEngines()) {}
 
 VoiceRegistry::VoiceRegistry(std::vector<Voice> voices) : voices_(std::move(voices)) {}
+
+VoiceRegistry::VoiceRegistry(const std::vector<VoiceSource>& sources) {
+    for (const VoiceSource& source : sources) {
+        try {
+            std::vector<Voice> found = source.listVoices();
+            voices_.insert(voices_.end(), found.begin(), found.end());
+        } catch (const SpeechError& failure) {
+            unavailable_.push_back({source.engine, failure.what()});
+        }
+    }
+}
 
 const Voice& VoiceRegistry::find(std::string_view engineName) const {
     if (engineName.empty())
@@ -38,15 +54,27 @@ const Voice& VoiceRegistry::find(std::string_view engineName) const {
     });
     if (byName != voices_.end())
         return *byName;
+    CaseFolder folder;
+    const auto folded = folder.fold(engineName);
     for (const auto key : {&Voice::displayName, &Voice::id}) {
         const auto match = std::find_if(voices_.begin(), voices_.end(), [&](const Voice& voice) {
-            return equalIgnoringCase(voice.*key, engineName);
+            return folded && folder.fold(voice.*key) == folded;
         });
         if (match != voices_.end())
             return *match;
     }
-    throw SpeechError("unknown voice \"" + std::string(engineName) +
-                      "\" (\"kestrova-wav-cli voices\" lists the voices)");
+    // Display names begin with the engine's name: such a name asks for that engine.
+    for (const UnavailableEngine& engine : unavailable_) {
+        const auto prefix = folder.fold(std::string(speech::engineName(engine.engine)) + " ");
+        if (folded && folded->starts_with(*prefix))
+            throw SpeechError("cannot use the voice " + quotedName(engineName) + ": " +
+                              unavailability(engine));
+    }
+    std::string message = "unknown voice " + quotedName(engineName) +
+                          " (\"kestrova-wav-cli voices\" lists the voices)";
+    for (const UnavailableEngine& engine : unavailable_)
+        message += "; " + unavailability(engine);
+    throw SpeechError(message);
 }
 
 const Voice& VoiceRegistry::defaultVoice() const {
@@ -55,6 +83,9 @@ const Voice& VoiceRegistry::defaultVoice() const {
     });
     if (match != voices_.end())
         return *match;
+    for (const UnavailableEngine& engine : unavailable_)
+        if (engine.engine == EngineKind::EspeakNg)
+            throw SpeechError("cannot use the default voice: " + unavailability(engine));
     if (voices_.empty())
         throw SpeechError("no voice is installed");
     return voices_.front();

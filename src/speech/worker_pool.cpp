@@ -194,41 +194,46 @@ bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int 
 
 WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
                        const std::atomic<bool>* cancel)
-    : window_(2 * std::max(1u, workers) + 1), cancel_(cancel), outputRate_(outputRate) {
-    const pid_t parent = ::getpid();
-    workers_.resize(std::max(1u, workers));
-    for (Worker& worker : workers_) {
-        int ends[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-            throw SpeechError(std::string("cannot start a speech worker: ") + std::strerror(errno));
-        UniqueFd parentEnd(ends[0]);
-        UniqueFd childEnd(ends[1]);
-        // Room for several blocks on the way: fewer switches between worker and program.
-        const int bufferBytes = static_cast<int>(socketBufferBytes);
-        for (const int end : {ends[0], ends[1]}) {
-            ::setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
-            ::setsockopt(end, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
-        }
-        const pid_t pid = ::fork();
-        if (pid < 0)
-            throw SpeechError(std::string("cannot start a speech worker: ") + std::strerror(errno));
-        if (pid == 0) {
-            // A worker dies with the program, leaves signals from the terminal to it, and
-            // keeps no file of the program's open: only its own socket.
-            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-            if (::getppid() != parent)
-                ::_exit(0);
-            ::signal(SIGINT, SIG_IGN);
-            ::signal(SIGTERM, SIG_IGN);
-            ::signal(SIGHUP, SIG_IGN);
-            const int socket = childEnd.get();
-            ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
-            ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
-            serveChunks(socket, voice, outputRate);
-        }
-        worker.pid = pid;
-        worker.socket = std::move(parentEnd);
+    : voice_(voice), maximumWorkers_(std::max(1u, workers)), window_(2 * std::max(1u, workers) + 1),
+      cancel_(cancel), outputRate_(outputRate) {
+    workers_.reserve(maximumWorkers_);
+}
+
+// Workers start as chunks arrive, so that a short text never starts more than it has chunks.
+WorkerPool::Worker& WorkerPool::startWorker() {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        throw SpeechError(std::string("cannot start a speech worker: ") + std::strerror(errno));
+    UniqueFd parentEnd(ends[0]);
+    UniqueFd childEnd(ends[1]);
+    // Room for several blocks on the way: fewer switches between worker and program.
+    const int bufferBytes = static_cast<int>(socketBufferBytes);
+    for (const int end : {ends[0], ends[1]}) {
+        ::setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+        ::setsockopt(end, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
     }
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        throw SpeechError(std::string("cannot start a speech worker: ") + std::strerror(errno));
+    if (pid == 0) {
+        // A worker dies with the program, leaves signals from the terminal to it, and
+        // keeps no file of the program's open: only its own socket.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(0);
+        ::signal(SIGINT, SIG_IGN);
+        ::signal(SIGTERM, SIG_IGN);
+        ::signal(SIGHUP, SIG_IGN);
+        const int socket = childEnd.get();
+        ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
+        ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
+        serveChunks(socket, voice_, outputRate_);
+    }
+    Worker& worker = workers_.emplace_back();
+    worker.pid = pid;
+    worker.socket = std::move(parentEnd);
+    return worker;
 }
 
 WorkerPool::~WorkerPool() {
@@ -252,9 +257,10 @@ void WorkerPool::submit(TextChunk chunk) {
 }
 
 void WorkerPool::dispatch() {
-    for (Worker& worker : workers_) {
-        if (queued_.empty())
+    for (std::size_t next = 0; !queued_.empty(); ++next) {
+        if (next == workers_.size() && workers_.size() == maximumWorkers_)
             return;
+        Worker& worker = next < workers_.size() ? workers_[next] : startWorker();
         if (worker.busy)
             continue;
         auto [index, chunk] = std::move(queued_.front());

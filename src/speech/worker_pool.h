@@ -20,11 +20,15 @@ namespace kestrova::speech {
 class WorkerPool : public RenderPipeline {
 public:
     // cancel, when set, stops a wait for the workers within a fifth of a second.
+    // At most `workers` processes, each started when a chunk finds no idle one.
     WorkerPool(const Voice& voice, int outputRate, unsigned workers,
                const std::atomic<bool>* cancel = nullptr);
     ~WorkerPool() override;
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
+
+    // The worker processes started so far: one per chunk in flight, up to `workers`.
+    std::size_t startedWorkers() const { return workers_.size(); }
 
     bool canSubmit() const override;
     void submit(TextChunk chunk) override;
@@ -46,13 +50,16 @@ private:
         std::string failure;
     };
 
+    Worker& startWorker();
     void dispatch();
     void collect(bool wait);
     void receive(Worker& worker);
     bool readSome(Worker& worker, char* into, std::size_t wanted, std::size_t& have);
     [[noreturn]] void workerDied(Worker& worker);
 
-    std::vector<Worker> workers_;
+    Voice voice_;
+    std::size_t maximumWorkers_;
+    std::vector<Worker> workers_; // reserved for maximumWorkers_: references stay valid
     std::deque<std::pair<std::uint64_t, TextChunk>> queued_;
     std::map<std::uint64_t, RenderedChunk> done_;
     std::uint64_t submitted_ = 0;

@@ -123,7 +123,9 @@ INSTANTIATE_TEST_SUITE_P(
                       FindCase{"en-us", "eSpeak NG English (America)"},
                       FindCase{"EN-US", "eSpeak NG English (America)"},
                       FindCase{"slt", "Flite slt"}, FindCase{"KAL16", "Flite kal16"},
-                      FindCase{"kal", "Flite kal"}, FindCase{"", "eSpeak NG English (America)"}));
+                      FindCase{"kal", "Flite kal"}, FindCase{"", "eSpeak NG English (America)"},
+                      FindCase{"ESPEAK NG MĀORI", "eSpeak NG Māori"},
+                      FindCase{"espeak ng māori", "eSpeak NG Māori"}));
 
 TEST_F(InstalledVoices, DefaultIsAmericanEnglishOfESpeakNg) {
     EXPECT_EQ(registry().defaultVoice().displayName, "eSpeak NG English (America)");
@@ -173,6 +175,85 @@ TEST(VoiceRegistryOfGivenVoices, ExactNameWinsOverOtherCaseAndOverIds) {
     EXPECT_EQ(registry.find("Flite ab").id, "Flite AB");
     EXPECT_EQ(registry.find("FLITE AB").id, "Flite AB");
 }
+
+TEST(VoiceRegistryOfGivenVoices, MatchesInAnyLetterCaseBeyondAscii) {
+    const VoiceRegistry registry({madeUp(EngineKind::EspeakNg, "eSpeak NG Ελληνικά", "el"),
+                                  madeUp(EngineKind::EspeakNg, "eSpeak NG Čeština", "cs")});
+    EXPECT_EQ(registry.find("ESPEAK NG ΕΛΛΗΝΙΚΆ").id, "el");
+    EXPECT_EQ(registry.find("espeak ng čeština").id, "cs");
+    EXPECT_THROW(registry.find("eSpeak NG \xC4"), SpeechError); // no UTF-8: matches nothing
+}
+
+// One engine that cannot start leaves the other's voices usable; asking for one of its
+// voices names it and why.
+class OneEngineBroken : public ::testing::TestWithParam<EngineKind> {
+protected:
+    VoiceRegistry registry() const {
+        const auto broken = []() -> std::vector<Voice> {
+            throw SpeechError("the engine's own reason");
+        };
+        const auto working = [](EngineKind engine) {
+            return [engine] {
+                return std::vector<Voice>{engine == EngineKind::Flite
+                                              ? madeUp(engine, "Flite slt", "slt")
+                                              : madeUp(engine, "eSpeak NG us", "en-us")};
+            };
+        };
+        std::vector<VoiceSource> sources;
+        for (const EngineKind engine : {EngineKind::EspeakNg, EngineKind::Flite})
+            sources.push_back({engine, engine == GetParam()
+                                           ? std::function<std::vector<Voice>()>(broken)
+                                           : working(engine)});
+        return VoiceRegistry(sources);
+    }
+    std::string failureOf(std::string_view engineName) const {
+        try {
+            registry().find(engineName);
+        } catch (const SpeechError& error) {
+            return error.what();
+        }
+        return "found";
+    }
+    std::string brokenName() const { return engineName(GetParam()); }
+};
+
+TEST_P(OneEngineBroken, LeavesItOutSayingWhy) {
+    const VoiceRegistry voices = registry();
+    ASSERT_EQ(voices.voices().size(), 1u);
+    EXPECT_NE(voices.voices().front().engine, GetParam());
+    ASSERT_EQ(voices.unavailableEngines().size(), 1u);
+    EXPECT_EQ(voices.unavailableEngines().front().engine, GetParam());
+    EXPECT_EQ(voices.unavailableEngines().front().reason, "the engine's own reason");
+}
+
+TEST_P(OneEngineBroken, ItsVoicesFailNamingItAndWhy) {
+    const std::string asked = brokenName() + " Some Voice";
+    EXPECT_EQ(failureOf(asked), "cannot use the voice \"" + asked + "\": " + brokenName() +
+                                    " is unavailable: the engine's own reason");
+    const std::string unknown = failureOf("no such voice");
+    EXPECT_NE(unknown.find(brokenName() + " is unavailable: the engine's own reason"),
+              std::string::npos)
+        << unknown;
+}
+
+TEST_P(OneEngineBroken, TheOtherEngineStillServes) {
+    const std::string working = GetParam() == EngineKind::Flite ? "eSpeak NG us" : "Flite slt";
+    EXPECT_EQ(registry().find(working).displayName, working);
+}
+
+TEST_P(OneEngineBroken, TheDefaultVoiceNeedsESpeakNg) {
+    if (GetParam() == EngineKind::EspeakNg)
+        EXPECT_EQ(failureOf(""), "cannot use the default voice: eSpeak NG is unavailable: the "
+                                 "engine's own reason");
+    else
+        EXPECT_EQ(registry().find("").displayName, "eSpeak NG us");
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, OneEngineBroken,
+                         ::testing::Values(EngineKind::EspeakNg, EngineKind::Flite),
+                         [](const auto& info) {
+                             return info.param == EngineKind::Flite ? "Flite" : "ESpeakNg";
+                         });
 
 TEST(VoiceRegistryOfGivenVoices, WithoutVoicesTheDefaultThrows) {
     const VoiceRegistry registry(std::vector<Voice>{});

@@ -1,0 +1,119 @@
+#include "quoted_name.h"
+
+#include <cstdint>
+#include <optional>
+
+namespace kestrova::speech {
+namespace {
+
+// The length of the UTF-8 character at the start of bytes, if it is a valid one that a
+// terminal shows as itself.
+std::optional<std::size_t> printableCharacter(std::string_view bytes) {
+    const auto byte = [&](std::size_t i) {
+        return static_cast<unsigned char>(bytes[i]);
+    };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+        return lead >= 0x20 && lead != 0x7F ? std::optional<std::size_t>(1) : std::nullopt;
+    std::size_t length = 0;
+    char32_t code = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        code = lead & 0x07;
+    } else {
+        return std::nullopt;
+    }
+    if (bytes.size() < length)
+        return std::nullopt;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80)
+            return std::nullopt;
+        code = (code << 6) | (byte(i) & 0x3F);
+    }
+    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return std::nullopt; // overlong, beyond Unicode, or a surrogate
+    const bool control = code >= 0x80 && code <= 0x9F;
+    const bool bidirectionalOverride =
+        (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+    if (control || bidirectionalOverride)
+        return std::nullopt;
+    return length;
+}
+
+void appendEscapedByte(unsigned char byte, std::string& out) {
+    switch (byte) {
+    case '\n':
+        out += "\\n";
+        return;
+    case '\t':
+        out += "\\t";
+        return;
+    case '\r':
+        out += "\\r";
+        return;
+    default:
+        break;
+    }
+    constexpr char octal[] = "01234567";
+    out += '\\';
+    out += octal[(byte >> 6) & 7];
+    out += octal[(byte >> 3) & 7];
+    out += octal[byte & 7];
+}
+
+} // namespace
+
+bool isPlainName(std::string_view name) {
+    for (std::size_t i = 0; i < name.size();) {
+        const auto length = printableCharacter(name.substr(i));
+        if (!length)
+            return false;
+        i += *length;
+    }
+    return true;
+}
+
+std::string quotedName(std::string_view name) {
+    if (isPlainName(name))
+        return "\"" + std::string(name) + "\"";
+
+    // Runs of printable characters in single quotes, the rest in $'...' with escapes.
+    std::string quoted;
+    bool inPlainRun = false;
+    bool inEscapedRun = false;
+    for (std::size_t i = 0; i < name.size();) {
+        const auto length = printableCharacter(name.substr(i));
+        if (length) {
+            if (inEscapedRun)
+                quoted += '\'';
+            if (!inPlainRun)
+                quoted += '\'';
+            inEscapedRun = false;
+            inPlainRun = true;
+            const std::string_view character = name.substr(i, *length);
+            quoted += character == "'" ? std::string_view("'\\''") : character;
+            i += *length;
+        } else {
+            if (inPlainRun)
+                quoted += '\'';
+            if (!inEscapedRun)
+                quoted += "$'";
+            inPlainRun = false;
+            inEscapedRun = true;
+            appendEscapedByte(static_cast<unsigned char>(name[i]), quoted);
+            ++i;
+        }
+    }
+    if (inPlainRun || inEscapedRun)
+        quoted += '\'';
+    return quoted;
+}
+
+} // namespace kestrova::speech

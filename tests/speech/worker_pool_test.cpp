@@ -1,0 +1,41 @@
+#include "speech/voice.h"
+#include "speech/worker_pool.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::speech {
+namespace {
+
+struct StartCase {
+    unsigned workers;
+    int chunks;
+    std::size_t started;
+};
+
+class WorkerStarts : public ::testing::TestWithParam<StartCase> {};
+
+// Workers start as chunks arrive: a short text never forks the whole allowance.
+TEST_P(WorkerStarts, NeverMoreThanChunksInFlight) {
+    const VoiceRegistry registry;
+    WorkerPool pool(registry.find("slt"), 22050, GetParam().workers);
+    EXPECT_EQ(pool.startedWorkers(), 0u);
+    for (int i = 0; i < GetParam().chunks; ++i)
+        pool.submit(TextChunk{"Sentence " + std::to_string(i) + ".",
+                              static_cast<std::uint64_t>(10 * (i + 1))});
+    EXPECT_EQ(pool.startedWorkers(), GetParam().started);
+    int rendered = 0;
+    while (const auto chunk = pool.next(true)) {
+        EXPECT_FALSE(chunk->samples.empty());
+        ++rendered;
+    }
+    EXPECT_EQ(rendered, GetParam().chunks);
+    EXPECT_EQ(pool.startedWorkers(), GetParam().started);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, WorkerStarts,
+                         ::testing::Values(StartCase{1000, 1, 1}, StartCase{8, 3, 3},
+                                           StartCase{2, 5, 2}, StartCase{1, 2, 1},
+                                           StartCase{0, 2, 1}));
+
+} // namespace
+} // namespace kestrova::speech
