@@ -2,6 +2,7 @@
 
 #include "format_rule.h"
 #include "hand_off.h"
+#include "speech/pending_file.h"
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
 
@@ -56,8 +57,8 @@ ExitStatus ConvertToWave(const std::string& EngineName, const std::string& FileT
         const std::string waveFile = desktop.askSavePath(std::string(saveFilter));
         if (!waveFile.empty()) {
             if (isSameFile(waveFile, FileToOpen))
-                throw std::runtime_error("cannot write the wave file \"" + waveFile +
-                                         "\": it is the text file that is to be converted");
+                throw std::runtime_error(
+                    speech::outputFailure(waveFile, "it is the text file that is to be converted"));
             platform.speech.SetEngineProperty(TextToSpeech::engineNameProperty, EngineName);
             platform.window.show();
             BusyPointer busy(desktop);

@@ -3,11 +3,14 @@
 #include "app/format_rule.h"
 #include "progress_bar.h"
 #include "speech/converter.h"
+#include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/voice.h"
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <charconv>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -43,6 +46,29 @@ void stopOnSignals() {
         sigaction(signal, &action, nullptr);
 }
 
+// CLI11 reads "022" as octal and "0x12" as hexadecimal. Numbers here are decimal digits
+// only, leading zeros meaning nothing; the validator leaves the plain decimal number for
+// CLI11 to convert. Above the maximum a number is refused, or with clampAbove taken as it.
+CLI::Validator decimalNumber(unsigned long minimum, unsigned long maximum, bool clampAbove,
+                             const std::string& accepted) {
+    return CLI::Validator(
+        [=](std::string& value) -> std::string {
+            const std::string refused = "\"" + value + "\" is not accepted: " + accepted;
+            if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos)
+                return refused;
+            unsigned long number = 0;
+            const auto [end, error] =
+                std::from_chars(value.data(), value.data() + value.size(), number);
+            if (error == std::errc::result_out_of_range)
+                number = ULONG_MAX;
+            if (number < minimum || (number > maximum && !clampAbove))
+                return refused;
+            value = std::to_string(std::min(number, maximum));
+            return {};
+        },
+        ""); // the option's help says what is accepted
+}
+
 void listVoices(const VoiceRegistry& registry) {
     std::size_t nameWidth = 4;
     std::size_t idWidth = 2;
@@ -56,8 +82,17 @@ void listVoices(const VoiceRegistry& registry) {
         std::printf("%-*s  %-*s  %-16s  %d\n", static_cast<int>(nameWidth),
                     voice.displayName.c_str(), static_cast<int>(idWidth), voice.id.c_str(),
                     voice.language.c_str(), voice.nativeRate);
-    std::printf("\nDefault voice (empty engine name): %s\n",
-                registry.defaultVoice().displayName.c_str());
+    // An engine that cannot start is left out of the list, with one line saying why.
+    for (const UnavailableEngine& engine : registry.unavailableEngines())
+        std::fprintf(stderr, "kestrova-wav-cli: warning: %s is left out: %s\n",
+                     engineName(engine.engine), engine.reason.c_str());
+    std::string defaultVoice;
+    try {
+        defaultVoice = registry.defaultVoice().displayName;
+    } catch (const SpeechError&) {
+        defaultVoice = "none (unavailable)";
+    }
+    std::printf("\nDefault voice (empty engine name): %s\n", defaultVoice.c_str());
 }
 
 struct ConvertOptions {
@@ -95,15 +130,22 @@ int convert(const ConvertOptions& options) {
     const ConversionResult result = convertTextFile(request, progress, &stopRequested);
     if (bar)
         bar->finish();
-    if (!options.quiet)
-        std::fprintf(stderr, "%s: %.1f s of %s, voice %s\n", request.output.c_str(), result.seconds,
+    if (!options.quiet) {
+        const std::string& output = request.output.native();
+        const std::string shown = isPlainName(output) ? output : quotedName(output);
+        std::fprintf(stderr, "%s: %.1f s of %s, voice %s\n", shown.c_str(), result.seconds,
                      request.format.describe().c_str(), request.voice.displayName.c_str());
+    }
     return 0;
 }
 
 } // namespace
 
 int run(int argc, char** argv) {
+    // A reader of standard error that has gone must not end a conversion that succeeded: the
+    // progress and the summary are then lost, no more. A write that matters fails with EPIPE
+    // and is reported as any failure. Worker processes inherit this.
+    ::signal(SIGPIPE, SIG_IGN);
     CLI::App cli{"Kestrova WAV Converter: renders text files into spoken-audio wave files.",
                  "kestrova-wav-cli"};
     cli.require_subcommand(1);
@@ -116,20 +158,26 @@ int run(int argc, char** argv) {
     convertCommand->add_option(
         "-e,--engine", options.engine,
         "Voice: display name, any letter case, or id; empty: the default voice");
-    convertCommand->add_option(
-        "-f,--format", options.formatCode,
-        "SAPI 5 PCM format code, 4 to 39 (18: 16 kHz, 22: 22.05 kHz 16-bit mono); default: "
-        "16 kHz for engine names with \"16\" and \"ATT\" or \"VW Kate\"/\"VW Paul\", else 22.05 "
-        "kHz");
+    convertCommand
+        ->add_option("-f,--format", options.formatCode,
+                     "SAPI 5 PCM format code, a decimal number 4 to 39 (18: 16 kHz, 22: 22.05 kHz "
+                     "16-bit mono); default: 16 kHz for engine names with \"16\" and \"ATT\" or "
+                     "\"VW Kate\"/\"VW Paul\", else 22.05 kHz")
+        ->transform(decimalNumber(4, 39, false, "a format code is a decimal number from 4 to 39"));
     convertCommand->add_option("-o,--output", options.output,
                                "Output file (default: INPUT with .wav); .flac, .ogg, .opus and "
                                ".mp3 choose those containers");
+    const std::string jobsLimit = std::to_string(maximumJobs());
     convertCommand
-        ->add_option(
-            "-j,--jobs", options.jobs,
-            "Worker processes rendering side by side; the file is the same for any number. 0: "
-            "render in this process (eSpeak NG then varies slightly from run to run)")
-        ->capture_default_str();
+        ->add_option("-j,--jobs", options.jobs,
+                     "Worker processes rendering side by side, a decimal number; the file is the "
+                     "same for any number. At most 4 per core (" +
+                         jobsLimit + " here): more is taken as " + jobsLimit +
+                         "; never more than the text has chunks. 0: render in this process "
+                         "(eSpeak NG then varies slightly from run to run)")
+        ->capture_default_str()
+        ->transform(decimalNumber(0, maximumJobs(), true,
+                              "the number of jobs is a decimal number, 0 or more"));
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");

@@ -1,6 +1,7 @@
 #include "qt_desktop.h"
 
 #include "save_dialog.h"
+#include "speech/quoted_name.h"
 
 #include <QApplication>
 #include <QFile>
@@ -32,9 +33,39 @@ void makeRoomForCaption(QMessageBox& box) {
     grid->setColumnMinimumWidth(grid->columnCount() - 1, needed - margins.left() - margins.right());
 }
 
+// The start and end of a text with an ellipsis in place of its middle, cut between whole
+// characters.
+QString cutInTheMiddle(const QString& text, qsizetype keptEachSide) {
+    if (text.size() <= 2 * keptEachSide + 1)
+        return text;
+    qsizetype head = keptEachSide;
+    qsizetype tail = keptEachSide;
+    if (text.at(head - 1).isHighSurrogate())
+        --head;
+    if (text.at(text.size() - tail).isLowSurrogate())
+        --tail;
+    return text.left(head) + QChar(0x2026) + text.right(tail);
+}
+
+// A message names files, and a name may be of any length. A message too long to read is cut
+// in the middle, and so is every word (a name has no spaces to wrap at) wider than a box can
+// be, so that the box fits the screen, shows the start and end of each name, and is laid out
+// at once: a megabyte of text took Qt seconds. Standard error has the whole message.
+QString readableMessage(const QString& text, const QFont& font) {
+    constexpr qsizetype longestMessage = 2000;
+    constexpr int widestWordInCharacters = 60;
+    const QFontMetrics metrics(font);
+    const int widest = widestWordInCharacters * metrics.averageCharWidth();
+    QStringList words = cutInTheMiddle(text, longestMessage / 2).split(' ');
+    for (QString& word : words)
+        if (word.size() > widestWordInCharacters / 2 && metrics.horizontalAdvance(word) > widest)
+            word = metrics.elidedText(word, Qt::ElideMiddle, widest);
+    return words.join(' ');
+}
+
 void runMessageBox(QMessageBox::Icon icon, const std::string& text, const std::string& title) {
     const QString caption = QString::fromStdString(title);
-    const QString message = QString::fromStdString(text);
+    const QString message = readableMessage(QString::fromStdString(text), QApplication::font());
     QMessageBox box(icon, caption, message, QMessageBox::Ok);
     box.setAccessibleName(caption);
     box.setAccessibleDescription(message);
@@ -77,8 +108,8 @@ void QtDesktop::deleteFile(const std::string& path) {
     if (!std::filesystem::remove(path, error) && !error)
         error = std::make_error_code(std::errc::no_such_file_or_directory);
     if (error)
-        throw std::runtime_error("cannot delete the text file \"" + path +
-                                 "\": " + error.message());
+        throw std::runtime_error("cannot delete the text file " + speech::quotedName(path) + ": " +
+                                 error.message());
 }
 
 } // namespace kestrova::platform

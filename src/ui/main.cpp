@@ -5,14 +5,52 @@
 #include "ui/frmConvert.h"
 
 #include <QApplication>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
 
 using namespace kestrova;
+
+namespace {
+
+// Qt ends the process with abort() when no platform plugin can start, which is what happens
+// without a display. While QApplication is made, that fatal message becomes one line and
+// status 1; before it, nothing has been touched. The plugins' warnings on the way (which
+// display could not be reached) are left out: the one line says it.
+void reportNoDisplay(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    const std::string_view category = context.category ? context.category : "";
+    if (type != QtFatalMsg) {
+        if (!category.starts_with("qt.qpa."))
+            std::fputs(qPrintable(qFormatLogMessage(type, context, message) + '\n'), stderr);
+        return;
+    }
+    const char* display = std::getenv("DISPLAY");
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    std::string reason;
+    if (platform && *platform)
+        reason = std::string("the platform \"") + platform + "\" could not start";
+    else if (display && *display)
+        reason = std::string("DISPLAY \"") + display + "\" cannot be reached";
+    else
+        reason = "DISPLAY is not set";
+    std::fprintf(stderr, "kestrova-wav: no display could be opened: %s\n", reason.c_str());
+    std::_Exit(app::ExitFailure);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     // The arguments are the host's hand-off, raw; Qt is given none of them to interpret.
     const std::string handOff = app::handOffString(argc, argv);
+    // Standard error may be a pipe whose reader has gone: the failure is still shown in its
+    // box, and a lost line never ends the program.
+    ::signal(SIGPIPE, SIG_IGN);
     int qtArgumentCount = 1;
+    qInstallMessageHandler(reportNoDisplay);
     QApplication application(qtArgumentCount, argv);
+    qInstallMessageHandler(nullptr);
     QApplication::setApplicationName(QString::fromUtf8(app::applicationTitle));
     QApplication::setWindowIcon(ui::frmConvert::programIcon());
 

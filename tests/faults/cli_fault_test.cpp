@@ -177,6 +177,23 @@ TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
     expectCleanFailure(cli.wait(), 1, "out/speech.wav", "No such file or directory", before);
 }
 
+// A thousand jobs asked for one sentence: one worker starts (and the process it forks for
+// the chunk), not a thousand.
+TEST_F(CliFault, ManyJobsStartNoMoreWorkersThanChunks) {
+    test::writeBytes(at("in.txt"), "One short sentence.");
+    CliProcess cli(cliPath, {"convert", "-q", "-e", "slt", "-j", "1000", "in.txt"},
+                   scratch.path());
+    std::size_t most = 0;
+    cli.waitFor([&] {
+        most = std::max(most, faults::descendantsOf(cli.pid()).size());
+        return false;
+    });
+    const Outcome outcome = cli.wait();
+    EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    EXPECT_LE(most, 2u);
+    EXPECT_GT(test::readSound(at("in.wav"))->info.frames, 0);
+}
+
 enum class TextFault { Missing, Unreadable, EndlessDevice, Fifo };
 
 struct InputCase {

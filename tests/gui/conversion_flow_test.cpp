@@ -77,6 +77,8 @@ private slots:
     void replacingAnExistingFileAsksFirst();
     void theTextFileItselfIsRefused();
     void unknownEngineIsReported();
+    void aHugeNameIsCutInTheMiddle_data();
+    void aHugeNameIsCutInTheMiddle();
     void missingTextFileIsReported();
     void closingTheWindowCancelsQuietly();
     void escapeCancelsToo();
@@ -348,6 +350,35 @@ void ConversionFlowTest::unknownEngineIsReported() {
     expectFailureBox(1, "\"No Such Voice 9\"");
     QVERIFY(QFile::exists(text));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.txt"});
+}
+
+void ConversionFlowTest::aHugeNameIsCutInTheMiddle_data() {
+    QTest::addColumn<QString>("engineName");
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QString>("end");
+    QTest::newRow("one word of a megabyte")
+        << "Start" + QString(1 << 20, 'x') + "End" << QString("\"Startxxx") << QString("xxxEnd\"");
+    QTest::newRow("a megabyte of words") << "Start " + QString("word ").repeated(1 << 18) + "End"
+                                         << QString("\"Start word") << QString("word End\"");
+}
+
+// A hand-off of a megabyte: the box shows the start and the end of the name and a readable
+// amount of text, not the whole of it.
+void ConversionFlowTest::aHugeNameIsCutInTheMiddle() {
+    QFETCH(QString, engineName);
+    QFETCH(QString, start);
+    QFETCH(QString, end);
+    const QString text = textFile();
+    driver_->then(ModalDriver::typeName(path("out.wav"))).then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(engineName + "%" + text), app::ExitFailure);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
+    expectFailureBox(1, start);
+    const QString& shown = seen(1).text;
+    QVERIFY2(shown.contains(end + " (\"kestrova-wav-cli voices\""), qPrintable(shown.right(200)));
+    QVERIFY2(shown.contains(QChar(0x2026)), "no ellipsis");
+    QVERIFY2(shown.size() < 2100, qPrintable(QString::number(shown.size())));
+    QVERIFY(seen(1).size.width() < 1000);
+    QVERIFY(QFile::exists(text));
 }
 
 void ConversionFlowTest::missingTextFileIsReported() {
