@@ -9,9 +9,11 @@
 
 #include <CLI/CLI.hpp>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <signal.h>
@@ -53,7 +55,7 @@ CLI::Validator decimalNumber(unsigned long minimum, unsigned long maximum, bool 
                              const std::string& accepted) {
     return CLI::Validator(
         [=](std::string& value) -> std::string {
-            const std::string refused = "\"" + value + "\" is not accepted: " + accepted;
+            const std::string refused = quotedName(value) + " is not accepted: " + accepted;
             if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos)
                 return refused;
             unsigned long number = 0;
@@ -127,6 +129,10 @@ int convert(const ConvertOptions& options) {
         };
     }
     stopOnSignals();
+    // A reader of standard error that has gone must not end a conversion that succeeded: the
+    // progress and the summary are then lost, no more. A write that matters fails with EPIPE
+    // and is reported as any failure. Worker processes inherit this.
+    ::signal(SIGPIPE, SIG_IGN);
     const ConversionResult result = convertTextFile(request, progress, &stopRequested);
     if (bar)
         bar->finish();
@@ -142,10 +148,6 @@ int convert(const ConvertOptions& options) {
 } // namespace
 
 int run(int argc, char** argv) {
-    // A reader of standard error that has gone must not end a conversion that succeeded: the
-    // progress and the summary are then lost, no more. A write that matters fails with EPIPE
-    // and is reported as any failure. Worker processes inherit this.
-    ::signal(SIGPIPE, SIG_IGN);
     CLI::App cli{"Kestrova WAV Converter: renders text files into spoken-audio wave files.",
                  "kestrova-wav-cli"};
     cli.require_subcommand(1);
@@ -177,7 +179,7 @@ int run(int argc, char** argv) {
                          "(eSpeak NG then varies slightly from run to run)")
         ->capture_default_str()
         ->transform(decimalNumber(0, maximumJobs(), true,
-                              "the number of jobs is a decimal number, 0 or more"));
+                                  "the number of jobs is a decimal number, 0 or more"));
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
@@ -193,6 +195,13 @@ int run(int argc, char** argv) {
     try {
         if (cli.got_subcommand("voices")) {
             listVoices(VoiceRegistry());
+            // The list is what was asked for: losing it is a failure. (A reader that has gone
+            // ends the listing by SIGPIPE, as with any program that writes a list.)
+            if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+                std::fprintf(stderr, "kestrova-wav-cli: cannot write the voice list: %s\n",
+                             std::strerror(errno));
+                return exitFailure;
+            }
             return 0;
         }
         return convert(options);
