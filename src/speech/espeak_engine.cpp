@@ -58,7 +58,11 @@ EspeakEngine::EspeakEngine() {
     const espeak_ng_STATUS status = espeak_ng_Initialize(&context);
     if (status != ENS_OK) {
         espeak_ng_ClearErrorContext(&context);
-        check(status, "cannot initialize");
+        // Say where the data was looked for: ESPEAK_DATA_PATH or the installed folder.
+        const char* dataPath = nullptr;
+        espeak_Info(&dataPath);
+        check(status,
+              std::string("cannot initialize from ") + (dataPath ? dataPath : "its data folder"));
     }
     check(espeak_ng_InitializeOutput(ENOUTPUT_MODE_SYNCHRONOUS, 0, nullptr),
           "cannot set up synchronous output");
