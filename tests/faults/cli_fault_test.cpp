@@ -181,8 +181,7 @@ TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
 // the chunk), not a thousand.
 TEST_F(CliFault, ManyJobsStartNoMoreWorkersThanChunks) {
     test::writeBytes(at("in.txt"), "One short sentence.");
-    CliProcess cli(cliPath, {"convert", "-q", "-e", "slt", "-j", "1000", "in.txt"},
-                   scratch.path());
+    CliProcess cli(cliPath, {"convert", "-q", "-e", "slt", "-j", "1000", "in.txt"}, scratch.path());
     std::size_t most = 0;
     cli.waitFor([&] {
         most = std::max(most, faults::descendantsOf(cli.pid()).size());
