@@ -176,14 +176,6 @@ TEST(VoiceRegistryOfGivenVoices, ExactNameWinsOverOtherCaseAndOverIds) {
     EXPECT_EQ(registry.find("FLITE AB").id, "Flite AB");
 }
 
-TEST(VoiceRegistryOfGivenVoices, MatchesInAnyLetterCaseBeyondAscii) {
-    const VoiceRegistry registry({madeUp(EngineKind::EspeakNg, "eSpeak NG Ελληνικά", "el"),
-                                  madeUp(EngineKind::EspeakNg, "eSpeak NG Čeština", "cs")});
-    EXPECT_EQ(registry.find("ESPEAK NG ΕΛΛΗΝΙΚΆ").id, "el");
-    EXPECT_EQ(registry.find("espeak ng čeština").id, "cs");
-    EXPECT_THROW(registry.find("eSpeak NG \xC4"), SpeechError); // no UTF-8: matches nothing
-}
-
 // One engine that cannot start leaves the other's voices usable; asking for one of its
 // voices names it and why.
 class OneEngineBroken : public ::testing::TestWithParam<EngineKind> {
