@@ -2,6 +2,7 @@
 
 #include "format_rule.h"
 #include "hand_off.h"
+#include "speech/file_identity.h"
 #include "speech/pending_file.h"
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
@@ -27,6 +28,24 @@ constexpr int waitUntilComplete = 1;
 bool isSameFile(const std::string& a, const std::string& b) {
     std::error_code error;
     return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+// Deletes the text file only if it is the one that was converted, as it was then: a newer
+// file written at its path meanwhile has never been converted, and is kept with a message
+// saying why. A rendering into a device rather than a file leaves no wave file to show for
+// the text, which is kept too.
+void deleteConvertedText(const std::string& textFile, SpeechControl& speech, Desktop& desktop) {
+    const std::optional<speech::ConversionResult> converted = speech.lastConversion();
+    if (!converted || !converted->wroteFile)
+        return;
+    const std::optional<speech::FileIdentity> now = speech::FileIdentity::ofPath(textFile);
+    if (now && *now != converted->textFile)
+        throw std::runtime_error("kept the text file \"" + textFile + "\": " +
+                                 (now->sameFile(converted->textFile)
+                                      ? "it was changed after it was converted"
+                                      : "another file took its place after it was "
+                                        "converted"));
+    desktop.deleteFile(textFile);
 }
 
 // Restores the default pointer however the rendering ends.
@@ -55,7 +74,7 @@ ExitStatus ConvertToWave(const std::string& EngineName, const std::string& FileT
     ExitStatus status = ExitSuccess;
     try {
         const std::string waveFile = desktop.askSavePath(std::string(saveFilter));
-        if (!waveFile.empty()) {
+        if (!waveFile.empty() && !desktop.stopRequested()) {
             if (isSameFile(waveFile, FileToOpen))
                 throw std::runtime_error(
                     speech::outputFailure(waveFile, "it is the text file that is to be converted"));
@@ -69,10 +88,14 @@ ExitStatus ConvertToWave(const std::string& EngineName, const std::string& FileT
                                                   waitUntilComplete);
             busy.release();
             desktop.showMessage(std::string(completionMessage), std::string(applicationTitle));
-            desktop.deleteFile(FileToOpen);
+            // A stop signal closed the message: the user never confirmed, the text stays.
+            if (!desktop.stopRequested())
+                deleteConvertedText(FileToOpen, platform.speech, desktop);
         }
     } catch (const speech::ConversionCancelled&) {
-        status = ExitSuccess; // the user closed the window: a wish, not a failure
+        // The user closed the window: a wish, not a failure. A stop signal's status is the
+        // caller's to give.
+        status = ExitSuccess;
     } catch (const std::exception& failure) {
         desktop.showFailure(failure.what(), std::string(applicationTitle));
         status = ExitFailure;

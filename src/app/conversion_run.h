@@ -19,8 +19,9 @@ enum ExitStatus { ExitSuccess = 0, ExitFailure = 1, ExitRefused = 2 };
 
 // Asks where the wave file goes, renders the text file into it with the named engine,
 // says "Wave file created.", deletes the text file and closes the window. A cancelled
-// dialog, or a window closed during the rendering, ends it quietly with the text file in
-// place. A failure is shown, the text file stays, and no partial wave file is left.
+// dialog, a window closed during the rendering, or a stop signal, ends it quietly with the
+// text file in place. A failure is shown, the text file stays, and no partial wave file is
+// left. The text file is deleted only if it is still the file that was converted.
 ExitStatus ConvertToWave(const std::string& EngineName, const std::string& FileToOpen,
                          ConversionPlatform& platform);
 

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "speech/converter.h"
+
+#include <optional>
 #include <string>
 
 namespace kestrova::app {
@@ -22,6 +25,8 @@ public:
     virtual void processPendingEvents() = 0;
     // Throws std::runtime_error with a message naming the file and the reason.
     virtual void deleteFile(const std::string& path) = 0;
+    // True once a stop signal (SIGINT, SIGTERM, SIGHUP) has asked the program to end.
+    virtual bool stopRequested() const = 0;
 };
 
 // The notice shown while the text is rendered.
@@ -44,6 +49,8 @@ public:
                                        int encodingMode, int characterCount,
                                        const std::string& waveFile, int writeFlags, int formatCode,
                                        int waitMode) = 0;
+    // What the last rendering that succeeded read and wrote; none before one has.
+    virtual std::optional<speech::ConversionResult> lastConversion() const = 0;
 };
 
 struct ConversionPlatform {

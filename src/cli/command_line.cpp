@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <signal.h>
 #include <unistd.h>
@@ -101,6 +102,7 @@ struct ConvertOptions {
     std::string engine;
     std::optional<int> formatCode;
     std::string output;
+    std::optional<Container> type;
     std::string input;
     unsigned jobs = defaultJobs();
     bool noClobber = false;
@@ -111,9 +113,12 @@ int convert(const ConvertOptions& options) {
     const VoiceRegistry registry;
     ConversionRequest request;
     request.input = options.input;
-    request.output = options.output.empty()
+    request.toStandardOutput = options.output == "-";
+    request.output = request.toStandardOutput ? std::filesystem::path("standard output")
+                     : options.output.empty()
                          ? std::filesystem::path(options.input).replace_extension(".wav")
                          : std::filesystem::path(options.output);
+    request.container = options.type;
     request.voice = registry.find(options.engine);
     request.format = AudioFormat::fromFormatCode(
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
@@ -166,9 +171,20 @@ int run(int argc, char** argv) {
                      "16-bit mono); default: 16 kHz for engine names with \"16\" and \"ATT\" or "
                      "\"VW Kate\"/\"VW Paul\", else 22.05 kHz")
         ->transform(decimalNumber(4, 39, false, "a format code is a decimal number from 4 to 39"));
-    convertCommand->add_option("-o,--output", options.output,
-                               "Output file (default: INPUT with .wav); .flac, .ogg, .opus and "
-                               ".mp3 choose those containers");
+    convertCommand->add_option(
+        "-o,--output", options.output,
+        "Output file (default: INPUT with .wav); .flac, .ogg, .opus and .mp3 choose those "
+        "containers. -: standard output. A link is written through; a device is written into; "
+        "a FIFO, like standard output, gets a stream (AU unless --type says otherwise)");
+    const std::map<std::string, Container> types{
+        {"wav", Container::Wave},      {"au", Container::Au},        {"flac", Container::Flac},
+        {"ogg", Container::OggVorbis}, {"opus", Container::OggOpus}, {"mp3", Container::Mp3},
+        {"raw", Container::Raw}};
+    convertCommand
+        ->add_option("--type", options.type,
+                     "File type, whatever OUT's ending: wav, au, flac, ogg, opus, mp3 or raw "
+                     "(16-bit little-endian PCM, no header). All but wav can be streamed")
+        ->transform(CLI::CheckedTransformer(types, CLI::ignore_case));
     const std::string jobsLimit = std::to_string(maximumJobs());
     convertCommand
         ->add_option("-j,--jobs", options.jobs,

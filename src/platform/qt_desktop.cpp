@@ -2,6 +2,7 @@
 
 #include "save_dialog.h"
 #include "speech/quoted_name.h"
+#include "stop_signals.h"
 
 #include <QApplication>
 #include <QFile>
@@ -75,7 +76,8 @@ void runMessageBox(QMessageBox::Icon icon, const std::string& text, const std::s
 
 } // namespace
 
-QtDesktop::QtDesktop(SaveDialog& saveDialog) : saveDialog_(saveDialog) {}
+QtDesktop::QtDesktop(SaveDialog& saveDialog, const StopSignals* stops)
+    : saveDialog_(saveDialog), stops_(stops) {}
 
 void QtDesktop::showMessage(const std::string& text, const std::string& title) {
     runMessageBox(QMessageBox::NoIcon, text, title);
@@ -110,6 +112,10 @@ void QtDesktop::deleteFile(const std::string& path) {
     if (error)
         throw std::runtime_error("cannot delete the text file " + speech::quotedName(path) + ": " +
                                  error.message());
+}
+
+bool QtDesktop::stopRequested() const {
+    return stops_ && stops_->signal() != 0;
 }
 
 } // namespace kestrova::platform

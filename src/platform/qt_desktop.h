@@ -5,11 +5,13 @@
 namespace kestrova::platform {
 
 class SaveDialog;
+class StopSignals;
 
 // The desktop services on Qt Widgets. Must be used on the thread that owns QApplication.
 class QtDesktop : public app::Desktop {
 public:
-    explicit QtDesktop(SaveDialog& saveDialog);
+    // stops, when given, tells whether a stop signal came.
+    explicit QtDesktop(SaveDialog& saveDialog, const StopSignals* stops = nullptr);
 
     void showMessage(const std::string& text, const std::string& title) override;
     void showFailure(const std::string& text, const std::string& title) override;
@@ -17,9 +19,11 @@ public:
     void setBusyPointer(bool busy) override;
     void processPendingEvents() override;
     void deleteFile(const std::string& path) override;
+    bool stopRequested() const override;
 
 private:
     SaveDialog& saveDialog_;
+    const StopSignals* stops_;
 };
 
 } // namespace kestrova::platform

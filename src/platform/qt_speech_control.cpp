@@ -49,6 +49,10 @@ void QtSpeechControl::ConvertTextFileToWave(const std::string& textFile, int fir
         std::rethrow_exception(failure);
 }
 
+std::optional<speech::ConversionResult> QtSpeechControl::lastConversion() const {
+    return speech_ ? speech_->lastConversion() : std::nullopt;
+}
+
 void QtSpeechControl::postProgress(double fraction) {
     // Runs on the worker; the display itself runs later on the context's thread.
     QMetaObject::invokeMethod(

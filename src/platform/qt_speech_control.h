@@ -26,6 +26,7 @@ public:
     void ConvertTextFileToWave(const std::string& textFile, int firstCharacter, int encodingMode,
                                int characterCount, const std::string& waveFile, int writeFlags,
                                int formatCode, int waitMode) override;
+    std::optional<speech::ConversionResult> lastConversion() const override;
 
 private:
     void postProgress(double fraction);

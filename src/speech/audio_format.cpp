@@ -54,4 +54,8 @@ Container containerForPath(const std::filesystem::path& path) {
     return Container::Wave;
 }
 
+bool canStream(Container container) {
+    return container != Container::Wave;
+}
+
 } // namespace kestrova::speech

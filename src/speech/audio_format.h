@@ -22,8 +22,13 @@ struct AudioFormat {
     friend bool operator==(const AudioFormat&, const AudioFormat&) = default;
 };
 
-// The container written around the samples, chosen by the output file's ending.
-enum class Container { Wave, Flac, OggVorbis, OggOpus, Mp3 };
+// The container written around the samples, chosen by the output file's ending or by name.
+// Raw is 16-bit little-endian (8-bit unsigned) PCM without any header.
+enum class Container { Wave, Flac, OggVorbis, OggOpus, Mp3, Au, Raw };
+
+// Every container but a wave file can be written into a pipe: a wave file's header, and an
+// RF64's, is completed by seeking back to the start once the length is known.
+bool canStream(Container container);
 
 // ".flac", ".ogg", ".opus" and ".mp3" (any letter case) choose those containers;
 // every other name, one without an ending included, gets a wave file.

@@ -1,5 +1,6 @@
 #include "converter.h"
 
+#include "output_target.h"
 #include "pending_file.h"
 #include "quoted_name.h"
 #include "serial_pipeline.h"
@@ -74,7 +75,8 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
                          const std::atomic<bool>* cancel) {
     // Renaming the finished file onto the text file would destroy the text.
     std::error_code error;
-    if (std::filesystem::equivalent(request.input, request.output, error))
+    if (!request.toStandardOutput &&
+        std::filesystem::equivalent(request.input, request.output, error))
         throw FileError(outputFailure(request.output, "it is the text file being converted"));
     TextFileReader reader(request.input, request.encoding);
     const std::uint64_t available =
@@ -89,10 +91,10 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         pipeline = std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
                                                 std::min(request.jobs, maximumJobs()), cancel);
 
-    PendingFile pending(request.output);
-    SoundFileWriter writer(pending.fd(),
-                           request.container.value_or(containerForPath(request.output)),
-                           request.format, request.output, expectedFrames(total, request.format));
+    OutputTarget target(request.output, {request.replaceExisting, request.toStandardOutput,
+                                         request.container, cancel});
+    SoundFileWriter writer(target.fd(), target.container(), request.format, request.output,
+                           expectedFrames(total, request.format));
     const auto write = [&](const RenderedChunk& chunk) {
         throwIfCancelled(cancel, request.output);
         writer.write(chunk.samples);
@@ -130,11 +132,12 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         write(*rendered);
     throwIfCancelled(cancel, request.output);
     writer.close();
-    pending.commit(request.replaceExisting, request.syncToDisk);
+    target.commit(request.replaceExisting, request.syncToDisk);
     if (progress)
         progress(1.0);
     return {writer.framesWritten(),
-            static_cast<double>(writer.framesWritten()) / request.format.sampleRate};
+            static_cast<double>(writer.framesWritten()) / request.format.sampleRate,
+            reader.identity(), target.isFile()};
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "audio_format.h"
+#include "file_identity.h"
 #include "text_decoder.h"
 #include "voice.h"
 
@@ -21,9 +22,12 @@ unsigned maximumJobs();
 struct ConversionRequest {
     std::filesystem::path input;
     std::filesystem::path output;
+    // The sound goes to standard output; output then only names it in messages.
+    bool toStandardOutput = false;
     Voice voice;
     AudioFormat format;
-    // None: chosen by the output file's ending.
+    // None: chosen by the output file's ending; for standard output or a FIFO, AU unless
+    // the ending names another container that can be streamed.
     std::optional<Container> container;
     TextEncoding encoding = TextEncoding::Automatic;
     std::uint64_t firstCharacter = 0;            // characters skipped before rendering
@@ -38,6 +42,10 @@ struct ConversionRequest {
 struct ConversionResult {
     std::uint64_t frames = 0;
     double seconds = 0;
+    // The text file as it was when it was opened for the conversion.
+    FileIdentity textFile;
+    // False when the sound went into a device or a stream rather than a file.
+    bool wroteFile = true;
 };
 
 // Called with the fraction of the text rendered so far, 0 to 1, on the converting thread.
@@ -45,9 +53,9 @@ using ProgressCallback = std::function<void(double)>;
 
 // Renders a text file into a sound file. The output appears at its path only when it is
 // complete; on any failure, cancellation included, nothing is left behind and a file that
-// was already there is untouched. Failures are thrown as SpeechError, whose message names
-// the file and the reason; a set cancel flag, checked between chunks, as
-// ConversionCancelled.
+// was already there is untouched. What the path may be, and what happens with links,
+// devices and FIFOs there, is OutputTarget's. Failures are thrown as SpeechError, whose message
+// names the file and the reason; a set cancel flag, checked between chunks, as ConversionCancelled.
 ConversionResult convertTextFile(const ConversionRequest& request,
                                  const ProgressCallback& progress = {},
                                  const std::atomic<bool>* cancel = nullptr);

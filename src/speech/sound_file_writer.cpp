@@ -23,6 +23,10 @@ int sndfileFormat(Container container, const AudioFormat& format, bool large) {
         return SF_FORMAT_OGG | SF_FORMAT_OPUS;
     case Container::Mp3:
         return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    case Container::Au:
+        return SF_FORMAT_AU | (eightBit ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
+    case Container::Raw:
+        return SF_FORMAT_RAW | SF_ENDIAN_LITTLE | (eightBit ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
     case Container::Wave:
         break;
     }

@@ -34,6 +34,7 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
         throw FileError("cannot read the text file " + quoted(path) + ": " + std::strerror(EISDIR));
     if (!S_ISREG(status.st_mode))
         throw FileError("cannot read the text file " + quoted(path) + ": it is not a regular file");
+    identity_ = FileIdentity::of(status);
     ::fcntl(file_.get(), F_SETFL, ::fcntl(file_.get(), F_GETFL) & ~O_NONBLOCK);
     const std::size_t startLength = readBytes(buffer_.data(), buffer_.size());
     const std::string_view start(buffer_.data(), startLength);

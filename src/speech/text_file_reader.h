@@ -1,5 +1,6 @@
 #pragma once
 
+#include "file_identity.h"
 #include "text_decoder.h"
 #include "unique_fd.h"
 
@@ -24,6 +25,9 @@ public:
     // UTF-32 and UTF-16 outside the astral planes.
     std::uint64_t totalCharacters() const { return totalCharacters_; }
 
+    // The file as it was when it was opened.
+    const FileIdentity& identity() const { return identity_; }
+
     // Appends the next decoded piece to output; false once the file is exhausted.
     bool read(std::string& output);
 
@@ -34,6 +38,7 @@ private:
     std::filesystem::path path_;
     UniqueFd file_;
     TextEncoding encoding_;
+    FileIdentity identity_;
     std::size_t markLength_ = 0;
     std::uint64_t totalCharacters_ = 0;
     std::optional<TextDecoder> decoder_;

@@ -46,7 +46,8 @@ void TextToSpeech::ConvertTextFileToWave(const std::string& textFile, int firstC
         request.characterCount = static_cast<std::uint64_t>(characterCount);
     request.replaceExisting = (writeFlags & ReplaceExisting) != 0;
     request.syncToDisk = (writeFlags & SyncToDisk) != 0;
-    convertTextFile(request, progress_, cancel_);
+    lastConversion_.reset();
+    lastConversion_ = convertTextFile(request, progress_, cancel_);
 }
 
 } // namespace kestrova::speech

@@ -43,6 +43,9 @@ public:
     // Checked between chunks; once set, the conversion stops and throws ConversionCancelled.
     void setCancelFlag(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
+    // What the last ConvertTextFileToWave that succeeded read and wrote.
+    const std::optional<ConversionResult>& lastConversion() const { return lastConversion_; }
+
     const VoiceRegistry& registry() const { return registry_; }
     const Voice& voice() const;
 
@@ -51,6 +54,7 @@ private:
     std::optional<Voice> voice_;
     ProgressCallback progress_;
     const std::atomic<bool>* cancel_ = nullptr;
+    std::optional<ConversionResult> lastConversion_;
 };
 
 } // namespace kestrova::speech

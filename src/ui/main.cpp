@@ -2,6 +2,7 @@
 #include "app/hand_off.h"
 #include "platform/qt_desktop.h"
 #include "platform/qt_speech_control.h"
+#include "platform/stop_signals.h"
 #include "ui/frmConvert.h"
 
 #include <QApplication>
@@ -55,14 +56,18 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(ui::frmConvert::programIcon());
 
     ui::frmConvert window;
-    platform::QtDesktop desktop(window.saveDialog());
+    // A stop signal closes the window, which cancels the rendering.
+    const platform::StopSignals stops([&window] { window.close(); });
+    platform::QtDesktop desktop(window.saveDialog(), &stops);
+    int status = app::ExitFailure;
     try {
         platform::QtSpeechControl speech(
             window, [&window](double done) { window.setProgress(done); }, window.cancelFlag());
         app::ConversionPlatform platform{desktop, window, speech};
-        return app::launchHandOff(handOff, platform);
+        status = app::launchHandOff(handOff, platform);
     } catch (const std::exception& failure) {
         desktop.showFailure(failure.what(), std::string(app::applicationTitle));
-        return app::ExitFailure;
     }
+    // As a shell reports a process that the signal ended, and as the command line does.
+    return stops.signal() != 0 ? 128 + stops.signal() : status;
 }

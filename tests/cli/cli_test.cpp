@@ -361,12 +361,12 @@ TEST_P(StopSignal, StopsCleanly) {
     }
     ::close(errPipe[1]);
     ASSERT_GT(child, 0);
-    // Signal once the conversion has begun: its temporary file is there.
+    // Signal once the conversion has begun: its output is open.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (test::leftoverParts(scratch.path()).empty() &&
+    while (!test::unfinishedOutput(child, scratch.path()) &&
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    const bool begun = !test::leftoverParts(scratch.path()).empty();
+    const bool begun = test::unfinishedOutput(child, scratch.path()).has_value();
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the workers are busy now
     ::kill(child, GetParam().signal);
     const auto signalled = std::chrono::steady_clock::now();
@@ -389,7 +389,7 @@ TEST_P(StopSignal, StopsCleanly) {
         err.append(buffer, static_cast<std::size_t>(got));
     }
     ::close(errPipe[0]);
-    ASSERT_TRUE(begun) << "no temporary file appeared";
+    ASSERT_TRUE(begun) << "no output was opened";
 
     ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal, not stopped";
     EXPECT_EQ(WEXITSTATUS(status), 128 + GetParam().signal);

@@ -172,7 +172,8 @@ TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
     fs::create_directory(at("out"));
     CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "-o", "out/speech.wav", "in.txt"},
                    scratch.path());
-    ASSERT_TRUE(cli.waitFor([&] { return !test::leftoverParts(at("out")).empty(); }));
+    ASSERT_TRUE(
+        cli.waitFor([&] { return test::unfinishedOutput(cli.pid(), at("out")).has_value(); }));
     fs::remove_all(at("out"));
     expectCleanFailure(cli.wait(), 1, "out/speech.wav", "No such file or directory", before);
 }
@@ -275,8 +276,9 @@ TEST_P(TextTakenAway, CompletesFromTheOpenFile) {
     ASSERT_NE(leftAlone(), "");
     test::writeBytes(at("in.txt"), text());
     CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, scratch.path());
-    // The temporary file appears once the text file is open.
-    ASSERT_TRUE(cli.waitFor([&] { return !test::leftoverParts(scratch.path()).empty(); }));
+    // The output is open once the text file is.
+    ASSERT_TRUE(
+        cli.waitFor([&] { return test::unfinishedOutput(cli.pid(), scratch.path()).has_value(); }));
     if (GetParam() == TakenAway::Deleted) {
         fs::remove(at("in.txt"));
     } else {

@@ -7,6 +7,7 @@
 #include "modal_driver.h"
 #include "platform/qt_desktop.h"
 #include "platform/qt_speech_control.h"
+#include "platform/stop_signals.h"
 #include "process_support.h"
 #include "speech/voice.h"
 #include "ui/frmConvert.h"
@@ -17,9 +18,13 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
+#include <fstream>
+#include <iostream>
 #include <memory>
 #include <sndfile.h>
+#include <sstream>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 using namespace kestrova;
 using gui_test::ModalDriver;
@@ -95,10 +100,21 @@ private slots:
     void readOnlyFolderIsReported();
     void textDeletedWhileRenderingStillGivesTheWave();
     void killedWorkerIsReported();
+    void deviceIsWrittenIntoAndTheTextKept();
+    void fifoIsRefusedBeforeRendering();
+    void linkIsWrittenThrough();
+    void stopSignalDuringRendering_data();
+    void stopSignalDuringRendering();
+    void stopSignalAtTheCompletionMessage();
+    void textReplacedBeforeOkIsKept_data();
+    void textReplacedBeforeOkIsKept();
+    void stopSignalAtTheSaveDialogOfTheProgram_data();
+    void stopSignalAtTheSaveDialogOfTheProgram();
 
 private:
     QString path(const QString& name) const { return dir_->filePath(name); }
     app::ExitStatus run(const QString& textFile);
+    app::ExitStatus run(const QString& textFile, app::Desktop& desktop);
     // Calls act once, at the first progress after the rendering began.
     void onceRenderingBegan(std::function<bool()> act);
     void expectFailureBox(int index, const QStringList& textParts) const;
@@ -148,6 +164,11 @@ void GuiFaultTest::cleanup() {
 
 app::ExitStatus GuiFaultTest::run(const QString& textFile) {
     app::ConversionPlatform platform{*desktop_, *window_, *speech_};
+    return app::launchHandOff((QString(voiceName) + "%" + textFile).toStdString(), platform);
+}
+
+app::ExitStatus GuiFaultTest::run(const QString& textFile, app::Desktop& desktop) {
+    app::ConversionPlatform platform{desktop, *window_, *speech_};
     return app::launchHandOff((QString(voiceName) + "%" + textFile).toStdString(), platform);
 }
 
@@ -303,6 +324,202 @@ void GuiFaultTest::killedWorkerIsReported() {
     QCOMPARE(readAll(text), sentences(2000));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
              (QStringList{"speech.wav", "t.txt"}));
+}
+
+struct stat statusOf(const QString& path) {
+    struct stat status {};
+    ::lstat(QFile::encodeName(path).constData(), &status);
+    return status;
+}
+
+// /dev/null's kind of device, made here: the window program writes into it as it stands. No
+// wave file exists to show for the text, so the text file stays.
+void GuiFaultTest::deviceIsWrittenIntoAndTheTextKept() {
+    const QString text = path("t.txt");
+    writeFile(text, "A short text.");
+    const QString device = path("speech.wav");
+    if (::mknod(QFile::encodeName(device).constData(), S_IFCHR | 0666, ::makedev(1, 3)) != 0)
+        QSKIP("mknod is not permitted here");
+    driver_->then(ModalDriver::typeName(device))
+        .then(ModalDriver::press(QMessageBox::Yes))
+        .then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(text), app::ExitSuccess);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
+    QCOMPARE(driver_->seen().at(2).text, QString("Wave file created."));
+    QVERIFY(S_ISCHR(statusOf(device).st_mode));
+    QCOMPARE(statusOf(device).st_rdev, ::makedev(1, 3));
+    QCOMPARE(readAll(text), QByteArray("A short text."));
+}
+
+// A wave file needs to seek back to its start: a FIFO cannot take one, and says so before
+// anything is rendered.
+void GuiFaultTest::fifoIsRefusedBeforeRendering() {
+    const QString text = path("t.txt");
+    writeFile(text, "A short text.");
+    const QString fifo = path("speech.wav");
+    QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0640), 0);
+    driver_->then(ModalDriver::typeName(fifo))
+        .then(ModalDriver::press(QMessageBox::Yes))
+        .then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(text), app::ExitFailure);
+    expectFailureBox(2, {"\"" + fifo + "\"", "a wave file cannot be streamed into a FIFO"});
+    QVERIFY(S_ISFIFO(statusOf(fifo).st_mode));
+    QCOMPARE(statusOf(fifo).st_mode & 07777, 0640u);
+    QCOMPARE(readAll(text), QByteArray("A short text."));
+}
+
+// The link stays a link; the file it points to gets the sound and keeps its mode and owner.
+void GuiFaultTest::linkIsWrittenThrough() {
+    const QString text = path("t.txt");
+    writeFile(text, "A short text.");
+    const QString real = path("real.wav");
+    writeFile(real, "an older file");
+    QVERIFY(::chmod(QFile::encodeName(real).constData(), 0600) == 0);
+    const bool root = ::geteuid() == 0;
+    if (root)
+        QVERIFY(::chown(QFile::encodeName(real).constData(), 4321, 8765) == 0);
+    const QString link = path("speech.wav");
+    QVERIFY(QFile::link("real.wav", link));
+    driver_->then(ModalDriver::typeName(link))
+        .then(ModalDriver::press(QMessageBox::Yes))
+        .then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(text), app::ExitSuccess);
+    QCOMPARE(QFileInfo(link).symLinkTarget(), real);
+    QVERIFY(waveFrames(real) > 0);
+    QCOMPARE(statusOf(real).st_mode, S_IFREG | 0600u);
+    QCOMPARE(statusOf(real).st_nlink, 1u);
+    if (root) {
+        QCOMPARE(statusOf(real).st_uid, 4321u);
+        QCOMPARE(statusOf(real).st_gid, 8765u);
+    }
+    QVERIFY(!QFile::exists(text));
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+             (QStringList{"real.wav", "speech.wav"}));
+}
+
+void GuiFaultTest::stopSignalDuringRendering_data() {
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<bool>("fileThere");
+    QTest::newRow("SIGINT") << SIGINT << false;
+    QTest::newRow("SIGTERM over a file") << SIGTERM << true;
+    QTest::newRow("SIGHUP") << SIGHUP << false;
+}
+
+// As the program's main sets it up: the signal closes the window, which cancels the
+// rendering. Nothing at the path, a file already there untouched, the text kept.
+void GuiFaultTest::stopSignalDuringRendering() {
+    QFETCH(int, signal);
+    QFETCH(bool, fileThere);
+    const QString text = path("t.txt");
+    writeFile(text, sentences(2000));
+    const QString wave = path("speech.wav");
+    if (fileThere)
+        writeFile(wave, "an older file");
+    const auto before = contents(dir_->path());
+    platform::StopSignals stops([this] { window_->close(); });
+    platform::QtDesktop desktop(window_->saveDialog(), &stops);
+    onceRenderingBegan([signal] { return ::raise(signal) == 0; });
+    driver_->then(ModalDriver::typeName(wave));
+    if (fileThere)
+        driver_->then(ModalDriver::press(QMessageBox::Yes));
+    QCOMPARE(run(text, desktop), app::ExitSuccess);
+    QCOMPARE(stops.signal(), signal);
+    QCOMPARE(contents(dir_->path()), before);
+    QVERIFY(!window_->isVisible());
+}
+
+// Stopped while "Wave file created." is up: the wave file is complete and stays; the user
+// never pressed OK, so the text file stays too.
+void GuiFaultTest::stopSignalAtTheCompletionMessage() {
+    const QString text = path("t.txt");
+    writeFile(text, "A short text.");
+    const QString wave = path("speech.wav");
+    platform::StopSignals stops([this] { window_->close(); });
+    platform::QtDesktop desktop(window_->saveDialog(), &stops);
+    driver_->then(ModalDriver::typeName(wave)).then([](QWidget&) { ::raise(SIGHUP); });
+    QCOMPARE(run(text, desktop), app::ExitSuccess);
+    QCOMPARE(stops.signal(), SIGHUP);
+    QCOMPARE(driver_->seen().at(1).text, QString("Wave file created."));
+    QVERIFY(waveFrames(wave) > 0);
+    QCOMPARE(readAll(text), QByteArray("A short text."));
+}
+
+void GuiFaultTest::textReplacedBeforeOkIsKept_data() {
+    QTest::addColumn<bool>("anotherFile"); // else the same file, written to
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("another file in its place")
+        << true << "another file took its place after it was converted";
+    QTest::newRow("the file changed") << false << "it was changed after it was converted";
+}
+
+// The host wrote a newer text while "Wave file created." was up: it was never converted, so
+// it is kept, and the program says why, in the message box and on standard error.
+void GuiFaultTest::textReplacedBeforeOkIsKept() {
+    QFETCH(bool, anotherFile);
+    QFETCH(QString, reason);
+    const QString text = path("t.txt");
+    writeFile(text, "The first text.");
+    const QString wave = path("speech.wav");
+    const QByteArray newer = "A newer text, never converted.";
+    driver_->then(ModalDriver::typeName(wave))
+        .then(ModalDriver::observe(
+            [&](QWidget&) {
+                if (anotherFile) {
+                    writeFile(path("next.txt"), newer);
+                    QVERIFY(::rename(QFile::encodeName(path("next.txt")).constData(),
+                                     QFile::encodeName(text).constData()) == 0);
+                } else {
+                    writeFile(text, newer);
+                }
+            },
+            ModalDriver::press(QMessageBox::Ok)))
+        .then(ModalDriver::press(QMessageBox::Ok));
+    std::ostringstream errors;
+    std::streambuf* const standardError = std::cerr.rdbuf(errors.rdbuf());
+    const app::ExitStatus status = run(text);
+    std::cerr.rdbuf(standardError);
+    QCOMPARE(status, app::ExitFailure);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
+    const QString message = "kept the text file \"" + text + "\": " + reason;
+    expectFailureBox(2, {message});
+    QCOMPARE(QString::fromStdString(errors.str()), "kestrova-wav: " + message + "\n");
+    QCOMPARE(readAll(text), newer);
+    QVERIFY(waveFrames(wave) > 0);
+}
+
+void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+}
+
+// The real kestrova-wav, offscreen, stopped while its Save dialog waits: 128 + the signal,
+// as the command line ends, and the text file kept.
+void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram() {
+    QFETCH(int, signal);
+    const QString text = path("t.txt");
+    writeFile(text, "A short text.");
+    const auto before = contents(dir_->path());
+    faults::CliProcess program(KESTROVA_WAV_PATH, {(QString(voiceName) + "%" + text).toStdString()},
+                               QFile::encodeName(dir_->path()).toStdString());
+    // Once the program, not the test's child on its way to it, catches the signal.
+    const auto catches = [&] {
+        std::error_code error;
+        if (std::filesystem::read_symlink("/proc/" + std::to_string(program.pid()) + "/exe",
+                                          error) != std::filesystem::path(KESTROVA_WAV_PATH))
+            return 0ull;
+        std::ifstream status("/proc/" + std::to_string(program.pid()) + "/status");
+        for (std::string line; std::getline(status, line);)
+            if (line.starts_with("SigCgt:"))
+                return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+        return 0ull;
+    };
+    QVERIFY(program.waitFor([&] { return catches() != 0; }));
+    ::kill(program.pid(), signal);
+    const faults::Outcome outcome = program.wait(std::chrono::seconds(30));
+    QCOMPARE(outcome.exitStatus(), 128 + signal);
+    QCOMPARE(contents(dir_->path()), before);
 }
 
 int main(int argc, char** argv) {

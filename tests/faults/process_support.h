@@ -7,11 +7,15 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstddef>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <map>
 #include <optional>
 #include <poll.h>
@@ -21,6 +25,7 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -120,6 +125,31 @@ inline std::vector<pid_t> survivors(std::chrono::milliseconds grace = 1s) {
     }
 }
 
+// Makes open() with O_TMPFILE fail with EOPNOTSUPP in this process and its children, as on a
+// file system without unnamed files. Async-signal-safe, for a child between fork and exec.
+inline bool refuseUnnamedFiles() {
+    constexpr __u32 tmpfileBit = 020000000; // O_TMPFILE without its O_DIRECTORY
+    constexpr __u32 lowWord = 0;            // little-endian: an argument's low half first
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_openat, 2, 0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_open, 3, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + 2 * 8 + lowWord),
+        BPF_JUMP(BPF_JMP | BPF_JA, 1, 0, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args) + 1 * 8 + lowWord),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, tmpfileBit, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EOPNOTSUPP & SECCOMP_RET_DATA)),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    const sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
 // A private mount table for this process and its children: tmpfs mounts made here are seen
 // by nobody else and vanish with the process. Only root can have one.
 inline bool privateMountTable() {
@@ -199,13 +229,17 @@ struct Outcome {
     int exitStatus() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
 };
 
+// What a CliProcess runs under.
+struct CliLimits {
+    std::optional<rlim_t> fileSizeBytes; // RLIMIT_FSIZE, with SIGXFSZ ignored
+    bool withoutUnnamedFiles = false;    // O_TMPFILE refused, as refuseUnnamedFiles()
+};
+
 // kestrova-wav-cli running in a folder, standard input and output on /dev/null, standard
 // error read here.
 class CliProcess {
 public:
-    struct Limits {
-        std::optional<rlim_t> fileSizeBytes; // RLIMIT_FSIZE, with SIGXFSZ ignored
-    };
+    using Limits = CliLimits;
 
     CliProcess(const std::string& program, const std::vector<std::string>& arguments,
                const fs::path& folder, Limits limits = {}) {
@@ -231,6 +265,8 @@ public:
                 if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
                     ::_exit(127);
             }
+            if (limits.withoutUnnamedFiles && !refuseUnnamedFiles())
+                ::_exit(127);
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }

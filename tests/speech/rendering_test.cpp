@@ -284,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(Umasks, OutputMode,
                          ::testing::Values(ModeCase{022, 0644}, ModeCase{077, 0600},
                                            ModeCase{002, 0664}, ModeCase{0, 0666}));
 
-TEST(OutputMode, AReplacedFileTakesTheModeOfANewOne) {
+TEST(OutputMode, AReplacedFileKeepsItsMode) {
     ScratchDir scratch;
     const auto input = scratch / "in.txt";
     const auto output = scratch / "out.wav";
@@ -296,7 +296,7 @@ TEST(OutputMode, AReplacedFileTakesTheModeOfANewOne) {
     ::umask(previous);
     struct stat status {};
     ASSERT_EQ(::stat(output.c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0644u);
+    EXPECT_EQ(status.st_mode & 07777, 0600u);
     EXPECT_TRUE(test::readSound(output));
 }
 

@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 #include <vector>
@@ -161,6 +162,29 @@ inline std::vector<std::string> leftoverParts(const fs::path& folder) {
             parts.push_back(name);
     }
     return parts;
+}
+
+// The output a process is still writing in a folder, before it has its name: an unnamed file
+// (in /proc: "FOLDER/#INODE (deleted)") or a hidden temporary one. Its size so far, or
+// nullopt while the process has none open there.
+inline std::optional<std::uintmax_t> unfinishedOutput(pid_t pid, const fs::path& folder) {
+    std::error_code error;
+    const std::string prefix = fs::weakly_canonical(folder, error).string() + "/";
+    for (const auto& entry :
+         fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        std::error_code unreadable;
+        const std::string target = fs::read_symlink(entry.path(), unreadable).string();
+        if (unreadable || !target.starts_with(prefix))
+            continue;
+        const std::string name = target.substr(prefix.size());
+        if ((name.starts_with("#") && name.ends_with(" (deleted)")) ||
+            (name.starts_with(".") && name.ends_with(".part"))) {
+            struct stat status {};
+            if (::stat(entry.path().c_str(), &status) == 0)
+                return static_cast<std::uintmax_t>(status.st_size);
+        }
+    }
+    return std::nullopt;
 }
 
 inline bool runningAsRoot() {

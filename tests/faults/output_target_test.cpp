@@ -1,0 +1,486 @@
+// What the real kestrova-wav-cli does with what it finds at the output path: a character
+// device is written into, a FIFO and standard output get a stream, a link is written
+// through, a socket, a block device and a dangling link are refused, a replaced file keeps
+// its mode, owner and group, a name of 255 bytes works. And that no death of the converter,
+// SIGKILL included, leaves anything in the folder, with or without unnamed files.
+
+#include "process_support.h"
+#include "test_support.h"
+
+#include <functional>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+
+namespace kestrova {
+namespace {
+
+using faults::CliProcess;
+using faults::Outcome;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr const char* cliPath = KESTROVA_CLI_PATH;
+constexpr uid_t otherUser = 4321;
+constexpr gid_t otherGroup = 8765;
+const std::string oldContent = "the older file";
+
+// An entry as lstat sees it, with a regular file's bytes and a link's text.
+struct Entry {
+    mode_t mode = 0; // type and permission bits
+    uid_t owner = 0;
+    gid_t group = 0;
+    nlink_t links = 0;
+    dev_t device = 0; // of a device node
+    std::string content;
+
+    friend bool operator==(const Entry&, const Entry&) = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Entry& entry) {
+    return out << std::oct << entry.mode << std::dec << " " << entry.owner << ":" << entry.group
+               << " links " << entry.links << " " << entry.content.size() << " bytes";
+}
+
+std::map<std::string, Entry> listing(const fs::path& folder) {
+    std::map<std::string, Entry> entries;
+    for (const auto& item : fs::directory_iterator(folder)) {
+        struct stat status {};
+        ::lstat(item.path().c_str(), &status);
+        Entry entry{status.st_mode,  status.st_uid,  status.st_gid,
+                    status.st_nlink, status.st_rdev, ""};
+        if (S_ISREG(status.st_mode))
+            entry.content = test::readBytes(item.path());
+        else if (S_ISLNK(status.st_mode))
+            entry.content = fs::read_symlink(item.path()).string();
+        entries[item.path().filename().string()] = entry;
+    }
+    return entries;
+}
+
+std::string sentences(std::size_t bytes) {
+    std::string text;
+    for (int i = 1; text.size() < bytes; ++i)
+        text += "Sentence number " + std::to_string(i) + " keeps the speech engine busy. ";
+    return text;
+}
+
+bool makeNode(const fs::path& path, mode_t type, unsigned major, unsigned minor) {
+    return ::mknod(path.c_str(), type | 0620, ::makedev(major, minor)) == 0;
+}
+
+void makeSocket(const fs::path& path) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::close(fd); // the socket file stays
+}
+
+// An old file that is not the test's own: mode 0640, another owner and group.
+void makeOldFile(const fs::path& path) {
+    test::writeBytes(path, oldContent);
+    ::chmod(path.c_str(), 0640);
+    ASSERT_EQ(::chown(path.c_str(), otherUser, otherGroup), 0);
+}
+
+struct TargetCase {
+    const char* name;
+    std::function<void(const fs::path& folder)> make; // what is at "out" before
+    std::vector<std::string> options;                 // besides -q -o out
+    int status;
+    const char* reason;  // in the one message line; none on success
+    const char* soundIn; // the file that gets the sound; every other entry stays as it was
+};
+
+void PrintTo(const TargetCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class OutputTargetTest : public ::testing::TestWithParam<TargetCase> {
+protected:
+    void SetUp() override {
+        if (!test::runningAsRoot())
+            GTEST_SKIP() << "device nodes and other owners need root";
+        previousMask_ = ::umask(022);
+        test::writeBytes(scratch / "in.txt", "A short text to speak.");
+    }
+    void TearDown() override {
+        if (test::runningAsRoot())
+            ::umask(previousMask_);
+    }
+
+    test::ScratchDir scratch;
+    mode_t previousMask_ = 0;
+};
+
+TEST_P(OutputTargetTest, EverythingButTheChosenFileStaysAsItWas) {
+    const TargetCase& c = GetParam();
+    c.make(scratch.path());
+    if (::testing::Test::IsSkipped())
+        return;
+    const auto before = listing(scratch.path());
+    std::vector<std::string> arguments{"convert", "-q", "-o", "out"};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    arguments.push_back("in.txt");
+    CliProcess cli(cliPath, arguments, scratch.path());
+    const Outcome outcome = cli.wait(60s);
+
+    EXPECT_EQ(outcome.exitStatus(), c.status) << outcome.standardError;
+    if (c.reason) {
+        EXPECT_EQ(faults::lineCount(outcome.standardError), 1u) << outcome.standardError;
+        EXPECT_NE(outcome.standardError.find("\"out\": "), std::string::npos);
+        EXPECT_NE(outcome.standardError.find(c.reason), std::string::npos) << outcome.standardError;
+    } else {
+        EXPECT_EQ(outcome.standardError, "");
+    }
+    auto after = listing(scratch.path());
+    if (c.soundIn) {
+        ASSERT_EQ(after.count(c.soundIn), 1u);
+        const Entry sound = after[c.soundIn];
+        EXPECT_TRUE(S_ISREG(sound.mode));
+        EXPECT_EQ(sound.links, 1u);
+        EXPECT_TRUE(test::readSound(scratch / c.soundIn)) << c.soundIn << " holds no sound";
+        if (before.count(c.soundIn)) {
+            const Entry& old = before.at(c.soundIn);
+            EXPECT_EQ(sound.mode, old.mode);
+            EXPECT_EQ(sound.owner, old.owner);
+            EXPECT_EQ(sound.group, old.group);
+        } else {
+            EXPECT_EQ(sound.mode, S_IFREG | 0644u); // 0666 less the umask
+        }
+        after.erase(c.soundIn);
+    }
+    auto expected = before;
+    if (c.soundIn)
+        expected.erase(c.soundIn);
+    EXPECT_EQ(after, expected);
+    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, OutputTargetTest,
+    ::testing::Values(
+        TargetCase{"NothingThere", [](const fs::path&) {}, {}, 0, nullptr, "out"},
+        TargetCase{"FileOfAnotherOwner",
+                   [](const fs::path& at) { makeOldFile(at / "out"); },
+                   {},
+                   0,
+                   nullptr,
+                   "out"},
+        TargetCase{"LinkToAFile",
+                   [](const fs::path& at) {
+                       makeOldFile(at / "real.wav");
+                       fs::create_symlink("real.wav", at / "out");
+                   },
+                   {},
+                   0,
+                   nullptr,
+                   "real.wav"},
+        TargetCase{"ChainOfLinksIntoAFolder",
+                   [](const fs::path& at) {
+                       fs::create_directory(at / "sub");
+                       makeOldFile(at / "sub" / "real.wav");
+                       fs::create_symlink("sub/real.wav", at / "middle");
+                       fs::create_symlink("middle", at / "out");
+                   },
+                   {},
+                   0,
+                   nullptr,
+                   nullptr},
+        TargetCase{"DanglingLink",
+                   [](const fs::path& at) { fs::create_symlink("nothing-here.wav", at / "out"); },
+                   {},
+                   1,
+                   "not writing through a dangling link",
+                   nullptr},
+        TargetCase{"NullDevice",
+                   [](const fs::path& at) {
+                       if (!makeNode(at / "out", S_IFCHR, 1, 3))
+                           GTEST_SKIP() << "mknod is not permitted here";
+                   },
+                   {},
+                   0,
+                   nullptr,
+                   nullptr},
+        TargetCase{"LinkToTheNullDevice",
+                   [](const fs::path& at) {
+                       if (!makeNode(at / "null", S_IFCHR, 1, 3))
+                           GTEST_SKIP() << "mknod is not permitted here";
+                       fs::create_symlink("null", at / "out");
+                   },
+                   {},
+                   0,
+                   nullptr,
+                   nullptr},
+        TargetCase{"FullDevice",
+                   [](const fs::path& at) {
+                       if (!makeNode(at / "out", S_IFCHR, 1, 7))
+                           GTEST_SKIP() << "mknod is not permitted here";
+                   },
+                   {},
+                   1,
+                   "No space left on device",
+                   nullptr},
+        TargetCase{"BlockDevice",
+                   [](const fs::path& at) {
+                       if (!makeNode(at / "out", S_IFBLK, 7, 0))
+                           GTEST_SKIP() << "mknod is not permitted here";
+                   },
+                   {},
+                   1,
+                   "it is a block device",
+                   nullptr},
+        TargetCase{"Socket",
+                   [](const fs::path& at) { makeSocket(at / "out"); },
+                   {},
+                   1,
+                   "it is a socket",
+                   nullptr},
+        TargetCase{"FifoAskedForAWave",
+                   [](const fs::path& at) { ASSERT_EQ(::mkfifo((at / "out").c_str(), 0640), 0); },
+                   {"--type", "wav"},
+                   1,
+                   "a wave file cannot be streamed into a FIFO",
+                   nullptr},
+        TargetCase{"NoClobberThroughALink",
+                   [](const fs::path& at) {
+                       makeOldFile(at / "real.wav");
+                       fs::create_symlink("real.wav", at / "out");
+                   },
+                   {"-n"},
+                   1,
+                   "a file is already there",
+                   nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The chain case above checks the links; here, that the file at its end got the sound.
+TEST(OutputTarget, AChainOfLinksIsFollowedToTheEnd) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "A short text to speak.");
+    fs::create_directory(scratch / "sub");
+    test::writeBytes(scratch / "sub" / "real.wav", oldContent);
+    fs::create_symlink("sub/real.wav", scratch / "middle");
+    fs::create_symlink("middle", scratch / "out.wav");
+    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    EXPECT_EQ(cli.wait(60s).exitStatus(), 0);
+    EXPECT_TRUE(test::readSound(scratch / "sub" / "real.wav"));
+    EXPECT_EQ(test::readSound(scratch / "sub" / "real.wav")->majorFormat(), SF_FORMAT_WAV);
+    EXPECT_EQ(scratch.names("sub"), std::vector<std::string>{"real.wav"});
+}
+
+// A file with a second name is replaced under the chosen name only, as an editor replaces
+// it: the other name keeps the old content.
+TEST(OutputTarget, AHardLinkedFileIsReplacedUnderTheChosenNameOnly) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "A short text to speak.");
+    test::writeBytes(scratch / "out.wav", oldContent);
+    fs::create_hard_link(scratch / "out.wav", scratch / "other.wav");
+    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    EXPECT_EQ(cli.wait(60s).exitStatus(), 0);
+    EXPECT_TRUE(test::readSound(scratch / "out.wav"));
+    EXPECT_EQ(test::readBytes(scratch / "other.wav"), oldContent);
+    EXPECT_EQ(fs::hard_link_count(scratch / "other.wav"), 1u);
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "other.wav", "out.wav"}));
+}
+
+// Names up to the file system's 255 bytes, new and replacing a file.
+class LongName : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LongName, OfTwoHundredAndFiftyFiveBytesWorks) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "A short text to speak.");
+    const std::string name = std::string(251, 'n') + ".wav";
+    if (GetParam())
+        test::writeBytes(scratch / name, oldContent);
+    CliProcess cli(cliPath, {"convert", "-q", "-o", name, "in.txt"}, scratch.path());
+    const Outcome outcome = cli.wait(60s);
+    EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    EXPECT_TRUE(test::readSound(scratch / name));
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", name}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, LongName, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "OverAFile" : "New"; });
+
+// ---- streams ---------------------------------------------------------------------------
+
+// The samples of a sound held in bytes, read back through a file.
+std::vector<short> samplesOf(const std::string& bytes, const fs::path& scratchFile) {
+    test::writeBytes(scratchFile, bytes);
+    const auto sound = test::readSound(scratchFile);
+    return sound ? sound->samples : std::vector<short>{};
+}
+
+struct StreamCase {
+    const char* name;
+    std::vector<std::string> type; // --type TYPE, or nothing for the default
+    const char* ending;            // of the same sound written as a file, for comparison
+};
+
+void PrintTo(const StreamCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class StandardOutput : public ::testing::TestWithParam<StreamCase> {};
+
+// Through a real pipe: the same samples as the file, the summary on standard error only.
+TEST_P(StandardOutput, CarriesTheSoundAndNothingElse) {
+    const StreamCase& c = GetParam();
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "A short text to speak.");
+    std::string type;
+    for (const std::string& word : c.type)
+        type += " " + word;
+    const std::string command = "set -o pipefail; '" + std::string(cliPath) +
+                                "' convert -j 1 -o -" + type + " in.txt | cat > piped";
+    CliProcess piped("/bin/bash", {"-c", command}, scratch.path());
+    const Outcome outcome = piped.wait(60s);
+    EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    EXPECT_EQ(faults::lineCount(outcome.standardError), 1u) << outcome.standardError;
+    EXPECT_TRUE(outcome.standardError.starts_with("standard output: ")) << outcome.standardError;
+
+    const std::string file = std::string("file.") + c.ending;
+    std::vector<std::string> arguments{"convert", "-q", "-j", "1", "-o", file};
+    arguments.insert(arguments.end(), c.type.begin(), c.type.end());
+    arguments.push_back("in.txt");
+    CliProcess direct(cliPath, arguments, scratch.path());
+    ASSERT_EQ(direct.wait(60s).exitStatus(), 0);
+    const std::string pipedBytes = test::readBytes(scratch / "piped");
+    if (std::string(c.ending) == "raw") {
+        EXPECT_EQ(pipedBytes, test::readBytes(scratch / file));
+    } else {
+        const auto fromFile = test::readSound(scratch / file);
+        ASSERT_TRUE(fromFile);
+        EXPECT_GT(fromFile->samples.size(), 22050u);
+        std::filesystem::path copy = scratch / (std::string("copy.") + c.ending);
+        EXPECT_TRUE(samplesOf(pipedBytes, copy) == fromFile->samples) << "other samples";
+    }
+    std::vector<std::string> names{file, "in.txt", "piped"};
+    if (std::string(c.ending) != "raw")
+        names.push_back(std::string("copy.") + c.ending);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(scratch.names(), names);
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, StandardOutput,
+                         ::testing::Values(StreamCase{"DefaultAu", {}, "au"},
+                                           StreamCase{"Flac", {"--type", "flac"}, "flac"},
+                                           StreamCase{"Raw", {"--type", "raw"}, "raw"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StandardOutputRefusal, AWaveFileCannotBePiped) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "A short text to speak.");
+    const std::string command =
+        "'" + std::string(cliPath) + "' convert -q --type wav -o - in.txt | cat > piped";
+    CliProcess piped("/bin/bash", {"-c", "set -o pipefail; " + command}, scratch.path());
+    const Outcome outcome = piped.wait(60s);
+    EXPECT_EQ(outcome.exitStatus(), 1);
+    EXPECT_EQ(outcome.standardError,
+              "kestrova-wav-cli: cannot write the wave file \"standard output\": a wave file "
+              "cannot be streamed into a pipe (au, flac, ogg, opus, mp3 and raw can)\n");
+    EXPECT_EQ(test::readBytes(scratch / "piped"), "");
+}
+
+// A FIFO at the path gets the stream, AU by default, and stays a FIFO.
+TEST(Fifo, GetsTheStream) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "A short text to speak.");
+    ASSERT_EQ(::mkfifo((scratch / "out.wav").c_str(), 0640), 0);
+    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    std::string received;
+    {
+        std::ifstream reader(scratch / "out.wav", std::ios::binary);
+        received.assign(std::istreambuf_iterator<char>(reader), {});
+    }
+    const Outcome outcome = cli.wait(60s);
+    EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    EXPECT_EQ(outcome.standardError, "");
+    ASSERT_GE(received.size(), 4u);
+    EXPECT_EQ(received.substr(0, 4), ".snd");
+    EXPECT_GT(samplesOf(received, scratch / "copy.au").size(), 22050u);
+    struct stat status {};
+    ASSERT_EQ(::lstat((scratch / "out.wav").c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+}
+
+// ---- deaths ----------------------------------------------------------------------------
+
+struct DeathCase {
+    const char* name;
+    int signal;
+    bool unnamedFiles; // else the file system is made to refuse O_TMPFILE
+    bool fileThere;
+};
+
+void PrintTo(const DeathCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class Death : public ::testing::TestWithParam<DeathCase> {};
+
+// Killed in the middle of the rendering: nothing new in the folder, a file already there as
+// it was. With unnamed files even SIGKILL leaves nothing; on the named fallback every signal
+// that can be caught removes the temporary file.
+TEST_P(Death, LeavesTheFolderAsItWas) {
+    const DeathCase& c = GetParam();
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "long.txt", sentences(200000));
+    if (c.fileThere)
+        test::writeBytes(scratch / "long.wav", oldContent);
+    const auto before = listing(scratch.path());
+    CliProcess::Limits limits;
+    limits.withoutUnnamedFiles = !c.unnamedFiles;
+    CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path(),
+                   limits);
+    ASSERT_TRUE(cli.waitFor(
+        [&] { return test::unfinishedOutput(cli.pid(), scratch.path()).value_or(0) > 0; }));
+    // The unnamed file has no name in the folder; the fallback's has.
+    EXPECT_EQ(test::leftoverParts(scratch.path()).size(), c.unnamedFiles ? 0u : 1u);
+    ::kill(cli.pid(), c.signal);
+    const Outcome outcome = cli.wait(30s);
+    if (c.signal == SIGTERM)
+        EXPECT_EQ(outcome.exitStatus(), 128 + SIGTERM); // the converter's own stop
+    else
+        EXPECT_TRUE(WIFSIGNALED(outcome.status) && WTERMSIG(outcome.status) == c.signal)
+            << "status " << outcome.status;
+    faults::survivors();
+    EXPECT_EQ(listing(scratch.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, Death,
+                         ::testing::Values(DeathCase{"Kill", SIGKILL, true, false},
+                                           DeathCase{"KillOverAFile", SIGKILL, true, true},
+                                           DeathCase{"QuitOverAFile", SIGQUIT, true, true},
+                                           DeathCase{"NamedFallbackQuit", SIGQUIT, false, false},
+                                           DeathCase{"NamedFallbackUser1", SIGUSR1, false, true},
+                                           DeathCase{"NamedFallbackAlarm", SIGALRM, false, false},
+                                           DeathCase{"NamedFallbackTerminate", SIGTERM, false,
+                                                     true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// On the named fallback a conversion still completes, replacing a file and keeping its mode,
+// and leaves no temporary file.
+TEST(NamedFallback, CompletesAndLeavesNothingElse) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "A short text to speak.");
+    test::writeBytes(scratch / "out.wav", oldContent);
+    ::chmod((scratch / "out.wav").c_str(), 0600);
+    CliProcess::Limits limits;
+    limits.withoutUnnamedFiles = true;
+    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path(), limits);
+    const Outcome outcome = cli.wait(60s);
+    EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    EXPECT_TRUE(test::readSound(scratch / "out.wav"));
+    EXPECT_EQ(fs::status(scratch / "out.wav").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "out.wav"}));
+}
+
+} // namespace
+} // namespace kestrova
