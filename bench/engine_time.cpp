@@ -1,9 +1,9 @@
 // Times the engine alone on a text: the same chunks the converter renders, handed straight
 // to the voice with the samples thrown away. The converter's own work around the engine is
 // what a full conversion takes beyond this.
-#include "speech/synthesizer.h"
-#include "speech/text_chunker.h"
-#include "speech/text_file_reader.h"
+#include "speech/engines/synthesizer.h"
+#include "speech/text/text_chunker.h"
+#include "speech/text/text_file_reader.h"
 #include "speech/voice.h"
 
 #include <chrono>

@@ -1,13 +1,13 @@
 #include "converter.h"
 
-#include "pending_file.h"
-#include "serial_pipeline.h"
-#include "sound_file_writer.h"
-#include "speech_error.h"
-#include "text_chunker.h"
-#include "text_file_reader.h"
-#include "text_measures.h"
-#include "worker_pool.h"
+#include "speech/audio/pending_file.h"
+#include "speech/audio/sound_file_writer.h"
+#include "speech/render/serial_pipeline.h"
+#include "speech/render/worker_pool.h"
+#include "speech/speech_error.h"
+#include "speech/text/text_chunker.h"
+#include "speech/text/text_file_reader.h"
+#include "speech/text/text_measures.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "audio_format.h"
-#include "text_decoder.h"
-#include "voice.h"
+#include "speech/audio_format.h"
+#include "speech/text/text_decoder.h"
+#include "speech/voice.h"
 
 #include <atomic>
 #include <cstdint>

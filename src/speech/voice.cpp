@@ -1,8 +1,8 @@
 #include "voice.h"
 
-#include "espeak_engine.h"
-#include "flite_engine.h"
-#include "speech_error.h"
+#include "speech/engines/espeak_engine.h"
+#include "speech/engines/flite_engine.h"
+#include "speech/speech_error.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #include "text_chunker.h"
 
-#include "text_measures.h"
+#include "speech/text/text_measures.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,6 +1,6 @@
 #include "chunk_renderer.h"
 
-#include "resampler.h"
+#include "speech/audio/resampler.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "iconv_converter.h"
+#include "speech/text/iconv_converter.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "voice.h"
+#include "speech/voice.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "unique_fd.h"
+#include "speech/text/unique_fd.h"
 
 #include <filesystem>
 

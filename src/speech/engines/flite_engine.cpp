@@ -1,8 +1,8 @@
 #include "flite_engine.h"
 
-#include "iconv_converter.h"
-#include "speech_error.h"
-#include "text_chunker.h"
+#include "speech/speech_error.h"
+#include "speech/text/iconv_converter.h"
+#include "speech/text/text_chunker.h"
 
 extern "C" {
 #include <flite/flite.h>

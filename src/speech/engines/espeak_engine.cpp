@@ -1,6 +1,6 @@
 #include "espeak_engine.h"
 
-#include "speech_error.h"
+#include "speech/speech_error.h"
 
 #include <array>
 #include <espeak-ng/espeak_ng.h>

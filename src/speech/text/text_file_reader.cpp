@@ -1,6 +1,6 @@
 #include "text_file_reader.h"
 
-#include "speech_error.h"
+#include "speech/speech_error.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "render_pipeline.h"
-#include "unique_fd.h"
-#include "voice.h"
+#include "speech/render/render_pipeline.h"
+#include "speech/text/unique_fd.h"
+#include "speech/voice.h"
 
 #include <atomic>
 #include <deque>

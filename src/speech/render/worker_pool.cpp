@@ -1,8 +1,8 @@
 #include "worker_pool.h"
 
-#include "chunk_renderer.h"
-#include "speech_error.h"
-#include "text_measures.h"
+#include "speech/render/chunk_renderer.h"
+#include "speech/speech_error.h"
+#include "speech/text/text_measures.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "text_decoder.h"
-#include "unique_fd.h"
+#include "speech/text/text_decoder.h"
+#include "speech/text/unique_fd.h"
 
 #include <cstdint>
 #include <filesystem>

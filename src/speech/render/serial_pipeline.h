@@ -1,7 +1,7 @@
 #pragma once
 
-#include "chunk_renderer.h"
-#include "render_pipeline.h"
+#include "speech/render/chunk_renderer.h"
+#include "speech/render/render_pipeline.h"
 
 namespace kestrova::speech {
 

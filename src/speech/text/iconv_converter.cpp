@@ -1,6 +1,6 @@
 #include "iconv_converter.h"
 
-#include "speech_error.h"
+#include "speech/speech_error.h"
 
 #include <array>
 #include <cerrno>

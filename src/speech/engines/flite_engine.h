@@ -1,7 +1,7 @@
 #pragma once
 
-#include "synthesizer.h"
-#include "voice.h"
+#include "speech/engines/synthesizer.h"
+#include "speech/voice.h"
 
 #include <memory>
 #include <mutex>

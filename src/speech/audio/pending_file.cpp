@@ -1,6 +1,6 @@
 #include "pending_file.h"
 
-#include "speech_error.h"
+#include "speech/speech_error.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "text_chunker.h"
+#include "speech/text/text_chunker.h"
 
 #include <cstdint>
 #include <optional>

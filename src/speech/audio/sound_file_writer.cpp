@@ -1,7 +1,7 @@
 #include "sound_file_writer.h"
 
-#include "pending_file.h"
-#include "speech_error.h"
+#include "speech/audio/pending_file.h"
+#include "speech/speech_error.h"
 
 #include <cerrno>
 #include <cstring>

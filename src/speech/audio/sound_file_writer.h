@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio_format.h"
+#include "speech/audio_format.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,6 +1,6 @@
 #include "resampler.h"
 
-#include "speech_error.h"
+#include "speech/speech_error.h"
 
 #include <soxr.h>
 #include <string>
