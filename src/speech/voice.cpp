@@ -1,7 +1,6 @@
 #include "voice.h"
 
-#include "speech/engines/espeak_engine.h"
-#include "speech/engines/flite_engine.h"
+#include "speech/engines/voice_discovery.h"
 #include "speech/speech_error.h"
 
 #include <algorithm>
@@ -15,13 +14,6 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
         return std::tolower(static_cast<unsigned char>(x)) ==
                std::tolower(static_cast<unsigned char>(y));
     });
-}
-
-std::vector<Voice> discoverVoices() {
-    std::vector<Voice> voices = EspeakEngine::instance().voices();
-    std::vector<Voice> flite = FliteEngine::instance().voices();
-    voices.insert(voices.end(), flite.begin(), flite.end());
-    return voices;
 }
 
 } // namespace
@@ -58,12 +50,6 @@ const Voice& VoiceRegistry::defaultVoice() const {
     if (voices_.empty())
         throw SpeechError("no voice is installed");
     return voices_.front();
-}
-
-std::unique_ptr<Synthesizer> makeSynthesizer(const Voice& voice) {
-    if (voice.engine == EngineKind::Flite)
-        return std::make_unique<FliteSynthesizer>(voice);
-    return std::make_unique<EspeakSynthesizer>(voice);
 }
 
 } // namespace kestrova::speech
