@@ -1,7 +1,7 @@
 #pragma once
 
 #include "speech/audio_format.h"
-#include "speech/text/text_decoder.h"
+#include "speech/text_encoding.h"
 #include "speech/voice.h"
 
 #include <atomic>

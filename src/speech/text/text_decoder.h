@@ -1,14 +1,13 @@
 #pragma once
 
 #include "speech/text/iconv_converter.h"
+#include "speech/text_encoding.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace kestrova::speech {
-
-enum class TextEncoding { Automatic, Utf8, Windows1252, Utf16LE, Utf16BE };
 
 const char* encodingName(TextEncoding encoding);
 
