@@ -1,14 +1,13 @@
 #include "worker_pool.h"
 
-#include "speech/render/chunk_renderer.h"
+#include "speech/render/worker_process.h"
+#include "speech/render/worker_protocol.h"
 #include "speech/speech_error.h"
 #include "speech/text/text_measures.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <exception>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -17,180 +16,6 @@
 #include <unistd.h>
 
 namespace kestrova::speech {
-namespace {
-
-// Task:  u32 length, then that many bytes of UTF-8 text.
-// Reply: records, each a u32 tag: 1 to 2^31-1, a block of that many samples follows;
-// chunkComplete, the chunk is done; failureRecord, a u32 length and a message follow.
-constexpr std::uint32_t chunkComplete = 0;
-constexpr std::size_t socketBufferBytes = 1 << 20;
-constexpr std::uint32_t failureRecord = 0xFFFFFFFF;
-
-// Sockets are written with send(), which spares a worker SIGPIPE when its reader is gone;
-// the pipe from a chunk's child with write() (the child ignores SIGPIPE).
-bool sendAll(int fd, const void* data, std::size_t size, bool socket = true) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t sent =
-            socket ? ::send(fd, bytes, size, MSG_NOSIGNAL) : ::write(fd, bytes, size);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
-bool receiveAll(int fd, void* data, std::size_t size) {
-    char* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, bytes, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-std::string failureMessage(const std::string& message) {
-    const auto length = static_cast<std::uint32_t>(message.size());
-    std::string record(reinterpret_cast<const char*>(&failureRecord), sizeof failureRecord);
-    record.append(reinterpret_cast<const char*>(&length), sizeof length);
-    return record + message;
-}
-
-bool sendFailure(int fd, const std::string& message) {
-    const std::string record = failureMessage(message);
-    return sendAll(fd, record.data(), record.size());
-}
-
-std::string describeStatus(int status) {
-    if (WIFSIGNALED(status))
-        return std::string("it was killed by signal ") + ::strsignal(WTERMSIG(status));
-    return "it exited with status " + std::to_string(WEXITSTATUS(status));
-}
-
-// In the child forked for one chunk: render it, sending its samples block by block.
-[[noreturn]] void renderAndSend(ChunkRenderer& renderer, const std::string& text, int out) {
-    ::signal(SIGPIPE, SIG_IGN);
-    const auto sendBlock = [out](std::span<const std::int16_t> block) {
-        const auto count = static_cast<std::uint32_t>(block.size());
-        if (!sendAll(out, &count, sizeof count, false) ||
-            !sendAll(out, block.data(), block.size() * sizeof(std::int16_t), false))
-            ::_exit(1);
-    };
-    bool sent;
-    try {
-        renderer.render(text, sendBlock);
-        sent = sendAll(out, &chunkComplete, sizeof chunkComplete, false);
-    } catch (const std::exception& error) {
-        const std::string record = failureMessage(error.what());
-        sent = sendAll(out, record.data(), record.size(), false);
-    }
-    ::_exit(sent ? 0 : 1);
-}
-
-// Renders one chunk in a child forked for it and relays the child's records to the
-// program, whole records only. An engine carries state from one rendering into the next
-// (eSpeak NG draws on the C library's random numbers, among other things), so every chunk
-// starts from the same untouched state: then its samples are the same whichever worker
-// renders it, after whatever came before. A child that dies mid-chunk is reported as a
-// failure record, and the stream stays whole. False once the program is gone.
-bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int socket,
-                          std::vector<char>& relay) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        return sendFailure(socket,
-                           std::string("cannot start a speech worker: ") + std::strerror(errno));
-    UniqueFd fromChild(ends[0]);
-    UniqueFd toWorker(ends[1]);
-    // Room for a few blocks in the pipe, so that the child rarely waits for the relay.
-    ::fcntl(toWorker.get(), F_SETPIPE_SZ, static_cast<int>(socketBufferBytes));
-    const pid_t worker = ::getpid();
-    const pid_t child = ::fork();
-    if (child < 0)
-        return sendFailure(socket,
-                           std::string("cannot start a speech worker: ") + std::strerror(errno));
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // dies with its worker, as the worker with the program
-        if (::getppid() != worker)
-            ::_exit(1); // the worker died before the line above took effect
-        fromChild.reset();
-        renderAndSend(renderer, text, toWorker.get());
-    }
-    toWorker.reset();
-    bool finished = false;
-    bool programThere = true;
-    for (std::uint32_t tag; !finished && receiveAll(fromChild.get(), &tag, sizeof tag);) {
-        std::size_t bodySize = 0;
-        std::uint32_t length = 0;
-        if (tag == chunkComplete) {
-            finished = true;
-        } else if (tag == failureRecord) {
-            if (!receiveAll(fromChild.get(), &length, sizeof length))
-                break;
-            bodySize = length;
-            finished = true;
-        } else {
-            bodySize = static_cast<std::size_t>(tag) * sizeof(std::int16_t);
-        }
-        relay.resize(sizeof tag + (tag == failureRecord ? sizeof length : 0) + bodySize);
-        std::memcpy(relay.data(), &tag, sizeof tag);
-        if (tag == failureRecord)
-            std::memcpy(relay.data() + sizeof tag, &length, sizeof length);
-        if (!receiveAll(fromChild.get(), relay.data() + relay.size() - bodySize, bodySize)) {
-            finished = false;
-            break;
-        }
-        if (!sendAll(socket, relay.data(), relay.size())) {
-            programThere = false;
-            break;
-        }
-    }
-    fromChild.reset();
-    if (!programThere)
-        ::kill(child, SIGKILL);
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (!programThere)
-        return false;
-    if (!finished)
-        return sendFailure(socket,
-                           "the speech engine failed while rendering: " + describeStatus(status));
-    return true;
-}
-
-// The worker's whole life: render the chunks it is sent until the socket closes.
-[[noreturn]] void serveChunks(int socket, const Voice& voice, int outputRate) {
-    std::optional<ChunkRenderer> renderer;
-    std::string setupFailure;
-    try {
-        renderer.emplace(voice, outputRate);
-    } catch (const std::exception& failure) {
-        setupFailure = failure.what();
-    }
-    std::string text;
-    std::vector<char> relay; // kept from chunk to chunk: its pages are touched once
-    relay.reserve(sizeof(std::uint32_t) + ChunkRenderer::blockSamples * sizeof(std::int16_t) * 4);
-    for (std::uint32_t length = 0; receiveAll(socket, &length, sizeof length);) {
-        text.resize(length);
-        if (!receiveAll(socket, text.data(), length))
-            break;
-        const bool programThere = renderer ? renderInFreshProcess(*renderer, text, socket, relay)
-                                           : sendFailure(socket, setupFailure);
-        if (!programThere)
-            break;
-    }
-    ::_exit(0); // never run the parent's exit handlers in a worker
-}
-
-} // namespace
 
 WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
                        const std::atomic<bool>* cancel)
@@ -200,18 +25,18 @@ WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
     for (Worker& worker : workers_) {
         int ends[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
-            throw SpeechError(std::string("cannot start a speech worker: ") + std::strerror(errno));
+            throw SpeechError(workerStartFailure());
         UniqueFd parentEnd(ends[0]);
         UniqueFd childEnd(ends[1]);
         // Room for several blocks on the way: fewer switches between worker and program.
-        const int bufferBytes = static_cast<int>(socketBufferBytes);
+        const int bufferBytes = static_cast<int>(wire::socketBufferBytes);
         for (const int end : {ends[0], ends[1]}) {
             ::setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
             ::setsockopt(end, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
         }
         const pid_t pid = ::fork();
         if (pid < 0)
-            throw SpeechError(std::string("cannot start a speech worker: ") + std::strerror(errno));
+            throw SpeechError(workerStartFailure());
         if (pid == 0) {
             // A worker dies with the program, leaves signals from the terminal to it, and
             // keeps no file of the program's open: only its own socket.
@@ -259,9 +84,7 @@ void WorkerPool::dispatch() {
             continue;
         auto [index, chunk] = std::move(queued_.front());
         queued_.pop_front();
-        const auto length = static_cast<std::uint32_t>(chunk.text.size());
-        if (!sendAll(worker.socket.get(), &length, sizeof length) ||
-            !sendAll(worker.socket.get(), chunk.text.data(), chunk.text.size()))
+        if (!sendTask(worker.socket.get(), chunk.text))
             workerDied(worker);
         worker.busy = true;
         worker.chunk = index;
@@ -319,55 +142,25 @@ void WorkerPool::collect(bool wait) {
     dispatch();
 }
 
-// Reads into a part of a record without blocking; true once that part is complete.
-bool WorkerPool::readSome(Worker& worker, char* into, std::size_t wanted, std::size_t& have) {
-    while (have < wanted) {
-        const ssize_t got = ::recv(worker.socket.get(), into + have, wanted - have, MSG_DONTWAIT);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
-            return false;
-        if (got <= 0)
-            workerDied(worker); // the socket closed: the worker is gone
-        have += static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 // Reads the records a worker has sent so far; a finished chunk goes to done_.
 void WorkerPool::receive(Worker& worker) {
     for (;;) {
-        std::uint32_t tag = 0;
-        if (!readSome(worker, worker.head, sizeof tag, worker.headBytes))
+        switch (worker.reader.next(worker.socket.get(), false, worker.samples)) {
+        case ReplyReader::Record::Incomplete:
             return;
-        std::memcpy(&tag, worker.head, sizeof tag);
-        if (tag == chunkComplete) {
+        case ReplyReader::Record::Samples:
+            continue;
+        case ReplyReader::Record::ChunkComplete:
             done_.emplace(worker.chunk,
                           RenderedChunk{std::move(worker.samples), worker.endCharacter});
             worker.samples = {};
-            worker.headBytes = 0;
             worker.busy = false;
             return;
+        case ReplyReader::Record::Failure:
+            throw SpeechError(worker.reader.failure());
+        case ReplyReader::Record::Closed:
+            workerDied(worker); // the socket closed: the worker is gone
         }
-        if (tag == failureRecord) {
-            std::uint32_t length = 0;
-            if (!readSome(worker, worker.head, sizeof worker.head, worker.headBytes))
-                return;
-            std::memcpy(&length, worker.head + sizeof tag, sizeof length);
-            worker.failure.resize(length);
-            if (readSome(worker, worker.failure.data(), length, worker.bodyBytes))
-                throw SpeechError(worker.failure);
-            return;
-        }
-        // A block of samples, read straight onto the end of the chunk's samples.
-        if (worker.bodyBytes == 0)
-            worker.blockStart = worker.samples.size();
-        worker.samples.resize(worker.blockStart + tag);
-        if (!readSome(worker, reinterpret_cast<char*>(worker.samples.data() + worker.blockStart),
-                      std::size_t{tag} * sizeof(std::int16_t), worker.bodyBytes))
-            return;
-        worker.headBytes = 0;
-        worker.bodyBytes = 0;
     }
 }
 
@@ -376,7 +169,7 @@ void WorkerPool::workerDied(Worker& worker) {
     ::kill(worker.pid, SIGKILL);
     ::waitpid(worker.pid, &status, 0);
     worker.pid = -1;
-    throw SpeechError("the speech engine failed while rendering: " + describeStatus(status));
+    throw SpeechError(renderingFailure(status));
 }
 
 } // namespace kestrova::speech

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/render/render_pipeline.h"
+#include "speech/render/worker_protocol.h"
 #include "speech/text/unique_fd.h"
 #include "speech/voice.h"
 
@@ -37,19 +38,13 @@ private:
         bool busy = false;
         std::uint64_t chunk = 0;
         std::uint64_t endCharacter = 0;
-        // The record being read: its tag (and a failure's length), then its body.
-        char head[2 * sizeof(std::uint32_t)] = {};
-        std::size_t headBytes = 0;
-        std::size_t bodyBytes = 0;
-        std::size_t blockStart = 0;
+        ReplyReader reader;
         std::vector<std::int16_t> samples; // the chunk so far
-        std::string failure;
     };
 
     void dispatch();
     void collect(bool wait);
     void receive(Worker& worker);
-    bool readSome(Worker& worker, char* into, std::size_t wanted, std::size_t& have);
     [[noreturn]] void workerDied(Worker& worker);
 
     std::vector<Worker> workers_;
