@@ -2,10 +2,10 @@
 
 #include "format_rule.h"
 #include "hand_off.h"
+#include "speech/file_failures.h"
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
 
-#include <filesystem>
 #include <stdexcept>
 
 namespace kestrova::app {
@@ -20,13 +20,6 @@ constexpr int detectEncoding = 2;
 constexpr int toTheEnd = -1;
 constexpr int replaceAndSync = TextToSpeech::ReplaceExisting | TextToSpeech::SyncToDisk;
 constexpr int waitUntilComplete = 1;
-
-// The wave file must not be the text file itself, under another name or through a link:
-// the run deletes the text file at the end, and would take the new wave file with it.
-bool isSameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
-}
 
 // Restores the default pointer however the rendering ends.
 class BusyPointer {
@@ -55,9 +48,8 @@ ExitStatus ConvertToWave(const std::string& EngineName, const std::string& FileT
     try {
         const std::string waveFile = desktop.askSavePath(std::string(saveFilter));
         if (!waveFile.empty()) {
-            if (isSameFile(waveFile, FileToOpen))
-                throw std::runtime_error("cannot write the wave file \"" + waveFile +
-                                         "\": it is the text file that is to be converted");
+            // Checked before the window shows: the run deletes the text file at the end.
+            speech::refuseOutputOverInput(FileToOpen, waveFile);
             platform.speech.SetEngineProperty(TextToSpeech::engineNameProperty, EngineName);
             platform.window.show();
             BusyPointer busy(desktop);

@@ -2,6 +2,7 @@
 
 #include "speech/audio/pending_file.h"
 #include "speech/audio/sound_file_writer.h"
+#include "speech/file_failures.h"
 #include "speech/render/serial_pipeline.h"
 #include "speech/render/worker_pool.h"
 #include "speech/speech_error.h"
@@ -67,10 +68,7 @@ namespace {
 
 ConversionResult convert(const ConversionRequest& request, const ProgressCallback& progress,
                          const std::atomic<bool>* cancel) {
-    // Renaming the finished file onto the text file would destroy the text.
-    std::error_code error;
-    if (std::filesystem::equivalent(request.input, request.output, error))
-        throw FileError(outputFailure(request.output, "it is the text file being converted"));
+    refuseOutputOverInput(request.input, request.output);
     TextFileReader reader(request.input, request.encoding);
     const std::uint64_t available =
         reader.totalCharacters() - std::min(reader.totalCharacters(), request.firstCharacter);

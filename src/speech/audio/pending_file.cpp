@@ -1,5 +1,6 @@
 #include "pending_file.h"
 
+#include "speech/file_failures.h"
 #include "speech/speech_error.h"
 
 #include <cerrno>
@@ -26,10 +27,6 @@ void syncDirectory(const std::filesystem::path& directory) {
 }
 
 } // namespace
-
-std::string outputFailure(const std::filesystem::path& target, const std::string& reason) {
-    return "cannot write the wave file \"" + target.string() + "\": " + reason;
-}
 
 PendingFile::PendingFile(std::filesystem::path target) : target_(std::move(target)) {
     if (target_.empty())

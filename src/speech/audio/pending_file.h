@@ -34,7 +34,4 @@ private:
     bool pending_ = true;
 };
 
-// "cannot write the wave file "PATH": REASON", the one form of every output failure.
-std::string outputFailure(const std::filesystem::path& target, const std::string& reason);
-
 } // namespace kestrova::speech

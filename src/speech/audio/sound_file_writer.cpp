@@ -1,6 +1,6 @@
 #include "sound_file_writer.h"
 
-#include "speech/audio/pending_file.h"
+#include "speech/file_failures.h"
 #include "speech/speech_error.h"
 
 #include <cerrno>

@@ -1,6 +1,8 @@
 #include "text_file_reader.h"
 
+#include "speech/file_failures.h"
 #include "speech/speech_error.h"
+#include "speech/text/text_measures.h"
 
 #include <cerrno>
 #include <cstring>
@@ -12,10 +14,6 @@ namespace {
 
 constexpr std::size_t pieceSize = 1 << 16;
 
-std::string quoted(const std::filesystem::path& path) {
-    return "\"" + path.string() + "\"";
-}
-
 } // namespace
 
 TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding)
@@ -23,16 +21,16 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
     // Without blocking: opening a FIFO would wait for a writer.
     file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file_)
-        throw FileError("cannot open the text file " + quoted(path) + ": " + std::strerror(errno));
+        throw FileError(inputFailure("open", path, std::strerror(errno)));
     // The file is read twice, and to its end before the rendering begins: a pipe cannot be
     // read again, and a device such as /dev/zero has no end.
     struct stat status {};
     if (::fstat(file_.get(), &status) != 0)
-        throw FileError("cannot read the text file " + quoted(path) + ": " + std::strerror(errno));
+        throw FileError(inputFailure("read", path, std::strerror(errno)));
     if (S_ISDIR(status.st_mode))
-        throw FileError("cannot read the text file " + quoted(path) + ": " + std::strerror(EISDIR));
+        throw FileError(inputFailure("read", path, std::strerror(EISDIR)));
     if (!S_ISREG(status.st_mode))
-        throw FileError("cannot read the text file " + quoted(path) + ": it is not a regular file");
+        throw FileError(inputFailure("read", path, "it is not a regular file"));
     ::fcntl(file_.get(), F_SETFL, ::fcntl(file_.get(), F_GETFL) & ~O_NONBLOCK);
     const std::size_t startLength = readBytes(buffer_.data(), buffer_.size());
     const std::string_view start(buffer_.data(), startLength);
@@ -52,7 +50,7 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
         bytes += got;
         if (probeUtf8) {
             for (std::size_t i = 0; i < got; ++i)
-                continuationBytes += (static_cast<unsigned char>(buffer_[i]) & 0xC0) == 0x80;
+                continuationBytes += isContinuationByte(buffer_[i]);
             if (encoding_ == TextEncoding::Automatic && probe.clean()) {
                 scratch.clear();
                 probe.decode({buffer_.data(), got}, false, scratch);
@@ -95,8 +93,7 @@ std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            throw FileError("cannot read the text file " + quoted(path_) + ": " +
-                            std::strerror(errno));
+            throw FileError(inputFailure("read", path_, std::strerror(errno)));
         if (got == 0)
             break;
         total += static_cast<std::size_t>(got);
@@ -106,7 +103,7 @@ std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {
 
 void TextFileReader::rewindAfterMark() {
     if (::lseek(file_.get(), static_cast<off_t>(markLength_), SEEK_SET) < 0)
-        throw FileError("cannot read the text file " + quoted(path_) + ": " + std::strerror(errno));
+        throw FileError(inputFailure("read", path_, std::strerror(errno)));
 }
 
 } // namespace kestrova::speech
