@@ -2,12 +2,12 @@
 
 #include "format_rule.h"
 #include "hand_off.h"
+#include "speech/file_failures.h"
 #include "speech/file_identity.h"
-#include "speech/pending_file.h"
+#include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
 
-#include <filesystem>
 #include <stdexcept>
 
 namespace kestrova::app {
@@ -23,13 +23,6 @@ constexpr int toTheEnd = -1;
 constexpr int replaceAndSync = TextToSpeech::ReplaceExisting | TextToSpeech::SyncToDisk;
 constexpr int waitUntilComplete = 1;
 
-// The wave file must not be the text file itself, under another name or through a link:
-// the run deletes the text file at the end, and would take the new wave file with it.
-bool isSameFile(const std::string& a, const std::string& b) {
-    std::error_code error;
-    return std::filesystem::equivalent(a, b, error) && !error;
-}
-
 // Deletes the text file only if it is the one that was converted, as it was then: a newer
 // file written at its path meanwhile has never been converted, and is kept with a message
 // saying why. A rendering into a device rather than a file leaves no wave file to show for
@@ -40,7 +33,7 @@ void deleteConvertedText(const std::string& textFile, SpeechControl& speech, Des
         return;
     const std::optional<speech::FileIdentity> now = speech::FileIdentity::ofPath(textFile);
     if (now && *now != converted->textFile)
-        throw std::runtime_error("kept the text file \"" + textFile + "\": " +
+        throw std::runtime_error("kept the text file " + speech::quotedName(textFile) + ": " +
                                  (now->sameFile(converted->textFile)
                                       ? "it was changed after it was converted"
                                       : "another file took its place after it was "
@@ -75,9 +68,8 @@ ExitStatus ConvertToWave(const std::string& EngineName, const std::string& FileT
     try {
         const std::string waveFile = desktop.askSavePath(std::string(saveFilter));
         if (!waveFile.empty() && !desktop.stopRequested()) {
-            if (isSameFile(waveFile, FileToOpen))
-                throw std::runtime_error(
-                    speech::outputFailure(waveFile, "it is the text file that is to be converted"));
+            // Checked before the window shows: the run deletes the text file at the end.
+            speech::refuseOutputOverInput(FileToOpen, waveFile);
             platform.speech.SetEngineProperty(TextToSpeech::engineNameProperty, EngineName);
             platform.window.show();
             BusyPointer busy(desktop);

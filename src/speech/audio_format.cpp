@@ -1,6 +1,6 @@
 #include "audio_format.h"
 
-#include "speech_error.h"
+#include "speech/speech_error.h"
 
 #include <algorithm>
 #include <array>

@@ -1,15 +1,16 @@
 #include "converter.h"
 
-#include "output_target.h"
-#include "pending_file.h"
-#include "quoted_name.h"
-#include "serial_pipeline.h"
-#include "sound_file_writer.h"
-#include "speech_error.h"
-#include "text_chunker.h"
-#include "text_file_reader.h"
-#include "text_measures.h"
-#include "worker_pool.h"
+#include "speech/audio/output_target.h"
+#include "speech/audio/pending_file.h"
+#include "speech/audio/sound_file_writer.h"
+#include "speech/file_failures.h"
+#include "speech/quoted_name.h"
+#include "speech/render/serial_pipeline.h"
+#include "speech/render/worker_pool.h"
+#include "speech/speech_error.h"
+#include "speech/text/text_chunker.h"
+#include "speech/text/text_file_reader.h"
+#include "speech/text/text_measures.h"
 
 #include <algorithm>
 #include <thread>
@@ -74,10 +75,8 @@ namespace {
 ConversionResult convert(const ConversionRequest& request, const ProgressCallback& progress,
                          const std::atomic<bool>* cancel) {
     // Renaming the finished file onto the text file would destroy the text.
-    std::error_code error;
-    if (!request.toStandardOutput &&
-        std::filesystem::equivalent(request.input, request.output, error))
-        throw FileError(outputFailure(request.output, "it is the text file being converted"));
+    if (!request.toStandardOutput)
+        refuseOutputOverInput(request.input, request.output);
     TextFileReader reader(request.input, request.encoding);
     const std::uint64_t available =
         reader.totalCharacters() - std::min(reader.totalCharacters(), request.firstCharacter);

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "audio_format.h"
-#include "file_identity.h"
-#include "text_decoder.h"
-#include "voice.h"
+#include "speech/audio_format.h"
+#include "speech/file_identity.h"
+#include "speech/text_encoding.h"
+#include "speech/voice.h"
 
 #include <atomic>
 #include <cstdint>

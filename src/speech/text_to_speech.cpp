@@ -1,6 +1,6 @@
 #include "text_to_speech.h"
 
-#include "speech_error.h"
+#include "speech/speech_error.h"
 
 namespace kestrova::speech {
 

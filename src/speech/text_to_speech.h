@@ -1,7 +1,7 @@
 #pragma once
 
-#include "converter.h"
-#include "voice.h"
+#include "speech/converter.h"
+#include "speech/voice.h"
 
 #include <atomic>
 #include <optional>

@@ -1,25 +1,14 @@
 #include "voice.h"
 
-#include "case_folder.h"
-#include "espeak_engine.h"
-#include "flite_engine.h"
-#include "quoted_name.h"
-#include "speech_error.h"
+#include "speech/engines/voice_discovery.h"
+#include "speech/quoted_name.h"
+#include "speech/speech_error.h"
+#include "speech/text/case_folder.h"
 
 #include <algorithm>
 
 namespace kestrova::speech {
 namespace {
-
-std::vector<VoiceSource> installedEngines() {
-    return {{EngineKind::EspeakNg,
-             [] {
-                 return EspeakEngine::instance().voices();
-             }},
-            {EngineKind::Flite, [] {
-                 return FliteEngine::instance().voices();
-             }}};
-}
 
 std::string unavailability(const UnavailableEngine& engine) {
     return std::string(engineName(engine.engine)) + " is unavailable: " + engine.reason;
@@ -89,12 +78,6 @@ const Voice& VoiceRegistry::defaultVoice() const {
     if (voices_.empty())
         throw SpeechError("no voice is installed");
     return voices_.front();
-}
-
-std::unique_ptr<Synthesizer> makeSynthesizer(const Voice& voice) {
-    if (voice.engine == EngineKind::Flite)
-        return std::make_unique<FliteSynthesizer>(voice);
-    return std::make_unique<EspeakSynthesizer>(voice);
 }
 
 } // namespace kestrova::speech

@@ -2,8 +2,8 @@
 // the command line use it: memory, open files and processes must come back to where they
 // were, conversion after conversion.
 
-#include "../faults/process_support.h"
 #include "conversion_support.h"
+#include "process_support.h"
 #include "speech/converter.h"
 
 #include <gtest/gtest.h>

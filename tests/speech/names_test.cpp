@@ -1,5 +1,5 @@
-#include "speech/case_folder.h"
 #include "speech/quoted_name.h"
+#include "speech/text/case_folder.h"
 
 #include <gtest/gtest.h>
 #include <string>

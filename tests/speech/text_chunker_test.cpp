@@ -1,5 +1,5 @@
-#include "speech/text_chunker.h"
-#include "speech/text_decoder.h"
+#include "speech/text/text_chunker.h"
+#include "speech/text/text_decoder.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

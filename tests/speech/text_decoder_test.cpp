@@ -1,4 +1,4 @@
-#include "speech/text_decoder.h"
+#include "speech/text/text_decoder.h"
 #include "test_support.h"
 
 #include <chrono>

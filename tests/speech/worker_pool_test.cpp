@@ -1,5 +1,5 @@
+#include "speech/render/worker_pool.h"
 #include "speech/voice.h"
-#include "speech/worker_pool.h"
 
 #include <gtest/gtest.h>
 

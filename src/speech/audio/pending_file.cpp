@@ -1,0 +1,171 @@
+#include "pending_file.h"
+
+#include "speech/file_failures.h"
+#include "speech/speech_error.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <unistd.h>
+
+namespace kestrova::speech {
+namespace {
+
+// A short name whatever the length of the target's: a target name of 255 bytes is valid, and
+// a temporary name built from it would not be.
+std::string temporaryName() {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::mt19937_64 random(std::random_device{}());
+    std::string name = ".kestrova-";
+    for (std::uint64_t bits = random(); name.size() < 22; bits >>= 4)
+        name.push_back(digits[bits & 15]);
+    return name + ".part";
+}
+
+} // namespace
+
+PendingFile::PendingFile(const std::filesystem::path& folder, std::string name,
+                         std::filesystem::path shownAs, const struct stat* replaced)
+    : name_(std::move(name)), shownAs_(std::move(shownAs)) {
+    folder_.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder_)
+        failWithErrno(errno);
+    // 0666 before the umask, as for any new file the user makes.
+    file_.reset(::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    if (!file_) {
+        // EISDIR: a kernel older than O_TMPFILE, which takes it for O_DIRECTORY.
+        if (errno != EOPNOTSUPP && errno != EISDIR)
+            failWithErrno(errno);
+        createNamed();
+    }
+    if (replaced)
+        takeOwnerAndPermissions(*replaced);
+}
+
+void PendingFile::createNamed() {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = temporaryName();
+        file_.reset(::openat(folder_.get(), candidate.c_str(),
+                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (file_) {
+            temporaryName_ = std::move(candidate);
+            guard_.emplace(folder_.get(), temporaryName_);
+            return;
+        }
+        if (errno != EEXIST)
+            failWithErrno(errno);
+    }
+    fail("no temporary file could be made beside it");
+}
+
+void PendingFile::takeOwnerAndPermissions(const struct stat& replaced) {
+    // The owner first: a change of owner clears the set-user-ID bits that chmod then restores.
+    // Only root, or a member of the group, may give the file away; else it stays this
+    // process's.
+    struct stat current {};
+    if (::fstat(file_.get(), &current) == 0 &&
+        (current.st_uid != replaced.st_uid || current.st_gid != replaced.st_gid)) {
+        if (::fchown(file_.get(), replaced.st_uid, replaced.st_gid) != 0)
+            ::fchown(file_.get(), static_cast<uid_t>(-1), replaced.st_gid);
+    }
+    if (::fchmod(file_.get(), replaced.st_mode & 07777) != 0)
+        failWithErrno(errno);
+}
+
+PendingFile::~PendingFile() {
+    discard();
+}
+
+void PendingFile::discard() noexcept {
+    if (!pending_)
+        return;
+    pending_ = false;
+    file_.reset();
+    if (!temporaryName_.empty())
+        ::unlinkat(folder_.get(), temporaryName_.c_str(), 0);
+    guard_.reset();
+}
+
+void PendingFile::fail(const std::string& reason) const {
+    throw FileError(outputFailure(shownAs_, reason));
+}
+
+void PendingFile::failWithErrno(int error) const {
+    fail(std::strerror(error));
+}
+
+// Gives the unnamed file a name in the folder; returns 0 or the errno of the failure.
+int PendingFile::linkUnnamed(const std::string& name) const {
+    const std::string self = "/proc/self/fd/" + std::to_string(file_.get());
+    if (::linkat(AT_FDCWD, self.c_str(), folder_.get(), name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        return 0;
+    const int error = errno;
+    if (::access("/proc/self/fd", F_OK) == 0)
+        return error;
+    // No /proc mounted: linking the descriptor itself needs CAP_DAC_READ_SEARCH.
+    return ::linkat(file_.get(), "", folder_.get(), name.c_str(), AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+std::string PendingFile::linkUnderTemporaryName() const {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = temporaryName();
+        const int error = linkUnnamed(candidate);
+        if (error == 0)
+            return candidate;
+        if (error != EEXIST)
+            failWithErrno(error);
+    }
+    fail("no temporary name could be made beside it");
+}
+
+void PendingFile::closeFile() {
+    if (::close(file_.release()) != 0)
+        failWithErrno(errno);
+}
+
+void PendingFile::commit(bool replaceExisting, bool syncToDisk) {
+    if (syncToDisk && ::fsync(file_.get()) != 0)
+        failWithErrno(errno);
+    const char* const target = name_.c_str();
+    if (unnamed()) {
+        // Straight to the name when nothing is there: link() never replaces a file, so a file
+        // that appeared meanwhile is never lost.
+        const int error = linkUnnamed(name_);
+        if (error == 0) {
+            pending_ = false;
+            if (::close(file_.release()) != 0) {
+                const int closeError = errno;
+                ::unlinkat(folder_.get(), target, 0);
+                failWithErrno(closeError);
+            }
+        } else if (error != EEXIST) {
+            failWithErrno(error);
+        } else if (!replaceExisting) {
+            fail("a file is already there");
+        } else {
+            // The name's only moment: linked under a temporary name and renamed at once.
+            temporaryName_ = linkUnderTemporaryName();
+        }
+    }
+    if (pending_) {
+        closeFile();
+        if (replaceExisting) {
+            if (::renameat(folder_.get(), temporaryName_.c_str(), folder_.get(), target) != 0)
+                failWithErrno(errno);
+        } else {
+            if (::linkat(folder_.get(), temporaryName_.c_str(), folder_.get(), target, 0) != 0)
+                fail(errno == EEXIST ? "a file is already there" : std::strerror(errno));
+            ::unlinkat(folder_.get(), temporaryName_.c_str(), 0);
+        }
+        pending_ = false;
+        guard_.reset();
+    }
+    if (syncToDisk) {
+        const UniqueFd handle(::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (handle)
+            ::fsync(handle.get());
+    }
+}
+
+} // namespace kestrova::speech

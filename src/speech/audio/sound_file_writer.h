@@ -1,0 +1,44 @@
+#pragma once
+
+#include "speech/audio_format.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <sndfile.h>
+#include <span>
+#include <vector>
+
+namespace kestrova::speech {
+
+// An owning libsndfile handle that writes mono 16-bit samples into an open file in the
+// chosen container and format; libsndfile writes every header. A wave file that may come
+// near 4 GiB is written as RF64 (read as a plain wave while it stays smaller); any other is
+// a plain PCM wave, which every reader takes.
+class SoundFileWriter {
+public:
+    // path only names the file in messages.
+    SoundFileWriter(int fd, Container container, AudioFormat format, std::filesystem::path path,
+                    std::uint64_t expectedFrames);
+    ~SoundFileWriter();
+    SoundFileWriter(SoundFileWriter&&) noexcept = default;
+    SoundFileWriter& operator=(SoundFileWriter&&) noexcept = default;
+
+    void write(std::span<const std::int16_t> monoSamples);
+    // Completes the headers and closes the handle; the file descriptor stays open.
+    void close();
+    std::uint64_t framesWritten() const { return frames_; }
+
+private:
+    struct Deleter {
+        void operator()(SNDFILE* file) const { sf_close(file); }
+    };
+    std::unique_ptr<SNDFILE, Deleter> file_;
+    AudioFormat format_;
+    std::filesystem::path path_;
+    std::vector<std::int16_t> interleaved_;
+    std::uint64_t frames_ = 0;
+    std::uint64_t frameLimit_ = UINT64_MAX;
+};
+
+} // namespace kestrova::speech

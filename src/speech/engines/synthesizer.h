@@ -1,0 +1,26 @@
+#pragma once
+
+#include "speech/voice.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace kestrova::speech {
+
+using SampleSink = std::function<void(std::span<const std::int16_t>)>;
+
+// One voice of one engine, ready to render text into mono 16-bit samples at its own rate.
+class Synthesizer {
+public:
+    virtual ~Synthesizer() = default;
+    virtual int sampleRate() const = 0;
+    // Renders one chunk of UTF-8 text, handing the samples to sink as they come.
+    virtual void synthesize(const std::string& text, const SampleSink& sink) = 0;
+};
+
+std::unique_ptr<Synthesizer> makeSynthesizer(const Voice& voice);
+
+} // namespace kestrova::speech

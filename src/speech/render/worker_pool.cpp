@@ -1,0 +1,181 @@
+#include "worker_pool.h"
+
+#include "speech/render/worker_process.h"
+#include "speech/render/worker_protocol.h"
+#include "speech/speech_error.h"
+#include "speech/text/text_measures.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kestrova::speech {
+
+WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
+                       const std::atomic<bool>* cancel)
+    : voice_(voice), maximumWorkers_(std::max(1u, workers)), window_(2 * std::max(1u, workers) + 1),
+      cancel_(cancel), outputRate_(outputRate) {
+    workers_.reserve(maximumWorkers_);
+}
+
+// Workers start as chunks arrive, so that a short text never starts more than it has chunks.
+WorkerPool::Worker& WorkerPool::startWorker() {
+    const pid_t parent = ::getpid();
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+        throw SpeechError(workerStartFailure());
+    UniqueFd parentEnd(ends[0]);
+    UniqueFd childEnd(ends[1]);
+    // Room for several blocks on the way: fewer switches between worker and program.
+    const int bufferBytes = static_cast<int>(wire::socketBufferBytes);
+    for (const int end : {ends[0], ends[1]}) {
+        ::setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
+        ::setsockopt(end, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
+    }
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        throw SpeechError(workerStartFailure());
+    if (pid == 0) {
+        // A worker dies with the program, leaves signals from the terminal to it, and
+        // keeps no file of the program's open: only its own socket.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(0);
+        ::signal(SIGINT, SIG_IGN);
+        ::signal(SIGTERM, SIG_IGN);
+        ::signal(SIGHUP, SIG_IGN);
+        const int socket = childEnd.get();
+        ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
+        ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
+        serveChunks(socket, voice_, outputRate_);
+    }
+    Worker& worker = workers_.emplace_back();
+    worker.pid = pid;
+    worker.socket = std::move(parentEnd);
+    return worker;
+}
+
+WorkerPool::~WorkerPool() {
+    // Nothing a worker holds is worth waiting for: stop them at once.
+    for (Worker& worker : workers_) {
+        if (worker.pid <= 0)
+            continue;
+        ::kill(worker.pid, SIGKILL);
+        while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+    }
+}
+
+bool WorkerPool::canSubmit() const {
+    return submitted_ - taken_ < window_;
+}
+
+void WorkerPool::submit(TextChunk chunk) {
+    queued_.emplace_back(submitted_++, std::move(chunk));
+    dispatch();
+}
+
+void WorkerPool::dispatch() {
+    for (std::size_t next = 0; !queued_.empty(); ++next) {
+        if (next == workers_.size() && workers_.size() == maximumWorkers_)
+            return;
+        Worker& worker = next < workers_.size() ? workers_[next] : startWorker();
+        if (worker.busy)
+            continue;
+        auto [index, chunk] = std::move(queued_.front());
+        queued_.pop_front();
+        if (!sendTask(worker.socket.get(), chunk.text))
+            workerDied(worker);
+        worker.busy = true;
+        worker.chunk = index;
+        worker.endCharacter = chunk.endCharacter;
+        // Room for slow speech: growing by copies would touch every page again.
+        worker.samples.reserve(chunk.text.size() * static_cast<std::size_t>(outputRate_) /
+                               slowCharactersPerSecond);
+    }
+}
+
+std::optional<RenderedChunk> WorkerPool::next(bool wait) {
+    for (;;) {
+        const auto ready = done_.find(taken_);
+        if (ready != done_.end()) {
+            RenderedChunk chunk = std::move(ready->second);
+            done_.erase(ready);
+            ++taken_;
+            return chunk;
+        }
+        if (taken_ == submitted_)
+            return std::nullopt;
+        collect(wait);
+        if (!wait && done_.find(taken_) == done_.end())
+            return std::nullopt;
+    }
+}
+
+// Reads what the busy workers have sent; with wait, blocks until one of them sent some.
+void WorkerPool::collect(bool wait) {
+    std::vector<pollfd> watched;
+    std::vector<Worker*> owners;
+    for (Worker& worker : workers_) {
+        if (worker.busy) {
+            watched.push_back({worker.socket.get(), POLLIN, 0});
+            owners.push_back(&worker);
+        }
+    }
+    if (watched.empty())
+        return;
+    constexpr int cancelCheckMilliseconds = 200;
+    int ready;
+    for (;;) {
+        if (cancel_ && cancel_->load())
+            throw ConversionCancelled("the conversion was cancelled");
+        ready = ::poll(watched.data(), watched.size(), wait ? cancelCheckMilliseconds : 0);
+        if (ready > 0 || !wait || (ready < 0 && errno != EINTR))
+            break;
+    }
+    if (ready < 0)
+        throw SpeechError(std::string("waiting for the speech workers failed: ") +
+                          std::strerror(errno));
+    for (std::size_t i = 0; i < watched.size(); ++i)
+        if (watched[i].revents != 0)
+            receive(*owners[i]);
+    dispatch();
+}
+
+// Reads the records a worker has sent so far; a finished chunk goes to done_.
+void WorkerPool::receive(Worker& worker) {
+    for (;;) {
+        switch (worker.reader.next(worker.socket.get(), false, worker.samples)) {
+        case ReplyReader::Record::Incomplete:
+            return;
+        case ReplyReader::Record::Samples:
+            continue;
+        case ReplyReader::Record::ChunkComplete:
+            done_.emplace(worker.chunk,
+                          RenderedChunk{std::move(worker.samples), worker.endCharacter});
+            worker.samples = {};
+            worker.busy = false;
+            return;
+        case ReplyReader::Record::Failure:
+            throw SpeechError(worker.reader.failure());
+        case ReplyReader::Record::Closed:
+            workerDied(worker); // the socket closed: the worker is gone
+        }
+    }
+}
+
+void WorkerPool::workerDied(Worker& worker) {
+    int status = 0;
+    ::kill(worker.pid, SIGKILL);
+    ::waitpid(worker.pid, &status, 0);
+    worker.pid = -1;
+    throw SpeechError(renderingFailure(status));
+}
+
+} // namespace kestrova::speech

@@ -1,0 +1,11 @@
+#pragma once
+
+#include "speech/voice.h"
+
+namespace kestrova::speech {
+
+// A worker process's whole life: render the chunks sent on socket, each in a child forked
+// for it, and reply with their records until the socket closes. Never returns.
+[[noreturn]] void serveChunks(int socket, const Voice& voice, int outputRate);
+
+} // namespace kestrova::speech

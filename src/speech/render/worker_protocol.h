@@ -1,0 +1,66 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace kestrova::speech {
+
+// What the pool and its workers say to one another, and a chunk's child to its worker.
+// Task:  u32 length, then that many bytes of UTF-8 text.
+// Reply: records, each a u32 tag: 1 to 2^31-1, a block of that many samples follows;
+// chunkComplete, the chunk is done; failureTag, a u32 length and a message follow.
+namespace wire {
+constexpr std::uint32_t chunkComplete = 0;
+constexpr std::uint32_t failureTag = 0xFFFFFFFF;
+constexpr std::size_t socketBufferBytes = 1 << 20;
+} // namespace wire
+
+// Sockets are written with send(), which spares a worker SIGPIPE when its reader is gone;
+// the pipe from a chunk's child with write() (the child ignores SIGPIPE).
+bool sendAll(int fd, const void* data, std::size_t size, bool socket = true);
+
+bool sendTask(int fd, const std::string& text);
+// False once the descriptor is closed.
+bool receiveTask(int fd, std::string& text);
+
+// The records of a reply, encoded for one write each.
+void encodeSamples(std::span<const std::int16_t> block, std::string& record);
+void encodeChunkComplete(std::string& record);
+void encodeFailure(const std::string& message, std::string& record);
+bool sendFailure(int fd, const std::string& message, bool socket = true);
+
+// "cannot start a speech worker: REASON", with the reason from errno.
+std::string workerStartFailure();
+// What a process that died rendering a chunk is reported as, from its wait status.
+std::string renderingFailure(int waitStatus);
+
+// Reads the records of a reply, in one go or piece by piece as they arrive: blocking on
+// the pipe from a chunk's child, without blocking on a worker's socket in the pool.
+class ReplyReader {
+public:
+    enum class Record { Incomplete, Samples, ChunkComplete, Failure, Closed };
+
+    // Reads on into the record that earlier calls began. Samples are read straight onto the
+    // end of samples; Incomplete (without block only) means nothing more has come for now;
+    // Closed, that the other end is gone.
+    Record next(int fd, bool block, std::vector<std::int16_t>& samples);
+    // The message of the last Failure record.
+    const std::string& failure() const { return failure_; }
+
+private:
+    enum class Part { Whole, Later, Closed };
+    static Part readPart(int fd, bool block, char* into, std::size_t wanted, std::size_t& have);
+    Record finish(Record record);
+
+    // The record being read: its tag (and a failure's length), then its body.
+    char head_[2 * sizeof(std::uint32_t)] = {};
+    std::size_t headBytes_ = 0;
+    std::size_t bodyBytes_ = 0;
+    std::size_t blockStart_ = 0;
+    std::string failure_;
+};
+
+} // namespace kestrova::speech

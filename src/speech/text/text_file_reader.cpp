@@ -1,0 +1,114 @@
+#include "text_file_reader.h"
+
+#include "speech/file_failures.h"
+#include "speech/speech_error.h"
+#include "speech/text/text_measures.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace kestrova::speech {
+namespace {
+
+constexpr std::size_t pieceSize = 1 << 16;
+
+} // namespace
+
+TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding)
+    : path_(path), buffer_(pieceSize, '\0') {
+    // Without blocking: opening a FIFO would wait for a writer.
+    file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file_)
+        throw FileError(inputFailure("open", path, std::strerror(errno)));
+    // The file is read twice, and to its end before the rendering begins: a pipe cannot be
+    // read again, and a device such as /dev/zero has no end.
+    struct stat status {};
+    if (::fstat(file_.get(), &status) != 0)
+        throw FileError(inputFailure("read", path, std::strerror(errno)));
+    if (S_ISDIR(status.st_mode))
+        throw FileError(inputFailure("read", path, std::strerror(EISDIR)));
+    if (!S_ISREG(status.st_mode))
+        throw FileError(inputFailure("read", path, "it is not a regular file"));
+    identity_ = FileIdentity::of(status);
+    ::fcntl(file_.get(), F_SETFL, ::fcntl(file_.get(), F_GETFL) & ~O_NONBLOCK);
+    const std::size_t startLength = readBytes(buffer_.data(), buffer_.size());
+    const std::string_view start(buffer_.data(), startLength);
+    const TextEncoding fromStart = encodingFromStart(start);
+    encoding_ = encoding == TextEncoding::Automatic ? fromStart : encoding;
+    if (encodingFromStart(start) == encoding_)
+        markLength_ = byteOrderMarkLength(start);
+
+    // One pass over the file settles UTF-8 against Windows-1252 and counts the characters.
+    rewindAfterMark();
+    const bool probeUtf8 = encoding_ == TextEncoding::Automatic || encoding_ == TextEncoding::Utf8;
+    TextDecoder probe(TextEncoding::Utf8);
+    std::string scratch;
+    std::uint64_t bytes = 0;
+    std::uint64_t continuationBytes = 0;
+    for (std::size_t got; (got = readBytes(buffer_.data(), buffer_.size())) > 0;) {
+        bytes += got;
+        if (probeUtf8) {
+            for (std::size_t i = 0; i < got; ++i)
+                continuationBytes += isContinuationByte(buffer_[i]);
+            if (encoding_ == TextEncoding::Automatic && probe.clean()) {
+                scratch.clear();
+                probe.decode({buffer_.data(), got}, false, scratch);
+            }
+        }
+    }
+    if (encoding_ == TextEncoding::Automatic) {
+        scratch.clear();
+        probe.decode({}, true, scratch);
+        encoding_ = probe.clean() ? TextEncoding::Utf8 : TextEncoding::Windows1252;
+    }
+    switch (encoding_) {
+    case TextEncoding::Utf8:
+        totalCharacters_ = bytes - continuationBytes;
+        break;
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        totalCharacters_ = bytes / 2;
+        break;
+    case TextEncoding::Utf32LE:
+    case TextEncoding::Utf32BE:
+        totalCharacters_ = bytes / 4;
+        break;
+    default:
+        totalCharacters_ = bytes;
+    }
+    rewindAfterMark();
+    decoder_.emplace(encoding_);
+}
+
+bool TextFileReader::read(std::string& output) {
+    if (exhausted_)
+        return false;
+    const std::size_t got = readBytes(buffer_.data(), buffer_.size());
+    exhausted_ = got == 0;
+    decoder_->decode({buffer_.data(), got}, exhausted_, output);
+    return true;
+}
+
+std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {
+    std::size_t total = 0;
+    while (total < size) {
+        const ssize_t got = ::read(file_.get(), buffer + total, size - total);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw FileError(inputFailure("read", path_, std::strerror(errno)));
+        if (got == 0)
+            break;
+        total += static_cast<std::size_t>(got);
+    }
+    return total;
+}
+
+void TextFileReader::rewindAfterMark() {
+    if (::lseek(file_.get(), static_cast<off_t>(markLength_), SEEK_SET) < 0)
+        throw FileError(inputFailure("read", path_, std::strerror(errno)));
+}
+
+} // namespace kestrova::speech

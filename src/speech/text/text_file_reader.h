@@ -1,0 +1,49 @@
+#pragma once
+
+#include "speech/file_identity.h"
+#include "speech/text/text_decoder.h"
+#include "speech/text/unique_fd.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace kestrova::speech {
+
+// Reads a text file as clean UTF-8 in pieces of bounded size, whatever the file's length.
+// The encoding is settled before the first piece: a byte order mark (UTF-8, UTF-16 or
+// UTF-32), UTF-16 without one,
+// or else UTF-8 if the whole file is valid UTF-8 and Windows-1252 if it is not.
+class TextFileReader {
+public:
+    explicit TextFileReader(const std::filesystem::path& path,
+                            TextEncoding encoding = TextEncoding::Automatic);
+
+    TextEncoding encoding() const { return encoding_; }
+    // The number of characters in the file, for progress; exact for UTF-8, Windows-1252,
+    // UTF-32 and UTF-16 outside the astral planes.
+    std::uint64_t totalCharacters() const { return totalCharacters_; }
+
+    // The file as it was when it was opened.
+    const FileIdentity& identity() const { return identity_; }
+
+    // Appends the next decoded piece to output; false once the file is exhausted.
+    bool read(std::string& output);
+
+private:
+    std::size_t readBytes(char* buffer, std::size_t size);
+    void rewindAfterMark();
+
+    std::filesystem::path path_;
+    UniqueFd file_;
+    TextEncoding encoding_;
+    FileIdentity identity_;
+    std::size_t markLength_ = 0;
+    std::uint64_t totalCharacters_ = 0;
+    std::optional<TextDecoder> decoder_;
+    std::string buffer_;
+    bool exhausted_ = false;
+};
+
+} // namespace kestrova::speech
