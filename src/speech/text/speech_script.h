@@ -1,0 +1,46 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace kestrova::speech {
+
+// Prosody relative to the voice's own, as fractions: 1 changes nothing.
+struct Prosody {
+    double rate = 1.0;
+    double pitch = 1.0;
+    double volume = 1.0;
+
+    friend bool operator==(const Prosody&, const Prosody&) = default;
+};
+
+// A stretch of text spoken with one voice and one prosody. voiceName is any name the voice
+// registry accepts; empty: the conversion's own voice.
+struct SpeechRun {
+    std::string text;
+    std::string voiceName;
+    Prosody prosody;
+};
+
+// A pause between runs. Sentence and paragraph ends take the conversion's pause settings (or
+// the engine's own pause where none is set); an explicit break lasts milliseconds.
+struct SpeechBreak {
+    enum class Kind { Sentence, Paragraph, Explicit };
+    Kind kind = Kind::Explicit;
+    int milliseconds = 0; // Explicit only
+};
+
+// A named point in the speech, reported with its sample position in the timings.
+struct SpeechMark {
+    std::string name;
+};
+
+using SpeechItem = std::variant<SpeechRun, SpeechBreak, SpeechMark>;
+
+// What markup and plain text with options become before chunking: runs of text separated by
+// breaks, with marks between them, in speaking order.
+using SpeechScript = std::vector<SpeechItem>;
+
+} // namespace kestrova::speech
