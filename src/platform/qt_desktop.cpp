@@ -9,8 +9,8 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <stdexcept>
 #include <system_error>
 
@@ -84,7 +84,8 @@ void QtDesktop::showMessage(const std::string& text, const std::string& title) {
 }
 
 void QtDesktop::showFailure(const std::string& text, const std::string& title) {
-    std::cerr << "kestrova-wav: " << text << std::endl;
+    // One formatted write, as kestrova-wav-cli does: the line reaches a shared log whole.
+    std::fprintf(stderr, "kestrova-wav: %s\n", text.c_str());
     runMessageBox(QMessageBox::Critical, text, title);
 }
 

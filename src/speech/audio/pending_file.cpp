@@ -66,8 +66,10 @@ void PendingFile::takeOwnerAndPermissions(const struct stat& replaced) {
     struct stat current {};
     if (::fstat(file_.get(), &current) == 0 &&
         (current.st_uid != replaced.st_uid || current.st_gid != replaced.st_gid)) {
-        if (::fchown(file_.get(), replaced.st_uid, replaced.st_gid) != 0)
-            ::fchown(file_.get(), static_cast<uid_t>(-1), replaced.st_gid);
+        // Failing both leaves the file this process's, which is all that can be done.
+        if (::fchown(file_.get(), replaced.st_uid, replaced.st_gid) != 0 &&
+            ::fchown(file_.get(), static_cast<uid_t>(-1), replaced.st_gid) != 0) {
+        }
     }
     if (::fchmod(file_.get(), replaced.st_mode & 07777) != 0)
         failWithErrno(errno);

@@ -1,0 +1,225 @@
+#!/usr/bin/env bash
+# Runs the built window program in a private X server and uses it as a person would: the
+# keyboard for the Save dialog and the notice (xdotool), a triple click to select a message
+# box's text, which X then hands out as the primary selection (xclip).
+#
+#   window-program.sh PROGRAM CASE
+#
+# CASE is refusal, cancel, conversion or escape. Every wait polls against a deadline
+# (KESTROVA_X11_TIMEOUT seconds, default 120), so a loaded machine is slow, not flaky.
+# KESTROVA_X11_SCREENSHOT=FILE saves the screen while the notice is up (escape case).
+set -euo pipefail
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 PROGRAM refusal|cancel|conversion|escape" >&2
+    exit 2
+fi
+program=$(realpath "$1")
+case_name=$2
+timeout_seconds=${KESTROVA_X11_TIMEOUT:-120}
+
+readonly noticeTitle="Convert a Text File into a WAV Audio File"
+readonly applicationTitle="Kestrova WAV Converter"
+readonly refusalText="This program cannot be run outside of the main Kestrova Text-to-Speech Reader application"
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/kestrova-x11.XXXXXX")
+work=$scratch/work
+mkdir -p "$work" "$scratch/config"
+mkdir -m 700 "$scratch/runtime"
+xvfb_pid=""
+watcher_pid=""
+
+cleanup() {
+    if [ -s "$scratch/pid" ] && [ ! -e "$scratch/status" ]; then
+        kill "$(cat "$scratch/pid")" 2>/dev/null || true
+    fi
+    [ -z "$watcher_pid" ] || kill "$watcher_pid" 2>/dev/null || true
+    [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    wait 2>/dev/null || true
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+fail() {
+    echo "FAIL ($case_name): $*" >&2
+    echo "windows up: $(visible_window_names | paste -sd '|'); focus on:" \
+        "$(xdotool getwindowfocus getwindowname 2>/dev/null || echo nothing);" \
+        "status: $(cat "$scratch/status" 2>/dev/null || echo "still running")" >&2
+    if [ -s "$scratch/xvfb.log" ]; then
+        echo "--- Xvfb's output:" >&2
+        cat "$scratch/xvfb.log" >&2
+    fi
+    if [ -s "$scratch/out.log" ]; then
+        echo "--- the program's output:" >&2
+        cat "$scratch/out.log" >&2
+    fi
+    exit 1
+}
+
+# wait_for DESCRIPTION COMMAND...: polls COMMAND until it succeeds or the deadline passes.
+wait_for() {
+    local what=$1
+    shift
+    local deadline=$((SECONDS + timeout_seconds))
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || fail "no $what within $timeout_seconds s"
+        sleep 0.1
+    done
+}
+
+visible_window() {
+    xdotool search --onlyvisible --name "^$1\$" > /dev/null 2>&1
+}
+focused_window_is() {
+    [ "$(xdotool getwindowfocus getwindowname 2>/dev/null)" = "$1" ]
+}
+visible_window_names() {
+    local window
+    for window in $(xdotool search --onlyvisible --name . 2>/dev/null); do
+        xdotool getwindowname "$window" 2>/dev/null || true
+    done | sort -u
+}
+program_ended() {
+    [ -s "$scratch/status" ]
+}
+
+# A message box's text: a triple click selects its paragraph, and X hands the selection
+# out as PRIMARY. Retried, since a loaded machine may stretch the clicks apart.
+message_text() {
+    local window text attempt
+    window=$(xdotool search --onlyvisible --name "^$1\$" | head -n1)
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    for attempt in 1 2 3 4 5; do
+        # The label sits at the box's top left, beside where an icon would be.
+        xdotool mousemove "$((X + 40))" "$((Y + 18))" click --repeat 3 --delay 40 1
+        sleep 0.3
+        text=$(xclip -o -selection primary 2>/dev/null || true)
+        [ -n "$text" ] && break
+    done
+    printf '%s' "$text"
+}
+
+# The program, started with the given words as its arguments, from the work folder; its
+# exit status lands in $scratch/status. Qt finds the X server by DISPLAY alone.
+start_program() {
+    (
+        cd "$work"
+        env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$scratch/config" \
+            XDG_RUNTIME_DIR="$scratch/runtime" "$program" "$@" > "$scratch/out.log" 2>&1 &
+        echo $! > "$scratch/pid"
+        status=0
+        wait $! || status=$?
+        echo "$status" > "$scratch/status.new"
+        mv "$scratch/status.new" "$scratch/status"
+    ) &
+    # Every window the program shows, by title, for as long as it runs.
+    (
+        while ! program_ended; do
+            visible_window_names
+            sleep 0.05
+        done | sort -u > "$scratch/seen.new"
+        mv "$scratch/seen.new" "$scratch/seen"
+    ) &
+    watcher_pid=$!
+}
+
+finish_program() {
+    wait_for "end of the program" program_ended
+    wait_for "end of the window watch" test -e "$scratch/seen"
+    status=$(cat "$scratch/status")
+    seen=$(paste -sd '|' "$scratch/seen")
+}
+
+files_in_work() {
+    (cd "$work" && ls -A | paste -sd ' ')
+}
+
+# --- A private X server on the first free display, its number written when it is ready. ---
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$scratch/display" \
+    2> "$scratch/xvfb.log" &
+xvfb_pid=$!
+wait_for "X server (Xvfb)" test -s "$scratch/display"
+export DISPLAY=":$(head -n1 "$scratch/display")"
+x_server_answers() {
+    xdpyinfo > /dev/null 2>&1
+}
+wait_for "answer from the X server on $DISPLAY" x_server_answers
+
+case $case_name in
+refusal)
+    # No "%": refused. Qt options among the words are the hand-off's, not Qt's: with
+    # -platform taken by Qt the box would never reach this X server.
+    start_program -platform offscreen -style windows
+    wait_for "\"Error\" message box" visible_window Error
+    [ "$(visible_window_names)" = Error ] || fail "windows besides the box: $(visible_window_names)"
+    text=$(message_text Error)
+    [ "$text" = "$refusalText" ] || fail "the box says \"$text\""
+    xdotool key Return
+    finish_program
+    [ "$status" = 2 ] || fail "status $status, not 2"
+    [ "$seen" = Error ] || fail "windows seen: $seen"
+    ;;
+cancel)
+    printf 'Keep me.\n' > "$work/t.txt"
+    start_program -platform offscreen -style windows % "$work/t.txt"
+    wait_for "focused Save dialog" focused_window_is "Save As"
+    xdotool key Escape
+    finish_program
+    [ "$status" = 0 ] || fail "status $status, not 0"
+    [ "$seen" = "Save As" ] || fail "windows seen: $seen"
+    [ "$(cat "$work/t.txt")" = "Keep me." ] || fail "the text file changed"
+    [ "$(files_in_work)" = t.txt ] || fail "files left: $(files_in_work)"
+    ;;
+conversion)
+    printf 'The real program speaks. It writes a wave file.\n' > "$work/t.txt"
+    # Separate words, joined by the program into "eSpeak NG English (America)%<path>".
+    start_program eSpeak NG English "(America)%$work/t.txt"
+    wait_for "focused Save dialog" focused_window_is "Save As"
+    # A name without an ending is used exactly as typed.
+    xdotool type --delay 15 "$work/spoken"
+    xdotool key Return
+    wait_for "\"Wave file created.\" box" visible_window "$applicationTitle"
+    visible_window "$noticeTitle" || fail "the notice is not up behind the message"
+    [ -f "$work/t.txt" ] || fail "the text file is gone before OK"
+    text=$(message_text "$applicationTitle")
+    [ "$text" = "Wave file created." ] || fail "the box says \"$text\""
+    xdotool key Return
+    finish_program
+    [ "$status" = 0 ] || fail "status $status, not 0"
+    [[ "|$seen|" == *"|$noticeTitle|"* ]] || fail "the notice was never seen: $seen"
+    [ ! -e "$work/t.txt" ] || fail "the text file is still there after OK"
+    [ "$(files_in_work)" = spoken ] || fail "files: $(files_in_work), not just \"spoken\""
+    format="$(soxi -t "$work/spoken") $(soxi -r "$work/spoken") Hz $(soxi -c "$work/spoken") \
+channel(s) $(soxi -b "$work/spoken") bit $(soxi -e "$work/spoken")"
+    [ "$format" = "wav 22050 Hz 1 channel(s) 16 bit Signed Integer PCM" ] ||
+        fail "the wave file is $format"
+    seconds=$(soxi -D "$work/spoken")
+    awk -v s="$seconds" 'BEGIN { exit !(s > 1.5) }' || fail "only $seconds s of speech"
+    ;;
+escape)
+    # Long enough to be still rendering when the notice has the focus.
+    for i in $(seq 3000); do
+        printf 'Sentence number %d keeps the speech engine busy for a little while. ' "$i"
+    done > "$work/t.txt"
+    before=$(md5sum < "$work/t.txt")
+    start_program eSpeak NG English "(America)%$work/t.txt"
+    wait_for "focused Save dialog" focused_window_is "Save As"
+    xdotool type --delay 15 "$work/long.wav"
+    xdotool key Return
+    wait_for "focused notice" focused_window_is "$noticeTitle"
+    if [ -n "${KESTROVA_X11_SCREENSHOT:-}" ]; then
+        import -window root "$KESTROVA_X11_SCREENSHOT"
+    fi
+    xdotool key Escape
+    finish_program
+    [ "$status" = 0 ] || fail "status $status, not 0"
+    [[ "|$seen|" != *"|$applicationTitle|"* ]] || fail "a message box came: $seen"
+    [ "$(md5sum < "$work/t.txt")" = "$before" ] || fail "the text file changed"
+    [ "$(files_in_work)" = t.txt ] || fail "files left: $(files_in_work)"
+    ;;
+*)
+    echo "unknown case $case_name" >&2
+    exit 2
+    ;;
+esac
+echo "ok: $case_name (status $status; windows seen: $seen)"
