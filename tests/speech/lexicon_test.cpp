@@ -175,16 +175,50 @@ TEST(Lexicon, UnreadableFileIsNamed) {
     }
 }
 
-TEST(Lexicon, CatastrophicPatternFailsWithItsLine) {
-    const Lexicon lexicon = Lexicon::parse("ok = fine\n/(a+)+$/ = x\n", "slow.txt");
+struct BoundCase {
+    std::string name;
+    std::string lexicon;
+    std::string text;
+    std::string message;
+};
+
+void PrintTo(const BoundCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class LexiconBound : public ::testing::TestWithParam<BoundCase> {};
+
+TEST_P(LexiconBound, StopsWithTheEntrysLine) {
+    const Lexicon lexicon = Lexicon::parse(GetParam().lexicon, "lex.txt");
     try {
-        lexicon.apply(std::string(40, 'a') + "b");
+        lexicon.apply(GetParam().text);
         FAIL() << "no error";
     } catch (const SpeechError& error) {
-        EXPECT_STREQ(error.what(),
-                     "slow.txt:2: the pattern cannot be applied: match limit exceeded");
+        EXPECT_EQ(error.what(), GetParam().message);
     }
 }
+
+const std::string longReplacement(1000, 'z');
+
+std::string repeated(std::string_view text, int times) {
+    std::string result;
+    for (int i = 0; i < times; ++i)
+        result += text;
+    return result;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Work, LexiconBound,
+    ::testing::Values(
+        BoundCase{"CatastrophicBacktracking", "ok = fine\n/(a+)+$/ = x\n",
+                  std::string(40, 'a') + "b",
+                  "lex.txt:2: the pattern cannot be applied: match limit exceeded"},
+        BoundCase{"ChainedGrowth",
+                  "/x*/ = " + longReplacement + "\n/z/ = " + longReplacement + "\n", "ab",
+                  "lex.txt:2: the lexicon makes the text more than 32 times as long"},
+        BoundCase{"WordGrowth", "a = " + longReplacement + "\n", repeated("a ", 100),
+                  "lex.txt:1: the lexicon makes the text more than 32 times as long"}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(Lexicon, TextThatIsNoUtf8IsRefused) {
     const Lexicon lexicon = Lexicon::parse("a = b\n", "x");

@@ -23,6 +23,10 @@ namespace {
 // the memory.
 constexpr std::size_t maximumFileSize = std::size_t{64} << 20;
 
+// How much longer than the text the lexicon may make it: far beyond any abbreviation's
+// expansion, and short of filling the memory.
+constexpr std::size_t maximumGrowth = 32;
+
 constexpr std::string_view blanks = " \t";
 
 std::string_view trimmed(std::string_view text) {
@@ -95,6 +99,11 @@ std::optional<std::string> controlCharacter(std::string_view line) {
         }
     }
     return std::nullopt;
+}
+
+SpeechError tooLong(const std::string& location) {
+    return SpeechError(location + ": the lexicon makes the text more than " +
+                       std::to_string(maximumGrowth) + " times as long");
 }
 
 std::string displayName(const std::filesystem::path& file) {
@@ -258,13 +267,12 @@ Lexicon Lexicon::build(Entries entries) {
         lexicon.wordExpressions_.push_back(std::move(*expression));
         first = last;
     }
-    for (Entry& word : words)
-        lexicon.wordReplacements_.push_back(std::move(word.replacement));
+    lexicon.words_ = std::move(words);
     return lexicon;
 }
 
 bool Lexicon::empty() const {
-    return patterns_.empty() && wordReplacements_.empty();
+    return patterns_.empty() && words_.empty();
 }
 
 std::string Lexicon::apply(std::string_view text) const {
@@ -276,22 +284,28 @@ std::string Lexicon::apply(std::string_view text) const {
         throw SpeechError(std::string("the text to apply the lexicon to is no valid UTF-8: ") +
                           error.what());
     }
+    // Chained patterns and long replacements could multiply the text without end.
+    const std::size_t maximumLength = text.size() * maximumGrowth + 65536;
     std::string result(text);
     for (const PatternRule& rule : patterns_) {
+        std::optional<std::string> replaced;
         try {
-            result = rule.expression.replaceAll(result, rule.replacement);
+            replaced = rule.expression.replaceAll(result, rule.replacement, maximumLength);
         } catch (const SpeechError& error) {
             throw SpeechError(rule.location + ": the pattern cannot be applied: " + error.what());
         }
+        if (!replaced)
+            throw tooLong(rule.location);
+        result = std::move(*replaced);
     }
     if (wordExpressions_.empty())
         return result;
     if (!patterns_.empty())
         RegularExpression::checkUtf8(result); // a fault of ours, not UB in the word search
-    return replaceWords(result);
+    return replaceWords(result, maximumLength);
 }
 
-std::string Lexicon::replaceWords(std::string_view text) const {
+std::string Lexicon::replaceWords(std::string_view text, std::size_t maximumLength) const {
     // Each expression's next match, kept while it lies ahead; the earliest wins, and at the
     // same place the expression of the longer keys.
     std::vector<std::optional<RegularExpression::Match>> next(wordExpressions_.size());
@@ -313,7 +327,10 @@ std::string Lexicon::replaceWords(std::string_view text) const {
         std::size_t index = 0;
         std::from_chars(best->mark.data(), best->mark.data() + best->mark.size(), index);
         result.append(text.substr(offset, best->start - offset));
-        result += wordReplacements_.at(index);
+        const Entry& word = words_.at(index);
+        result += word.replacement;
+        if (result.size() > maximumLength)
+            throw tooLong(word.location);
         offset = best->end;
     }
     result.append(text.substr(offset));

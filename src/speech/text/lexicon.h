@@ -59,13 +59,13 @@ private:
 
     static void read(std::string_view content, std::string_view sourceName, Entries& entries);
     static Lexicon build(Entries entries);
-    std::string replaceWords(std::string_view text) const;
+    std::string replaceWords(std::string_view text, std::size_t maximumLength) const;
 
     std::vector<PatternRule> patterns_;
     // The word keys as alternatives of as few expressions as PCRE2's size limit allows, longest
-    // key first; each alternative marks its index in wordReplacements_.
+    // key first; each alternative marks its index in words_.
     std::vector<RegularExpression> wordExpressions_;
-    std::vector<std::string> wordReplacements_;
+    std::vector<Entry> words_;
 };
 
 } // namespace kestrova::speech

@@ -2,6 +2,7 @@
 
 #include "speech/speech_error.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kestrova::speech {
@@ -90,11 +91,13 @@ RegularExpression::find(std::string_view subject, std::size_t offset, bool subje
                  mark ? std::string(reinterpret_cast<const char*>(mark)) : std::string()};
 }
 
-std::string RegularExpression::replaceAll(std::string_view subject,
-                                          std::string_view replacement) const {
+std::optional<std::string> RegularExpression::replaceAll(std::string_view subject,
+                                                         std::string_view replacement,
+                                                         std::size_t maximumLength) const {
     constexpr std::uint32_t options =
         PCRE2_SUBSTITUTE_GLOBAL | PCRE2_SUBSTITUTE_UNSET_EMPTY | PCRE2_SUBSTITUTE_OVERFLOW_LENGTH;
-    std::string output(subject.size() + subject.size() / 4 + 64, '\0');
+    // One byte more than the result, for PCRE2's terminating zero.
+    std::string output(std::min(subject.size() + subject.size() / 4 + 64, maximumLength + 1), '\0');
     for (;;) {
         PCRE2_SIZE length = output.size();
         const int result =
@@ -108,6 +111,8 @@ std::string RegularExpression::replaceAll(std::string_view subject,
         // With OVERFLOW_LENGTH, length is then what the output needs, its terminating zero too.
         if (result != PCRE2_ERROR_NOMEMORY || length <= output.size())
             throw SpeechError(errorMessage(result));
+        if (length > maximumLength + 1)
+            return std::nullopt;
         output.resize(length);
     }
 }

@@ -36,8 +36,10 @@ public:
                               bool subjectChecked = false) const;
 
     // Every match replaced; $1, ${1}, ${name} and $$ in the replacement as PCRE2 reads them,
-    // a group that took no part in a match giving nothing.
-    std::string replaceAll(std::string_view subject, std::string_view replacement) const;
+    // a group that took no part in a match giving nothing. Nothing if the result would be
+    // longer than maximumLength bytes, found before it is made.
+    std::optional<std::string> replaceAll(std::string_view subject, std::string_view replacement,
+                                          std::size_t maximumLength) const;
 
     // Throws when replaceAll could not use replacement with this pattern: bad $ syntax or a
     // group that does not exist. Checked without a subject, so before any text is seen.
