@@ -10,9 +10,9 @@ namespace kestrova::speech {
 namespace {
 
 constexpr std::uint32_t baseOptions = PCRE2_UTF | PCRE2_UCP | PCRE2_NEVER_BACKSLASH_C;
-// Enough for any sensible pattern on a paragraph; a runaway one stops within a fraction of a
-// second. PCRE2 counts afresh from every starting position.
-constexpr std::uint32_t matchLimit = 1'000'000;
+// PCRE2 counts afresh at every starting position. A sensible pattern on spoken text takes a
+// few hundred steps there; a backtracking runaway stops within milliseconds.
+constexpr std::uint32_t matchLimit = 100'000;
 constexpr std::uint32_t depthLimit = 100'000;
 
 PCRE2_SPTR codeUnits(std::string_view text) {
