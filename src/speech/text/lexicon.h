@@ -42,7 +42,7 @@ public:
 
 private:
     struct Entry {
-        std::string key; // the pattern, or the words joined by single spaces
+        std::string key; // the words joined by single spaces
         std::string replacement;
         std::string location; // FILE:LINE
     };
