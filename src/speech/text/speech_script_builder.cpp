@@ -1,6 +1,8 @@
 #include "speech/text/speech_script_builder.h"
 
 #include <utility>
+#include <variant>
+#include <vector>
 
 namespace kestrova::speech {
 
@@ -10,9 +12,8 @@ bool isXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-bool isBoundary(const SpeechItem& item) {
-    const auto* pause = std::get_if<SpeechBreak>(&item);
-    return pause != nullptr && pause->kind != SpeechBreak::Kind::Explicit;
+bool isBoundary(const SpeechBreak& pause) {
+    return pause.kind != SpeechBreak::Kind::Explicit;
 }
 
 } // namespace
@@ -41,10 +42,9 @@ void SpeechScriptBuilder::addBoundary(SpeechBreak::Kind kind) {
     closeRun();
     if (!anyRun_)
         return;
-    if (!script_.empty() && std::holds_alternative<SpeechBreak>(script_.back())) {
-        auto& last = std::get<SpeechBreak>(script_.back());
-        if (last.kind == SpeechBreak::Kind::Sentence && kind == SpeechBreak::Kind::Paragraph)
-            last.kind = kind;
+    if (SpeechBreak* last = lastBreak()) {
+        if (last->kind == SpeechBreak::Kind::Sentence && kind == SpeechBreak::Kind::Paragraph)
+            last->kind = kind;
         return;
     }
     script_.emplace_back(SpeechBreak{kind, 0});
@@ -53,8 +53,8 @@ void SpeechScriptBuilder::addBoundary(SpeechBreak::Kind kind) {
 void SpeechScriptBuilder::addPause(int milliseconds) {
     closeRun();
     const SpeechBreak pause{SpeechBreak::Kind::Explicit, milliseconds};
-    if (!script_.empty() && isBoundary(script_.back()))
-        script_.back() = pause;
+    if (SpeechBreak* last = lastBreak(); last != nullptr && isBoundary(*last))
+        *last = pause;
     else
         script_.emplace_back(pause);
 }
@@ -66,9 +66,18 @@ void SpeechScriptBuilder::addMark(std::string name) {
 
 SpeechScript SpeechScriptBuilder::finish() {
     closeRun();
-    while (!script_.empty() && isBoundary(script_.back()))
-        script_.pop_back();
+    if (SpeechBreak* last = lastBreak(); last != nullptr && isBoundary(*last))
+        std::erase_if(script_, [last](const SpeechItem& item) {
+            return std::get_if<SpeechBreak>(&item) == last;
+        });
     return std::move(script_);
+}
+
+SpeechBreak* SpeechScriptBuilder::lastBreak() {
+    for (auto item = script_.rbegin(); item != script_.rend(); ++item)
+        if (!std::holds_alternative<SpeechMark>(*item))
+            return std::get_if<SpeechBreak>(&*item);
+    return nullptr;
 }
 
 void SpeechScriptBuilder::closeRun() {

@@ -12,8 +12,8 @@ namespace kestrova::speech {
 class SpeechScriptBuilder {
 public:
     void addText(std::string_view text, const std::string& voiceName, const Prosody& prosody);
-    // A sentence or paragraph end: two in a row become the stronger one, none follows a pause;
-    // none before the first run, none after the last.
+    // A sentence or paragraph end: two in a row (marks between them or not) become the stronger
+    // one, none follows a pause; none before the first run, none after the last.
     void addBoundary(SpeechBreak::Kind kind);
     // A pause of its own length; at a sentence or paragraph end it replaces that end's pause.
     void addPause(int milliseconds);
@@ -23,6 +23,8 @@ public:
 
 private:
     void closeRun();
+    // The break last added, if only marks follow it.
+    SpeechBreak* lastBreak();
 
     SpeechScript script_;
     SpeechRun run_;
