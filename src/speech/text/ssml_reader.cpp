@@ -50,24 +50,49 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-// "LINE:COLUMN" of a byte of the document, columns counted in characters as libxml2 does.
-std::string positionAt(std::string_view document, std::size_t offset) {
-    offset = std::min(offset, document.size());
-    const std::string_view before = document.substr(0, offset);
-    const std::size_t lineStart = before.rfind('\n') + 1; // npos + 1 == 0
-    const auto line = 1 + std::count(before.begin(), before.end(), '\n');
-    const auto column =
-        1 + std::count_if(before.begin() + static_cast<std::ptrdiff_t>(lineStart), before.end(),
-                          [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
-    return std::to_string(line) + ":" + std::to_string(column);
+bool isCharacterStart(char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+}
+
+struct Place {
+    int line = 1;
+    int column = 1;
+};
+
+// Where a start tag begins (columns in characters, as libxml2 counts them).
+// The parser stands at the tag's end: no '<' can occur inside a tag, so the nearest one before
+// is its beginning. Only the tag is scanned, so that keeping every element's place costs no
+// more than reading it (the input may have been converted from another encoding; libxml2's own
+// byte offsets would convert it again at every element).
+Place tagStart(const xmlParserInput& input) {
+    const auto* base = reinterpret_cast<const char*>(input.base);
+    const auto* at = reinterpret_cast<const char*>(input.cur);
+    int line = input.line;
+    int column = input.col;
+    bool crossedLine = false;
+    while (at > base && *at != '<') {
+        --at;
+        if (*at == '\n') {
+            --line;
+            crossedLine = true;
+        } else if (isCharacterStart(*at)) {
+            --column;
+        }
+    }
+    if (crossedLine) { // the tag's line began before it: count from that line's start
+        const char* lineStart = at;
+        while (lineStart > base && lineStart[-1] != '\n')
+            --lineStart;
+        column = 1 + static_cast<int>(std::count_if(lineStart, at, isCharacterStart));
+    }
+    return {std::max(line, 1), std::max(column, 1)};
 }
 
 // What the parse leaves besides the tree: its first error, and where each start tag begins (the
 // tree keeps lines only, and an attribute's fault is reported with a column too).
 struct ParseRecord {
-    std::string_view document;
     std::string firstError; // "LINE:COLUMN: reason"
-    std::unordered_map<const xmlNode*, std::size_t> tagOffsets;
+    std::unordered_map<const xmlNode*, Place> tagStarts;
     startElementNsSAX2Func buildElement = nullptr;
 };
 
@@ -111,11 +136,8 @@ void buildElementKeepingItsOffset(void* parserContext, const xmlChar* localName,
                         attributeCount, defaultedCount, attributes);
     if (context->node == nullptr)
         return;
-    // The parser stands at the end of the start tag; no '<' can occur inside one.
-    const long consumed = xmlByteConsumed(context);
-    const std::size_t at = consumed < 0 ? 0 : static_cast<std::size_t>(consumed);
-    const std::size_t open = record.document.rfind('<', at);
-    record.tagOffsets[context->node] = open == std::string_view::npos ? at : open;
+    if (context->input != nullptr)
+        record.tagStarts[context->node] = tagStart(*context->input);
 }
 
 DocumentOwner parse(std::string_view document, const std::string& sourceName, ParseRecord& record) {
@@ -129,7 +151,6 @@ DocumentOwner parse(std::string_view document, const std::string& sourceName, Pa
         xmlCreateMemoryParserCtxt(document.data(), static_cast<int>(document.size())));
     if (!context)
         throw SpeechError(sourceName + ": cannot start the XML parser: out of memory");
-    record.document = document;
     context->_private = &record;
     xmlSAXHandler& handler = *context->sax;
     handler.serror = keepFirstError;
@@ -342,9 +363,10 @@ private:
     }
 
     std::string where(const xmlNode* element) const {
-        const auto found = record_.tagOffsets.find(element);
-        if (found != record_.tagOffsets.end())
-            return sourceName_ + ":" + positionAt(record_.document, found->second);
+        const auto found = record_.tagStarts.find(element);
+        if (found != record_.tagStarts.end())
+            return sourceName_ + ":" + std::to_string(found->second.line) + ":" +
+                   std::to_string(found->second.column);
         return sourceName_ + ":" + std::to_string(xmlGetLineNo(element)) + ":1";
     }
 
