@@ -7,7 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h>
+#include <libxml/parserInternals.h> // xmlCreateMemoryParserCtxt
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 #include <memory>
