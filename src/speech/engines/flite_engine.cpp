@@ -5,6 +5,7 @@
 #include "speech/text/text_chunker.h"
 
 extern "C" {
+#include <flite/cst_cg.h>
 #include <flite/flite.h>
 
 cst_voice* register_cmu_us_kal(const char* voxdir);
@@ -19,8 +20,10 @@ cst_voice* register_cmu_us_slt(const char* voxdir);
 void unregister_cmu_us_slt(cst_voice* voice);
 }
 
+#include <cmath>
 #include <csetjmp>
 #include <locale.h>
+#include <optional>
 
 namespace kestrova::speech {
 
@@ -60,6 +63,60 @@ cst_wave* renderOrNull(const char* text, cst_voice* voice) {
 int declaredRate(cst_voice* voice) {
     return get_param_int(voice->features, "sample_rate", 0);
 }
+
+// Flite's voices speak at their features' duration stretch and mean F0 target: a prosody is
+// those scaled, for one utterance, and the voice's own values put back after it, since
+// every synthesizer of the voice shares its features.
+class ProsodyOverride {
+public:
+    ProsodyOverride(cst_voice* voice, const FliteProsody& prosody) : features_(voice->features) {
+        if (prosody.rate == 1 && prosody.pitch == 1)
+            return;
+        // Extremes that Flite still renders sensibly: a twentieth to twenty times as long,
+        // a quarter to four times as high.
+        const double rate = std::fmax(0.05, std::fmin(prosody.rate, 20.0));
+        const double pitch = std::fmax(0.25, std::fmin(prosody.pitch, 4.0));
+        stretch_ = current("duration_stretch");
+        feat_set_float(features_, "duration_stretch",
+                       static_cast<float>(stretch_.value_or(1.0) / rate));
+        f0Mean_ = current("int_f0_target_mean");
+        feat_set_float(features_, "int_f0_target_mean",
+                       static_cast<float>(f0Mean_.value_or(ownF0Mean()) * pitch));
+        active_ = true;
+    }
+    ~ProsodyOverride() {
+        if (!active_)
+            return;
+        restore("duration_stretch", stretch_);
+        restore("int_f0_target_mean", f0Mean_);
+    }
+    ProsodyOverride(const ProsodyOverride&) = delete;
+    ProsodyOverride& operator=(const ProsodyOverride&) = delete;
+
+private:
+    std::optional<double> current(const char* name) const {
+        if (!feat_present(features_, name))
+            return std::nullopt;
+        return get_param_float(features_, name, 0);
+    }
+    // Clustergen voices declare no target: their model's mean is the one they speak at.
+    double ownF0Mean() const {
+        if (feat_present(features_, "cg_db"))
+            return val_cg_db(feat_val(features_, "cg_db"))->f0_mean;
+        return 100;
+    }
+    void restore(const char* name, const std::optional<double>& own) {
+        if (own)
+            feat_set_float(features_, name, static_cast<float>(*own));
+        else
+            feat_remove(features_, name);
+    }
+
+    cst_features* features_;
+    bool active_ = false;
+    std::optional<double> stretch_;
+    std::optional<double> f0Mean_;
+};
 
 // A locale with transliteration tables, for this thread only: iconv's //TRANSLIT consults
 // the thread's locale, and the process may well run in the plain C locale.
@@ -159,8 +216,8 @@ int FliteEngine::sampleRate(const std::string& engineVoice) const {
     return voice(engineVoice).sampleRate;
 }
 
-void FliteEngine::synthesize(const std::string& engineVoice, const std::string& text,
-                             const SampleSink& sink) {
+void FliteEngine::synthesize(const std::string& engineVoice, const FliteProsody& prosody,
+                             const std::string& text, const SampleSink& sink) {
     // flite_text_to_wave makes one utterance of all it is given, and an utterance of a
     // whole chunk costs Flite's larger voices some 60 MB: hand it a sentence at a time,
     // as its own reader does.
@@ -171,7 +228,9 @@ void FliteEngine::synthesize(const std::string& engineVoice, const std::string& 
         WaveHandle wave;
         {
             const std::lock_guard lock(mutex_);
-            wave.reset(renderOrNull(sentence->text.c_str(), voice(engineVoice).voice));
+            cst_voice* const builtIn = voice(engineVoice).voice;
+            const ProsodyOverride scaled(builtIn, prosody);
+            wave.reset(renderOrNull(sentence->text.c_str(), builtIn));
         }
         if (!wave)
             throw SpeechError("Flite could not render the text");
@@ -188,7 +247,11 @@ FliteSynthesizer::FliteSynthesizer(const Voice& voice)
       sampleRate_(FliteEngine::instance().sampleRate(voice.engineVoice)) {}
 
 void FliteSynthesizer::synthesize(const std::string& text, const SampleSink& sink) {
-    FliteEngine::instance().synthesize(engineVoice_, text, sink);
+    FliteEngine::instance().synthesize(engineVoice_, prosody_, text, sink);
+}
+
+void FliteSynthesizer::setProsody(double rate, double pitch) {
+    prosody_ = {rate, pitch};
 }
 
 } // namespace kestrova::speech
