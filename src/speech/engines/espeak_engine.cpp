@@ -1,14 +1,13 @@
 #include "espeak_engine.h"
 
+#include "speech/engines/measured_response.h"
 #include "speech/speech_error.h"
 
-#include <algorithm>
 #include <array>
 #include <cmath>
 #include <espeak-ng/espeak_ng.h>
 #include <espeak-ng/speak_lib.h>
 #include <exception>
-#include <iterator>
 #include <map>
 
 namespace kestrova::speech {
@@ -48,12 +47,6 @@ int onSamples(short* samples, int count, espeak_EVENT* events) {
     return 0;
 }
 
-// A measured response: what a setting gives, relative to the default setting.
-struct ResponsePoint {
-    double ratio;
-    int setting;
-};
-
 // Neither words per minute nor the pitch parameter is proportional to what a listener hears.
 // These are measured on a one-minute English text with the voices English (America),
 // English (Great Britain), Afrikaans, Russian (rate) and Vietnamese (pitch): the speaking-time
@@ -75,26 +68,6 @@ constexpr std::array pitchResponse{
     ResponsePoint{1.098, 60}, ResponsePoint{1.210, 70},  ResponsePoint{1.343, 80},
     ResponsePoint{1.490, 90}, ResponsePoint{1.642, 100},
 };
-
-// The setting for a ratio, interpolated on logarithmic scales between the measured points;
-// beyond them, the nearest end.
-template <std::size_t count>
-int settingFor(double ratio, const std::array<ResponsePoint, count>& response) {
-    if (!(ratio > response.front().ratio))
-        return response.front().setting;
-    if (ratio >= response.back().ratio)
-        return response.back().setting;
-    const auto above =
-        std::find_if(response.begin(), response.end(),
-                     [ratio](const ResponsePoint& point) { return point.ratio > ratio; });
-    const auto below = std::prev(above);
-    const double position = std::log(ratio / below->ratio) / std::log(above->ratio / below->ratio);
-    if (below->setting <= 0)
-        return static_cast<int>(
-            std::lround(below->setting + position * (above->setting - below->setting)));
-    return static_cast<int>(std::lround(
-        below->setting * std::pow(static_cast<double>(above->setting) / below->setting, position)));
-}
 
 } // namespace
 
@@ -162,8 +135,10 @@ void EspeakEngine::selectVoice(const std::string& engineVoice) {
 
 EspeakProsody EspeakEngine::prosodyFor(double rate, double pitch) const {
     // The measured points are relative to eSpeak NG's defaults; keep those exact.
-    return {rate == 1 ? defaultProsody_.wordsPerMinute : settingFor(rate, rateResponse),
-            pitch == 1 ? defaultProsody_.pitch : settingFor(pitch, pitchResponse)};
+    return {rate == 1 ? defaultProsody_.wordsPerMinute
+                      : static_cast<int>(std::lround(settingFor(rate, rateResponse))),
+            pitch == 1 ? defaultProsody_.pitch
+                       : static_cast<int>(std::lround(settingFor(pitch, pitchResponse)))};
 }
 
 void EspeakEngine::synthesize(const std::string& engineVoice, const EspeakProsody& prosody,

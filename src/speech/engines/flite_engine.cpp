@@ -1,5 +1,6 @@
 #include "flite_engine.h"
 
+#include "speech/engines/measured_response.h"
 #include "speech/speech_error.h"
 #include "speech/text/iconv_converter.h"
 #include "speech/text/text_chunker.h"
@@ -20,6 +21,7 @@ cst_voice* register_cmu_us_slt(const char* voxdir);
 void unregister_cmu_us_slt(cst_voice* voice);
 }
 
+#include <array>
 #include <cmath>
 #include <csetjmp>
 #include <locale.h>
@@ -64,7 +66,18 @@ int declaredRate(cst_voice* voice) {
     return get_param_int(voice->features, "sample_rate", 0);
 }
 
-// Flite's voices speak at their features' duration stretch and mean F0 target: a prosody is
+// Clustergen voices (all but the diphone voice kal) do not shorten their sounds in proportion
+// beyond about twice their speed: the speed to ask, by what a one-minute English text measured
+// with slt, awb and rms (the geometric mean of the sounding time's and the total time's
+// ratio). Diphone voices follow the stretch as asked.
+constexpr std::array clustergenSpeedResponse{
+    ResponsePoint{0.0504, 0.05}, ResponsePoint{0.252, 0.25}, ResponsePoint{0.503, 0.5},
+    ResponsePoint{1.0, 1.0},     ResponsePoint{1.488, 1.5},  ResponsePoint{1.965, 2.0},
+    ResponsePoint{2.413, 2.5},   ResponsePoint{2.826, 3.0},  ResponsePoint{3.540, 4.0},
+    ResponsePoint{4.085, 5.0},   ResponsePoint{4.493, 6.0},  ResponsePoint{4.993, 8.0},
+};
+
+// Flite's voices speak at their features' duration stretch and F0 target: a prosody is
 // those scaled, for one utterance, and the voice's own values put back after it, since
 // every synthesizer of the voice shares its features.
 class ProsodyOverride {
@@ -72,16 +85,24 @@ public:
     ProsodyOverride(cst_voice* voice, const FliteProsody& prosody) : features_(voice->features) {
         if (prosody.rate == 1 && prosody.pitch == 1)
             return;
-        // Extremes that Flite still renders sensibly: a twentieth to twenty times as long,
+        const bool clustergen = feat_present(features_, "cg_db");
+        // Extremes that Flite still renders sensibly: a twentieth to twenty times as fast,
         // a quarter to four times as high.
         const double rate = std::fmax(0.05, std::fmin(prosody.rate, 20.0));
         const double pitch = std::fmax(0.25, std::fmin(prosody.pitch, 4.0));
+        const double speed = clustergen ? settingFor(rate, clustergenSpeedResponse) : rate;
         stretch_ = current("duration_stretch");
         feat_set_float(features_, "duration_stretch",
-                       static_cast<float>(stretch_.value_or(1.0) / rate));
+                       static_cast<float>(stretch_.value_or(1.0) / speed));
         f0Mean_ = current("int_f0_target_mean");
         feat_set_float(features_, "int_f0_target_mean",
                        static_cast<float>(f0Mean_.value_or(ownF0Mean()) * pitch));
+        // A voice that declares how far its F0 strays from the mean strays as much further
+        // when higher, as a frequency ratio has it; clustergen voices scale it themselves.
+        f0Deviation_ = current("int_f0_target_stddev");
+        if (f0Deviation_)
+            feat_set_float(features_, "int_f0_target_stddev",
+                           static_cast<float>(*f0Deviation_ * pitch));
         active_ = true;
     }
     ~ProsodyOverride() {
@@ -89,6 +110,7 @@ public:
             return;
         restore("duration_stretch", stretch_);
         restore("int_f0_target_mean", f0Mean_);
+        restore("int_f0_target_stddev", f0Deviation_);
     }
     ProsodyOverride(const ProsodyOverride&) = delete;
     ProsodyOverride& operator=(const ProsodyOverride&) = delete;
@@ -116,6 +138,7 @@ private:
     bool active_ = false;
     std::optional<double> stretch_;
     std::optional<double> f0Mean_;
+    std::optional<double> f0Deviation_;
 };
 
 // A locale with transliteration tables, for this thread only: iconv's //TRANSLIT consults
