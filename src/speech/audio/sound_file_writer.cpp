@@ -54,12 +54,13 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
     info.format = sndfileFormat(container, format, large);
     if (!sf_format_check(&info))
         throw FileError(outputFailure(path_, "this file type cannot hold " + format.describe()));
+    const SoundTagStrings tagStrings = soundTagStrings(container, tags, path_);
     file_.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE));
     if (!file_)
         throw FileError(outputFailure(path_, sf_strerror(nullptr)));
     if (large)
         sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    writeSoundTags(file_.get(), container, tags, path_);
+    writeSoundTags(file_.get(), tagStrings, path_);
 }
 
 SoundFileWriter::~SoundFileWriter() = default;

@@ -5,6 +5,7 @@
 #include "speech/speech_error.h"
 #include "speech/text/iconv_converter.h"
 
+#include <tuple>
 #include <utility>
 
 namespace kestrova::speech {
@@ -46,28 +47,32 @@ std::string toLatin1(const std::string& utf8, const char* tagName,
 
 } // namespace
 
-void writeSoundTags(SNDFILE* file, Container container, const SoundTags& tags,
-                    const std::filesystem::path& shownAs) {
-    if (tags.empty())
-        return;
-    const std::pair<int, const std::optional<std::string>*> fields[] = {
-        {SF_STR_TITLE, &tags.title},       {SF_STR_ARTIST, &tags.artist},
-        {SF_STR_ALBUM, &tags.album},       {SF_STR_GENRE, &tags.genre},
-        {SF_STR_DATE, &tags.date},         {SF_STR_COMMENT, &tags.comment},
-        {SF_STR_TRACKNUMBER, &tags.track}, {SF_STR_SOFTWARE, &tags.software}};
-    const char* names[] = {"title", "artist",  "album", "genre",
-                           "date",  "comment", "track", "software"};
-    for (std::size_t i = 0; i < std::size(fields); ++i) {
-        const auto& [type, value] = fields[i];
+SoundTagStrings soundTagStrings(Container container, const SoundTags& tags,
+                                const std::filesystem::path& shownAs) {
+    const std::tuple<int, const char*, const std::optional<std::string>*> fields[] = {
+        {SF_STR_TITLE, "title", &tags.title},       {SF_STR_ARTIST, "artist", &tags.artist},
+        {SF_STR_ALBUM, "album", &tags.album},       {SF_STR_GENRE, "genre", &tags.genre},
+        {SF_STR_DATE, "date", &tags.date},          {SF_STR_COMMENT, "comment", &tags.comment},
+        {SF_STR_TRACKNUMBER, "track", &tags.track}, {SF_STR_SOFTWARE, "software", &tags.software}};
+    SoundTagStrings strings;
+    for (const auto& [type, name, value] : fields) {
         if (!*value)
             continue;
-        const std::string text =
-            container == Container::Mp3 ? toLatin1(**value, names[i], shownAs) : **value;
-        if (sf_set_string(file, type, text.c_str()) != 0)
-            // libsndfile's own message here is "No Error.": say what it refused.
+        if (container == Container::Au || container == Container::Raw)
             throw FileError(outputFailure(shownAs, std::string(containerName(container)) +
-                                                       " cannot hold the " + names[i] + " tag"));
+                                                       " cannot hold tags such as the " + name));
+        strings.emplace_back(type, container == Container::Mp3 ? toLatin1(**value, name, shownAs)
+                                                               : **value);
     }
+    return strings;
+}
+
+void writeSoundTags(SNDFILE* file, const SoundTagStrings& strings,
+                    const std::filesystem::path& shownAs) {
+    for (const auto& [type, text] : strings)
+        if (sf_set_string(file, type, text.c_str()) != 0)
+            throw FileError(
+                outputFailure(shownAs, std::string("cannot write its tags: ") + sf_strerror(file)));
 }
 
 } // namespace kestrova::speech
