@@ -4,8 +4,8 @@
 // standard error naming the file, nothing new in the folder (a file already at the target
 // byte for byte as it was), the text file as it was, and no process left running.
 
-#include "process_support.h"
-#include "test_support.h"
+#include "support/process_support.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,9 +13,9 @@
 namespace kestrova {
 namespace {
 
-using faults::CliProcess;
-using faults::Outcome;
-using faults::Snapshot;
+using test::CliProcess;
+using test::Outcome;
+using test::Snapshot;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -37,8 +37,8 @@ struct BusyWorker {
 };
 
 std::optional<BusyWorker> busyWorker(pid_t converter) {
-    for (const pid_t worker : faults::childrenOf(converter))
-        if (const auto chunk = faults::childrenOf(worker); !chunk.empty())
+    for (const pid_t worker : test::childrenOf(converter))
+        if (const auto chunk = test::childrenOf(worker); !chunk.empty())
             return BusyWorker{worker, chunk.front()};
     return std::nullopt;
 }
@@ -61,15 +61,15 @@ protected:
         EXPECT_EQ(outcome.exitStatus(), status);
         const std::string& err = outcome.standardError;
         EXPECT_TRUE(err.starts_with("kestrova-wav-cli: ")) << err;
-        EXPECT_EQ(faults::lineCount(err), 1u) << err;
+        EXPECT_EQ(test::lineCount(err), 1u) << err;
         EXPECT_NE(err.find("\"" + named + "\""), std::string::npos) << err;
         EXPECT_NE(err.find(reason), std::string::npos) << err;
-        EXPECT_EQ(faults::snapshot(scratch.path()), before);
-        EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+        EXPECT_EQ(test::snapshot(scratch.path()), before);
+        EXPECT_EQ(test::survivors(), std::vector<pid_t>{});
     }
 
     test::ScratchDir scratch;
-    std::optional<faults::TmpfsMount> mount; // after scratch: unmounted before it goes
+    std::optional<test::TmpfsMount> mount; // after scratch: unmounted before it goes
 };
 
 // Where the wave file is to go, and what is wrong there.
@@ -110,7 +110,7 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
         fs::create_directory(at("ro"));
         if (root) {
             // Permissions do not stop root: a file system mounted read-only does.
-            if (!faults::privateMountTable())
+            if (!test::privateMountTable())
                 GTEST_SKIP() << "root without a private mount table cannot make a read-only "
                                 "folder";
             mount.emplace(at("ro"), 1 << 20);
@@ -128,7 +128,7 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
         break;
     case Place::SmallDisk:
         fs::create_directory(at("small"));
-        if (!faults::privateMountTable())
+        if (!test::privateMountTable())
             GTEST_SKIP() << "mounting a small file system needs root";
         mount.emplace(at("small"), 128 << 10);
         ASSERT_TRUE(mount->mounted());
@@ -146,7 +146,7 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
         reason = "File too large";
         break;
     }
-    const Snapshot before = faults::snapshot(scratch.path());
+    const Snapshot before = test::snapshot(scratch.path());
     const Outcome outcome = run({"convert", "-q", "-f", "39", "-o", c.output, "in.txt"}, limits);
     expectCleanFailure(outcome, 1, c.output, reason, before);
 }
@@ -168,7 +168,7 @@ INSTANTIATE_TEST_SUITE_P(
 // pulled: the finished file cannot take its name, and the failure names it.
 TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
     test::writeBytes(at("in.txt"), sentences(20000));
-    const Snapshot before = faults::snapshot(scratch.path());
+    const Snapshot before = test::snapshot(scratch.path());
     fs::create_directory(at("out"));
     CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "-o", "out/speech.wav", "in.txt"},
                    scratch.path());
@@ -185,7 +185,7 @@ TEST_F(CliFault, ManyJobsStartNoMoreWorkersThanChunks) {
     CliProcess cli(cliPath, {"convert", "-q", "-e", "slt", "-j", "1000", "in.txt"}, scratch.path());
     std::size_t most = 0;
     cli.waitFor([&] {
-        most = std::max(most, faults::descendantsOf(cli.pid()).size());
+        most = std::max(most, test::descendantsOf(cli.pid()).size());
         return false;
     });
     const Outcome outcome = cli.wait();
@@ -234,7 +234,7 @@ TEST_P(InputFault, FailsNamingTheTextFileAndLeavesEverything) {
     }
     if (c.outputThere)
         test::writeBytes(at("out.wav"), "an older file");
-    const auto before = faults::snapshot(scratch.path());
+    const auto before = test::snapshot(scratch.path());
     CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
     expectCleanFailure(cli.wait(20s), 1, "in.txt", reason, before);
 }
@@ -290,7 +290,7 @@ TEST_P(TextTakenAway, CompletesFromTheOpenFile) {
     EXPECT_EQ(outcome.standardError, "");
     EXPECT_TRUE(test::readBytes(at("in.wav")) == leftAlone()) << "not the whole text";
     EXPECT_EQ(test::leftoverParts(scratch.path()), std::vector<std::string>{});
-    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+    EXPECT_EQ(test::survivors(), std::vector<pid_t>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, TextTakenAway,
@@ -320,7 +320,7 @@ TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
     test::writeBytes(at("long.txt"), sentences(400000));
     if (c.outputThere)
         test::writeBytes(at("long.wav"), "an older file");
-    const Snapshot before = faults::snapshot(scratch.path());
+    const Snapshot before = test::snapshot(scratch.path());
 
     CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
     std::optional<BusyWorker> busy;
@@ -328,7 +328,7 @@ TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
     if (c.engineHung) {
         // Well into the rendering, long past its first steps: a hang, not a start that
         // never happened.
-        ASSERT_TRUE(cli.waitFor([&] { return faults::cpuTicks(busy->chunkProcess) >= 3; }));
+        ASSERT_TRUE(cli.waitFor([&] { return test::cpuTicks(busy->chunkProcess) >= 3; }));
         ::kill(busy->chunkProcess, SIGSTOP);
     }
     ::kill(cli.pid(), c.signal);
@@ -356,7 +356,7 @@ class EngineKilled : public CliFault, public ::testing::WithParamInterface<Kille
 TEST_P(EngineKilled, FailsNamingTheTextFile) {
     test::writeBytes(at("long.txt"), sentences(200000));
     test::writeBytes(at("long.wav"), "an older file");
-    const Snapshot before = faults::snapshot(scratch.path());
+    const Snapshot before = test::snapshot(scratch.path());
 
     CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
     std::optional<BusyWorker> busy;

@@ -4,11 +4,11 @@
 // rendering, a speech worker is killed in the middle of the text.
 
 #include "app/conversion_run.h"
-#include "modal_driver.h"
+#include "support/modal_driver.h"
 #include "platform/qt_desktop.h"
 #include "platform/qt_speech_control.h"
 #include "platform/stop_signals.h"
-#include "process_support.h"
+#include "support/process_support.h"
 #include "speech/voice.h"
 #include "ui/frmConvert.h"
 
@@ -29,7 +29,7 @@
 #include <unistd.h>
 
 using namespace kestrova;
-using gui_test::ModalDriver;
+using test::ModalDriver;
 
 namespace {
 
@@ -161,7 +161,7 @@ void GuiFaultTest::cleanup() {
     QVERIFY(!unexpected);
     QVERIFY(QApplication::overrideCursor() == nullptr);
     // No worker, and no process of a worker, outlives a run.
-    QVERIFY(faults::survivors().empty());
+    QVERIFY(test::survivors().empty());
 }
 
 app::ExitStatus GuiFaultTest::run(const QString& textFile) {
@@ -207,9 +207,9 @@ void GuiFaultTest::diskFullLeavesNothing() {
     const QString text = path("t.txt");
     writeFile(text, sentences(100)); // over a minute of speech: megabytes of wave
     QDir(dir_->path()).mkdir("out");
-    std::optional<faults::TmpfsMount> mount;
+    std::optional<test::TmpfsMount> mount;
     if (smallDisk) {
-        if (!faults::privateMountTable())
+        if (!test::privateMountTable())
             QSKIP("mounting a small file system needs root");
         mount.emplace(QFile::encodeName(path("out")).toStdString(), 256 << 10);
         QVERIFY(mount->mounted());
@@ -251,11 +251,11 @@ void GuiFaultTest::readOnlyFolderIsReported() {
     writeFile(text, "A short text.");
     QDir(dir_->path()).mkdir("ro");
     const QString wave = path("ro/speech.wav");
-    std::optional<faults::TmpfsMount> mount;
+    std::optional<test::TmpfsMount> mount;
     QString reason = "Permission denied";
     if (::geteuid() == 0) {
         // Permissions do not stop root: a file system mounted read-only does.
-        if (!faults::privateMountTable())
+        if (!test::privateMountTable())
             QSKIP("root without a private mount table cannot make a read-only folder");
         mount.emplace(QFile::encodeName(path("ro")).toStdString(), 1 << 20);
         QVERIFY(mount->mounted());
@@ -310,8 +310,8 @@ void GuiFaultTest::killedWorkerIsReported() {
     writeFile(wave, "an older file");
     bool killed = false;
     onceRenderingBegan([&] {
-        for (const pid_t worker : faults::childrenOf(::getpid()))
-            if (!faults::childrenOf(worker).empty()) // busy with a chunk
+        for (const pid_t worker : test::childrenOf(::getpid()))
+            if (!test::childrenOf(worker).empty()) // busy with a chunk
                 return killed = ::kill(worker, SIGKILL) == 0;
         return false;
     });
@@ -516,7 +516,7 @@ void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram() {
     const QString text = path("t.txt");
     writeFile(text, "A short text.");
     const auto before = contents(dir_->path());
-    faults::CliProcess program(KESTROVA_WAV_PATH, {(QString(voiceName) + "%" + text).toStdString()},
+    test::CliProcess program(KESTROVA_WAV_PATH, {(QString(voiceName) + "%" + text).toStdString()},
                                QFile::encodeName(dir_->path()).toStdString());
     // Once the program, not the test's child on its way to it, catches the signal.
     const auto catches = [&] {
@@ -532,15 +532,15 @@ void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram() {
     };
     QVERIFY(program.waitFor([&] { return catches() != 0; }));
     ::kill(program.pid(), signal);
-    const faults::Outcome outcome = program.wait(std::chrono::seconds(30));
+    const test::Outcome outcome = program.wait(std::chrono::seconds(30));
     QCOMPARE(outcome.exitStatus(), 128 + signal);
     QCOMPARE(contents(dir_->path()), before);
 }
 
 int main(int argc, char** argv) {
     // Before any thread starts: a private mount table (as root), and orphans adopted here.
-    faults::privateMountTable();
-    faults::adoptOrphans();
+    test::privateMountTable();
+    test::adoptOrphans();
     QApplication application(argc, argv);
     GuiFaultTest test;
     return QTest::qExec(&test, argc, argv);

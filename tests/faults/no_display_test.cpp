@@ -1,7 +1,7 @@
 // The real window program started where no display can be opened: one line saying so,
 // status 1, the text file as it was (rather than Qt's abort, status 134).
 
-#include "test_support.h"
+#include "support/test_support.h"
 
 #include <csignal>
 #include <fcntl.h>

@@ -4,8 +4,8 @@
 // its mode, owner and group, a name of 255 bytes works. And that no death of the converter,
 // SIGKILL included, leaves anything in the folder, with or without unnamed files.
 
-#include "process_support.h"
-#include "test_support.h"
+#include "support/process_support.h"
+#include "support/test_support.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -17,8 +17,8 @@
 namespace kestrova {
 namespace {
 
-using faults::CliProcess;
-using faults::Outcome;
+using test::CliProcess;
+using test::Outcome;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -131,7 +131,7 @@ TEST_P(OutputTargetTest, EverythingButTheChosenFileStaysAsItWas) {
 
     EXPECT_EQ(outcome.exitStatus(), c.status) << outcome.standardError;
     if (c.reason) {
-        EXPECT_EQ(faults::lineCount(outcome.standardError), 1u) << outcome.standardError;
+        EXPECT_EQ(test::lineCount(outcome.standardError), 1u) << outcome.standardError;
         EXPECT_NE(outcome.standardError.find("\"out\": "), std::string::npos);
         EXPECT_NE(outcome.standardError.find(c.reason), std::string::npos) << outcome.standardError;
     } else {
@@ -158,7 +158,7 @@ TEST_P(OutputTargetTest, EverythingButTheChosenFileStaysAsItWas) {
     if (c.soundIn)
         expected.erase(c.soundIn);
     EXPECT_EQ(after, expected);
-    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+    EXPECT_EQ(test::survivors(), std::vector<pid_t>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -340,7 +340,7 @@ TEST_P(StandardOutput, CarriesTheSoundAndNothingElse) {
     CliProcess piped("/bin/bash", {"-c", command}, scratch.path());
     const Outcome outcome = piped.wait(60s);
     EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
-    EXPECT_EQ(faults::lineCount(outcome.standardError), 1u) << outcome.standardError;
+    EXPECT_EQ(test::lineCount(outcome.standardError), 1u) << outcome.standardError;
     EXPECT_TRUE(outcome.standardError.starts_with("standard output: ")) << outcome.standardError;
 
     const std::string file = std::string("file.") + c.ending;
@@ -449,7 +449,7 @@ TEST_P(Death, LeavesTheFolderAsItWas) {
     else
         EXPECT_TRUE(WIFSIGNALED(outcome.status) && WTERMSIG(outcome.status) == c.signal)
             << "status " << outcome.status;
-    faults::survivors();
+    test::survivors();
     EXPECT_EQ(listing(scratch.path()), before);
 }
 

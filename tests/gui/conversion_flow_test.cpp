@@ -1,6 +1,6 @@
 #include "app/conversion_run.h"
-#include "failing_speech_control.h"
-#include "modal_driver.h"
+#include "support/failing_speech_control.h"
+#include "support/modal_driver.h"
 #include "platform/qt_desktop.h"
 #include "platform/qt_speech_control.h"
 #include "ui/frmConvert.h"
@@ -16,7 +16,7 @@
 #include <unistd.h>
 
 using namespace kestrova;
-using gui_test::ModalDriver;
+using test::ModalDriver;
 
 namespace {
 
@@ -431,7 +431,7 @@ void ConversionFlowTest::escapeCancelsToo() {
 
 void ConversionFlowTest::renderingFailureRestoresThePointer() {
     const QString text = textFile();
-    gui_test::FailingSpeechControl failing("the engine fell over");
+    test::FailingSpeechControl failing("the engine fell over");
     bool busyAtFailure = true;
     driver_->then(ModalDriver::typeName(path("out.wav")))
         .then(ModalDriver::observe(

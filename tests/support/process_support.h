@@ -31,7 +31,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace kestrova::faults {
+namespace kestrova::test {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -343,4 +343,4 @@ private:
     Outcome outcome_;
 };
 
-} // namespace kestrova::faults
+} // namespace kestrova::test
