@@ -4,6 +4,7 @@
 // looks like.
 
 #include "support/process_support.h"
+#include "support/running_program.h"
 #include "support/test_support.h"
 
 #include <functional>
@@ -13,8 +14,8 @@
 namespace kestrova {
 namespace {
 
-using test::CliProcess;
 using test::Outcome;
+using test::RunningProgram;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -73,8 +74,8 @@ void PrintTo(const BadInputCase& entry, std::ostream* out) {
 class BadInput : public ::testing::TestWithParam<BadInputCase> {
 protected:
     Outcome convert(const std::string& input, const std::string& output) {
-        CliProcess cli(cliPath, {"convert", "-q", "-e", GetParam().voice, "-o", output, input},
-                       scratch.path());
+        RunningProgram cli(cliPath, {"convert", "-q", "-e", GetParam().voice, "-o", output, input},
+                           scratch.path());
         return cli.wait(60s);
     }
 
@@ -186,7 +187,7 @@ TEST(HugeInput, FiftyMegabytesOnOneLineRenderInBoundedMemory) {
     test::ScratchDir scratch;
     test::writeBytes(scratch / "huge.txt", repeated("abcdefghij", 5'000'000));
     const auto before = test::snapshot(scratch.path());
-    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "huge.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "huge.txt"}, scratch.path());
 
     long peakKib = 0; // all processes of the converter together
     const auto sample = [&] {

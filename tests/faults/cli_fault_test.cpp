@@ -5,6 +5,7 @@
 // byte for byte as it was), the text file as it was, and no process left running.
 
 #include "support/process_support.h"
+#include "support/running_program.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -13,8 +14,9 @@
 namespace kestrova {
 namespace {
 
-using test::CliProcess;
 using test::Outcome;
+using test::ProgramSetup;
+using test::RunningProgram;
 using test::Snapshot;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -47,8 +49,8 @@ class CliFault : public ::testing::Test {
 protected:
     fs::path at(const std::string& name) const { return scratch / name; }
 
-    Outcome run(const std::vector<std::string>& arguments, CliProcess::Limits limits = {}) {
-        CliProcess cli(cliPath, arguments, scratch.path(), limits);
+    Outcome run(const std::vector<std::string>& arguments, ProgramSetup setup = {}) {
+        RunningProgram cli(cliPath, arguments, scratch.path(), setup);
         return cli.wait();
     }
 
@@ -95,7 +97,7 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
     const bool root = test::runningAsRoot();
     // Some 40 minutes of speech: 445 MB of wave at 48 kHz 16-bit stereo (-f 39).
     test::writeBytes(at("in.txt"), sentences(30000));
-    CliProcess::Limits limits;
+    ProgramSetup setup;
     std::string reason;
     const std::string old = "the older file, kept byte for byte";
     switch (c.place) {
@@ -142,12 +144,12 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
         // Above 64 MiB: eSpeak NG's audio probe at its start (PulseAudio, through
         // libpcaudio) sizes a shared memory file of 64 MiB, and a smaller limit makes it
         // write a line of its own on standard error.
-        limits.fileSizeBytes = 65 << 20;
+        setup.fileSizeBytes = 65 << 20;
         reason = "File too large";
         break;
     }
     const Snapshot before = test::snapshot(scratch.path());
-    const Outcome outcome = run({"convert", "-q", "-f", "39", "-o", c.output, "in.txt"}, limits);
+    const Outcome outcome = run({"convert", "-q", "-f", "39", "-o", c.output, "in.txt"}, setup);
     expectCleanFailure(outcome, 1, c.output, reason, before);
 }
 
@@ -170,8 +172,8 @@ TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
     test::writeBytes(at("in.txt"), sentences(20000));
     const Snapshot before = test::snapshot(scratch.path());
     fs::create_directory(at("out"));
-    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "-o", "out/speech.wav", "in.txt"},
-                   scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "-o", "out/speech.wav", "in.txt"},
+                       scratch.path());
     ASSERT_TRUE(
         cli.waitFor([&] { return test::unfinishedOutput(cli.pid(), at("out")).has_value(); }));
     fs::remove_all(at("out"));
@@ -182,7 +184,8 @@ TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
 // the chunk), not a thousand.
 TEST_F(CliFault, ManyJobsStartNoMoreWorkersThanChunks) {
     test::writeBytes(at("in.txt"), "One short sentence.");
-    CliProcess cli(cliPath, {"convert", "-q", "-e", "slt", "-j", "1000", "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "slt", "-j", "1000", "in.txt"},
+                       scratch.path());
     std::size_t most = 0;
     cli.waitFor([&] {
         most = std::max(most, test::descendantsOf(cli.pid()).size());
@@ -235,7 +238,7 @@ TEST_P(InputFault, FailsNamingTheTextFileAndLeavesEverything) {
     if (c.outputThere)
         test::writeBytes(at("out.wav"), "an older file");
     const auto before = test::snapshot(scratch.path());
-    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
     expectCleanFailure(cli.wait(20s), 1, "in.txt", reason, before);
 }
 
@@ -265,7 +268,7 @@ protected:
         static const std::string wave = [] {
             test::ScratchDir folder;
             test::writeBytes(folder / "in.txt", text());
-            CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, folder.path());
+            RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, folder.path());
             return cli.wait().exitStatus() == 0 ? test::readBytes(folder / "in.wav") : "";
         }();
         return wave;
@@ -275,7 +278,7 @@ protected:
 TEST_P(TextTakenAway, CompletesFromTheOpenFile) {
     ASSERT_NE(leftAlone(), "");
     test::writeBytes(at("in.txt"), text());
-    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, scratch.path());
     // The output is open once the text file is.
     ASSERT_TRUE(
         cli.waitFor([&] { return test::unfinishedOutput(cli.pid(), scratch.path()).has_value(); }));
@@ -313,8 +316,9 @@ void PrintTo(const StopCase& entry, std::ostream* out) {
 
 class StopSignal : public CliFault, public ::testing::WithParamInterface<StopCase> {};
 
-// SIGINT and SIGTERM in the middle of the rendering, even with an engine that hangs: the
-// status says which signal, the message names the output, nothing is left.
+// SIGINT, SIGTERM and SIGHUP in the middle of the rendering, even with an engine that hangs:
+// the status says which signal, the message names the output, nothing is left. The workers
+// are told to stop: the converter ends within a second, not after the chunk at hand.
 TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
     const StopCase& c = GetParam();
     test::writeBytes(at("long.txt"), sentences(400000));
@@ -322,7 +326,7 @@ TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
         test::writeBytes(at("long.wav"), "an older file");
     const Snapshot before = test::snapshot(scratch.path());
 
-    CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
     std::optional<BusyWorker> busy;
     ASSERT_TRUE(cli.waitFor([&] { return (busy = busyWorker(cli.pid())).has_value(); }));
     if (c.engineHung) {
@@ -334,18 +338,21 @@ TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
     ::kill(cli.pid(), c.signal);
     const auto signalled = std::chrono::steady_clock::now();
     const Outcome outcome = cli.wait(30s);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
     expectCleanFailure(outcome, 128 + c.signal, "long.wav", "the conversion was cancelled", before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
-                         ::testing::Values(StopCase{"Interrupt", SIGINT, false, false},
-                                           StopCase{"InterruptOverAFile", SIGINT, true, false},
-                                           StopCase{"Terminate", SIGTERM, false, false},
-                                           StopCase{"TerminateOverAFile", SIGTERM, true, false},
-                                           StopCase{"TerminateWithTheEngineHung", SIGTERM, true,
-                                                    true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Signals, StopSignal,
+    ::testing::Values(StopCase{"Interrupt", SIGINT, false, false},
+                      StopCase{"InterruptOverAFile", SIGINT, true, false},
+                      StopCase{"Terminate", SIGTERM, false, false},
+                      StopCase{"TerminateOverAFile", SIGTERM, true, false},
+                      StopCase{"TerminateWithTheEngineHung", SIGTERM, true, true},
+                      StopCase{"InterruptWithTheEngineHung", SIGINT, false, true},
+                      StopCase{"HangUp", SIGHUP, false, false},
+                      StopCase{"HangUpOverAFile", SIGHUP, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // An engine that dies in the middle of the text, as a crash would end it: the conversion
 // fails naming the text file, and nothing is left.
@@ -358,7 +365,7 @@ TEST_P(EngineKilled, FailsNamingTheTextFile) {
     test::writeBytes(at("long.wav"), "an older file");
     const Snapshot before = test::snapshot(scratch.path());
 
-    CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
     std::optional<BusyWorker> busy;
     ASSERT_TRUE(cli.waitFor([&] { return (busy = busyWorker(cli.pid())).has_value(); }));
     ::kill(GetParam() == Killed::Worker ? busy->worker : busy->chunkProcess, SIGKILL);

@@ -4,12 +4,13 @@
 // rendering, a speech worker is killed in the middle of the text.
 
 #include "app/conversion_run.h"
-#include "support/modal_driver.h"
 #include "platform/qt_desktop.h"
 #include "platform/qt_speech_control.h"
 #include "platform/stop_signals.h"
-#include "support/process_support.h"
 #include "speech/voice.h"
+#include "support/modal_driver.h"
+#include "support/process_support.h"
+#include "support/running_program.h"
 #include "ui/frmConvert.h"
 
 #include <QApplication>
@@ -516,8 +517,9 @@ void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram() {
     const QString text = path("t.txt");
     writeFile(text, "A short text.");
     const auto before = contents(dir_->path());
-    test::CliProcess program(KESTROVA_WAV_PATH, {(QString(voiceName) + "%" + text).toStdString()},
-                               QFile::encodeName(dir_->path()).toStdString());
+    test::RunningProgram program(KESTROVA_WAV_PATH,
+                                 {(QString(voiceName) + "%" + text).toStdString()},
+                                 QFile::encodeName(dir_->path()).toStdString());
     // Once the program, not the test's child on its way to it, catches the signal.
     const auto catches = [&] {
         std::error_code error;
