@@ -17,19 +17,12 @@ namespace {
 using test::Outcome;
 using test::ProgramSetup;
 using test::RunningProgram;
+using test::sentences;
 using test::Snapshot;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr const char* cliPath = KESTROVA_CLI_PATH;
-
-// About the given number of bytes of plain sentences.
-std::string sentences(std::size_t bytes) {
-    std::string text;
-    for (int i = 1; text.size() < bytes; ++i)
-        text += "Sentence number " + std::to_string(i) + " keeps the speech engine busy. ";
-    return text;
-}
 
 // A worker of the converter in the middle of a chunk: a child with a child of its own, the
 // process that renders the chunk.

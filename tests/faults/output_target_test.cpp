@@ -21,6 +21,7 @@ namespace {
 using test::Outcome;
 using test::ProgramSetup;
 using test::RunningProgram;
+using test::sentences;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -60,13 +61,6 @@ std::map<std::string, Entry> listing(const fs::path& folder) {
         entries[item.path().filename().string()] = entry;
     }
     return entries;
-}
-
-std::string sentences(std::size_t bytes) {
-    std::string text;
-    for (int i = 1; text.size() < bytes; ++i)
-        text += "Sentence number " + std::to_string(i) + " keeps the speech engine busy. ";
-    return text;
 }
 
 bool makeNode(const fs::path& path, mode_t type, unsigned major, unsigned minor) {

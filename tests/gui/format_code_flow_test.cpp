@@ -3,8 +3,8 @@
 // control receives them behind the real Save dialog and message boxes.
 
 #include "app/conversion_run.h"
-#include "support/modal_driver.h"
 #include "platform/qt_desktop.h"
+#include "support/modal_driver.h"
 #include "support/recording_speech_control.h"
 #include "ui/frmConvert.h"
 

@@ -1,9 +1,8 @@
 #pragma once
 
 // What the fault tests need around a real process: the processes under it and their memory
-// and CPU time, orphans adopted and reaped, unnamed files refused, a private mount table for
-// file systems that fill up or refuse writes, and a snapshot of a folder to compare after a
-// failure.
+// and CPU time, orphans adopted and reaped, unnamed files refused and a private mount table
+// for file systems that fill up or refuse writes.
 
 #include <chrono>
 #include <csignal>
@@ -183,34 +182,6 @@ private:
     fs::path at_;
     bool mounted_ = false;
 };
-
-// Every entry under a folder: a file's bytes, a link's target, or nothing for a folder.
-using Snapshot = std::map<std::string, std::optional<std::string>>;
-
-inline Snapshot snapshot(const fs::path& folder) {
-    Snapshot entries;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const std::string name = fs::relative(it->path(), folder).string();
-        switch (it->symlink_status().type()) {
-        case fs::file_type::directory:
-            entries[name] = std::nullopt;
-            break;
-        case fs::file_type::regular: {
-            std::ifstream in(it->path(), std::ios::binary);
-            entries[name] = std::string(std::istreambuf_iterator<char>(in), {});
-            break;
-        }
-        case fs::file_type::symlink:
-            entries[name] = "a link to " + fs::read_symlink(it->path(), error).string();
-            break;
-        default:
-            entries[name] = "a device or FIFO"; // never opened here
-        }
-    }
-    return entries;
-}
 
 inline std::size_t lineCount(const std::string& text) {
     std::size_t lines = 0;
