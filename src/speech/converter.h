@@ -2,6 +2,7 @@
 
 #include "speech/audio_format.h"
 #include "speech/file_identity.h"
+#include "speech/sound_tags.h"
 #include "speech/text_encoding.h"
 #include "speech/voice.h"
 
@@ -37,6 +38,8 @@ struct ConversionRequest {
     // Worker processes rendering side by side, at most maximumJobs() and never more than
     // there are chunks; 0 renders in this process.
     unsigned jobs = defaultJobs();
+    // Written into the file; a container that cannot hold them fails before rendering.
+    SoundTags tags;
 };
 
 struct ConversionResult {

@@ -13,10 +13,6 @@ using test::ProgramSetup;
 using test::ScratchDir;
 namespace fs = std::filesystem;
 
-std::size_t lines(const std::string& text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
-
 constexpr std::string_view text = "Hello world. This is a short test.\n";
 
 class CommandLine : public ::testing::Test {
@@ -42,6 +38,41 @@ TEST_F(CommandLine, VoicesListsBothEngines) {
     EXPECT_NE(result.standardOutput.find("Flite slt"), std::string::npos);
     EXPECT_NE(result.standardOutput.find("Flite kal16"), std::string::npos);
     EXPECT_EQ(result.standardError, "");
+}
+
+// Parses the JSON with Python's own parser: the number of voices in it, or -1 if it does not
+// parse as an array of objects with every field.
+int voicesInJson(const fs::path& json) {
+    const std::string command =
+        "python3 -c 'import json,sys\n"
+        "v=json.load(open(sys.argv[1], encoding=\"utf-8\"))\n"
+        "keys={\"displayName\",\"id\",\"language\",\"nativeRate\",\"engine\",\"default\"}\n"
+        "ok=all(set(x)==keys and isinstance(x[\"nativeRate\"],int) for x in v)\n"
+        "print(len(v) if ok and sum(x[\"default\"] for x in v)==1 else -1)' '" +
+        json.string() + "'";
+    FILE* python = ::popen(command.c_str(), "r");
+    if (python == nullptr)
+        return -1;
+    char line[32] = {};
+    const bool read = std::fgets(line, sizeof line, python) != nullptr;
+    return ::pclose(python) == 0 && read ? std::atoi(line) : -1;
+}
+
+TEST_F(CommandLine, VoicesAsJsonListTheSameVoices) {
+    const Outcome listing = run({"voices"});
+    const Outcome json = run({"voices", "--json"});
+    EXPECT_EQ(json.exitStatus(), 0) << json.standardError;
+    EXPECT_EQ(json.standardError, "");
+    test::writeBytes(scratch / "voices.json", json.standardOutput);
+    // The listing: a header, a line per voice, a blank line and the default voice.
+    const int listed = static_cast<int>(test::lineCount(listing.standardOutput)) - 3;
+    EXPECT_GT(listed, 10);
+    EXPECT_EQ(voicesInJson(scratch / "voices.json"), listed) << json.standardOutput;
+    EXPECT_NE(
+        json.standardOutput.find("{\"displayName\": \"Flite slt\", \"id\": \"slt\", \"language\": "
+                                 "\"en-us\", \"nativeRate\": 16000, \"engine\": \"Flite\""),
+        std::string::npos)
+        << json.standardOutput;
 }
 
 TEST_F(CommandLine, ConvertWritesTheFormatAsked) {
@@ -117,7 +148,7 @@ TEST_F(CommandLine, ConvertChoosesTheContainerByTheEnding) {
 TEST_F(CommandLine, ConvertSummarizesOnStandardErrorUnlessQuiet) {
     const Outcome result = run({"convert", "-e", "slt", "-o", "x.wav", "in.txt"});
     EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
-    EXPECT_EQ(lines(result.standardError), 1u) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
     EXPECT_NE(result.standardError.find("x.wav"), std::string::npos) << result.standardError;
     EXPECT_NE(result.standardError.find("Flite slt"), std::string::npos) << result.standardError;
     EXPECT_EQ(result.standardOutput, "");
@@ -193,7 +224,16 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"convert", "-j", "0x2", "in.txt"},
                       std::vector<std::string>{"convert", "-j", "-1", "in.txt"},
                       std::vector<std::string>{"convert", "-f", "in.txt"},
-                      std::vector<std::string>{"convert", "in.txt", "extra.txt"},
+                      std::vector<std::string>{"convert", "-o", "x.wav", "in.txt", "extra.txt"},
+                      std::vector<std::string>{"convert", "-o", "x.wav", "-d", "out", "in.txt"},
+                      std::vector<std::string>{"convert", "-d", "out", "in.txt", "in.txt"},
+                      std::vector<std::string>{"convert", "-d", "out", "in.txt", "./in.txt"},
+                      std::vector<std::string>{"convert", "-"},
+                      std::vector<std::string>{"convert", "-d", "out", "-", "-"},
+                      std::vector<std::string>{"convert", "--type", "raw", "--title", "T", "-o",
+                                               "x.raw", "in.txt"},
+                      std::vector<std::string>{"convert", "--type", "au", "--artist", "A", "-d",
+                                               "out", "in.txt"},
                       std::vector<std::string>{"voices", "extra"}));
 
 struct FailureCase {
@@ -212,7 +252,7 @@ TEST_P(Failure, ExitsWithOneAndOneLineNamingTheProblem) {
     const Outcome result = run(GetParam().arguments);
     EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
     EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: ")) << result.standardError;
-    EXPECT_EQ(lines(result.standardError), 1u) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
     EXPECT_TRUE(result.standardError.ends_with("\n")) << result.standardError;
     EXPECT_NE(result.standardError.find(GetParam().mentions), std::string::npos)
         << result.standardError;
@@ -317,7 +357,7 @@ TEST_F(BrokenESpeakNg, VoicesListFliteWithOneWarning) {
     EXPECT_NE(result.standardOutput.find("Flite slt"), std::string::npos) << result.standardOutput;
     EXPECT_EQ(result.standardOutput.find("eSpeak NG English"), std::string::npos)
         << result.standardOutput;
-    EXPECT_EQ(lines(result.standardError), 1u) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
     EXPECT_TRUE(
         result.standardError.starts_with("kestrova-wav-cli: warning: eSpeak NG is left out: "))
         << result.standardError;
@@ -339,7 +379,7 @@ TEST_P(BrokenESpeakNgVoice, FailsNamingTheEngine) {
     arguments.push_back("in.txt");
     const Outcome result = runBroken(arguments);
     EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
-    EXPECT_EQ(lines(result.standardError), 1u) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
     EXPECT_NE(result.standardError.find("eSpeak NG is unavailable: eSpeak NG: cannot initialize"),
               std::string::npos)
         << result.standardError;
@@ -394,7 +434,7 @@ class NamesInMessages : public CommandLine, public ::testing::WithParamInterface
 TEST_P(NamesInMessages, AreQuotedOnOneLine) {
     const Outcome result = run({"convert", "-q", "-e", "slt", "-o", GetParam().output, "in.txt"});
     EXPECT_EQ(result.exitStatus(), 1);
-    EXPECT_EQ(lines(result.standardError), 1u) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
     EXPECT_EQ(result.standardError, "kestrova-wav-cli: cannot write the wave file " +
                                         GetParam().shown + ": No such file or directory\n");
 }

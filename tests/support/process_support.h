@@ -183,11 +183,4 @@ private:
     bool mounted_ = false;
 };
 
-inline std::size_t lineCount(const std::string& text) {
-    std::size_t lines = 0;
-    for (const char c : text)
-        lines += c == '\n';
-    return lines + (!text.empty() && text.back() != '\n');
-}
-
 } // namespace kestrova::test

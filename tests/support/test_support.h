@@ -113,6 +113,14 @@ inline Snapshot snapshot(const fs::path& folder) {
     return entries;
 }
 
+// Lines of text, a last one without its line feed counted too.
+inline std::size_t lineCount(const std::string& text) {
+    std::size_t lines = 0;
+    for (const char c : text)
+        lines += c == '\n';
+    return lines + (!text.empty() && text.back() != '\n');
+}
+
 // Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
 inline bool isValidUtf8(std::string_view text) {
     std::size_t i = 0;
