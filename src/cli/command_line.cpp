@@ -18,7 +18,9 @@
 #include <map>
 #include <optional>
 #include <signal.h>
+#include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace kestrova::cli {
 namespace {
@@ -27,6 +29,8 @@ using namespace kestrova::speech;
 
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
+// A minute of silence is already more than any reading needs.
+constexpr unsigned long maximumPauseMs = 60000;
 
 // The signal that asked the conversion to stop, for the handler to set: a signal handler
 // can reach nothing but a lock-free atomic of static duration.
@@ -107,6 +111,8 @@ struct ConvertOptions {
     unsigned jobs = defaultJobs();
     bool noClobber = false;
     bool quiet = false;
+    VoiceControls controls;
+    std::vector<std::string> lexicons;
 };
 
 int convert(const ConvertOptions& options) {
@@ -124,6 +130,12 @@ int convert(const ConvertOptions& options) {
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
     request.replaceExisting = !options.noClobber;
     request.jobs = options.jobs;
+    request.controls = options.controls;
+    request.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
+    request.voices = &registry;
+    request.warning = [](const std::string& warning) {
+        std::fprintf(stderr, "kestrova-wav-cli: warning: %s\n", warning.c_str());
+    };
 
     std::optional<ProgressBar> bar;
     ProgressCallback progress;
@@ -144,8 +156,13 @@ int convert(const ConvertOptions& options) {
     if (!options.quiet) {
         const std::string& output = request.output.native();
         const std::string shown = isPlainName(output) ? output : quotedName(output);
-        std::fprintf(stderr, "%s: %.1f s of %s, voice %s\n", shown.c_str(), result.seconds,
-                     request.format.describe().c_str(), request.voice.displayName.c_str());
+        const std::string limited =
+            result.limitedSamples > 0
+                ? ", " + std::to_string(result.limitedSamples) + " samples limited"
+                : std::string();
+        std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shown.c_str(), result.seconds,
+                     request.format.describe().c_str(), request.voice.displayName.c_str(),
+                     limited.c_str());
     }
     return 0;
 }
@@ -196,6 +213,43 @@ int run(int argc, char** argv) {
         ->capture_default_str()
         ->transform(decimalNumber(0, maximumJobs(), true,
                                   "the number of jobs is a decimal number, 0 or more"));
+    VoiceControls& controls = options.controls;
+    convertCommand
+        ->add_option("--rate", controls.ratePercent,
+                     "Speed in percent of the voice's own, a decimal number 25 to 400")
+        ->transform(decimalNumber(25, 400, false, "the rate is a decimal number from 25 to 400"));
+    convertCommand
+        ->add_option("--pitch", controls.pitchPercent,
+                     "Pitch in percent of the voice's own, a decimal number 50 to 200")
+        ->transform(decimalNumber(50, 200, false, "the pitch is a decimal number from 50 to 200"));
+    convertCommand
+        ->add_option("--volume", controls.volumePercent,
+                     "Loudness in percent, a decimal number 0 to 400: a gain on the samples; "
+                     "samples that would clip are limited, and counted in the summary")
+        ->transform(decimalNumber(0, 400, false, "the volume is a decimal number from 0 to 400"));
+    const std::string pauseLimit = std::to_string(maximumPauseMs);
+    convertCommand
+        ->add_option("--sentence-pause", controls.sentencePauseMs,
+                     "Silence between two sentences of a paragraph, in milliseconds, a decimal "
+                     "number 0 to " +
+                         pauseLimit + "; it replaces the voice's own pause")
+        ->transform(
+            decimalNumber(0, maximumPauseMs, false,
+                          "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
+    convertCommand
+        ->add_option("--paragraph-pause", controls.paragraphPauseMs,
+                     "Silence between two paragraphs (a blank line ends one), in milliseconds, "
+                     "a decimal number 0 to " +
+                         pauseLimit + "; it replaces the voice's own pause")
+        ->transform(
+            decimalNumber(0, maximumPauseMs, false,
+                          "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
+    convertCommand->add_option(
+        "--lexicon", options.lexicons,
+        "Pronunciation list, a UTF-8 file of lines \"word = replacement\" or \"/pattern/ = "
+        "replacement\"; may be given several times, later files winning");
+    convertCommand->add_flag("--ssml", controls.ssml,
+                             "The input is SSML 1.1 markup, not plain text");
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");

@@ -2,9 +2,11 @@
 
 #include "speech/audio/output_target.h"
 #include "speech/audio/pending_file.h"
+#include "speech/audio/sample_gain.h"
 #include "speech/audio/sound_file_writer.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
+#include "speech/render/chunk_sequence.h"
 #include "speech/render/serial_pipeline.h"
 #include "speech/render/worker_pool.h"
 #include "speech/speech_error.h"
@@ -60,6 +62,16 @@ void throwIfCancelled(const std::atomic<bool>* cancel, const std::filesystem::pa
         throw ConversionCancelled(outputFailure(output, "the conversion was cancelled"));
 }
 
+// The prosody the controls ask for, as fractions of the voice's own.
+Prosody askedProsody(const VoiceControls& controls) {
+    return {controls.ratePercent / 100.0, controls.pitchPercent / 100.0,
+            controls.volumePercent / 100.0};
+}
+
+PauseSettings pausesOf(const VoiceControls& controls) {
+    return {controls.sentencePauseMs, controls.paragraphPauseMs};
+}
+
 } // namespace
 
 unsigned defaultJobs() {
@@ -94,21 +106,36 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
                                          request.container, cancel});
     SoundFileWriter writer(target.fd(), target.container(), request.format, request.output,
                            expectedFrames(total, request.format));
-    const auto write = [&](const RenderedChunk& chunk) {
+    ConversionResult result;
+    const auto write = [&](RenderedChunk chunk) {
         throwIfCancelled(cancel, request.output);
+        for (auto& [name, offset] : chunk.marks)
+            result.marks.emplace_back(std::move(name), writer.framesWritten() + offset);
+        if (chunk.volume != 1.0)
+            result.limitedSamples += applyGain(chunk.samples, chunk.volume);
         writer.write(chunk.samples);
         if (progress)
             progress(std::min(1.0, static_cast<double>(chunk.endCharacter) / total));
     };
+    const auto submit = [&](RenderTask task) {
+        throwIfCancelled(cancel, request.output);
+        while (!pipeline->canSubmit())
+            write(*pipeline->next(true));
+        pipeline->submit(std::move(task));
+        while (auto rendered = pipeline->next(false))
+            write(std::move(*rendered));
+    };
+    ChunkSequence sequence(pausesOf(request.controls), request.voice, submit);
+    const Prosody asked = askedProsody(request.controls);
     TextChunker chunker;
-    const auto renderReadyChunks = [&] {
+    const auto sequenceReadyChunks = [&] {
         while (auto chunk = chunker.next()) {
-            throwIfCancelled(cancel, request.output);
-            while (!pipeline->canSubmit())
-                write(*pipeline->next(true));
-            pipeline->submit(std::move(*chunk));
-            while (auto rendered = pipeline->next(false))
-                write(*rendered);
+            RenderTask task;
+            task.text = std::move(chunk->text);
+            task.voice = request.voice;
+            task.prosody = asked;
+            task.endCharacter = chunk->endCharacter;
+            sequence.addChunk(std::move(task), chunk->before);
         }
     };
 
@@ -122,21 +149,24 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         constexpr std::size_t slice = 4096;
         for (std::size_t at = 0; at < kept.size(); at += slice) {
             chunker.push(kept.substr(at, slice));
-            renderReadyChunks();
+            sequenceReadyChunks();
         }
     }
     chunker.finish();
-    renderReadyChunks();
+    sequenceReadyChunks();
+    sequence.finish();
     while (auto rendered = pipeline->next(true))
-        write(*rendered);
+        write(std::move(*rendered));
     throwIfCancelled(cancel, request.output);
     writer.close();
     target.commit(request.replaceExisting, request.syncToDisk);
     if (progress)
         progress(1.0);
-    return {writer.framesWritten(),
-            static_cast<double>(writer.framesWritten()) / request.format.sampleRate,
-            reader.identity(), target.isFile()};
+    result.frames = writer.framesWritten();
+    result.seconds = static_cast<double>(writer.framesWritten()) / request.format.sampleRate;
+    result.textFile = reader.identity();
+    result.wroteFile = target.isFile();
+    return result;
 }
 
 } // namespace
