@@ -1,10 +1,18 @@
 #include "save_dialog.h"
 
 #include <QFileDialog>
+#include <QSettings>
 
 namespace kestrova::platform {
 
 SaveDialog::SaveDialog(QObject* parent) : QObject(parent) {}
+
+void SaveDialog::keepNoHistory() {
+    // A path under /dev/null can be neither read nor created.
+    for (const QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+        for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+            QSettings::setPath(format, scope, QStringLiteral("/dev/null"));
+}
 
 QString SaveDialog::askSavePath(const QString& filter) {
     // No caption, folder, file name or suffix of our own: the dialog's defaults, and a name

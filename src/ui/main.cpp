@@ -2,6 +2,7 @@
 #include "app/hand_off.h"
 #include "platform/qt_desktop.h"
 #include "platform/qt_speech_control.h"
+#include "platform/save_dialog.h"
 #include "platform/stop_signals.h"
 #include "ui/frmConvert.h"
 
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
     qInstallMessageHandler(nullptr);
     QApplication::setApplicationName(QString::fromUtf8(app::applicationTitle));
     QApplication::setWindowIcon(ui::frmConvert::programIcon());
+    platform::SaveDialog::keepNoHistory();
 
     ui::frmConvert window;
     // A stop signal closes the window, which cancels the rendering.

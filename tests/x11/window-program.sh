@@ -173,10 +173,16 @@ cancel)
 conversion)
     printf 'The real program speaks. It writes a wave file.\n' > "$work/t.txt"
     # Separate words, joined by the program into "eSpeak NG English (America)%<path>".
+    # Another Qt program's dialog was last in another folder: the program reads no settings,
+    # so its dialog opens in its own folder, and it writes none either.
+    mkdir "$scratch/elsewhere"
+    printf '[FileDialog]\nhistory=file://%s\nlastVisited=file://%s\n' \
+        "$scratch/elsewhere" "$scratch/elsewhere" > "$scratch/config/QtProject.conf"
+    settings=$(md5sum < "$scratch/config/QtProject.conf")
     start_program eSpeak NG English "(America)%$work/t.txt"
     wait_for "focused Save dialog" focused_window_is "Save As"
     # A name without an ending is used exactly as typed.
-    xdotool type --delay 15 "$work/spoken"
+    xdotool type --delay 15 "spoken"
     xdotool key Return
     wait_for "\"Wave file created.\" box" visible_window "$applicationTitle"
     visible_window "$noticeTitle" || fail "the notice is not up behind the message"
@@ -189,6 +195,10 @@ conversion)
     [[ "|$seen|" == *"|$noticeTitle|"* ]] || fail "the notice was never seen: $seen"
     [ ! -e "$work/t.txt" ] || fail "the text file is still there after OK"
     [ "$(files_in_work)" = spoken ] || fail "files: $(files_in_work), not just \"spoken\""
+    [ -z "$(ls -A "$scratch/elsewhere")" ] || fail "the dialog opened in another program's folder"
+    [ "$(ls -A "$scratch/config")" = QtProject.conf ] &&
+        [ "$(md5sum < "$scratch/config/QtProject.conf")" = "$settings" ] ||
+        fail "the program wrote settings: $(ls -A "$scratch/config")"
     format="$(soxi -t "$work/spoken") $(soxi -r "$work/spoken") Hz $(soxi -c "$work/spoken") \
 channel(s) $(soxi -b "$work/spoken") bit $(soxi -e "$work/spoken")"
     [ "$format" = "wav 22050 Hz 1 channel(s) 16 bit Signed Integer PCM" ] ||
