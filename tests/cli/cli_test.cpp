@@ -188,6 +188,15 @@ TEST_F(CommandLine, ConvertSummarizesOnStandardErrorUnlessQuiet) {
     EXPECT_EQ(result.out, "");
 }
 
+TEST_F(CommandLine, TheSummaryCountsLimitedSamplesOnlyWhenThereAreAny) {
+    Outcome result = run({"convert", "-e", "slt", "--volume", "400", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_NE(result.err.find(" samples limited\n"), std::string::npos) << result.err;
+    result = run({"convert", "-e", "slt", "--volume", "050", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err.find("limited"), std::string::npos) << result.err;
+}
+
 TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {
     test::writeBytes(scratch / "x.wav", "old");
     Outcome result = run({"convert", "-q", "-n", "-e", "slt", "-o", "x.wav", "in.txt"});
@@ -218,7 +227,9 @@ INSTANTIATE_TEST_SUITE_P(Forms, Help,
                          ::testing::Values(HelpCase{{"--help"}, "convert"},
                                            HelpCase{{"-h"}, "voices"},
                                            HelpCase{{"convert", "--help"}, "--no-clobber"},
-                                           HelpCase{{"convert", "--help"}, "At most 4 per core"}));
+                                           HelpCase{{"convert", "--help"}, "At most 4 per core"},
+                                           HelpCase{{"convert", "--help"}, "--sentence-pause"},
+                                           HelpCase{{"convert", "--help"}, "--lexicon"}));
 
 class BadUsage : public CommandLine,
                  public ::testing::WithParamInterface<std::vector<std::string>> {};
@@ -256,6 +267,15 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"convert", "-j", "0x2", "in.txt"},
                       std::vector<std::string>{"convert", "-j", "-1", "in.txt"},
                       std::vector<std::string>{"convert", "-f", "in.txt"},
+                      std::vector<std::string>{"convert", "--rate", "24", "in.txt"},
+                      std::vector<std::string>{"convert", "--rate", "401", "in.txt"},
+                      std::vector<std::string>{"convert", "--pitch", "49", "in.txt"},
+                      std::vector<std::string>{"convert", "--pitch", "201", "in.txt"},
+                      std::vector<std::string>{"convert", "--volume", "401", "in.txt"},
+                      std::vector<std::string>{"convert", "--volume", "-1", "in.txt"},
+                      std::vector<std::string>{"convert", "--volume", "50.5", "in.txt"},
+                      std::vector<std::string>{"convert", "--sentence-pause", "60001", "in.txt"},
+                      std::vector<std::string>{"convert", "--paragraph-pause", "1s", "in.txt"},
                       std::vector<std::string>{"convert", "in.txt", "extra.txt"},
                       std::vector<std::string>{"voices", "extra"}));
 
