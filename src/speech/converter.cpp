@@ -10,6 +10,7 @@
 #include "speech/render/serial_pipeline.h"
 #include "speech/render/worker_pool.h"
 #include "speech/speech_error.h"
+#include "speech/text/lexicon.h"
 #include "speech/text/text_chunker.h"
 #include "speech/text/text_file_reader.h"
 #include "speech/text/text_measures.h"
@@ -89,6 +90,13 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     // Renaming the finished file onto the text file would destroy the text.
     if (!request.toStandardOutput)
         refuseOutputOverInput(request.input, request.output);
+    // A bad line of a lexicon fails the conversion before anything is rendered.
+    const Lexicon lexicon = Lexicon::load(request.controls.lexicons);
+    // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase
+    // never matches across the cut.
+    const auto pronounced = [&lexicon](std::string text) {
+        return lexicon.empty() ? text : lexicon.apply(text);
+    };
     TextFileReader reader(request.input, request.encoding);
     const std::uint64_t available =
         reader.totalCharacters() - std::min(reader.totalCharacters(), request.firstCharacter);
@@ -131,7 +139,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     const auto sequenceReadyChunks = [&] {
         while (auto chunk = chunker.next()) {
             RenderTask task;
-            task.text = std::move(chunk->text);
+            task.text = pronounced(std::move(chunk->text));
             task.voice = request.voice;
             task.prosody = asked;
             task.endCharacter = chunk->endCharacter;

@@ -197,6 +197,17 @@ TEST_F(CommandLine, TheSummaryCountsLimitedSamplesOnlyWhenThereAreAny) {
     EXPECT_EQ(result.err.find("limited"), std::string::npos) << result.err;
 }
 
+TEST_F(CommandLine, ABadLexiconLineFailsBeforeAnythingIsWritten) {
+    test::writeBytes(scratch / "good.lex", "Xochitl = so cheel\n");
+    test::writeBytes(scratch / "bad.lex", "# names\nno equals sign here\n");
+    const Outcome result = run({"convert", "-e", "slt", "--lexicon", "good.lex", "--lexicon",
+                                "bad.lex", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: bad.lex:2: ")) << result.err;
+    EXPECT_EQ(lines(result.err), 1u) << result.err;
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"bad.lex", "good.lex", "in.txt"}));
+}
+
 TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {
     test::writeBytes(scratch / "x.wav", "old");
     Outcome result = run({"convert", "-q", "-n", "-e", "slt", "-o", "x.wav", "in.txt"});

@@ -177,5 +177,29 @@ INSTANTIATE_TEST_SUITE_P(
                       IdentityCase{"Flite slt", std::string(test::paragraphs)}),
     [](const auto& info) { return alphanumeric(info.param.voice); });
 
+class LexiconEntries : public ::testing::TestWithParam<std::string> {};
+
+// A word replaced is not spoken and its replacement is: the sound is that of the replacement
+// text itself.
+TEST_P(LexiconEntries, SoundAsTheirReplacement) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "names.lex",
+                     "# names\nXochitl = so cheel\n/(\\d+)%/ = $1 percent\n");
+    VoiceControls controls;
+    controls.lexicons = {scratch / "names.lex"};
+    const std::vector<short> replaced =
+        render(scratch, "I met Xochitl, 5% of the time.", GetParam(), controls).samples;
+    const std::vector<short> spelled =
+        render(scratch, "I met so cheel, 5 percent of the time.", GetParam(), {}).samples;
+    const std::vector<short> unchanged =
+        render(scratch, "I met Xochitl, 5% of the time.", GetParam(), {}).samples;
+    EXPECT_TRUE(replaced == spelled);
+    EXPECT_FALSE(replaced == unchanged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, LexiconEntries,
+                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         [](const auto& info) { return alphanumeric(info.param); });
+
 } // namespace
 } // namespace kestrova::speech
