@@ -1,11 +1,14 @@
 #include "command_line.h"
 
 #include "app/format_rule.h"
+#include "json_text.h"
 #include "progress_bar.h"
+#include "speech/batch_conversion.h"
 #include "speech/converter.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/voice.h"
+#include "standard_input.h"
 
 #include <CLI/CLI.hpp>
 #include <atomic>
@@ -17,10 +20,9 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <signal.h>
-#include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace kestrova::cli {
 namespace {
@@ -102,68 +104,231 @@ void listVoices(const VoiceRegistry& registry) {
     std::printf("\nDefault voice (empty engine name): %s\n", defaultVoice.c_str());
 }
 
+// The same list for scripts: a JSON array of one object per voice.
+void listVoicesAsJson(const VoiceRegistry& registry) {
+    const Voice* defaultVoice = nullptr;
+    try {
+        defaultVoice = &registry.defaultVoice();
+    } catch (const SpeechError&) {
+    }
+    std::string json = "[";
+    for (const Voice& voice : registry.voices()) {
+        json += json.size() == 1 ? "\n" : ",\n";
+        json += "  {\"displayName\": " + jsonString(voice.displayName) +
+                ", \"id\": " + jsonString(voice.id) +
+                ", \"language\": " + jsonString(voice.language) +
+                ", \"nativeRate\": " + std::to_string(voice.nativeRate) +
+                ", \"engine\": " + jsonString(engineName(voice.engine)) +
+                ", \"default\": " + (&voice == defaultVoice ? "true" : "false") + "}";
+    }
+    json += registry.voices().empty() ? "]\n" : "\n]\n";
+    std::fputs(json.c_str(), stdout);
+    for (const UnavailableEngine& engine : registry.unavailableEngines())
+        std::fprintf(stderr, "kestrova-wav-cli: warning: %s is left out: %s\n",
+                     engineName(engine.engine), engine.reason.c_str());
+}
+
 struct ConvertOptions {
     std::string engine;
     std::optional<int> formatCode;
     std::string output;
+    std::string folder;
     std::optional<Container> type;
-    std::string input;
+    std::vector<std::string> inputs;
     unsigned jobs = defaultJobs();
     bool noClobber = false;
     bool quiet = false;
+    SoundTags tags;
     VoiceControls controls;
     std::vector<std::string> lexicons;
 };
 
-int convert(const ConvertOptions& options) {
-    const VoiceRegistry registry;
-    ConversionRequest request;
-    request.input = options.input;
-    request.toStandardOutput = options.output == "-";
-    request.output = request.toStandardOutput ? std::filesystem::path("standard output")
-                     : options.output.empty()
-                         ? std::filesystem::path(options.input).replace_extension(".wav")
-                         : std::filesystem::path(options.output);
-    request.container = options.type;
-    request.voice = registry.find(options.engine);
-    request.format = AudioFormat::fromFormatCode(
-        options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
-    request.replaceExisting = !options.noClobber;
-    request.jobs = options.jobs;
-    request.controls = options.controls;
-    request.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
-    request.voices = &registry;
-    request.warning = [](const std::string& warning) {
-        std::fprintf(stderr, "kestrova-wav-cli: warning: %s\n", warning.c_str());
-    };
+// A usage error, found before anything is read or written: status 2.
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
 
-    std::optional<ProgressBar> bar;
+const char* endingFor(std::optional<Container> type) {
+    switch (type.value_or(Container::Wave)) {
+    case Container::Wave:
+        return ".wav";
+    case Container::Au:
+        return ".au";
+    case Container::Flac:
+        return ".flac";
+    case Container::OggVorbis:
+        return ".ogg";
+    case Container::OggOpus:
+        return ".opus";
+    case Container::Mp3:
+        return ".mp3";
+    case Container::Raw:
+        return ".raw";
+    }
+    return ".wav";
+}
+
+constexpr const char* standardInputName = "-";
+
+// Where each input's sound goes: -o for the one input; with -d, in that folder under the
+// input's name with the type's ending ("stdin" for standard input); else beside the input.
+std::vector<std::filesystem::path> outputPaths(const ConvertOptions& options) {
+    namespace fs = std::filesystem;
+    const auto& inputs = options.inputs;
+    if (inputs.size() > 1 && !options.output.empty())
+        throw UsageError("-o names the output of one input; for several, -d names a folder");
+    if (!options.output.empty() && !options.folder.empty())
+        throw UsageError("-o and -d cannot both be given");
+    if (std::count(inputs.begin(), inputs.end(), standardInputName) > 1)
+        throw UsageError("standard input (-) can be read only once");
+    const bool readsStandardInput =
+        std::find(inputs.begin(), inputs.end(), standardInputName) != inputs.end();
+    if (readsStandardInput && options.output.empty() && options.folder.empty())
+        throw UsageError("the sound of standard input (-) needs -o or -d to say where it goes");
+    if (!options.tags.empty() && (options.type == Container::Au || options.type == Container::Raw))
+        throw UsageError("tags need a file type that holds them: wav, flac, ogg, opus or mp3");
+
+    std::vector<fs::path> outputs;
+    if (!options.output.empty())
+        return {fs::path(options.output)};
+    for (const std::string& input : inputs) {
+        const fs::path source = input == standardInputName ? fs::path("stdin") : fs::path(input);
+        outputs.push_back(options.folder.empty()
+                              ? fs::path(source).replace_extension(endingFor(options.type))
+                              : fs::path(options.folder) /
+                                    source.filename().replace_extension(endingFor(options.type)));
+    }
+    // Two inputs must not write one file, nor one input's sound land on another input.
+    const auto comparable = [](const fs::path& path) {
+        std::error_code error;
+        const fs::path resolved = fs::weakly_canonical(path, error);
+        return error ? fs::absolute(path).lexically_normal() : resolved;
+    };
+    std::set<fs::path> taken;
+    for (const std::string& input : inputs)
+        if (input != standardInputName)
+            taken.insert(comparable(input));
+    for (std::size_t i = 0; i < outputs.size(); ++i)
+        if (!taken.insert(comparable(outputs[i])).second)
+            throw UsageError("the sound of " + quotedName(inputs[i]) + " would go to " +
+                             quotedName(outputs[i].native()) +
+                             ", which another input is or goes to");
+    return outputs;
+}
+
+// The folder of -d, made with its parents where missing.
+void makeFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error)
+        throw SpeechError("cannot make the folder " + quotedName(folder) + ": " + error.message());
+}
+
+std::string shownName(const std::filesystem::path& path) {
+    const std::string& name = path.native();
+    return isPlainName(name) ? name : quotedName(name);
+}
+
+// "OUT: 12.3 s of 22050 Hz 16-bit mono, voice NAME", and the samples the volume limited, if any.
+void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples) {
+    const std::string limited =
+        limitedSamples > 0 ? ", " + std::to_string(limitedSamples) + " samples limited" : "";
+    std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shownName(request.output).c_str(),
+                 seconds, request.format.describe().c_str(), request.voice.displayName.c_str(),
+                 limited.c_str());
+}
+
+// Several files: each failure is one line and the others go on; one bar for them all.
+int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOptions& options,
+                std::optional<ProgressBar>& bar) {
     ProgressCallback progress;
-    if (!options.quiet && ::isatty(STDERR_FILENO)) {
-        bar.emplace(stderr);
+    if (bar)
         progress = [&bar](double fraction) {
             bar->update(fraction);
         };
+    const auto report = [&](const BatchFileOutcome& outcome) {
+        if (outcome.converted && options.quiet)
+            return;
+        if (bar)
+            bar->clear();
+        const ConversionRequest& request = requests[outcome.index];
+        if (outcome.converted)
+            summarize(request, outcome.seconds, outcome.limitedSamples);
+        else
+            std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
+    };
+    const BatchSummary summary =
+        convertTextFiles(requests, options.jobs, progress, report, &stopRequested);
+    if (bar)
+        bar->finish();
+    if (summary.cancelled) {
+        std::fprintf(stderr, "kestrova-wav-cli: stopped: %zu of %zu files converted\n",
+                     summary.converted, requests.size());
+        return 128 + stopSignal.load();
     }
+    if (summary.failed == 0)
+        return 0;
+    std::fprintf(stderr, "kestrova-wav-cli: %zu of %zu files failed\n", summary.failed,
+                 requests.size());
+    return exitFailure;
+}
+
+int convert(const ConvertOptions& options) {
+    const std::vector<std::filesystem::path> outputs = outputPaths(options);
+    const VoiceRegistry registry;
+    ConversionRequest common;
+    common.container = options.type;
+    common.voice = registry.find(options.engine);
+    common.format = AudioFormat::fromFormatCode(
+        options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
+    common.replaceExisting = !options.noClobber;
+    common.jobs = options.jobs;
+    common.tags = options.tags;
+    common.controls = options.controls;
+    common.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
+    common.voices = &registry;
+    common.warning = [](const std::string& warning) {
+        std::fprintf(stderr, "kestrova-wav-cli: warning: %s\n", warning.c_str());
+    };
+    if (!common.tags.empty())
+        common.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+    if (!options.folder.empty())
+        makeFolder(options.folder);
+
+    std::vector<ConversionRequest> requests;
+    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
+        ConversionRequest& request = requests.emplace_back(common);
+        request.input = options.inputs[i] == standardInputName
+                            ? standardInputAsFile()
+                            : std::filesystem::path(options.inputs[i]);
+        request.toStandardOutput = options.output == "-";
+        request.output =
+            request.toStandardOutput ? std::filesystem::path("standard output") : outputs[i];
+    }
+
+    std::optional<ProgressBar> bar;
+    if (!options.quiet && ::isatty(STDERR_FILENO))
+        bar.emplace(stderr);
     stopOnSignals();
     // A reader of standard error that has gone must not end a conversion that succeeded: the
     // progress and the summary are then lost, no more. A write that matters fails with EPIPE
     // and is reported as any failure. Worker processes inherit this.
     ::signal(SIGPIPE, SIG_IGN);
+    if (requests.size() > 1)
+        return convertMany(requests, options, bar);
+
+    const ConversionRequest& request = requests.front();
+    ProgressCallback progress;
+    if (bar)
+        progress = [&bar](double fraction) {
+            bar->update(fraction);
+        };
     const ConversionResult result = convertTextFile(request, progress, &stopRequested);
     if (bar)
         bar->finish();
-    if (!options.quiet) {
-        const std::string& output = request.output.native();
-        const std::string shown = isPlainName(output) ? output : quotedName(output);
-        const std::string limited =
-            result.limitedSamples > 0
-                ? ", " + std::to_string(result.limitedSamples) + " samples limited"
-                : std::string();
-        std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shown.c_str(), result.seconds,
-                     request.format.describe().c_str(), request.voice.displayName.c_str(),
-                     limited.c_str());
-    }
+    if (!options.quiet)
+        summarize(request, result.seconds, result.limitedSamples);
     return 0;
 }
 
@@ -174,7 +339,11 @@ int run(int argc, char** argv) {
                  "kestrova-wav-cli"};
     cli.require_subcommand(1);
 
-    cli.add_subcommand("voices", "List every installed voice: name, id, language, native rate");
+    bool voicesAsJson = false;
+    cli.add_subcommand("voices", "List every installed voice: name, id, language, native rate")
+        ->add_flag("--json", voicesAsJson,
+                   "As a JSON array of objects: displayName, id, language, nativeRate, engine, "
+                   "default");
 
     ConvertOptions options;
     CLI::App* convertCommand =
@@ -190,9 +359,14 @@ int run(int argc, char** argv) {
         ->transform(decimalNumber(4, 39, false, "a format code is a decimal number from 4 to 39"));
     convertCommand->add_option(
         "-o,--output", options.output,
-        "Output file (default: INPUT with .wav); .flac, .ogg, .opus and .mp3 choose those "
-        "containers. -: standard output. A link is written through; a device is written into; "
-        "a FIFO, like standard output, gets a stream (AU unless --type says otherwise)");
+        "Output file of the one INPUT (default: INPUT with .wav, or the ending of --type); "
+        ".flac, .ogg, .opus and .mp3 choose those containers. -: standard output. A link is "
+        "written through; a device is written into; a FIFO, like standard output, gets a "
+        "stream (AU unless --type says otherwise)");
+    convertCommand->add_option("-d,--directory", options.folder,
+                               "Folder for the outputs, made if missing: each under its "
+                               "input's name with .wav or the ending of --type (stdin.wav for "
+                               "standard input)");
     const std::map<std::string, Container> types{
         {"wav", Container::Wave},      {"au", Container::Au},        {"flac", Container::Flac},
         {"ogg", Container::OggVorbis}, {"opus", Container::OggOpus}, {"mp3", Container::Mp3},
@@ -208,7 +382,8 @@ int run(int argc, char** argv) {
                      "Worker processes rendering side by side, a decimal number; the file is the "
                      "same for any number. At most 4 per core (" +
                          jobsLimit + " here): more is taken as " + jobsLimit +
-                         "; never more than the text has chunks. 0: render in this process "
+                         "; never more than the text has chunks. With several inputs, shared "
+                         "among the files converted at once. 0: render in this process "
                          "(eSpeak NG then varies slightly from run to run)")
         ->capture_default_str()
         ->transform(decimalNumber(0, maximumJobs(), true,
@@ -253,7 +428,21 @@ int run(int argc, char** argv) {
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
-    convertCommand->add_option("INPUT", options.input, "Text file to read (never deleted)")
+    const std::pair<const char*, std::optional<std::string>*> tagOptions[] = {
+        {"--title", &options.tags.title}, {"--artist", &options.tags.artist},
+        {"--album", &options.tags.album}, {"--genre", &options.tags.genre},
+        {"--date", &options.tags.date},   {"--comment", &options.tags.comment},
+        {"--track", &options.tags.track}};
+    for (const auto& [name, tag] : tagOptions)
+        convertCommand->add_option(
+            name, *tag,
+            std::string("Tag written into the file (UTF-8; MP3: Latin-1 "
+                        "only), with software \"kestrova-wav-cli " KESTROVA_VERSION
+                        "\"; not in AU or raw"));
+    convertCommand
+        ->add_option("INPUT", options.inputs,
+                     "Text files to read (never deleted); -: standard input. Each failure is "
+                     "one line, and the others go on")
         ->required();
 
     try {
@@ -264,7 +453,10 @@ int run(int argc, char** argv) {
     }
     try {
         if (cli.got_subcommand("voices")) {
-            listVoices(VoiceRegistry());
+            if (voicesAsJson)
+                listVoicesAsJson(VoiceRegistry());
+            else
+                listVoices(VoiceRegistry());
             // The list is what was asked for: losing it is a failure. (A reader that has gone
             // ends the listing by SIGPIPE, as with any program that writes a list.)
             if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
@@ -275,6 +467,9 @@ int run(int argc, char** argv) {
             return 0;
         }
         return convert(options);
+    } catch (const UsageError& failure) {
+        std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
+        return exitUsage;
     } catch (const ConversionCancelled& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
         return 128 + stopSignal.load(); // as a shell reports a process the signal ended

@@ -4,6 +4,12 @@
 #include <string>
 
 namespace kestrova::cli {
+namespace {
+
+constexpr int barWidth = 40;
+constexpr int lineWidth = barWidth + 7; // "[", the bar, "] ", "100%"
+
+} // namespace
 
 ProgressBar::ProgressBar(std::FILE* terminal) : terminal_(terminal) {}
 
@@ -16,11 +22,17 @@ void ProgressBar::update(double fraction) {
     if (percent == shownPercent_)
         return;
     shownPercent_ = percent;
-    constexpr int width = 40;
-    const int filled = percent * width / 100;
-    const std::string bar = std::string(filled, '#') + std::string(width - filled, '-');
+    const int filled = percent * barWidth / 100;
+    const std::string bar = std::string(filled, '#') + std::string(barWidth - filled, '-');
     std::fprintf(terminal_, "\r[%s] %3d%%", bar.c_str(), percent);
     std::fflush(terminal_);
+}
+
+void ProgressBar::clear() {
+    if (shownPercent_ < 0)
+        return;
+    std::fprintf(terminal_, "\r%*s\r", lineWidth, "");
+    shownPercent_ = -1;
 }
 
 void ProgressBar::finish() {

@@ -13,6 +13,8 @@ public:
     ProgressBar& operator=(const ProgressBar&) = delete;
 
     void update(double fraction);
+    // Wipes the bar off its line, for a message to take it; the next update draws it again.
+    void clear();
     void finish();
 
 private:

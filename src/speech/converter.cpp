@@ -113,7 +113,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     OutputTarget target(request.output, {request.replaceExisting, request.toStandardOutput,
                                          request.container, cancel});
     SoundFileWriter writer(target.fd(), target.container(), request.format, request.output,
-                           expectedFrames(total, request.format));
+                           expectedFrames(total, request.format), request.tags);
     ConversionResult result;
     const auto write = [&](RenderedChunk chunk) {
         throwIfCancelled(cancel, request.output);

@@ -2,6 +2,7 @@
 
 #include "speech/audio_format.h"
 #include "speech/file_identity.h"
+#include "speech/sound_tags.h"
 #include "speech/text_encoding.h"
 #include "speech/voice.h"
 #include "speech/voice_controls.h"
@@ -49,6 +50,8 @@ struct ConversionRequest {
     const VoiceRegistry* voices = nullptr;
     // Told about what markup holds that is read as plain text; none: nobody is told.
     std::function<void(const std::string&)> warning;
+    // Written into the file; a container that cannot hold them fails before rendering.
+    SoundTags tags;
 };
 
 struct ConversionResult {

@@ -1,3 +1,4 @@
+#include "cli_runner.h"
 #include "test_support.h"
 
 #include <chrono>
@@ -17,70 +18,6 @@ namespace {
 
 using test::ScratchDir;
 namespace fs = std::filesystem;
-
-struct Outcome {
-    int status = -1; // the exit status; -1 when the program did not exit normally
-    std::string out;
-    std::string err;
-};
-
-// How the converter's surroundings differ from the usual: environment variables set, and
-// standard error a pipe whose reader has gone.
-struct Surroundings {
-    std::vector<std::pair<std::string, std::string>> environment;
-    bool standardErrorClosed = false;
-};
-
-// Runs the converter in the folder with the arguments, stdin empty, capturing both outputs.
-Outcome runCli(const fs::path& folder, const std::vector<std::string>& arguments,
-               const Surroundings& surroundings = {}) {
-    const fs::path outPath = folder / ".cli-stdout";
-    const fs::path errPath = folder / ".cli-stderr";
-    std::vector<char*> argv;
-    std::string program = KESTROVA_CLI_PATH;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = arguments;
-    for (std::string& argument : copies)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    int orphanedPipe[2];
-    if (::pipe2(orphanedPipe, O_CLOEXEC) != 0)
-        return {};
-    ::close(orphanedPipe[0]); // writes to the other end fail with EPIPE, or raise SIGPIPE
-    const pid_t child = ::fork();
-    if (child == 0) {
-        for (const auto& [name, value] : surroundings.environment)
-            ::setenv(name.c_str(), value.c_str(), 1);
-        const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = surroundings.standardErrorClosed
-                            ? orphanedPipe[1]
-                            : ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || ::dup2(in, 0) < 0 || ::dup2(out, 1) < 0 ||
-            ::dup2(err, 2) < 0 || ::chdir(folder.c_str()) != 0)
-            ::_exit(127);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(orphanedPipe[1]);
-    Outcome run;
-    int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child)
-        return run;
-    if (WIFEXITED(status))
-        run.status = WEXITSTATUS(status);
-    run.out = test::readBytes(outPath);
-    if (!surroundings.standardErrorClosed)
-        run.err = test::readBytes(errPath);
-    fs::remove(outPath);
-    fs::remove(errPath);
-    return run;
-}
-
-std::size_t lines(const std::string& text) {
-    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
-}
 
 constexpr std::string_view text = "Hello world. This is a short test.\n";
 
@@ -107,6 +44,40 @@ TEST_F(CommandLine, VoicesListsBothEngines) {
     EXPECT_NE(result.out.find("Flite slt"), std::string::npos);
     EXPECT_NE(result.out.find("Flite kal16"), std::string::npos);
     EXPECT_EQ(result.err, "");
+}
+
+// Parses the JSON with Python's own parser: the number of voices in it, or -1 if it does not
+// parse as an array of objects with every field.
+int voicesInJson(const fs::path& json) {
+    const std::string command =
+        "python3 -c 'import json,sys\n"
+        "v=json.load(open(sys.argv[1], encoding=\"utf-8\"))\n"
+        "keys={\"displayName\",\"id\",\"language\",\"nativeRate\",\"engine\",\"default\"}\n"
+        "ok=all(set(x)==keys and isinstance(x[\"nativeRate\"],int) for x in v)\n"
+        "print(len(v) if ok and sum(x[\"default\"] for x in v)==1 else -1)' '" +
+        json.string() + "'";
+    FILE* python = ::popen(command.c_str(), "r");
+    if (python == nullptr)
+        return -1;
+    char line[32] = {};
+    const bool read = std::fgets(line, sizeof line, python) != nullptr;
+    return ::pclose(python) == 0 && read ? std::atoi(line) : -1;
+}
+
+TEST_F(CommandLine, VoicesAsJsonListTheSameVoices) {
+    const Outcome listing = run({"voices"});
+    const Outcome json = run({"voices", "--json"});
+    EXPECT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.err, "");
+    test::writeBytes(scratch / "voices.json", json.out);
+    // The listing: a header, a line per voice, a blank line and the default voice.
+    const int listed = static_cast<int>(lines(listing.out)) - 3;
+    EXPECT_GT(listed, 10);
+    EXPECT_EQ(voicesInJson(scratch / "voices.json"), listed) << json.out;
+    EXPECT_NE(json.out.find("{\"displayName\": \"Flite slt\", \"id\": \"slt\", \"language\": "
+                            "\"en-us\", \"nativeRate\": 16000, \"engine\": \"Flite\""),
+              std::string::npos)
+        << json.out;
 }
 
 TEST_F(CommandLine, ConvertWritesTheFormatAsked) {
@@ -287,7 +258,16 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"convert", "--volume", "50.5", "in.txt"},
                       std::vector<std::string>{"convert", "--sentence-pause", "60001", "in.txt"},
                       std::vector<std::string>{"convert", "--paragraph-pause", "1s", "in.txt"},
-                      std::vector<std::string>{"convert", "in.txt", "extra.txt"},
+                      std::vector<std::string>{"convert", "-o", "x.wav", "in.txt", "extra.txt"},
+                      std::vector<std::string>{"convert", "-o", "x.wav", "-d", "out", "in.txt"},
+                      std::vector<std::string>{"convert", "-d", "out", "in.txt", "in.txt"},
+                      std::vector<std::string>{"convert", "-d", "out", "in.txt", "./in.txt"},
+                      std::vector<std::string>{"convert", "-"},
+                      std::vector<std::string>{"convert", "-d", "out", "-", "-"},
+                      std::vector<std::string>{"convert", "--type", "raw", "--title", "T", "-o",
+                                               "x.raw", "in.txt"},
+                      std::vector<std::string>{"convert", "--type", "au", "--artist", "A", "-d",
+                                               "out", "in.txt"},
                       std::vector<std::string>{"voices", "extra"}));
 
 struct FailureCase {

@@ -1,5 +1,6 @@
 #include "sound_file_writer.h"
 
+#include "speech/audio/sound_tag_writer.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 
@@ -37,7 +38,8 @@ int sndfileFormat(Container container, const AudioFormat& format, bool large) {
 } // namespace
 
 SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format,
-                                 std::filesystem::path path, std::uint64_t expectedFrames)
+                                 std::filesystem::path path, std::uint64_t expectedFrames,
+                                 const SoundTags& tags)
     : format_(format), path_(std::move(path)) {
     const std::uint64_t frameBytes =
         static_cast<std::uint64_t>(format.channels) * (format.bitsPerSample / 8);
@@ -52,11 +54,13 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
     info.format = sndfileFormat(container, format, large);
     if (!sf_format_check(&info))
         throw FileError(outputFailure(path_, "this file type cannot hold " + format.describe()));
+    const SoundTagStrings tagStrings = soundTagStrings(container, tags, path_);
     file_.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE));
     if (!file_)
         throw FileError(outputFailure(path_, sf_strerror(nullptr)));
     if (large)
         sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
+    writeSoundTags(file_.get(), tagStrings, path_);
 }
 
 SoundFileWriter::~SoundFileWriter() = default;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/audio_format.h"
+#include "speech/sound_tags.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -17,9 +18,10 @@ namespace kestrova::speech {
 // a plain PCM wave, which every reader takes.
 class SoundFileWriter {
 public:
-    // path only names the file in messages.
+    // path only names the file in messages. Tags the container cannot hold are refused
+    // here, before any sample.
     SoundFileWriter(int fd, Container container, AudioFormat format, std::filesystem::path path,
-                    std::uint64_t expectedFrames);
+                    std::uint64_t expectedFrames, const SoundTags& tags = {});
     ~SoundFileWriter();
     SoundFileWriter(SoundFileWriter&&) noexcept = default;
     SoundFileWriter& operator=(SoundFileWriter&&) noexcept = default;

@@ -1,10 +1,12 @@
 #include "flite_engine.h"
 
+#include "speech/engines/measured_response.h"
 #include "speech/speech_error.h"
 #include "speech/text/iconv_converter.h"
 #include "speech/text/text_chunker.h"
 
 extern "C" {
+#include <flite/cst_cg.h>
 #include <flite/flite.h>
 
 cst_voice* register_cmu_us_kal(const char* voxdir);
@@ -19,8 +21,11 @@ cst_voice* register_cmu_us_slt(const char* voxdir);
 void unregister_cmu_us_slt(cst_voice* voice);
 }
 
+#include <array>
+#include <cmath>
 #include <csetjmp>
 #include <locale.h>
+#include <optional>
 
 namespace kestrova::speech {
 
@@ -60,6 +65,81 @@ cst_wave* renderOrNull(const char* text, cst_voice* voice) {
 int declaredRate(cst_voice* voice) {
     return get_param_int(voice->features, "sample_rate", 0);
 }
+
+// Clustergen voices (all but the diphone voice kal) do not shorten their sounds in proportion
+// beyond about twice their speed: the speed to ask, by what a one-minute English text measured
+// with slt, awb and rms (the geometric mean of the sounding time's and the total time's
+// ratio). Diphone voices follow the stretch as asked.
+constexpr std::array clustergenSpeedResponse{
+    ResponsePoint{0.0504, 0.05}, ResponsePoint{0.252, 0.25}, ResponsePoint{0.503, 0.5},
+    ResponsePoint{1.0, 1.0},     ResponsePoint{1.488, 1.5},  ResponsePoint{1.965, 2.0},
+    ResponsePoint{2.413, 2.5},   ResponsePoint{2.826, 3.0},  ResponsePoint{3.540, 4.0},
+    ResponsePoint{4.085, 5.0},   ResponsePoint{4.493, 6.0},  ResponsePoint{4.993, 8.0},
+};
+
+// Flite's voices speak at their features' duration stretch and F0 target: a prosody is
+// those scaled, for one utterance, and the voice's own values put back after it, since
+// every synthesizer of the voice shares its features.
+class ProsodyOverride {
+public:
+    ProsodyOverride(cst_voice* voice, const FliteProsody& prosody) : features_(voice->features) {
+        if (prosody.rate == 1 && prosody.pitch == 1)
+            return;
+        const bool clustergen = feat_present(features_, "cg_db");
+        // Extremes that Flite still renders sensibly: a twentieth to twenty times as fast,
+        // a quarter to four times as high.
+        const double rate = std::fmax(0.05, std::fmin(prosody.rate, 20.0));
+        const double pitch = std::fmax(0.25, std::fmin(prosody.pitch, 4.0));
+        const double speed = clustergen ? settingFor(rate, clustergenSpeedResponse) : rate;
+        stretch_ = current("duration_stretch");
+        feat_set_float(features_, "duration_stretch",
+                       static_cast<float>(stretch_.value_or(1.0) / speed));
+        f0Mean_ = current("int_f0_target_mean");
+        feat_set_float(features_, "int_f0_target_mean",
+                       static_cast<float>(f0Mean_.value_or(ownF0Mean()) * pitch));
+        // A voice that declares how far its F0 strays from the mean strays as much further
+        // when higher, as a frequency ratio has it; clustergen voices scale it themselves.
+        f0Deviation_ = current("int_f0_target_stddev");
+        if (f0Deviation_)
+            feat_set_float(features_, "int_f0_target_stddev",
+                           static_cast<float>(*f0Deviation_ * pitch));
+        active_ = true;
+    }
+    ~ProsodyOverride() {
+        if (!active_)
+            return;
+        restore("duration_stretch", stretch_);
+        restore("int_f0_target_mean", f0Mean_);
+        restore("int_f0_target_stddev", f0Deviation_);
+    }
+    ProsodyOverride(const ProsodyOverride&) = delete;
+    ProsodyOverride& operator=(const ProsodyOverride&) = delete;
+
+private:
+    std::optional<double> current(const char* name) const {
+        if (!feat_present(features_, name))
+            return std::nullopt;
+        return get_param_float(features_, name, 0);
+    }
+    // Clustergen voices declare no target: their model's mean is the one they speak at.
+    double ownF0Mean() const {
+        if (feat_present(features_, "cg_db"))
+            return val_cg_db(feat_val(features_, "cg_db"))->f0_mean;
+        return 100;
+    }
+    void restore(const char* name, const std::optional<double>& own) {
+        if (own)
+            feat_set_float(features_, name, static_cast<float>(*own));
+        else
+            feat_remove(features_, name);
+    }
+
+    cst_features* features_;
+    bool active_ = false;
+    std::optional<double> stretch_;
+    std::optional<double> f0Mean_;
+    std::optional<double> f0Deviation_;
+};
 
 // A locale with transliteration tables, for this thread only: iconv's //TRANSLIT consults
 // the thread's locale, and the process may well run in the plain C locale.
@@ -159,8 +239,8 @@ int FliteEngine::sampleRate(const std::string& engineVoice) const {
     return voice(engineVoice).sampleRate;
 }
 
-void FliteEngine::synthesize(const std::string& engineVoice, const std::string& text,
-                             const SampleSink& sink) {
+void FliteEngine::synthesize(const std::string& engineVoice, const FliteProsody& prosody,
+                             const std::string& text, const SampleSink& sink) {
     // flite_text_to_wave makes one utterance of all it is given, and an utterance of a
     // whole chunk costs Flite's larger voices some 60 MB: hand it a sentence at a time,
     // as its own reader does.
@@ -171,7 +251,9 @@ void FliteEngine::synthesize(const std::string& engineVoice, const std::string& 
         WaveHandle wave;
         {
             const std::lock_guard lock(mutex_);
-            wave.reset(renderOrNull(sentence->text.c_str(), voice(engineVoice).voice));
+            cst_voice* const builtIn = voice(engineVoice).voice;
+            const ProsodyOverride scaled(builtIn, prosody);
+            wave.reset(renderOrNull(sentence->text.c_str(), builtIn));
         }
         if (!wave)
             throw SpeechError("Flite could not render the text");
@@ -188,7 +270,11 @@ FliteSynthesizer::FliteSynthesizer(const Voice& voice)
       sampleRate_(FliteEngine::instance().sampleRate(voice.engineVoice)) {}
 
 void FliteSynthesizer::synthesize(const std::string& text, const SampleSink& sink) {
-    FliteEngine::instance().synthesize(engineVoice_, text, sink);
+    FliteEngine::instance().synthesize(engineVoice_, prosody_, text, sink);
+}
+
+void FliteSynthesizer::setProsody(double rate, double pitch) {
+    prosody_ = {rate, pitch};
 }
 
 } // namespace kestrova::speech

@@ -11,6 +11,12 @@ struct cst_voice_struct;
 
 namespace kestrova::speech {
 
+// How fast and how high a Flite voice speaks, relative to its own: 1 and 1 change nothing.
+struct FliteProsody {
+    double rate = 1;
+    double pitch = 1;
+};
+
 // Flite's built-in voices, registered once per process and unregistered at exit.
 class FliteEngine {
 public:
@@ -20,8 +26,8 @@ public:
     FliteEngine& operator=(const FliteEngine&) = delete;
 
     std::vector<Voice> voices() const;
-    void synthesize(const std::string& engineVoice, const std::string& text,
-                    const SampleSink& sink);
+    void synthesize(const std::string& engineVoice, const FliteProsody& prosody,
+                    const std::string& text, const SampleSink& sink);
     int sampleRate(const std::string& engineVoice) const;
 
 private:
@@ -39,10 +45,12 @@ public:
     explicit FliteSynthesizer(const Voice& voice);
     int sampleRate() const override { return sampleRate_; }
     void synthesize(const std::string& text, const SampleSink& sink) override;
+    void setProsody(double rate, double pitch) override;
 
 private:
     std::string engineVoice_;
     int sampleRate_;
+    FliteProsody prosody_;
 };
 
 // Flite's lexicon is ASCII: other letters are transliterated (é to e), and what has no

@@ -19,6 +19,10 @@ public:
     virtual int sampleRate() const = 0;
     // Renders one chunk of UTF-8 text, handing the samples to sink as they come.
     virtual void synthesize(const std::string& text, const SampleSink& sink) = 0;
+    // Speaking rate and pitch relative to the voice's own: 1 changes nothing, 2 speaks twice
+    // as fast / an octave higher. Takes effect from the next synthesize(). Values outside what
+    // the engine can reach are taken as the nearest it can.
+    virtual void setProsody(double rate, double pitch) = 0;
 };
 
 std::unique_ptr<Synthesizer> makeSynthesizer(const Voice& voice);

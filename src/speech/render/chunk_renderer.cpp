@@ -89,6 +89,7 @@ Synthesizer& ChunkRenderer::synthesizerFor(const Voice& voice) {
 
 void ChunkRenderer::render(const RenderTask& task, const SampleSink& sink) {
     Synthesizer& synthesizer = synthesizerFor(task.voice);
+    synthesizer.setProsody(task.prosody.rate, task.prosody.pitch);
     if (task.pauses.any() || task.trimLeading || task.trimTrailing)
         renderInPieces(synthesizer, task, sink);
     else if (!task.text.empty())

@@ -1,0 +1,78 @@
+#include "sound_tag_writer.h"
+
+#include "speech/file_failures.h"
+#include "speech/quoted_name.h"
+#include "speech/speech_error.h"
+#include "speech/text/iconv_converter.h"
+
+#include <tuple>
+#include <utility>
+
+namespace kestrova::speech {
+namespace {
+
+const char* containerName(Container container) {
+    switch (container) {
+    case Container::Wave:
+        return "a WAV file";
+    case Container::Flac:
+        return "a FLAC file";
+    case Container::OggVorbis:
+        return "an Ogg Vorbis file";
+    case Container::OggOpus:
+        return "an Opus file";
+    case Container::Mp3:
+        return "an MP3 file";
+    case Container::Au:
+        return "an AU file";
+    case Container::Raw:
+        return "raw PCM";
+    }
+    return "this file type";
+}
+
+// LAME stores the text it is given as Latin-1: UTF-8 would read back garbled.
+std::string toLatin1(const std::string& utf8, const char* tagName,
+                     const std::filesystem::path& shownAs) {
+    IconvConverter converter("ISO-8859-1", "UTF-8");
+    std::string_view rest = utf8;
+    std::string latin1;
+    if (converter.convert(rest, latin1) != IconvConverter::Stop::Done || !rest.empty())
+        throw FileError(outputFailure(shownAs, std::string("the ") + tagName + " tag " +
+                                                   quotedName(utf8) +
+                                                   " has characters an MP3 tag cannot hold "
+                                                   "(Latin-1 only)"));
+    return latin1;
+}
+
+} // namespace
+
+SoundTagStrings soundTagStrings(Container container, const SoundTags& tags,
+                                const std::filesystem::path& shownAs) {
+    const std::tuple<int, const char*, const std::optional<std::string>*> fields[] = {
+        {SF_STR_TITLE, "title", &tags.title},       {SF_STR_ARTIST, "artist", &tags.artist},
+        {SF_STR_ALBUM, "album", &tags.album},       {SF_STR_GENRE, "genre", &tags.genre},
+        {SF_STR_DATE, "date", &tags.date},          {SF_STR_COMMENT, "comment", &tags.comment},
+        {SF_STR_TRACKNUMBER, "track", &tags.track}, {SF_STR_SOFTWARE, "software", &tags.software}};
+    SoundTagStrings strings;
+    for (const auto& [type, name, value] : fields) {
+        if (!*value)
+            continue;
+        if (container == Container::Au || container == Container::Raw)
+            throw FileError(outputFailure(shownAs, std::string(containerName(container)) +
+                                                       " cannot hold tags such as the " + name));
+        strings.emplace_back(type, container == Container::Mp3 ? toLatin1(**value, name, shownAs)
+                                                               : **value);
+    }
+    return strings;
+}
+
+void writeSoundTags(SNDFILE* file, const SoundTagStrings& strings,
+                    const std::filesystem::path& shownAs) {
+    for (const auto& [type, text] : strings)
+        if (sf_set_string(file, type, text.c_str()) != 0)
+            throw FileError(
+                outputFailure(shownAs, std::string("cannot write its tags: ") + sf_strerror(file)));
+}
+
+} // namespace kestrova::speech

@@ -1,0 +1,289 @@
+#include "batch_conversion.h"
+
+#include "speech/file_failures.h"
+#include "speech/speech_error.h"
+#include "speech/text/unique_fd.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <optional>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace kestrova::speech {
+namespace {
+
+// A file's process tells the batch how it goes, one line at a time: "progress FRACTION",
+// then "done FRAMES LIMITED", "cancelled MESSAGE" or "failed MESSAGE".
+void sendLine(int fd, const std::string& line) {
+    for (std::size_t sent = 0; sent < line.size();) {
+        const ssize_t wrote = ::write(fd, line.data() + sent, line.size() - sent);
+        if (wrote < 0 && errno == EINTR)
+            continue;
+        if (wrote <= 0)
+            return; // the batch is gone: nothing to tell
+        sent += static_cast<std::size_t>(wrote);
+    }
+}
+
+std::string asOneLine(std::string text) {
+    std::replace_if(
+        text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    return text;
+}
+
+[[noreturn]] void convertInThisProcess(const ConversionRequest& request, int out,
+                                       const std::atomic<bool>* cancel) {
+    ::signal(SIGPIPE, SIG_IGN);
+    double sentFraction = -1;
+    const ProgressCallback progress = [&](double fraction) {
+        // A tenth of a percent is finer than any bar shows.
+        if (fraction < 1.0 && fraction - sentFraction < 0.001)
+            return;
+        sentFraction = fraction;
+        char line[32];
+        std::snprintf(line, sizeof line, "progress %.4f\n", fraction);
+        sendLine(out, line);
+    };
+    try {
+        const ConversionResult result = convertTextFile(request, progress, cancel);
+        sendLine(out, "done " + std::to_string(result.frames) + " " +
+                          std::to_string(result.limitedSamples) + "\n");
+    } catch (const ConversionCancelled& failure) {
+        sendLine(out, "cancelled " + asOneLine(failure.what()) + "\n");
+    } catch (const std::exception& failure) {
+        sendLine(out, "failed " + asOneLine(failure.what()) + "\n");
+    }
+    ::_exit(0); // never the program's exit handlers in a copy of it
+}
+
+std::string howItEnded(int waitStatus) {
+    if (WIFSIGNALED(waitStatus))
+        return std::string("its process was killed by signal ") + ::strsignal(WTERMSIG(waitStatus));
+    return "its process exited with status " + std::to_string(WEXITSTATUS(waitStatus)) +
+           " without a word";
+}
+
+struct RunningFile {
+    pid_t pid = -1;
+    UniqueFd from;
+    std::size_t index = 0;
+    unsigned slot = 0;
+    std::string received;
+    double fraction = 0;
+    std::optional<BatchFileOutcome> outcome;
+};
+
+class Batch {
+public:
+    Batch(const std::vector<ConversionRequest>& requests, unsigned jobs,
+          const std::atomic<bool>* cancel)
+        : requests_(requests), jobs_(jobs),
+          concurrent_(
+              jobs == 0 ? 1u : static_cast<unsigned>(std::min<std::size_t>(jobs, requests.size()))),
+          cancel_(cancel), slotBusy_(concurrent_, false) {
+        for (const ConversionRequest& request : requests) {
+            struct stat status {};
+            const double size = ::stat(request.input.c_str(), &status) == 0
+                                    ? static_cast<double>(status.st_size)
+                                    : 0.0;
+            weights_.push_back(size + 1); // an empty file still counts
+            totalWeight_ += weights_.back();
+        }
+    }
+
+    BatchSummary run(const ProgressCallback& progress, const BatchOutcomeCallback& outcome) {
+        std::size_t next = 0;
+        bool signalled = false;
+        while ((next < requests_.size() && !cancelled()) || !running_.empty()) {
+            if (cancelled() && !signalled) {
+                for (const RunningFile& file : running_)
+                    ::kill(file.pid, SIGTERM);
+                signalled = true;
+            }
+            while (!cancelled() && next < requests_.size() && running_.size() < concurrent_)
+                start(next++, outcome);
+            if (running_.empty())
+                continue;
+            collect();
+            for (auto file = running_.begin(); file != running_.end();) {
+                if (file->from) {
+                    ++file;
+                    continue;
+                }
+                finish(*file, outcome);
+                file = running_.erase(file);
+            }
+            if (progress)
+                progress(std::min(1.0, doneWeight() / totalWeight_));
+        }
+        summary_.notStarted = requests_.size() - next;
+        summary_.cancelled = cancelled();
+        return summary_;
+    }
+
+private:
+    bool cancelled() const { return cancel_ && cancel_->load(); }
+
+    // The workers a file converted in this slot may start: an even share of them all.
+    unsigned share(unsigned slot) const {
+        return jobs_ == 0 ? 0 : jobs_ / concurrent_ + (slot < jobs_ % concurrent_ ? 1 : 0);
+    }
+
+    void start(std::size_t index, const BatchOutcomeCallback& outcome) {
+        const unsigned slot = static_cast<unsigned>(
+            std::find(slotBusy_.begin(), slotBusy_.end(), false) - slotBusy_.begin());
+        const ConversionRequest& request = requests_[index];
+        int ends[2];
+        const pid_t parent = ::getpid();
+        pid_t pid = -1;
+        if (::pipe2(ends, O_CLOEXEC) == 0) {
+            pid = ::fork();
+            if (pid < 0) {
+                const int error = errno;
+                ::close(ends[0]);
+                ::close(ends[1]);
+                errno = error;
+            }
+        }
+        if (pid < 0) {
+            report({index, false, false, 0, 0,
+                    inputFailure("convert", request.input,
+                                 std::string("cannot start a process for it: ") +
+                                     std::strerror(errno))},
+                   outcome);
+            doneWeight_ += weights_[index];
+            return;
+        }
+        if (pid == 0) {
+            // Told to stop if the batch dies, as by a stop signal.
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            if (::getppid() != parent)
+                ::_exit(1);
+            ::close(ends[0]);
+            ConversionRequest own = request;
+            own.jobs = share(slot);
+            convertInThisProcess(own, ends[1], cancel_);
+        }
+        ::close(ends[1]);
+        slotBusy_[slot] = true;
+        RunningFile& file = running_.emplace_back();
+        file.pid = pid;
+        file.from.reset(ends[0]);
+        file.index = index;
+        file.slot = slot;
+    }
+
+    // Reads what the files' processes have said, waiting a fifth of a second at most so that
+    // the cancel flag is seen.
+    void collect() {
+        std::vector<pollfd> watched;
+        for (const RunningFile& file : running_)
+            watched.push_back({file.from.get(), POLLIN, 0});
+        constexpr int cancelCheckMilliseconds = 200;
+        if (::poll(watched.data(), watched.size(), cancelCheckMilliseconds) <= 0)
+            return; // nothing yet, or a signal: the loop looks at the flag
+        std::size_t i = 0;
+        for (RunningFile& file : running_)
+            if (watched[i++].revents != 0)
+                receive(file);
+    }
+
+    void receive(RunningFile& file) {
+        char buffer[4096];
+        const ssize_t got = ::read(file.from.get(), buffer, sizeof buffer);
+        if (got < 0 && (errno == EINTR || errno == EAGAIN))
+            return;
+        if (got <= 0) {
+            file.from.reset(); // the process has ended: finish() reaps it
+            return;
+        }
+        file.received.append(buffer, static_cast<std::size_t>(got));
+        for (std::size_t end; (end = file.received.find('\n')) != std::string::npos;) {
+            const std::string line = file.received.substr(0, end);
+            file.received.erase(0, end + 1);
+            const std::size_t space = line.find(' ');
+            const std::string kind = line.substr(0, space);
+            const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
+            if (kind == "progress")
+                file.fraction = std::clamp(std::strtod(rest.c_str(), nullptr), 0.0, 1.0);
+            else if (kind == "done") {
+                char* limited = nullptr;
+                const std::uint64_t frames = std::strtoull(rest.c_str(), &limited, 10);
+                file.outcome = BatchFileOutcome{
+                    file.index, true, false, frames, 0, {}, std::strtoull(limited, nullptr, 10)};
+            } else if (kind == "cancelled")
+                file.outcome = BatchFileOutcome{file.index, false, true, 0, 0, rest};
+            else if (kind == "failed")
+                file.outcome = BatchFileOutcome{file.index, false, false, 0, 0, rest};
+        }
+    }
+
+    void finish(RunningFile& file, const BatchOutcomeCallback& outcome) {
+        int status = 0;
+        while (::waitpid(file.pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        slotBusy_[file.slot] = false;
+        doneWeight_ += weights_[file.index];
+        const ConversionRequest& request = requests_[file.index];
+        if (!file.outcome) {
+            // Ended by the stop signal the batch sent, with no handler of its own; or crashed.
+            const bool stopped = WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM && cancelled();
+            file.outcome = BatchFileOutcome{
+                file.index,
+                false,
+                stopped,
+                0,
+                0,
+                stopped ? outputFailure(request.output, "the conversion was cancelled")
+                        : inputFailure("convert", request.input, howItEnded(status))};
+        }
+        if (file.outcome->converted)
+            file.outcome->seconds =
+                static_cast<double>(file.outcome->frames) / request.format.sampleRate;
+        report(*file.outcome, outcome);
+    }
+
+    void report(const BatchFileOutcome& result, const BatchOutcomeCallback& outcome) {
+        ++(result.converted ? summary_.converted : summary_.failed);
+        if (outcome)
+            outcome(result);
+    }
+
+    double doneWeight() const {
+        double done = doneWeight_;
+        for (const RunningFile& file : running_)
+            done += weights_[file.index] * file.fraction;
+        return done;
+    }
+
+    const std::vector<ConversionRequest>& requests_;
+    unsigned jobs_;
+    unsigned concurrent_;
+    const std::atomic<bool>* cancel_;
+    std::vector<bool> slotBusy_;
+    std::vector<double> weights_;
+    double totalWeight_ = 0;
+    double doneWeight_ = 0;
+    std::vector<RunningFile> running_;
+    BatchSummary summary_;
+};
+
+} // namespace
+
+BatchSummary convertTextFiles(const std::vector<ConversionRequest>& requests, unsigned jobs,
+                              const ProgressCallback& progress, const BatchOutcomeCallback& outcome,
+                              const std::atomic<bool>* cancel) {
+    if (requests.empty())
+        return {};
+    return Batch(requests, std::min(jobs, maximumJobs()), cancel).run(progress, outcome);
+}
+
+} // namespace kestrova::speech

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kestrova::speech {
+
+// The text tags a sound file is given, UTF-8; an absent one is not written. WAV (its INFO
+// chunk), FLAC, Ogg Vorbis, Opus and MP3 hold them; AU and raw PCM cannot.
+struct SoundTags {
+    std::optional<std::string> title;
+    std::optional<std::string> artist;
+    std::optional<std::string> album;
+    std::optional<std::string> genre;
+    std::optional<std::string> date;
+    std::optional<std::string> comment;
+    std::optional<std::string> track; // "3" or "3/12"
+    std::optional<std::string> software;
+
+    bool empty() const {
+        return !title && !artist && !album && !genre && !date && !comment && !track && !software;
+    }
+};
+
+} // namespace kestrova::speech

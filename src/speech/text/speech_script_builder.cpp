@@ -1,0 +1,92 @@
+#include "speech/text/speech_script_builder.h"
+
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace kestrova::speech {
+
+namespace {
+
+bool isXmlSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
+
+bool isBoundary(const SpeechBreak& pause) {
+    return pause.kind != SpeechBreak::Kind::Explicit;
+}
+
+} // namespace
+
+void SpeechScriptBuilder::addText(std::string_view text, const std::string& voiceName,
+                                  const Prosody& prosody) {
+    for (const char c : text) {
+        if (isXmlSpace(c)) {
+            spacePending_ = runOpen_;
+            continue;
+        }
+        if (runOpen_ && (run_.voiceName != voiceName || run_.prosody != prosody))
+            closeRun();
+        if (!runOpen_) {
+            run_ = SpeechRun{{}, voiceName, prosody};
+            runOpen_ = true;
+        } else if (spacePending_) {
+            run_.text.push_back(' ');
+        }
+        spacePending_ = false;
+        run_.text.push_back(c);
+    }
+}
+
+void SpeechScriptBuilder::addBoundary(SpeechBreak::Kind kind) {
+    closeRun();
+    if (!anyRun_)
+        return;
+    if (SpeechBreak* last = lastBreak()) {
+        if (last->kind == SpeechBreak::Kind::Sentence && kind == SpeechBreak::Kind::Paragraph)
+            last->kind = kind;
+        return;
+    }
+    script_.emplace_back(SpeechBreak{kind, 0});
+}
+
+void SpeechScriptBuilder::addPause(int milliseconds) {
+    closeRun();
+    const SpeechBreak pause{SpeechBreak::Kind::Explicit, milliseconds};
+    if (SpeechBreak* last = lastBreak(); last != nullptr && isBoundary(*last))
+        *last = pause;
+    else
+        script_.emplace_back(pause);
+}
+
+void SpeechScriptBuilder::addMark(std::string name) {
+    closeRun();
+    script_.emplace_back(SpeechMark{std::move(name)});
+}
+
+SpeechScript SpeechScriptBuilder::finish() {
+    closeRun();
+    if (SpeechBreak* last = lastBreak(); last != nullptr && isBoundary(*last))
+        std::erase_if(script_, [last](const SpeechItem& item) {
+            return std::get_if<SpeechBreak>(&item) == last;
+        });
+    return std::move(script_);
+}
+
+SpeechBreak* SpeechScriptBuilder::lastBreak() {
+    for (auto item = script_.rbegin(); item != script_.rend(); ++item)
+        if (!std::holds_alternative<SpeechMark>(*item))
+            return std::get_if<SpeechBreak>(&*item);
+    return nullptr;
+}
+
+void SpeechScriptBuilder::closeRun() {
+    spacePending_ = false;
+    if (!runOpen_)
+        return;
+    runOpen_ = false;
+    anyRun_ = true;
+    script_.emplace_back(std::move(run_));
+}
+
+} // namespace kestrova::speech

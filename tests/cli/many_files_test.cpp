@@ -1,0 +1,136 @@
+#include "cli_runner.h"
+#include "test_support.h"
+
+#include <chrono>
+#include <csignal>
+#include <gtest/gtest.h>
+#include <thread>
+
+namespace kestrova::cli {
+namespace {
+
+using test::ScratchDir;
+
+class ManyFiles : public ::testing::Test {
+protected:
+    Outcome run(const std::vector<std::string>& arguments) {
+        return runCli(scratch.path(), arguments);
+    }
+    // Runs a shell command line in the scratch folder, the converter as $CLI; its status.
+    int shell(const std::string& commandLine) {
+        const std::string command = "cd '" + scratch.path().string() + "' && CLI='" +
+                                    KESTROVA_CLI_PATH + "' && " + commandLine;
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    ScratchDir scratch;
+};
+
+// A hundred small texts, with a missing file and a folder among them: each good one gives a
+// valid file in the folder made for them, each bad one one line, and the count ends it.
+TEST_F(ManyFiles, AHundredTextsAndTwoBadInputs) {
+    std::vector<std::string> arguments = {"convert", "-e", "slt", "-d", "out/sound"};
+    for (int i = 0; i < 100; ++i) {
+        const std::string name = "text" + std::to_string(i) + ".txt";
+        test::writeBytes(scratch / name, "Text number " + std::to_string(i) + ".\n");
+        arguments.push_back(name);
+        if (i == 40)
+            arguments.push_back("missing.txt");
+    }
+    fs::create_directory(scratch / "folder.txt");
+    arguments.push_back("folder.txt");
+
+    const Outcome result = run(arguments);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_TRUE(result.err.ends_with("kestrova-wav-cli: 2 of 102 files failed\n")) << result.err;
+    EXPECT_NE(result.err.find("kestrova-wav-cli: cannot open the text file \"missing.txt\""),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("kestrova-wav-cli: cannot read the text file \"folder.txt\""),
+              std::string::npos)
+        << result.err;
+    // A summary per converted file, a line per failure, and the count.
+    EXPECT_EQ(lines(result.err), 103u);
+    ASSERT_EQ(scratch.names("out/sound").size(), 100u);
+    for (int i = 0; i < 100; ++i) {
+        const auto sound =
+            test::readSound(scratch / "out/sound" / ("text" + std::to_string(i) + ".wav"));
+        ASSERT_TRUE(sound) << i;
+        EXPECT_EQ(sound->info.samplerate, 22050);
+        EXPECT_GT(sound->seconds(), 0.5) << i;
+        EXPECT_GT(sound->peak(), 1000) << i;
+    }
+}
+
+// Converted among others or alone, a file is the same, byte for byte; beside its input
+// without -d, with the ending of the type asked for.
+TEST_F(ManyFiles, EachFileIsAsConvertedAlone) {
+    test::writeBytes(scratch / "a.txt", "The first of two texts. It has two sentences.\n");
+    test::writeBytes(scratch / "b.txt", "The second text.\n");
+    ASSERT_EQ(run({"convert", "-q", "-o", "alone-a.flac", "a.txt"}).status, 0);
+    ASSERT_EQ(run({"convert", "-q", "-o", "alone-b.flac", "b.txt"}).status, 0);
+    const Outcome result = run({"convert", "-q", "--type", "flac", "a.txt", "b.txt"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(test::readBytes(scratch / "a.flac"), test::readBytes(scratch / "alone-a.flac"));
+    EXPECT_EQ(test::readBytes(scratch / "b.flac"), test::readBytes(scratch / "alone-b.flac"));
+}
+
+// Standard input, from a pipe or a file, is read as a text file would be.
+TEST_F(ManyFiles, StandardInputIsAnInput) {
+    test::writeBytes(scratch / "in.txt", "Read from standard input.\n");
+    ASSERT_EQ(run({"convert", "-q", "-e", "slt", "-o", "file.wav", "in.txt"}).status, 0);
+    EXPECT_EQ(shell("cat in.txt | \"$CLI\" convert -q -e slt -o piped.wav -"), 0);
+    EXPECT_EQ(shell("\"$CLI\" convert -q -e slt -d out - < in.txt"), 0);
+    EXPECT_EQ(shell("cat in.txt | \"$CLI\" convert -q -e slt -d both - in.txt"), 0);
+    const std::string expected = test::readBytes(scratch / "file.wav");
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(test::readBytes(scratch / "piped.wav"), expected);
+    EXPECT_EQ(test::readBytes(scratch / "out/stdin.wav"), expected);
+    EXPECT_EQ(test::readBytes(scratch / "both/stdin.wav"), expected);
+    EXPECT_EQ(test::readBytes(scratch / "both/in.wav"), expected);
+}
+
+// A stop signal stops every file: the status says which signal, no process is left, and
+// nothing partial either; the folder holds only what was complete.
+TEST_F(ManyFiles, AStopSignalStopsThemAll) {
+    std::string longText;
+    while (longText.size() < 200000)
+        longText += "This is one more sentence of a text that takes a while to speak. ";
+    std::vector<std::string> names;
+    for (int i = 0; i < 4; ++i) {
+        names.push_back("long" + std::to_string(i) + ".txt");
+        test::writeBytes(scratch / names.back(), longText);
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int quiet = ::open("/dev/null", O_RDWR);
+        if (quiet < 0 || ::dup2(quiet, 0) < 0 || ::dup2(quiet, 1) < 0 || ::dup2(quiet, 2) < 0 ||
+            ::chdir(scratch.path().c_str()) != 0)
+            ::_exit(127);
+        ::execl(KESTROVA_CLI_PATH, KESTROVA_CLI_PATH, "convert", "-e", "slt", "-d", "out",
+                names[0].c_str(), names[1].c_str(), names[2].c_str(), names[3].c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ASSERT_GT(child, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The workers and the files' processes run with the scratch folder as their own.
+    std::size_t left = 0;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::error_code unreadable;
+        left += fs::read_symlink(entry.path() / "cwd", unreadable) == scratch.path();
+    }
+    EXPECT_EQ(left, 0u);
+    EXPECT_TRUE(scratch.names("out").empty());
+    EXPECT_TRUE(test::leftoverParts(scratch / "out").empty());
+}
+
+} // namespace
+} // namespace kestrova::cli

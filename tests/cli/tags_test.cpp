@@ -1,0 +1,190 @@
+#include "cli_runner.h"
+#include "test_support.h"
+
+#include <cstdio>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <map>
+#include <memory>
+
+namespace kestrova::cli {
+namespace {
+
+using test::ScratchDir;
+
+const std::string software = "kestrova-wav-cli " KESTROVA_VERSION;
+
+// The tags libsndfile reads back, by its names.
+std::map<std::string, std::string> tagsOf(const fs::path& path) {
+    SF_INFO info{};
+    const std::unique_ptr<SNDFILE, int (*)(SNDFILE*)> file(sf_open(path.c_str(), SFM_READ, &info),
+                                                           sf_close);
+    std::map<std::string, std::string> tags;
+    if (!file)
+        return tags;
+    const std::pair<const char*, int> types[] = {
+        {"title", SF_STR_TITLE},       {"artist", SF_STR_ARTIST},    {"album", SF_STR_ALBUM},
+        {"genre", SF_STR_GENRE},       {"date", SF_STR_DATE},        {"comment", SF_STR_COMMENT},
+        {"track", SF_STR_TRACKNUMBER}, {"software", SF_STR_SOFTWARE}};
+    for (const auto& [name, type] : types)
+        if (const char* value = sf_get_string(file.get(), type))
+            tags[name] = value;
+    return tags;
+}
+
+// The INFO list of a wave file, read from its RIFF chunks as any reader would.
+std::map<std::string, std::string> riffInfo(const std::string& wave) {
+    std::map<std::string, std::string> info;
+    const auto word = [&](std::size_t at) {
+        std::uint32_t value = 0;
+        std::memcpy(&value, wave.data() + at, 4);
+        return value;
+    };
+    for (std::size_t at = 12; at + 8 <= wave.size(); at += 8 + ((word(at + 4) + 1) & ~1u)) {
+        if (wave.compare(at, 4, "LIST") != 0 || wave.compare(at + 8, 4, "INFO") != 0)
+            continue;
+        const std::size_t end = at + 8 + word(at + 4);
+        for (std::size_t item = at + 12; item + 8 <= end; item += 8 + ((word(item + 4) + 1) & ~1u))
+            info[wave.substr(item, 4)] = wave.substr(item + 8, word(item + 4)).c_str();
+    }
+    return info;
+}
+
+std::string soxiTags(const fs::path& path) {
+    FILE* soxi = ::popen(("soxi -a '" + path.string() + "' 2>&1").c_str(), "r");
+    std::string out;
+    char buffer[512];
+    while (soxi && std::fgets(buffer, sizeof buffer, soxi))
+        out += buffer;
+    if (soxi)
+        ::pclose(soxi);
+    // FLAC's keys are in lower case, Vorbis comments' in upper.
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) {
+        return c < 0x80 ? static_cast<char>(std::tolower(c)) : static_cast<char>(c);
+    });
+    return out;
+}
+
+struct TagCase {
+    std::string name;
+    std::string output;
+    std::string format; // -f
+    std::string text;   // the title, artist and the rest carry it
+    bool softwareKept;  // LAME writes its own name as the software
+};
+
+void PrintTo(const TagCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class Tags : public ::testing::TestWithParam<TagCase> {
+protected:
+    Tags() { test::writeBytes(scratch / "in.txt", "A title in the file.\n"); }
+    ScratchDir scratch;
+};
+
+TEST_P(Tags, ReadBackInEveryContainer) {
+    const TagCase& entry = GetParam();
+    const std::string& text = entry.text;
+    const Outcome result = runCli(scratch.path(), {"convert",   "-q",
+                                                   "-e",        "slt",
+                                                   "-f",        entry.format,
+                                                   "-o",        entry.output,
+                                                   "--title",   "Title " + text,
+                                                   "--artist",  "Artist " + text,
+                                                   "--album",   "Album " + text,
+                                                   "--genre",   "Speech",
+                                                   "--date",    "2024-05-01",
+                                                   "--comment", "Comment " + text,
+                                                   "--track",   "3/12",
+                                                   "in.txt"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    const fs::path output = scratch / entry.output;
+    ASSERT_TRUE(test::readSound(output));
+    auto tags = tagsOf(output);
+    EXPECT_EQ(tags["title"], "Title " + text);
+    EXPECT_EQ(tags["artist"], "Artist " + text);
+    EXPECT_EQ(tags["album"], "Album " + text);
+    EXPECT_EQ(tags["genre"], "Speech");
+    EXPECT_EQ(tags["comment"], "Comment " + text);
+    EXPECT_EQ(tags["track"], "3/12");
+    // ID3 keeps a year alone.
+    EXPECT_TRUE(tags["date"] == "2024-05-01" || tags["date"] == "2024") << tags["date"];
+    if (entry.softwareKept) {
+        // libsndfile adds its own name after ours.
+        EXPECT_TRUE(tags["software"].starts_with(software)) << tags["software"];
+    }
+
+    if (entry.output.ends_with(".wav")) {
+        auto info = riffInfo(test::readBytes(output));
+        EXPECT_EQ(info["INAM"], "Title " + text);
+        EXPECT_EQ(info["IART"], "Artist " + text);
+        EXPECT_EQ(info["ITRK"], "3/12");
+        EXPECT_TRUE(info["ISFT"].starts_with(software)) << info["ISFT"];
+    } else if (entry.output.ends_with(".flac") || entry.output.ends_with(".ogg")) {
+        const std::string soxi = soxiTags(output);
+        for (const std::string& expected :
+             {"title=title " + text, "artist=artist " + text, "album=album " + text,
+              "comment=comment " + text, std::string("tracknumber=3/12"), "software=" + software})
+            EXPECT_NE(soxi.find(expected), std::string::npos) << expected << " in\n" << soxi;
+    }
+}
+
+const std::string unicode = "Ünïcödé — 日本語 «ok»";
+const std::string latin1 = "Ünïcödé «ok»";
+
+INSTANTIATE_TEST_SUITE_P(Containers, Tags,
+                         ::testing::Values(TagCase{"Wave", "x.wav", "22", unicode, true},
+                                           TagCase{"Flac", "x.flac", "22", unicode, true},
+                                           TagCase{"OggVorbis", "x.ogg", "22", unicode, true},
+                                           TagCase{"Opus", "x.opus", "18", unicode, true},
+                                           TagCase{"Mp3", "x.mp3", "22", latin1, false}),
+                         [](const auto& info) { return info.param.name; });
+
+// With no tag asked for, the file is as it always was: no INFO list, not even the software.
+TEST(NoTags, NoInfoList) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "No tags here.\n");
+    const Outcome result = runCli(scratch.path(), {"convert", "-q", "-e", "slt", "in.txt"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(riffInfo(test::readBytes(scratch / "in.wav")).empty());
+    EXPECT_TRUE(tagsOf(scratch / "in.wav").empty());
+}
+
+struct RefusedCase {
+    std::string name;
+    std::vector<std::string> arguments;
+    std::string mentions;
+};
+
+void PrintTo(const RefusedCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class TagsRefused : public ::testing::TestWithParam<RefusedCase> {};
+
+// A container that cannot hold the tags asked for fails before rendering, leaving nothing.
+TEST_P(TagsRefused, FailWithOneLineAndNothingLeft) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "Refused.\n");
+    std::vector<std::string> arguments = {"convert", "-q", "-e", "slt"};
+    arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    arguments.push_back("in.txt");
+    const Outcome result = runCli(scratch.path(), arguments);
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_EQ(lines(result.err), 1u) << result.err;
+    EXPECT_NE(result.err.find(GetParam().mentions), std::string::npos) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, TagsRefused,
+                         ::testing::Values(RefusedCase{"Mp3BeyondLatin1",
+                                                       {"-o", "x.mp3", "--artist", "日本語"},
+                                                       "Latin-1"},
+                                           RefusedCase{
+                                               "AuStream", {"-o", "-", "--title", "T"}, "AU"}),
+                         [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace kestrova::cli

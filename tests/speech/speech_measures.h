@@ -1,0 +1,112 @@
+#pragma once
+
+// Measures of rendered speech as a listener hears it: how long it talks, and at what pitch.
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <span>
+#include <vector>
+
+namespace kestrova::test {
+
+namespace detail {
+
+inline double frameRms(std::span<const std::int16_t> frame) {
+    double energy = 0;
+    for (std::int16_t sample : frame)
+        energy += static_cast<double>(sample) * sample;
+    return frame.empty() ? 0 : std::sqrt(energy / static_cast<double>(frame.size())) / 32768.0;
+}
+
+inline double decibels(double level) {
+    return 20 * std::log10(std::max(level, 1e-12));
+}
+
+} // namespace detail
+
+// The time in seconds during which the samples are sounding: 10 ms frames whose level is
+// above -50 dBFS. Pauses between words and sentences are not counted.
+inline double soundingSeconds(std::span<const std::int16_t> samples, int sampleRate) {
+    const std::size_t frameLength = static_cast<std::size_t>(sampleRate / 100);
+    std::size_t sounding = 0;
+    for (std::size_t start = 0; start + frameLength <= samples.size(); start += frameLength)
+        if (detail::decibels(detail::frameRms(samples.subspan(start, frameLength))) > -50)
+            ++sounding;
+    return static_cast<double>(sounding) / 100.0;
+}
+
+// The time in seconds from the first sample above -50 dBFS to the last: how long a listener
+// waits for the text to be spoken.
+inline double speakingSeconds(std::span<const std::int16_t> samples, int sampleRate) {
+    const auto audible = [](std::int16_t sample) {
+        return std::abs(sample) >= 104;
+    };
+    const auto first = std::find_if(samples.begin(), samples.end(), audible);
+    const auto last = std::find_if(samples.rbegin(), samples.rend(), audible).base();
+    return first < last ? static_cast<double>(last - first) / sampleRate : 0;
+}
+
+// The fundamental frequency of each voiced 40 ms frame (10 ms apart), by normalized
+// autocorrelation: a frame is voiced when it is well above silence and its best
+// correlation at a lag between 1/400 s and 1/60 s exceeds 0.5.
+inline std::vector<double> voicedFrequencies(std::span<const std::int16_t> samples,
+                                             int sampleRate) {
+    const std::size_t frameLength = static_cast<std::size_t>(sampleRate * 40 / 1000);
+    const std::size_t hop = static_cast<std::size_t>(sampleRate / 100);
+    const std::size_t shortestLag = static_cast<std::size_t>(sampleRate / 400);
+    const std::size_t longestLag = static_cast<std::size_t>(sampleRate / 60);
+    std::vector<double> frame(frameLength);
+    std::vector<double> correlation(longestLag + 1);
+    std::vector<double> found;
+    for (std::size_t start = 0; start + frameLength <= samples.size(); start += hop) {
+        const auto window = samples.subspan(start, frameLength);
+        if (detail::decibels(detail::frameRms(window)) < -35)
+            continue;
+        double mean = 0;
+        for (std::size_t i = 0; i < frameLength; ++i)
+            mean += window[i];
+        mean /= static_cast<double>(frameLength);
+        for (std::size_t i = 0; i < frameLength; ++i)
+            frame[i] = window[i] - mean;
+        double best = 0;
+        for (std::size_t lag = shortestLag; lag <= longestLag; ++lag) {
+            double product = 0, head = 0, tail = 0;
+            for (std::size_t i = 0; i + lag < frameLength; ++i) {
+                product += frame[i] * frame[i + lag];
+                head += frame[i] * frame[i];
+                tail += frame[i + lag] * frame[i + lag];
+            }
+            correlation[lag] = head > 0 && tail > 0 ? product / std::sqrt(head * tail) : 0;
+            best = std::max(best, correlation[lag]);
+        }
+        if (best <= 0.5)
+            continue;
+        // The shortest lag nearly as good as the best: a multiple of the period correlates
+        // as well as the period itself, and would read as an octave too low.
+        for (std::size_t lag = shortestLag + 1; lag < longestLag; ++lag) {
+            if (correlation[lag] >= 0.9 * best && correlation[lag] >= correlation[lag - 1] &&
+                correlation[lag] >= correlation[lag + 1]) {
+                found.push_back(static_cast<double>(sampleRate) / static_cast<double>(lag));
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+inline double median(std::vector<double> values) {
+    if (values.empty())
+        return 0;
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+inline double medianFrequency(std::span<const std::int16_t> samples, int sampleRate) {
+    return median(voicedFrequencies(samples, sampleRate));
+}
+
+} // namespace kestrova::test
