@@ -11,12 +11,15 @@
 #include "speech/render/worker_pool.h"
 #include "speech/speech_error.h"
 #include "speech/text/lexicon.h"
+#include "speech/text/ssml_reader.h"
 #include "speech/text/text_chunker.h"
 #include "speech/text/text_file_reader.h"
 #include "speech/text/text_measures.h"
 
 #include <algorithm>
+#include <map>
 #include <thread>
+#include <variant>
 
 namespace kestrova::speech {
 namespace {
@@ -73,6 +76,95 @@ PauseSettings pausesOf(const VoiceControls& controls) {
     return {controls.sentencePauseMs, controls.paragraphPauseMs};
 }
 
+// Markup's prosody is relative to what the options ask for.
+Prosody combined(const Prosody& asked, const Prosody& run) {
+    return {asked.rate * run.rate, asked.pitch * run.pitch, asked.volume * run.volume};
+}
+
+std::uint64_t characterCount(std::string_view text) {
+    return static_cast<std::uint64_t>(
+        std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
+}
+
+// A markup document, read whole before anything is rendered or opened: its script with the
+// lexicon applied to every run, and the voice each name in it selects.
+struct Markup {
+    SpeechScript script;
+    std::map<std::string, Voice> voices;
+    std::uint64_t characters = 0;
+};
+
+Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
+                  const Lexicon& lexicon) {
+    std::string document;
+    std::string decoded;
+    while ((decoded.clear(), reader.read(decoded))) {
+        if (document.size() + decoded.size() > ssmlMaxBytes)
+            throw FileError(inputFailure("read", request.input,
+                                         "an SSML document may be at most " +
+                                             std::to_string(ssmlMaxBytes >> 20) + " MiB"));
+        document += decoded;
+    }
+    Markup markup;
+    try {
+        markup.script = readSsml(document, request.input.native(), request.warning);
+    } catch (const FileError&) {
+        throw;
+    } catch (const SpeechError& failure) {
+        throw FileError(failure.what()); // it names the file, line and column already
+    }
+    std::optional<VoiceRegistry> discovered;
+    for (SpeechItem& item : markup.script) {
+        auto* run = std::get_if<SpeechRun>(&item);
+        if (run == nullptr)
+            continue;
+        if (!lexicon.empty())
+            run->text = lexicon.apply(run->text);
+        markup.characters += characterCount(run->text);
+        if (run->voiceName.empty() || markup.voices.contains(run->voiceName))
+            continue;
+        if (!request.voices && !discovered)
+            discovered.emplace();
+        const VoiceRegistry& registry = request.voices ? *request.voices : *discovered;
+        markup.voices.emplace(run->voiceName, registry.find(run->voiceName));
+    }
+    return markup;
+}
+
+// The runs of markup, each cut into chunks of its own, with its breaks and marks.
+void sequenceMarkup(const Markup& markup, const ConversionRequest& request,
+                    ChunkSequence& sequence) {
+    const Prosody asked = askedProsody(request.controls);
+    std::uint64_t spoken = 0;
+    for (const SpeechItem& item : markup.script) {
+        if (const auto* run = std::get_if<SpeechRun>(&item)) {
+            const Voice& voice =
+                run->voiceName.empty() ? request.voice : markup.voices.at(run->voiceName);
+            TextChunker chunker;
+            chunker.push(run->text);
+            chunker.finish();
+            while (auto chunk = chunker.next()) {
+                RenderTask task;
+                task.text = std::move(chunk->text);
+                task.voice = voice;
+                task.prosody = combined(asked, run->prosody);
+                task.endCharacter = spoken + chunk->endCharacter;
+                sequence.addChunk(std::move(task), chunk->before);
+            }
+            spoken += characterCount(run->text);
+        } else if (const auto* pause = std::get_if<SpeechBreak>(&item)) {
+            if (pause->kind == SpeechBreak::Kind::Explicit)
+                sequence.addBreak(pause->milliseconds);
+            else
+                sequence.addBoundary(pause->kind == SpeechBreak::Kind::Paragraph
+                                         ? Boundary::Paragraph
+                                         : Boundary::Sentence);
+        } else {
+            sequence.addMark(std::get<SpeechMark>(item).name);
+        }
+    }
+}
+
 } // namespace
 
 unsigned defaultJobs() {
@@ -98,10 +190,14 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         return lexicon.empty() ? text : lexicon.apply(text);
     };
     TextFileReader reader(request.input, request.encoding);
+    std::optional<Markup> markup;
+    if (request.controls.ssml)
+        markup = readMarkup(reader, request, lexicon);
     const std::uint64_t available =
         reader.totalCharacters() - std::min(reader.totalCharacters(), request.firstCharacter);
-    const std::uint64_t total =
-        std::max<std::uint64_t>(1, std::min(available, request.characterCount.value_or(available)));
+    const std::uint64_t total = std::max<std::uint64_t>(
+        1, markup ? markup->characters
+                  : std::min(available, request.characterCount.value_or(available)));
 
     std::unique_ptr<RenderPipeline> pipeline;
     if (request.jobs == 0)
@@ -149,9 +245,11 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
 
     if (progress)
         progress(0.0);
+    if (markup)
+        sequenceMarkup(*markup, request, sequence);
     CharacterWindow window(request.firstCharacter, request.characterCount);
     std::string decoded;
-    while (!window.done() && (decoded.clear(), reader.read(decoded))) {
+    while (!markup && !window.done() && (decoded.clear(), reader.read(decoded))) {
         const std::string_view kept = window.take(decoded);
         // Small slices keep the chunker's own buffer short.
         constexpr std::size_t slice = 4096;

@@ -179,6 +179,24 @@ TEST_F(CommandLine, ABadLexiconLineFailsBeforeAnythingIsWritten) {
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"bad.lex", "good.lex", "in.txt"}));
 }
 
+TEST_F(CommandLine, MalformedMarkupFailsWithLineAndColumnBeforeAnythingIsWritten) {
+    test::writeBytes(scratch / "bad.ssml", "<speak>\n  <p>words</s>\n</speak>\n");
+    const Outcome result = run({"convert", "-e", "slt", "--ssml", "-o", "x.wav", "bad.ssml"});
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: bad.ssml:2:")) << result.err;
+    EXPECT_EQ(lines(result.err), 1u) << result.err;
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"bad.ssml", "in.txt"}));
+}
+
+TEST_F(CommandLine, AnUnknownElementIsReadAsTextWithOneWarning) {
+    test::writeBytes(scratch / "odd.ssml", "<speak>Some <odd>unusual</odd> words.</speak>\n");
+    const Outcome result = run({"convert", "-e", "slt", "--ssml", "-o", "x.wav", "odd.ssml"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: warning: odd.ssml:1:")) << result.err;
+    EXPECT_NE(result.err.find("odd"), std::string::npos) << result.err;
+    EXPECT_EQ(lines(result.err), 2u) << result.err; // the warning and the summary
+}
+
 TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {
     test::writeBytes(scratch / "x.wav", "old");
     Outcome result = run({"convert", "-q", "-n", "-e", "slt", "-o", "x.wav", "in.txt"});

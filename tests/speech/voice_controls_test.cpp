@@ -8,6 +8,7 @@ namespace {
 
 using test::conversion;
 using test::ScratchDir;
+namespace fs = std::filesystem;
 
 std::string alphanumeric(std::string_view text) {
     std::string name;
@@ -64,6 +65,7 @@ test::SoundFile render(const ScratchDir& scratch, std::string_view text, std::st
                        const VoiceControls& controls, unsigned jobs = 2,
                        ConversionResult* result = nullptr) {
     test::writeBytes(scratch / "in.txt", text);
+    fs::remove(scratch / "out.wav");
     ConversionRequest request = conversion(scratch / "in.txt", scratch / "out.wav", voice);
     request.controls = controls;
     request.jobs = jobs;
@@ -200,6 +202,107 @@ TEST_P(LexiconEntries, SoundAsTheirReplacement) {
 INSTANTIATE_TEST_SUITE_P(Voices, LexiconEntries,
                          ::testing::Values("eSpeak NG English (America)", "Flite slt"),
                          [](const auto& info) { return alphanumeric(info.param); });
+
+std::string speak(std::string_view body) {
+    return "<?xml version=\"1.0\"?>\n<speak version=\"1.1\" "
+           "xmlns=\"http://www.w3.org/2001/10/synthesis\" xml:lang=\"en-US\">" +
+           std::string(body) + "</speak>\n";
+}
+
+VoiceControls markup() {
+    VoiceControls controls;
+    controls.ssml = true;
+    return controls;
+}
+
+class MarkupBreak : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(MarkupBreak, IsSilenceOfTheAskedLength) {
+    ScratchDir scratch;
+    const test::SoundFile sound =
+        render(scratch, speak("First words here.<break time=\"700ms\"/>Then more words."),
+               GetParam(), markup());
+    EXPECT_EQ(test::innerSilencesMs(sound.samples, sound.info.samplerate, 150).size(), 1u);
+    for (const double silence : test::innerSilencesMs(sound.samples, sound.info.samplerate, 150))
+        EXPECT_NEAR(silence, 700, 30);
+}
+
+TEST_P(MarkupBreak, SubSoundsAsItsAlias) {
+    ScratchDir scratch;
+    const std::vector<short> aliased =
+        render(scratch, speak("I met <sub alias=\"so cheel\">Xochitl</sub>."), GetParam(), markup())
+            .samples;
+    const std::vector<short> spelled = render(scratch, "I met so cheel.", GetParam(), {}).samples;
+    EXPECT_TRUE(aliased == spelled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, MarkupBreak,
+                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         [](const auto& info) { return alphanumeric(info.param); });
+
+// From the first sample above −50 dBFS to the last, in seconds.
+double audibleSeconds(const std::vector<short>& samples, int rate, std::size_t from = 0,
+                      std::size_t to = SIZE_MAX) {
+    to = std::min(to, samples.size());
+    const auto audible = [](short x) {
+        return std::abs(static_cast<int>(x)) >= 103;
+    };
+    std::size_t first = from;
+    while (first < to && !audible(samples[first]))
+        ++first;
+    std::size_t last = to;
+    while (last > first && !audible(samples[last - 1]))
+        --last;
+    return static_cast<double>(last - first) / rate;
+}
+
+// A dialogue of two voices of the two engines: each part lasts as long as that voice alone
+// makes it, each resampled to the output rate; the marks stand where their parts begin.
+TEST(MarkupVoices, EachPartLastsAsTheVoiceAloneMakesIt) {
+    ScratchDir scratch;
+    const std::string first = "Good morning, said the first speaker to her friend.";
+    const std::string second = "Good morning to you, answered the second one slowly.";
+    ConversionResult result;
+    const test::SoundFile dialogue = render(
+        scratch,
+        speak("<mark name=\"one\"/>" + first + "<break time=\"1500ms\"/><mark name=\"two\"/>" +
+              "<voice name=\"Flite slt\">" + second + "</voice><mark name=\"end\"/>"),
+        "eSpeak NG English (America)", markup(), 2, &result);
+    const int rate = dialogue.info.samplerate;
+    ASSERT_EQ(result.marks.size(), 3u);
+    EXPECT_EQ(result.marks[0], std::make_pair(std::string("one"), std::uint64_t{0}));
+    EXPECT_EQ(result.marks[1].first, "two");
+    EXPECT_EQ(result.marks[2], std::make_pair(std::string("end"), result.frames));
+    const auto breakAt = static_cast<std::size_t>(result.marks[1].second);
+    const double firstAlone =
+        audibleSeconds(render(scratch, first, "eSpeak NG English (America)", {}).samples, rate);
+    const double secondAlone =
+        audibleSeconds(render(scratch, second, "Flite slt", {}).samples, rate);
+    EXPECT_NEAR(audibleSeconds(dialogue.samples, rate, 0, breakAt), firstAlone, 0.05 * firstAlone);
+    EXPECT_NEAR(audibleSeconds(dialogue.samples, rate, breakAt), secondAlone, 0.05 * secondAlone);
+    EXPECT_NEAR(1000.0 * static_cast<double>(breakAt) / rate -
+                    1000.0 * audibleSeconds(dialogue.samples, rate, 0, breakAt),
+                1500, 30)
+        << "the break ends where the second part begins";
+}
+
+TEST(MarkupVoices, GiveTheSameBytesForAnyNumberOfJobs) {
+    ScratchDir scratch;
+    const std::string document =
+        speak("<p>" + test::longText() + "</p><break time=\"300ms\"/><voice name=\"slt\">" +
+              "<prosody rate=\"150%\" volume=\"+6dB\">Then Flite speaks.</prosody></voice>");
+    VoiceControls controls = markup();
+    controls.sentencePauseMs = 250;
+    std::string one;
+    for (unsigned jobs : {1u, 2u, 4u}) {
+        render(scratch, document, "eSpeak NG English (America)", controls, jobs);
+        const std::string bytes = test::readBytes(scratch / "out.wav");
+        if (jobs == 1)
+            one = bytes;
+        else
+            EXPECT_TRUE(bytes == one) << jobs << " jobs";
+    }
+}
 
 } // namespace
 } // namespace kestrova::speech
