@@ -78,7 +78,9 @@ PauseSettings pausesOf(const VoiceControls& controls) {
 
 // Markup's prosody is relative to what the options ask for.
 Prosody combined(const Prosody& asked, const Prosody& run) {
-    return {asked.rate * run.rate, asked.pitch * run.pitch, asked.volume * run.volume};
+    // Held to the ranges the options accept, as each level of markup is.
+    return {std::clamp(asked.rate * run.rate, 0.25, 4.0),
+            std::clamp(asked.pitch * run.pitch, 0.5, 2.0), asked.volume * run.volume};
 }
 
 std::uint64_t characterCount(std::string_view text) {
