@@ -1,21 +1,15 @@
-#include "cli_runner.h"
-#include "test_support.h"
+#include "support/running_program.h"
+#include "support/test_support.h"
 
-#include <chrono>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace kestrova::cli {
 namespace {
 
+using test::Outcome;
+using test::ProgramSetup;
 using test::ScratchDir;
 namespace fs = std::filesystem;
 
@@ -25,8 +19,8 @@ class CommandLine : public ::testing::Test {
 protected:
     CommandLine() { test::writeBytes(scratch / "in.txt", text); }
 
-    Outcome run(const std::vector<std::string>& arguments, const Surroundings& surroundings = {}) {
-        return runCli(scratch.path(), arguments, surroundings);
+    Outcome run(const std::vector<std::string>& arguments, const ProgramSetup& setup = {}) {
+        return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path(), setup);
     }
     int rateOf(const std::string& name) {
         const auto sound = test::readSound(scratch / name);
@@ -39,11 +33,11 @@ protected:
 
 TEST_F(CommandLine, VoicesListsBothEngines) {
     const Outcome result = run({"voices"});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("eSpeak NG English (America)"), std::string::npos);
-    EXPECT_NE(result.out.find("Flite slt"), std::string::npos);
-    EXPECT_NE(result.out.find("Flite kal16"), std::string::npos);
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_NE(result.standardOutput.find("eSpeak NG English (America)"), std::string::npos);
+    EXPECT_NE(result.standardOutput.find("Flite slt"), std::string::npos);
+    EXPECT_NE(result.standardOutput.find("Flite kal16"), std::string::npos);
+    EXPECT_EQ(result.standardError, "");
 }
 
 // Parses the JSON with Python's own parser: the number of voices in it, or -1 if it does not
@@ -67,25 +61,26 @@ int voicesInJson(const fs::path& json) {
 TEST_F(CommandLine, VoicesAsJsonListTheSameVoices) {
     const Outcome listing = run({"voices"});
     const Outcome json = run({"voices", "--json"});
-    EXPECT_EQ(json.status, 0) << json.err;
-    EXPECT_EQ(json.err, "");
-    test::writeBytes(scratch / "voices.json", json.out);
+    EXPECT_EQ(json.exitStatus(), 0) << json.standardError;
+    EXPECT_EQ(json.standardError, "");
+    test::writeBytes(scratch / "voices.json", json.standardOutput);
     // The listing: a header, a line per voice, a blank line and the default voice.
-    const int listed = static_cast<int>(lines(listing.out)) - 3;
+    const int listed = static_cast<int>(test::lineCount(listing.standardOutput)) - 3;
     EXPECT_GT(listed, 10);
-    EXPECT_EQ(voicesInJson(scratch / "voices.json"), listed) << json.out;
-    EXPECT_NE(json.out.find("{\"displayName\": \"Flite slt\", \"id\": \"slt\", \"language\": "
-                            "\"en-us\", \"nativeRate\": 16000, \"engine\": \"Flite\""),
-              std::string::npos)
-        << json.out;
+    EXPECT_EQ(voicesInJson(scratch / "voices.json"), listed) << json.standardOutput;
+    EXPECT_NE(
+        json.standardOutput.find("{\"displayName\": \"Flite slt\", \"id\": \"slt\", \"language\": "
+                                 "\"en-us\", \"nativeRate\": 16000, \"engine\": \"Flite\""),
+        std::string::npos)
+        << json.standardOutput;
 }
 
 TEST_F(CommandLine, ConvertWritesTheFormatAsked) {
     const Outcome result = run({"convert", "-q", "-e", "slt", "-f", "18", "-o", "x.wav", "in.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     EXPECT_EQ(rateOf("x.wav"), 16000);
-    EXPECT_EQ(result.out, "");
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.standardOutput, "");
+    EXPECT_EQ(result.standardError, "");
     expectInputIntact();
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "x.wav"}));
 }
@@ -94,7 +89,7 @@ TEST_F(CommandLine, ConvertTakesLongOptionsAndAbsolutePaths) {
     const Outcome result =
         run({"convert", "--quiet", "--engine", "Flite kal", "--format", "39", "--output",
              (scratch / "x.wav").string(), (scratch / "in.txt").string()});
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     const auto sound = test::readSound(scratch / "x.wav");
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->info.samplerate, 48000);
@@ -105,7 +100,7 @@ TEST_F(CommandLine, ConvertWritesBesideTheInputByDefault) {
     fs::create_directory(scratch / "sub");
     test::writeBytes(scratch / "sub" / "notes.text.txt", text);
     const Outcome result = run({"convert", "-q", "-e", "slt", "sub/notes.text.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     EXPECT_EQ(rateOf("sub/notes.text.wav"), 22050);
     EXPECT_EQ(test::readBytes(scratch / "sub" / "notes.text.txt"), text);
 }
@@ -113,7 +108,7 @@ TEST_F(CommandLine, ConvertWritesBesideTheInputByDefault) {
 TEST_F(CommandLine, ConvertAddsTheEndingToAnInputWithout) {
     test::writeBytes(scratch / "notes", text);
     const Outcome result = run({"convert", "-q", "-e", "slt", "notes"});
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     EXPECT_GT(rateOf("notes.wav"), 0);
     EXPECT_EQ(test::readBytes(scratch / "notes"), text);
 }
@@ -131,7 +126,7 @@ TEST_P(DefaultFormat, FollowsTheFormatRule) {
     arguments.insert(arguments.end(), GetParam().engine.begin(), GetParam().engine.end());
     arguments.insert(arguments.end(), {"-o", "x.wav", "in.txt"});
     const Outcome result = run(arguments);
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     EXPECT_EQ(rateOf("x.wav"), GetParam().rate);
 }
 
@@ -144,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, DefaultFormat,
 
 TEST_F(CommandLine, ConvertChoosesTheContainerByTheEnding) {
     const Outcome result = run({"convert", "-q", "-e", "slt", "-o", "x.flac", "in.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     const auto sound = test::readSound(scratch / "x.flac");
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->majorFormat(), SF_FORMAT_FLAC);
@@ -152,11 +147,11 @@ TEST_F(CommandLine, ConvertChoosesTheContainerByTheEnding) {
 
 TEST_F(CommandLine, ConvertSummarizesOnStandardErrorUnlessQuiet) {
     const Outcome result = run({"convert", "-e", "slt", "-o", "x.wav", "in.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(lines(result.err), 1u) << result.err;
-    EXPECT_NE(result.err.find("x.wav"), std::string::npos) << result.err;
-    EXPECT_NE(result.err.find("Flite slt"), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
+    EXPECT_NE(result.standardError.find("x.wav"), std::string::npos) << result.standardError;
+    EXPECT_NE(result.standardError.find("Flite slt"), std::string::npos) << result.standardError;
+    EXPECT_EQ(result.standardOutput, "");
 }
 
 TEST_F(CommandLine, TheSummaryCountsLimitedSamplesOnlyWhenThereAreAny) {
@@ -200,12 +195,12 @@ TEST_F(CommandLine, AnUnknownElementIsReadAsTextWithOneWarning) {
 TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {
     test::writeBytes(scratch / "x.wav", "old");
     Outcome result = run({"convert", "-q", "-n", "-e", "slt", "-o", "x.wav", "in.txt"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: ")) << result.err;
+    EXPECT_EQ(result.exitStatus(), 1);
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: ")) << result.standardError;
     EXPECT_EQ(test::readBytes(scratch / "x.wav"), "old");
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "x.wav"}));
     result = run({"convert", "-q", "-e", "slt", "-o", "x.wav", "in.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     EXPECT_EQ(rateOf("x.wav"), 22050);
 }
 
@@ -218,8 +213,10 @@ class Help : public CommandLine, public ::testing::WithParamInterface<HelpCase> 
 
 TEST_P(Help, SucceedsAndDescribesTheCommands) {
     const Outcome result = run(GetParam().arguments);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE((result.out + result.err).find(GetParam().mentions), std::string::npos) << result.out;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_NE((result.standardOutput + result.standardError).find(GetParam().mentions),
+              std::string::npos)
+        << result.standardOutput;
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
 }
 
@@ -236,11 +233,11 @@ class BadUsage : public CommandLine,
 
 TEST_P(BadUsage, ExitsWithTwoAndWritesNothing) {
     const Outcome result = run(GetParam());
-    EXPECT_EQ(result.status, 2) << result.err;
-    EXPECT_FALSE(result.err.empty());
+    EXPECT_EQ(result.exitStatus(), 2) << result.standardError;
+    EXPECT_FALSE(result.standardError.empty());
     if (GetParam().size() > 1 && GetParam()[1] == "-f") {
-        EXPECT_NE(result.err.find("a decimal number from 4 to 39"), std::string::npos)
-            << result.err;
+        EXPECT_NE(result.standardError.find("a decimal number from 4 to 39"), std::string::npos)
+            << result.standardError;
     }
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
     expectInputIntact();
@@ -302,12 +299,13 @@ class Failure : public CommandLine, public ::testing::WithParamInterface<Failure
 
 TEST_P(Failure, ExitsWithOneAndOneLineNamingTheProblem) {
     const Outcome result = run(GetParam().arguments);
-    EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: ")) << result.err;
-    EXPECT_EQ(lines(result.err), 1u) << result.err;
-    EXPECT_TRUE(result.err.ends_with("\n")) << result.err;
-    EXPECT_NE(result.err.find(GetParam().mentions), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: ")) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
+    EXPECT_TRUE(result.standardError.ends_with("\n")) << result.standardError;
+    EXPECT_NE(result.standardError.find(GetParam().mentions), std::string::npos)
+        << result.standardError;
+    EXPECT_EQ(result.standardOutput, "");
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
     expectInputIntact();
 }
@@ -331,118 +329,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(CommandLine, AFolderAsInputFailsNamingIt) {
     fs::create_directory(scratch / "folder.txt");
     const Outcome result = run({"convert", "-q", "-e", "slt", "folder.txt"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: ")) << result.err;
-    EXPECT_NE(result.err.find("folder.txt"), std::string::npos) << result.err;
+    EXPECT_EQ(result.exitStatus(), 1);
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: ")) << result.standardError;
+    EXPECT_NE(result.standardError.find("folder.txt"), std::string::npos) << result.standardError;
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"folder.txt", "in.txt"}));
 }
-
-// The processes whose working folder is the folder: the converter's, run there.
-std::vector<pid_t> processesIn(const fs::path& folder) {
-    std::vector<pid_t> found;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find_first_not_of("0123456789") != std::string::npos)
-            continue;
-        std::error_code unreadable;
-        if (fs::read_symlink(entry.path() / "cwd", unreadable) == folder)
-            found.push_back(std::stoi(name));
-    }
-    return found;
-}
-
-struct SignalCase {
-    int signal;
-    bool existingOutput;
-};
-
-void PrintTo(const SignalCase& entry, std::ostream* out) {
-    *out << ::strsignal(entry.signal) << (entry.existingOutput ? ", over a file" : "");
-}
-
-class StopSignal : public CommandLine, public ::testing::WithParamInterface<SignalCase> {};
-
-// A signal in the middle of a conversion stops it between chunks: the exit status says
-// which signal, and neither the temporary file nor a partial output is left.
-TEST_P(StopSignal, StopsCleanly) {
-    std::string longText;
-    while (longText.size() < 400000)
-        longText += "This is one more sentence of a text that takes a while to speak. ";
-    test::writeBytes(scratch / "long.txt", longText);
-    if (GetParam().existingOutput)
-        test::writeBytes(scratch / "long.wav", "old");
-    const auto before = scratch.names();
-
-    // Standard error is a pipe: it reaches its end only once no process of the converter
-    // holds it any more.
-    int errPipe[2];
-    ASSERT_EQ(::pipe2(errPipe, O_CLOEXEC), 0);
-    const pid_t child = ::fork();
-    if (child == 0) {
-        const int quiet = ::open("/dev/null", O_RDWR);
-        if (quiet < 0 || ::dup2(quiet, 0) < 0 || ::dup2(quiet, 1) < 0 ||
-            ::dup2(errPipe[1], 2) < 0 || ::chdir(scratch.path().c_str()) != 0)
-            ::_exit(127);
-        ::execl(KESTROVA_CLI_PATH, KESTROVA_CLI_PATH, "convert", "-q", "-e", "slt", "long.txt",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::close(errPipe[1]);
-    ASSERT_GT(child, 0);
-    // Signal once the conversion has begun: its output is open.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!test::unfinishedOutput(child, scratch.path()) &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    const bool begun = test::unfinishedOutput(child, scratch.path()).has_value();
-    std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the workers are busy now
-    ::kill(child, GetParam().signal);
-    const auto signalled = std::chrono::steady_clock::now();
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    const auto stopping = std::chrono::steady_clock::now() - signalled;
-
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const std::vector<pid_t> left = processesIn(scratch.path());
-
-    std::string err;
-    bool ended = false;
-    for (pollfd watched{errPipe[0], POLLIN, 0}; ::poll(&watched, 1, 1000) > 0;) {
-        char buffer[4096];
-        const ssize_t got = ::read(errPipe[0], buffer, sizeof buffer);
-        if (got <= 0) {
-            ended = got == 0;
-            break;
-        }
-        err.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(errPipe[0]);
-    ASSERT_TRUE(begun) << "no output was opened";
-
-    ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal, not stopped";
-    EXPECT_EQ(WEXITSTATUS(status), 128 + GetParam().signal);
-    EXPECT_LT(stopping, std::chrono::seconds(1)) << "the workers were not told to stop";
-    EXPECT_TRUE(left.empty()) << left.size() << " processes of the converter still run";
-    EXPECT_TRUE(ended) << "a process of the converter still runs a second after it exited";
-    EXPECT_TRUE(err.starts_with("kestrova-wav-cli: ")) << err;
-    EXPECT_EQ(lines(err), 1u) << err;
-    EXPECT_EQ(scratch.names(), before);
-    if (GetParam().existingOutput) {
-        EXPECT_EQ(test::readBytes(scratch / "long.wav"), "old");
-    }
-    EXPECT_EQ(test::readBytes(scratch / "long.txt"), longText);
-}
-
-INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
-                         ::testing::Values(SignalCase{SIGINT, false}, SignalCase{SIGTERM, true},
-                                           SignalCase{SIGHUP, false}),
-                         [](const auto& info) {
-                             return std::string(info.param.signal == SIGINT    ? "Interrupt"
-                                                : info.param.signal == SIGTERM ? "Terminate"
-                                                                               : "HangUp") +
-                                    (info.param.existingOutput ? "OverAFile" : "");
-                         });
 
 // Whatever is asked, the text file read is never deleted or overwritten.
 class InputKept : public CommandLine,
@@ -483,7 +374,7 @@ TEST_P(DecimalNumbers, LeadingZerosMeanNothing) {
     arguments.insert(arguments.end(), GetParam().options.begin(), GetParam().options.end());
     arguments.push_back("in.txt");
     const Outcome result = run(arguments);
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     const auto sound = test::readSound(scratch / "x.wav");
     ASSERT_TRUE(sound);
     EXPECT_EQ(sound->info.samplerate, GetParam().rate);
@@ -503,23 +394,27 @@ class BrokenESpeakNg : public CommandLine {
 protected:
     BrokenESpeakNg() { fs::create_directory(scratch / "no-espeak-data"); }
     Outcome runBroken(const std::vector<std::string>& arguments) {
-        return run(arguments, {{{"ESPEAK_DATA_PATH", (scratch / "no-espeak-data").string()}}});
+        ProgramSetup setup;
+        setup.environment = {{"ESPEAK_DATA_PATH", (scratch / "no-espeak-data").string()}};
+        return run(arguments, setup);
     }
 };
 
 TEST_F(BrokenESpeakNg, VoicesListFliteWithOneWarning) {
     const Outcome result = runBroken({"voices"});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.out.find("Flite slt"), std::string::npos) << result.out;
-    EXPECT_EQ(result.out.find("eSpeak NG English"), std::string::npos) << result.out;
-    EXPECT_EQ(lines(result.err), 1u) << result.err;
-    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: warning: eSpeak NG is left out: "))
-        << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_NE(result.standardOutput.find("Flite slt"), std::string::npos) << result.standardOutput;
+    EXPECT_EQ(result.standardOutput.find("eSpeak NG English"), std::string::npos)
+        << result.standardOutput;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
+    EXPECT_TRUE(
+        result.standardError.starts_with("kestrova-wav-cli: warning: eSpeak NG is left out: "))
+        << result.standardError;
 }
 
 TEST_F(BrokenESpeakNg, FliteVoicesStillConvert) {
     const Outcome result = runBroken({"convert", "-q", "-e", "slt", "-o", "x.wav", "in.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
     EXPECT_EQ(rateOf("x.wav"), 22050);
 }
 
@@ -532,11 +427,11 @@ TEST_P(BrokenESpeakNgVoice, FailsNamingTheEngine) {
     arguments.insert(arguments.end(), GetParam().begin(), GetParam().end());
     arguments.push_back("in.txt");
     const Outcome result = runBroken(arguments);
-    EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_EQ(lines(result.err), 1u) << result.err;
-    EXPECT_NE(result.err.find("eSpeak NG is unavailable: eSpeak NG: cannot initialize"),
+    EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
+    EXPECT_NE(result.standardError.find("eSpeak NG is unavailable: eSpeak NG: cannot initialize"),
               std::string::npos)
-        << result.err;
+        << result.standardError;
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "no-espeak-data"}));
 }
 
@@ -546,12 +441,18 @@ INSTANTIATE_TEST_SUITE_P(Voices, BrokenESpeakNgVoice,
                                            std::vector<std::string>{"-e", "eSpeak NG Māori"},
                                            std::vector<std::string>{"-e", "en-us"}));
 
+ProgramSetup standardErrorClosed() {
+    ProgramSetup setup;
+    setup.standardErrorClosed = true;
+    return setup;
+}
+
 // Standard error a pipe nobody reads any more: the summary is lost, the conversion is not.
 TEST_F(CommandLine, AClosedStandardErrorLosesOnlyTheSummary) {
     const Outcome result =
-        run({"convert", "-e", "slt", "-o", "x.wav", "in.txt"}, {{}, /*standardErrorClosed=*/true});
-    EXPECT_EQ(result.status, 0) << "the run did not exit (SIGPIPE?)";
-    ASSERT_EQ(run({"convert", "-q", "-e", "slt", "-o", "y.wav", "in.txt"}).status, 0);
+        run({"convert", "-e", "slt", "-o", "x.wav", "in.txt"}, standardErrorClosed());
+    EXPECT_EQ(result.exitStatus(), 0) << "the run did not exit (SIGPIPE?)";
+    ASSERT_EQ(run({"convert", "-q", "-e", "slt", "-o", "y.wav", "in.txt"}).exitStatus(), 0);
     const auto sound = test::readSound(scratch / "x.wav");
     const auto reference = test::readSound(scratch / "y.wav");
     ASSERT_TRUE(sound && reference);
@@ -560,9 +461,9 @@ TEST_F(CommandLine, AClosedStandardErrorLosesOnlyTheSummary) {
 }
 
 TEST_F(CommandLine, AClosedStandardErrorKeepsAFailureAFailure) {
-    const Outcome result = run({"convert", "-e", "slt", "-o", "x.wav", "missing.txt"},
-                               {{}, /*standardErrorClosed=*/true});
-    EXPECT_EQ(result.status, 1);
+    const Outcome result =
+        run({"convert", "-e", "slt", "-o", "x.wav", "missing.txt"}, standardErrorClosed());
+    EXPECT_EQ(result.exitStatus(), 1);
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
 }
 
@@ -581,10 +482,10 @@ class NamesInMessages : public CommandLine, public ::testing::WithParamInterface
 // terminal; an ordinary one keeps its plain double quotes.
 TEST_P(NamesInMessages, AreQuotedOnOneLine) {
     const Outcome result = run({"convert", "-q", "-e", "slt", "-o", GetParam().output, "in.txt"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(lines(result.err), 1u) << result.err;
-    EXPECT_EQ(result.err, "kestrova-wav-cli: cannot write the wave file " + GetParam().shown +
-                              ": No such file or directory\n");
+    EXPECT_EQ(result.exitStatus(), 1);
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
+    EXPECT_EQ(result.standardError, "kestrova-wav-cli: cannot write the wave file " +
+                                        GetParam().shown + ": No such file or directory\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,20 +1,23 @@
-#include "cli_runner.h"
-#include "test_support.h"
+#include "support/running_program.h"
+#include "support/test_support.h"
 
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <thread>
 
 namespace kestrova::cli {
 namespace {
 
+using test::Outcome;
 using test::ScratchDir;
+namespace fs = std::filesystem;
 
 class ManyFiles : public ::testing::Test {
 protected:
     Outcome run(const std::vector<std::string>& arguments) {
-        return runCli(scratch.path(), arguments);
+        return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
     }
     // Runs a shell command line in the scratch folder, the converter as $CLI; its status.
     int shell(const std::string& commandLine) {
@@ -41,16 +44,19 @@ TEST_F(ManyFiles, AHundredTextsAndTwoBadInputs) {
     arguments.push_back("folder.txt");
 
     const Outcome result = run(arguments);
-    EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_TRUE(result.err.ends_with("kestrova-wav-cli: 2 of 102 files failed\n")) << result.err;
-    EXPECT_NE(result.err.find("kestrova-wav-cli: cannot open the text file \"missing.txt\""),
-              std::string::npos)
-        << result.err;
-    EXPECT_NE(result.err.find("kestrova-wav-cli: cannot read the text file \"folder.txt\""),
-              std::string::npos)
-        << result.err;
+    EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
+    EXPECT_TRUE(result.standardError.ends_with("kestrova-wav-cli: 2 of 102 files failed\n"))
+        << result.standardError;
+    EXPECT_NE(
+        result.standardError.find("kestrova-wav-cli: cannot open the text file \"missing.txt\""),
+        std::string::npos)
+        << result.standardError;
+    EXPECT_NE(
+        result.standardError.find("kestrova-wav-cli: cannot read the text file \"folder.txt\""),
+        std::string::npos)
+        << result.standardError;
     // A summary per converted file, a line per failure, and the count.
-    EXPECT_EQ(lines(result.err), 103u);
+    EXPECT_EQ(test::lineCount(result.standardError), 103u);
     ASSERT_EQ(scratch.names("out/sound").size(), 100u);
     for (int i = 0; i < 100; ++i) {
         const auto sound =
@@ -67,11 +73,11 @@ TEST_F(ManyFiles, AHundredTextsAndTwoBadInputs) {
 TEST_F(ManyFiles, EachFileIsAsConvertedAlone) {
     test::writeBytes(scratch / "a.txt", "The first of two texts. It has two sentences.\n");
     test::writeBytes(scratch / "b.txt", "The second text.\n");
-    ASSERT_EQ(run({"convert", "-q", "-o", "alone-a.flac", "a.txt"}).status, 0);
-    ASSERT_EQ(run({"convert", "-q", "-o", "alone-b.flac", "b.txt"}).status, 0);
+    ASSERT_EQ(run({"convert", "-q", "-o", "alone-a.flac", "a.txt"}).exitStatus(), 0);
+    ASSERT_EQ(run({"convert", "-q", "-o", "alone-b.flac", "b.txt"}).exitStatus(), 0);
     const Outcome result = run({"convert", "-q", "--type", "flac", "a.txt", "b.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_EQ(result.standardError, "");
     EXPECT_EQ(test::readBytes(scratch / "a.flac"), test::readBytes(scratch / "alone-a.flac"));
     EXPECT_EQ(test::readBytes(scratch / "b.flac"), test::readBytes(scratch / "alone-b.flac"));
 }
@@ -79,7 +85,7 @@ TEST_F(ManyFiles, EachFileIsAsConvertedAlone) {
 // Standard input, from a pipe or a file, is read as a text file would be.
 TEST_F(ManyFiles, StandardInputIsAnInput) {
     test::writeBytes(scratch / "in.txt", "Read from standard input.\n");
-    ASSERT_EQ(run({"convert", "-q", "-e", "slt", "-o", "file.wav", "in.txt"}).status, 0);
+    ASSERT_EQ(run({"convert", "-q", "-e", "slt", "-o", "file.wav", "in.txt"}).exitStatus(), 0);
     EXPECT_EQ(shell("cat in.txt | \"$CLI\" convert -q -e slt -o piped.wav -"), 0);
     EXPECT_EQ(shell("\"$CLI\" convert -q -e slt -d out - < in.txt"), 0);
     EXPECT_EQ(shell("cat in.txt | \"$CLI\" convert -q -e slt -d both - in.txt"), 0);

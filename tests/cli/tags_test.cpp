@@ -1,5 +1,5 @@
-#include "cli_runner.h"
-#include "test_support.h"
+#include "support/running_program.h"
+#include "support/test_support.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,7 +10,9 @@
 namespace kestrova::cli {
 namespace {
 
+using test::Outcome;
 using test::ScratchDir;
+namespace fs = std::filesystem;
 
 const std::string software = "kestrova-wav-cli " KESTROVA_VERSION;
 
@@ -86,19 +88,20 @@ protected:
 TEST_P(Tags, ReadBackInEveryContainer) {
     const TagCase& entry = GetParam();
     const std::string& text = entry.text;
-    const Outcome result = runCli(scratch.path(), {"convert",   "-q",
-                                                   "-e",        "slt",
-                                                   "-f",        entry.format,
-                                                   "-o",        entry.output,
-                                                   "--title",   "Title " + text,
-                                                   "--artist",  "Artist " + text,
-                                                   "--album",   "Album " + text,
-                                                   "--genre",   "Speech",
-                                                   "--date",    "2024-05-01",
-                                                   "--comment", "Comment " + text,
-                                                   "--track",   "3/12",
-                                                   "in.txt"});
-    ASSERT_EQ(result.status, 0) << result.err;
+    const Outcome result = test::runProgram(KESTROVA_CLI_PATH, {"convert",   "-q",
+                                                                "-e",        "slt",
+                                                                "-f",        entry.format,
+                                                                "-o",        entry.output,
+                                                                "--title",   "Title " + text,
+                                                                "--artist",  "Artist " + text,
+                                                                "--album",   "Album " + text,
+                                                                "--genre",   "Speech",
+                                                                "--date",    "2024-05-01",
+                                                                "--comment", "Comment " + text,
+                                                                "--track",   "3/12",
+                                                                "in.txt"},
+                                            scratch.path());
+    ASSERT_EQ(result.exitStatus(), 0) << result.standardError;
     const fs::path output = scratch / entry.output;
     ASSERT_TRUE(test::readSound(output));
     auto tags = tagsOf(output);
@@ -145,8 +148,9 @@ INSTANTIATE_TEST_SUITE_P(Containers, Tags,
 TEST(NoTags, NoInfoList) {
     ScratchDir scratch;
     test::writeBytes(scratch / "in.txt", "No tags here.\n");
-    const Outcome result = runCli(scratch.path(), {"convert", "-q", "-e", "slt", "in.txt"});
-    ASSERT_EQ(result.status, 0) << result.err;
+    const Outcome result = test::runProgram(
+        KESTROVA_CLI_PATH, {"convert", "-q", "-e", "slt", "in.txt"}, scratch.path());
+    ASSERT_EQ(result.exitStatus(), 0) << result.standardError;
     EXPECT_TRUE(riffInfo(test::readBytes(scratch / "in.wav")).empty());
     EXPECT_TRUE(tagsOf(scratch / "in.wav").empty());
 }
@@ -170,11 +174,12 @@ TEST_P(TagsRefused, FailWithOneLineAndNothingLeft) {
     std::vector<std::string> arguments = {"convert", "-q", "-e", "slt"};
     arguments.insert(arguments.end(), GetParam().arguments.begin(), GetParam().arguments.end());
     arguments.push_back("in.txt");
-    const Outcome result = runCli(scratch.path(), arguments);
-    EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_EQ(lines(result.err), 1u) << result.err;
-    EXPECT_NE(result.err.find(GetParam().mentions), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "");
+    const Outcome result = test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
+    EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
+    EXPECT_NE(result.standardError.find(GetParam().mentions), std::string::npos)
+        << result.standardError;
+    EXPECT_EQ(result.standardOutput, "");
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
 }
 

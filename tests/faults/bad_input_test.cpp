@@ -3,8 +3,9 @@
 // what the README says about decoding holds: a text is read aloud as text, whatever it
 // looks like.
 
-#include "process_support.h"
-#include "test_support.h"
+#include "support/process_support.h"
+#include "support/running_program.h"
+#include "support/test_support.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -13,8 +14,8 @@
 namespace kestrova {
 namespace {
 
-using faults::CliProcess;
-using faults::Outcome;
+using test::Outcome;
+using test::RunningProgram;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -73,8 +74,8 @@ void PrintTo(const BadInputCase& entry, std::ostream* out) {
 class BadInput : public ::testing::TestWithParam<BadInputCase> {
 protected:
     Outcome convert(const std::string& input, const std::string& output) {
-        CliProcess cli(cliPath, {"convert", "-q", "-e", GetParam().voice, "-o", output, input},
-                       scratch.path());
+        RunningProgram cli(cliPath, {"convert", "-q", "-e", GetParam().voice, "-o", output, input},
+                           scratch.path());
         return cli.wait(60s);
     }
 
@@ -107,7 +108,7 @@ TEST_P(BadInput, ConvertsAsText) {
             << "not rendered as the text \"" << *c.sameAs << "\"";
     }
     EXPECT_EQ(test::leftoverParts(scratch.path()), std::vector<std::string>{});
-    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+    EXPECT_EQ(test::survivors(), std::vector<pid_t>{});
 }
 
 const std::string sentence = "Hello world, this is a text without a byte order mark.";
@@ -185,14 +186,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HugeInput, FiftyMegabytesOnOneLineRenderInBoundedMemory) {
     test::ScratchDir scratch;
     test::writeBytes(scratch / "huge.txt", repeated("abcdefghij", 5'000'000));
-    const auto before = faults::snapshot(scratch.path());
-    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "huge.txt"}, scratch.path());
+    const auto before = test::snapshot(scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "huge.txt"}, scratch.path());
 
     long peakKib = 0; // all processes of the converter together
     const auto sample = [&] {
-        long total = faults::residentKib(cli.pid());
-        for (const pid_t below : faults::descendantsOf(cli.pid()))
-            total += faults::residentKib(below);
+        long total = test::residentKib(cli.pid());
+        for (const pid_t below : test::descendantsOf(cli.pid()))
+            total += test::residentKib(below);
         peakKib = std::max(peakKib, total);
     };
     std::uintmax_t written = 0;
@@ -210,12 +211,12 @@ TEST(HugeInput, FiftyMegabytesOnOneLineRenderInBoundedMemory) {
     const Outcome outcome = cli.wait(30s);
 
     EXPECT_EQ(outcome.exitStatus(), 128 + SIGTERM) << outcome.standardError;
-    EXPECT_EQ(faults::lineCount(outcome.standardError), 1u) << outcome.standardError;
-    EXPECT_EQ(faults::snapshot(scratch.path()), before);
-    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+    EXPECT_EQ(test::lineCount(outcome.standardError), 1u) << outcome.standardError;
+    EXPECT_EQ(test::snapshot(scratch.path()), before);
+    EXPECT_EQ(test::survivors(), std::vector<pid_t>{});
     RecordProperty("peak_kib_all_processes", std::to_string(peakKib));
     RecordProperty("peak_kib_converter", std::to_string(outcome.peakKib));
-    if (faults::sanitizedBuild)
+    if (test::sanitizedBuild)
         GTEST_SKIP() << "a sanitized build's resident memory is no measure (peak " << peakKib
                      << " KiB)";
     EXPECT_LT(peakKib, 100 << 10);

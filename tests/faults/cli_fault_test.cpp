@@ -4,8 +4,9 @@
 // standard error naming the file, nothing new in the folder (a file already at the target
 // byte for byte as it was), the text file as it was, and no process left running.
 
-#include "process_support.h"
-#include "test_support.h"
+#include "support/process_support.h"
+#include "support/running_program.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -13,21 +14,15 @@
 namespace kestrova {
 namespace {
 
-using faults::CliProcess;
-using faults::Outcome;
-using faults::Snapshot;
+using test::Outcome;
+using test::ProgramSetup;
+using test::RunningProgram;
+using test::sentences;
+using test::Snapshot;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr const char* cliPath = KESTROVA_CLI_PATH;
-
-// About the given number of bytes of plain sentences.
-std::string sentences(std::size_t bytes) {
-    std::string text;
-    for (int i = 1; text.size() < bytes; ++i)
-        text += "Sentence number " + std::to_string(i) + " keeps the speech engine busy. ";
-    return text;
-}
 
 // A worker of the converter in the middle of a chunk: a child with a child of its own, the
 // process that renders the chunk.
@@ -37,8 +32,8 @@ struct BusyWorker {
 };
 
 std::optional<BusyWorker> busyWorker(pid_t converter) {
-    for (const pid_t worker : faults::childrenOf(converter))
-        if (const auto chunk = faults::childrenOf(worker); !chunk.empty())
+    for (const pid_t worker : test::childrenOf(converter))
+        if (const auto chunk = test::childrenOf(worker); !chunk.empty())
             return BusyWorker{worker, chunk.front()};
     return std::nullopt;
 }
@@ -47,8 +42,8 @@ class CliFault : public ::testing::Test {
 protected:
     fs::path at(const std::string& name) const { return scratch / name; }
 
-    Outcome run(const std::vector<std::string>& arguments, CliProcess::Limits limits = {}) {
-        CliProcess cli(cliPath, arguments, scratch.path(), limits);
+    Outcome run(const std::vector<std::string>& arguments, ProgramSetup setup = {}) {
+        RunningProgram cli(cliPath, arguments, scratch.path(), setup);
         return cli.wait();
     }
 
@@ -61,15 +56,15 @@ protected:
         EXPECT_EQ(outcome.exitStatus(), status);
         const std::string& err = outcome.standardError;
         EXPECT_TRUE(err.starts_with("kestrova-wav-cli: ")) << err;
-        EXPECT_EQ(faults::lineCount(err), 1u) << err;
+        EXPECT_EQ(test::lineCount(err), 1u) << err;
         EXPECT_NE(err.find("\"" + named + "\""), std::string::npos) << err;
         EXPECT_NE(err.find(reason), std::string::npos) << err;
-        EXPECT_EQ(faults::snapshot(scratch.path()), before);
-        EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+        EXPECT_EQ(test::snapshot(scratch.path()), before);
+        EXPECT_EQ(test::survivors(), std::vector<pid_t>{});
     }
 
     test::ScratchDir scratch;
-    std::optional<faults::TmpfsMount> mount; // after scratch: unmounted before it goes
+    std::optional<test::TmpfsMount> mount; // after scratch: unmounted before it goes
 };
 
 // Where the wave file is to go, and what is wrong there.
@@ -95,7 +90,7 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
     const bool root = test::runningAsRoot();
     // Some 40 minutes of speech: 445 MB of wave at 48 kHz 16-bit stereo (-f 39).
     test::writeBytes(at("in.txt"), sentences(30000));
-    CliProcess::Limits limits;
+    ProgramSetup setup;
     std::string reason;
     const std::string old = "the older file, kept byte for byte";
     switch (c.place) {
@@ -110,7 +105,7 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
         fs::create_directory(at("ro"));
         if (root) {
             // Permissions do not stop root: a file system mounted read-only does.
-            if (!faults::privateMountTable())
+            if (!test::privateMountTable())
                 GTEST_SKIP() << "root without a private mount table cannot make a read-only "
                                 "folder";
             mount.emplace(at("ro"), 1 << 20);
@@ -128,7 +123,7 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
         break;
     case Place::SmallDisk:
         fs::create_directory(at("small"));
-        if (!faults::privateMountTable())
+        if (!test::privateMountTable())
             GTEST_SKIP() << "mounting a small file system needs root";
         mount.emplace(at("small"), 128 << 10);
         ASSERT_TRUE(mount->mounted());
@@ -142,12 +137,12 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
         // Above 64 MiB: eSpeak NG's audio probe at its start (PulseAudio, through
         // libpcaudio) sizes a shared memory file of 64 MiB, and a smaller limit makes it
         // write a line of its own on standard error.
-        limits.fileSizeBytes = 65 << 20;
+        setup.fileSizeBytes = 65 << 20;
         reason = "File too large";
         break;
     }
-    const Snapshot before = faults::snapshot(scratch.path());
-    const Outcome outcome = run({"convert", "-q", "-f", "39", "-o", c.output, "in.txt"}, limits);
+    const Snapshot before = test::snapshot(scratch.path());
+    const Outcome outcome = run({"convert", "-q", "-f", "39", "-o", c.output, "in.txt"}, setup);
     expectCleanFailure(outcome, 1, c.output, reason, before);
 }
 
@@ -168,10 +163,10 @@ INSTANTIATE_TEST_SUITE_P(
 // pulled: the finished file cannot take its name, and the failure names it.
 TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
     test::writeBytes(at("in.txt"), sentences(20000));
-    const Snapshot before = faults::snapshot(scratch.path());
+    const Snapshot before = test::snapshot(scratch.path());
     fs::create_directory(at("out"));
-    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "-o", "out/speech.wav", "in.txt"},
-                   scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "-o", "out/speech.wav", "in.txt"},
+                       scratch.path());
     ASSERT_TRUE(
         cli.waitFor([&] { return test::unfinishedOutput(cli.pid(), at("out")).has_value(); }));
     fs::remove_all(at("out"));
@@ -182,10 +177,11 @@ TEST_F(CliFault, OutputFolderRemovedWhileRendering) {
 // the chunk), not a thousand.
 TEST_F(CliFault, ManyJobsStartNoMoreWorkersThanChunks) {
     test::writeBytes(at("in.txt"), "One short sentence.");
-    CliProcess cli(cliPath, {"convert", "-q", "-e", "slt", "-j", "1000", "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "slt", "-j", "1000", "in.txt"},
+                       scratch.path());
     std::size_t most = 0;
     cli.waitFor([&] {
-        most = std::max(most, faults::descendantsOf(cli.pid()).size());
+        most = std::max(most, test::descendantsOf(cli.pid()).size());
         return false;
     });
     const Outcome outcome = cli.wait();
@@ -234,8 +230,8 @@ TEST_P(InputFault, FailsNamingTheTextFileAndLeavesEverything) {
     }
     if (c.outputThere)
         test::writeBytes(at("out.wav"), "an older file");
-    const auto before = faults::snapshot(scratch.path());
-    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    const auto before = test::snapshot(scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
     expectCleanFailure(cli.wait(20s), 1, "in.txt", reason, before);
 }
 
@@ -265,7 +261,7 @@ protected:
         static const std::string wave = [] {
             test::ScratchDir folder;
             test::writeBytes(folder / "in.txt", text());
-            CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, folder.path());
+            RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, folder.path());
             return cli.wait().exitStatus() == 0 ? test::readBytes(folder / "in.wav") : "";
         }();
         return wave;
@@ -275,7 +271,7 @@ protected:
 TEST_P(TextTakenAway, CompletesFromTheOpenFile) {
     ASSERT_NE(leftAlone(), "");
     test::writeBytes(at("in.txt"), text());
-    CliProcess cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "in.txt"}, scratch.path());
     // The output is open once the text file is.
     ASSERT_TRUE(
         cli.waitFor([&] { return test::unfinishedOutput(cli.pid(), scratch.path()).has_value(); }));
@@ -290,7 +286,7 @@ TEST_P(TextTakenAway, CompletesFromTheOpenFile) {
     EXPECT_EQ(outcome.standardError, "");
     EXPECT_TRUE(test::readBytes(at("in.wav")) == leftAlone()) << "not the whole text";
     EXPECT_EQ(test::leftoverParts(scratch.path()), std::vector<std::string>{});
-    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+    EXPECT_EQ(test::survivors(), std::vector<pid_t>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, TextTakenAway,
@@ -313,39 +309,43 @@ void PrintTo(const StopCase& entry, std::ostream* out) {
 
 class StopSignal : public CliFault, public ::testing::WithParamInterface<StopCase> {};
 
-// SIGINT and SIGTERM in the middle of the rendering, even with an engine that hangs: the
-// status says which signal, the message names the output, nothing is left.
+// SIGINT, SIGTERM and SIGHUP in the middle of the rendering, even with an engine that hangs:
+// the status says which signal, the message names the output, nothing is left. The workers
+// are told to stop: the converter ends within a second, not after the chunk at hand.
 TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
     const StopCase& c = GetParam();
     test::writeBytes(at("long.txt"), sentences(400000));
     if (c.outputThere)
         test::writeBytes(at("long.wav"), "an older file");
-    const Snapshot before = faults::snapshot(scratch.path());
+    const Snapshot before = test::snapshot(scratch.path());
 
-    CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
     std::optional<BusyWorker> busy;
     ASSERT_TRUE(cli.waitFor([&] { return (busy = busyWorker(cli.pid())).has_value(); }));
     if (c.engineHung) {
         // Well into the rendering, long past its first steps: a hang, not a start that
         // never happened.
-        ASSERT_TRUE(cli.waitFor([&] { return faults::cpuTicks(busy->chunkProcess) >= 3; }));
+        ASSERT_TRUE(cli.waitFor([&] { return test::cpuTicks(busy->chunkProcess) >= 3; }));
         ::kill(busy->chunkProcess, SIGSTOP);
     }
     ::kill(cli.pid(), c.signal);
     const auto signalled = std::chrono::steady_clock::now();
     const Outcome outcome = cli.wait(30s);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 5s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
     expectCleanFailure(outcome, 128 + c.signal, "long.wav", "the conversion was cancelled", before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
-                         ::testing::Values(StopCase{"Interrupt", SIGINT, false, false},
-                                           StopCase{"InterruptOverAFile", SIGINT, true, false},
-                                           StopCase{"Terminate", SIGTERM, false, false},
-                                           StopCase{"TerminateOverAFile", SIGTERM, true, false},
-                                           StopCase{"TerminateWithTheEngineHung", SIGTERM, true,
-                                                    true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Signals, StopSignal,
+    ::testing::Values(StopCase{"Interrupt", SIGINT, false, false},
+                      StopCase{"InterruptOverAFile", SIGINT, true, false},
+                      StopCase{"Terminate", SIGTERM, false, false},
+                      StopCase{"TerminateOverAFile", SIGTERM, true, false},
+                      StopCase{"TerminateWithTheEngineHung", SIGTERM, true, true},
+                      StopCase{"InterruptWithTheEngineHung", SIGINT, false, true},
+                      StopCase{"HangUp", SIGHUP, false, false},
+                      StopCase{"HangUpOverAFile", SIGHUP, true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // An engine that dies in the middle of the text, as a crash would end it: the conversion
 // fails naming the text file, and nothing is left.
@@ -356,9 +356,9 @@ class EngineKilled : public CliFault, public ::testing::WithParamInterface<Kille
 TEST_P(EngineKilled, FailsNamingTheTextFile) {
     test::writeBytes(at("long.txt"), sentences(200000));
     test::writeBytes(at("long.wav"), "an older file");
-    const Snapshot before = faults::snapshot(scratch.path());
+    const Snapshot before = test::snapshot(scratch.path());
 
-    CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path());
     std::optional<BusyWorker> busy;
     ASSERT_TRUE(cli.waitFor([&] { return (busy = busyWorker(cli.pid())).has_value(); }));
     ::kill(GetParam() == Killed::Worker ? busy->worker : busy->chunkProcess, SIGKILL);

@@ -3,72 +3,31 @@
 // The disk fills up, the folder refuses the file, the text file goes away during the
 // rendering, a speech worker is killed in the middle of the text.
 
-#include "app/conversion_run.h"
-#include "modal_driver.h"
-#include "platform/qt_desktop.h"
-#include "platform/qt_speech_control.h"
 #include "platform/stop_signals.h"
-#include "process_support.h"
 #include "speech/voice.h"
-#include "ui/frmConvert.h"
+#include "support/process_support.h"
+#include "support/running_program.h"
+#include "support/standard_error_capture.h"
+#include "support/window_flow_fixture.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QTemporaryDir>
+#include <QProgressBar>
 #include <QTest>
-#include <cstdio>
 #include <fstream>
-#include <iostream>
-#include <memory>
 #include <sndfile.h>
-#include <sstream>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace kestrova;
-using gui_test::ModalDriver;
+using test::ModalDriver;
 
 namespace {
 
 constexpr auto voiceName = "eSpeak NG English (America)";
-
-QByteArray sentences(int count) {
-    QByteArray text;
-    for (int i = 1; i <= count; ++i)
-        text += "Sentence number " + QByteArray::number(i) + " keeps the speech engine busy. ";
-    return text;
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-}
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-sf_count_t waveFrames(const QString& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (file == nullptr)
-        return -1;
-    sf_close(file);
-    return info.frames;
-}
-
-// Every file in a folder, hidden ones included, with its bytes.
-QMap<QString, QByteArray> contents(const QString& folder) {
-    QMap<QString, QByteArray> files;
-    for (const QString& name : QDir(folder).entryList(QDir::Files | QDir::Hidden))
-        files[name] = readAll(folder + "/" + name);
-    return files;
-}
 
 // Limits the size of any file this process writes; a write past it fails with EFBIG.
 class FileSizeLimit {
@@ -89,7 +48,7 @@ private:
 
 } // namespace
 
-class GuiFaultTest : public QObject {
+class GuiFaultTest : public test::WindowFlowFixture {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -114,22 +73,13 @@ private slots:
     void stopSignalAtTheSaveDialogOfTheProgram();
 
 private:
-    QString path(const QString& name) const { return dir_->filePath(name); }
-    app::ExitStatus run(const QString& textFile);
-    app::ExitStatus run(const QString& textFile, app::Desktop& desktop);
-    // Calls act once, at the first progress after the rendering began.
-    void onceRenderingBegan(std::function<bool()> act);
-    void expectFailureBox(int index, const QStringList& textParts) const;
-
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ui::frmConvert> window_;
-    std::unique_ptr<platform::QtDesktop> desktop_;
-    std::unique_ptr<platform::QtSpeechControl> speech_;
-    std::unique_ptr<ModalDriver> driver_;
+    // The text file handed to the program with the fast voice.
+    app::ExitStatus convert(const QString& textFile);
+    app::ExitStatus convert(const QString& textFile, app::Desktop& desktop);
 };
 
 void GuiFaultTest::initTestCase() {
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    useQtDialogs();
     // Start the engines now: eSpeak NG's start probes for a sound server, and that probe
     // sizes a 64 MiB shared memory file, which a file size limit set later would refuse.
     const speech::VoiceRegistry voices;
@@ -137,59 +87,21 @@ void GuiFaultTest::initTestCase() {
 }
 
 void GuiFaultTest::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    window_ = std::make_unique<ui::frmConvert>();
-    desktop_ = std::make_unique<platform::QtDesktop>(window_->saveDialog());
-    ui::frmConvert& window = *window_;
-    speech_ = std::make_unique<platform::QtSpeechControl>(
-        window, [&window](double done) { window.setProgress(done); }, window.cancelFlag());
-    driver_ = std::make_unique<ModalDriver>();
+    setUpFlow();
 }
 
 void GuiFaultTest::cleanup() {
-    const int unused = driver_->unusedActions();
-    bool unexpected = false;
-    for (const ModalDriver::Seen& dialog : driver_->seen())
-        unexpected |= !dialog.expected;
-    driver_.reset();
-    speech_.reset();
-    desktop_.reset();
-    window_.reset();
-    dir_.reset();
-    QCOMPARE(unused, 0);
-    QVERIFY(!unexpected);
-    QVERIFY(QApplication::overrideCursor() == nullptr);
+    tearDownFlow();
     // No worker, and no process of a worker, outlives a run.
-    QVERIFY(faults::survivors().empty());
+    QVERIFY(test::survivors().empty());
 }
 
-app::ExitStatus GuiFaultTest::run(const QString& textFile) {
-    app::ConversionPlatform platform{*desktop_, *window_, *speech_};
-    return app::launchHandOff((QString(voiceName) + "%" + textFile).toStdString(), platform);
+app::ExitStatus GuiFaultTest::convert(const QString& textFile) {
+    return run(QString(voiceName) + "%" + textFile);
 }
 
-app::ExitStatus GuiFaultTest::run(const QString& textFile, app::Desktop& desktop) {
-    app::ConversionPlatform platform{desktop, *window_, *speech_};
-    return app::launchHandOff((QString(voiceName) + "%" + textFile).toStdString(), platform);
-}
-
-void GuiFaultTest::onceRenderingBegan(std::function<bool()> act) {
-    const auto* bar = window_->findChild<QProgressBar*>("progressBar");
-    auto done = std::make_shared<bool>(false);
-    connect(bar, &QProgressBar::valueChanged, window_.get(), [act, done](int value) {
-        if (value > 0 && !*done)
-            *done = act();
-    });
-}
-
-void GuiFaultTest::expectFailureBox(int index, const QStringList& textParts) const {
-    const ModalDriver::Seen& box = driver_->seen().at(index);
-    QCOMPARE(box.className, QString("QMessageBox"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.title, QString("Kestrova WAV Converter"));
-    for (const QString& part : textParts)
-        QVERIFY2(box.text.contains(part), qPrintable(box.text));
+app::ExitStatus GuiFaultTest::convert(const QString& textFile, app::Desktop& desktop) {
+    return run(QString(voiceName) + "%" + textFile, desktop);
 }
 
 void GuiFaultTest::diskFullLeavesNothing_data() {
@@ -205,11 +117,11 @@ void GuiFaultTest::diskFullLeavesNothing() {
     QFETCH(bool, smallDisk);
     QFETCH(bool, fileThere);
     const QString text = path("t.txt");
-    writeFile(text, sentences(100)); // over a minute of speech: megabytes of wave
+    writeFile(text, sentences(5000)); // over a minute of speech: megabytes of wave
     QDir(dir_->path()).mkdir("out");
-    std::optional<faults::TmpfsMount> mount;
+    std::optional<test::TmpfsMount> mount;
     if (smallDisk) {
-        if (!faults::privateMountTable())
+        if (!test::privateMountTable())
             QSKIP("mounting a small file system needs root");
         mount.emplace(QFile::encodeName(path("out")).toStdString(), 256 << 10);
         QVERIFY(mount->mounted());
@@ -217,7 +129,7 @@ void GuiFaultTest::diskFullLeavesNothing() {
     const QString wave = path("out/speech.wav");
     if (fileThere)
         writeFile(wave, "an older file");
-    const auto before = contents(path("out"));
+    const auto before = snapshot(path("out"));
     driver_->then(ModalDriver::typeName(wave));
     if (fileThere)
         driver_->then(ModalDriver::press(QMessageBox::Yes));
@@ -228,15 +140,15 @@ void GuiFaultTest::diskFullLeavesNothing() {
         std::optional<FileSizeLimit> limit;
         if (!smallDisk)
             limit.emplace(256 << 10);
-        status = run(text);
+        status = convert(text);
     }
     QCOMPARE(status, app::ExitFailure);
     QCOMPARE(driver_->sequence(), fileThere ? QString("QFileDialog,QMessageBox,QMessageBox")
                                             : QString("QFileDialog,QMessageBox"));
     expectFailureBox(fileThere ? 2 : 1, {"\"" + wave + "\"",
                                          smallDisk ? "No space left on device" : "File too large"});
-    QCOMPARE(contents(path("out")), before);
-    QCOMPARE(readAll(text), sentences(100));
+    QCOMPARE(snapshot(path("out")), before);
+    QCOMPARE(readFile(text), sentences(5000));
 }
 
 void GuiFaultTest::readOnlyFolderIsReported_data() {
@@ -251,11 +163,11 @@ void GuiFaultTest::readOnlyFolderIsReported() {
     writeFile(text, "A short text.");
     QDir(dir_->path()).mkdir("ro");
     const QString wave = path("ro/speech.wav");
-    std::optional<faults::TmpfsMount> mount;
+    std::optional<test::TmpfsMount> mount;
     QString reason = "Permission denied";
     if (::geteuid() == 0) {
         // Permissions do not stop root: a file system mounted read-only does.
-        if (!faults::privateMountTable())
+        if (!test::privateMountTable())
             QSKIP("root without a private mount table cannot make a read-only folder");
         mount.emplace(QFile::encodeName(path("ro")).toStdString(), 1 << 20);
         QVERIFY(mount->mounted());
@@ -268,14 +180,14 @@ void GuiFaultTest::readOnlyFolderIsReported() {
             writeFile(wave, "an older file");
         QVERIFY(QFile::setPermissions(path("ro"), QFile::ReadOwner | QFile::ExeOwner));
     }
-    const auto before = contents(path("ro"));
+    const auto before = snapshot(path("ro"));
     driver_->then(ModalDriver::typeName(wave));
     if (fileThere)
         driver_->then(ModalDriver::press(QMessageBox::Yes));
     driver_->then(ModalDriver::press(QMessageBox::Ok));
-    QCOMPARE(run(text), app::ExitFailure);
+    QCOMPARE(convert(text), app::ExitFailure);
     expectFailureBox(fileThere ? 2 : 1, {"\"" + wave + "\"", reason});
-    QCOMPARE(contents(path("ro")), before);
+    QCOMPARE(snapshot(path("ro")), before);
     QVERIFY(QFile::exists(text));
     QFile::setPermissions(path("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
@@ -287,43 +199,43 @@ void GuiFaultTest::textDeletedWhileRenderingStillGivesTheWave() {
     // More than the 64 KiB the rendering reads at a time: most of it is read after the
     // deletion.
     const QString text = path("t.txt");
-    writeFile(text, sentences(1500));
+    writeFile(text, sentences(76000));
     QVERIFY(QFileInfo(text).size() > 65536);
     const QString wave = path("speech.wav");
     onceRenderingBegan([&] { return QFile::remove(text); });
     driver_->then(ModalDriver::typeName(wave))
         .then(ModalDriver::press(QMessageBox::Ok))
         .then(ModalDriver::press(QMessageBox::Ok));
-    QCOMPARE(run(text), app::ExitFailure);
+    QCOMPARE(convert(text), app::ExitFailure);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
     QCOMPARE(driver_->seen().at(1).text, QString("Wave file created."));
     expectFailureBox(2, {"cannot delete the text file", "\"" + text + "\""});
-    QVERIFY(waveFrames(wave) > 22050 * 60 * 60); // over an hour of speech, not a part of it
+    QVERIFY(soundInfo(wave).frames > 22050 * 60 * 60); // over an hour of speech, not a part of it
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"speech.wav"});
 }
 
 // A speech worker killed in the middle of the text, as a crash in an engine would end it.
 void GuiFaultTest::killedWorkerIsReported() {
     const QString text = path("t.txt");
-    writeFile(text, sentences(2000));
+    writeFile(text, sentences(102000));
     const QString wave = path("speech.wav");
     writeFile(wave, "an older file");
     bool killed = false;
     onceRenderingBegan([&] {
-        for (const pid_t worker : faults::childrenOf(::getpid()))
-            if (!faults::childrenOf(worker).empty()) // busy with a chunk
+        for (const pid_t worker : test::childrenOf(::getpid()))
+            if (!test::childrenOf(worker).empty()) // busy with a chunk
                 return killed = ::kill(worker, SIGKILL) == 0;
         return false;
     });
     driver_->then(ModalDriver::typeName(wave))
         .then(ModalDriver::press(QMessageBox::Yes))
         .then(ModalDriver::press(QMessageBox::Ok));
-    QCOMPARE(run(text), app::ExitFailure);
+    QCOMPARE(convert(text), app::ExitFailure);
     QVERIFY(killed);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
     expectFailureBox(2, {"\"" + text + "\"", "killed by signal"});
-    QCOMPARE(readAll(wave), QByteArray("an older file"));
-    QCOMPARE(readAll(text), sentences(2000));
+    QCOMPARE(readFile(wave), QByteArray("an older file"));
+    QCOMPARE(readFile(text), sentences(102000));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden),
              (QStringList{"speech.wav", "t.txt"}));
 }
@@ -345,12 +257,12 @@ void GuiFaultTest::deviceIsWrittenIntoAndTheTextKept() {
     driver_->then(ModalDriver::typeName(device))
         .then(ModalDriver::press(QMessageBox::Yes))
         .then(ModalDriver::press(QMessageBox::Ok));
-    QCOMPARE(run(text), app::ExitSuccess);
+    QCOMPARE(convert(text), app::ExitSuccess);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
     QCOMPARE(driver_->seen().at(2).text, QString("Wave file created."));
     QVERIFY(S_ISCHR(statusOf(device).st_mode));
     QCOMPARE(statusOf(device).st_rdev, ::makedev(1, 3));
-    QCOMPARE(readAll(text), QByteArray("A short text."));
+    QCOMPARE(readFile(text), QByteArray("A short text."));
 }
 
 // A wave file needs to seek back to its start: a FIFO cannot take one, and says so before
@@ -363,11 +275,11 @@ void GuiFaultTest::fifoIsRefusedBeforeRendering() {
     driver_->then(ModalDriver::typeName(fifo))
         .then(ModalDriver::press(QMessageBox::Yes))
         .then(ModalDriver::press(QMessageBox::Ok));
-    QCOMPARE(run(text), app::ExitFailure);
+    QCOMPARE(convert(text), app::ExitFailure);
     expectFailureBox(2, {"\"" + fifo + "\"", "a wave file cannot be streamed into a FIFO"});
     QVERIFY(S_ISFIFO(statusOf(fifo).st_mode));
     QCOMPARE(statusOf(fifo).st_mode & 07777, 0640u);
-    QCOMPARE(readAll(text), QByteArray("A short text."));
+    QCOMPARE(readFile(text), QByteArray("A short text."));
 }
 
 // The link stays a link; the file it points to gets the sound and keeps its mode and owner.
@@ -385,9 +297,9 @@ void GuiFaultTest::linkIsWrittenThrough() {
     driver_->then(ModalDriver::typeName(link))
         .then(ModalDriver::press(QMessageBox::Yes))
         .then(ModalDriver::press(QMessageBox::Ok));
-    QCOMPARE(run(text), app::ExitSuccess);
+    QCOMPARE(convert(text), app::ExitSuccess);
     QCOMPARE(QFileInfo(link).symLinkTarget(), real);
-    QVERIFY(waveFrames(real) > 0);
+    QVERIFY(soundInfo(real).frames > 0);
     QCOMPARE(statusOf(real).st_mode, S_IFREG | 0600u);
     QCOMPARE(statusOf(real).st_nlink, 1u);
     if (root) {
@@ -413,20 +325,20 @@ void GuiFaultTest::stopSignalDuringRendering() {
     QFETCH(int, signal);
     QFETCH(bool, fileThere);
     const QString text = path("t.txt");
-    writeFile(text, sentences(2000));
+    writeFile(text, sentences(102000));
     const QString wave = path("speech.wav");
     if (fileThere)
         writeFile(wave, "an older file");
-    const auto before = contents(dir_->path());
+    const auto before = snapshot(dir_->path());
     platform::StopSignals stops([this] { window_->close(); });
     platform::QtDesktop desktop(window_->saveDialog(), &stops);
     onceRenderingBegan([signal] { return ::raise(signal) == 0; });
     driver_->then(ModalDriver::typeName(wave));
     if (fileThere)
         driver_->then(ModalDriver::press(QMessageBox::Yes));
-    QCOMPARE(run(text, desktop), app::ExitSuccess);
+    QCOMPARE(convert(text, desktop), app::ExitSuccess);
     QCOMPARE(stops.signal(), signal);
-    QCOMPARE(contents(dir_->path()), before);
+    QCOMPARE(snapshot(dir_->path()), before);
     QVERIFY(!window_->isVisible());
 }
 
@@ -439,11 +351,11 @@ void GuiFaultTest::stopSignalAtTheCompletionMessage() {
     platform::StopSignals stops([this] { window_->close(); });
     platform::QtDesktop desktop(window_->saveDialog(), &stops);
     driver_->then(ModalDriver::typeName(wave)).then([](QWidget&) { ::raise(SIGHUP); });
-    QCOMPARE(run(text, desktop), app::ExitSuccess);
+    QCOMPARE(convert(text, desktop), app::ExitSuccess);
     QCOMPARE(stops.signal(), SIGHUP);
     QCOMPARE(driver_->seen().at(1).text, QString("Wave file created."));
-    QVERIFY(waveFrames(wave) > 0);
-    QCOMPARE(readAll(text), QByteArray("A short text."));
+    QVERIFY(soundInfo(wave).frames > 0);
+    QCOMPARE(readFile(text), QByteArray("A short text."));
 }
 
 void GuiFaultTest::textReplacedBeforeOkIsKept_data() {
@@ -477,29 +389,18 @@ void GuiFaultTest::textReplacedBeforeOkIsKept() {
             ModalDriver::press(QMessageBox::Ok)))
         .then(ModalDriver::press(QMessageBox::Ok));
     // The failure line is written to descriptor 2 itself: catch it there.
-    const QString errorLog = path("stderr.log");
-    std::fflush(stderr);
-    const int standardError = ::dup(STDERR_FILENO);
-    {
-        QFile log(errorLog);
-        QVERIFY(log.open(QIODevice::WriteOnly));
-        ::dup2(log.handle(), STDERR_FILENO);
-    }
-    const app::ExitStatus status = run(text);
-    std::fflush(stderr);
-    ::dup2(standardError, STDERR_FILENO);
-    ::close(standardError);
+    test::StandardErrorCapture capture;
+    const app::ExitStatus status = convert(text);
+    const std::string errors = capture.release();
     QCOMPARE(status, app::ExitFailure);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
     const QString message = "kept the text file \"" + text + "\": " + reason;
     expectFailureBox(2, {message});
-    QByteArrayList ours;
-    for (const QByteArray& line : readAll(errorLog).split('\n'))
-        if (line.startsWith("kestrova-wav:"))
-            ours << line;
-    QCOMPARE(ours, QByteArrayList{("kestrova-wav: " + message).toUtf8()});
-    QCOMPARE(readAll(text), newer);
-    QVERIFY(waveFrames(wave) > 0);
+    QVERIFY2(test::linesStartingWith(errors, "kestrova-wav:") ==
+                 std::vector<std::string>{("kestrova-wav: " + message).toStdString()},
+             errors.c_str());
+    QCOMPARE(readFile(text), newer);
+    QVERIFY(soundInfo(wave).frames > 0);
 }
 
 void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram_data() {
@@ -515,9 +416,10 @@ void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram() {
     QFETCH(int, signal);
     const QString text = path("t.txt");
     writeFile(text, "A short text.");
-    const auto before = contents(dir_->path());
-    faults::CliProcess program(KESTROVA_WAV_PATH, {(QString(voiceName) + "%" + text).toStdString()},
-                               QFile::encodeName(dir_->path()).toStdString());
+    const auto before = snapshot(dir_->path());
+    test::RunningProgram program(KESTROVA_WAV_PATH,
+                                 {(QString(voiceName) + "%" + text).toStdString()},
+                                 QFile::encodeName(dir_->path()).toStdString());
     // Once the program, not the test's child on its way to it, catches the signal.
     const auto catches = [&] {
         std::error_code error;
@@ -532,15 +434,15 @@ void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram() {
     };
     QVERIFY(program.waitFor([&] { return catches() != 0; }));
     ::kill(program.pid(), signal);
-    const faults::Outcome outcome = program.wait(std::chrono::seconds(30));
+    const test::Outcome outcome = program.wait(std::chrono::seconds(30));
     QCOMPARE(outcome.exitStatus(), 128 + signal);
-    QCOMPARE(contents(dir_->path()), before);
+    QCOMPARE(snapshot(dir_->path()), before);
 }
 
 int main(int argc, char** argv) {
     // Before any thread starts: a private mount table (as root), and orphans adopted here.
-    faults::privateMountTable();
-    faults::adoptOrphans();
+    test::privateMountTable();
+    test::adoptOrphans();
     QApplication application(argc, argv);
     GuiFaultTest test;
     return QTest::qExec(&test, argc, argv);

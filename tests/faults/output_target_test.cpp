@@ -4,8 +4,9 @@
 // its mode, owner and group, a name of 255 bytes works. And that no death of the converter,
 // SIGKILL included, leaves anything in the folder, with or without unnamed files.
 
-#include "process_support.h"
-#include "test_support.h"
+#include "support/process_support.h"
+#include "support/running_program.h"
+#include "support/test_support.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -17,8 +18,10 @@
 namespace kestrova {
 namespace {
 
-using faults::CliProcess;
-using faults::Outcome;
+using test::Outcome;
+using test::ProgramSetup;
+using test::RunningProgram;
+using test::sentences;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
@@ -58,13 +61,6 @@ std::map<std::string, Entry> listing(const fs::path& folder) {
         entries[item.path().filename().string()] = entry;
     }
     return entries;
-}
-
-std::string sentences(std::size_t bytes) {
-    std::string text;
-    for (int i = 1; text.size() < bytes; ++i)
-        text += "Sentence number " + std::to_string(i) + " keeps the speech engine busy. ";
-    return text;
 }
 
 bool makeNode(const fs::path& path, mode_t type, unsigned major, unsigned minor) {
@@ -126,12 +122,12 @@ TEST_P(OutputTargetTest, EverythingButTheChosenFileStaysAsItWas) {
     std::vector<std::string> arguments{"convert", "-q", "-o", "out"};
     arguments.insert(arguments.end(), c.options.begin(), c.options.end());
     arguments.push_back("in.txt");
-    CliProcess cli(cliPath, arguments, scratch.path());
+    RunningProgram cli(cliPath, arguments, scratch.path());
     const Outcome outcome = cli.wait(60s);
 
     EXPECT_EQ(outcome.exitStatus(), c.status) << outcome.standardError;
     if (c.reason) {
-        EXPECT_EQ(faults::lineCount(outcome.standardError), 1u) << outcome.standardError;
+        EXPECT_EQ(test::lineCount(outcome.standardError), 1u) << outcome.standardError;
         EXPECT_NE(outcome.standardError.find("\"out\": "), std::string::npos);
         EXPECT_NE(outcome.standardError.find(c.reason), std::string::npos) << outcome.standardError;
     } else {
@@ -158,7 +154,7 @@ TEST_P(OutputTargetTest, EverythingButTheChosenFileStaysAsItWas) {
     if (c.soundIn)
         expected.erase(c.soundIn);
     EXPECT_EQ(after, expected);
-    EXPECT_EQ(faults::survivors(), std::vector<pid_t>{});
+    EXPECT_EQ(test::survivors(), std::vector<pid_t>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -265,7 +261,7 @@ TEST(OutputTarget, AChainOfLinksIsFollowedToTheEnd) {
     test::writeBytes(scratch / "sub" / "real.wav", oldContent);
     fs::create_symlink("sub/real.wav", scratch / "middle");
     fs::create_symlink("middle", scratch / "out.wav");
-    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
     EXPECT_EQ(cli.wait(60s).exitStatus(), 0);
     EXPECT_TRUE(test::readSound(scratch / "sub" / "real.wav"));
     EXPECT_EQ(test::readSound(scratch / "sub" / "real.wav")->majorFormat(), SF_FORMAT_WAV);
@@ -279,7 +275,7 @@ TEST(OutputTarget, AHardLinkedFileIsReplacedUnderTheChosenNameOnly) {
     test::writeBytes(scratch / "in.txt", "A short text to speak.");
     test::writeBytes(scratch / "out.wav", oldContent);
     fs::create_hard_link(scratch / "out.wav", scratch / "other.wav");
-    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
     EXPECT_EQ(cli.wait(60s).exitStatus(), 0);
     EXPECT_TRUE(test::readSound(scratch / "out.wav"));
     EXPECT_EQ(test::readBytes(scratch / "other.wav"), oldContent);
@@ -296,7 +292,7 @@ TEST_P(LongName, OfTwoHundredAndFiftyFiveBytesWorks) {
     const std::string name = std::string(251, 'n') + ".wav";
     if (GetParam())
         test::writeBytes(scratch / name, oldContent);
-    CliProcess cli(cliPath, {"convert", "-q", "-o", name, "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", name, "in.txt"}, scratch.path());
     const Outcome outcome = cli.wait(60s);
     EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
     EXPECT_TRUE(test::readSound(scratch / name));
@@ -337,17 +333,17 @@ TEST_P(StandardOutput, CarriesTheSoundAndNothingElse) {
         type += " " + word;
     const std::string command = "set -o pipefail; '" + std::string(cliPath) +
                                 "' convert -j 1 -o -" + type + " in.txt | cat > piped";
-    CliProcess piped("/bin/bash", {"-c", command}, scratch.path());
+    RunningProgram piped("/bin/bash", {"-c", command}, scratch.path());
     const Outcome outcome = piped.wait(60s);
     EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
-    EXPECT_EQ(faults::lineCount(outcome.standardError), 1u) << outcome.standardError;
+    EXPECT_EQ(test::lineCount(outcome.standardError), 1u) << outcome.standardError;
     EXPECT_TRUE(outcome.standardError.starts_with("standard output: ")) << outcome.standardError;
 
     const std::string file = std::string("file.") + c.ending;
     std::vector<std::string> arguments{"convert", "-q", "-j", "1", "-o", file};
     arguments.insert(arguments.end(), c.type.begin(), c.type.end());
     arguments.push_back("in.txt");
-    CliProcess direct(cliPath, arguments, scratch.path());
+    RunningProgram direct(cliPath, arguments, scratch.path());
     ASSERT_EQ(direct.wait(60s).exitStatus(), 0);
     const std::string pipedBytes = test::readBytes(scratch / "piped");
     if (std::string(c.ending) == "raw") {
@@ -377,7 +373,7 @@ TEST(StandardOutputRefusal, AWaveFileCannotBePiped) {
     test::writeBytes(scratch / "in.txt", "A short text to speak.");
     const std::string command =
         "'" + std::string(cliPath) + "' convert -q --type wav -o - in.txt | cat > piped";
-    CliProcess piped("/bin/bash", {"-c", "set -o pipefail; " + command}, scratch.path());
+    RunningProgram piped("/bin/bash", {"-c", "set -o pipefail; " + command}, scratch.path());
     const Outcome outcome = piped.wait(60s);
     EXPECT_EQ(outcome.exitStatus(), 1);
     EXPECT_EQ(outcome.standardError,
@@ -391,7 +387,7 @@ TEST(Fifo, GetsTheStream) {
     test::ScratchDir scratch;
     test::writeBytes(scratch / "in.txt", "A short text to speak.");
     ASSERT_EQ(::mkfifo((scratch / "out.wav").c_str(), 0640), 0);
-    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path());
     std::string received;
     {
         std::ifstream reader(scratch / "out.wav", std::ios::binary);
@@ -434,10 +430,10 @@ TEST_P(Death, LeavesTheFolderAsItWas) {
     if (c.fileThere)
         test::writeBytes(scratch / "long.wav", oldContent);
     const auto before = listing(scratch.path());
-    CliProcess::Limits limits;
-    limits.withoutUnnamedFiles = !c.unnamedFiles;
-    CliProcess cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path(),
-                   limits);
+    ProgramSetup setup;
+    setup.withoutUnnamedFiles = !c.unnamedFiles;
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "Flite slt", "long.txt"}, scratch.path(),
+                       setup);
     ASSERT_TRUE(cli.waitFor(
         [&] { return test::unfinishedOutput(cli.pid(), scratch.path()).value_or(0) > 0; }));
     // The unnamed file has no name in the folder; the fallback's has.
@@ -449,7 +445,7 @@ TEST_P(Death, LeavesTheFolderAsItWas) {
     else
         EXPECT_TRUE(WIFSIGNALED(outcome.status) && WTERMSIG(outcome.status) == c.signal)
             << "status " << outcome.status;
-    faults::survivors();
+    test::survivors();
     EXPECT_EQ(listing(scratch.path()), before);
 }
 
@@ -471,9 +467,10 @@ TEST(NamedFallback, CompletesAndLeavesNothingElse) {
     test::writeBytes(scratch / "in.txt", "A short text to speak.");
     test::writeBytes(scratch / "out.wav", oldContent);
     ::chmod((scratch / "out.wav").c_str(), 0600);
-    CliProcess::Limits limits;
-    limits.withoutUnnamedFiles = true;
-    CliProcess cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path(), limits);
+    ProgramSetup setup;
+    setup.withoutUnnamedFiles = true;
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", "out.wav", "in.txt"}, scratch.path(),
+                       setup);
     const Outcome outcome = cli.wait(60s);
     EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
     EXPECT_TRUE(test::readSound(scratch / "out.wav"));

@@ -4,7 +4,7 @@
 #include "fuzz_check.h"
 #include "speech/speech_error.h"
 #include "speech/text/lexicon.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 #include <string>
 

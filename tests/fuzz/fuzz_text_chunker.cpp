@@ -5,7 +5,7 @@
 #include "fuzz_check.h"
 #include "speech/text/text_chunker.h"
 #include "speech/text/text_decoder.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 #include <string>
 #include <vector>

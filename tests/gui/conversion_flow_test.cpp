@@ -1,66 +1,25 @@
-#include "app/conversion_run.h"
-#include "failing_speech_control.h"
-#include "modal_driver.h"
-#include "platform/qt_desktop.h"
-#include "platform/qt_speech_control.h"
-#include "ui/frmConvert.h"
+#include "support/failing_speech_control.h"
+#include "support/standard_error_capture.h"
+#include "support/window_flow_fixture.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
+#include <QProgressBar>
 #include <QTest>
-#include <cstdio>
-#include <memory>
 #include <sndfile.h>
-#include <unistd.h>
 
 using namespace kestrova;
-using gui_test::ModalDriver;
+using test::ModalDriver;
 
 namespace {
 
 constexpr auto voiceName = "eSpeak NG English (America)";
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(content), content.size());
-}
-
-QByteArray sentences(int count) {
-    QByteArray text;
-    for (int i = 1; i <= count; ++i)
-        text += "Sentence number " + QByteArray::number(i) +
-                " keeps the speech engine busy for a little while. ";
-    return text;
-}
-
-struct WaveFacts {
-    bool opened = false;
-    int sampleRate = 0;
-    int channels = 0;
-    int format = 0;
-    sf_count_t frames = 0;
-};
-
-WaveFacts readWave(const QString& path) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(QFile::encodeName(path).constData(), SFM_READ, &info);
-    if (file == nullptr)
-        return {};
-    sf_close(file);
-    return {true, info.samplerate, info.channels, info.format, info.frames};
-}
-
 } // namespace
 
-class ConversionFlowTest : public QObject {
+class ConversionFlowTest : public test::WindowFlowFixture {
     Q_OBJECT
 private slots:
     void initTestCase();
@@ -88,54 +47,23 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    QString path(const QString& name) const { return dir_->filePath(name); }
     QString textFile(const QByteArray& content = "Hello from the window program.");
-    app::ExitStatus run(const QString& handOff);
-    app::ExitStatus run(const QString& handOff, app::SpeechControl& speech);
-    const ModalDriver::Seen& seen(int index) const { return driver_->seen().at(index); }
-    void expectFailureBox(int index, const QString& textPart) const;
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<ui::frmConvert> window_;
-    std::unique_ptr<platform::QtDesktop> desktop_;
-    std::unique_ptr<platform::QtSpeechControl> speech_;
-    std::unique_ptr<ModalDriver> driver_;
     int windowShows_ = 0;
 };
 
 void ConversionFlowTest::initTestCase() {
-    // Offscreen has no native dialogs; this keeps a desktop session's out of the way too.
-    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    useQtDialogs();
 }
 
 void ConversionFlowTest::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(dir_->isValid());
-    window_ = std::make_unique<ui::frmConvert>();
+    setUpFlow();
     window_->installEventFilter(this);
-    desktop_ = std::make_unique<platform::QtDesktop>(window_->saveDialog());
-    ui::frmConvert& window = *window_;
-    speech_ = std::make_unique<platform::QtSpeechControl>(
-        window, [&window](double done) { window.setProgress(done); }, window.cancelFlag());
-    driver_ = std::make_unique<ModalDriver>();
     windowShows_ = 0;
 }
 
 void ConversionFlowTest::cleanup() {
-    // Every dialog the test expected came, and none it did not.
-    const int unused = driver_->unusedActions();
-    bool unexpected = false;
-    for (const ModalDriver::Seen& dialog : driver_->seen())
-        unexpected |= !dialog.expected;
-    driver_.reset();
-    speech_.reset();
-    desktop_.reset();
-    window_.reset();
-    dir_.reset();
-    QVERIFY(QApplication::activeModalWidget() == nullptr);
-    QVERIFY(QApplication::overrideCursor() == nullptr);
-    QCOMPARE(unused, 0);
-    QVERIFY(!unexpected);
+    tearDownFlow();
 }
 
 bool ConversionFlowTest::eventFilter(QObject* watched, QEvent* event) {
@@ -148,24 +76,6 @@ QString ConversionFlowTest::textFile(const QByteArray& content) {
     const QString file = path("t.txt");
     writeFile(file, content);
     return file;
-}
-
-app::ExitStatus ConversionFlowTest::run(const QString& handOff) {
-    return run(handOff, *speech_);
-}
-
-app::ExitStatus ConversionFlowTest::run(const QString& handOff, app::SpeechControl& speech) {
-    app::ConversionPlatform platform{*desktop_, *window_, speech};
-    return app::launchHandOff(handOff.toStdString(), platform);
-}
-
-void ConversionFlowTest::expectFailureBox(int index, const QString& textPart) const {
-    const ModalDriver::Seen& box = seen(index);
-    QCOMPARE(box.className, QString("QMessageBox"));
-    QCOMPARE(box.icon, QMessageBox::Critical);
-    QCOMPARE(box.title, QString("Kestrova WAV Converter"));
-    QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-    QVERIFY2(box.text.contains(textPart), qPrintable(box.text));
 }
 
 void ConversionFlowTest::withoutHandOffOnlyRefuses_data() {
@@ -221,7 +131,7 @@ void ConversionFlowTest::cancelledSaveLeavesEverything() {
 }
 
 void ConversionFlowTest::wholeConversion() {
-    const QString text = textFile(sentences(40));
+    const QString text = textFile(sentences(2700));
     const QString wave = path("out.wav");
 
     bool windowVisibleAtDialog = true;
@@ -272,9 +182,8 @@ void ConversionFlowTest::wholeConversion() {
 
     QVERIFY(!QFile::exists(text));
     QVERIFY(!window_->isVisible());
-    const WaveFacts facts = readWave(wave);
-    QVERIFY(facts.opened);
-    QCOMPARE(facts.sampleRate, 22050);
+    const SF_INFO facts = soundInfo(wave);
+    QCOMPARE(facts.samplerate, 22050);
     QCOMPARE(facts.channels, 1);
     QCOMPARE(facts.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
     QVERIFY(facts.frames > 22050); // 40 sentences last far longer than a second
@@ -288,7 +197,7 @@ void ConversionFlowTest::nameWithoutExtensionIsKept() {
     QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitSuccess);
     QCOMPARE(seen(1).text, QString("Wave file created."));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"speech"});
-    QCOMPARE(readWave(wave).format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
+    QCOMPARE(soundInfo(wave).format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
 }
 
 void ConversionFlowTest::replacingAnExistingFileAsksFirst_data() {
@@ -318,11 +227,11 @@ void ConversionFlowTest::replacingAnExistingFileAsksFirst() {
     if (replace) {
         QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
         QCOMPARE(seen(2).text, QString("Wave file created."));
-        QCOMPARE(readWave(wave).sampleRate, 22050);
+        QCOMPARE(soundInfo(wave).samplerate, 22050);
         QVERIFY(!QFile::exists(text));
     } else {
         QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QFileDialog"));
-        QCOMPARE(readAll(wave), QByteArray("an older file"));
+        QCOMPARE(readFile(wave), QByteArray("an older file"));
         QVERIFY(QFile::exists(text));
         QCOMPARE(windowShows_, 0);
     }
@@ -336,8 +245,8 @@ void ConversionFlowTest::theTextFileItselfIsRefused() {
         .then(ModalDriver::press(QMessageBox::Ok));
     QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitFailure);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
-    expectFailureBox(2, "\"" + text + "\"");
-    QCOMPARE(readAll(text), content);
+    expectFailureBox(2, {"\"" + text + "\""});
+    QCOMPARE(readFile(text), content);
     QCOMPARE(windowShows_, 0);
 }
 
@@ -347,7 +256,7 @@ void ConversionFlowTest::unknownEngineIsReported() {
     driver_->then(ModalDriver::typeName(wave)).then(ModalDriver::press(QMessageBox::Ok));
     QCOMPARE(run("No Such Voice 9%" + text), app::ExitFailure);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
-    expectFailureBox(1, "\"No Such Voice 9\"");
+    expectFailureBox(1, {"\"No Such Voice 9\""});
     QVERIFY(QFile::exists(text));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"t.txt"});
 }
@@ -372,7 +281,7 @@ void ConversionFlowTest::aHugeNameIsCutInTheMiddle() {
     driver_->then(ModalDriver::typeName(path("out.wav"))).then(ModalDriver::press(QMessageBox::Ok));
     QCOMPARE(run(engineName + "%" + text), app::ExitFailure);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
-    expectFailureBox(1, start);
+    expectFailureBox(1, {start});
     const QString& shown = seen(1).text;
     QVERIFY2(shown.contains(end + " (\"kestrova-wav-cli voices\""), qPrintable(shown.right(200)));
     QVERIFY2(shown.contains(QChar(0x2026)), "no ellipsis");
@@ -390,14 +299,14 @@ void ConversionFlowTest::missingTextFileIsReported() {
         .then(ModalDriver::press(QMessageBox::Ok));
     QCOMPARE(run(QString(voiceName) + "%" + text), app::ExitFailure);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox,QMessageBox"));
-    expectFailureBox(2, "missing.txt");
-    QCOMPARE(readAll(wave), QByteArray("keep me"));
+    expectFailureBox(2, {"missing.txt"});
+    QCOMPARE(readFile(wave), QByteArray("keep me"));
     QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList{"keep.wav"});
     QVERIFY(!window_->isVisible());
 }
 
 void ConversionFlowTest::closingTheWindowCancelsQuietly() {
-    const QString text = textFile(sentences(2000));
+    const QString text = textFile(sentences(140000));
     const QString wave = path("out.wav");
     const auto* bar = window_->findChild<QProgressBar*>("progressBar");
     connect(bar, &QProgressBar::valueChanged, window_.get(), [this](int value) {
@@ -417,7 +326,7 @@ void ConversionFlowTest::closingTheWindowCancelsQuietly() {
 }
 
 void ConversionFlowTest::escapeCancelsToo() {
-    const QString text = textFile(sentences(2000));
+    const QString text = textFile(sentences(140000));
     const auto* bar = window_->findChild<QProgressBar*>("progressBar");
     connect(bar, &QProgressBar::valueChanged, window_.get(), [this](int value) {
         if (value > 0 && window_->isVisible())
@@ -431,34 +340,23 @@ void ConversionFlowTest::escapeCancelsToo() {
 
 void ConversionFlowTest::renderingFailureRestoresThePointer() {
     const QString text = textFile();
-    gui_test::FailingSpeechControl failing("the engine fell over");
+    test::FailingSpeechControl failing("the engine fell over");
     bool busyAtFailure = true;
     driver_->then(ModalDriver::typeName(path("out.wav")))
         .then(ModalDriver::observe(
             [&](QWidget&) { busyAtFailure = QApplication::overrideCursor() != nullptr; },
             ModalDriver::press(QMessageBox::Ok)));
-    const QString errorLog = path("stderr.log");
-    std::fflush(stderr);
-    const int standardError = ::dup(STDERR_FILENO);
-    {
-        QFile log(errorLog);
-        QVERIFY(log.open(QIODevice::WriteOnly));
-        ::dup2(log.handle(), STDERR_FILENO);
-    }
+    test::StandardErrorCapture capture;
     const app::ExitStatus status = run(QString(voiceName) + "%" + text, failing);
-    std::fflush(stderr);
-    ::dup2(standardError, STDERR_FILENO);
-    ::close(standardError);
+    const std::string errors = capture.release();
     QCOMPARE(status, app::ExitFailure);
     // Qt may log lines of its own there; ours is one whole line.
-    QByteArrayList ours;
-    for (const QByteArray& line : readAll(errorLog).split('\n'))
-        if (line.startsWith("kestrova-wav:"))
-            ours << line;
-    QCOMPARE(ours, QByteArrayList{"kestrova-wav: the engine fell over"});
+    QVERIFY2(test::linesStartingWith(errors, "kestrova-wav:") ==
+                 std::vector<std::string>{"kestrova-wav: the engine fell over"},
+             errors.c_str());
     QCOMPARE(failing.renderings(), 1);
     QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
-    expectFailureBox(1, "the engine fell over");
+    expectFailureBox(1, {"the engine fell over"});
     QVERIFY(!busyAtFailure);
     QVERIFY(QApplication::overrideCursor() == nullptr);
     QCOMPARE(windowShows_, 1);

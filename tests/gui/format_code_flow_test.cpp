@@ -3,9 +3,9 @@
 // control receives them behind the real Save dialog and message boxes.
 
 #include "app/conversion_run.h"
-#include "modal_driver.h"
 #include "platform/qt_desktop.h"
-#include "recording_speech_control.h"
+#include "support/modal_driver.h"
+#include "support/recording_speech_control.h"
 #include "ui/frmConvert.h"
 
 #include <QApplication>
@@ -14,8 +14,8 @@
 #include <QTest>
 
 using namespace kestrova;
-using gui_test::ModalDriver;
-using gui_test::RecordingSpeechControl;
+using test::ModalDriver;
+using test::RecordingSpeechControl;
 
 namespace {
 

@@ -2,8 +2,8 @@
 // the command line use it: memory, open files and processes must come back to where they
 // were, conversion after conversion.
 
-#include "conversion_support.h"
-#include "process_support.h"
+#include "support/conversion_support.h"
+#include "support/process_support.h"
 #include "speech/converter.h"
 
 #include <gtest/gtest.h>
@@ -47,19 +47,19 @@ TEST_P(Soak, TwoHundredConversionsLeaveNothingBehind) {
         request.jobs = GetParam();
         const speech::ConversionResult result = speech::convertTextFile(request);
         ASSERT_GT(result.frames, 0u) << name;
-        ASSERT_EQ(faults::childrenOf(::getpid()), std::vector<pid_t>{}) << "after " << name;
+        ASSERT_EQ(test::childrenOf(::getpid()), std::vector<pid_t>{}) << "after " << name;
         fs::remove(scratch / (name + ".wav"));
         if (i + 1 == warmUp) {
-            residentAfterWarmUp = faults::residentKib(::getpid());
+            residentAfterWarmUp = test::residentKib(::getpid());
             descriptorsAfterWarmUp = openDescriptors();
         }
     }
-    const long resident = faults::residentKib(::getpid());
+    const long resident = test::residentKib(::getpid());
     RecordProperty("resident_kib_after_warm_up", std::to_string(residentAfterWarmUp));
     RecordProperty("resident_kib_at_end", std::to_string(resident));
     EXPECT_EQ(openDescriptors(), descriptorsAfterWarmUp);
     EXPECT_EQ(test::leftoverParts(scratch.path()), std::vector<std::string>{});
-    if (faults::sanitizedBuild)
+    if (test::sanitizedBuild)
         GTEST_SKIP() << "a sanitized build's resident memory is no measure (" << residentAfterWarmUp
                      << " KiB, then " << resident << " KiB)";
     // A leak of even a kilobyte a conversion would show: 180 KiB.

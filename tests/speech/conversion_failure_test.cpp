@@ -1,6 +1,6 @@
-#include "conversion_support.h"
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
+#include "support/conversion_support.h"
 
 #include <chrono>
 #include <functional>
@@ -16,25 +16,6 @@ using test::conversion;
 using test::ScratchDir;
 
 const std::string oldContent = "an older file that must survive";
-
-// What a folder holds, all the way down: paths and contents, to compare before and after.
-std::vector<std::pair<std::string, std::string>> snapshot(const ScratchDir& scratch) {
-    std::vector<std::pair<std::string, std::string>> entries;
-    for (const auto& entry : test::fs::recursive_directory_iterator(scratch.path())) {
-        std::string content = "(folder)";
-        if (!entry.is_directory()) {
-            try {
-                content = test::readBytes(entry.path());
-            } catch (const std::exception&) {
-                content = "(unreadable)";
-            }
-        }
-        entries.emplace_back(test::fs::relative(entry.path(), scratch.path()).string(),
-                             std::move(content));
-    }
-    std::sort(entries.begin(), entries.end());
-    return entries;
-}
 
 // ---- cancellation ----------------------------------------------------------------------
 
@@ -95,13 +76,13 @@ TEST_P(Cancel, ThrowsAndLeavesNothingBehind) {
     test::writeBytes(input, GetParam().text);
     if (GetParam().existingTarget)
         test::writeBytes(output, oldContent);
-    const auto before = snapshot(scratch);
+    const auto before = test::snapshot(scratch.path());
 
     std::atomic<bool> cancel = GetParam().moment == Moment::BeforeTheStart;
     EXPECT_THROW(convertTextFile(conversion(input, output, GetParam().voice, 4),
                                  actAt(GetParam().moment, [&] { cancel = true; }), &cancel),
                  ConversionCancelled);
-    EXPECT_EQ(snapshot(scratch), before);
+    EXPECT_EQ(test::snapshot(scratch.path()), before);
 }
 
 std::vector<CancelCase> cancelCases() {
@@ -193,7 +174,7 @@ TEST_P(FailureInTheMiddle, PropagatesAndLeavesNothingBehind) {
     test::writeBytes(input, GetParam().text);
     if (GetParam().existingTarget)
         test::writeBytes(output, oldContent);
-    const auto before = snapshot(scratch);
+    const auto before = test::snapshot(scratch.path());
     try {
         convertTextFile(
             conversion(input, output, GetParam().voice, 4),
@@ -202,7 +183,7 @@ TEST_P(FailureInTheMiddle, PropagatesAndLeavesNothingBehind) {
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "injected failure");
     }
-    EXPECT_EQ(snapshot(scratch), before);
+    EXPECT_EQ(test::snapshot(scratch.path()), before);
 }
 
 std::vector<CancelCase> failureCases() {
@@ -258,7 +239,7 @@ TEST_P(ConversionFailure, ThrowsNamingTheFileAndLeavesEverythingAsItWas) {
     ScratchDir scratch;
     std::string named;
     const ConversionRequest request = GetParam().setUp(scratch, named);
-    const auto before = snapshot(scratch);
+    const auto before = test::snapshot(scratch.path());
     try {
         convertTextFile(request);
         FAIL() << "the conversion succeeded";
@@ -269,7 +250,7 @@ TEST_P(ConversionFailure, ThrowsNamingTheFileAndLeavesEverythingAsItWas) {
         EXPECT_NE(message.find("\"" + named + "\""), std::string::npos) << message;
         EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     }
-    EXPECT_EQ(snapshot(scratch), before);
+    EXPECT_EQ(test::snapshot(scratch.path()), before);
     const auto folder = request.output.parent_path();
     if (test::fs::is_directory(folder)) {
         EXPECT_TRUE(test::leftoverParts(folder).empty());
@@ -442,7 +423,7 @@ TEST_P(EngineFailure, NamesTheTextFileAndLeavesNothingBehind) {
     test::writeBytes(input, test::paragraphs);
     if (GetParam().existingTarget)
         test::writeBytes(output, oldContent);
-    const auto before = snapshot(scratch);
+    const auto before = test::snapshot(scratch.path());
     ConversionRequest request = conversion(input, output);
     request.voice =
         Voice{GetParam().engine, "No such voice", "nosuch", "en", 22050, "no-such-engine-voice"};
@@ -457,7 +438,7 @@ TEST_P(EngineFailure, NamesTheTextFileAndLeavesNothingBehind) {
         EXPECT_NE(message.find("\"" + input.string() + "\""), std::string::npos) << message;
         EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     }
-    EXPECT_EQ(snapshot(scratch), before);
+    EXPECT_EQ(test::snapshot(scratch.path()), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -495,7 +476,7 @@ TEST_P(RefusedArguments, ThrowBeforeTouchingTheOutput) {
         test::writeBytes(scratch / "in.txt", test::shortText);
         if (existingTarget)
             test::writeBytes(scratch / "out.wav", oldContent);
-        const auto before = snapshot(scratch);
+        const auto before = test::snapshot(scratch.path());
         TextToSpeech speech(test::installedVoices());
         speech.SetEngineProperty(TextToSpeech::engineNameProperty, "Flite slt");
         const auto& p = GetParam();
@@ -508,7 +489,7 @@ TEST_P(RefusedArguments, ThrowBeforeTouchingTheOutput) {
             EXPECT_NE(std::string(error.what()).find(p.mentioned), std::string::npos)
                 << error.what();
         }
-        EXPECT_EQ(snapshot(scratch), before);
+        EXPECT_EQ(test::snapshot(scratch.path()), before);
     }
 }
 

@@ -1,6 +1,6 @@
 #include "speech/speech_error.h"
 #include "speech/text/lexicon.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,6 +1,6 @@
 #include "speech/engines/synthesizer.h"
 #include "speech/voice.h"
-#include "speech_measures.h"
+#include "support/speech_measures.h"
 
 #include <cctype>
 #include <cmath>

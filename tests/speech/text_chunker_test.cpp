@@ -1,6 +1,6 @@
 #include "speech/text/text_chunker.h"
 #include "speech/text/text_decoder.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <random>

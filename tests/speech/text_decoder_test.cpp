@@ -1,5 +1,5 @@
 #include "speech/text/text_decoder.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 #include <chrono>
 #include <gtest/gtest.h>

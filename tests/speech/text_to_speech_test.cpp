@@ -1,4 +1,4 @@
-#include "conversion_support.h"
+#include "support/conversion_support.h"
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
 

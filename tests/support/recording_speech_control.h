@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrova::gui_test {
+namespace kestrova::test {
 
 // A speech control that renders nothing and keeps each call: the member's name and its
 // arguments in call order, numbers in decimal, so a test sees exactly what the run asked.
@@ -30,4 +30,4 @@ private:
     std::vector<Call> calls_;
 };
 
-} // namespace kestrova::gui_test
+} // namespace kestrova::test

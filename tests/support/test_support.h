@@ -1,7 +1,7 @@
 #pragma once
 
-// Helpers shared by the tests: a scratch folder per test, whole-file reads and writes,
-// a strict UTF-8 check and a libsndfile read-back.
+// Helpers shared by the tests: a scratch folder per test, whole-file reads and writes, texts
+// of a given length, folder snapshots, a strict UTF-8 check and a libsndfile read-back.
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <sndfile.h>
 #include <stdexcept>
@@ -75,6 +76,52 @@ inline std::string readBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// About the given number of bytes of numbered sentences, whole ones: a text that keeps an
+// engine busy for as long as a test needs.
+inline std::string sentences(std::size_t bytes) {
+    std::string text;
+    for (int i = 1; text.size() < bytes; ++i)
+        text += "Sentence number " + std::to_string(i) + " keeps the speech engine busy. ";
+    return text;
+}
+
+// Every entry under a folder: a file's bytes, a link's target, or nothing for a folder.
+using Snapshot = std::map<std::string, std::optional<std::string>>;
+
+inline Snapshot snapshot(const fs::path& folder) {
+    Snapshot entries;
+    std::error_code error;
+    for (auto it = fs::recursive_directory_iterator(folder, error);
+         it != fs::recursive_directory_iterator(); it.increment(error)) {
+        const std::string name = fs::relative(it->path(), folder).string();
+        switch (it->symlink_status().type()) {
+        case fs::file_type::directory:
+            entries[name] = std::nullopt;
+            break;
+        case fs::file_type::regular: {
+            std::ifstream in(it->path(), std::ios::binary);
+            entries[name] =
+                in ? std::string(std::istreambuf_iterator<char>(in), {}) : "an unreadable file";
+            break;
+        }
+        case fs::file_type::symlink:
+            entries[name] = "a link to " + fs::read_symlink(it->path(), error).string();
+            break;
+        default:
+            entries[name] = "a device or FIFO"; // never opened here
+        }
+    }
+    return entries;
+}
+
+// Lines of text, a last one without its line feed counted too.
+inline std::size_t lineCount(const std::string& text) {
+    std::size_t lines = 0;
+    for (const char c : text)
+        lines += c == '\n';
+    return lines + (!text.empty() && text.back() != '\n');
+}
+
 // Strict UTF-8: shortest forms only, no surrogates, nothing above U+10FFFF.
 inline bool isValidUtf8(std::string_view text) {
     std::size_t i = 0;
@@ -134,6 +181,17 @@ struct SoundFile {
         return peak;
     }
 };
+
+// What libsndfile says of a sound file's header: rate, channels, format, frames. nullopt
+// when it cannot open the file.
+inline std::optional<SF_INFO> soundInfo(const fs::path& path) {
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        return std::nullopt;
+    sf_close(file);
+    return info;
+}
 
 // nullopt when libsndfile cannot open the file.
 inline std::optional<SoundFile> readSound(const fs::path& path) {

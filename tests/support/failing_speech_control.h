@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace kestrova::gui_test {
+namespace kestrova::test {
 
 // A speech control whose rendering fails at once with the given message, for the one fault
 // a real engine cannot be made to show on demand.
@@ -25,4 +25,4 @@ private:
     int renderings_ = 0;
 };
 
-} // namespace kestrova::gui_test
+} // namespace kestrova::test

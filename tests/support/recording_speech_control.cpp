@@ -1,6 +1,6 @@
-#include "recording_speech_control.h"
+#include "support/recording_speech_control.h"
 
-namespace kestrova::gui_test {
+namespace kestrova::test {
 
 using std::to_string;
 
@@ -18,4 +18,4 @@ void RecordingSpeechControl::ConvertTextFileToWave(const std::string& textFile, 
           waveFile, to_string(writeFlags), to_string(formatCode), to_string(waitMode)}});
 }
 
-} // namespace kestrova::gui_test
+} // namespace kestrova::test

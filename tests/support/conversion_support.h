@@ -4,7 +4,7 @@
 
 #include "speech/converter.h"
 #include "speech/voice.h"
-#include "test_support.h"
+#include "support/test_support.h"
 
 #include <string>
 #include <string_view>

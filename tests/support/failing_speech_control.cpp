@@ -1,8 +1,8 @@
-#include "failing_speech_control.h"
+#include "support/failing_speech_control.h"
 
 #include <stdexcept>
 
-namespace kestrova::gui_test {
+namespace kestrova::test {
 
 FailingSpeechControl::FailingSpeechControl(std::string message) : message_(std::move(message)) {}
 
@@ -14,4 +14,4 @@ void FailingSpeechControl::ConvertTextFileToWave(const std::string&, int, int, i
     throw std::runtime_error(message_);
 }
 
-} // namespace kestrova::gui_test
+} // namespace kestrova::test

@@ -1,9 +1,8 @@
 #pragma once
 
-// What the fault tests need around a real process: the command-line converter started with
-// a limit or two, its standard error, its exit and peak memory, the processes under it, a
-// private mount table for file systems that fill up or refuse writes, and a snapshot of a
-// folder to compare after a failure.
+// What the fault tests need around a real process: the processes under it and their memory
+// and CPU time, orphans adopted and reaped, unnamed files refused and a private mount table
+// for file systems that fill up or refuse writes.
 
 #include <chrono>
 #include <csignal>
@@ -31,7 +30,7 @@
 #include <unistd.h>
 #include <vector>
 
-namespace kestrova::faults {
+namespace kestrova::test {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -184,163 +183,4 @@ private:
     bool mounted_ = false;
 };
 
-// Every entry under a folder: a file's bytes, a link's target, or nothing for a folder.
-using Snapshot = std::map<std::string, std::optional<std::string>>;
-
-inline Snapshot snapshot(const fs::path& folder) {
-    Snapshot entries;
-    std::error_code error;
-    for (auto it = fs::recursive_directory_iterator(folder, error);
-         it != fs::recursive_directory_iterator(); it.increment(error)) {
-        const std::string name = fs::relative(it->path(), folder).string();
-        switch (it->symlink_status().type()) {
-        case fs::file_type::directory:
-            entries[name] = std::nullopt;
-            break;
-        case fs::file_type::regular: {
-            std::ifstream in(it->path(), std::ios::binary);
-            entries[name] = std::string(std::istreambuf_iterator<char>(in), {});
-            break;
-        }
-        case fs::file_type::symlink:
-            entries[name] = "a link to " + fs::read_symlink(it->path(), error).string();
-            break;
-        default:
-            entries[name] = "a device or FIFO"; // never opened here
-        }
-    }
-    return entries;
-}
-
-inline std::size_t lineCount(const std::string& text) {
-    std::size_t lines = 0;
-    for (const char c : text)
-        lines += c == '\n';
-    return lines + (!text.empty() && text.back() != '\n');
-}
-
-struct Outcome {
-    int status = 0; // as waitpid gives it
-    std::string standardError;
-    long peakKib = 0; // the largest resident size of the process or a child it waited for
-    bool timedOut = false;
-
-    bool exited() const { return WIFEXITED(status); }
-    int exitStatus() const { return WIFEXITED(status) ? WEXITSTATUS(status) : -1; }
-};
-
-// What a CliProcess runs under.
-struct CliLimits {
-    std::optional<rlim_t> fileSizeBytes; // RLIMIT_FSIZE, with SIGXFSZ ignored
-    bool withoutUnnamedFiles = false;    // O_TMPFILE refused, as refuseUnnamedFiles()
-};
-
-// kestrova-wav-cli running in a folder, standard input and output on /dev/null, standard
-// error read here.
-class CliProcess {
-public:
-    using Limits = CliLimits;
-
-    CliProcess(const std::string& program, const std::vector<std::string>& arguments,
-               const fs::path& folder, Limits limits = {}) {
-        int errorPipe[2];
-        if (::pipe2(errorPipe, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe2 failed");
-        std::vector<std::string> all{program};
-        all.insert(all.end(), arguments.begin(), arguments.end());
-        std::vector<char*> argv;
-        for (std::string& argument : all)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            // Only async-signal-safe calls from here to exec.
-            const int quiet = ::open("/dev/null", O_RDWR);
-            if (quiet < 0 || ::dup2(quiet, 0) < 0 || ::dup2(quiet, 1) < 0 ||
-                ::dup2(errorPipe[1], 2) < 0 || ::chdir(folder.c_str()) != 0)
-                ::_exit(127);
-            if (limits.fileSizeBytes) {
-                ::signal(SIGXFSZ, SIG_IGN); // a write past the limit then fails with EFBIG
-                const rlimit limit{*limits.fileSizeBytes, *limits.fileSizeBytes};
-                if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
-                    ::_exit(127);
-            }
-            if (limits.withoutUnnamedFiles && !refuseUnnamedFiles())
-                ::_exit(127);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(errorPipe[1]);
-        errorFd_ = errorPipe[0];
-        ::fcntl(errorFd_, F_SETFL, O_NONBLOCK);
-        if (pid_ < 0)
-            throw std::runtime_error("fork failed");
-    }
-    ~CliProcess() {
-        if (!done_) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(errorFd_);
-    }
-    CliProcess(const CliProcess&) = delete;
-    CliProcess& operator=(const CliProcess&) = delete;
-
-    pid_t pid() const { return pid_; }
-
-    // True once the process has ended (it is then reaped).
-    bool ended() {
-        if (!done_) {
-            rusage usage{};
-            if (::wait4(pid_, &outcome_.status, WNOHANG, &usage) == pid_) {
-                done_ = true;
-                outcome_.peakKib = usage.ru_maxrss;
-            }
-        }
-        readError();
-        return done_;
-    }
-
-    // Waits for the end; a process still running at the timeout is killed and reported so.
-    Outcome wait(std::chrono::milliseconds timeout = 120s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!ended()) {
-            if (std::chrono::steady_clock::now() >= deadline) {
-                outcome_.timedOut = true;
-                ::kill(pid_, SIGKILL);
-            }
-            pollfd watched{errorFd_, POLLIN, 0};
-            ::poll(&watched, 1, 10);
-        }
-        readError();
-        return outcome_;
-    }
-
-    // Polls until condition holds or the process ends; true if the condition held.
-    template <typename Condition>
-    bool waitFor(Condition condition, std::chrono::milliseconds timeout = 60s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (condition())
-                return true;
-            if (ended())
-                return condition();
-            std::this_thread::sleep_for(5ms);
-        }
-        return false;
-    }
-
-private:
-    void readError() {
-        char buffer[4096];
-        for (ssize_t got; (got = ::read(errorFd_, buffer, sizeof buffer)) > 0;)
-            outcome_.standardError.append(buffer, static_cast<std::size_t>(got));
-    }
-
-    pid_t pid_ = -1;
-    int errorFd_ = -1;
-    bool done_ = false;
-    Outcome outcome_;
-};
-
-} // namespace kestrova::faults
+} // namespace kestrova::test

@@ -1,11 +1,11 @@
-#include "modal_driver.h"
+#include "support/modal_driver.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
 
-namespace kestrova::gui_test {
+namespace kestrova::test {
 namespace {
 
 ModalDriver::Seen describe(QWidget& dialog) {
@@ -122,4 +122,4 @@ ModalDriver::Action ModalDriver::observe(std::function<void(QWidget&)> look, Act
     };
 }
 
-} // namespace kestrova::gui_test
+} // namespace kestrova::test

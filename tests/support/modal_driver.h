@@ -11,7 +11,7 @@
 #include <deque>
 #include <functional>
 
-namespace kestrova::gui_test {
+namespace kestrova::test {
 
 // Stands in for the user in front of a run: answers each modal dialog that comes to the top,
 // one action per dialog in the order they come, and records what each one showed. A dialog
@@ -70,4 +70,4 @@ private:
     QPointer<QWidget> answered_;  // the last dialog given an action
 };
 
-} // namespace kestrova::gui_test
+} // namespace kestrova::test
