@@ -156,11 +156,12 @@ TEST_F(CommandLine, ConvertSummarizesOnStandardErrorUnlessQuiet) {
 
 TEST_F(CommandLine, TheSummaryCountsLimitedSamplesOnlyWhenThereAreAny) {
     Outcome result = run({"convert", "-e", "slt", "--volume", "400", "-o", "x.wav", "in.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_NE(result.err.find(" samples limited\n"), std::string::npos) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_NE(result.standardError.find(" samples limited\n"), std::string::npos)
+        << result.standardError;
     result = run({"convert", "-e", "slt", "--volume", "050", "-o", "x.wav", "in.txt"});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(result.err.find("limited"), std::string::npos) << result.err;
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_EQ(result.standardError.find("limited"), std::string::npos) << result.standardError;
 }
 
 TEST_F(CommandLine, ABadLexiconLineFailsBeforeAnythingIsWritten) {
@@ -168,28 +169,32 @@ TEST_F(CommandLine, ABadLexiconLineFailsBeforeAnythingIsWritten) {
     test::writeBytes(scratch / "bad.lex", "# names\nno equals sign here\n");
     const Outcome result = run({"convert", "-e", "slt", "--lexicon", "good.lex", "--lexicon",
                                 "bad.lex", "-o", "x.wav", "in.txt"});
-    EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: bad.lex:2: ")) << result.err;
-    EXPECT_EQ(lines(result.err), 1u) << result.err;
+    EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: bad.lex:2: "))
+        << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"bad.lex", "good.lex", "in.txt"}));
 }
 
 TEST_F(CommandLine, MalformedMarkupFailsWithLineAndColumnBeforeAnythingIsWritten) {
     test::writeBytes(scratch / "bad.ssml", "<speak>\n  <p>words</s>\n</speak>\n");
     const Outcome result = run({"convert", "-e", "slt", "--ssml", "-o", "x.wav", "bad.ssml"});
-    EXPECT_EQ(result.status, 1) << result.err;
-    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: bad.ssml:2:")) << result.err;
-    EXPECT_EQ(lines(result.err), 1u) << result.err;
+    EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: bad.ssml:2:"))
+        << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"bad.ssml", "in.txt"}));
 }
 
 TEST_F(CommandLine, AnUnknownElementIsReadAsTextWithOneWarning) {
     test::writeBytes(scratch / "odd.ssml", "<speak>Some <odd>unusual</odd> words.</speak>\n");
     const Outcome result = run({"convert", "-e", "slt", "--ssml", "-o", "x.wav", "odd.ssml"});
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_TRUE(result.err.starts_with("kestrova-wav-cli: warning: odd.ssml:1:")) << result.err;
-    EXPECT_NE(result.err.find("odd"), std::string::npos) << result.err;
-    EXPECT_EQ(lines(result.err), 2u) << result.err; // the warning and the summary
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: warning: odd.ssml:1:"))
+        << result.standardError;
+    EXPECT_NE(result.standardError.find("odd"), std::string::npos) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 2u)
+        << result.standardError; // the warning and the summary
 }
 
 TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {

@@ -1,4 +1,5 @@
-#include "conversion_support.h"
+#include "support/conversion_support.h"
+#include "support/speech_measures.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -79,11 +80,12 @@ class Volume : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(Volume, HalfIsSixDecibelsDown) {
     ScratchDir scratch;
-    const double full = test::rms(render(scratch, test::shortText, GetParam(), {}).samples);
+    const double full = test::rmsDecibels(render(scratch, test::shortText, GetParam(), {}).samples);
     VoiceControls half;
     half.volumePercent = 50;
-    const double halved = test::rms(render(scratch, test::shortText, GetParam(), half).samples);
-    EXPECT_NEAR(20 * std::log10(halved / full), -6.02, 0.1);
+    const double halved =
+        test::rmsDecibels(render(scratch, test::shortText, GetParam(), half).samples);
+    EXPECT_NEAR(halved - full, -6.02, 0.1);
 }
 
 TEST_P(Volume, FourfoldLimitsAndCountsWhatWouldClip) {
@@ -120,8 +122,8 @@ TEST_P(Pauses, LastAsLongAsAsked) {
     controls.sentencePauseMs = GetParam().sentenceMs;
     controls.paragraphPauseMs = GetParam().paragraphMs;
     const test::SoundFile sound = render(scratch, GetParam().text, GetParam().voice, controls);
-    const std::vector<double> silences =
-        test::innerSilencesMs(sound.samples, sound.info.samplerate, 150);
+    const std::vector<double> silences = test::innerSilencesMs(
+        std::span<const std::int16_t>(sound.samples), sound.info.samplerate, 150);
     ASSERT_EQ(silences.size(), GetParam().silencesMs.size());
     for (std::size_t i = 0; i < silences.size(); ++i)
         EXPECT_NEAR(silences[i], GetParam().silencesMs[i], 30) << "boundary " << i;
@@ -222,8 +224,12 @@ TEST_P(MarkupBreak, IsSilenceOfTheAskedLength) {
     const test::SoundFile sound =
         render(scratch, speak("First words here.<break time=\"700ms\"/>Then more words."),
                GetParam(), markup());
-    EXPECT_EQ(test::innerSilencesMs(sound.samples, sound.info.samplerate, 150).size(), 1u);
-    for (const double silence : test::innerSilencesMs(sound.samples, sound.info.samplerate, 150))
+    EXPECT_EQ(test::innerSilencesMs(std::span<const std::int16_t>(sound.samples),
+                                    sound.info.samplerate, 150)
+                  .size(),
+              1u);
+    for (const double silence : test::innerSilencesMs(std::span<const std::int16_t>(sound.samples),
+                                                      sound.info.samplerate, 150))
         EXPECT_NEAR(silence, 700, 30);
 }
 
@@ -240,20 +246,12 @@ INSTANTIATE_TEST_SUITE_P(Voices, MarkupBreak,
                          ::testing::Values("eSpeak NG English (America)", "Flite slt"),
                          [](const auto& info) { return alphanumeric(info.param); });
 
-// From the first sample above −50 dBFS to the last, in seconds.
+// From the first sample above -50 dBFS to the last, in seconds, between from and to.
 double audibleSeconds(const std::vector<short>& samples, int rate, std::size_t from = 0,
                       std::size_t to = SIZE_MAX) {
     to = std::min(to, samples.size());
-    const auto audible = [](short x) {
-        return std::abs(static_cast<int>(x)) >= 103;
-    };
-    std::size_t first = from;
-    while (first < to && !audible(samples[first]))
-        ++first;
-    std::size_t last = to;
-    while (last > first && !audible(samples[last - 1]))
-        --last;
-    return static_cast<double>(last - first) / rate;
+    return test::speakingSeconds(std::span<const std::int16_t>(samples).subspan(from, to - from),
+                                 rate);
 }
 
 // A dialogue of two voices of the two engines: each part lasts as long as that voice alone

@@ -211,34 +211,6 @@ inline std::optional<SoundFile> readSound(const fs::path& path) {
     return sound;
 }
 
-// Root mean square of the samples, in sample units.
-inline double rms(const std::vector<short>& samples) {
-    double sum = 0;
-    for (short sample : samples)
-        sum += static_cast<double>(sample) * sample;
-    return samples.empty() ? 0 : std::sqrt(sum / static_cast<double>(samples.size()));
-}
-
-// The lengths, in milliseconds, of the silences inside the sound (samples below −50 dBFS,
-// |x| < 103) that last at least minimumMs; the silence before the first sound and after the
-// last is left out.
-inline std::vector<double> innerSilencesMs(const std::vector<short>& samples, int sampleRate,
-                                           double minimumMs) {
-    std::vector<double> found;
-    std::optional<std::size_t> lastSound;
-    for (std::size_t i = 0; i < samples.size(); ++i) {
-        if (std::abs(static_cast<int>(samples[i])) < 103)
-            continue;
-        if (lastSound) {
-            const double ms = 1000.0 * static_cast<double>(i - *lastSound - 1) / sampleRate;
-            if (ms >= minimumMs)
-                found.push_back(ms);
-        }
-        lastSound = i;
-    }
-    return found;
-}
-
 // The hidden temporary files a conversion writes beside its target.
 inline std::vector<std::string> leftoverParts(const fs::path& folder) {
     std::vector<std::string> parts;
