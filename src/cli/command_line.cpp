@@ -31,6 +31,8 @@ using namespace kestrova::speech;
 
 constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
+// A minute of silence is already more than any reading needs.
+constexpr unsigned long maximumPauseMs = 60000;
 
 // The signal that asked the conversion to stop, for the handler to set: a signal handler
 // can reach nothing but a lock-free atomic of static duration.
@@ -137,6 +139,8 @@ struct ConvertOptions {
     bool noClobber = false;
     bool quiet = false;
     SoundTags tags;
+    VoiceControls controls;
+    std::vector<std::string> lexicons;
 };
 
 // A usage error, found before anything is read or written: status 2.
@@ -226,6 +230,15 @@ std::string shownName(const std::filesystem::path& path) {
     return isPlainName(name) ? name : quotedName(name);
 }
 
+// "OUT: 12.3 s of 22050 Hz 16-bit mono, voice NAME", and the samples the volume limited, if any.
+void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples) {
+    const std::string limited =
+        limitedSamples > 0 ? ", " + std::to_string(limitedSamples) + " samples limited" : "";
+    std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shownName(request.output).c_str(),
+                 seconds, request.format.describe().c_str(), request.voice.displayName.c_str(),
+                 limited.c_str());
+}
+
 // Several files: each failure is one line and the others go on; one bar for them all.
 int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOptions& options,
                 std::optional<ProgressBar>& bar) {
@@ -241,9 +254,7 @@ int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOpt
             bar->clear();
         const ConversionRequest& request = requests[outcome.index];
         if (outcome.converted)
-            std::fprintf(stderr, "%s: %.1f s of %s, voice %s\n", shownName(request.output).c_str(),
-                         outcome.seconds, request.format.describe().c_str(),
-                         request.voice.displayName.c_str());
+            summarize(request, outcome.seconds, outcome.limitedSamples);
         else
             std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
     };
@@ -274,6 +285,12 @@ int convert(const ConvertOptions& options) {
     common.replaceExisting = !options.noClobber;
     common.jobs = options.jobs;
     common.tags = options.tags;
+    common.controls = options.controls;
+    common.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
+    common.voices = &registry;
+    common.warning = [](const std::string& warning) {
+        std::fprintf(stderr, "kestrova-wav-cli: warning: %s\n", warning.c_str());
+    };
     if (!common.tags.empty())
         common.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
     if (!options.folder.empty())
@@ -311,9 +328,7 @@ int convert(const ConvertOptions& options) {
     if (bar)
         bar->finish();
     if (!options.quiet)
-        std::fprintf(stderr, "%s: %.1f s of %s, voice %s\n", shownName(request.output).c_str(),
-                     result.seconds, request.format.describe().c_str(),
-                     request.voice.displayName.c_str());
+        summarize(request, result.seconds, result.limitedSamples);
     return 0;
 }
 
@@ -373,6 +388,43 @@ int run(int argc, char** argv) {
         ->capture_default_str()
         ->transform(decimalNumber(0, maximumJobs(), true,
                                   "the number of jobs is a decimal number, 0 or more"));
+    VoiceControls& controls = options.controls;
+    convertCommand
+        ->add_option("--rate", controls.ratePercent,
+                     "Speed in percent of the voice's own, a decimal number 25 to 400")
+        ->transform(decimalNumber(25, 400, false, "the rate is a decimal number from 25 to 400"));
+    convertCommand
+        ->add_option("--pitch", controls.pitchPercent,
+                     "Pitch in percent of the voice's own, a decimal number 50 to 200")
+        ->transform(decimalNumber(50, 200, false, "the pitch is a decimal number from 50 to 200"));
+    convertCommand
+        ->add_option("--volume", controls.volumePercent,
+                     "Loudness in percent, a decimal number 0 to 400: a gain on the samples; "
+                     "samples that would clip are limited, and counted in the summary")
+        ->transform(decimalNumber(0, 400, false, "the volume is a decimal number from 0 to 400"));
+    const std::string pauseLimit = std::to_string(maximumPauseMs);
+    convertCommand
+        ->add_option("--sentence-pause", controls.sentencePauseMs,
+                     "Silence between two sentences of a paragraph, in milliseconds, a decimal "
+                     "number 0 to " +
+                         pauseLimit + "; it replaces the voice's own pause")
+        ->transform(
+            decimalNumber(0, maximumPauseMs, false,
+                          "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
+    convertCommand
+        ->add_option("--paragraph-pause", controls.paragraphPauseMs,
+                     "Silence between two paragraphs (a blank line ends one), in milliseconds, "
+                     "a decimal number 0 to " +
+                         pauseLimit + "; it replaces the voice's own pause")
+        ->transform(
+            decimalNumber(0, maximumPauseMs, false,
+                          "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
+    convertCommand->add_option(
+        "--lexicon", options.lexicons,
+        "Pronunciation list, a UTF-8 file of lines \"word = replacement\" or \"/pattern/ = "
+        "replacement\"; may be given several times, later files winning");
+    convertCommand->add_flag("--ssml", controls.ssml,
+                             "The input is SSML 1.1 markup, not plain text");
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");

@@ -21,7 +21,7 @@ namespace kestrova::speech {
 namespace {
 
 // A file's process tells the batch how it goes, one line at a time: "progress FRACTION",
-// then "done FRAMES", "cancelled MESSAGE" or "failed MESSAGE".
+// then "done FRAMES LIMITED", "cancelled MESSAGE" or "failed MESSAGE".
 void sendLine(int fd, const std::string& line) {
     for (std::size_t sent = 0; sent < line.size();) {
         const ssize_t wrote = ::write(fd, line.data() + sent, line.size() - sent);
@@ -54,7 +54,8 @@ std::string asOneLine(std::string text) {
     };
     try {
         const ConversionResult result = convertTextFile(request, progress, cancel);
-        sendLine(out, "done " + std::to_string(result.frames) + "\n");
+        sendLine(out, "done " + std::to_string(result.frames) + " " +
+                          std::to_string(result.limitedSamples) + "\n");
     } catch (const ConversionCancelled& failure) {
         sendLine(out, "cancelled " + asOneLine(failure.what()) + "\n");
     } catch (const std::exception& failure) {
@@ -213,10 +214,12 @@ private:
             const std::string rest = space == std::string::npos ? "" : line.substr(space + 1);
             if (kind == "progress")
                 file.fraction = std::clamp(std::strtod(rest.c_str(), nullptr), 0.0, 1.0);
-            else if (kind == "done")
+            else if (kind == "done") {
+                char* limited = nullptr;
+                const std::uint64_t frames = std::strtoull(rest.c_str(), &limited, 10);
                 file.outcome = BatchFileOutcome{
-                    file.index, true, false, std::strtoull(rest.c_str(), nullptr, 10), 0, {}};
-            else if (kind == "cancelled")
+                    file.index, true, false, frames, 0, {}, std::strtoull(limited, nullptr, 10)};
+            } else if (kind == "cancelled")
                 file.outcome = BatchFileOutcome{file.index, false, true, 0, 0, rest};
             else if (kind == "failed")
                 file.outcome = BatchFileOutcome{file.index, false, false, 0, 0, rest};

@@ -17,7 +17,8 @@ struct BatchFileOutcome {
     bool cancelled = false;
     std::uint64_t frames = 0;
     double seconds = 0;
-    std::string failure; // one line naming the file and the reason, when not converted
+    std::string failure;              // one line naming the file and the reason, when not converted
+    std::uint64_t limitedSamples = 0; // as in ConversionResult
 };
 
 struct BatchSummary {

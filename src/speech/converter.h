@@ -5,12 +5,16 @@
 #include "speech/sound_tags.h"
 #include "speech/text_encoding.h"
 #include "speech/voice.h"
+#include "speech/voice_controls.h"
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace kestrova::speech {
 
@@ -38,6 +42,14 @@ struct ConversionRequest {
     // Worker processes rendering side by side, at most maximumJobs() and never more than
     // there are chunks; 0 renders in this process.
     unsigned jobs = defaultJobs();
+    // How the text is spoken; the defaults leave the sound as the voice gives it. With markup
+    // the character window above is not used: the whole document is read.
+    VoiceControls controls;
+    // Where voice names in markup are looked up; none: the voices are discovered when markup
+    // names one.
+    const VoiceRegistry* voices = nullptr;
+    // Told about what markup holds that is read as plain text; none: nobody is told.
+    std::function<void(const std::string&)> warning;
     // Written into the file; a container that cannot hold them fails before rendering.
     SoundTags tags;
 };
@@ -49,6 +61,10 @@ struct ConversionResult {
     FileIdentity textFile;
     // False when the sound went into a device or a stream rather than a file.
     bool wroteFile = true;
+    // Samples the volume would have carried past full scale, limited to it.
+    std::uint64_t limitedSamples = 0;
+    // The marks of the markup, each with the frame it stands at.
+    std::vector<std::pair<std::string, std::uint64_t>> marks;
 };
 
 // Called with the fraction of the text rendered so far, 0 to 1, on the converting thread.

@@ -154,6 +154,49 @@ TEST_F(CommandLine, ConvertSummarizesOnStandardErrorUnlessQuiet) {
     EXPECT_EQ(result.standardOutput, "");
 }
 
+TEST_F(CommandLine, TheSummaryCountsLimitedSamplesOnlyWhenThereAreAny) {
+    Outcome result = run({"convert", "-e", "slt", "--volume", "400", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_NE(result.standardError.find(" samples limited\n"), std::string::npos)
+        << result.standardError;
+    result = run({"convert", "-e", "slt", "--volume", "050", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_EQ(result.standardError.find("limited"), std::string::npos) << result.standardError;
+}
+
+TEST_F(CommandLine, ABadLexiconLineFailsBeforeAnythingIsWritten) {
+    test::writeBytes(scratch / "good.lex", "Xochitl = so cheel\n");
+    test::writeBytes(scratch / "bad.lex", "# names\nno equals sign here\n");
+    const Outcome result = run({"convert", "-e", "slt", "--lexicon", "good.lex", "--lexicon",
+                                "bad.lex", "-o", "x.wav", "in.txt"});
+    EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: bad.lex:2: "))
+        << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"bad.lex", "good.lex", "in.txt"}));
+}
+
+TEST_F(CommandLine, MalformedMarkupFailsWithLineAndColumnBeforeAnythingIsWritten) {
+    test::writeBytes(scratch / "bad.ssml", "<speak>\n  <p>words</s>\n</speak>\n");
+    const Outcome result = run({"convert", "-e", "slt", "--ssml", "-o", "x.wav", "bad.ssml"});
+    EXPECT_EQ(result.exitStatus(), 1) << result.standardError;
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: bad.ssml:2:"))
+        << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 1u) << result.standardError;
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"bad.ssml", "in.txt"}));
+}
+
+TEST_F(CommandLine, AnUnknownElementIsReadAsTextWithOneWarning) {
+    test::writeBytes(scratch / "odd.ssml", "<speak>Some <odd>unusual</odd> words.</speak>\n");
+    const Outcome result = run({"convert", "-e", "slt", "--ssml", "-o", "x.wav", "odd.ssml"});
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_TRUE(result.standardError.starts_with("kestrova-wav-cli: warning: odd.ssml:1:"))
+        << result.standardError;
+    EXPECT_NE(result.standardError.find("odd"), std::string::npos) << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 2u)
+        << result.standardError; // the warning and the summary
+}
+
 TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {
     test::writeBytes(scratch / "x.wav", "old");
     Outcome result = run({"convert", "-q", "-n", "-e", "slt", "-o", "x.wav", "in.txt"});
@@ -186,7 +229,9 @@ INSTANTIATE_TEST_SUITE_P(Forms, Help,
                          ::testing::Values(HelpCase{{"--help"}, "convert"},
                                            HelpCase{{"-h"}, "voices"},
                                            HelpCase{{"convert", "--help"}, "--no-clobber"},
-                                           HelpCase{{"convert", "--help"}, "At most 4 per core"}));
+                                           HelpCase{{"convert", "--help"}, "At most 4 per core"},
+                                           HelpCase{{"convert", "--help"}, "--sentence-pause"},
+                                           HelpCase{{"convert", "--help"}, "--lexicon"}));
 
 class BadUsage : public CommandLine,
                  public ::testing::WithParamInterface<std::vector<std::string>> {};
@@ -224,6 +269,15 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"convert", "-j", "0x2", "in.txt"},
                       std::vector<std::string>{"convert", "-j", "-1", "in.txt"},
                       std::vector<std::string>{"convert", "-f", "in.txt"},
+                      std::vector<std::string>{"convert", "--rate", "24", "in.txt"},
+                      std::vector<std::string>{"convert", "--rate", "401", "in.txt"},
+                      std::vector<std::string>{"convert", "--pitch", "49", "in.txt"},
+                      std::vector<std::string>{"convert", "--pitch", "201", "in.txt"},
+                      std::vector<std::string>{"convert", "--volume", "401", "in.txt"},
+                      std::vector<std::string>{"convert", "--volume", "-1", "in.txt"},
+                      std::vector<std::string>{"convert", "--volume", "50.5", "in.txt"},
+                      std::vector<std::string>{"convert", "--sentence-pause", "60001", "in.txt"},
+                      std::vector<std::string>{"convert", "--paragraph-pause", "1s", "in.txt"},
                       std::vector<std::string>{"convert", "-o", "x.wav", "in.txt", "extra.txt"},
                       std::vector<std::string>{"convert", "-o", "x.wav", "-d", "out", "in.txt"},
                       std::vector<std::string>{"convert", "-d", "out", "in.txt", "in.txt"},

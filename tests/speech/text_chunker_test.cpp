@@ -382,3 +382,58 @@ INSTANTIATE_TEST_SUITE_P(
 
 } // namespace
 } // namespace kestrova::speech
+
+namespace kestrova::speech {
+namespace {
+
+struct BoundaryCase {
+    std::string name;
+    Settings settings;
+    std::string text;
+    std::vector<Boundary> before; // of each chunk
+};
+
+void PrintTo(const BoundaryCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class ChunkBoundaries : public ::testing::TestWithParam<BoundaryCase> {};
+
+// What separates a chunk from the one before it, however the text is fed in: the pauses of
+// the conversion go there.
+TEST_P(ChunkBoundaries, AreTheSentenceAndParagraphEnds) {
+    for (std::size_t piece : {0, 1, 3}) {
+        std::vector<Boundary> before;
+        for (const TextChunk& chunk : chunksOf(GetParam().text, piece, GetParam().settings))
+            before.push_back(chunk.before);
+        EXPECT_EQ(before, GetParam().before) << "pieces of " << piece;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChunkBoundaries,
+    ::testing::Values(
+        BoundaryCase{"Sentences",
+                     {1, 100},
+                     "One. Two! Three",
+                     {Boundary::None, Boundary::Sentence, Boundary::Sentence}},
+        BoundaryCase{"ParagraphAfterASentenceMark",
+                     {1, 100},
+                     "One.\n  \nTwo.",
+                     {Boundary::None, Boundary::Paragraph}},
+        BoundaryCase{
+            "ParagraphWithoutAMark", {1, 100}, "One\n\nTwo", {Boundary::None, Boundary::Paragraph}},
+        BoundaryCase{
+            "LineBreakIsNoParagraph", {1, 100}, "One.\nTwo.", {Boundary::None, Boundary::Sentence}},
+        BoundaryCase{"LongSentenceCutAtASpace",
+                     {8, 10},
+                     "aaaa bbbb cccc dddd.",
+                     {Boundary::None, Boundary::None, Boundary::None}},
+        BoundaryCase{"GatheredUpToTheParagraphEndThenCut",
+                     {12, 20},
+                     "One. Two.\n\nThree four five six.",
+                     {Boundary::None, Boundary::Paragraph, Boundary::None}}),
+    [](const auto& info) { return info.param.name; });
+
+} // namespace
+} // namespace kestrova::speech

@@ -17,11 +17,16 @@ class WorkerStarts : public ::testing::TestWithParam<StartCase> {};
 // Workers start as chunks arrive: a short text never forks the whole allowance.
 TEST_P(WorkerStarts, NeverMoreThanChunksInFlight) {
     const VoiceRegistry registry;
-    WorkerPool pool(registry.find("slt"), 22050, GetParam().workers);
+    const Voice& voice = registry.find("slt");
+    WorkerPool pool(voice, 22050, GetParam().workers);
     EXPECT_EQ(pool.startedWorkers(), 0u);
-    for (int i = 0; i < GetParam().chunks; ++i)
-        pool.submit(TextChunk{"Sentence " + std::to_string(i) + ".",
-                              static_cast<std::uint64_t>(10 * (i + 1))});
+    for (int i = 0; i < GetParam().chunks; ++i) {
+        RenderTask task;
+        task.text = "Sentence " + std::to_string(i) + ".";
+        task.voice = voice;
+        task.endCharacter = static_cast<std::uint64_t>(10 * (i + 1));
+        pool.submit(std::move(task));
+    }
     EXPECT_EQ(pool.startedWorkers(), GetParam().started);
     int rendered = 0;
     while (const auto chunk = pool.next(true)) {

@@ -49,6 +49,31 @@ inline double speakingSeconds(std::span<const std::int16_t> samples, int sampleR
     return first < last ? static_cast<double>(last - first) / sampleRate : 0;
 }
 
+// The level of the whole sound, in dB of full scale.
+inline double rmsDecibels(std::span<const std::int16_t> samples) {
+    return detail::decibels(detail::frameRms(samples));
+}
+
+// The lengths, in milliseconds, of the silences inside the sound (no sample above -50 dBFS)
+// that last at least minimumMs; the silence before the first sound and after the last is
+// left out.
+inline std::vector<double> innerSilencesMs(std::span<const std::int16_t> samples, int sampleRate,
+                                           double minimumMs) {
+    std::vector<double> found;
+    bool sounded = false;
+    std::size_t lastSound = 0;
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        if (std::abs(samples[i]) < 104)
+            continue;
+        const double ms = 1000.0 * static_cast<double>(i - lastSound - 1) / sampleRate;
+        if (sounded && ms >= minimumMs)
+            found.push_back(ms);
+        sounded = true;
+        lastSound = i;
+    }
+    return found;
+}
+
 // The fundamental frequency of each voiced 40 ms frame (10 ms apart), by normalized
 // autocorrelation: a frame is voiced when it is well above silence and its best
 // correlation at a lag between 1/400 s and 1/60 s exceeds 0.5.

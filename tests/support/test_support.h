@@ -4,6 +4,7 @@
 // of a given length, folder snapshots, a strict UTF-8 check and a libsndfile read-back.
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>

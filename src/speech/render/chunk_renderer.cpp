@@ -1,23 +1,108 @@
 #include "chunk_renderer.h"
 
 #include "speech/audio/resampler.h"
+#include "speech/text/text_chunker.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <optional>
 
 namespace kestrova::speech {
+namespace {
 
-ChunkRenderer::ChunkRenderer(const Voice& voice, int outputRate)
-    : synthesizer_(makeSynthesizer(voice)), outputRate_(outputRate) {}
+// A stretch of a chunk's text rendered in one call, and the pause of our own after it.
+struct Piece {
+    std::string text;
+    std::optional<int> pauseAfterMs;
+};
+
+// Cuts a chunk's text where the pauses of our own go: at the sentence ends when a sentence
+// pause is set, at the paragraph ends (blank lines) when a paragraph pause is. Between the
+// cuts the engine keeps its own pauses.
+std::vector<Piece> piecesOf(const std::string& text, const PauseSettings& pauses) {
+    std::vector<Piece> pieces(1);
+    bool started = false;
+    for (std::size_t start = 0; start <= text.size();) {
+        const std::size_t end = std::min(text.find("\n\n", start), text.size());
+        TextChunker sentences(1, TextChunker::defaultLimitBytes);
+        sentences.push(std::string_view(text).substr(start, end - start));
+        sentences.finish();
+        bool paragraphStart = true;
+        while (auto sentence = sentences.next()) {
+            if (started) {
+                const std::optional<int> pause =
+                    paragraphStart ? pauses.paragraphMs : pauses.sentenceMs;
+                if (pause) {
+                    pieces.back().pauseAfterMs = pause;
+                    pieces.emplace_back();
+                } else {
+                    pieces.back().text += paragraphStart ? "\n\n" : " ";
+                }
+            }
+            pieces.back().text += sentence->text;
+            started = true;
+            paragraphStart = false;
+        }
+        start = end + 2;
+    }
+    return pieces;
+}
+
+std::span<const std::int16_t> trimmed(std::span<const std::int16_t> samples, bool leading,
+                                      bool trailing) {
+    const auto audible = [](std::int16_t sample) {
+        return std::abs(static_cast<int>(sample)) >= ChunkRenderer::silenceThreshold;
+    };
+    std::size_t begin = 0;
+    std::size_t end = samples.size();
+    if (leading)
+        begin = static_cast<std::size_t>(std::find_if(samples.begin(), samples.end(), audible) -
+                                         samples.begin());
+    if (trailing)
+        while (end > begin && !audible(samples[end - 1]))
+            --end;
+    return samples.subspan(begin, end - begin);
+}
+
+void inBlocks(std::span<const std::int16_t> samples, const SampleSink& sink) {
+    for (std::size_t at = 0; at < samples.size(); at += ChunkRenderer::blockSamples)
+        sink(samples.subspan(at, std::min(ChunkRenderer::blockSamples, samples.size() - at)));
+}
+
+} // namespace
+
+ChunkRenderer::ChunkRenderer(const Voice& voice, int outputRate) : outputRate_(outputRate) {
+    synthesizerFor(voice);
+}
 
 ChunkRenderer::~ChunkRenderer() = default;
 ChunkRenderer::ChunkRenderer(ChunkRenderer&&) noexcept = default;
 ChunkRenderer& ChunkRenderer::operator=(ChunkRenderer&&) noexcept = default;
 
-void ChunkRenderer::render(const std::string& text, const SampleSink& sink) {
+Synthesizer& ChunkRenderer::synthesizerFor(const Voice& voice) {
+    std::unique_ptr<Synthesizer>& synthesizer = synthesizers_[{voice.engine, voice.engineVoice}];
+    if (!synthesizer)
+        synthesizer = makeSynthesizer(voice);
+    return *synthesizer;
+}
+
+void ChunkRenderer::render(const RenderTask& task, const SampleSink& sink) {
+    Synthesizer& synthesizer = synthesizerFor(task.voice);
+    synthesizer.setProsody(task.prosody.rate, task.prosody.pitch);
+    if (task.pauses.any() || task.trimLeading || task.trimTrailing)
+        renderInPieces(synthesizer, task, sink);
+    else if (!task.text.empty())
+        stream(synthesizer, task.text, sink);
+    silence(task.trailingSilenceMs, sink);
+}
+
+// The whole text in one call, its samples passed on as they come.
+void ChunkRenderer::stream(Synthesizer& synthesizer, const std::string& text,
+                           const SampleSink& sink) {
     std::optional<Resampler> resampler;
-    if (synthesizer_->sampleRate() != outputRate_)
-        resampler.emplace(synthesizer_->sampleRate(), outputRate_);
+    if (synthesizer.sampleRate() != outputRate_)
+        resampler.emplace(synthesizer.sampleRate(), outputRate_);
     // The engines hand over their samples in small buffers; gathering them into blocks
     // spares the resampler and the receiver a call for each.
     block_.clear();
@@ -31,7 +116,7 @@ void ChunkRenderer::render(const std::string& text, const SampleSink& sink) {
             sink(out);
         block_.clear();
     };
-    synthesizer_->synthesize(text, [&](std::span<const std::int16_t> part) {
+    synthesizer.synthesize(text, [&](std::span<const std::int16_t> part) {
         while (!part.empty()) {
             const std::size_t take = std::min(part.size(), blockSamples - block_.size());
             block_.insert(block_.end(), part.begin(),
@@ -49,9 +134,41 @@ void ChunkRenderer::render(const std::string& text, const SampleSink& sink) {
     }
 }
 
-std::vector<std::int16_t> ChunkRenderer::render(const std::string& text) {
+// Each piece in a call of its own, the engine's silence at its edges replaced by ours. A
+// piece is a sentence or a paragraph at most, so holding its samples whole costs little.
+void ChunkRenderer::renderInPieces(Synthesizer& synthesizer, const RenderTask& task,
+                                   const SampleSink& sink) {
+    const std::vector<Piece> pieces = piecesOf(task.text, task.pauses);
     std::vector<std::int16_t> samples;
-    render(text, [&samples](std::span<const std::int16_t> part) {
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        samples.clear();
+        if (!pieces[i].text.empty())
+            stream(synthesizer, pieces[i].text, [&samples](std::span<const std::int16_t> part) {
+                samples.insert(samples.end(), part.begin(), part.end());
+            });
+        inBlocks(
+            trimmed(samples, i > 0 || task.trimLeading, i + 1 < pieces.size() || task.trimTrailing),
+            sink);
+        silence(pieces[i].pauseAfterMs.value_or(0), sink);
+    }
+}
+
+void ChunkRenderer::silence(int milliseconds, const SampleSink& sink) {
+    const auto count = static_cast<std::size_t>(
+        std::llround(static_cast<double>(milliseconds) * outputRate_ / 1000.0));
+    if (count == 0)
+        return;
+    const std::vector<std::int16_t> zeros(std::min(count, blockSamples), 0);
+    for (std::size_t left = count; left > 0;) {
+        const std::size_t take = std::min(left, zeros.size());
+        sink(std::span<const std::int16_t>(zeros.data(), take));
+        left -= take;
+    }
+}
+
+std::vector<std::int16_t> ChunkRenderer::render(const RenderTask& task) {
+    std::vector<std::int16_t> samples;
+    render(task, [&samples](std::span<const std::int16_t> part) {
         samples.insert(samples.end(), part.begin(), part.end());
     });
     return samples;

@@ -1,34 +1,46 @@
 #pragma once
 
 #include "speech/engines/synthesizer.h"
+#include "speech/render/render_task.h"
 #include "speech/voice.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrova::speech {
 
-// Renders one chunk of text into mono 16-bit samples at the output rate: the engine's
-// rendering, resampled on its own. Each chunk is rendered alone, from a fresh resampler,
-// so a chunk's samples never depend on what came before it nor on which worker took it.
+// Renders one chunk into mono 16-bit samples at the output rate: the engine's rendering,
+// resampled on its own. Each chunk is rendered alone, from a fresh resampler, so a chunk's
+// samples never depend on what came before it nor on which worker took it.
 class ChunkRenderer {
 public:
+    // voice: the conversion's own, made ready at once; a chunk of another voice makes that
+    // voice's synthesizer when it comes.
     ChunkRenderer(const Voice& voice, int outputRate);
     ~ChunkRenderer();
     ChunkRenderer(ChunkRenderer&&) noexcept;
     ChunkRenderer& operator=(ChunkRenderer&&) noexcept;
 
     // Hands the chunk's samples to sink in blocks of at most blockSamples, as they come.
-    void render(const std::string& text, const SampleSink& sink);
+    void render(const RenderTask& task, const SampleSink& sink);
     // The chunk's samples all at once.
-    std::vector<std::int16_t> render(const std::string& text);
+    std::vector<std::int16_t> render(const RenderTask& task);
 
     static constexpr std::size_t blockSamples = 1 << 15;
+    // Below −50 dBFS a sample counts as the engine's silence, which our own pauses replace.
+    static constexpr int silenceThreshold = 103;
 
 private:
-    std::unique_ptr<Synthesizer> synthesizer_;
+    Synthesizer& synthesizerFor(const Voice& voice);
+    void stream(Synthesizer& synthesizer, const std::string& text, const SampleSink& sink);
+    void renderInPieces(Synthesizer& synthesizer, const RenderTask& task, const SampleSink& sink);
+    void silence(int milliseconds, const SampleSink& sink);
+
+    std::map<std::pair<EngineKind, std::string>, std::unique_ptr<Synthesizer>> synthesizers_;
     int outputRate_;
     std::vector<std::int16_t> block_;
 };

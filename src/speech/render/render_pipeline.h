@@ -1,17 +1,32 @@
 #pragma once
 
-#include "speech/text/text_chunker.h"
+#include "speech/render/render_task.h"
 
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace kestrova::speech {
 
 struct RenderedChunk {
-    std::vector<std::int16_t> samples;
-    std::uint64_t endCharacter;
+    std::vector<std::int16_t> samples; // at the output rate, before the volume
+    std::uint64_t endCharacter = 0;
+    // The marks in the chunk, each with its sample offset within it.
+    std::vector<std::pair<std::string, std::uint64_t>> marks;
+    double volume = 1.0; // the gain the chunk's run asks for
 };
+
+// What a rendered chunk carries along from its task besides the samples.
+inline RenderedChunk renderedShell(const RenderTask& task) {
+    RenderedChunk chunk;
+    chunk.endCharacter = task.endCharacter;
+    for (const std::string& mark : task.marks)
+        chunk.marks.emplace_back(mark, 0);
+    chunk.volume = task.prosody.volume;
+    return chunk;
+}
 
 // Takes chunks in text order and gives back their samples in the same order.
 class RenderPipeline {
@@ -19,7 +34,7 @@ public:
     virtual ~RenderPipeline() = default;
     // False while the pipeline holds as many chunks as it may: take one out first.
     virtual bool canSubmit() const = 0;
-    virtual void submit(TextChunk chunk) = 0;
+    virtual void submit(RenderTask task) = 0;
     // The next chunk in text order: if it is not ready yet, waits for it when wait is set
     // and returns nothing otherwise. Returns nothing too once every chunk was taken out.
     virtual std::optional<RenderedChunk> next(bool wait) = 0;

@@ -6,8 +6,10 @@ namespace kestrova::speech {
 
 SerialPipeline::SerialPipeline(const Voice& voice, int outputRate) : renderer_(voice, outputRate) {}
 
-void SerialPipeline::submit(TextChunk chunk) {
-    ready_ = RenderedChunk{renderer_.render(chunk.text), chunk.endCharacter};
+void SerialPipeline::submit(RenderTask task) {
+    RenderedChunk chunk = renderedShell(task);
+    chunk.samples = renderer_.render(task);
+    ready_ = std::move(chunk);
 }
 
 std::optional<RenderedChunk> SerialPipeline::next(bool) {

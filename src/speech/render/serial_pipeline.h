@@ -11,7 +11,7 @@ public:
     SerialPipeline(const Voice& voice, int outputRate);
 
     bool canSubmit() const override { return !ready_; }
-    void submit(TextChunk chunk) override;
+    void submit(RenderTask task) override;
     std::optional<RenderedChunk> next(bool wait) override;
 
 private:

@@ -76,8 +76,8 @@ bool WorkerPool::canSubmit() const {
     return submitted_ - taken_ < window_;
 }
 
-void WorkerPool::submit(TextChunk chunk) {
-    queued_.emplace_back(submitted_++, std::move(chunk));
+void WorkerPool::submit(RenderTask task) {
+    queued_.emplace_back(submitted_++, std::move(task));
     dispatch();
 }
 
@@ -88,15 +88,15 @@ void WorkerPool::dispatch() {
         Worker& worker = next < workers_.size() ? workers_[next] : startWorker();
         if (worker.busy)
             continue;
-        auto [index, chunk] = std::move(queued_.front());
+        auto [index, task] = std::move(queued_.front());
         queued_.pop_front();
-        if (!sendTask(worker.socket.get(), chunk.text))
+        if (!sendTask(worker.socket.get(), task))
             workerDied(worker);
         worker.busy = true;
         worker.chunk = index;
-        worker.endCharacter = chunk.endCharacter;
+        worker.rendered = renderedShell(task);
         // Room for slow speech: growing by copies would touch every page again.
-        worker.samples.reserve(chunk.text.size() * static_cast<std::size_t>(outputRate_) /
+        worker.samples.reserve(task.text.size() * static_cast<std::size_t>(outputRate_) /
                                slowCharactersPerSecond);
     }
 }
@@ -157,9 +157,10 @@ void WorkerPool::receive(Worker& worker) {
         case ReplyReader::Record::Samples:
             continue;
         case ReplyReader::Record::ChunkComplete:
-            done_.emplace(worker.chunk,
-                          RenderedChunk{std::move(worker.samples), worker.endCharacter});
+            worker.rendered.samples = std::move(worker.samples);
+            done_.emplace(worker.chunk, std::move(worker.rendered));
             worker.samples = {};
+            worker.rendered = {};
             worker.busy = false;
             return;
         case ReplyReader::Record::Failure:

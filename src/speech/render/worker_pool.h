@@ -32,7 +32,7 @@ public:
     std::size_t startedWorkers() const { return workers_.size(); }
 
     bool canSubmit() const override;
-    void submit(TextChunk chunk) override;
+    void submit(RenderTask task) override;
     std::optional<RenderedChunk> next(bool wait) override;
 
 private:
@@ -41,7 +41,7 @@ private:
         UniqueFd socket;
         bool busy = false;
         std::uint64_t chunk = 0;
-        std::uint64_t endCharacter = 0;
+        RenderedChunk rendered; // what the chunk carries besides its samples
         ReplyReader reader;
         std::vector<std::int16_t> samples; // the chunk so far
     };
@@ -55,7 +55,7 @@ private:
     Voice voice_;
     std::size_t maximumWorkers_;
     std::vector<Worker> workers_; // reserved for maximumWorkers_: references stay valid
-    std::deque<std::pair<std::uint64_t, TextChunk>> queued_;
+    std::deque<std::pair<std::uint64_t, RenderTask>> queued_;
     std::map<std::uint64_t, RenderedChunk> done_;
     std::uint64_t submitted_ = 0;
     std::uint64_t taken_ = 0;

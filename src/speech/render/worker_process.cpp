@@ -17,7 +17,7 @@ namespace kestrova::speech {
 namespace {
 
 // In the child forked for one chunk: render it, sending its samples block by block.
-[[noreturn]] void renderAndSend(ChunkRenderer& renderer, const std::string& text, int out) {
+[[noreturn]] void renderAndSend(ChunkRenderer& renderer, const RenderTask& task, int out) {
     ::signal(SIGPIPE, SIG_IGN);
     std::string record;
     const auto sendBlock = [out, &record](std::span<const std::int16_t> block) {
@@ -26,7 +26,7 @@ namespace {
             ::_exit(1);
     };
     try {
-        renderer.render(text, sendBlock);
+        renderer.render(task, sendBlock);
         encodeChunkComplete(record);
     } catch (const std::exception& error) {
         encodeFailure(error.what(), record);
@@ -47,7 +47,7 @@ struct Relay {
 // starts from the same untouched state: then its samples are the same whichever worker
 // renders it, after whatever came before. A child that dies mid-chunk is reported as a
 // failure record, and the stream stays whole. False once the program is gone.
-bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int socket,
+bool renderInFreshProcess(ChunkRenderer& renderer, const RenderTask& task, int socket,
                           Relay& relay) {
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0)
@@ -65,7 +65,7 @@ bool renderInFreshProcess(ChunkRenderer& renderer, const std::string& text, int 
         if (::getppid() != worker)
             ::_exit(1); // the worker died before the line above took effect
         fromChild.reset();
-        renderAndSend(renderer, text, toWorker.get());
+        renderAndSend(renderer, task, toWorker.get());
     }
     toWorker.reset();
     ReplyReader reader;
@@ -113,13 +113,13 @@ void serveChunks(int socket, const Voice& voice, int outputRate) {
     } catch (const std::exception& failure) {
         setupFailure = failure.what();
     }
-    std::string text;
+    RenderTask task;
     Relay relay;
     relay.block.reserve(ChunkRenderer::blockSamples * 4);
     relay.record.reserve(sizeof(std::uint32_t) +
                          ChunkRenderer::blockSamples * sizeof(std::int16_t) * 4);
-    while (receiveTask(socket, text)) {
-        const bool programThere = renderer ? renderInFreshProcess(*renderer, text, socket, relay)
+    while (receiveTask(socket, task)) {
+        const bool programThere = renderer ? renderInFreshProcess(*renderer, task, socket, relay)
                                            : sendFailure(socket, setupFailure);
         if (!programThere)
             break;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string_view>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -27,6 +28,55 @@ void appendWord(std::uint32_t word, std::string& record) {
     record.append(reinterpret_cast<const char*>(&word), sizeof word);
 }
 
+template <typename Value> void appendValue(const Value& value, std::string& record) {
+    record.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+void appendText(const std::string& text, std::string& record) {
+    appendWord(static_cast<std::uint32_t>(text.size()), record);
+    record += text;
+}
+
+// Both ends are the same program: a task goes over as the values' own bytes.
+class TaskDecoder {
+public:
+    explicit TaskDecoder(std::string_view bytes) : bytes_(bytes) {}
+
+    template <typename Value> void value(Value& value) {
+        if (bytes_.size() < sizeof value) {
+            failed_ = true;
+            return;
+        }
+        std::memcpy(&value, bytes_.data(), sizeof value);
+        bytes_.remove_prefix(sizeof value);
+    }
+    void text(std::string& text) {
+        std::uint32_t length = 0;
+        value(length);
+        if (failed_ || bytes_.size() < length) {
+            failed_ = true;
+            return;
+        }
+        text.assign(bytes_.substr(0, length));
+        bytes_.remove_prefix(length);
+    }
+    bool failed() const { return failed_; }
+    bool whole() const { return !failed_ && bytes_.empty(); }
+
+private:
+    std::string_view bytes_;
+    bool failed_ = false;
+};
+
+// A pause as a number: -1 for none.
+std::int32_t pauseValue(const std::optional<int>& pause) {
+    return pause ? *pause : -1;
+}
+
+std::optional<int> pauseFrom(std::int32_t value) {
+    return value < 0 ? std::nullopt : std::optional<int>(value);
+}
+
 } // namespace
 
 bool sendAll(int fd, const void* data, std::size_t size, bool socket) {
@@ -44,17 +94,76 @@ bool sendAll(int fd, const void* data, std::size_t size, bool socket) {
     return true;
 }
 
-bool sendTask(int fd, const std::string& text) {
-    const auto length = static_cast<std::uint32_t>(text.size());
-    return sendAll(fd, &length, sizeof length) && sendAll(fd, text.data(), text.size());
+bool sendTask(int fd, const RenderTask& task) {
+    std::string record;
+    appendWord(0, record); // the length, filled in below
+    appendText(task.text, record);
+    appendValue(static_cast<std::uint32_t>(task.voice.engine), record);
+    appendText(task.voice.displayName, record);
+    appendText(task.voice.id, record);
+    appendText(task.voice.language, record);
+    appendValue(static_cast<std::int32_t>(task.voice.nativeRate), record);
+    appendText(task.voice.engineVoice, record);
+    appendValue(task.prosody.rate, record);
+    appendValue(task.prosody.pitch, record);
+    appendValue(task.prosody.volume, record);
+    appendValue(pauseValue(task.pauses.sentenceMs), record);
+    appendValue(pauseValue(task.pauses.paragraphMs), record);
+    appendValue(static_cast<std::uint8_t>(task.trimLeading), record);
+    appendValue(static_cast<std::uint8_t>(task.trimTrailing), record);
+    appendValue(static_cast<std::int32_t>(task.trailingSilenceMs), record);
+    appendWord(static_cast<std::uint32_t>(task.marks.size()), record);
+    for (const std::string& mark : task.marks)
+        appendText(mark, record);
+    appendValue(task.endCharacter, record);
+    const auto length = static_cast<std::uint32_t>(record.size() - sizeof(std::uint32_t));
+    std::memcpy(record.data(), &length, sizeof length);
+    return sendAll(fd, record.data(), record.size());
 }
 
-bool receiveTask(int fd, std::string& text) {
+bool receiveTask(int fd, RenderTask& task) {
     std::uint32_t length = 0;
     if (!receiveAll(fd, &length, sizeof length))
         return false;
-    text.resize(length);
-    return receiveAll(fd, text.data(), length);
+    std::string bytes(length, '\0');
+    if (!receiveAll(fd, bytes.data(), length))
+        return false;
+    TaskDecoder decoder(bytes);
+    decoder.text(task.text);
+    std::uint32_t engine = 0;
+    decoder.value(engine);
+    task.voice.engine = static_cast<EngineKind>(engine);
+    decoder.text(task.voice.displayName);
+    decoder.text(task.voice.id);
+    decoder.text(task.voice.language);
+    std::int32_t nativeRate = 0;
+    decoder.value(nativeRate);
+    task.voice.nativeRate = nativeRate;
+    decoder.text(task.voice.engineVoice);
+    decoder.value(task.prosody.rate);
+    decoder.value(task.prosody.pitch);
+    decoder.value(task.prosody.volume);
+    std::int32_t sentenceMs = -1;
+    std::int32_t paragraphMs = -1;
+    decoder.value(sentenceMs);
+    decoder.value(paragraphMs);
+    task.pauses = {pauseFrom(sentenceMs), pauseFrom(paragraphMs)};
+    std::uint8_t trimLeading = 0;
+    std::uint8_t trimTrailing = 0;
+    decoder.value(trimLeading);
+    decoder.value(trimTrailing);
+    task.trimLeading = trimLeading != 0;
+    task.trimTrailing = trimTrailing != 0;
+    std::int32_t trailingSilenceMs = 0;
+    decoder.value(trailingSilenceMs);
+    task.trailingSilenceMs = trailingSilenceMs;
+    std::uint32_t marks = 0;
+    decoder.value(marks);
+    task.marks.clear();
+    for (std::uint32_t i = 0; i < marks && !decoder.failed(); ++i)
+        decoder.text(task.marks.emplace_back());
+    decoder.value(task.endCharacter);
+    return decoder.whole();
 }
 
 void encodeSamples(std::span<const std::int16_t> block, std::string& record) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "speech/render/render_task.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -9,7 +11,7 @@
 namespace kestrova::speech {
 
 // What the pool and its workers say to one another, and a chunk's child to its worker.
-// Task:  u32 length, then that many bytes of UTF-8 text.
+// Task:  u32 length, then that many bytes: the chunk's RenderTask, field by field.
 // Reply: records, each a u32 tag: 1 to 2^31-1, a block of that many samples follows;
 // chunkComplete, the chunk is done; failureTag, a u32 length and a message follow.
 namespace wire {
@@ -22,9 +24,9 @@ constexpr std::size_t socketBufferBytes = 1 << 20;
 // the pipe from a chunk's child with write() (the child ignores SIGPIPE).
 bool sendAll(int fd, const void* data, std::size_t size, bool socket = true);
 
-bool sendTask(int fd, const std::string& text);
-// False once the descriptor is closed.
-bool receiveTask(int fd, std::string& text);
+bool sendTask(int fd, const RenderTask& task);
+// False once the descriptor is closed, or when what came is no task.
+bool receiveTask(int fd, RenderTask& task);
 
 // The records of a reply, encoded for one write each.
 void encodeSamples(std::span<const std::int16_t> block, std::string& record);

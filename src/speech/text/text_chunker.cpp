@@ -69,7 +69,7 @@ std::optional<TextChunk> TextChunker::next() {
             break;
     }
     if (!ready_ && finished_ && !pending_.empty())
-        cut(pending_.size(), pending_.size());
+        cut(pending_.size(), pending_.size(), Boundary::None);
     return std::exchange(ready_, std::nullopt);
 }
 
@@ -81,7 +81,7 @@ bool TextChunker::scan() {
     while (scanned_ < size || scanned_ > limitBytes_) {
         if (scanned_ >= limitBytes_) {
             const std::size_t end = sentenceEnd_ > 0 ? sentenceEnd_ : limitCut();
-            cut(end, end);
+            cut(end, end, sentenceEnd_ > 0 ? sentenceEndKind_ : Boundary::None);
             return true;
         }
         const char c = pending_[scanned_];
@@ -96,10 +96,11 @@ bool TextChunker::scan() {
                 return false; // wait: the next piece decides
             if (after < size && after <= limitBytes_ && pending_[after] == '\n') {
                 if (scanned_ >= targetBytes_) {
-                    cut(scanned_, after + 1);
+                    cut(scanned_, after + 1, Boundary::Paragraph);
                     return true;
                 }
                 sentenceEnd_ = scanned_;
+                sentenceEndKind_ = Boundary::Paragraph;
                 scanned_ = after + 1;
                 continue;
             }
@@ -114,10 +115,11 @@ bool TextChunker::scan() {
             // the limit cuts before it.
             if (after <= limitBytes_ && (after == size || isSpace(pending_[after]))) {
                 if (after >= targetBytes_) {
-                    cut(after, after);
+                    cut(after, after, Boundary::Sentence);
                     return true;
                 }
                 sentenceEnd_ = after;
+                sentenceEndKind_ = Boundary::Sentence;
             }
             scanned_ = after;
             continue;
@@ -140,12 +142,22 @@ std::size_t TextChunker::limitCut() const {
     return end;
 }
 
-void TextChunker::cut(std::size_t end, std::size_t resume) {
+// at: the boundary at the cut, which separates the next chunk from this one.
+void TextChunker::cut(std::size_t end, std::size_t resume, Boundary at) {
     const std::string_view piece(pending_.data(), end);
     characters_ += countCharacters(std::string_view(pending_.data(), resume));
+    // A sentence cut leaves the white space after it, and with it a paragraph end, to the
+    // next piece.
+    const std::size_t leading = std::min(piece.find_first_not_of(" \n"), piece.size());
+    if (std::count(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(leading), '\n') >= 2)
+        nextBefore_ = Boundary::Paragraph;
     std::string text = singleSpaced(piece);
-    if (!text.empty())
-        ready_ = TextChunk{std::move(text), characters_};
+    if (!text.empty()) {
+        ready_ = TextChunk{std::move(text), characters_, nextBefore_};
+        nextBefore_ = at;
+    } else {
+        nextBefore_ = std::max(nextBefore_, at);
+    }
     spare_.assign(pending_, resume, std::string::npos);
     std::swap(pending_, spare_);
     scanned_ = 0;

@@ -8,10 +8,15 @@
 
 namespace kestrova::speech {
 
+// What separates a chunk from the text before it: nothing (the start of the text, or a
+// sentence too long for one chunk cut at a space), a sentence end or a paragraph end.
+enum class Boundary { None, Sentence, Paragraph };
+
 // One piece of text handed to an engine in one call.
 struct TextChunk {
     std::string text;           // single-spaced, trimmed, never empty
     std::uint64_t endCharacter; // characters of the whole text up to this chunk's end
+    Boundary before = Boundary::None;
 };
 
 // Splits a stream of UTF-8 text into chunks for the engines. Whole sentences and paragraphs
@@ -34,7 +39,7 @@ public:
 
 private:
     bool scan();
-    void cut(std::size_t end, std::size_t resume);
+    void cut(std::size_t end, std::size_t resume, Boundary at);
     std::size_t limitCut() const;
 
     std::size_t targetBytes_;
@@ -42,6 +47,8 @@ private:
     std::string pending_;         // text not yet cut off, from the current chunk's start
     std::size_t scanned_ = 0;     // bytes of pending_ examined so far
     std::size_t sentenceEnd_ = 0; // the last sentence end seen inside the current chunk
+    Boundary sentenceEndKind_ = Boundary::None;
+    Boundary nextBefore_ = Boundary::None; // what separates the next chunk from the last one
     std::uint64_t characters_ = 0;
     bool finished_ = false;
     std::optional<TextChunk> ready_;

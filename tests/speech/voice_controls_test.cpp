@@ -1,0 +1,306 @@
+#include "support/conversion_support.h"
+#include "support/speech_measures.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace kestrova::speech {
+namespace {
+
+using test::conversion;
+using test::ScratchDir;
+namespace fs = std::filesystem;
+
+std::string alphanumeric(std::string_view text) {
+    std::string name;
+    for (char c : text)
+        if (std::isalnum(static_cast<unsigned char>(c)))
+            name.push_back(c);
+    return name;
+}
+
+// Sentences and paragraphs over several chunks.
+std::string longTextWithParagraphs() {
+    return test::longText() + "\n\n" + std::string(test::paragraphs);
+}
+
+// FNV-1a over the file's bytes.
+std::uint64_t fingerprint(const std::string& bytes) {
+    std::uint64_t hash = 0xcbf29ce484222325u;
+    for (unsigned char byte : bytes)
+        hash = (hash ^ byte) * 0x100000001b3u;
+    return hash;
+}
+
+struct UnchangedCase {
+    std::string voice;
+    int formatCode;
+    std::uint64_t fingerprint;
+};
+
+class DefaultControls : public ::testing::TestWithParam<UnchangedCase> {};
+
+// With no control asked for, a conversion writes the very bytes it wrote before the controls
+// existed: the fingerprints are of files written then, by this machine's engines and libsoxr.
+TEST_P(DefaultControls, WriteTheBytesOfBefore) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", longTextWithParagraphs());
+    ConversionRequest request = conversion(scratch / "in.txt", scratch / "out.wav",
+                                           GetParam().voice, GetParam().formatCode);
+    request.jobs = 2;
+    convertTextFile(request);
+    EXPECT_EQ(fingerprint(test::readBytes(scratch / "out.wav")), GetParam().fingerprint);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    VoicesAndRates, DefaultControls,
+    ::testing::Values(UnchangedCase{"eSpeak NG English (America)", 18, 0xf533db12bd75eabdu},
+                      UnchangedCase{"eSpeak NG English (America)", 22, 0x68e264bb1870bb6fu},
+                      UnchangedCase{"Flite slt", 18, 0x11d98be413f5f710u},
+                      UnchangedCase{"Flite slt", 22, 0x110e438cbd8898c1u}),
+    [](const auto& info) {
+        return alphanumeric(info.param.voice) + "_Code" + std::to_string(info.param.formatCode);
+    });
+
+test::SoundFile render(const ScratchDir& scratch, std::string_view text, std::string_view voice,
+                       const VoiceControls& controls, unsigned jobs = 2,
+                       ConversionResult* result = nullptr) {
+    test::writeBytes(scratch / "in.txt", text);
+    fs::remove(scratch / "out.wav");
+    ConversionRequest request = conversion(scratch / "in.txt", scratch / "out.wav", voice);
+    request.controls = controls;
+    request.jobs = jobs;
+    const ConversionResult done = convertTextFile(request);
+    if (result)
+        *result = done;
+    return *test::readSound(scratch / "out.wav");
+}
+
+class Volume : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(Volume, HalfIsSixDecibelsDown) {
+    ScratchDir scratch;
+    const double full = test::rmsDecibels(render(scratch, test::shortText, GetParam(), {}).samples);
+    VoiceControls half;
+    half.volumePercent = 50;
+    const double halved =
+        test::rmsDecibels(render(scratch, test::shortText, GetParam(), half).samples);
+    EXPECT_NEAR(halved - full, -6.02, 0.1);
+}
+
+TEST_P(Volume, FourfoldLimitsAndCountsWhatWouldClip) {
+    ScratchDir scratch;
+    VoiceControls loud;
+    loud.volumePercent = 400;
+    ConversionResult result;
+    const test::SoundFile sound = render(scratch, test::shortText, GetParam(), loud, 2, &result);
+    const auto atFullScale = std::count_if(sound.samples.begin(), sound.samples.end(),
+                                           [](short x) { return x == 32767 || x == -32768; });
+    EXPECT_GT(result.limitedSamples, 0u);
+    EXPECT_EQ(static_cast<std::uint64_t>(atFullScale), result.limitedSamples);
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, Volume,
+                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         [](const auto& info) { return alphanumeric(info.param); });
+
+struct PauseCase {
+    std::string name;
+    std::string voice;
+    std::string text;
+    std::optional<int> sentenceMs;
+    std::optional<int> paragraphMs;
+    std::vector<double> silencesMs; // at every boundary, in order
+};
+
+class Pauses : public ::testing::TestWithParam<PauseCase> {};
+
+// The silence at each boundary is the asked length, within a chunk and between chunks alike.
+TEST_P(Pauses, LastAsLongAsAsked) {
+    ScratchDir scratch;
+    VoiceControls controls;
+    controls.sentencePauseMs = GetParam().sentenceMs;
+    controls.paragraphPauseMs = GetParam().paragraphMs;
+    const test::SoundFile sound = render(scratch, GetParam().text, GetParam().voice, controls);
+    const std::vector<double> silences = test::innerSilencesMs(
+        std::span<const std::int16_t>(sound.samples), sound.info.samplerate, 150);
+    ASSERT_EQ(silences.size(), GetParam().silencesMs.size());
+    for (std::size_t i = 0; i < silences.size(); ++i)
+        EXPECT_NEAR(silences[i], GetParam().silencesMs[i], 30) << "boundary " << i;
+}
+
+const std::string twoParagraphs =
+    "This is the first sentence. Here is the second one.\n\nA new paragraph starts here. It "
+    "ends now.";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Pauses,
+    ::testing::Values(
+        PauseCase{"ESpeakBoth",
+                  "eSpeak NG English (America)",
+                  twoParagraphs,
+                  800,
+                  1500,
+                  {800, 1500, 800}},
+        PauseCase{"FliteBoth", "Flite slt", twoParagraphs, 800, 1500, {800, 1500, 800}},
+        PauseCase{"ESpeakShort", "eSpeak NG English (America)", twoParagraphs, 0, 200, {200}},
+        PauseCase{"ESpeakAcrossChunks", "eSpeak NG English (America)", longTextWithParagraphs(),
+                  800, 1500,
+                  [] {
+                      std::vector<double> expected(59, 800);
+                      expected.insert(expected.end(), 4, 1500);
+                      return expected;
+                  }()}),
+    [](const auto& info) { return info.param.name; });
+
+struct IdentityCase {
+    std::string voice;
+    std::string text;
+};
+
+class ControlsAcrossJobs : public ::testing::TestWithParam<IdentityCase> {};
+
+TEST_P(ControlsAcrossJobs, GiveTheSameBytes) {
+    ScratchDir scratch;
+    VoiceControls controls;
+    controls.volumePercent = 150;
+    controls.sentencePauseMs = 300;
+    controls.paragraphPauseMs = 900;
+    const auto bytesWith = [&](unsigned jobs) {
+        render(scratch, GetParam().text, GetParam().voice, controls, jobs);
+        return test::readBytes(scratch / "out.wav");
+    };
+    const std::string one = bytesWith(1);
+    for (unsigned jobs : {2u, 4u})
+        EXPECT_TRUE(bytesWith(jobs) == one) << jobs << " jobs";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Voices, ControlsAcrossJobs,
+    ::testing::Values(IdentityCase{"eSpeak NG English (America)", longTextWithParagraphs()},
+                      IdentityCase{"Flite slt", std::string(test::paragraphs)}),
+    [](const auto& info) { return alphanumeric(info.param.voice); });
+
+class LexiconEntries : public ::testing::TestWithParam<std::string> {};
+
+// A word replaced is not spoken and its replacement is: the sound is that of the replacement
+// text itself.
+TEST_P(LexiconEntries, SoundAsTheirReplacement) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "names.lex",
+                     "# names\nXochitl = so cheel\n/(\\d+)%/ = $1 percent\n");
+    VoiceControls controls;
+    controls.lexicons = {scratch / "names.lex"};
+    const std::vector<short> replaced =
+        render(scratch, "I met Xochitl, 5% of the time.", GetParam(), controls).samples;
+    const std::vector<short> spelled =
+        render(scratch, "I met so cheel, 5 percent of the time.", GetParam(), {}).samples;
+    const std::vector<short> unchanged =
+        render(scratch, "I met Xochitl, 5% of the time.", GetParam(), {}).samples;
+    EXPECT_TRUE(replaced == spelled);
+    EXPECT_FALSE(replaced == unchanged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, LexiconEntries,
+                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         [](const auto& info) { return alphanumeric(info.param); });
+
+std::string speak(std::string_view body) {
+    return "<?xml version=\"1.0\"?>\n<speak version=\"1.1\" "
+           "xmlns=\"http://www.w3.org/2001/10/synthesis\" xml:lang=\"en-US\">" +
+           std::string(body) + "</speak>\n";
+}
+
+VoiceControls markup() {
+    VoiceControls controls;
+    controls.ssml = true;
+    return controls;
+}
+
+class MarkupBreak : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(MarkupBreak, IsSilenceOfTheAskedLength) {
+    ScratchDir scratch;
+    const test::SoundFile sound =
+        render(scratch, speak("First words here.<break time=\"700ms\"/>Then more words."),
+               GetParam(), markup());
+    EXPECT_EQ(test::innerSilencesMs(std::span<const std::int16_t>(sound.samples),
+                                    sound.info.samplerate, 150)
+                  .size(),
+              1u);
+    for (const double silence : test::innerSilencesMs(std::span<const std::int16_t>(sound.samples),
+                                                      sound.info.samplerate, 150))
+        EXPECT_NEAR(silence, 700, 30);
+}
+
+TEST_P(MarkupBreak, SubSoundsAsItsAlias) {
+    ScratchDir scratch;
+    const std::vector<short> aliased =
+        render(scratch, speak("I met <sub alias=\"so cheel\">Xochitl</sub>."), GetParam(), markup())
+            .samples;
+    const std::vector<short> spelled = render(scratch, "I met so cheel.", GetParam(), {}).samples;
+    EXPECT_TRUE(aliased == spelled);
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, MarkupBreak,
+                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         [](const auto& info) { return alphanumeric(info.param); });
+
+// From the first sample above -50 dBFS to the last, in seconds, between from and to.
+double audibleSeconds(const std::vector<short>& samples, int rate, std::size_t from = 0,
+                      std::size_t to = SIZE_MAX) {
+    to = std::min(to, samples.size());
+    return test::speakingSeconds(std::span<const std::int16_t>(samples).subspan(from, to - from),
+                                 rate);
+}
+
+// A dialogue of two voices of the two engines: each part lasts as long as that voice alone
+// makes it, each resampled to the output rate; the marks stand where their parts begin.
+TEST(MarkupVoices, EachPartLastsAsTheVoiceAloneMakesIt) {
+    ScratchDir scratch;
+    const std::string first = "Good morning, said the first speaker to her friend.";
+    const std::string second = "Good morning to you, answered the second one slowly.";
+    ConversionResult result;
+    const test::SoundFile dialogue = render(
+        scratch,
+        speak("<mark name=\"one\"/>" + first + "<break time=\"1500ms\"/><mark name=\"two\"/>" +
+              "<voice name=\"Flite slt\">" + second + "</voice><mark name=\"end\"/>"),
+        "eSpeak NG English (America)", markup(), 2, &result);
+    const int rate = dialogue.info.samplerate;
+    ASSERT_EQ(result.marks.size(), 3u);
+    EXPECT_EQ(result.marks[0], std::make_pair(std::string("one"), std::uint64_t{0}));
+    EXPECT_EQ(result.marks[1].first, "two");
+    EXPECT_EQ(result.marks[2], std::make_pair(std::string("end"), result.frames));
+    const auto breakAt = static_cast<std::size_t>(result.marks[1].second);
+    const double firstAlone =
+        audibleSeconds(render(scratch, first, "eSpeak NG English (America)", {}).samples, rate);
+    const double secondAlone =
+        audibleSeconds(render(scratch, second, "Flite slt", {}).samples, rate);
+    EXPECT_NEAR(audibleSeconds(dialogue.samples, rate, 0, breakAt), firstAlone, 0.05 * firstAlone);
+    EXPECT_NEAR(audibleSeconds(dialogue.samples, rate, breakAt), secondAlone, 0.05 * secondAlone);
+    EXPECT_NEAR(1000.0 * static_cast<double>(breakAt) / rate -
+                    1000.0 * audibleSeconds(dialogue.samples, rate, 0, breakAt),
+                1500, 30)
+        << "the break ends where the second part begins";
+}
+
+TEST(MarkupVoices, GiveTheSameBytesForAnyNumberOfJobs) {
+    ScratchDir scratch;
+    const std::string document =
+        speak("<p>" + test::longText() + "</p><break time=\"300ms\"/><voice name=\"slt\">" +
+              "<prosody rate=\"150%\" volume=\"+6dB\">Then Flite speaks.</prosody></voice>");
+    VoiceControls controls = markup();
+    controls.sentencePauseMs = 250;
+    std::string one;
+    for (unsigned jobs : {1u, 2u, 4u}) {
+        render(scratch, document, "eSpeak NG English (America)", controls, jobs);
+        const std::string bytes = test::readBytes(scratch / "out.wav");
+        if (jobs == 1)
+            one = bytes;
+        else
+            EXPECT_TRUE(bytes == one) << jobs << " jobs";
+    }
+}
+
+} // namespace
+} // namespace kestrova::speech
