@@ -2,9 +2,9 @@
 // the command line use it: memory, open files and processes must come back to where they
 // were, conversion after conversion.
 
+#include "speech/converter.h"
 #include "support/conversion_support.h"
 #include "support/process_support.h"
-#include "speech/converter.h"
 
 #include <gtest/gtest.h>
 

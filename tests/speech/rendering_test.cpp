@@ -1,5 +1,5 @@
-#include "support/conversion_support.h"
 #include "speech/speech_error.h"
+#include "support/conversion_support.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

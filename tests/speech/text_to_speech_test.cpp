@@ -1,6 +1,6 @@
-#include "support/conversion_support.h"
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
+#include "support/conversion_support.h"
 
 #include <gtest/gtest.h>
 
