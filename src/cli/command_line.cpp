@@ -403,22 +403,19 @@ int run(int argc, char** argv) {
                      "samples that would clip are limited, and counted in the summary")
         ->transform(decimalNumber(0, 400, false, "the volume is a decimal number from 0 to 400"));
     const std::string pauseLimit = std::to_string(maximumPauseMs);
-    convertCommand
-        ->add_option("--sentence-pause", controls.sentencePauseMs,
-                     "Silence between two sentences of a paragraph, in milliseconds, a decimal "
-                     "number 0 to " +
-                         pauseLimit + "; it replaces the voice's own pause")
-        ->transform(
-            decimalNumber(0, maximumPauseMs, false,
-                          "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
-    convertCommand
-        ->add_option("--paragraph-pause", controls.paragraphPauseMs,
-                     "Silence between two paragraphs (a blank line ends one), in milliseconds, "
-                     "a decimal number 0 to " +
-                         pauseLimit + "; it replaces the voice's own pause")
-        ->transform(
-            decimalNumber(0, maximumPauseMs, false,
-                          "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
+    const auto addPause = [&](const char* name, std::optional<int>& pause, const char* between) {
+        convertCommand
+            ->add_option(name, pause,
+                         std::string("Silence between ") + between +
+                             ", in milliseconds, a decimal number 0 to " + pauseLimit +
+                             "; it replaces the voice's own pause")
+            ->transform(decimalNumber(0, maximumPauseMs, false,
+                                      "a pause is a decimal number of milliseconds from 0 to " +
+                                          pauseLimit));
+    };
+    addPause("--sentence-pause", controls.sentencePauseMs, "two sentences of a paragraph");
+    addPause("--paragraph-pause", controls.paragraphPauseMs,
+             "two paragraphs (a blank line ends one)");
     convertCommand->add_option(
         "--lexicon", options.lexicons,
         "Pronunciation list, a UTF-8 file of lines \"word = replacement\" or \"/pattern/ = "

@@ -254,43 +254,46 @@ std::optional<double> percentageFactor(const Quantity& quantity) {
     return quantity.signedChange ? 1.0 + quantity.value / 100.0 : quantity.value / 100.0;
 }
 
-std::optional<double> rateOf(std::string_view text, double enclosing) {
-    if (const auto named = namedValue(namedRates, trimmed(text)))
-        return named;
+// A prosody attribute's value: a named level, a percentage, or the attribute's own unit,
+// which ownUnit turns into a factor of the enclosing value.
+template <std::size_t Count>
+std::optional<double> prosodyValue(std::string_view text, double enclosing,
+                                   const NamedValue (&named)[Count],
+                                   std::optional<double> (*ownUnit)(const Quantity&)) {
+    if (const auto level = namedValue(named, trimmed(text)))
+        return level;
     const auto quantity = quantityOf(text);
     if (!quantity)
         return std::nullopt;
-    if (const auto factor = percentageFactor(*quantity))
-        return enclosing * *factor;
-    if (quantity->unit.empty() && !quantity->signedChange) // a multiplier
-        return enclosing * quantity->value;
-    return std::nullopt;
+    auto factor = percentageFactor(*quantity);
+    if (!factor)
+        factor = ownUnit(*quantity);
+    return factor ? std::optional<double>(enclosing * *factor) : std::nullopt;
+}
+
+std::optional<double> rateOf(std::string_view text, double enclosing) {
+    return prosodyValue(text, enclosing, namedRates, [](const Quantity& quantity) {
+        // a plain multiplier
+        return quantity.unit.empty() && !quantity.signedChange
+                   ? std::optional<double>(quantity.value)
+                   : std::nullopt;
+    });
 }
 
 std::optional<double> pitchOf(std::string_view text, double enclosing) {
-    if (const auto named = namedValue(namedPitches, trimmed(text)))
-        return named;
-    const auto quantity = quantityOf(text);
-    if (!quantity)
-        return std::nullopt;
-    if (const auto factor = percentageFactor(*quantity))
-        return enclosing * *factor;
-    if (equalsIgnoringCase(quantity->unit, "st"))
-        return enclosing * std::exp2(quantity->value / 12.0);
-    return std::nullopt;
+    return prosodyValue(text, enclosing, namedPitches, [](const Quantity& quantity) {
+        return equalsIgnoringCase(quantity.unit, "st")
+                   ? std::optional<double>(std::exp2(quantity.value / 12.0))
+                   : std::nullopt;
+    });
 }
 
 std::optional<double> volumeOf(std::string_view text, double enclosing) {
-    if (const auto named = namedValue(namedVolumes, trimmed(text)))
-        return named;
-    const auto quantity = quantityOf(text);
-    if (!quantity)
-        return std::nullopt;
-    if (const auto factor = percentageFactor(*quantity))
-        return enclosing * *factor;
-    if (equalsIgnoringCase(quantity->unit, "dB"))
-        return enclosing * decibels(quantity->value);
-    return std::nullopt;
+    return prosodyValue(text, enclosing, namedVolumes, [](const Quantity& quantity) {
+        return equalsIgnoringCase(quantity.unit, "dB")
+                   ? std::optional<double>(decibels(quantity.value))
+                   : std::nullopt;
+    });
 }
 
 // The ranges a conversion accepts; each level of nesting is held to them.
