@@ -112,15 +112,27 @@ start_program() {
         echo "$status" > "$scratch/status.new"
         mv "$scratch/status.new" "$scratch/status"
     ) &
-    # Every window the program shows, by title, for as long as it runs.
+    # Every window the program shows, by title, for as long as it runs; appended as seen,
+    # so a case can wait until a window is on record before it closes it.
+    : > "$scratch/seen.log"
     (
         while ! program_ended; do
-            visible_window_names
+            visible_window_names >> "$scratch/seen.log"
             sleep 0.05
-        done | sort -u > "$scratch/seen.new"
+        done
+        sort -u "$scratch/seen.log" > "$scratch/seen.new"
         mv "$scratch/seen.new" "$scratch/seen"
     ) &
     watcher_pid=$!
+}
+
+# The watch polls apart from the case's own waits: a window the case saw and closes at
+# once may never have been on the watch's record.
+watch_recorded() {
+    grep -qxF "$1" "$scratch/seen.log" 2>/dev/null
+}
+close_when_recorded() {
+    wait_for "record of the \"$1\" window" watch_recorded "$1"
 }
 
 finish_program() {
@@ -135,7 +147,9 @@ files_in_work() {
 }
 
 # --- A private X server on the first free display, its number written when it is ready. ---
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3> "$scratch/display" \
+# -noreset: by default the server resets when its last client leaves, and refuses new
+# clients meanwhile, so the program could miss it just after xdpyinfo's visit.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3> "$scratch/display" \
     2> "$scratch/xvfb.log" &
 xvfb_pid=$!
 wait_for "X server (Xvfb)" test -s "$scratch/display"
@@ -154,6 +168,7 @@ refusal)
     [ "$(visible_window_names)" = Error ] || fail "windows besides the box: $(visible_window_names)"
     text=$(message_text Error)
     [ "$text" = "$refusalText" ] || fail "the box says \"$text\""
+    close_when_recorded Error
     xdotool key Return
     finish_program
     [ "$status" = 2 ] || fail "status $status, not 2"
@@ -163,6 +178,7 @@ cancel)
     printf 'Keep me.\n' > "$work/t.txt"
     start_program -platform offscreen -style windows % "$work/t.txt"
     wait_for "focused Save dialog" focused_window_is "Save As"
+    close_when_recorded "Save As"
     xdotool key Escape
     finish_program
     [ "$status" = 0 ] || fail "status $status, not 0"
@@ -189,6 +205,7 @@ conversion)
     [ -f "$work/t.txt" ] || fail "the text file is gone before OK"
     text=$(message_text "$applicationTitle")
     [ "$text" = "Wave file created." ] || fail "the box says \"$text\""
+    close_when_recorded "$noticeTitle"
     xdotool key Return
     finish_program
     [ "$status" = 0 ] || fail "status $status, not 0"
@@ -217,6 +234,7 @@ escape)
     xdotool type --delay 15 "$work/long.wav"
     xdotool key Return
     wait_for "focused notice" focused_window_is "$noticeTitle"
+    close_when_recorded "$noticeTitle"
     if [ -n "${KESTROVA_X11_SCREENSHOT:-}" ]; then
         import -window root "$KESTROVA_X11_SCREENSHOT"
     fi
