@@ -6,10 +6,13 @@
 #include "speech/audio/sound_file_writer.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
+#include "speech/render/chunk_renderer.h"
 #include "speech/render/chunk_sequence.h"
 #include "speech/render/serial_pipeline.h"
 #include "speech/render/worker_pool.h"
 #include "speech/speech_error.h"
+#include "speech/text/heading_finder.h"
+#include "speech/text/input_offsets.h"
 #include "speech/text/lexicon.h"
 #include "speech/text/ssml_reader.h"
 #include "speech/text/text_chunker.h"
@@ -17,6 +20,8 @@
 #include "speech/text/text_measures.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <deque>
 #include <map>
 #include <thread>
 #include <variant>
@@ -44,7 +49,7 @@ public:
                 begin = i;
             ++position_;
         }
-        return begin == std::string_view::npos ? std::string_view{}
+        return begin == std::string_view::npos ? piece.substr(piece.size())
                                                : piece.substr(begin, end - begin);
     }
     bool done() const { return position_ >= end_; }
@@ -134,19 +139,34 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
 }
 
 // The runs of markup, each cut into chunks of its own, with its breaks and marks.
-void sequenceMarkup(const Markup& markup, const ConversionRequest& request,
-                    ChunkSequence& sequence) {
+// With timings, every sentence is a chunk of its own and is recorded, without a place in the
+// file (markup's text has none).
+void sequenceMarkup(const Markup& markup, const ConversionRequest& request, ChunkSequence& sequence,
+                    SpeechTimings* timings) {
     const Prosody asked = askedProsody(request.controls);
     std::uint64_t spoken = 0;
+    unsigned paragraph = 1;
+    bool paragraphEnded = false;
     for (const SpeechItem& item : markup.script) {
         if (const auto* run = std::get_if<SpeechRun>(&item)) {
             const Voice& voice =
                 run->voiceName.empty() ? request.voice : markup.voices.at(run->voiceName);
-            TextChunker chunker;
+            TextChunker chunker =
+                timings ? TextChunker(1, TextChunker::defaultLimitBytes) : TextChunker();
             chunker.push(run->text);
             chunker.finish();
             while (auto chunk = chunker.next()) {
                 RenderTask task;
+                if (timings) {
+                    if ((paragraphEnded || chunk->before == Boundary::Paragraph) &&
+                        !timings->sentences.empty())
+                        ++paragraph;
+                    paragraphEnded = false;
+                    task.sentence = timings->sentences.size();
+                    SentenceTiming& timing = timings->sentences.emplace_back();
+                    timing.text = chunk->text;
+                    timing.paragraph = paragraph;
+                }
                 task.text = std::move(chunk->text);
                 task.voice = voice;
                 task.prosody = combined(asked, run->prosody);
@@ -161,11 +181,180 @@ void sequenceMarkup(const Markup& markup, const ConversionRequest& request,
                 sequence.addBoundary(pause->kind == SpeechBreak::Kind::Paragraph
                                          ? Boundary::Paragraph
                                          : Boundary::Sentence);
+            paragraphEnded = paragraphEnded || pause->kind == SpeechBreak::Kind::Paragraph;
         } else {
             sequence.addMark(std::get<SpeechMark>(item).name);
         }
     }
 }
+
+// The first and last audible sample of a chunk's sound, if it has one.
+std::optional<std::pair<std::size_t, std::size_t>>
+audibleSpan(std::span<const std::int16_t> samples) {
+    const auto audible = [](std::int16_t sample) {
+        return std::abs(static_cast<int>(sample)) >= ChunkRenderer::silenceThreshold;
+    };
+    const auto first = std::find_if(samples.begin(), samples.end(), audible);
+    if (first == samples.end())
+        return std::nullopt;
+    const auto last = std::find_if(samples.rbegin(), samples.rend(), audible);
+    return std::pair{static_cast<std::size_t>(first - samples.begin()),
+                     static_cast<std::size_t>(samples.rend() - last - 1)};
+}
+
+// Follows a plain text into sentences as the chunker cuts them: where each stands in the
+// file, its paragraph and chapter. A chunk waits here until the headings around it are
+// settled.
+class SentenceLedger {
+public:
+    SentenceLedger(const ConversionRequest& request, const TextFileReader& reader,
+                   SpeechTimings& timings)
+        : timings_(timings), offsets_(reader.encoding(), reader.markLength()) {
+        if (request.chapterPattern)
+            headings_.emplace(*request.chapterPattern);
+    }
+
+    // What was read: the part before the window skipped, the rest kept for the chunker.
+    void read(std::string_view skipped, std::string_view kept) {
+        offsets_.skip(skipped);
+        offsets_.keep(kept);
+        if (headings_)
+            headings_->push(kept);
+    }
+    void finish() {
+        if (headings_)
+            headings_->finish();
+    }
+
+    void add(TextChunk chunk) { waiting_.push_back(std::move(chunk)); }
+
+    // The next chunk whose sentence is settled, with its sentence recorded.
+    std::optional<TextChunk> next(std::size_t& sentence) {
+        if (waiting_.empty() ||
+            (headings_ && waiting_.front().startByte >= headings_->resolvedEnd()))
+            return std::nullopt;
+        TextChunk chunk = std::move(waiting_.front());
+        waiting_.pop_front();
+        if (chunk.before == Boundary::Paragraph && !timings_.sentences.empty())
+            ++paragraph_;
+        const HeadingFinder::Heading* heading =
+            headings_ ? headings_->headingAt(chunk.startByte) : nullptr;
+        if (heading && heading != heading_) {
+            heading_ = heading;
+            timings_.chapters.push_back({++headingsSeen_, heading->title});
+        } else if (headings_ && timings_.chapters.empty()) {
+            timings_.chapters.push_back({0, {}}); // the text before the first heading
+        }
+        SentenceTiming timing;
+        timing.text = chunk.text;
+        timing.startByte = offsets_.offsetOf(chunk.startByte);
+        timing.endByte = offsets_.offsetOf(chunk.endByte);
+        timing.paragraph = paragraph_;
+        timing.chapter = timings_.chapters.empty() ? 0 : timings_.chapters.back().number;
+        sentence = timings_.sentences.size();
+        timings_.sentences.push_back(std::move(timing));
+        return chunk;
+    }
+
+private:
+    SpeechTimings& timings_;
+    InputOffsets offsets_;
+    std::optional<HeadingFinder> headings_;
+    const HeadingFinder::Heading* heading_ = nullptr;
+    std::deque<TextChunk> waiting_;
+    unsigned paragraph_ = 1;
+    unsigned headingsSeen_ = 0;
+};
+
+// TEMPORARY until the chapter file names land.
+std::filesystem::path chapterFilePath(const std::filesystem::path& output, unsigned number,
+                                      const std::string& title) {
+    std::filesystem::path path = output;
+    path.replace_filename(output.stem().string() + "-" + std::to_string(number) + "-" + title +
+                          output.extension().string());
+    return path;
+}
+
+// Where the sound goes: one file, or with split chapters one file per chapter, each begun
+// when its chapter's first sound arrives and all named only when the last is complete.
+class SoundOutputs {
+public:
+    SoundOutputs(const ConversionRequest& request, std::uint64_t expectedFrames,
+                 const std::atomic<bool>* cancel)
+        : request_(request), expectedFrames_(expectedFrames), cancel_(cancel) {
+        if (request.splitChapters && request.toStandardOutput)
+            throw FileError(
+                outputFailure(request.output, "chapters split into files cannot go to a stream"));
+        if (!request.splitChapters)
+            open(request.output, request.tags);
+    }
+
+    // Starts the file of a chapter; its frames count from here.
+    void beginChapter(const ChapterTiming& chapter) {
+        if (!request_.splitChapters)
+            return;
+        if (!files_.empty())
+            files_.back().writer.close();
+        SoundTags tags = request_.tags;
+        if (!chapter.title.empty())
+            tags.title = chapter.title;
+        open(chapterFilePath(request_.output, chapter.number, chapter.title), tags);
+    }
+
+    void write(std::span<const std::int16_t> samples) {
+        if (files_.empty()) // split, and sound before any chapter: cannot happen with text
+            throw FileError(outputFailure(request_.output, "no chapter to write the sound into"));
+        files_.back().writer.write(samples);
+        frames_ += samples.size();
+    }
+    std::uint64_t frames() const { return frames_; }
+
+    void addCuePoints(const std::vector<ChapterTiming>& chapters) {
+        if (request_.splitChapters || files_.empty())
+            return;
+        (void)chapters; // TEMPORARY until the writer's cue points land
+    }
+
+    void commit() {
+        for (File& file : files_)
+            file.writer.close();
+        for (File& file : files_)
+            file.target.commit(request_.replaceExisting, request_.syncToDisk);
+    }
+
+    bool isFile() const { return files_.empty() || files_.front().target.isFile(); }
+    std::vector<std::filesystem::path> paths() const {
+        std::vector<std::filesystem::path> paths;
+        if (request_.splitChapters)
+            for (const File& file : files_)
+                paths.push_back(file.path);
+        return paths;
+    }
+
+private:
+    // Stays where it was made: a pending file is known by its address until it is named.
+    struct File {
+        File(const std::filesystem::path& path, const ConversionRequest& request,
+             std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
+            : path(path), target(path, {request.replaceExisting, request.toStandardOutput,
+                                        request.container, cancel}),
+              writer(target.fd(), target.container(), request.format, path, expectedFrames, tags) {}
+
+        std::filesystem::path path;
+        OutputTarget target;
+        SoundFileWriter writer;
+    };
+
+    void open(const std::filesystem::path& path, const SoundTags& tags) {
+        files_.emplace_back(path, request_, expectedFrames_, tags, cancel_);
+    }
+
+    const ConversionRequest& request_;
+    std::uint64_t expectedFrames_;
+    const std::atomic<bool>* cancel_;
+    std::deque<File> files_;
+    std::uint64_t frames_ = 0;
+};
 
 } // namespace
 
@@ -208,18 +397,48 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         pipeline = std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
                                                 std::min(request.jobs, maximumJobs()), cancel);
 
-    OutputTarget target(request.output, {request.replaceExisting, request.toStandardOutput,
-                                         request.container, cancel});
-    SoundFileWriter writer(target.fd(), target.container(), request.format, request.output,
-                           expectedFrames(total, request.format), request.tags);
     ConversionResult result;
+    const bool timed = request.recordTimings || request.chapterPattern || request.splitChapters;
+    SpeechTimings& timings = result.timings;
+    timings.sampleRate = request.format.sampleRate;
+    // Chapters are found in plain text; markup has its own structure.
+    std::optional<SentenceLedger> ledger;
+    if (timed && !markup)
+        ledger.emplace(request, reader, timings);
+    if (markup && request.chapterPattern && request.warning)
+        request.warning("chapters are found in plain text only: the SSML document is one");
+
+    SoundOutputs outputs(request, expectedFrames(total, request.format), cancel);
+    // The sentence of each task in the pipeline, in order: each task gives one rendered chunk.
+    std::deque<std::size_t> sentencesInFlight;
+    std::size_t chapterWritten = 0; // chapters whose sound has begun
     const auto write = [&](RenderedChunk chunk) {
         throwIfCancelled(cancel, request.output);
         for (auto& [name, offset] : chunk.marks)
-            result.marks.emplace_back(std::move(name), writer.framesWritten() + offset);
+            result.marks.emplace_back(std::move(name), outputs.frames() + offset);
         if (chunk.volume != 1.0)
             result.limitedSamples += applyGain(chunk.samples, chunk.volume);
-        writer.write(chunk.samples);
+        const std::size_t sentence = sentencesInFlight.front();
+        sentencesInFlight.pop_front();
+        if (sentence != RenderTask::noSentence) {
+            SentenceTiming& timing = timings.sentences[sentence];
+            const std::optional<std::pair<std::size_t, std::size_t>> span =
+                audibleSpan(chunk.samples);
+            timing.firstFrame = outputs.frames() + (span ? span->first : 0);
+            timing.lastFrame = outputs.frames() + (span ? span->second : 0);
+            // The first sentence of a chapter begins it (and, split, its file).
+            if (chapterWritten < timings.chapters.size() &&
+                (chapterWritten == 0 ||
+                 timing.chapter != timings.chapters[chapterWritten - 1].number)) {
+                if (chapterWritten > 0)
+                    timings.chapters[chapterWritten - 1].endFrame = outputs.frames();
+                ChapterTiming& chapter = timings.chapters[chapterWritten++];
+                chapter.startFrame = outputs.frames();
+                chapter.headingFrame = timing.firstFrame;
+                outputs.beginChapter(chapter);
+            }
+        }
+        outputs.write(chunk.samples);
         if (progress)
             progress(std::min(1.0, static_cast<double>(chunk.endCharacter) / total));
     };
@@ -227,32 +446,52 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         throwIfCancelled(cancel, request.output);
         while (!pipeline->canSubmit())
             write(*pipeline->next(true));
+        sentencesInFlight.push_back(task.sentence);
         pipeline->submit(std::move(task));
         while (auto rendered = pipeline->next(false))
             write(std::move(*rendered));
     };
     ChunkSequence sequence(pausesOf(request.controls), request.voice, submit);
     const Prosody asked = askedProsody(request.controls);
-    TextChunker chunker;
+    // With timings, every sentence is a chunk of its own.
+    TextChunker chunker = timed ? TextChunker(1, TextChunker::defaultLimitBytes) : TextChunker();
+    const auto sequenceChunk = [&](TextChunk chunk, std::size_t sentence) {
+        RenderTask task;
+        task.text = pronounced(std::move(chunk.text));
+        task.voice = request.voice;
+        task.prosody = asked;
+        task.endCharacter = chunk.endCharacter;
+        task.sentence = sentence;
+        sequence.addChunk(std::move(task), chunk.before);
+    };
     const auto sequenceReadyChunks = [&] {
         while (auto chunk = chunker.next()) {
-            RenderTask task;
-            task.text = pronounced(std::move(chunk->text));
-            task.voice = request.voice;
-            task.prosody = asked;
-            task.endCharacter = chunk->endCharacter;
-            sequence.addChunk(std::move(task), chunk->before);
+            if (ledger)
+                ledger->add(std::move(*chunk));
+            else
+                sequenceChunk(std::move(*chunk), RenderTask::noSentence);
+        }
+        std::size_t sentence = RenderTask::noSentence;
+        while (ledger) {
+            std::optional<TextChunk> settled = ledger->next(sentence);
+            if (!settled)
+                break;
+            sequenceChunk(std::move(*settled), sentence);
         }
     };
 
     if (progress)
         progress(0.0);
     if (markup)
-        sequenceMarkup(*markup, request, sequence);
+        sequenceMarkup(*markup, request, sequence, timed ? &timings : nullptr);
     CharacterWindow window(request.firstCharacter, request.characterCount);
     std::string decoded;
     while (!markup && !window.done() && (decoded.clear(), reader.read(decoded))) {
         const std::string_view kept = window.take(decoded);
+        if (ledger)
+            ledger->read(std::string_view(decoded).substr(
+                             0, static_cast<std::size_t>(kept.data() - decoded.data())),
+                         kept);
         // Small slices keep the chunker's own buffer short.
         constexpr std::size_t slice = 4096;
         for (std::size_t at = 0; at < kept.size(); at += slice) {
@@ -261,19 +500,28 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         }
     }
     chunker.finish();
+    if (ledger)
+        ledger->finish();
     sequenceReadyChunks();
     sequence.finish();
     while (auto rendered = pipeline->next(true))
         write(std::move(*rendered));
     throwIfCancelled(cancel, request.output);
-    writer.close();
-    target.commit(request.replaceExisting, request.syncToDisk);
+    timings.frames = outputs.frames();
+    if (!timings.chapters.empty())
+        timings.chapters.back().endFrame = outputs.frames();
+    if (timed)
+        for (const auto& [name, frame] : result.marks)
+            timings.marks.push_back({name, frame});
+    outputs.addCuePoints(timings.chapters);
+    outputs.commit();
     if (progress)
         progress(1.0);
-    result.frames = writer.framesWritten();
-    result.seconds = static_cast<double>(writer.framesWritten()) / request.format.sampleRate;
+    result.frames = outputs.frames();
+    result.seconds = static_cast<double>(outputs.frames()) / request.format.sampleRate;
     result.textFile = reader.identity();
-    result.wroteFile = target.isFile();
+    result.wroteFile = outputs.isFile();
+    result.chapterFiles = outputs.paths();
     return result;
 }
 

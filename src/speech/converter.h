@@ -3,6 +3,7 @@
 #include "speech/audio_format.h"
 #include "speech/file_identity.h"
 #include "speech/sound_tags.h"
+#include "speech/speech_timings.h"
 #include "speech/text_encoding.h"
 #include "speech/voice.h"
 #include "speech/voice_controls.h"
@@ -52,6 +53,18 @@ struct ConversionRequest {
     std::function<void(const std::string&)> warning;
     // Written into the file; a container that cannot hold them fails before rendering.
     SoundTags tags;
+    // Where each sentence lands, in the result's timings. Each sentence is then a chunk of its
+    // own, rendered in a call of its own, so the engine's pause between two sentences is the
+    // silence it ends one with and begins the next with (with a sentence pause set, the sound
+    // is the same as without timings).
+    bool recordTimings = false;
+    // Chapters, found in plain text at one-line paragraphs this PCRE2 pattern matches (see
+    // defaultChapterPattern), given in the timings and as cue points where the container holds
+    // them; none: no chapters. Implies the timings.
+    std::optional<std::string> chapterPattern;
+    // With chapters: one file per chapter, at chapterFilePath(output, number, title), instead
+    // of one file at output. Files only: not a device or a stream.
+    bool splitChapters = false;
 };
 
 struct ConversionResult {
@@ -65,6 +78,10 @@ struct ConversionResult {
     std::uint64_t limitedSamples = 0;
     // The marks of the markup, each with the frame it stands at.
     std::vector<std::pair<std::string, std::uint64_t>> marks;
+    // With timings or chapters asked for: where each sentence and chapter lands.
+    SpeechTimings timings;
+    // With split chapters: the files written, in order.
+    std::vector<std::filesystem::path> chapterFiles;
 };
 
 // Called with the fraction of the text rendered so far, 0 to 1, on the converting thread.

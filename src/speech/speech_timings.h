@@ -3,9 +3,15 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace kestrova::speech {
+
+// Chapters start at headings, one-line paragraphs that a PCRE2 pattern matches; this one takes
+// lines beginning with the words books in English use for them, or a Markdown heading.
+inline constexpr std::string_view defaultChapterPattern =
+    R"(^(?:Chapter|CHAPTER|Part|Book|Prologue|Epilogue)\b|^#)";
 
 // Where one sentence of the text lands in the sound, exact to the sample.
 struct SentenceTiming {

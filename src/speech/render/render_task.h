@@ -3,6 +3,7 @@
 #include "speech/text/speech_script.h"
 #include "speech/voice.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +34,10 @@ struct RenderTask {
     // Marks at the start of the chunk's sound.
     std::vector<std::string> marks;
     std::uint64_t endCharacter = 0; // how far the conversion has come with this chunk
+    // The sentence of the conversion's timings that the chunk speaks: the converter's own
+    // bookkeeping, never sent to a worker.
+    static constexpr std::size_t noSentence = SIZE_MAX;
+    std::size_t sentence = noSentence;
 };
 
 } // namespace kestrova::speech

@@ -153,11 +153,14 @@ void TextChunker::cut(std::size_t end, std::size_t resume, Boundary at) {
         nextBefore_ = Boundary::Paragraph;
     std::string text = singleSpaced(piece);
     if (!text.empty()) {
-        ready_ = TextChunk{std::move(text), characters_, nextBefore_};
+        const std::size_t last = piece.find_last_not_of(" \n");
+        ready_ = TextChunk{std::move(text), characters_, nextBefore_, consumedBytes_ + leading,
+                           consumedBytes_ + last + 1};
         nextBefore_ = at;
     } else {
         nextBefore_ = std::max(nextBefore_, at);
     }
+    consumedBytes_ += resume;
     spare_.assign(pending_, resume, std::string::npos);
     std::swap(pending_, spare_);
     scanned_ = 0;

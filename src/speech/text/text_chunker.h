@@ -17,6 +17,10 @@ struct TextChunk {
     std::string text;           // single-spaced, trimmed, never empty
     std::uint64_t endCharacter; // characters of the whole text up to this chunk's end
     Boundary before = Boundary::None;
+    // Bytes [startByte, endByte) of the text pushed that the chunk holds, from its first to
+    // its last character other than white space.
+    std::uint64_t startByte = 0;
+    std::uint64_t endByte = 0;
 };
 
 // Splits a stream of UTF-8 text into chunks for the engines. Whole sentences and paragraphs
@@ -50,6 +54,7 @@ private:
     Boundary sentenceEndKind_ = Boundary::None;
     Boundary nextBefore_ = Boundary::None; // what separates the next chunk from the last one
     std::uint64_t characters_ = 0;
+    std::uint64_t consumedBytes_ = 0; // bytes pushed before pending_
     bool finished_ = false;
     std::optional<TextChunk> ready_;
     std::string spare_;

@@ -25,6 +25,9 @@ public:
     // UTF-32 and UTF-16 outside the astral planes.
     std::uint64_t totalCharacters() const { return totalCharacters_; }
 
+    // The bytes of the byte order mark the file starts with; 0 for none.
+    std::size_t markLength() const { return markLength_; }
+
     // The file as it was when it was opened.
     const FileIdentity& identity() const { return identity_; }
 

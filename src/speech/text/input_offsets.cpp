@@ -1,0 +1,59 @@
+#include "input_offsets.h"
+
+#include "speech/text/text_measures.h"
+
+#include <algorithm>
+
+namespace kestrova::speech {
+
+InputOffsets::InputOffsets(TextEncoding encoding, std::uint64_t markLength)
+    : encoding_(encoding), fileBytes_(markLength) {}
+
+std::uint64_t InputOffsets::bytesOf(std::string_view decoded) const {
+    switch (encoding_) {
+    case TextEncoding::Automatic:
+    case TextEncoding::Utf8:
+        return decoded.size();
+    case TextEncoding::Windows1252:
+    case TextEncoding::Utf32LE:
+    case TextEncoding::Utf32BE: {
+        const auto characters = static_cast<std::uint64_t>(std::count_if(
+            decoded.begin(), decoded.end(), [](char c) { return !isContinuationByte(c); }));
+        return encoding_ == TextEncoding::Windows1252 ? characters : 4 * characters;
+    }
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE: {
+        std::uint64_t bytes = 0;
+        for (char c : decoded) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte >= 0xF0)
+                bytes += 4; // a surrogate pair
+            else if (!isContinuationByte(c))
+                bytes += 2;
+        }
+        return bytes;
+    }
+    }
+    return decoded.size();
+}
+
+void InputOffsets::skip(std::string_view decoded) {
+    fileBytes_ += bytesOf(pending_) + bytesOf(decoded);
+    consumed_ += pending_.size();
+    pending_.clear();
+}
+
+void InputOffsets::keep(std::string_view decoded) {
+    pending_.append(decoded);
+}
+
+std::uint64_t InputOffsets::offsetOf(std::uint64_t position) {
+    const std::size_t passed = static_cast<std::size_t>(
+        std::min<std::uint64_t>(position - std::min(position, consumed_), pending_.size()));
+    fileBytes_ += bytesOf(std::string_view(pending_).substr(0, passed));
+    consumed_ += passed;
+    pending_.erase(0, passed);
+    return fileBytes_;
+}
+
+} // namespace kestrova::speech
