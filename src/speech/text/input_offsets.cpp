@@ -38,9 +38,9 @@ std::uint64_t InputOffsets::bytesOf(std::string_view decoded) const {
 }
 
 void InputOffsets::skip(std::string_view decoded) {
-    fileBytes_ += bytesOf(pending_) + bytesOf(decoded);
-    consumed_ += pending_.size();
-    pending_.clear();
+    // Only what comes before the kept text moves the start; what follows it counts for nothing.
+    if (pending_.empty() && consumed_ == 0)
+        fileBytes_ += bytesOf(decoded);
 }
 
 void InputOffsets::keep(std::string_view decoded) {

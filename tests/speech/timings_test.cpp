@@ -1,0 +1,221 @@
+// Where each sentence and chapter lands in the sound, checked against the sound itself.
+
+#include "speech/converter.h"
+#include "support/conversion_support.h"
+#include "support/speech_measures.h"
+#include "support/test_support.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gtest/gtest.h>
+
+namespace kestrova {
+namespace {
+
+using test::ScratchDir;
+namespace fs = std::filesystem;
+
+// Where the sound rises above -50 dBFS (a sample's peak, as a digital peak meter reads it)
+// after at least 300 ms below it, in frames.
+std::vector<std::uint64_t> rises(std::span<const short> samples, int rate) {
+    const double level = 32768.0 * std::pow(10.0, -50.0 / 20.0);
+    const std::size_t quietFrames = static_cast<std::size_t>(rate) * 3 / 10;
+    std::vector<std::uint64_t> found;
+    std::size_t quiet = quietFrames;
+    for (std::size_t at = 0; at < samples.size(); ++at) {
+        const bool loud = std::abs(samples[at]) > level;
+        if (loud && quiet >= quietFrames)
+            found.push_back(at);
+        quiet = loud ? 0 : quiet + 1;
+    }
+    return found;
+}
+
+struct TimingCase {
+    const char* name;
+    const char* voice;
+    int formatCode;
+};
+
+class SentenceTimings : public ::testing::TestWithParam<TimingCase> {};
+
+// Sentences apart by 500 ms of our own silence: each one's first sample is where the level
+// meter sees its speech begin, for every number of workers, and the sound is the same.
+TEST_P(SentenceTimings, StartWhereTheSpeechRisesForEveryJobCount) {
+    ScratchDir scratch;
+    const std::string text = "The harbour was quiet at dawn. Gulls circled over the boats!\n\n"
+                             "Was anyone awake? Only the old keeper, whose lamp still burned.\n";
+    test::writeBytes(scratch / "in.txt", text);
+    std::string firstFile;
+    for (const unsigned jobs : {1u, 2u}) {
+        const auto output = scratch / ("out" + std::to_string(jobs) + ".wav");
+        speech::ConversionRequest request =
+            test::conversion(scratch / "in.txt", output, GetParam().voice, GetParam().formatCode);
+        request.jobs = jobs;
+        request.recordTimings = true;
+        request.controls.sentencePauseMs = 500;
+        request.controls.paragraphPauseMs = 500;
+        const speech::ConversionResult result = speech::convertTextFile(request);
+        const speech::SpeechTimings& timings = result.timings;
+        const auto sound = test::readSound(output);
+        ASSERT_TRUE(sound);
+        ASSERT_EQ(timings.sentences.size(), 4u);
+        EXPECT_EQ(timings.frames, static_cast<std::uint64_t>(sound->info.frames));
+        const std::vector<std::uint64_t> starts = rises(sound->samples, sound->info.samplerate);
+        ASSERT_EQ(starts.size(), 4u);
+        const double tolerance = 0.020 * sound->info.samplerate;
+        for (std::size_t i = 0; i < 4; ++i) {
+            const speech::SentenceTiming& sentence = timings.sentences[i];
+            SCOPED_TRACE(sentence.text);
+            EXPECT_NEAR(static_cast<double>(sentence.firstFrame), static_cast<double>(starts[i]),
+                        tolerance);
+            EXPECT_LT(sentence.firstFrame, sentence.lastFrame);
+            EXPECT_EQ(text.substr(*sentence.startByte, *sentence.endByte - *sentence.startByte),
+                      sentence.text);
+            EXPECT_EQ(sentence.paragraph, i < 2 ? 1u : 2u);
+        }
+        EXPECT_LT(timings.sentences.back().lastFrame, timings.frames);
+        if (firstFile.empty())
+            firstFile = test::readBytes(output);
+        else
+            EXPECT_TRUE(test::readBytes(output) == firstFile) << "-j " << jobs << " differs";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, SentenceTimings,
+                         ::testing::Values(TimingCase{"EspeakAt22k", test::fastVoice.data(), 22},
+                                           TimingCase{"EspeakAt16k", test::fastVoice.data(), 18},
+                                           TimingCase{"FliteAt22k", "Flite slt", 22},
+                                           TimingCase{"FliteKalAt16k", "Flite kal16", 18}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A short book: an opening, headings of each kind, a paragraph that only looks like one.
+constexpr std::string_view book = "A Small Book\n\n"
+                                  "Some words before it all begins.\n\n"
+                                  "Chapter 1: The Start\n\n"
+                                  "It began on a Tuesday. Nobody noticed.\n\n"
+                                  "Chapter 2\n"
+                                  "is not a heading, for its paragraph has two lines.\n\n"
+                                  "# Épilogue à la mer\n\n"
+                                  "And that was all.\n";
+
+struct ChapterExpectation {
+    unsigned number;
+    const char* title;
+};
+
+// In UTF-8 and in UTF-16 with its mark: the chapters and the bytes of each sentence.
+TEST(ChapterTimings, HeadingsStartChaptersAndSentencesPointIntoTheFile) {
+    ScratchDir scratch;
+    std::string utf16 = "\xFF\xFE";
+    const std::u16string wide = u"A Small Book\n\nSome words before it all begins.\n\n"
+                                u"Chapter 1: The Start\n\nIt began on a Tuesday. Nobody noticed."
+                                u"\n\nChapter 2\nis not a heading, for its paragraph has two "
+                                u"lines.\n\n# \u00C9pilogue \u00E0 la mer\n\nAnd that was all.\n";
+    for (char16_t unit : wide) {
+        utf16.push_back(static_cast<char>(unit & 0xFF));
+        utf16.push_back(static_cast<char>(unit >> 8));
+    }
+    std::vector<speech::SentenceTiming> utf8Sentences;
+    for (const auto& [name, bytes, unit] :
+         {std::tuple{"utf8.txt", std::string(book), 1}, std::tuple{"utf16.txt", utf16, 2}}) {
+        SCOPED_TRACE(name);
+        test::writeBytes(scratch / name, bytes);
+        speech::ConversionRequest request =
+            test::conversion(scratch / name, scratch / "book.wav", test::fastVoice);
+        request.chapterPattern = std::string(speech::defaultChapterPattern);
+        const speech::ConversionResult result = speech::convertTextFile(request);
+        const speech::SpeechTimings& timings = result.timings;
+
+        const std::vector<ChapterExpectation> expected{
+            {0, ""}, {1, "Chapter 1: The Start"}, {2, "Épilogue à la mer"}};
+        ASSERT_EQ(timings.chapters.size(), expected.size());
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            const speech::ChapterTiming& chapter = timings.chapters[i];
+            EXPECT_EQ(chapter.number, expected[i].number);
+            EXPECT_EQ(chapter.title, expected[i].title);
+            EXPECT_LE(chapter.startFrame, chapter.headingFrame);
+            EXPECT_LT(chapter.headingFrame, chapter.endFrame);
+            if (i > 0) {
+                EXPECT_EQ(chapter.startFrame, timings.chapters[i - 1].endFrame);
+            }
+        }
+        EXPECT_EQ(timings.chapters.back().endFrame, result.frames);
+        // In UTF-8, the file's bytes of each sentence, single-spaced as it is read; in UTF-16,
+        // every character of this text two bytes after the mark's two.
+        const auto utf16Offset = [&](std::uint64_t utf8Offset) {
+            return 2 + 2 * test::utf8Characters(book.substr(0, utf8Offset));
+        };
+        for (std::size_t i = 0; i < timings.sentences.size(); ++i) {
+            const speech::SentenceTiming& sentence = timings.sentences[i];
+            SCOPED_TRACE(sentence.text);
+            ASSERT_TRUE(sentence.startByte && sentence.endByte);
+            if (unit == 1) {
+                std::string held =
+                    bytes.substr(*sentence.startByte, *sentence.endByte - *sentence.startByte);
+                std::replace(held.begin(), held.end(), '\n', ' ');
+                EXPECT_EQ(held, sentence.text);
+                utf8Sentences.push_back(sentence);
+            } else {
+                ASSERT_LT(i, utf8Sentences.size());
+                EXPECT_EQ(*sentence.startByte, utf16Offset(*utf8Sentences[i].startByte));
+                EXPECT_EQ(*sentence.endByte, utf16Offset(*utf8Sentences[i].endByte));
+            }
+        }
+        EXPECT_EQ(timings.sentences.front().chapter, 0u);
+        EXPECT_EQ(timings.sentences.back().chapter, 2u);
+        EXPECT_EQ(timings.sentences.back().text, "And that was all.");
+        EXPECT_EQ(timings.sentences.back().paragraph, 7u);
+    }
+}
+
+// Split, the chapters' files hold exactly the one file's sound, each titled.
+TEST(ChapterTimings, SplitFilesAddUpToTheWholeSound) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "book.txt", book);
+    speech::ConversionRequest whole =
+        test::conversion(scratch / "book.txt", scratch / "whole.wav", test::fastVoice);
+    whole.chapterPattern = std::string(speech::defaultChapterPattern);
+    const speech::ConversionResult one = speech::convertTextFile(whole);
+
+    speech::ConversionRequest split = whole;
+    split.output = scratch / "parts" / "book.wav";
+    fs::create_directory(scratch / "parts");
+    split.splitChapters = true;
+    const speech::ConversionResult parts = speech::convertTextFile(split);
+    ASSERT_EQ(parts.chapterFiles.size(), 3u);
+    EXPECT_FALSE(fs::exists(split.output));
+    const auto wholeSound = test::readSound(whole.output);
+    ASSERT_TRUE(wholeSound);
+    std::vector<short> joined;
+    for (std::size_t i = 0; i < parts.chapterFiles.size(); ++i) {
+        const auto sound = test::readSound(parts.chapterFiles[i]);
+        ASSERT_TRUE(sound) << parts.chapterFiles[i];
+        joined.insert(joined.end(), sound->samples.begin(), sound->samples.end());
+    }
+    EXPECT_EQ(parts.frames, one.frames);
+    EXPECT_TRUE(joined == wholeSound->samples);
+}
+
+// Markup has no place in the file for its sentences; its marks land where they stand.
+TEST(ChapterTimings, MarkupSentencesAndMarks) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "in.ssml",
+                     "<speak>First words. <break time=\"400ms\"/><mark name=\"here\"/>"
+                     "Second words.</speak>");
+    speech::ConversionRequest request =
+        test::conversion(scratch / "in.ssml", scratch / "out.wav", test::fastVoice);
+    request.controls.ssml = true;
+    request.recordTimings = true;
+    const speech::ConversionResult result = speech::convertTextFile(request);
+    const speech::SpeechTimings& timings = result.timings;
+    ASSERT_EQ(timings.sentences.size(), 2u);
+    EXPECT_FALSE(timings.sentences[0].startByte);
+    ASSERT_EQ(timings.marks.size(), 1u);
+    EXPECT_EQ(timings.marks[0].name, "here");
+    EXPECT_GT(timings.marks[0].frame, timings.sentences[0].lastFrame);
+    EXPECT_LE(timings.marks[0].frame, timings.sentences[1].firstFrame);
+}
+
+} // namespace
+} // namespace kestrova
