@@ -7,6 +7,7 @@
 #include "speech/converter.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/timing_files.h"
 #include "speech/voice.h"
 #include "standard_input.h"
 
@@ -141,6 +142,16 @@ struct ConvertOptions {
     SoundTags tags;
     VoiceControls controls;
     std::vector<std::string> lexicons;
+    std::string timings;   // JSON file of where each sentence lands
+    std::string subtitles; // .srt, .vtt or .lrc
+    bool chapters = false;
+    std::optional<std::string> chapterPattern;
+    std::string cueSheet;
+    bool splitChapters = false;
+
+    bool findsChapters() const {
+        return chapters || chapterPattern || !cueSheet.empty() || splitChapters;
+    }
 };
 
 // A usage error, found before anything is read or written: status 2.
@@ -188,6 +199,24 @@ std::vector<std::filesystem::path> outputPaths(const ConvertOptions& options) {
         throw UsageError("the sound of standard input (-) needs -o or -d to say where it goes");
     if (!options.tags.empty() && (options.type == Container::Au || options.type == Container::Raw))
         throw UsageError("tags need a file type that holds them: wav, flac, ogg, opus or mp3");
+    const bool namesSideFiles =
+        !options.timings.empty() || !options.subtitles.empty() || !options.cueSheet.empty();
+    if (namesSideFiles && inputs.size() > 1)
+        throw UsageError("--timings, --subtitles and --cue-sheet name the files of one input");
+    if (options.splitChapters && options.output == "-")
+        throw UsageError("--split-chapters writes files: not standard output");
+    if (options.splitChapters && !options.cueSheet.empty())
+        throw UsageError("a cue sheet describes one sound file: not --split-chapters");
+    if (!options.subtitles.empty())
+        subtitleKindForPath(options.subtitles); // a usage error before anything is read
+    if (options.chapterPattern) {
+        try {
+            checkChapterPattern(*options.chapterPattern);
+        } catch (const SpeechError& failure) {
+            throw UsageError("the chapter pattern " + quotedName(*options.chapterPattern) +
+                             " is refused: " + failure.what());
+        }
+    }
 
     std::vector<fs::path> outputs;
     if (!options.output.empty())
@@ -237,6 +266,46 @@ void summarize(const ConversionRequest& request, double seconds, std::uint64_t l
     std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shownName(request.output).c_str(),
                  seconds, request.format.describe().c_str(), request.voice.displayName.c_str(),
                  limited.c_str());
+}
+
+// "5 chapters", and with split chapters each file's name.
+void summarizeChapters(const ConversionResult& result) {
+    const std::size_t headings = static_cast<std::size_t>(
+        std::count_if(result.timings.chapters.begin(), result.timings.chapters.end(),
+                      [](const ChapterTiming& chapter) { return chapter.number > 0; }));
+    std::fprintf(stderr, "%zu %s found\n", headings, headings == 1 ? "chapter" : "chapters");
+    for (const std::filesystem::path& file : result.chapterFiles)
+        std::fprintf(stderr, "  %s\n", shownName(file).c_str());
+}
+
+// The name of the sound as a file beside it sees it.
+std::string soundNameFrom(const std::filesystem::path& sideFile,
+                          const std::filesystem::path& sound) {
+    std::error_code error;
+    const std::filesystem::path base = std::filesystem::absolute(sideFile, error).parent_path();
+    const std::filesystem::path relative =
+        std::filesystem::absolute(sound, error).lexically_relative(base);
+    return (relative.empty() ? sound : relative).string();
+}
+
+// The timings, subtitles and cue sheet, written once the sound is complete.
+void writeSideFiles(const ConvertOptions& options, const ConversionRequest& request,
+                    const ConversionResult& result) {
+    const bool replace = !options.noClobber;
+    if (!options.timings.empty())
+        writeTextFile(options.timings,
+                      timingsJson(result.timings, soundNameFrom(options.timings, request.output)),
+                      "timings file", replace);
+    if (!options.subtitles.empty())
+        writeTextFile(options.subtitles,
+                      subtitles(result.timings, subtitleKindForPath(options.subtitles)),
+                      "subtitle file", replace);
+    if (!options.cueSheet.empty())
+        writeTextFile(options.cueSheet,
+                      cueSheet(result.timings, soundNameFrom(options.cueSheet, request.output),
+                               request.container.value_or(containerForPath(request.output)),
+                               request.tags),
+                      "cue sheet", replace);
 }
 
 // Several files: each failure is one line and the others go on; one bar for them all.
@@ -291,7 +360,12 @@ int convert(const ConvertOptions& options) {
     common.warning = [](const std::string& warning) {
         std::fprintf(stderr, "kestrova-wav-cli: warning: %s\n", warning.c_str());
     };
-    if (!common.tags.empty())
+    if (options.findsChapters())
+        common.chapterPattern = options.chapterPattern.value_or(std::string(defaultChapterPattern));
+    common.splitChapters = options.splitChapters;
+    common.recordTimings = !options.timings.empty() || !options.subtitles.empty();
+    // Each chapter's file is titled with its heading.
+    if (!common.tags.empty() || options.splitChapters)
         common.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
     if (!options.folder.empty())
         makeFolder(options.folder);
@@ -327,8 +401,12 @@ int convert(const ConvertOptions& options) {
     const ConversionResult result = convertTextFile(request, progress, &stopRequested);
     if (bar)
         bar->finish();
-    if (!options.quiet)
+    if (!options.quiet) {
         summarize(request, result.seconds, result.limitedSamples);
+        if (options.findsChapters())
+            summarizeChapters(result);
+    }
+    writeSideFiles(options, request, result);
     return 0;
 }
 
@@ -436,6 +514,30 @@ int run(int argc, char** argv) {
             std::string("Tag written into the file (UTF-8; MP3: Latin-1 "
                         "only), with software \"kestrova-wav-cli " KESTROVA_VERSION
                         "\"; not in AU or raw"));
+    convertCommand->add_option(
+        "--timings", options.timings,
+        "Write where each sentence lands to this JSON file: its text, its bytes in the input, "
+        "paragraph, chapter, first and last sample (and seconds), and the marks of markup. Each "
+        "sentence is then rendered in a call of its own");
+    convertCommand->add_option(
+        "--subtitles", options.subtitles,
+        "Write subtitles, one cue per sentence (a long one in several), to this file: .srt, "
+        ".vtt (WebVTT) or .lrc by its ending");
+    convertCommand->add_flag(
+        "--chapters", options.chapters,
+        "Find chapters: a chapter starts at a heading, a paragraph of one line that begins with "
+        "Chapter, CHAPTER, Part, Book, Prologue, Epilogue or # (or matches --chapter-pattern); "
+        "in a WAV file each heading becomes a cue point");
+    convertCommand->add_option("--chapter-pattern", options.chapterPattern,
+                               "A PCRE2 pattern for the headings, instead of the words above; "
+                               "implies --chapters");
+    convertCommand->add_option("--cue-sheet", options.cueSheet,
+                               "Write a cue sheet with one track per chapter to this .cue file; "
+                               "implies --chapters");
+    convertCommand->add_flag(
+        "--split-chapters", options.splitChapters,
+        "One file per chapter instead of one file: NAME-NN-Title.EXT beside OUT, each titled "
+        "with its heading (the text before the first heading: NN 00); implies --chapters");
     convertCommand
         ->add_option("INPUT", options.inputs,
                      "Text files to read (never deleted); -: standard input. Each failure is "

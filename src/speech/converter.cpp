@@ -366,6 +366,10 @@ unsigned maximumJobs() {
     return 4 * defaultJobs();
 }
 
+void checkChapterPattern(std::string_view pattern) {
+    HeadingFinder finder(pattern);
+}
+
 namespace {
 
 ConversionResult convert(const ConversionRequest& request, const ProgressCallback& progress,

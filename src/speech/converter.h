@@ -14,6 +14,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -83,6 +84,9 @@ struct ConversionResult {
     // With split chapters: the files written, in order.
     std::vector<std::filesystem::path> chapterFiles;
 };
+
+// Throws SpeechError, with PCRE2's own words, for a chapter pattern it refuses.
+void checkChapterPattern(std::string_view pattern);
 
 // Called with the fraction of the text rendered so far, 0 to 1, on the converting thread.
 using ProgressCallback = std::function<void(double)>;
