@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -209,6 +211,39 @@ inline std::optional<SoundFile> readSound(const fs::path& path) {
     }
     sf_close(file);
     return sound;
+}
+
+// A cue point as libsndfile reads it back (SFC_GET_CUE): its sample and its label.
+struct CuePointRead {
+    std::uint32_t frame = 0;
+    std::string name;
+};
+
+// Every cue point of a sound file, in the file's order; none when it has none or cannot be
+// opened.
+inline std::vector<CuePointRead> readCuePoints(const fs::path& path) {
+    std::vector<CuePointRead> points;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    if (file == nullptr)
+        return points;
+    std::uint32_t count = 0;
+    if (sf_command(file, SFC_GET_CUE_COUNT, &count, sizeof count) == SF_TRUE && count > 0) {
+        // SF_CUES_VAR(count): the count, then the points.
+        const std::size_t pointsAt = offsetof(SF_CUES, cue_points);
+        std::vector<char> cues(pointsAt + count * sizeof(SF_CUE_POINT));
+        if (sf_command(file, SFC_GET_CUE, cues.data(), static_cast<int>(cues.size())) == SF_TRUE) {
+            std::memcpy(&count, cues.data(), sizeof count);
+            for (std::uint32_t i = 0; i < count; ++i) {
+                SF_CUE_POINT point;
+                std::memcpy(&point, cues.data() + pointsAt + i * sizeof point, sizeof point);
+                points.push_back({point.sample_offset,
+                                  std::string(point.name, strnlen(point.name, sizeof point.name))});
+            }
+        }
+    }
+    sf_close(file);
+    return points;
 }
 
 // The hidden temporary files a conversion writes beside its target.

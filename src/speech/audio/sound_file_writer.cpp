@@ -4,8 +4,10 @@
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <stdexcept>
 
 namespace kestrova::speech {
 namespace {
@@ -40,14 +42,16 @@ int sndfileFormat(Container container, const AudioFormat& format, bool large) {
 SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format,
                                  std::filesystem::path path, std::uint64_t expectedFrames,
                                  const SoundTags& tags)
-    : format_(format), path_(std::move(path)) {
+    : fd_(fd), format_(format), path_(std::move(path)) {
     const std::uint64_t frameBytes =
         static_cast<std::uint64_t>(format.channels) * (format.bitsPerSample / 8);
     // Twice the expected length still fits a plain wave: no need for RF64.
     const bool large =
         container == Container::Wave && expectedFrames * frameBytes > plainWaveLimitBytes / 2;
-    if (container == Container::Wave && !large)
+    if (container == Container::Wave && !large) {
         frameLimit_ = plainWaveLimitBytes / frameBytes;
+        plainWave_ = true;
+    }
     SF_INFO info{};
     info.samplerate = format.sampleRate;
     info.channels = format.channels;
@@ -89,15 +93,26 @@ void SoundFileWriter::write(std::span<const std::int16_t> monoSamples) {
     frames_ += monoSamples.size();
 }
 
+void SoundFileWriter::setCuePoints(std::vector<CuePoint> points) {
+    cuePoints_ = std::move(points);
+}
+
 void SoundFileWriter::close() {
     if (!file_)
         return;
+    if (std::any_of(cuePoints_.begin(), cuePoints_.end(),
+                    [this](const CuePoint& point) { return point.frame > frames_; }))
+        throw std::logic_error("a cue point lies beyond the end of the sound");
     sf_write_sync(file_.get());
     errno = 0;
     const int result = sf_close(file_.release());
     if (result != 0)
         throw FileError(
             outputFailure(path_, errno ? std::strerror(errno) : sf_error_number(result)));
+    // libsndfile refuses cue points once a sample is written: they follow its chunks. It
+    // reads none from RF64.
+    if (plainWave_)
+        appendWaveCuePoints(fd_, cuePoints_, path_);
 }
 
 } // namespace kestrova::speech

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/audio/wave_cue_points.h"
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
 
@@ -27,6 +28,10 @@ public:
     SoundFileWriter& operator=(SoundFileWriter&&) noexcept = default;
 
     void write(std::span<const std::int16_t> monoSamples);
+    // The cue points the finished file gets, at frames of the sound written by close(), in
+    // the order given; set at any time before it. Only a plain wave file written into a
+    // regular file holds them: other containers, RF64 and streams are written without.
+    void setCuePoints(std::vector<CuePoint> points);
     // Completes the headers and closes the handle; the file descriptor stays open.
     void close();
     std::uint64_t framesWritten() const { return frames_; }
@@ -36,11 +41,14 @@ private:
         void operator()(SNDFILE* file) const { sf_close(file); }
     };
     std::unique_ptr<SNDFILE, Deleter> file_;
+    int fd_;
+    bool plainWave_ = false;
     AudioFormat format_;
     std::filesystem::path path_;
     std::vector<std::int16_t> interleaved_;
     std::uint64_t frames_ = 0;
     std::uint64_t frameLimit_ = UINT64_MAX;
+    std::vector<CuePoint> cuePoints_;
 };
 
 } // namespace kestrova::speech

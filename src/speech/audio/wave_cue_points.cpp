@@ -1,0 +1,117 @@
+#include "wave_cue_points.h"
+
+#include "speech/file_failures.h"
+#include "speech/speech_error.h"
+#include "speech/text/text_measures.h"
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kestrova::speech {
+namespace {
+
+// SF_CUE_POINT holds a name of 256 bytes with its terminating zero.
+constexpr std::size_t longestName = 255;
+
+void appendLittleEndian32(std::string& bytes, std::uint32_t value) {
+    for (int shift = 0; shift < 32; shift += 8)
+        bytes.push_back(static_cast<char>((value >> shift) & 0xFF));
+}
+
+std::string_view labelOf(const std::string& name) {
+    std::string_view label(name.c_str()); // a zero byte would end it in the file anyway
+    if (label.size() > longestName) {
+        std::size_t end = longestName;
+        while (end > 0 && isContinuationByte(label[end]))
+            --end;
+        label = label.substr(0, end);
+    }
+    return label;
+}
+
+std::string cueChunks(std::span<const CuePoint> points, const std::filesystem::path& shownAs) {
+    std::string bytes = "cue ";
+    appendLittleEndian32(bytes, static_cast<std::uint32_t>(4 + 24 * points.size()));
+    appendLittleEndian32(bytes, static_cast<std::uint32_t>(points.size()));
+    std::uint32_t id = 0;
+    for (const CuePoint& point : points) {
+        if (point.frame > std::numeric_limits<std::uint32_t>::max())
+            throw FileError(
+                outputFailure(shownAs, "a cue point lies beyond what a wave file holds"));
+        const auto frame = static_cast<std::uint32_t>(point.frame);
+        appendLittleEndian32(bytes, ++id);
+        appendLittleEndian32(bytes, frame); // the place in playing order: the same, no playlist
+        bytes += "data";
+        appendLittleEndian32(bytes, 0); // chunk start and block start: 0 for PCM data
+        appendLittleEndian32(bytes, 0);
+        appendLittleEndian32(bytes, frame);
+    }
+    std::string labels;
+    id = 0;
+    for (const CuePoint& point : points) {
+        ++id;
+        const std::string_view label = labelOf(point.name);
+        if (label.empty())
+            continue;
+        labels += "labl";
+        appendLittleEndian32(labels, static_cast<std::uint32_t>(4 + label.size() + 1));
+        appendLittleEndian32(labels, id);
+        labels += label;
+        labels.push_back('\0');
+        if (labels.size() % 2 != 0)
+            labels.push_back('\0');
+    }
+    if (!labels.empty()) {
+        bytes += "LIST";
+        appendLittleEndian32(bytes, static_cast<std::uint32_t>(4 + labels.size()));
+        bytes += "adtl";
+        bytes += labels;
+    }
+    return bytes;
+}
+
+[[noreturn]] void failWithSystemError(const std::filesystem::path& shownAs) {
+    throw FileError(
+        outputFailure(shownAs, std::string("cannot add its cue points: ") + std::strerror(errno)));
+}
+
+void writeAllAt(int fd, std::string_view bytes, off_t offset,
+                const std::filesystem::path& shownAs) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), offset);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            failWithSystemError(shownAs);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+        offset += written;
+    }
+}
+
+} // namespace
+
+void appendWaveCuePoints(int fd, std::span<const CuePoint> points,
+                         const std::filesystem::path& shownAs) {
+    if (points.empty())
+        return;
+    struct stat status {};
+    if (::fstat(fd, &status) != 0)
+        failWithSystemError(shownAs);
+    if (!S_ISREG(status.st_mode))
+        return;
+    // Chunks start at even offsets; libsndfile pads its own, so this is only a guard.
+    const std::string chunks = std::string(status.st_size % 2, '\0') + cueChunks(points, shownAs);
+    const std::uint64_t riffSize = static_cast<std::uint64_t>(status.st_size) - 8 + chunks.size();
+    if (riffSize > std::numeric_limits<std::uint32_t>::max())
+        throw FileError(outputFailure(shownAs, "the cue points do not fit in the wave file"));
+    writeAllAt(fd, chunks, status.st_size, shownAs);
+    // The size last: until it grows, a reader sees the file without the new chunks.
+    std::string size;
+    appendLittleEndian32(size, static_cast<std::uint32_t>(riffSize));
+    writeAllAt(fd, size, 4, shownAs);
+}
+
+} // namespace kestrova::speech

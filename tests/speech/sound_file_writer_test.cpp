@@ -1,0 +1,210 @@
+#include "speech/audio/sound_file_writer.h"
+#include "speech/speech_error.h"
+#include "support/test_support.h"
+
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/resource.h>
+#include <vector>
+
+namespace kestrova::speech {
+namespace {
+
+using test::readBytes;
+using test::readCuePoints;
+using test::readSound;
+using test::ScratchDir;
+
+std::vector<std::int16_t> ramp(std::size_t frames) {
+    std::vector<std::int16_t> samples(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        samples[i] = static_cast<std::int16_t>((i * 37) % 20000 - 10000);
+    return samples;
+}
+
+// Written as a conversion writes: into a descriptor opened for writing only, in two pieces.
+void writeSound(const std::filesystem::path& path, Container container, AudioFormat format,
+                std::size_t frames, const std::vector<CuePoint>& cues) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    SoundTags tags;
+    if (container != Container::Au && container != Container::Raw)
+        tags.title = "Das Buch";
+    {
+        SoundFileWriter writer(fd, container, format, path, frames, tags);
+        const std::vector<std::int16_t> samples = ramp(frames);
+        writer.write(std::span(samples).first(frames / 3));
+        writer.setCuePoints(cues);
+        writer.write(std::span(samples).subspan(frames / 3));
+        writer.close();
+    }
+    ::close(fd);
+}
+
+struct CueCase {
+    const char* label;
+    AudioFormat format;
+    std::size_t frames;
+    std::vector<CuePoint> cues;
+};
+
+void PrintTo(const CueCase& entry, std::ostream* out) {
+    *out << entry.label;
+}
+
+std::vector<CuePoint> manyCues(std::size_t count, std::size_t frames) {
+    std::vector<CuePoint> cues;
+    for (std::size_t i = 0; i < count; ++i)
+        cues.push_back({"Chapter " + std::to_string(i + 1), i * (frames - 1) / (count - 1)});
+    return cues;
+}
+
+const CueCase cueCases[] = {
+    {"chapters at the first, a middle and the last sample",
+     {16000, 16, 1},
+     16000,
+     {{"Chapter 1: The Harbour", 0}, {"Chapter Two", 7919}, {"Epilogue", 16000}}},
+    {"8-bit with an odd number of bytes of sound",
+     {22050, 8, 1},
+     22051,
+     {{"Prologue", 1}, {"Part One", 22049}}},
+    {"stereo, names beyond Latin and one without a name",
+     {44100, 16, 2},
+     44100,
+     {{"Глава первая", 441}, {"", 20000}, {"第二章 «港»", 30000}}},
+    {"more cue points than libsndfile's SF_CUES holds",
+     {16000, 16, 1},
+     50000,
+     manyCues(150, 50000)},
+};
+
+class WaveCuePoints : public ::testing::TestWithParam<CueCase> {};
+
+TEST_P(WaveCuePoints, ReadBackAtTheirSamplesWithTheirNames) {
+    const CueCase& entry = GetParam();
+    ScratchDir scratch;
+    const auto path = scratch / "book.wav";
+    writeSound(path, Container::Wave, entry.format, entry.frames, entry.cues);
+
+    const auto cues = readCuePoints(path);
+    ASSERT_EQ(cues.size(), entry.cues.size());
+    for (std::size_t i = 0; i < cues.size(); ++i) {
+        EXPECT_EQ(cues[i].frame, entry.cues[i].frame) << i;
+        EXPECT_EQ(cues[i].name, entry.cues[i].name) << i;
+    }
+    // The sound and the tags are as without them.
+    const auto sound = readSound(path);
+    ASSERT_TRUE(sound);
+    ASSERT_EQ(static_cast<std::size_t>(sound->info.frames), entry.frames);
+    EXPECT_EQ(sound->majorFormat(), SF_FORMAT_WAV);
+    const auto expected = ramp(entry.frames);
+    for (std::size_t i = 0; i < entry.frames; i += 997)
+        ASSERT_NEAR(sound->samples[i * entry.format.channels], expected[i],
+                    entry.format.bitsPerSample == 8 ? 256 : 0)
+            << i;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    EXPECT_STREQ(sf_get_string(file, SF_STR_TITLE), "Das Buch");
+    sf_close(file);
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WaveCuePoints, ::testing::ValuesIn(cueCases));
+
+TEST(WaveCuePoints, OnlyAddChunksAfterWhatLibsndfileWrote) {
+    ScratchDir scratch;
+    writeSound(scratch / "plain.wav", Container::Wave, {16000, 16, 1}, 8000, {});
+    writeSound(scratch / "cued.wav", Container::Wave, {16000, 16, 1}, 8000,
+               {{"Chapter 1", 0}, {"Chapter 2", 4000}});
+    const std::string plain = readBytes(scratch / "plain.wav");
+    std::string cued = readBytes(scratch / "cued.wav");
+    EXPECT_TRUE(readCuePoints(scratch / "plain.wav").empty());
+    ASSERT_GT(cued.size(), plain.size());
+    // Everything libsndfile wrote stands as it was but the RIFF size.
+    EXPECT_NE(cued.substr(4, 4), plain.substr(4, 4));
+    cued.replace(4, 4, plain.substr(4, 4));
+    EXPECT_EQ(cued.substr(0, plain.size()), plain);
+    EXPECT_EQ(cued.compare(plain.size(), 4, "cue "), 0);
+}
+
+TEST(WaveCuePoints, ANameLongerThanAReaderKeepsIsCutAtACharacter) {
+    ScratchDir scratch;
+    std::string longName;
+    for (int i = 0; i < 200; ++i)
+        longName += "é";
+    writeSound(scratch / "long.wav", Container::Wave, {16000, 16, 1}, 1000,
+               {{longName, 10}, {"Next", 20}});
+    const auto cues = readCuePoints(scratch / "long.wav");
+    ASSERT_EQ(cues.size(), 2u);
+    EXPECT_EQ(cues[0].name, longName.substr(0, 254));
+    EXPECT_EQ(cues[1].name, "Next");
+}
+
+class ContainerWithoutCuePoints : public ::testing::TestWithParam<Container> {};
+
+TEST_P(ContainerWithoutCuePoints, IsWrittenAsWithoutThem) {
+    ScratchDir scratch;
+    writeSound(scratch / "plain", GetParam(), {16000, 16, 1}, 8000, {});
+    writeSound(scratch / "cued", GetParam(), {16000, 16, 1}, 8000, {{"Chapter 1", 100}});
+    EXPECT_EQ(readBytes(scratch / "cued"), readBytes(scratch / "plain"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Others, ContainerWithoutCuePoints,
+                         ::testing::Values(Container::Flac, Container::Au, Container::Raw),
+                         [](const ::testing::TestParamInfo<Container>& info) {
+                             return std::string(info.param == Container::Flac ? "Flac"
+                                                : info.param == Container::Au ? "Au"
+                                                                              : "Raw");
+                         });
+
+// A file size limit the sound fits under and its cue points do not.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        previousHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previousHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previousHandler_)(int) = nullptr;
+};
+
+TEST(WaveCuePoints, AFailedWriteNamesTheFileAndItsReason) {
+    ScratchDir scratch;
+    writeSound(scratch / "plain.wav", Container::Wave, {16000, 16, 1}, 8000, {});
+    const auto size = std::filesystem::file_size(scratch / "plain.wav");
+    const auto path = scratch / "limited.wav";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    try {
+        const FileSizeLimit limit(size);
+        SoundTags tags;
+        tags.title = "Das Buch";
+        SoundFileWriter writer(fd, Container::Wave, {16000, 16, 1}, path, 8000, tags);
+        writer.write(ramp(8000));
+        writer.setCuePoints({{"Chapter 1", 0}});
+        writer.close();
+        FAIL() << "the cue points were taken as written";
+    } catch (const FileError& failure) {
+        EXPECT_NE(std::string(failure.what()).find(path.string()), std::string::npos)
+            << failure.what();
+        EXPECT_NE(std::string(failure.what()).find("cue points: File too large"), std::string::npos)
+            << failure.what();
+    }
+    ::close(fd);
+}
+
+} // namespace
+} // namespace kestrova::speech
