@@ -205,6 +205,8 @@ std::vector<std::filesystem::path> outputPaths(const ConvertOptions& options) {
         throw UsageError("--timings, --subtitles and --cue-sheet name the files of one input");
     if (options.splitChapters && options.output == "-")
         throw UsageError("--split-chapters writes files: not standard output");
+    if (options.splitChapters && options.controls.ssml)
+        throw UsageError("chapters are found in plain text: not --split-chapters with --ssml");
     if (options.splitChapters && !options.cueSheet.empty())
         throw UsageError("a cue sheet describes one sound file: not --split-chapters");
     if (!options.subtitles.empty())

@@ -4,6 +4,7 @@
 #include "speech/audio/pending_file.h"
 #include "speech/audio/sample_gain.h"
 #include "speech/audio/sound_file_writer.h"
+#include "speech/chapter_file_path.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/render/chunk_renderer.h"
@@ -210,8 +211,8 @@ public:
     SentenceLedger(const ConversionRequest& request, const TextFileReader& reader,
                    SpeechTimings& timings)
         : timings_(timings), offsets_(reader.encoding(), reader.markLength()) {
-        if (request.chapterPattern)
-            headings_.emplace(*request.chapterPattern);
+        if (request.chapterPattern || request.splitChapters)
+            headings_.emplace(request.chapterPattern.value_or(std::string(defaultChapterPattern)));
     }
 
     // What was read: the part before the window skipped, the rest kept for the chunker.
@@ -266,15 +267,6 @@ private:
     unsigned headingsSeen_ = 0;
 };
 
-// TEMPORARY until the chapter file names land.
-std::filesystem::path chapterFilePath(const std::filesystem::path& output, unsigned number,
-                                      const std::string& title) {
-    std::filesystem::path path = output;
-    path.replace_filename(output.stem().string() + "-" + std::to_string(number) + "-" + title +
-                          output.extension().string());
-    return path;
-}
-
 // Where the sound goes: one file, or with split chapters one file per chapter, each begun
 // when its chapter's first sound arrives and all named only when the last is complete.
 class SoundOutputs {
@@ -285,7 +277,11 @@ public:
         if (request.splitChapters && request.toStandardOutput)
             throw FileError(
                 outputFailure(request.output, "chapters split into files cannot go to a stream"));
-        if (!request.splitChapters)
+        if (request.splitChapters && request.controls.ssml)
+            throw SpeechError("chapters are found in plain text only, not in SSML");
+        if (request.splitChapters)
+            highestChapter_ = countHeadings(request);
+        else
             open(request.output, request.tags);
     }
 
@@ -298,7 +294,8 @@ public:
         SoundTags tags = request_.tags;
         if (!chapter.title.empty())
             tags.title = chapter.title;
-        open(chapterFilePath(request_.output, chapter.number, chapter.title), tags);
+        open(chapterFilePath(request_.output, chapter.number, chapter.title, highestChapter_),
+             tags);
     }
 
     void write(std::span<const std::int16_t> samples) {
@@ -312,10 +309,18 @@ public:
     void addCuePoints(const std::vector<ChapterTiming>& chapters) {
         if (request_.splitChapters || files_.empty())
             return;
-        (void)chapters; // TEMPORARY until the writer's cue points land
+        std::vector<CuePoint> points;
+        for (const ChapterTiming& chapter : chapters)
+            if (chapter.number > 0)
+                points.push_back({chapter.title, chapter.headingFrame});
+        if (!points.empty())
+            files_.back().writer.setCuePoints(std::move(points));
     }
 
     void commit() {
+        // A text without a sound still gets its one file.
+        if (request_.splitChapters && files_.empty())
+            beginChapter({});
         for (File& file : files_)
             file.writer.close();
         for (File& file : files_)
@@ -349,7 +354,20 @@ private:
         files_.emplace_back(path, request_, expectedFrames_, tags, cancel_);
     }
 
+    // The headings of the whole file, read ahead so that every chapter's number has as many
+    // digits as the last one's and the files sort in reading order.
+    static unsigned countHeadings(const ConversionRequest& request) {
+        TextFileReader reader(request.input, request.encoding);
+        HeadingFinder finder(request.chapterPattern.value_or(std::string(defaultChapterPattern)));
+        std::string decoded;
+        while ((decoded.clear(), reader.read(decoded)))
+            finder.push(decoded);
+        finder.finish();
+        return finder.count();
+    }
+
     const ConversionRequest& request_;
+    unsigned highestChapter_ = 0;
     std::uint64_t expectedFrames_;
     const std::atomic<bool>* cancel_;
     std::deque<File> files_;

@@ -195,6 +195,19 @@ TEST(ChapterTimings, SplitFilesAddUpToTheWholeSound) {
     }
     EXPECT_EQ(parts.frames, one.frames);
     EXPECT_TRUE(joined == wholeSound->samples);
+    std::vector<std::string> names;
+    for (const fs::path& file : parts.chapterFiles)
+        names.push_back(file.filename().string());
+    EXPECT_EQ(names, (std::vector<std::string>{"book-00.wav", "book-01-Chapter_1_The_Start.wav",
+                                               "book-02-Épilogue_à_la_mer.wav"}));
+
+    // One file: a cue point at each heading's first sample, named with its title.
+    const auto cues = test::readCuePoints(whole.output);
+    ASSERT_EQ(cues.size(), 2u);
+    for (std::size_t i = 0; i < cues.size(); ++i) {
+        EXPECT_EQ(cues[i].frame, one.timings.chapters[i + 1].headingFrame);
+        EXPECT_EQ(cues[i].name, one.timings.chapters[i + 1].title);
+    }
 }
 
 // Markup has no place in the file for its sentences; its marks land where they stand.

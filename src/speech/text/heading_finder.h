@@ -31,6 +31,7 @@ public:
     std::uint64_t resolvedEnd() const;
     // The heading whose line holds the position, if it is one.
     const Heading* headingAt(std::uint64_t position) const;
+    unsigned count() const { return static_cast<unsigned>(headings_.size()); }
 
 private:
     void endLine();
