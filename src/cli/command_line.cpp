@@ -209,8 +209,15 @@ std::vector<std::filesystem::path> outputPaths(const ConvertOptions& options) {
         throw UsageError("chapters are found in plain text: not --split-chapters with --ssml");
     if (options.splitChapters && !options.cueSheet.empty())
         throw UsageError("a cue sheet describes one sound file: not --split-chapters");
-    if (!options.subtitles.empty())
-        subtitleKindForPath(options.subtitles); // a usage error before anything is read
+    if (!options.subtitles.empty()) {
+        try {
+            subtitleKindForPath(options.subtitles);
+        } catch (const SpeechError& failure) {
+            throw UsageError(failure.what()); // before anything is read
+        }
+    }
+    if (!options.cueSheet.empty() && options.type == Container::Raw)
+        throw UsageError("a cue sheet needs a sound file a player can read: not raw PCM");
     if (options.chapterPattern) {
         try {
             checkChapterPattern(*options.chapterPattern);
