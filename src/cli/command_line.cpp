@@ -1,10 +1,10 @@
 #include "command_line.h"
 
 #include "app/format_rule.h"
-#include "json_text.h"
 #include "progress_bar.h"
 #include "speech/batch_conversion.h"
 #include "speech/converter.h"
+#include "speech/json_text.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/voice.h"
