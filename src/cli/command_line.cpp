@@ -1,10 +1,11 @@
 #include "command_line.h"
 
 #include "app/format_rule.h"
-#include "json_text.h"
 #include "progress_bar.h"
 #include "speech/batch_conversion.h"
 #include "speech/converter.h"
+#include "speech/file_failures.h"
+#include "speech/json_text.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/timing_files.h"
@@ -309,12 +310,17 @@ void writeSideFiles(const ConvertOptions& options, const ConversionRequest& requ
         writeTextFile(options.subtitles,
                       subtitles(result.timings, subtitleKindForPath(options.subtitles)),
                       "subtitle file", replace);
-    if (!options.cueSheet.empty())
-        writeTextFile(options.cueSheet,
-                      cueSheet(result.timings, soundNameFrom(options.cueSheet, request.output),
-                               request.container.value_or(containerForPath(request.output)),
-                               request.tags),
-                      "cue sheet", replace);
+    if (!options.cueSheet.empty()) {
+        std::string sheet;
+        try {
+            sheet = cueSheet(result.timings, soundNameFrom(options.cueSheet, request.output),
+                             request.container.value_or(containerForPath(request.output)),
+                             request.tags);
+        } catch (const SpeechError& failure) {
+            throw FileError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
+        }
+        writeTextFile(options.cueSheet, sheet, "cue sheet", replace);
+    }
 }
 
 // Several files: each failure is one line and the others go on; one bar for them all.

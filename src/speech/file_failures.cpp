@@ -11,8 +11,10 @@ std::string inputFailure(std::string_view action, const std::filesystem::path& t
            ": " + reason;
 }
 
-std::string outputFailure(const std::filesystem::path& target, const std::string& reason) {
-    return "cannot write the wave file " + quotedName(target.native()) + ": " + reason;
+std::string outputFailure(const std::filesystem::path& target, const std::string& reason,
+                          std::string_view fileKind) {
+    return "cannot write the " + std::string(fileKind) + " " + quotedName(target.native()) + ": " +
+           reason;
 }
 
 void refuseOutputOverInput(const std::filesystem::path& input,

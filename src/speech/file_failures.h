@@ -13,8 +13,10 @@ std::string inputFailure(std::string_view action, const std::filesystem::path& t
                          const std::string& reason);
 
 // "cannot write the wave file "PATH": REASON", the one form of every output failure (an
-// unusual PATH quoted as quotedName does).
-std::string outputFailure(const std::filesystem::path& target, const std::string& reason);
+// unusual PATH quoted as quotedName does); fileKind names what else is written, such as
+// "subtitle file".
+std::string outputFailure(const std::filesystem::path& target, const std::string& reason,
+                          std::string_view fileKind = "wave file");
 
 // Throws FileError when output is the text file itself, under another name or through a
 // link: the finished file would take the text's place, and deleting the text file after the

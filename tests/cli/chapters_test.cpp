@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"SplitMarkup", {"--split-chapters", "--ssml"}, "plain text"},
         UsageCase{"UnknownSubtitleKind", {"--subtitles", "b.txt"}, "b.txt"},
         UsageCase{"CueSheetOfRawSound", {"--cue-sheet", "b.cue", "--type", "raw"}, "raw"},
-        UsageCase{"BrokenPattern", {"--chapter-pattern", "(Chapter"}, "missing closing")),
+        UsageCase{"BrokenPattern", {"--chapter-pattern", "(Chapter"}, "missing closing"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // "mm:ss:ff" of a cue sheet's INDEX, in frames of the sound.
@@ -99,13 +99,12 @@ TEST(Chapters, CueSheetAndCuePointsAgree) {
         else if (std::regex_match(line, match, index))
             indexes.push_back(indexSeconds(match[1]));
     }
-    EXPECT_EQ(titles, (std::vector<std::string>{"The Lamp", "Chapter 1: The Harbour",
-                                                "Chapter Two", "Epilogue"}));
+    EXPECT_EQ(titles, (std::vector<std::string>{"The Lamp", "Chapter 1: The Harbour", "Chapter Two",
+                                                "Epilogue"}));
     ASSERT_EQ(indexes.size(), 4u);
     EXPECT_EQ(indexes[0], 0.0);
     for (std::size_t i = 0; i < cues.size(); ++i)
-        EXPECT_NEAR(indexes[i + 1], static_cast<double>(cues[i].frame) / info->samplerate,
-                    1.0 / 75)
+        EXPECT_NEAR(indexes[i + 1], static_cast<double>(cues[i].frame) / info->samplerate, 1.0 / 75)
             << titles[i + 1];
     // The timings name the same samples.
     const std::string timings = test::readBytes(scratch / "book.json");
@@ -137,8 +136,9 @@ TEST(Chapters, SplitFilesAddUpAndAreTitled) {
         SNDFILE* file = sf_open((scratch / parts[i]).c_str(), SFM_READ, &opened);
         ASSERT_NE(file, nullptr);
         const char* title = sf_get_string(file, SF_STR_TITLE);
-        if (titles[i])
+        if (titles[i]) {
             EXPECT_STREQ(title, titles[i]);
+        }
         sf_close(file);
     }
     const auto whole = test::soundInfo(scratch / "whole.flac");

@@ -27,7 +27,7 @@ bool seekable(int fd) {
 } // namespace
 
 OutputTarget::OutputTarget(const std::filesystem::path& path, const Options& options)
-    : path_(path) {
+    : path_(path), fileKind_(options.fileKind) {
     if (options.standardOutput) {
         useStandardOutput(options.container);
         return;
@@ -41,7 +41,7 @@ OutputTarget::OutputTarget(const std::filesystem::path& path, const Options& opt
         if (errno != ENOENT)
             fail(std::strerror(errno));
         container_ = options.container.value_or(containerForPath(path));
-        pending_.emplace(folderOf(path), path.filename().string(), path, nullptr);
+        pending_.emplace(folderOf(path), path.filename().string(), path, nullptr, fileKind_);
         return;
     }
     struct stat status = link;
@@ -64,20 +64,24 @@ OutputTarget::OutputTarget(const std::filesystem::path& path, const Options& opt
             file = resolved.get();
         }
         container_ = options.container.value_or(containerForPath(path));
-        pending_.emplace(folderOf(file), file.filename().string(), path, &status);
+        pending_.emplace(folderOf(file), file.filename().string(), path, &status, fileKind_);
         return;
     }
     if (S_ISCHR(status.st_mode))
         openDevice(path, options.container);
-    else if (S_ISFIFO(status.st_mode))
+    else if (S_ISFIFO(status.st_mode) && options.fifoAllowed)
         openFifo(path, options.container, options.cancel);
+    else if (S_ISFIFO(status.st_mode))
+        fail("it is a FIFO, not a file; only a file or a character device can take it");
     else
         fail(std::string(S_ISSOCK(status.st_mode) ? "it is a socket" : "it is a block device") +
-             ", not a file; only a file, a character device or a FIFO can take the sound");
+             (options.fifoAllowed
+                  ? ", not a file; only a file, a character device or a FIFO can take the sound"
+                  : ", not a file; only a file or a character device can take it"));
 }
 
 void OutputTarget::fail(const std::string& reason) const {
-    throw FileError(outputFailure(path_, reason));
+    throw FileError(outputFailure(path_, reason, fileKind_));
 }
 
 void OutputTarget::settleStreamContainer(std::optional<Container> chosen, const char* what) {

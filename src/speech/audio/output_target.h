@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 namespace kestrova::speech {
 
@@ -30,6 +31,10 @@ public:
         std::optional<Container> container;
         // Checked while waiting for a FIFO's reader.
         const std::atomic<bool>* cancel = nullptr;
+        // False for a file read only whole, such as a subtitle file: a FIFO is refused.
+        bool fifoAllowed = true;
+        // What the file is, in messages.
+        std::string fileKind = "wave file";
     };
 
     OutputTarget(const std::filesystem::path& path, const Options& options);
@@ -52,6 +57,7 @@ private:
     void settleStreamContainer(std::optional<Container> chosen, const char* what);
 
     std::filesystem::path path_;
+    std::string fileKind_;
     Container container_ = Container::Wave;
     std::optional<PendingFile> pending_;
     UniqueFd stream_;

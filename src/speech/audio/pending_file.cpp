@@ -26,8 +26,9 @@ std::string temporaryName() {
 } // namespace
 
 PendingFile::PendingFile(const std::filesystem::path& folder, std::string name,
-                         std::filesystem::path shownAs, const struct stat* replaced)
-    : name_(std::move(name)), shownAs_(std::move(shownAs)) {
+                         std::filesystem::path shownAs, const struct stat* replaced,
+                         std::string fileKind)
+    : name_(std::move(name)), shownAs_(std::move(shownAs)), fileKind_(std::move(fileKind)) {
     folder_.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder_)
         failWithErrno(errno);
@@ -90,7 +91,7 @@ void PendingFile::discard() noexcept {
 }
 
 void PendingFile::fail(const std::string& reason) const {
-    throw FileError(outputFailure(shownAs_, reason));
+    throw FileError(outputFailure(shownAs_, reason, fileKind_));
 }
 
 void PendingFile::failWithErrno(int error) const {

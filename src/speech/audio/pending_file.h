@@ -20,9 +20,10 @@ public:
     // The folder is held open: the file lands in it even if it is moved meanwhile. replaced,
     // when given, is the file now at the name: the new file takes its permission bits, and
     // its owner and group where this process may set them. shownAs names the file in
-    // messages.
+    // messages, and fileKind what it is.
     PendingFile(const std::filesystem::path& folder, std::string name,
-                std::filesystem::path shownAs, const struct stat* replaced);
+                std::filesystem::path shownAs, const struct stat* replaced,
+                std::string fileKind = "wave file");
     ~PendingFile();
     PendingFile(PendingFile&&) = delete;
     PendingFile& operator=(PendingFile&&) = delete;
@@ -49,6 +50,7 @@ private:
     UniqueFd folder_;
     std::string name_;
     std::filesystem::path shownAs_;
+    std::string fileKind_;
     UniqueFd file_;
     std::string temporaryName_; // empty while the file has no name
     std::optional<TemporaryFileGuard> guard_;

@@ -1,8 +1,8 @@
-#include "cli/json_text.h"
+#include "speech/json_text.h"
 
 #include <gtest/gtest.h>
 
-namespace kestrova::cli {
+namespace kestrova::speech {
 namespace {
 
 struct JsonCase {
@@ -36,4 +36,4 @@ INSTANTIATE_TEST_SUITE_P(
                       JsonCase{"\xe6\x97", "\"\\ufffd\\ufffd\""}));
 
 } // namespace
-} // namespace kestrova::cli
+} // namespace kestrova::speech
