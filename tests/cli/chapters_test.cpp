@@ -2,6 +2,7 @@
 
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/webvtt_checker.h"
 
 #include <cmath>
 #include <gtest/gtest.h>
@@ -75,8 +76,9 @@ double indexSeconds(const std::string& index) {
 TEST(Chapters, CueSheetAndCuePointsAgree) {
     ScratchDir scratch;
     test::writeBytes(scratch / "book.txt", book);
-    const Outcome result = convert(scratch, {"--cue-sheet", "book.cue", "--title", "The Lamp",
-                                             "--timings", "book.json", "-o", "book.wav"});
+    const Outcome result =
+        convert(scratch, {"--cue-sheet", "book.cue", "--title", "The Lamp", "--timings",
+                          "book.json", "--subtitles", "book.vtt", "-o", "book.wav"});
     ASSERT_EQ(result.exitStatus(), 0) << result.standardError;
     const auto cues = test::readCuePoints(scratch / "book.wav");
     const auto info = test::soundInfo(scratch / "book.wav");
@@ -106,12 +108,19 @@ TEST(Chapters, CueSheetAndCuePointsAgree) {
     for (std::size_t i = 0; i < cues.size(); ++i)
         EXPECT_NEAR(indexes[i + 1], static_cast<double>(cues[i].frame) / info->samplerate, 1.0 / 75)
             << titles[i + 1];
-    // The timings name the same samples.
+    // The timings name the same samples, and the subtitles begin there.
     const std::string timings = test::readBytes(scratch / "book.json");
-    for (const auto& cue : cues)
+    const test::WebVttCheck subtitles = test::checkWebVtt(test::readBytes(scratch / "book.vtt"));
+    ASSERT_TRUE(subtitles.valid()) << subtitles.error;
+    for (const auto& cue : cues) {
         EXPECT_NE(timings.find("\"heading_sample\": " + std::to_string(cue.frame)),
                   std::string::npos)
             << cue.frame;
+        const double heading = 1000.0 * static_cast<double>(cue.frame) / info->samplerate;
+        EXPECT_TRUE(std::any_of(subtitles.cues.begin(), subtitles.cues.end(), [&](const auto& c) {
+            return std::abs(static_cast<double>(c.startMilliseconds) - heading) <= 1;
+        })) << cue.name;
+    }
 }
 
 // Split, the files' durations add up to the one file's within a frame per chapter, and each
