@@ -67,6 +67,10 @@ void checkChunks(std::string_view text, std::size_t target, std::size_t limit, s
         FUZZ_CHECK(!validText || chunk.endCharacter > lastEnd);
         lastEnd = chunk.endCharacter;
         joined.append(chunk.text);
+        // Its bytes in the text: the same characters, only the white space single.
+        FUZZ_CHECK(chunk.startByte < chunk.endByte && chunk.endByte <= text.size());
+        FUZZ_CHECK(withoutSpaces(text.substr(chunk.startByte, chunk.endByte - chunk.startByte)) ==
+                   withoutSpaces(chunk.text));
     }
     FUZZ_CHECK(lastEnd <= kestrova::test::utf8Characters(text));
     // Nothing lost, nothing doubled: only white space changes.
@@ -78,6 +82,7 @@ void checkChunks(std::string_view text, std::size_t target, std::size_t limit, s
     for (std::size_t i = 0; i < chunks.size(); ++i) {
         FUZZ_CHECK(inPieces[i].text == chunks[i].text);
         FUZZ_CHECK(inPieces[i].endCharacter == chunks[i].endCharacter);
+        FUZZ_CHECK(inPieces[i].startByte == chunks[i].startByte);
     }
 }
 
