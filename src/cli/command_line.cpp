@@ -271,8 +271,10 @@ std::string shownName(const std::filesystem::path& path) {
 
 // "OUT: 12.3 s of 22050 Hz 16-bit mono, voice NAME", and the samples the volume limited, if any.
 void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples) {
-    const std::string limited =
+    std::string limited =
         limitedSamples > 0 ? ", " + std::to_string(limitedSamples) + " samples limited" : "";
+    if (request.splitChapters)
+        limited += ", one file per chapter"; // named NAME-NN-Title beside it
     std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shownName(request.output).c_str(),
                  seconds, request.format.describe().c_str(), request.voice.displayName.c_str(),
                  limited.c_str());
@@ -380,7 +382,8 @@ int convert(const ConvertOptions& options) {
     common.splitChapters = options.splitChapters;
     common.recordTimings = !options.timings.empty() || !options.subtitles.empty();
     // Each chapter's file is titled with its heading.
-    if (!common.tags.empty() || options.splitChapters)
+    const bool holdsTags = options.type != Container::Au && options.type != Container::Raw;
+    if (!common.tags.empty() || (options.splitChapters && holdsTags))
         common.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
     if (!options.folder.empty())
         makeFolder(options.folder);

@@ -292,7 +292,9 @@ public:
         if (!files_.empty())
             files_.back().writer.close();
         SoundTags tags = request_.tags;
-        if (!chapter.title.empty())
+        // AU and raw PCM hold no tags: their files go untitled.
+        const Container container = request_.container.value_or(containerForPath(request_.output));
+        if (!chapter.title.empty() && container != Container::Au && container != Container::Raw)
             tags.title = chapter.title;
         open(chapterFilePath(request_.output, chapter.number, chapter.title, highestChapter_),
              tags);
