@@ -105,20 +105,27 @@ void WorkerPool::submit(RenderTask task) {
 }
 
 // Gives the runs a worker may render to idle workers, starting one where none is idle, and
-// sends each its run's tasks as they come. A worker takes its next run while it still
-// renders the one before: the tasks wait in its socket.
+// sends each its run's tasks as they come. Each worker renders one of the first `workers`
+// runs, whose samples are held until their turn; the worker of the first may take the run
+// after these while it still renders: its tasks wait in its socket, and the worker forks
+// for it as soon as it is done, without a word from the program.
 void WorkerPool::dispatch() {
     const std::size_t renderable = std::min(runs_.size(), maximumWorkers_ + 1);
     for (std::size_t r = 0; r < renderable; ++r) {
         Run& run = runs_[r];
         if (!run.worker) {
             Worker* idle = nullptr;
-            for (Worker& worker : workers_)
-                if (!worker.holdsOpenRun &&
-                    (!idle || worker.inFlight.size() < idle->inFlight.size()))
-                    idle = &worker;
-            if ((!idle || !idle->inFlight.empty()) && workers_.size() < maximumWorkers_)
-                idle = &startWorker();
+            if (r == maximumWorkers_) {
+                if (runs_.front().worker && !runs_.front().worker->holdsOpenRun)
+                    idle = runs_.front().worker;
+            } else {
+                for (Worker& worker : workers_)
+                    if (!worker.holdsOpenRun &&
+                        (!idle || worker.inFlight.size() < idle->inFlight.size()))
+                        idle = &worker;
+                if ((!idle || !idle->inFlight.empty()) && workers_.size() < maximumWorkers_)
+                    idle = &startWorker();
+            }
             if (!idle)
                 continue;
             run.worker = idle;
@@ -133,13 +140,23 @@ void WorkerPool::dispatch() {
     }
 }
 
+// Room for slow speech: growing by copies would touch every page again. And never less than
+// the C library's largest threshold for mapping a block apart (32 MiB): such a block goes
+// back to the system when freed, where a smaller one would stay resident in the heap, which
+// the blocks held out of turn then fragment. Only the pages written count.
+void WorkerPool::reserveSamples(Worker& worker) const {
+    constexpr std::size_t mappedApart = (std::size_t{32} << 20) / sizeof(std::int16_t);
+    worker.samples.reserve(std::max(mappedApart, worker.inFlight.front().textBytes *
+                                                     static_cast<std::size_t>(outputRate_) /
+                                                     slowCharactersPerSecond));
+}
+
 void WorkerPool::send(Worker& worker, Queued queued) {
     if (!sendTask(worker.socket.get(), queued.task, queued.endsRun))
         workerDied(worker);
-    if (worker.inFlight.empty())
-        worker.samples.reserve(queued.task.text.size() * static_cast<std::size_t>(outputRate_) /
-                               slowCharactersPerSecond);
     worker.inFlight.push_back({queued.index, renderedShell(queued.task), queued.task.text.size()});
+    if (worker.inFlight.size() == 1)
+        reserveSamples(worker);
 }
 
 std::optional<RenderedChunk> WorkerPool::next(bool wait) {
@@ -207,13 +224,9 @@ void WorkerPool::receive(Worker& worker) {
             done_.emplace(chunk.index, std::move(chunk.rendered));
             worker.inFlight.pop_front();
             worker.samples = {};
-            // Room for slow speech: growing by copies would touch every page again.
-            if (!worker.inFlight.empty())
-                worker.samples.reserve(worker.inFlight.front().textBytes *
-                                       static_cast<std::size_t>(outputRate_) /
-                                       slowCharactersPerSecond);
             if (worker.inFlight.empty())
                 return;
+            reserveSamples(worker);
             continue;
         }
         case ReplyReader::Record::Failure:

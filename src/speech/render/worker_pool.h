@@ -42,7 +42,7 @@ public:
 
     // A run ends with the chunk that takes it this many characters on, or fewer near the
     // end of the text; and at this many chunks at most.
-    static constexpr std::uint64_t longestRunCharacters = 16000;
+    static constexpr std::uint64_t longestRunCharacters = 6000;
     static constexpr std::uint64_t shortestRunCharacters = 2000;
     static constexpr std::size_t mostChunksInRun = 64;
 
@@ -76,6 +76,7 @@ private:
     std::uint64_t runLength(std::uint64_t start) const;
     void dispatch();
     void send(Worker& worker, Queued queued);
+    void reserveSamples(Worker& worker) const;
     void collect(bool wait);
     void receive(Worker& worker);
     [[noreturn]] void workerDied(Worker& worker);
