@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <exception>
 
 int main(int argc, char** argv) {
@@ -18,10 +19,13 @@ int main(int argc, char** argv) {
         const VoiceRegistry registry;
         EngineOnlyRun run(registry.find(argv[1]), argv[2]);
         const auto start = std::chrono::steady_clock::now();
+        const std::clock_t cpuStart = std::clock();
         const std::uint64_t samples = run.render();
+        const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
         const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
-        std::printf("%.3f %llu %zu\n", elapsed.count(), static_cast<unsigned long long>(samples),
-                    run.chunkCount());
+        // Wall seconds, samples, chunks, CPU seconds.
+        std::printf("%.3f %llu %zu %.3f\n", elapsed.count(),
+                    static_cast<unsigned long long>(samples), run.chunkCount(), cpu);
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "engine_time: %s\n", failure.what());
         return 1;

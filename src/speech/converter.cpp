@@ -418,8 +418,9 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     if (request.jobs == 0)
         pipeline = std::make_unique<SerialPipeline>(request.voice, request.format.sampleRate);
     else
-        pipeline = std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
-                                                std::min(request.jobs, maximumJobs()), cancel);
+        pipeline =
+            std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
+                                         std::min(request.jobs, maximumJobs()), cancel, total);
 
     ConversionResult result;
     const bool timed = request.recordTimings || request.chapterPattern || request.splitChapters;

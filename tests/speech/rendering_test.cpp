@@ -136,8 +136,9 @@ std::string renderLongText(const ScratchDir& scratch, const JobsCase& entry, uns
     return test::readBytes(scratch / name);
 }
 
-// Each chunk starts from a fresh engine state: whichever worker renders it, and however
-// many there are, the file is the same, byte for byte.
+// Each run of chunks starts from a fresh engine state, and where runs end depends on the text
+// alone (this text makes two runs, the first of several chunks): whichever worker renders a
+// run, and however many there are, the file is the same, byte for byte.
 TEST_P(RenderWithJobs, GivesTheSameFileForAnyNumberOfWorkers) {
     ScratchDir scratch;
     const std::string one = renderLongText(scratch, GetParam(), 1, "one.wav");
@@ -148,7 +149,7 @@ TEST_P(RenderWithJobs, GivesTheSameFileForAnyNumberOfWorkers) {
 
 // Rendering in this process (jobs 0) gives the sound the workers give: byte for byte where
 // the engine keeps no state from one chunk to the next (Flite), of the same length within a
-// hundredth where it does (eSpeak NG; hence the workers' fresh process for every chunk).
+// hundredth where it does (eSpeak NG; hence the workers' fresh process for every run).
 TEST_P(RenderWithJobs, InThisProcessGivesTheSameSound) {
     ScratchDir scratch;
     const std::string workers = renderLongText(scratch, GetParam(), 2, "workers.wav");

@@ -41,7 +41,9 @@ struct UnchangedCase {
 class DefaultControls : public ::testing::TestWithParam<UnchangedCase> {};
 
 // With no control asked for, a conversion writes the very bytes it wrote before the controls
-// existed: the fingerprints are of files written then, by this machine's engines and libsoxr.
+// existed: the fingerprints are of files written then, by this machine's engines and libsoxr,
+// and written again when the chunks came to be rendered in runs from one fresh engine state
+// (eSpeak NG and Flite slt carry state from one chunk to the next within a run).
 TEST_P(DefaultControls, WriteTheBytesOfBefore) {
     ScratchDir scratch;
     test::writeBytes(scratch / "in.txt", longTextWithParagraphs());
@@ -54,10 +56,10 @@ TEST_P(DefaultControls, WriteTheBytesOfBefore) {
 
 INSTANTIATE_TEST_SUITE_P(
     VoicesAndRates, DefaultControls,
-    ::testing::Values(UnchangedCase{"eSpeak NG English (America)", 18, 0xf533db12bd75eabdu},
-                      UnchangedCase{"eSpeak NG English (America)", 22, 0x68e264bb1870bb6fu},
-                      UnchangedCase{"Flite slt", 18, 0x11d98be413f5f710u},
-                      UnchangedCase{"Flite slt", 22, 0x110e438cbd8898c1u}),
+    ::testing::Values(UnchangedCase{"eSpeak NG English (America)", 18, 0x19d5e55291e3195bu},
+                      UnchangedCase{"eSpeak NG English (America)", 22, 0x679c75da8d7787dau},
+                      UnchangedCase{"Flite slt", 18, 0xf21e348621d56753u},
+                      UnchangedCase{"Flite slt", 22, 0x71e9fb864132b2d1u}),
     [](const auto& info) {
         return alphanumeric(info.param.voice) + "_Code" + std::to_string(info.param.formatCode);
     });

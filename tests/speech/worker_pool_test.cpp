@@ -9,12 +9,14 @@ namespace {
 struct StartCase {
     unsigned workers;
     int chunks;
+    std::uint64_t charactersEach; // how far each chunk takes the text
     std::size_t started;
 };
 
 class WorkerStarts : public ::testing::TestWithParam<StartCase> {};
 
-// Workers start as chunks arrive: a short text never forks the whole allowance.
+// Workers start as runs of chunks arrive: a short text never forks the whole allowance, and
+// chunks that make one run go to one worker.
 TEST_P(WorkerStarts, NeverMoreThanChunksInFlight) {
     const VoiceRegistry registry;
     const Voice& voice = registry.find("slt");
@@ -24,7 +26,7 @@ TEST_P(WorkerStarts, NeverMoreThanChunksInFlight) {
         RenderTask task;
         task.text = "Sentence " + std::to_string(i) + ".";
         task.voice = voice;
-        task.endCharacter = static_cast<std::uint64_t>(10 * (i + 1));
+        task.endCharacter = GetParam().charactersEach * static_cast<std::uint64_t>(i + 1);
         pool.submit(std::move(task));
     }
     EXPECT_EQ(pool.startedWorkers(), GetParam().started);
@@ -38,9 +40,12 @@ TEST_P(WorkerStarts, NeverMoreThanChunksInFlight) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, WorkerStarts,
-                         ::testing::Values(StartCase{1000, 1, 1}, StartCase{8, 3, 3},
-                                           StartCase{2, 5, 2}, StartCase{1, 2, 1},
-                                           StartCase{0, 2, 1}));
+                         ::testing::Values(StartCase{1000, 1, 10, 1},
+                                           StartCase{8, 3, WorkerPool::longestRunCharacters, 3},
+                                           StartCase{2, 5, WorkerPool::longestRunCharacters, 2},
+                                           StartCase{1, 2, WorkerPool::longestRunCharacters, 1},
+                                           StartCase{0, 2, WorkerPool::longestRunCharacters, 1},
+                                           StartCase{8, 5, 10, 1}));
 
 } // namespace
 } // namespace kestrova::speech

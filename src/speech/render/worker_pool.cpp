@@ -18,13 +18,13 @@
 namespace kestrova::speech {
 
 WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
-                       const std::atomic<bool>* cancel)
-    : voice_(voice), maximumWorkers_(std::max(1u, workers)), window_(2 * std::max(1u, workers) + 1),
+                       const std::atomic<bool>* cancel, std::uint64_t totalCharacters)
+    : voice_(voice), maximumWorkers_(std::max(1u, workers)), totalCharacters_(totalCharacters),
       cancel_(cancel), outputRate_(outputRate) {
     workers_.reserve(maximumWorkers_);
 }
 
-// Workers start as chunks arrive, so that a short text never starts more than it has chunks.
+// Workers start as runs arrive, so that a short text never starts more than it has runs.
 WorkerPool::Worker& WorkerPool::startWorker() {
     const pid_t parent = ::getpid();
     int ends[2];
@@ -72,33 +72,91 @@ WorkerPool::~WorkerPool() {
     }
 }
 
+// The tasks of one run beyond those the workers may render are held ready.
 bool WorkerPool::canSubmit() const {
-    return submitted_ - taken_ < window_;
+    return runs_.size() < maximumWorkers_ + 2 || !runs_.back().closed;
+}
+
+// Long runs spare forks and the engine's first steps; near the end, each a quarter of what
+// is left, so that no worker is left with a long run while the others idle.
+std::uint64_t WorkerPool::runLength(std::uint64_t start) const {
+    if (totalCharacters_ == 0)
+        return longestRunCharacters;
+    const std::uint64_t left = totalCharacters_ - std::min(totalCharacters_, start);
+    return std::clamp(left / 4, shortestRunCharacters, longestRunCharacters);
 }
 
 void WorkerPool::submit(RenderTask task) {
-    queued_.emplace_back(submitted_++, std::move(task));
+    if (runs_.empty() || runs_.back().closed) {
+        runs_.emplace_back();
+        runChunks_ = 0;
+    }
+    Run& run = runs_.back();
+    const std::uint64_t reached = task.endCharacter;
+    const bool endsRun = reached - std::min(reached, runStart_) >= runLength(runStart_) ||
+                         ++runChunks_ == mostChunksInRun;
+    run.queued.push_back({submitted_++, std::move(task), endsRun});
+    if (endsRun) {
+        run.closed = true;
+        run.end = submitted_;
+        runStart_ = reached;
+    }
     dispatch();
 }
 
+// Gives the runs a worker may render to idle workers, starting one where none is idle, and
+// sends each its run's tasks as they come. Each worker renders one of the first `workers`
+// runs, whose samples are held until their turn; the worker of the first may take the run
+// after these while it still renders: its tasks wait in its socket, and the worker forks
+// for it as soon as it is done, without a word from the program.
 void WorkerPool::dispatch() {
-    for (std::size_t next = 0; !queued_.empty(); ++next) {
-        if (next == workers_.size() && workers_.size() == maximumWorkers_)
-            return;
-        Worker& worker = next < workers_.size() ? workers_[next] : startWorker();
-        if (worker.busy)
-            continue;
-        auto [index, task] = std::move(queued_.front());
-        queued_.pop_front();
-        if (!sendTask(worker.socket.get(), task))
-            workerDied(worker);
-        worker.busy = true;
-        worker.chunk = index;
-        worker.rendered = renderedShell(task);
-        // Room for slow speech: growing by copies would touch every page again.
-        worker.samples.reserve(task.text.size() * static_cast<std::size_t>(outputRate_) /
-                               slowCharactersPerSecond);
+    const std::size_t renderable = std::min(runs_.size(), maximumWorkers_ + 1);
+    for (std::size_t r = 0; r < renderable; ++r) {
+        Run& run = runs_[r];
+        if (!run.worker) {
+            Worker* idle = nullptr;
+            if (r == maximumWorkers_) {
+                if (runs_.front().worker && !runs_.front().worker->holdsOpenRun)
+                    idle = runs_.front().worker;
+            } else {
+                for (Worker& worker : workers_)
+                    if (!worker.holdsOpenRun &&
+                        (!idle || worker.inFlight.size() < idle->inFlight.size()))
+                        idle = &worker;
+                if ((!idle || !idle->inFlight.empty()) && workers_.size() < maximumWorkers_)
+                    idle = &startWorker();
+            }
+            if (!idle)
+                continue;
+            run.worker = idle;
+            idle->holdsOpenRun = true;
+        }
+        while (!run.queued.empty()) {
+            send(*run.worker, std::move(run.queued.front()));
+            run.queued.pop_front();
+        }
+        if (run.closed)
+            run.worker->holdsOpenRun = false;
     }
+}
+
+// Room for slow speech: growing by copies would touch every page again. And never less than
+// the C library's largest threshold for mapping a block apart (32 MiB): such a block goes
+// back to the system when freed, where a smaller one would stay resident in the heap, which
+// the blocks held out of turn then fragment. Only the pages written count.
+void WorkerPool::reserveSamples(Worker& worker) const {
+    constexpr std::size_t mappedApart = (std::size_t{32} << 20) / sizeof(std::int16_t);
+    worker.samples.reserve(std::max(mappedApart, worker.inFlight.front().textBytes *
+                                                     static_cast<std::size_t>(outputRate_) /
+                                                     slowCharactersPerSecond));
+}
+
+void WorkerPool::send(Worker& worker, Queued queued) {
+    if (!sendTask(worker.socket.get(), queued.task, queued.endsRun))
+        workerDied(worker);
+    worker.inFlight.push_back({queued.index, renderedShell(queued.task), queued.task.text.size()});
+    if (worker.inFlight.size() == 1)
+        reserveSamples(worker);
 }
 
 std::optional<RenderedChunk> WorkerPool::next(bool wait) {
@@ -108,6 +166,10 @@ std::optional<RenderedChunk> WorkerPool::next(bool wait) {
             RenderedChunk chunk = std::move(ready->second);
             done_.erase(ready);
             ++taken_;
+            if (!runs_.empty() && runs_.front().closed && runs_.front().end <= taken_) {
+                runs_.pop_front();
+                dispatch();
+            }
             return chunk;
         }
         if (taken_ == submitted_)
@@ -123,7 +185,7 @@ void WorkerPool::collect(bool wait) {
     std::vector<pollfd> watched;
     std::vector<Worker*> owners;
     for (Worker& worker : workers_) {
-        if (worker.busy) {
+        if (!worker.inFlight.empty()) {
             watched.push_back({worker.socket.get(), POLLIN, 0});
             owners.push_back(&worker);
         }
@@ -151,18 +213,22 @@ void WorkerPool::collect(bool wait) {
 // Reads the records a worker has sent so far; a finished chunk goes to done_.
 void WorkerPool::receive(Worker& worker) {
     for (;;) {
-        switch (worker.reader.next(worker.socket.get(), false, worker.samples)) {
+        switch (worker.reader.next(worker.socket.get(), worker.samples)) {
         case ReplyReader::Record::Incomplete:
             return;
         case ReplyReader::Record::Samples:
             continue;
-        case ReplyReader::Record::ChunkComplete:
-            worker.rendered.samples = std::move(worker.samples);
-            done_.emplace(worker.chunk, std::move(worker.rendered));
+        case ReplyReader::Record::ChunkComplete: {
+            InFlight& chunk = worker.inFlight.front();
+            chunk.rendered.samples = std::move(worker.samples);
+            done_.emplace(chunk.index, std::move(chunk.rendered));
+            worker.inFlight.pop_front();
             worker.samples = {};
-            worker.rendered = {};
-            worker.busy = false;
-            return;
+            if (worker.inFlight.empty())
+                return;
+            reserveSamples(worker);
+            continue;
+        }
         case ReplyReader::Record::Failure:
             throw SpeechError(worker.reader.failure());
         case ReplyReader::Record::Closed:

@@ -16,38 +16,67 @@ namespace kestrova::speech {
 
 // Renders chunks in worker processes, several at once, and gives them back in text order.
 // Processes rather than threads: eSpeak NG keeps one synthesizer per process, and a crash
-// inside an engine then takes a worker down, not the program. At most `window` chunks are
-// held at a time, so memory stays bounded whatever the length of the text.
+// inside an engine then takes a worker down, not the program. The chunks go in runs, each
+// rendered on from one fresh engine state by one worker; where a run ends depends on the
+// text alone, so the sound is the same for any number of workers. At most `workers` runs
+// are rendered ahead of the one being taken out, so memory stays bounded whatever the
+// length of the text.
 class WorkerPool : public RenderPipeline {
 public:
     // cancel, when set, stops a wait for the workers within a fifth of a second.
-    // At most `workers` processes, each started when a chunk finds no idle one.
+    // At most `workers` processes, each started when a run finds no idle one.
+    // totalCharacters, when known, lets the runs shorten towards the end of the text, so
+    // that the workers finish together.
     WorkerPool(const Voice& voice, int outputRate, unsigned workers,
-               const std::atomic<bool>* cancel = nullptr);
+               const std::atomic<bool>* cancel = nullptr, std::uint64_t totalCharacters = 0);
     ~WorkerPool() override;
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    // The worker processes started so far: one per chunk in flight, up to `workers`.
+    // The worker processes started so far: one per run in flight, up to `workers`.
     std::size_t startedWorkers() const { return workers_.size(); }
 
     bool canSubmit() const override;
     void submit(RenderTask task) override;
     std::optional<RenderedChunk> next(bool wait) override;
 
+    // A run ends with the chunk that takes it this many characters on, or fewer near the
+    // end of the text; and at this many chunks at most.
+    static constexpr std::uint64_t longestRunCharacters = 6000;
+    static constexpr std::uint64_t shortestRunCharacters = 2000;
+    static constexpr std::size_t mostChunksInRun = 64;
+
 private:
+    struct InFlight {
+        std::uint64_t index = 0;
+        RenderedChunk rendered; // what the chunk carries besides its samples
+        std::size_t textBytes = 0;
+    };
     struct Worker {
         pid_t pid = -1;
         UniqueFd socket;
-        bool busy = false;
-        std::uint64_t chunk = 0;
-        RenderedChunk rendered; // what the chunk carries besides its samples
+        bool holdsOpenRun = false;     // has a run whose tasks are not all sent
+        std::deque<InFlight> inFlight; // sent, in order
         ReplyReader reader;
-        std::vector<std::int16_t> samples; // the chunk so far
+        std::vector<std::int16_t> samples; // the first chunk in flight so far
+    };
+    struct Queued {
+        std::uint64_t index = 0;
+        RenderTask task;
+        bool endsRun = false;
+    };
+    struct Run {
+        std::deque<Queued> queued; // its tasks not sent yet
+        bool closed = false;       // its last chunk has come
+        std::uint64_t end = 0;     // then: one past the index of its last chunk
+        Worker* worker = nullptr;
     };
 
     Worker& startWorker();
+    std::uint64_t runLength(std::uint64_t start) const;
     void dispatch();
+    void send(Worker& worker, Queued queued);
+    void reserveSamples(Worker& worker) const;
     void collect(bool wait);
     void receive(Worker& worker);
     [[noreturn]] void workerDied(Worker& worker);
@@ -55,11 +84,13 @@ private:
     Voice voice_;
     std::size_t maximumWorkers_;
     std::vector<Worker> workers_; // reserved for maximumWorkers_: references stay valid
-    std::deque<std::pair<std::uint64_t, RenderTask>> queued_;
+    std::deque<Run> runs_;        // from the first not wholly taken out
     std::map<std::uint64_t, RenderedChunk> done_;
     std::uint64_t submitted_ = 0;
     std::uint64_t taken_ = 0;
-    std::size_t window_;
+    std::uint64_t totalCharacters_;
+    std::uint64_t runStart_ = 0; // the character the open run starts at
+    std::size_t runChunks_ = 0;  // the chunks in the open run so far
     const std::atomic<bool>* cancel_;
     int outputRate_;
 };

@@ -2,11 +2,9 @@
 
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/worker_protocol.h"
-#include "speech/text/unique_fd.h"
 
 #include <cerrno>
 #include <exception>
-#include <fcntl.h>
 #include <optional>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -16,46 +14,39 @@
 namespace kestrova::speech {
 namespace {
 
-// In the child forked for one chunk: render it, sending its samples block by block.
-[[noreturn]] void renderAndSend(ChunkRenderer& renderer, const RenderTask& task, int out) {
-    ::signal(SIGPIPE, SIG_IGN);
-    std::string record;
-    const auto sendBlock = [out, &record](std::span<const std::int16_t> block) {
-        encodeSamples(block, record);
-        if (!sendAll(out, record.data(), record.size(), false))
+// In the child forked for a run: renders its chunks one after another as they come, each
+// reply written straight onto the program's socket, and ends with the run. Exits 0 once the
+// run is done, 1 once the program is gone.
+[[noreturn]] void renderRun(ChunkRenderer& renderer, RenderTask& task, bool endsRun, int socket) {
+    const auto sendBlock = [socket](std::span<const std::int16_t> block) {
+        if (!sendSamples(socket, block))
             ::_exit(1);
     };
-    try {
-        renderer.render(task, sendBlock);
-        encodeChunkComplete(record);
-    } catch (const std::exception& error) {
-        encodeFailure(error.what(), record);
+    std::string record;
+    for (;;) {
+        try {
+            renderer.render(task, sendBlock);
+            encodeChunkComplete(record);
+        } catch (const std::exception& error) {
+            encodeFailure(error.what(), record);
+        }
+        if (!sendAll(socket, record.data(), record.size()))
+            ::_exit(1);
+        if (endsRun)
+            ::_exit(0);
+        if (!receiveTask(socket, task, endsRun))
+            ::_exit(1);
     }
-    ::_exit(sendAll(out, record.data(), record.size(), false) ? 0 : 1);
 }
 
-// The buffers a worker relays its children's records through, kept from chunk to chunk:
-// their pages are touched once.
-struct Relay {
-    std::vector<std::int16_t> block;
-    std::string record;
-};
-
-// Renders one chunk in a child forked for it and relays the child's records to the
-// program, whole records only. An engine carries state from one rendering into the next
-// (eSpeak NG draws on the C library's random numbers, among other things), so every chunk
-// starts from the same untouched state: then its samples are the same whichever worker
-// renders it, after whatever came before. A child that dies mid-chunk is reported as a
-// failure record, and the stream stays whole. False once the program is gone.
-bool renderInFreshProcess(ChunkRenderer& renderer, const RenderTask& task, int socket,
-                          Relay& relay) {
-    int ends[2];
-    if (::pipe2(ends, O_CLOEXEC) != 0)
-        return sendFailure(socket, workerStartFailure());
-    UniqueFd fromChild(ends[0]);
-    UniqueFd toWorker(ends[1]);
-    // Room for a few blocks in the pipe, so that the child rarely waits for the relay.
-    ::fcntl(toWorker.get(), F_SETPIPE_SZ, static_cast<int>(wire::socketBufferBytes));
+// Renders a run of chunks in a child forked for it. An engine carries state from one
+// rendering into the next (eSpeak NG draws on the C library's random numbers, among other
+// things), so every run starts from the same untouched state: then its samples are the same
+// whichever worker renders it, after whatever came before. The child reads the run's further
+// tasks and writes the replies itself, so that samples cross between processes once. A child
+// that dies mid-run may leave a record half written: the worker then dies the same way, and
+// the program reports that. False once the program is gone.
+bool renderRunInFreshProcess(ChunkRenderer& renderer, RenderTask& task, bool endsRun, int socket) {
     const pid_t worker = ::getpid();
     const pid_t child = ::fork();
     if (child < 0)
@@ -64,43 +55,18 @@ bool renderInFreshProcess(ChunkRenderer& renderer, const RenderTask& task, int s
         ::prctl(PR_SET_PDEATHSIG, SIGKILL); // dies with its worker, as the worker with the program
         if (::getppid() != worker)
             ::_exit(1); // the worker died before the line above took effect
-        fromChild.reset();
-        renderAndSend(renderer, task, toWorker.get());
+        renderRun(renderer, task, endsRun, socket);
     }
-    toWorker.reset();
-    ReplyReader reader;
-    bool finished = false;
-    bool programThere = true;
-    while (!finished) {
-        relay.block.clear();
-        const ReplyReader::Record record = reader.next(fromChild.get(), true, relay.block);
-        if (record == ReplyReader::Record::Samples) {
-            encodeSamples(relay.block, relay.record);
-        } else if (record == ReplyReader::Record::ChunkComplete) {
-            encodeChunkComplete(relay.record);
-            finished = true;
-        } else if (record == ReplyReader::Record::Failure) {
-            encodeFailure(reader.failure(), relay.record);
-            finished = true;
-        } else {
-            break; // the child died mid-record
-        }
-        if (!sendAll(socket, relay.record.data(), relay.record.size())) {
-            programThere = false;
-            break;
-        }
-    }
-    fromChild.reset();
-    if (!programThere)
-        ::kill(child, SIGKILL);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    if (!programThere)
-        return false;
-    if (!finished)
-        return sendFailure(socket, renderingFailure(status));
-    return true;
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+        return true;
+    if (WIFSIGNALED(status)) {
+        ::signal(WTERMSIG(status), SIG_DFL);
+        ::raise(WTERMSIG(status));
+    }
+    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
 }
 
 } // namespace
@@ -114,13 +80,11 @@ void serveChunks(int socket, const Voice& voice, int outputRate) {
         setupFailure = failure.what();
     }
     RenderTask task;
-    Relay relay;
-    relay.block.reserve(ChunkRenderer::blockSamples * 4);
-    relay.record.reserve(sizeof(std::uint32_t) +
-                         ChunkRenderer::blockSamples * sizeof(std::int16_t) * 4);
-    while (receiveTask(socket, task)) {
-        const bool programThere = renderer ? renderInFreshProcess(*renderer, task, socket, relay)
-                                           : sendFailure(socket, setupFailure);
+    bool endsRun = false;
+    while (receiveTask(socket, task, endsRun)) {
+        const bool programThere = renderer
+                                      ? renderRunInFreshProcess(*renderer, task, endsRun, socket)
+                                      : sendFailure(socket, setupFailure);
         if (!programThere)
             break;
     }

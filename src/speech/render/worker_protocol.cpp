@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string_view>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,11 +80,10 @@ std::optional<int> pauseFrom(std::int32_t value) {
 
 } // namespace
 
-bool sendAll(int fd, const void* data, std::size_t size, bool socket) {
+bool sendAll(int fd, const void* data, std::size_t size) {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t sent =
-            socket ? ::send(fd, bytes, size, MSG_NOSIGNAL) : ::write(fd, bytes, size);
+        const ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent <= 0)
@@ -94,7 +94,35 @@ bool sendAll(int fd, const void* data, std::size_t size, bool socket) {
     return true;
 }
 
-bool sendTask(int fd, const RenderTask& task) {
+bool sendSamples(int socket, std::span<const std::int16_t> block) {
+    auto tag = static_cast<std::uint32_t>(block.size());
+    iovec parts[2] = {{&tag, sizeof tag},
+                      {const_cast<std::int16_t*>(block.data()), block.size_bytes()}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    while (message.msg_iovlen > 0) {
+        const ssize_t sent = ::sendmsg(socket, &message, MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR)
+            continue;
+        if (sent <= 0)
+            return false;
+        // Past what went: whole parts, then into the part that went only in part.
+        auto left = static_cast<std::size_t>(sent);
+        while (message.msg_iovlen > 0 && left >= message.msg_iov->iov_len) {
+            left -= message.msg_iov->iov_len;
+            ++message.msg_iov;
+            --message.msg_iovlen;
+        }
+        if (message.msg_iovlen > 0) {
+            message.msg_iov->iov_base = static_cast<char*>(message.msg_iov->iov_base) + left;
+            message.msg_iov->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+bool sendTask(int fd, const RenderTask& task, bool endsRun) {
     std::string record;
     appendWord(0, record); // the length, filled in below
     appendText(task.text, record);
@@ -116,12 +144,13 @@ bool sendTask(int fd, const RenderTask& task) {
     for (const std::string& mark : task.marks)
         appendText(mark, record);
     appendValue(task.endCharacter, record);
+    appendValue(static_cast<std::uint8_t>(endsRun), record);
     const auto length = static_cast<std::uint32_t>(record.size() - sizeof(std::uint32_t));
     std::memcpy(record.data(), &length, sizeof length);
     return sendAll(fd, record.data(), record.size());
 }
 
-bool receiveTask(int fd, RenderTask& task) {
+bool receiveTask(int fd, RenderTask& task, bool& endsRun) {
     std::uint32_t length = 0;
     if (!receiveAll(fd, &length, sizeof length))
         return false;
@@ -163,13 +192,10 @@ bool receiveTask(int fd, RenderTask& task) {
     for (std::uint32_t i = 0; i < marks && !decoder.failed(); ++i)
         decoder.text(task.marks.emplace_back());
     decoder.value(task.endCharacter);
+    std::uint8_t last = 0;
+    decoder.value(last);
+    endsRun = last != 0;
     return decoder.whole();
-}
-
-void encodeSamples(std::span<const std::int16_t> block, std::string& record) {
-    record.clear();
-    appendWord(static_cast<std::uint32_t>(block.size()), record);
-    record.append(reinterpret_cast<const char*>(block.data()), block.size_bytes());
 }
 
 void encodeChunkComplete(std::string& record) {
@@ -184,10 +210,10 @@ void encodeFailure(const std::string& message, std::string& record) {
     record += message;
 }
 
-bool sendFailure(int fd, const std::string& message, bool socket) {
+bool sendFailure(int fd, const std::string& message) {
     std::string record;
     encodeFailure(message, record);
-    return sendAll(fd, record.data(), record.size(), socket);
+    return sendAll(fd, record.data(), record.size());
 }
 
 std::string workerStartFailure() {
@@ -203,14 +229,12 @@ std::string renderingFailure(int waitStatus) {
     return "the speech engine failed while rendering: " + how;
 }
 
-ReplyReader::Part ReplyReader::readPart(int fd, bool block, char* into, std::size_t wanted,
-                                        std::size_t& have) {
+ReplyReader::Part ReplyReader::readPart(int fd, char* into, std::size_t wanted, std::size_t& have) {
     while (have < wanted) {
-        const ssize_t got = block ? ::read(fd, into + have, wanted - have)
-                                  : ::recv(fd, into + have, wanted - have, MSG_DONTWAIT);
+        const ssize_t got = ::recv(fd, into + have, wanted - have, MSG_DONTWAIT);
         if (got < 0 && errno == EINTR)
             continue;
-        if (!block && got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
             return Part::Later;
         if (got <= 0)
             return Part::Closed;
@@ -225,24 +249,23 @@ ReplyReader::Record ReplyReader::finish(Record record) {
     return record;
 }
 
-ReplyReader::Record ReplyReader::next(int fd, bool block, std::vector<std::int16_t>& samples) {
+ReplyReader::Record ReplyReader::next(int fd, std::vector<std::int16_t>& samples) {
     const auto unfinished = [](Part part) {
         return part == Part::Later ? Record::Incomplete : Record::Closed;
     };
     std::uint32_t tag = 0;
-    if (const Part part = readPart(fd, block, head_, sizeof tag, headBytes_); part != Part::Whole)
+    if (const Part part = readPart(fd, head_, sizeof tag, headBytes_); part != Part::Whole)
         return unfinished(part);
     std::memcpy(&tag, head_, sizeof tag);
     if (tag == wire::chunkComplete)
         return finish(Record::ChunkComplete);
     if (tag == wire::failureTag) {
-        if (const Part part = readPart(fd, block, head_, sizeof head_, headBytes_);
-            part != Part::Whole)
+        if (const Part part = readPart(fd, head_, sizeof head_, headBytes_); part != Part::Whole)
             return unfinished(part);
         std::uint32_t length = 0;
         std::memcpy(&length, head_ + sizeof tag, sizeof length);
         failure_.resize(length);
-        if (const Part part = readPart(fd, block, failure_.data(), length, bodyBytes_);
+        if (const Part part = readPart(fd, failure_.data(), length, bodyBytes_);
             part != Part::Whole)
             return unfinished(part);
         return finish(Record::Failure);
@@ -251,7 +274,7 @@ ReplyReader::Record ReplyReader::next(int fd, bool block, std::vector<std::int16
     if (bodyBytes_ == 0)
         blockStart_ = samples.size();
     samples.resize(blockStart_ + tag);
-    if (const Part part = readPart(fd, block, reinterpret_cast<char*>(samples.data() + blockStart_),
+    if (const Part part = readPart(fd, reinterpret_cast<char*>(samples.data() + blockStart_),
                                    std::size_t{tag} * sizeof(std::int16_t), bodyBytes_);
         part != Part::Whole)
         return unfinished(part);

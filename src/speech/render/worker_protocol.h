@@ -10,8 +10,9 @@
 
 namespace kestrova::speech {
 
-// What the pool and its workers say to one another, and a chunk's child to its worker.
-// Task:  u32 length, then that many bytes: the chunk's RenderTask, field by field.
+// What the pool says to its workers, and a run's child to the pool.
+// Task:  u32 length, then that many bytes: the chunk's RenderTask, field by field, and
+//        whether it ends its run (the chunks rendered on from one fresh engine state).
 // Reply: records, each a u32 tag: 1 to 2^31-1, a block of that many samples follows;
 // chunkComplete, the chunk is done; failureTag, a u32 length and a message follow.
 namespace wire {
@@ -20,41 +21,40 @@ constexpr std::uint32_t failureTag = 0xFFFFFFFF;
 constexpr std::size_t socketBufferBytes = 1 << 20;
 } // namespace wire
 
-// Sockets are written with send(), which spares a worker SIGPIPE when its reader is gone;
-// the pipe from a chunk's child with write() (the child ignores SIGPIPE).
-bool sendAll(int fd, const void* data, std::size_t size, bool socket = true);
+// Written with send(), which spares a worker SIGPIPE when its reader is gone.
+bool sendAll(int fd, const void* data, std::size_t size);
 
-bool sendTask(int fd, const RenderTask& task);
+bool sendTask(int fd, const RenderTask& task, bool endsRun);
 // False once the descriptor is closed, or when what came is no task.
-bool receiveTask(int fd, RenderTask& task);
+bool receiveTask(int fd, RenderTask& task, bool& endsRun);
 
+// A block of samples as one record, written from where the samples are.
+bool sendSamples(int socket, std::span<const std::int16_t> block);
 // The records of a reply, encoded for one write each.
-void encodeSamples(std::span<const std::int16_t> block, std::string& record);
 void encodeChunkComplete(std::string& record);
 void encodeFailure(const std::string& message, std::string& record);
-bool sendFailure(int fd, const std::string& message, bool socket = true);
+bool sendFailure(int fd, const std::string& message);
 
 // "cannot start a speech worker: REASON", with the reason from errno.
 std::string workerStartFailure();
 // What a process that died rendering a chunk is reported as, from its wait status.
 std::string renderingFailure(int waitStatus);
 
-// Reads the records of a reply, in one go or piece by piece as they arrive: blocking on
-// the pipe from a chunk's child, without blocking on a worker's socket in the pool.
+// Reads the records of a reply piece by piece as they arrive, without blocking.
 class ReplyReader {
 public:
     enum class Record { Incomplete, Samples, ChunkComplete, Failure, Closed };
 
     // Reads on into the record that earlier calls began. Samples are read straight onto the
-    // end of samples; Incomplete (without block only) means nothing more has come for now;
-    // Closed, that the other end is gone.
-    Record next(int fd, bool block, std::vector<std::int16_t>& samples);
+    // end of samples; Incomplete means nothing more has come for now; Closed, that the other
+    // end is gone.
+    Record next(int fd, std::vector<std::int16_t>& samples);
     // The message of the last Failure record.
     const std::string& failure() const { return failure_; }
 
 private:
     enum class Part { Whole, Later, Closed };
-    static Part readPart(int fd, bool block, char* into, std::size_t wanted, std::size_t& have);
+    static Part readPart(int fd, char* into, std::size_t wanted, std::size_t& have);
     Record finish(Record record);
 
     // The record being read: its tag (and a failure's length), then its body.
