@@ -98,8 +98,9 @@ std::string webVtt(const std::vector<SubtitleCue>& cues, const std::vector<CueTi
     // The signature, then each block after a blank line.
     std::string text = "WEBVTT\n";
     for (std::size_t i = 0; i < cues.size(); ++i) {
-        text +=
-            "\n" + clockTime(times[i].start, '.') + " --> " + clockTime(times[i].end, '.') + "\n";
+        // Appended piece by piece: GCC 12 at -O3 takes "\n" + std::string for an overlapping copy.
+        text.append("\n").append(clockTime(times[i].start, '.'));
+        text.append(" --> ").append(clockTime(times[i].end, '.')).append("\n");
         for (const std::string& line : cues[i].lines)
             text += webVttText(line) + "\n";
     }
