@@ -140,6 +140,11 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
 }
 
 // The runs of markup, each cut into chunks of its own, with its breaks and marks.
+// With timings, every sentence is a chunk of its own, so that each lands in a chunk's sound.
+TextChunker chunkerFor(bool timed) {
+    return timed ? TextChunker(1, TextChunker::defaultLimitBytes) : TextChunker();
+}
+
 // With timings, every sentence is a chunk of its own and is recorded, without a place in the
 // file (markup's text has none).
 void sequenceMarkup(const Markup& markup, const ConversionRequest& request, ChunkSequence& sequence,
@@ -152,8 +157,7 @@ void sequenceMarkup(const Markup& markup, const ConversionRequest& request, Chun
         if (const auto* run = std::get_if<SpeechRun>(&item)) {
             const Voice& voice =
                 run->voiceName.empty() ? request.voice : markup.voices.at(run->voiceName);
-            TextChunker chunker =
-                timings ? TextChunker(1, TextChunker::defaultLimitBytes) : TextChunker();
+            TextChunker chunker = chunkerFor(timings != nullptr);
             chunker.push(run->text);
             chunker.finish();
             while (auto chunk = chunker.next()) {
@@ -187,20 +191,6 @@ void sequenceMarkup(const Markup& markup, const ConversionRequest& request, Chun
             sequence.addMark(std::get<SpeechMark>(item).name);
         }
     }
-}
-
-// The first and last audible sample of a chunk's sound, if it has one.
-std::optional<std::pair<std::size_t, std::size_t>>
-audibleSpan(std::span<const std::int16_t> samples) {
-    const auto audible = [](std::int16_t sample) {
-        return std::abs(static_cast<int>(sample)) >= ChunkRenderer::silenceThreshold;
-    };
-    const auto first = std::find_if(samples.begin(), samples.end(), audible);
-    if (first == samples.end())
-        return std::nullopt;
-    const auto last = std::find_if(samples.rbegin(), samples.rend(), audible);
-    return std::pair{static_cast<std::size_t>(first - samples.begin()),
-                     static_cast<std::size_t>(samples.rend() - last - 1)};
 }
 
 // Follows a plain text into sentences as the chunker cuts them: where each stands in the
@@ -448,7 +438,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         if (sentence != RenderTask::noSentence) {
             SentenceTiming& timing = timings.sentences[sentence];
             const std::optional<std::pair<std::size_t, std::size_t>> span =
-                audibleSpan(chunk.samples);
+                ChunkRenderer::audibleSpan(chunk.samples);
             timing.firstFrame = outputs.frames() + (span ? span->first : 0);
             timing.lastFrame = outputs.frames() + (span ? span->second : 0);
             // The first sentence of a chapter begins it (and, split, its file).
@@ -479,7 +469,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     ChunkSequence sequence(pausesOf(request.controls), request.voice, submit);
     const Prosody asked = askedProsody(request.controls);
     // With timings, every sentence is a chunk of its own.
-    TextChunker chunker = timed ? TextChunker(1, TextChunker::defaultLimitBytes) : TextChunker();
+    TextChunker chunker = chunkerFor(timed);
     const auto sequenceChunk = [&](TextChunk chunk, std::size_t sentence) {
         RenderTask task;
         task.text = pronounced(std::move(chunk.text));

@@ -51,17 +51,13 @@ std::vector<Piece> piecesOf(const std::string& text, const PauseSettings& pauses
 
 std::span<const std::int16_t> trimmed(std::span<const std::int16_t> samples, bool leading,
                                       bool trailing) {
-    const auto audible = [](std::int16_t sample) {
-        return std::abs(static_cast<int>(sample)) >= ChunkRenderer::silenceThreshold;
-    };
-    std::size_t begin = 0;
-    std::size_t end = samples.size();
-    if (leading)
-        begin = static_cast<std::size_t>(std::find_if(samples.begin(), samples.end(), audible) -
-                                         samples.begin());
-    if (trailing)
-        while (end > begin && !audible(samples[end - 1]))
-            --end;
+    if (!leading && !trailing)
+        return samples;
+    const auto span = ChunkRenderer::audibleSpan(samples);
+    if (!span)
+        return {};
+    const std::size_t begin = leading ? span->first : 0;
+    const std::size_t end = trailing ? span->second + 1 : samples.size();
     return samples.subspan(begin, end - begin);
 }
 
@@ -71,6 +67,19 @@ void inBlocks(std::span<const std::int16_t> samples, const SampleSink& sink) {
 }
 
 } // namespace
+
+std::optional<std::pair<std::size_t, std::size_t>>
+ChunkRenderer::audibleSpan(std::span<const std::int16_t> samples) {
+    const auto audible = [](std::int16_t sample) {
+        return std::abs(static_cast<int>(sample)) >= silenceThreshold;
+    };
+    const auto first = std::find_if(samples.begin(), samples.end(), audible);
+    if (first == samples.end())
+        return std::nullopt;
+    const auto last = std::find_if(samples.rbegin(), samples.rend(), audible);
+    return std::pair{static_cast<std::size_t>(first - samples.begin()),
+                     static_cast<std::size_t>(samples.rend() - last - 1)};
+}
 
 ChunkRenderer::ChunkRenderer(const Voice& voice, int outputRate) : outputRate_(outputRate) {
     synthesizerFor(voice);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,9 @@ public:
     static constexpr std::size_t blockSamples = 1 << 15;
     // Below −50 dBFS a sample counts as the engine's silence, which our own pauses replace.
     static constexpr int silenceThreshold = 103;
+    // The first and last sample at or above the threshold, if any is.
+    static std::optional<std::pair<std::size_t, std::size_t>>
+    audibleSpan(std::span<const std::int16_t> samples);
 
 private:
     Synthesizer& synthesizerFor(const Voice& voice);
