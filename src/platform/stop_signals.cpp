@@ -5,7 +5,6 @@
 #include <QWidget>
 #include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -62,8 +61,8 @@ void StopSignals::readSignal() {
     if (signal_ == 0)
         return;
     endProcessIfStopped();
-    // A Save dialog closed so returns no path, and "Wave file created." returns as if
-    // answered: the run sees the stop and keeps the text file.
+    // Reported only: a Save dialog closed so returns no path, and "Wave file created." returns
+    // as if answered; the run sees the stop and keeps the text file.
     if (ending_ == Ending::ReportOnly)
         closeModalWidgets();
     if (onStop_)
@@ -74,8 +73,9 @@ void StopSignals::endProcessIfStopped() const {
     if (ending_ != Ending::EndProcess || signal_ == 0 || holds_ > 0)
         return;
     // Nothing is being written: the process may end as it stands, without unwinding the
-    // dialogs. The text file stays; a wave file is on disk only if it is complete.
-    std::fflush(nullptr);
+    // dialogs. The text file stays; a wave file is on disk only if it is complete. Nothing is
+    // left to flush (the program writes to standard error alone, unbuffered), and a flush could
+    // wait on a lock held by one of Qt's threads.
     ::_exit(128 + signal_);
 }
 
