@@ -34,7 +34,7 @@ public:
     int signal() const { return signal_; }
 
     // While one lives, a stop signal calls onStop only; with EndProcess the process ends when
-    // the last one goes, if a signal came meanwhile.
+    // the last one goes, if a signal came meanwhile. Made with no StopSignals, it holds nothing.
     class HoldEnding {
     public:
         explicit HoldEnding(StopSignals* stops);
