@@ -1,5 +1,7 @@
 #include "qt_speech_control.h"
 
+#include "stop_signals.h"
+
 #include <QEventLoop>
 #include <exception>
 #include <thread>
@@ -7,8 +9,8 @@
 namespace kestrova::platform {
 
 QtSpeechControl::QtSpeechControl(QObject& context, ProgressDisplay display,
-                                 const std::atomic<bool>& cancel)
-    : context_(context), display_(std::move(display)), cancel_(cancel) {}
+                                 const std::atomic<bool>& cancel, StopSignals* stops)
+    : context_(context), display_(std::move(display)), cancel_(cancel), stops_(stops) {}
 
 speech::TextToSpeech& QtSpeechControl::speech() {
     if (!speech_) {
@@ -30,6 +32,9 @@ void QtSpeechControl::ConvertTextFileToWave(const std::string& textFile, int fir
     QEventLoop waiting;
     std::exception_ptr failure;
     {
+        // A stop signal cancels the rendering and ends the process once the worker is joined:
+        // the file is then complete or gone, never partial.
+        const StopSignals::HoldEnding holdEnding(stops_);
         // Only the worker touches the engines; widgets and message boxes stay on this thread.
         // The quit is queued after the worker's last progress report, so the bar shows the
         // end before the caller goes on.

@@ -58,13 +58,17 @@ int main(int argc, char** argv) {
     platform::SaveDialog::keepNoHistory();
 
     ui::frmConvert window;
-    // A stop signal closes the window, which cancels the rendering.
-    const platform::StopSignals stops([&window] { window.close(); });
+    // A stop signal ends the program at once, in whatever dialog it waits; during the
+    // rendering it closes the window, which cancels the rendering, and ends the program as soon
+    // as nothing partial is left.
+    platform::StopSignals stops([&window] { window.close(); },
+                                platform::StopSignals::Ending::EndProcess);
     platform::QtDesktop desktop(window.saveDialog(), &stops);
     int status = app::ExitFailure;
     try {
         platform::QtSpeechControl speech(
-            window, [&window](double done) { window.setProgress(done); }, window.cancelFlag());
+            window, [&window](double done) { window.setProgress(done); }, window.cancelFlag(),
+            &stops);
         app::ConversionPlatform platform{desktop, window, speech};
         status = app::launchHandOff(handOff, platform);
     } catch (const std::exception& failure) {

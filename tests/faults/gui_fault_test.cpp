@@ -67,6 +67,7 @@ private slots:
     void stopSignalDuringRendering_data();
     void stopSignalDuringRendering();
     void stopSignalAtTheCompletionMessage();
+    void stopSignalAtTheReplaceQuestion();
     void textReplacedBeforeOkIsKept_data();
     void textReplacedBeforeOkIsKept();
     void stopSignalAtTheSaveDialogOfTheProgram_data();
@@ -356,6 +357,23 @@ void GuiFaultTest::stopSignalAtTheCompletionMessage() {
     QCOMPARE(driver_->seen().at(1).text, QString("Wave file created."));
     QVERIFY(soundInfo(wave).frames > 0);
     QCOMPARE(readFile(text), QByteArray("A short text."));
+}
+
+// Qt's replace question sits in the Save dialog's own exec: the signal closes both, not the
+// question alone, and the file asked about is untouched.
+void GuiFaultTest::stopSignalAtTheReplaceQuestion() {
+    const QString text = path("t.txt");
+    writeFile(text, "A short text.");
+    const QString wave = path("speech.wav");
+    writeFile(wave, "an older file");
+    const auto before = snapshot(dir_->path());
+    platform::StopSignals stops([this] { window_->close(); });
+    platform::QtDesktop desktop(window_->saveDialog(), &stops);
+    driver_->then(ModalDriver::typeName(wave)).then([](QWidget&) { ::raise(SIGTERM); });
+    QCOMPARE(convert(text, desktop), app::ExitSuccess);
+    QCOMPARE(stops.signal(), SIGTERM);
+    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
+    QCOMPARE(snapshot(dir_->path()), before);
 }
 
 void GuiFaultTest::textReplacedBeforeOkIsKept_data() {

@@ -5,16 +5,20 @@
 #
 #   window-program.sh PROGRAM CASE
 #
-# CASE is refusal, cancel, conversion or escape. Every wait polls against a deadline
+# CASE is refusal, cancel, conversion or escape, or stop-STATE-SIGNAL: SIGNAL (INT, TERM or
+# HUP) sent while the program waits in STATE (save-dialog, replace, refusal, notice, created,
+# failure). Every wait polls against a deadline
 # (KESTROVA_X11_TIMEOUT seconds, default 120), so a loaded machine is slow, not flaky.
 # KESTROVA_X11_SCREENSHOT=FILE saves the screen while the notice is up (escape case).
 set -euo pipefail
 
 if [ $# -ne 2 ]; then
-    echo "usage: $0 PROGRAM refusal|cancel|conversion|escape" >&2
+    echo "usage: $0 PROGRAM refusal|cancel|conversion|escape|stop-STATE-SIGNAL" >&2
     exit 2
 fi
 program=$(realpath "$1")
+here=$(dirname "$(realpath "$0")")
+launcher=() # what runs the program, if not the program itself
 case_name=$2
 timeout_seconds=${KESTROVA_X11_TIMEOUT:-120}
 
@@ -105,7 +109,8 @@ start_program() {
     (
         cd "$work"
         env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME="$scratch/config" \
-            XDG_RUNTIME_DIR="$scratch/runtime" "$program" "$@" > "$scratch/out.log" 2>&1 &
+            XDG_RUNTIME_DIR="$scratch/runtime" "$run_marker" \
+            "${launcher[@]}" "$program" "$@" > "$scratch/out.log" 2>&1 &
         echo $! > "$scratch/pid"
         status=0
         wait $! || status=$?
@@ -144,6 +149,98 @@ finish_program() {
 
 files_in_work() {
     (cd "$work" && ls -A | paste -sd ' ')
+}
+
+# Every process of a run carries this in its environment, the program's workers too.
+run_marker="KESTROVA_X11_RUN=$scratch"
+no_process_of_the_run() {
+    ! grep -qslzxF "$run_marker" /proc/[0-9]*/environ
+}
+
+# stop_program SIGNAL: the signal (INT, TERM or HUP) to the program, which must end at once with
+# 128 + the signal and leave no process behind.
+stop_program() {
+    kill -s "$1" "$(cat "$scratch/pid")"
+    finish_program
+    local expected=$((128 + $(kill -l "$1")))
+    [ "$status" = "$expected" ] || fail "status $status after SIG$1, not $expected"
+    wait_for "end of every process of the run" no_process_of_the_run
+}
+
+visible_windows_named() {
+    xdotool search --onlyvisible --name "^$1\$" 2> /dev/null | wc -l
+}
+replace_question_up() {
+    # Qt's question is titled as the Save dialog it sits on.
+    [ "$(visible_windows_named "Save As")" = 2 ]
+}
+
+# The state a stop case sends its signal in, reached as a user would; leaves in $expected_files
+# what the work folder must then hold.
+reach_state() {
+    printf 'Keep me, I am the only copy.\n' > "$work/t.txt"
+    expected_files="t.txt"
+    case $1 in
+    notice)
+        # Written under a hidden temporary name, which only a rendering stopped before the
+        # program ends removes; an unnamed file would vanish whatever ended it.
+        launcher=(python3 "$here/without-unnamed-files.py")
+        start_program eSpeak NG English "(America)%$work/t.txt"
+        ;;
+    save-dialog | replace | created)
+        start_program eSpeak NG English "(America)%$work/t.txt"
+        ;;
+    failure)
+        start_program "No Such Voice%$work/t.txt"
+        ;;
+    refusal)
+        start_program
+        wait_for "\"Error\" message box" visible_window Error
+        close_when_recorded Error
+        return
+        ;;
+    *)
+        echo "unknown state $1" >&2
+        exit 2
+        ;;
+    esac
+    wait_for "focused Save dialog" focused_window_is "Save As"
+    close_when_recorded "Save As"
+    case $1 in
+    save-dialog)
+        return
+        ;;
+    replace)
+        printf 'an older file' > "$work/old.wav"
+        expected_files="old.wav t.txt"
+        xdotool type --delay 15 "old.wav"
+        xdotool key Return
+        wait_for "replace question" replace_question_up
+        return
+        ;;
+    notice)
+        # Long enough to be still rendering when the signal comes.
+        for i in $(seq 3000); do
+            printf 'Sentence number %d keeps the speech engine busy for a little while. ' "$i"
+        done > "$work/t.txt"
+        ;;
+    created)
+        printf 'The wave file is complete before the question.\n' > "$work/t.txt"
+        expected_files="spoken.wav t.txt"
+        ;;
+    esac
+    xdotool type --delay 15 "spoken.wav"
+    xdotool key Return
+    case $1 in
+    notice)
+        wait_for "focused notice" focused_window_is "$noticeTitle"
+        close_when_recorded "$noticeTitle"
+        ;;
+    created | failure)
+        wait_for "\"$applicationTitle\" message box" visible_window "$applicationTitle"
+        close_when_recorded "$applicationTitle"
+        ;;
+    esac
 }
 
 # --- A private X server on the first free display, its number written when it is ready. ---
@@ -244,6 +341,31 @@ escape)
     [[ "|$seen|" != *"|$applicationTitle|"* ]] || fail "a message box came: $seen"
     [ "$(md5sum < "$work/t.txt")" = "$before" ] || fail "the text file changed"
     [ "$(files_in_work)" = t.txt ] || fail "files left: $(files_in_work)"
+    ;;
+stop-*-*)
+    signal=${case_name##*-}
+    state=${case_name#stop-}
+    state=${state%-*}
+    reach_state "$state"
+    text=$(md5sum < "$work/t.txt")
+    [ "$state" != replace ] || old=$(md5sum < "$work/old.wav")
+    stop_program "$signal"
+    [ "$(md5sum < "$work/t.txt")" = "$text" ] || fail "the text file changed"
+    [ "$(files_in_work)" = "$expected_files" ] || fail "files: $(files_in_work)"
+    case $state in
+    replace)
+        [ "$(md5sum < "$work/old.wav")" = "$old" ] || fail "the file asked about changed"
+        ;;
+    created)
+        # Complete: sox decodes it to its end.
+        sox "$work/spoken.wav" -n 2> /dev/null || fail "the wave file does not decode"
+        seconds=$(soxi -D "$work/spoken.wav")
+        awk -v s="$seconds" 'BEGIN { exit !(s > 1.5) }' || fail "only $seconds s of speech"
+        ;;
+    failure)
+        grep -q '^kestrova-wav: .*No Such Voice' "$scratch/out.log" || fail "no failure shown"
+        ;;
+    esac
     ;;
 *)
     echo "unknown case $case_name" >&2
