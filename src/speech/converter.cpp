@@ -388,7 +388,9 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     if (!request.toStandardOutput)
         refuseOutputOverInput(request.input, request.output);
     // A bad line of a lexicon fails the conversion before anything is rendered.
-    const Lexicon lexicon = Lexicon::load(request.controls.lexicons);
+    // A long list, or a FIFO with no writer, must not hold a stop signal off.
+    const Lexicon lexicon =
+        Lexicon::load(request.controls.lexicons, [&] { throwIfCancelled(cancel, request.output); });
     // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase
     // never matches across the cut.
     const auto pronounced = [&lexicon](std::string text) {
