@@ -2,6 +2,7 @@
 
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
+#include "speech/text/lexicon.h"
 #include "speech/text/unique_fd.h"
 
 #include <algorithm>
@@ -278,12 +279,44 @@ private:
 
 } // namespace
 
+namespace {
+
+// The requests with their lexicon, when all have the same one, loaded here once for all:
+// a FIFO or a pipe (--lexicon <(...)) gives its entries to the first reader only. Nothing
+// when the cancel flag is set while it loads.
+std::optional<std::vector<ConversionRequest>>
+withSharedLexicon(std::vector<ConversionRequest> requests, const std::atomic<bool>* cancel) {
+    const std::vector<std::filesystem::path>& files = requests.front().controls.lexicons;
+    const bool shared = std::all_of(requests.begin(), requests.end(), [&](const auto& request) {
+        return request.controls.lexicons == files && !request.lexicon;
+    });
+    if (!shared || files.empty())
+        return requests;
+    std::shared_ptr<const Lexicon> lexicon;
+    try {
+        lexicon = std::make_shared<const Lexicon>(Lexicon::load(files, [cancel] {
+            if (cancel && cancel->load())
+                throw ConversionCancelled("the lexicon's loading was cancelled");
+        }));
+    } catch (const ConversionCancelled&) {
+        return std::nullopt;
+    }
+    for (ConversionRequest& request : requests)
+        request.lexicon = lexicon;
+    return requests;
+}
+
+} // namespace
+
 BatchSummary convertTextFiles(const std::vector<ConversionRequest>& requests, unsigned jobs,
                               const ProgressCallback& progress, const BatchOutcomeCallback& outcome,
                               const std::atomic<bool>* cancel) {
     if (requests.empty())
         return {};
-    return Batch(requests, std::min(jobs, maximumJobs()), cancel).run(progress, outcome);
+    const auto shared = withSharedLexicon(requests, cancel);
+    if (!shared)
+        return {.notStarted = requests.size(), .cancelled = true};
+    return Batch(*shared, std::min(jobs, maximumJobs()), cancel).run(progress, outcome);
 }
 
 } // namespace kestrova::speech

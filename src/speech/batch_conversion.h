@@ -41,7 +41,9 @@ using BatchOutcomeCallback = std::function<void(const BatchFileOutcome&)>;
 // end as a conversion cancelled by its flag when the program's handler of SIGTERM sets it
 // (the handler is inherited), and by the signal otherwise; either way nothing partial is
 // left. A file's process also gets SIGTERM if this one dies. Call it from a program with one
-// thread: the processes are forked from it.
+// thread: the processes are forked from it. A lexicon all the files share is loaded once,
+// before any starts; one that cannot be loaded throws as Lexicon::load does, and the cancel
+// flag set while it loads ends the batch with no file started.
 BatchSummary convertTextFiles(const std::vector<ConversionRequest>& requests, unsigned jobs,
                               const ProgressCallback& progress, const BatchOutcomeCallback& outcome,
                               const std::atomic<bool>* cancel = nullptr);

@@ -388,7 +388,12 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     if (!request.toStandardOutput)
         refuseOutputOverInput(request.input, request.output);
     // A bad line of a lexicon fails the conversion before anything is rendered.
-    const Lexicon lexicon = Lexicon::load(request.controls.lexicons);
+    // A long list, or a FIFO with no writer, must not hold a stop signal off.
+    std::optional<Lexicon> loaded;
+    if (!request.lexicon)
+        loaded.emplace(Lexicon::load(request.controls.lexicons,
+                                     [&] { throwIfCancelled(cancel, request.output); }));
+    const Lexicon& lexicon = request.lexicon ? *request.lexicon : *loaded;
     // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase
     // never matches across the cut.
     const auto pronounced = [&lexicon](std::string text) {

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -19,6 +20,8 @@
 #include <vector>
 
 namespace kestrova::speech {
+
+class Lexicon;
 
 // One worker per core.
 unsigned defaultJobs();
@@ -47,6 +50,9 @@ struct ConversionRequest {
     // How the text is spoken; the defaults leave the sound as the voice gives it. With markup
     // the character window above is not used: the whole document is read.
     VoiceControls controls;
+    // The lexicon of controls.lexicons, loaded once for every file of a batch: a FIFO or a
+    // pipe gives its entries only once. None: loaded here.
+    std::shared_ptr<const Lexicon> lexicon;
     // Where voice names in markup are looked up; none: the voices are discovered when markup
     // names one.
     const VoiceRegistry* voices = nullptr;

@@ -97,6 +97,28 @@ TEST_F(ManyFiles, StandardInputIsAnInput) {
     EXPECT_EQ(test::readBytes(scratch / "both/in.wav"), expected);
 }
 
+// A lexicon from a pipe gives its entries once: every file of the batch is spoken with them,
+// and a bad line fails the batch before any file is made.
+TEST_F(ManyFiles, ALexiconFromAPipeServesEveryFile) {
+    test::writeBytes(scratch / "a.txt", "Hello there.\n");
+    test::writeBytes(scratch / "b.txt", "Hello there.\n");
+    test::writeBytes(scratch / "c.txt", "one two three four five six there.\n");
+    EXPECT_EQ(shell("printf 'hello = one two three four five six\\n' | "
+                    "\"$CLI\" convert -q -e slt --lexicon /dev/stdin -d out a.txt b.txt"),
+              0);
+    ASSERT_EQ(run({"convert", "-q", "-e", "slt", "-o", "c.wav", "c.txt"}).exitStatus(), 0);
+    const std::string expected = test::readBytes(scratch / "c.wav");
+    EXPECT_EQ(test::readBytes(scratch / "out/a.wav"), expected);
+    EXPECT_EQ(test::readBytes(scratch / "out/b.wav"), expected);
+
+    EXPECT_EQ(shell("printf 'bad line\\n' | \"$CLI\" convert -q --lexicon /dev/stdin -d bad "
+                    "a.txt b.txt 2> bad.err"),
+              1);
+    EXPECT_EQ(test::readBytes(scratch / "bad.err"),
+              "kestrova-wav-cli: /dev/stdin:1: no \"=\" between the word and its replacement\n");
+    EXPECT_TRUE(!fs::exists(scratch / "bad") || fs::is_empty(scratch / "bad"));
+}
+
 // A stop signal stops every file: the status says which signal, no process is left, and
 // nothing partial either; the folder holds only what was complete.
 TEST_F(ManyFiles, AStopSignalStopsThemAll) {

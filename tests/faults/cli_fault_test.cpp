@@ -347,6 +347,62 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"HangUpOverAFile", SIGHUP, true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Whether a process holds a file open.
+bool holdsOpen(pid_t pid, const fs::path& file) {
+    std::error_code error;
+    const fs::path wanted = fs::canonical(file, error);
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+        if (fs::read_symlink(entry.path(), error) == wanted)
+            return true;
+    return false;
+}
+
+struct LexiconStopCase {
+    const char* name;
+    int signal;
+    bool fifoWithoutWriter; // else a list of 100,000 patterns, which takes seconds to load
+};
+
+void PrintTo(const LexiconStopCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class StopWhileLoadingLexicon : public CliFault,
+                                public ::testing::WithParamInterface<LexiconStopCase> {};
+
+// A stop signal while the lexicon loads, or while its FIFO waits for a writer, ends the
+// converter as one in the rendering does, not after the loading or never.
+TEST_P(StopWhileLoadingLexicon, StopsAtOnce) {
+    const LexiconStopCase& c = GetParam();
+    test::writeBytes(at("t.txt"), "Hello there.\n");
+    if (c.fifoWithoutWriter) {
+        ASSERT_EQ(::mkfifo(at("words.txt").c_str(), 0600), 0);
+    } else {
+        std::string patterns;
+        for (int i = 0; i < 100000; ++i)
+            patterns += "/w" + std::to_string(i) + "x/ = word " + std::to_string(i) + "\n";
+        test::writeBytes(at("words.txt"), patterns);
+    }
+    const Snapshot before = test::snapshot(scratch.path());
+
+    RunningProgram cli(cliPath, {"convert", "-q", "--lexicon", "words.txt", "-o", "t.wav", "t.txt"},
+                       scratch.path());
+    ASSERT_TRUE(cli.waitFor([&] { return holdsOpen(cli.pid(), at("words.txt")); }));
+    ::kill(cli.pid(), c.signal);
+    const auto signalled = std::chrono::steady_clock::now();
+    const Outcome outcome = cli.wait(30s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
+    expectCleanFailure(outcome, 128 + c.signal, "t.wav", "the conversion was cancelled", before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, StopWhileLoadingLexicon,
+    ::testing::Values(LexiconStopCase{"InterruptLongList", SIGINT, false},
+                      LexiconStopCase{"TerminateLongList", SIGTERM, false},
+                      LexiconStopCase{"InterruptFifoWithoutWriter", SIGINT, true},
+                      LexiconStopCase{"TerminateFifoWithoutWriter", SIGTERM, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // An engine that dies in the middle of the text, as a crash would end it: the conversion
 // fails naming the text file, and nothing is left.
 enum class Killed { Worker, ChunkProcess };

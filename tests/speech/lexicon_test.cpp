@@ -2,8 +2,13 @@
 #include "speech/text/lexicon.h"
 #include "support/test_support.h"
 
+#include <csignal>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace kestrova::speech {
@@ -173,6 +178,43 @@ TEST(Lexicon, UnreadableFileIsNamed) {
         EXPECT_EQ(error.what(),
                   "cannot read the lexicon \"" + scratch.path().string() + "\": Is a directory");
     }
+}
+
+// A line without end, from a device or a writer that never stops, is refused at the line
+// limit: not after the whole file's limit of 64 MiB, and not never.
+TEST(Lexicon, EndlessLineIsRefusedAtItsLimit) {
+    ScratchDir scratch;
+    writeBytes(scratch / "long.txt", "a = b\n# fine\n" + std::string(70000, 'x') + " = y\n");
+    const auto refusal = [](const std::vector<std::filesystem::path>& files) {
+        try {
+            Lexicon::load(files);
+        } catch (const FileError& error) {
+            return std::string(error.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(refusal({scratch / "long.txt"}),
+              (scratch / "long.txt").string() + ":3: a line longer than 64 KiB");
+    EXPECT_EQ(refusal({"/dev/zero"}), "/dev/zero:1: a line longer than 64 KiB");
+
+    // A writer that keeps writing until the reader has gone.
+    const auto fifo = scratch / "endless";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto previous = std::signal(SIGPIPE, SIG_IGN);
+    std::size_t written = 0;
+    std::thread writer([&] {
+        const int fd = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+        const std::string block(4096, 'z');
+        while (fd >= 0 && ::write(fd, block.data(), block.size()) > 0)
+            written += block.size();
+        ::close(fd);
+    });
+    const std::string message = refusal({fifo});
+    ::close(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)); // a writer still waiting
+    writer.join();
+    std::signal(SIGPIPE, previous);
+    EXPECT_EQ(message, fifo.string() + ":1: a line longer than 64 KiB");
+    EXPECT_LT(written, std::size_t{1} << 20);
 }
 
 struct BoundCase {

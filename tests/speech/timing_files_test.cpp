@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <regex>
 #include <sstream>
 #include <sys/stat.h>
@@ -246,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
                                                        "Hello there.\n\n"
                                                        "2\n"
                                                        "00:00:02,500 --> 00:00:03,500\n"
-                                                       "Fish & <chips> -> now\n\n"},
+                                                       "Fish & <\u2060chips> --\u2060> now\n\n"},
                       FormatCase{SubtitleKind::WebVtt, "WEBVTT\n\n"
                                                        "00:00:01.000 --> 00:00:02.050\n"
                                                        "Hello there.\n\n"
@@ -351,6 +352,90 @@ INSTANTIATE_TEST_SUITE_P(Table, SubtitleKindByName,
                                            KindCase{"notes.txt", std::nullopt},
                                            KindCase{"srt", std::nullopt},
                                            KindCase{"a.srt.bak", std::nullopt}));
+
+// ---- Subtitles as players read them ---------------------------------------------------
+
+// What a player shows of an ASS event's text: style blocks {...} hidden, \N, \n and \h as
+// spaces, \{ and \} as braces; the invisible word joiner dropped, the full-width braces of
+// SubRip read as braces.
+std::string shownText(std::string_view ass) {
+    std::string shown;
+    for (std::size_t i = 0; i < ass.size(); ++i) {
+        if (ass[i] == '\\' && i + 1 < ass.size() &&
+            std::string_view("{}").find(ass[i + 1]) != std::string_view::npos) {
+            shown += ass[++i];
+        } else if (ass[i] == '\\' && i + 1 < ass.size() &&
+                   std::string_view("Nnh").find(ass[i + 1]) != std::string_view::npos) {
+            shown += ' ';
+            ++i;
+        } else if (ass[i] == '{') {
+            i = std::min(ass.find('}', i), ass.size());
+        } else {
+            shown += ass[i];
+        }
+    }
+    for (const auto& [from, to] : {std::pair{"\u2060", ""}, {"\uFF5B", "{"}, {"\uFF5D", "}"}})
+        for (std::size_t at; (at = shown.find(from)) != std::string::npos;)
+            shown.replace(at, std::string_view(from).size(), to);
+    return shown;
+}
+
+std::vector<std::string> wordsOf(const std::string& text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
+
+// A subtitle file as ffmpeg's decoder gives it to a player: the words shown, gathered per
+// sentence by the cue's start (sentence i starts at 2i seconds).
+std::vector<std::vector<std::string>> wordsReadByFfmpeg(const fs::path& file) {
+    const test::Outcome outcome =
+        test::runProgram("/usr/bin/ffmpeg", {"-v", "error", "-i", file.string(), "-f", "ass", "-"},
+                         file.parent_path());
+    EXPECT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    static const std::regex dialogue(
+        R"(Dialogue: [^,]*,(\d+):(\d\d):(\d\d)\.\d\d,(?:[^,]*,){7}(.*))");
+    std::vector<std::vector<std::string>> sentences;
+    std::istringstream lines(outcome.standardOutput);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.ends_with('\r')) // ASS lines end in CR LF
+            line.pop_back();
+        std::smatch match;
+        if (!std::regex_match(line, match, dialogue))
+            continue;
+        const std::size_t seconds =
+            (std::stoul(match[1]) * 60 + std::stoul(match[2])) * 60 + std::stoul(match[3]);
+        sentences.resize(std::max(sentences.size(), seconds / 2 + 1));
+        for (std::string& word : wordsOf(shownText(match[4].str())))
+            sentences[seconds / 2].push_back(std::move(word));
+    }
+    return sentences;
+}
+
+// Text that looks like markup to a player comes back from ffmpeg's SubRip and WebVTT
+// decoders as the words written: no tag taken, no style turned on, no word lost.
+TEST(SubtitlesReadByFfmpeg, GiveEverySentencesWords) {
+    const std::vector<std::string> texts = {
+        "If a < b & c > d, then stop.",
+        "<i>x</i> is not italic, <b>nor</b> bold, <font color=\"red\">nor</font> red.",
+        "The arrow --> points on, and ---> too.",
+        "Braces {like these} and {\\an8} {y:i} style codes stay.",
+        "A path C:\\new\\hello and \\N \\h escapes.",
+        "Fish &amp; chips &lt;3 &#60; <br> done.",
+        "Long " + repeated("a < b and c > d, ", 8) + "end."};
+    SpeechTimings timings;
+    timings.sampleRate = 8000;
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        timings.sentences.push_back(sentence(texts[i], i * 16000, i * 16000 + 12000));
+    ScratchDir scratch;
+    for (const auto& [name, kind] :
+         {std::pair{"x.srt", SubtitleKind::SubRip}, {"x.vtt", SubtitleKind::WebVtt}}) {
+        test::writeBytes(scratch / name, subtitles(timings, kind));
+        const auto read = wordsReadByFfmpeg(scratch / name);
+        ASSERT_EQ(read.size(), texts.size()) << name;
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            EXPECT_EQ(read[i], wordsOf(texts[i])) << name << ": " << texts[i];
+    }
+}
 
 // ---- WebVTT by its rules ----------------------------------------------------------------
 

@@ -60,26 +60,62 @@ std::string lrcTime(std::uint64_t hundredths) {
     return text;
 }
 
-void replaceAll(std::string& text, std::string_view from, std::string_view to) {
-    for (std::size_t at = text.find(from); at != std::string::npos;
-         at = text.find(from, at + to.size()))
-        text.replace(at, from.size(), to);
+// U+2060 WORD JOINER: invisible, and no player takes a character it follows for markup.
+constexpr std::string_view wordJoiner = "\xE2\x81\xA0";
+
+// ffmpeg's decoders, and the players built on them, turn cue text into ASS, where a
+// backslash starts an escape such as \N or \h; a word joiner after it keeps it a backslash.
+void appendBackslash(std::string& text) {
+    text += '\\';
+    text += wordJoiner;
 }
 
 // The cue text of WebVTT is markup: its three special characters as character references,
 // which also keeps any "-->" out.
-std::string webVttText(std::string line) {
-    replaceAll(line, "&", "&amp;");
-    replaceAll(line, "<", "&lt;");
-    replaceAll(line, ">", "&gt;");
-    return line;
+std::string webVttText(std::string_view line) {
+    std::string text;
+    for (const char c : line) {
+        if (c == '&')
+            text += "&amp;";
+        else if (c == '<')
+            text += "&lt;";
+        else if (c == '>')
+            text += "&gt;";
+        else if (c == '\\')
+            appendBackslash(text);
+        else
+            text += c;
+    }
+    return text;
 }
 
-// SubRip has no escapes; an arrow would be taken for a timing line.
-std::string subRipText(std::string line) {
-    while (line.find("-->") != std::string::npos)
-        replaceAll(line, "-->", "->");
-    return line;
+bool startsEntityName(char c) {
+    return c == '#' || std::isalnum(static_cast<unsigned char>(c));
+}
+
+// SubRip has no escapes, and players read HTML-like tags, &name; references and {\...}
+// style codes in it. What would read as markup is kept out: a word joiner after each '<',
+// after a '&' that starts a name and before the '>' of an arrow "-->", which would read as a
+// timing line; braces, which ASS hides with all between them, as the full-width ｛ and ｝.
+std::string subRipText(std::string_view line) {
+    std::string text;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == '{') {
+            text += "\xEF\xBD\x9B"; // U+FF5B
+        } else if (c == '}') {
+            text += "\xEF\xBD\x9D"; // U+FF5D
+        } else if (c == '\\') {
+            appendBackslash(text);
+        } else {
+            if (c == '>' && text.ends_with("--"))
+                text += wordJoiner;
+            text += c;
+            if (c == '<' || (c == '&' && i + 1 < line.size() && startsEntityName(line[i + 1])))
+                text += wordJoiner;
+        }
+    }
+    return text;
 }
 
 std::string subRip(const std::vector<SubtitleCue>& cues, const std::vector<CueTime>& times) {

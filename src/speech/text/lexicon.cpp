@@ -13,7 +13,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <map>
+#include <poll.h>
 #include <unistd.h>
+#include <utility>
 
 namespace kestrova::speech {
 
@@ -110,122 +112,211 @@ std::string displayName(const std::filesystem::path& file) {
     return isPlainName(file.native()) ? file.native() : quotedName(file.native());
 }
 
-std::string readLexiconFile(const std::filesystem::path& file) {
-    const auto failure = [&](const std::string& reason) {
-        return FileError("cannot read the lexicon " + quotedName(file.native()) + ": " + reason);
-    };
-    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd)
-        throw failure(std::strerror(errno));
-    std::string content;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t count = ::read(fd.get(), buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            throw failure(std::strerror(errno));
-        if (count == 0)
-            return content;
-        if (content.size() + static_cast<std::size_t>(count) > maximumFileSize)
-            throw failure("it is larger than 64 MiB");
-        content.append(buffer, static_cast<std::size_t>(count));
-    }
+constexpr std::size_t maximumLineLength = std::size_t{64} << 10;
+
+FileError lineTooLong(std::string_view sourceName, std::size_t lineNumber) {
+    return FileError(std::string(sourceName) + ":" + std::to_string(lineNumber) +
+                     ": a line longer than 64 KiB");
 }
+
+// A lexicon file's lines, read in pieces of bounded size: a device without line breaks such
+// as /dev/zero is refused at its first line over the limit. The file is opened without
+// blocking and waited for in short steps, so that a FIFO with no writer holds the loading no
+// longer than until the next stop check.
+class LexiconFileLines {
+public:
+    LexiconFileLines(const std::filesystem::path& file, std::string sourceName,
+                     const Lexicon::StopCheck& stopIfAsked)
+        : file_(file), sourceName_(std::move(sourceName)), stopIfAsked_(stopIfAsked),
+          fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)) {
+        if (!fd_)
+            throw failure(std::strerror(errno));
+    }
+
+    // The next line without its line break, valid until the next call; nothing at the end.
+    std::optional<std::string_view> next() {
+        for (;;) {
+            const std::size_t newline = buffer_.find('\n', scanned_);
+            if (newline != std::string::npos)
+                return line(newline, newline + 1);
+            scanned_ = buffer_.size();
+            if (buffer_.size() - lineStart_ > maximumLineLength)
+                throw lineTooLong(sourceName_, lineNumber_ + 1);
+            if (ended_) {
+                if (lineStart_ == buffer_.size())
+                    return std::nullopt;
+                return line(buffer_.size(), buffer_.size());
+            }
+            buffer_.erase(0, lineStart_);
+            scanned_ -= lineStart_;
+            lineStart_ = 0;
+            readPiece();
+        }
+    }
+
+    std::size_t lineNumber() const { return lineNumber_; }
+
+private:
+    std::string_view line(std::size_t end, std::size_t nextStart) {
+        ++lineNumber_;
+        const std::string_view text =
+            std::string_view(buffer_).substr(lineStart_, end - lineStart_);
+        lineStart_ = nextStart;
+        scanned_ = nextStart;
+        return text;
+    }
+
+    void stopIfAsked() const {
+        if (stopIfAsked_)
+            stopIfAsked_();
+    }
+
+    void readPiece() {
+        constexpr int stopCheckMilliseconds = 100;
+        char piece[65536];
+        for (;;) {
+            stopIfAsked();
+            pollfd watched{.fd = fd_.get(), .events = POLLIN, .revents = 0};
+            const int ready = ::poll(&watched, 1, stopCheckMilliseconds);
+            if (ready < 0 && errno != EINTR)
+                throw failure(std::strerror(errno));
+            if (ready <= 0)
+                continue;
+            const ssize_t count = ::read(fd_.get(), piece, sizeof piece);
+            if (count < 0 && (errno == EINTR || errno == EAGAIN))
+                continue;
+            if (count < 0)
+                throw failure(std::strerror(errno));
+            ended_ = count == 0;
+            total_ += static_cast<std::size_t>(count);
+            if (total_ > maximumFileSize)
+                throw failure("it is larger than 64 MiB");
+            buffer_.append(piece, static_cast<std::size_t>(count));
+            return;
+        }
+    }
+
+    FileError failure(const std::string& reason) const {
+        return FileError("cannot read the lexicon " + quotedName(file_.native()) + ": " + reason);
+    }
+
+    std::filesystem::path file_;
+    std::string sourceName_;
+    const Lexicon::StopCheck& stopIfAsked_;
+    UniqueFd fd_;
+    std::string buffer_;
+    std::size_t lineStart_ = 0; // where the next line starts
+    std::size_t scanned_ = 0;   // searched for a line break up to here
+    std::size_t lineNumber_ = 0;
+    std::size_t total_ = 0;
+    bool ended_ = false;
+};
 
 } // namespace
 
 Lexicon::Lexicon() = default;
 
-Lexicon Lexicon::load(const std::vector<std::filesystem::path>& files) {
+Lexicon Lexicon::load(const std::vector<std::filesystem::path>& files,
+                      const StopCheck& stopIfAsked) {
     Entries entries;
-    for (const auto& file : files)
-        read(readLexiconFile(file), displayName(file), entries);
-    return build(std::move(entries));
+    for (const auto& file : files) {
+        const std::string sourceName = displayName(file);
+        LexiconFileLines lines(file, sourceName, stopIfAsked);
+        while (const auto line = lines.next()) {
+            addLine(*line, sourceName, lines.lineNumber(), entries);
+            if (stopIfAsked)
+                stopIfAsked();
+        }
+    }
+    return build(std::move(entries), stopIfAsked);
 }
 
 Lexicon Lexicon::parse(std::string_view content, std::string_view sourceName) {
     Entries entries;
-    read(content, sourceName, entries);
-    return build(std::move(entries));
-}
-
-void Lexicon::read(std::string_view content, std::string_view sourceName, Entries& entries) {
-    if (content.starts_with("\xEF\xBB\xBF"))
-        content.remove_prefix(3);
-    std::size_t lineNumber = 0;
-    while (!content.empty()) {
+    for (std::size_t lineNumber = 1; !content.empty(); ++lineNumber) {
         const std::size_t end = std::min(content.find('\n'), content.size());
-        std::string_view line = content.substr(0, end);
+        addLine(content.substr(0, end), sourceName, lineNumber, entries);
         content.remove_prefix(std::min(end + 1, content.size()));
-        ++lineNumber;
-        if (line.ends_with('\r'))
-            line.remove_suffix(1);
-
-        const std::string location = std::string(sourceName) + ":" + std::to_string(lineNumber);
-        const auto bad = [&](const std::string& reason) {
-            return FileError(location + ": " + reason);
-        };
-        try {
-            RegularExpression::checkUtf8(line);
-        } catch (const SpeechError& error) {
-            throw bad(error.what());
-        }
-        if (const auto control = controlCharacter(line))
-            throw bad("a control character (" + *control + ")");
-
-        const std::string_view entry = trimmed(line);
-        if (entry.empty() || entry.front() == '#')
-            continue;
-
-        if (entry.front() == '/') {
-            std::size_t close = 1;
-            while (close < entry.size() && entry[close] != '/')
-                close += entry[close] == '\\' ? 2 : 1;
-            if (close >= entry.size())
-                throw bad("the pattern has no closing / (write a / inside it as \\/)");
-            const std::string pattern(entry.substr(1, close - 1));
-            if (pattern.empty())
-                throw bad("an empty pattern");
-            const std::string_view rest = trimmed(entry.substr(close + 1));
-            if (!rest.starts_with('='))
-                throw bad("no \"=\" after the pattern");
-            std::optional<RegularExpression> expression;
-            try {
-                expression.emplace(pattern);
-            } catch (const SpeechError& error) {
-                throw bad(std::string("bad pattern: ") + error.what());
-            }
-            std::string replacement = spokenReplacement(rest.substr(1));
-            try {
-                expression->checkReplacement(replacement);
-            } catch (const SpeechError& error) {
-                throw bad(std::string("bad replacement: ") + error.what());
-            }
-            PatternRule rule{pattern, std::move(*expression), std::move(replacement), location};
-            const auto same =
-                std::find_if(entries.patterns.begin(), entries.patterns.end(),
-                             [&](const PatternRule& p) { return p.pattern == pattern; });
-            if (same != entries.patterns.end())
-                *same = std::move(rule);
-            else
-                entries.patterns.push_back(std::move(rule));
-            continue;
-        }
-
-        const std::string_view body = beforeComment(entry);
-        const std::size_t equals = body.find('=');
-        if (equals == std::string_view::npos)
-            throw bad("no \"=\" between the word and its replacement");
-        std::string key = normalizedKey(body.substr(0, equals));
-        if (key.empty())
-            throw bad("no word before \"=\"");
-        entries.words.push_back(
-            Entry{std::move(key), spokenReplacement(body.substr(equals + 1)), location});
     }
+    return build(std::move(entries), {});
 }
 
-Lexicon Lexicon::build(Entries entries) {
+void Lexicon::addLine(std::string_view line, std::string_view sourceName, std::size_t lineNumber,
+                      Entries& entries) {
+    if (lineNumber == 1 && line.starts_with("\xEF\xBB\xBF"))
+        line.remove_prefix(3);
+    if (line.ends_with('\r'))
+        line.remove_suffix(1);
+    if (line.size() > maximumLineLength)
+        throw lineTooLong(sourceName, lineNumber);
+
+    const std::string location = std::string(sourceName) + ":" + std::to_string(lineNumber);
+    const auto bad = [&](const std::string& reason) {
+        return FileError(location + ": " + reason);
+    };
+    try {
+        RegularExpression::checkUtf8(line);
+    } catch (const SpeechError& error) {
+        throw bad(error.what());
+    }
+    if (const auto control = controlCharacter(line))
+        throw bad("a control character (" + *control + ")");
+
+    const std::string_view entry = trimmed(line);
+    if (entry.empty() || entry.front() == '#')
+        return;
+    if (entry.front() == '/')
+        return addPattern(entry, location, entries);
+
+    const std::string_view body = beforeComment(entry);
+    const std::size_t equals = body.find('=');
+    if (equals == std::string_view::npos)
+        throw bad("no \"=\" between the word and its replacement");
+    std::string key = normalizedKey(body.substr(0, equals));
+    if (key.empty())
+        throw bad("no word before \"=\"");
+    entries.words.push_back(
+        Entry{std::move(key), spokenReplacement(body.substr(equals + 1)), location});
+}
+
+void Lexicon::addPattern(std::string_view entry, const std::string& location, Entries& entries) {
+    const auto bad = [&](const std::string& reason) {
+        return FileError(location + ": " + reason);
+    };
+    std::size_t close = 1;
+    while (close < entry.size() && entry[close] != '/')
+        close += entry[close] == '\\' ? 2 : 1;
+    if (close >= entry.size())
+        throw bad("the pattern has no closing / (write a / inside it as \\/)");
+    std::string pattern(entry.substr(1, close - 1));
+    if (pattern.empty())
+        throw bad("an empty pattern");
+    const std::string_view rest = trimmed(entry.substr(close + 1));
+    if (!rest.starts_with('='))
+        throw bad("no \"=\" after the pattern");
+    std::optional<RegularExpression> expression;
+    try {
+        expression.emplace(pattern);
+    } catch (const SpeechError& error) {
+        throw bad(std::string("bad pattern: ") + error.what());
+    }
+    std::string replacement = spokenReplacement(rest.substr(1));
+    try {
+        expression->checkReplacement(replacement);
+    } catch (const SpeechError& error) {
+        throw bad(std::string("bad replacement: ") + error.what());
+    }
+    // A pattern given before keeps its place; looked up by key, so that a long list loads in
+    // linear time.
+    const auto [place, added] = entries.patternPlaces.try_emplace(pattern, entries.patterns.size());
+    PatternRule rule{std::move(pattern), std::move(*expression), std::move(replacement), location};
+    if (added)
+        entries.patterns.push_back(std::move(rule));
+    else
+        entries.patterns[place->second] = std::move(rule);
+}
+
+Lexicon Lexicon::build(Entries entries, const StopCheck& stopIfAsked) {
     Lexicon lexicon;
     lexicon.patterns_ = std::move(entries.patterns);
 
@@ -255,9 +346,14 @@ Lexicon Lexicon::build(Entries entries) {
         return RegularExpression::unlessTooLarge(pattern, PCRE2_CASELESS);
     };
     // PCRE2's compiled form is bounded; a long list takes several expressions, halving the
-    // share of each until it fits.
+    // share of each until it fits. Each share starts at twice the last one rather than at the
+    // whole rest, so that the words are compiled a bounded number of times: the keys only get
+    // shorter.
+    std::size_t share = words.size();
     for (std::size_t first = 0; first < words.size();) {
-        std::size_t last = words.size();
+        if (stopIfAsked)
+            stopIfAsked();
+        std::size_t last = first + std::min(share, words.size() - first);
         std::optional<RegularExpression> expression;
         while (!(expression = expressionOf(first, last))) {
             if (last - first == 1)
@@ -265,6 +361,7 @@ Lexicon Lexicon::build(Entries entries) {
             last = first + (last - first) / 2;
         }
         lexicon.wordExpressions_.push_back(std::move(*expression));
+        share = 2 * (last - first);
         first = last;
     }
     lexicon.words_ = std::move(words);

@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kestrova::speech {
@@ -27,10 +29,17 @@ class Lexicon {
 public:
     Lexicon(); // empty: apply() returns the text unchanged
 
+    // Called between lines, between the word expressions' compilations and at least every
+    // tenth of a second while a file keeps the loading waiting (a FIFO with no writer); it
+    // throws to stop the loading, as at a stop signal.
+    using StopCheck = std::function<void()>;
+
     // Reads the files in order, later files winning over earlier ones for the same key. A bad
-    // line throws FileError "FILE:LINE: reason"; an unreadable file throws FileError "cannot
-    // read the lexicon "FILE": REASON".
-    static Lexicon load(const std::vector<std::filesystem::path>& files);
+    // line throws FileError "FILE:LINE: reason", a line longer than 64 KiB too, found before
+    // the rest of the line is read; an unreadable file throws FileError "cannot read the
+    // lexicon "FILE": REASON".
+    static Lexicon load(const std::vector<std::filesystem::path>& files,
+                        const StopCheck& stopIfAsked = {});
     // One file's content, named sourceName in messages, as load() reads it.
     static Lexicon parse(std::string_view content, std::string_view sourceName);
 
@@ -54,11 +63,14 @@ private:
     };
     struct Entries {
         std::vector<PatternRule> patterns;
+        std::unordered_map<std::string, std::size_t> patternPlaces; // index in patterns
         std::vector<Entry> words;
     };
 
-    static void read(std::string_view content, std::string_view sourceName, Entries& entries);
-    static Lexicon build(Entries entries);
+    static void addLine(std::string_view line, std::string_view sourceName, std::size_t lineNumber,
+                        Entries& entries);
+    static void addPattern(std::string_view entry, const std::string& location, Entries& entries);
+    static Lexicon build(Entries entries, const StopCheck& stopIfAsked);
     std::string replaceWords(std::string_view text, std::size_t maximumLength) const;
 
     std::vector<PatternRule> patterns_;
