@@ -206,6 +206,25 @@ TEST(Paths, SplitTimingsNameFilesThatExist) {
         EXPECT_TRUE(fs::exists(scratch / "t" / file)) << file;
 }
 
+// Where the file system has no unnamed files, each chapter waits under its hidden temporary
+// name from the start: named all the same, nothing hidden left over.
+TEST(Paths, SplitWithoutUnnamedFiles) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "book.txt", book);
+    test::writeBytes(scratch / "part-01-Chapter_1.wav", "old");
+    test::ProgramSetup setup;
+    setup.withoutUnnamedFiles = true;
+    const Outcome result = test::runProgram(
+        KESTROVA_CLI_PATH,
+        {"convert", "-q", "-e", "slt", "--split-chapters", "-o", "part.wav", "book.txt"},
+        scratch.path(), setup);
+    ASSERT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_EQ(scratch.names(),
+              (std::vector<std::string>{"book.txt", "part-00.wav", "part-01-Chapter_1.wav",
+                                        "part-02-Chapter_2.wav"}));
+    EXPECT_TRUE(test::soundInfo(scratch / "part-01-Chapter_1.wav"));
+}
+
 // 1,100 chapters (a Bible has 1,189) under a limit of 1,024 descriptors: each chapter's file
 // is closed once complete, and all are named, with nothing hidden left over.
 TEST(Paths, ElevenHundredChaptersUnderADescriptorLimit) {
