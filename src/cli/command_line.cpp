@@ -23,7 +23,6 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <set>
 #include <signal.h>
 #include <unistd.h>
 
@@ -239,21 +238,8 @@ std::vector<std::filesystem::path> outputPaths(const ConvertOptions& options) {
                               : fs::path(options.folder) /
                                     source.filename().replace_extension(endingFor(options.type)));
     }
-    // Two inputs must not write one file, nor one input's sound land on another input.
-    const auto comparable = [](const fs::path& path) {
-        std::error_code error;
-        const fs::path resolved = fs::weakly_canonical(path, error);
-        return error ? fs::absolute(path).lexically_normal() : resolved;
-    };
-    std::set<fs::path> taken;
-    for (const std::string& input : inputs)
-        if (input != standardInputName)
-            taken.insert(comparable(input));
-    for (std::size_t i = 0; i < outputs.size(); ++i)
-        if (!taken.insert(comparable(outputs[i])).second)
-            throw UsageError("the sound of " + quotedName(inputs[i]) + " would go to " +
-                             quotedName(outputs[i].native()) +
-                             ", which another input is or goes to");
+    // Two inputs writing one file, or one input's sound landing on another input, are
+    // found with every other path of the batch (checkPaths).
     return outputs;
 }
 
@@ -345,7 +331,10 @@ ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& 
     if (request.toStandardOutput)
         paths.addStandardOutput("-o - (standard output)");
     else if (!request.splitChapters)
-        paths.addWritten(options.output.empty() ? "the sound file" : "-o", request.output);
+        paths.addWritten(options.output.empty()
+                             ? "the sound file of " + quotedName(request.input.native())
+                             : std::string("-o"),
+                         request.output);
     for (const std::filesystem::path& file : plan.files)
         paths.addWritten("--split-chapters", file);
     const std::pair<const char*, const std::string*> sideFiles[] = {

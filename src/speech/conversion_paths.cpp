@@ -2,8 +2,9 @@
 
 #include "speech/quoted_name.h"
 
-#include <optional>
+#include <map>
 #include <sys/stat.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace kestrova::speech {
@@ -28,30 +29,22 @@ fs::path resolvedPath(fs::path path) {
     return error ? absolute.lexically_normal() : resolved;
 }
 
-struct Identity {
-    std::optional<std::pair<dev_t, ino_t>> file; // an existing file
-    bool device = false;                         // a character device
-    fs::path resolved;                           // a path that does not exist yet
+// What a path is: a file that exists by its device and inode, else the resolved path.
+using Identity = std::tuple<dev_t, ino_t, std::string>;
 
-    bool same(const Identity& other) const {
-        if (file || other.file)
-            return file == other.file;
-        return resolved == other.resolved;
-    }
+struct Found {
+    Identity identity;
+    bool device = false; // a character device
 };
 
-Identity identityOf(const fs::path& path, bool standardOutput) {
+Found identityOf(const fs::path& path, bool standardOutput) {
     struct stat status {};
     const int found =
         standardOutput ? ::fstat(STDOUT_FILENO, &status) : ::stat(path.c_str(), &status);
     if (found == 0)
-        return {.file = std::pair(status.st_dev, status.st_ino),
-                .device = S_ISCHR(status.st_mode),
-                .resolved = {}};
+        return {.identity = {status.st_dev, status.st_ino, {}}, .device = S_ISCHR(status.st_mode)};
     // Standard output closed: nothing it could clash with.
-    return {.file = std::nullopt,
-            .device = false,
-            .resolved = standardOutput ? fs::path("standard output") : resolvedPath(path)};
+    return {.identity = {0, 0, standardOutput ? "" : resolvedPath(path).native()}, .device = false};
 }
 
 } // namespace
@@ -80,23 +73,32 @@ void ConversionPaths::add(const ConversionPaths& other) {
 }
 
 void ConversionPaths::check() const {
-    std::vector<Identity> identities;
-    identities.reserve(entries_.size());
-    for (const Entry& entry : entries_)
-        identities.push_back(identityOf(entry.path, entry.standardOutput));
-    for (std::size_t later = 1; later < entries_.size(); ++later) {
-        for (std::size_t earlier = 0; earlier < later; ++earlier) {
-            const Entry& first = entries_[earlier];
-            const Entry& second = entries_[later];
-            if (!(first.written || second.written) || identities[later].device ||
-                !identities[earlier].same(identities[later]))
-                continue;
-            if (first.path == second.path && !first.standardOutput)
-                throw PathClash(first.role + " and " + second.role + " both name the file " +
-                                quotedName(first.path.native()));
-            throw PathClash(first.shown() + " and " + second.shown() + " are the same file");
-        }
+    // Per file, the first entry that names it and the first that writes it.
+    struct Seen {
+        const Entry* first = nullptr;
+        const Entry* writer = nullptr;
+    };
+    std::map<Identity, Seen> seen;
+    for (const Entry& entry : entries_) {
+        const Found found = identityOf(entry.path, entry.standardOutput);
+        if (found.device)
+            continue;
+        Seen& file = seen[found.identity];
+        const Entry* other = entry.written ? file.first : file.writer;
+        if (other)
+            throw PathClash(clash(*other, entry));
+        if (!file.first)
+            file.first = &entry;
+        if (entry.written && !file.writer)
+            file.writer = &entry;
     }
+}
+
+std::string ConversionPaths::clash(const Entry& first, const Entry& second) {
+    if (first.path == second.path && !first.standardOutput)
+        return first.role + " and " + second.role + " both name the file " +
+               quotedName(first.path.native());
+    return first.shown() + " and " + second.shown() + " are the same file";
 }
 
 std::vector<std::filesystem::path> ConversionPaths::written() const {

@@ -47,6 +47,8 @@ private:
 
         std::string shown() const; // the role, and the path as given
     };
+    static std::string clash(const Entry& first, const Entry& second);
+
     std::vector<Entry> entries_;
 };
 
