@@ -4,8 +4,11 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <regex>
+#include <signal.h>
 #include <string>
+#include <sys/inotify.h>
 #include <vector>
 
 namespace kestrova::cli {
@@ -244,6 +247,74 @@ TEST(Paths, ElevenHundredChaptersUnderADescriptorLimit) {
     EXPECT_EQ(names.front(), "m-0001-Chapter_1.au");
     EXPECT_EQ(names.back(), "m-1100-Chapter_1100.au");
     EXPECT_TRUE(test::leftoverParts(scratch / "out").empty());
+}
+
+// Waits for the first file to take a visible name in the folder; false if the program ended
+// first.
+bool waitForFirstName(test::RunningProgram& program, int watch) {
+    alignas(inotify_event) char buffer[4096];
+    while (!program.ended()) {
+        pollfd ready{watch, POLLIN, 0};
+        if (::poll(&ready, 1, 100) <= 0)
+            continue;
+        const ssize_t got = ::read(watch, buffer, sizeof buffer);
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->len > 0 && event->name[0] != '.')
+                return true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    return false;
+}
+
+// SIGTERM the moment the new set starts taking its names: the old set comes back whole
+// (status 143); if the naming was already done, the new set is whole. Never a mix, and
+// nothing hidden left.
+TEST(Paths, StopSignalWhileChaptersAreNamed) {
+    ScratchDir scratch;
+    std::string many;
+    for (int i = 1; i <= 400; ++i)
+        many += "Chapter " + std::to_string(i) + "\n\n";
+    test::writeBytes(scratch / "many.txt", many);
+    fs::create_directory(scratch / "out");
+    const std::vector<std::string> arguments{"convert",
+                                             "-q",
+                                             "-e",
+                                             "eSpeak NG English (America)",
+                                             "-f",
+                                             "22",
+                                             "--split-chapters",
+                                             "-o",
+                                             "out/m.au",
+                                             "many.txt"};
+    ASSERT_EQ(test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path()).exitStatus(), 0);
+    const Snapshot old = test::snapshot(scratch / "out");
+    ASSERT_EQ(old.size(), 400u);
+    // Made different, so that the new set tells itself from the old.
+    for (const auto& [name, content] : old)
+        test::writeBytes(scratch / "out" / name, "old");
+
+    const int watch = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, (scratch / "out").c_str(), IN_MOVED_TO), 0);
+    test::RunningProgram cli(KESTROVA_CLI_PATH, arguments, scratch.path());
+    const bool naming = waitForFirstName(cli, watch);
+    if (naming)
+        ::kill(cli.pid(), SIGTERM);
+    ::close(watch);
+    const Outcome result = cli.wait();
+    ASSERT_TRUE(naming) << result.standardError;
+    const Snapshot after = test::snapshot(scratch / "out");
+    ASSERT_EQ(after.size(), 400u) << "hidden files left, or chapters lost";
+    const auto olds = std::count_if(after.begin(), after.end(),
+                                    [](const auto& entry) { return entry.second == "old"; });
+    if (result.exitStatus() == 143) {
+        EXPECT_EQ(olds, 400) << "a set part new, part old";
+    } else {
+        EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+        EXPECT_EQ(olds, 0) << "a set part new, part old";
+    }
 }
 
 } // namespace
