@@ -472,7 +472,7 @@ void checkPaths(const ConversionRequest& request, const ChapterPlan& plan) {
 ConversionResult convert(const ConversionRequest& request, const ProgressCallback& progress,
                          const std::atomic<bool>* cancel) {
     // The chapters' files are known before anything is rendered, and so checked with the rest.
-    const ChapterPlan plan = planChapters(request);
+    const ChapterPlan plan = request.splitChapters ? planChapters(request) : ChapterPlan{};
     checkPaths(request, plan);
     // A bad line of a lexicon fails the conversion before anything is rendered.
     const Lexicon lexicon = Lexicon::load(request.controls.lexicons);
