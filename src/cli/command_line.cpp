@@ -3,6 +3,7 @@
 #include "app/format_rule.h"
 #include "progress_bar.h"
 #include "speech/batch_conversion.h"
+#include "speech/conversion_paths.h"
 #include "speech/converter.h"
 #include "speech/file_failures.h"
 #include "speech/json_text.h"
@@ -22,7 +23,6 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <set>
 #include <signal.h>
 #include <unistd.h>
 
@@ -238,21 +238,8 @@ std::vector<std::filesystem::path> outputPaths(const ConvertOptions& options) {
                               : fs::path(options.folder) /
                                     source.filename().replace_extension(endingFor(options.type)));
     }
-    // Two inputs must not write one file, nor one input's sound land on another input.
-    const auto comparable = [](const fs::path& path) {
-        std::error_code error;
-        const fs::path resolved = fs::weakly_canonical(path, error);
-        return error ? fs::absolute(path).lexically_normal() : resolved;
-    };
-    std::set<fs::path> taken;
-    for (const std::string& input : inputs)
-        if (input != standardInputName)
-            taken.insert(comparable(input));
-    for (std::size_t i = 0; i < outputs.size(); ++i)
-        if (!taken.insert(comparable(outputs[i])).second)
-            throw UsageError("the sound of " + quotedName(inputs[i]) + " would go to " +
-                             quotedName(outputs[i].native()) +
-                             ", which another input is or goes to");
+    // Two inputs writing one file, or one input's sound landing on another input, are
+    // found with every other path of the batch (checkPaths).
     return outputs;
 }
 
@@ -304,10 +291,19 @@ std::string soundNameFrom(const std::filesystem::path& sideFile,
 void writeSideFiles(const ConvertOptions& options, const ConversionRequest& request,
                     const ConversionResult& result) {
     const bool replace = !options.noClobber;
-    if (!options.timings.empty())
-        writeTextFile(options.timings,
-                      timingsJson(result.timings, soundNameFrom(options.timings, request.output)),
+    if (!options.timings.empty()) {
+        // The files written, as the JSON's folder sees them: the one sound file, or each
+        // chapter's; standard output is no file.
+        std::optional<std::string> sound;
+        std::vector<std::string> chapterFiles;
+        if (request.splitChapters)
+            for (const std::filesystem::path& file : result.chapterFiles)
+                chapterFiles.push_back(soundNameFrom(options.timings, file));
+        else if (!request.toStandardOutput)
+            sound = soundNameFrom(options.timings, request.output);
+        writeTextFile(options.timings, timingsJson(result.timings, sound, chapterFiles),
                       "timings file", replace);
+    }
     if (!options.subtitles.empty())
         writeTextFile(options.subtitles,
                       subtitles(result.timings, subtitleKindForPath(options.subtitles)),
@@ -322,6 +318,92 @@ void writeSideFiles(const ConvertOptions& options, const ConversionRequest& requ
             throw FileError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
         }
         writeTextFile(options.cueSheet, sheet, "cue sheet", replace);
+    }
+}
+
+// Every path of one conversion, named by the option that gives it.
+ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& request,
+                        const ChapterPlan& plan) {
+    ConversionPaths paths;
+    paths.addRead("INPUT", request.input);
+    for (const std::filesystem::path& lexicon : request.controls.lexicons)
+        paths.addRead("--lexicon", lexicon);
+    if (request.toStandardOutput)
+        paths.addStandardOutput("-o - (standard output)");
+    else if (!request.splitChapters)
+        paths.addWritten(options.output.empty()
+                             ? "the sound file of " + quotedName(request.input.native())
+                             : std::string("-o"),
+                         request.output);
+    for (const std::filesystem::path& file : plan.files)
+        paths.addWritten("--split-chapters", file);
+    const std::pair<const char*, const std::string*> sideFiles[] = {
+        {"--timings", &options.timings},
+        {"--subtitles", &options.subtitles},
+        {"--cue-sheet", &options.cueSheet}};
+    for (const auto& [option, path] : sideFiles)
+        if (!path->empty())
+            paths.addWritten(option, *path);
+    return paths;
+}
+
+// The side files, as far as they can be known before the sound is rendered: a name a cue
+// sheet cannot hold is bad usage; a file -n will not replace, or more tracks than a cue sheet
+// holds, a failure.
+void checkSideFiles(const ConvertOptions& options, const ConversionRequest& request,
+                    const ChapterPlan& plan) {
+    if (!options.cueSheet.empty()) {
+        try {
+            checkCueSheetSound(soundNameFrom(options.cueSheet, request.output),
+                               request.container.value_or(containerForPath(request.output)));
+        } catch (const SpeechError& failure) {
+            throw UsageError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
+        }
+        try {
+            checkCueSheetTracks(plan.chapters);
+        } catch (const SpeechError& failure) {
+            throw FileError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
+        }
+    }
+    const bool replace = !options.noClobber;
+    if (!options.timings.empty())
+        checkTextFilePath(options.timings, "timings file", replace);
+    if (!options.subtitles.empty())
+        checkTextFilePath(options.subtitles, "subtitle file", replace);
+    if (!options.cueSheet.empty())
+        checkTextFilePath(options.cueSheet, "cue sheet", replace);
+}
+
+// Before anything is rendered or created: no two paths of a conversion, nor two outputs of a
+// batch, are one file (bad usage); the side files can be written.
+void checkPaths(const ConvertOptions& options, const std::vector<ConversionRequest>& requests) {
+    ConversionPaths batch;
+    const bool plans = options.splitChapters || !options.cueSheet.empty();
+    for (const ConversionRequest& request : requests) {
+        ChapterPlan plan;
+        try {
+            if (plans)
+                plan = planChapters(request);
+        } catch (const FileError&) {
+            if (requests.size() == 1)
+                throw;
+            // That file fails on its own, and the others go on.
+        }
+        const ConversionPaths paths = pathsOf(options, request, plan);
+        try {
+            paths.check();
+        } catch (const PathClash& clash) {
+            throw UsageError(clash.what());
+        }
+        checkSideFiles(options, request, plan);
+        batch.add(paths);
+    }
+    if (requests.size() > 1) {
+        try {
+            batch.check();
+        } catch (const PathClash& clash) {
+            throw UsageError(clash.what());
+        }
     }
 }
 
@@ -385,9 +467,6 @@ int convert(const ConvertOptions& options) {
     const bool holdsTags = options.type != Container::Au && options.type != Container::Raw;
     if (!common.tags.empty() || (options.splitChapters && holdsTags))
         common.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
-    if (!options.folder.empty())
-        makeFolder(options.folder);
-
     std::vector<ConversionRequest> requests;
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
         ConversionRequest& request = requests.emplace_back(common);
@@ -398,6 +477,9 @@ int convert(const ConvertOptions& options) {
         request.output =
             request.toStandardOutput ? std::filesystem::path("standard output") : outputs[i];
     }
+    checkPaths(options, requests);
+    if (!options.folder.empty())
+        makeFolder(options.folder);
 
     std::optional<ProgressBar> bar;
     if (!options.quiet && ::isatty(STDERR_FILENO))
@@ -512,10 +594,14 @@ int run(int argc, char** argv) {
     addPause("--sentence-pause", controls.sentencePauseMs, "two sentences of a paragraph");
     addPause("--paragraph-pause", controls.paragraphPauseMs,
              "two paragraphs (a blank line ends one)");
-    convertCommand->add_option(
-        "--lexicon", options.lexicons,
-        "Pronunciation list, a UTF-8 file of lines \"word = replacement\" or \"/pattern/ = "
-        "replacement\"; may be given several times, later files winning");
+    // One file each time (a list of values would swallow the INPUT after it), as many
+    // times as wanted.
+    convertCommand
+        ->add_option("--lexicon", options.lexicons,
+                     "Pronunciation list, a UTF-8 file of lines \"word = replacement\" or "
+                     "\"/pattern/ = replacement\"; one file each time, given again for more, "
+                     "later files winning")
+        ->allow_extra_args(false);
     convertCommand->add_flag("--ssml", controls.ssml,
                              "The input is SSML 1.1 markup, not plain text");
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,

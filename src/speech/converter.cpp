@@ -5,6 +5,7 @@
 #include "speech/audio/sample_gain.h"
 #include "speech/audio/sound_file_writer.h"
 #include "speech/chapter_file_path.h"
+#include "speech/conversion_paths.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/render/chunk_renderer.h"
@@ -257,22 +258,53 @@ private:
     unsigned headingsSeen_ = 0;
 };
 
+// Reads the plain text through the character window into the chunker (and the ledger, when
+// given), calling ready after each small slice and once at the end.
+void chunkText(TextFileReader& reader, const ConversionRequest& request, TextChunker& chunker,
+               SentenceLedger* ledger, const std::function<void()>& ready) {
+    CharacterWindow window(request.firstCharacter, request.characterCount);
+    std::string decoded;
+    while (!window.done() && (decoded.clear(), reader.read(decoded))) {
+        const std::string_view kept = window.take(decoded);
+        if (ledger)
+            ledger->read(std::string_view(decoded).substr(
+                             0, static_cast<std::size_t>(kept.data() - decoded.data())),
+                         kept);
+        // Small slices keep the chunker's own buffer short.
+        constexpr std::size_t slice = 4096;
+        for (std::size_t at = 0; at < kept.size(); at += slice) {
+            chunker.push(kept.substr(at, slice));
+            ready();
+        }
+    }
+    chunker.finish();
+    if (ledger)
+        ledger->finish();
+    ready();
+}
+
 // Where the sound goes: one file, or with split chapters one file per chapter, each begun
 // when its chapter's first sound arrives and all named only when the last is complete.
 class SoundOutputs {
 public:
-    SoundOutputs(const ConversionRequest& request, std::uint64_t expectedFrames,
-                 const std::atomic<bool>* cancel)
-        : request_(request), expectedFrames_(expectedFrames), cancel_(cancel) {
+    SoundOutputs(const ConversionRequest& request, const ChapterPlan& plan,
+                 std::uint64_t expectedFrames, const std::atomic<bool>* cancel)
+        : request_(request), plan_(plan), expectedFrames_(expectedFrames), cancel_(cancel) {
         if (request.splitChapters && request.toStandardOutput)
             throw FileError(
                 outputFailure(request.output, "chapters split into files cannot go to a stream"));
         if (request.splitChapters && request.controls.ssml)
             throw SpeechError("chapters are found in plain text only, not in SSML");
-        if (request.splitChapters)
-            highestChapter_ = countHeadings(request);
-        else
+        if (!request.splitChapters) {
             open(request.output, request.tags);
+            return;
+        }
+        // Every chapter's file is known now: one that cannot be written fails before any sound.
+        for (const std::filesystem::path& file : plan.files) {
+            OutputTarget::Options options;
+            options.replaceExisting = request.replaceExisting;
+            OutputTarget::checkBeforehand(file, options);
+        }
     }
 
     // Starts the file of a chapter; its frames count from here.
@@ -280,14 +312,19 @@ public:
         if (!request_.splitChapters)
             return;
         if (!files_.empty())
-            files_.back().writer.close();
+            setAside(files_.back());
         SoundTags tags = request_.tags;
         // AU and raw PCM hold no tags: their files go untitled.
         const Container container = request_.container.value_or(containerForPath(request_.output));
         if (!chapter.title.empty() && container != Container::Au && container != Container::Raw)
             tags.title = chapter.title;
-        open(chapterFilePath(request_.output, chapter.number, chapter.title, highestChapter_),
-             tags);
+        // Only the files checked beforehand are written.
+        const std::size_t index = files_.size();
+        if (index >= plan_.files.size() || plan_.chapters[index].number != chapter.number ||
+            plan_.chapters[index].title != chapter.title)
+            throw FileError(inputFailure("read", request_.input,
+                                         "its chapters changed while it was being converted"));
+        open(plan_.files[index], tags);
     }
 
     void write(std::span<const std::int16_t> samples) {
@@ -313,10 +350,20 @@ public:
         // A text without a sound still gets its one file.
         if (request_.splitChapters && files_.empty())
             beginChapter({});
+        if (!request_.splitChapters) {
+            for (File& file : files_) {
+                file.writer.close();
+                file.target.commit(request_.replaceExisting, request_.syncToDisk);
+            }
+            return;
+        }
+        // Every chapter complete, then all named together.
+        setAside(files_.back());
+        std::vector<PendingFile*> pending;
         for (File& file : files_)
-            file.writer.close();
-        for (File& file : files_)
-            file.target.commit(request_.replaceExisting, request_.syncToDisk);
+            if (PendingFile* parked = file.target.pendingFile())
+                pending.push_back(parked);
+        PendingFile::nameTogether(pending, request_.replaceExisting, request_.syncToDisk, cancel_);
     }
 
     bool isFile() const { return files_.empty() || files_.front().target.isFile(); }
@@ -342,24 +389,18 @@ private:
         SoundFileWriter writer;
     };
 
+    // A chapter's file once complete: closed, holding no descriptor until it is named.
+    void setAside(File& file) const {
+        file.writer.close();
+        file.target.park(request_.syncToDisk);
+    }
+
     void open(const std::filesystem::path& path, const SoundTags& tags) {
         files_.emplace_back(path, request_, expectedFrames_, tags, cancel_);
     }
 
-    // The headings of the whole file, read ahead so that every chapter's number has as many
-    // digits as the last one's and the files sort in reading order.
-    static unsigned countHeadings(const ConversionRequest& request) {
-        TextFileReader reader(request.input, request.encoding);
-        HeadingFinder finder(request.chapterPattern.value_or(std::string(defaultChapterPattern)));
-        std::string decoded;
-        while ((decoded.clear(), reader.read(decoded)))
-            finder.push(decoded);
-        finder.finish();
-        return finder.count();
-    }
-
     const ConversionRequest& request_;
-    unsigned highestChapter_ = 0;
+    const ChapterPlan& plan_;
     std::uint64_t expectedFrames_;
     const std::atomic<bool>* cancel_;
     std::deque<File> files_;
@@ -376,17 +417,63 @@ unsigned maximumJobs() {
     return 4 * defaultJobs();
 }
 
+ChapterPlan planChapters(const ConversionRequest& request) {
+    ChapterPlan plan;
+    if (request.controls.ssml || !(request.chapterPattern || request.splitChapters))
+        return plan;
+    TextFileReader reader(request.input, request.encoding);
+    SpeechTimings timings;
+    SentenceLedger ledger(request, reader, timings);
+    TextChunker chunker = chunkerFor(true);
+    const auto settle = [&] {
+        while (auto chunk = chunker.next())
+            ledger.add(std::move(*chunk));
+        std::size_t sentence = 0;
+        while (ledger.next(sentence)) {
+        }
+        timings.sentences.clear(); // only the chapters are wanted
+    };
+    chunkText(reader, request, chunker, &ledger, settle);
+    plan.chapters = std::move(timings.chapters);
+    if (!request.splitChapters)
+        return plan;
+    // A text without a sound still gets its one file.
+    if (plan.chapters.empty())
+        plan.chapters.push_back({});
+    const unsigned highest = plan.chapters.back().number;
+    for (const ChapterTiming& chapter : plan.chapters)
+        plan.files.push_back(
+            chapterFilePath(request.output, chapter.number, chapter.title, highest));
+    return plan;
+}
+
 void checkChapterPattern(std::string_view pattern) {
     HeadingFinder finder(pattern);
 }
 
 namespace {
 
+// The files the conversion reads and writes: no two of them one file (renaming the finished
+// sound onto the text, say, would destroy the text).
+void checkPaths(const ConversionRequest& request, const ChapterPlan& plan) {
+    ConversionPaths paths;
+    paths.addRead("the text file", request.input);
+    for (const std::filesystem::path& lexicon : request.controls.lexicons)
+        paths.addRead("the lexicon", lexicon);
+    if (request.toStandardOutput)
+        paths.addStandardOutput("standard output");
+    else if (!request.splitChapters)
+        paths.addWritten("the sound file", request.output);
+    for (const std::filesystem::path& file : plan.files)
+        paths.addWritten("the chapter file", file);
+    paths.check();
+}
+
 ConversionResult convert(const ConversionRequest& request, const ProgressCallback& progress,
                          const std::atomic<bool>* cancel) {
-    // Renaming the finished file onto the text file would destroy the text.
-    if (!request.toStandardOutput)
-        refuseOutputOverInput(request.input, request.output);
+    // The chapters' files are known before anything is rendered, and so checked with the rest.
+    const ChapterPlan plan = request.splitChapters ? planChapters(request) : ChapterPlan{};
+    checkPaths(request, plan);
     // A bad line of a lexicon fails the conversion before anything is rendered.
     // A long list, or a FIFO with no writer, must not hold a stop signal off.
     std::optional<Lexicon> loaded;
@@ -428,7 +515,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     if (markup && request.chapterPattern && request.warning)
         request.warning("chapters are found in plain text only: the SSML document is one");
 
-    SoundOutputs outputs(request, expectedFrames(total, request.format), cancel);
+    SoundOutputs outputs(request, plan, expectedFrames(total, request.format), cancel);
     // The sentence of each task in the pipeline, in order: each task gives one rendered chunk.
     std::deque<std::size_t> sentencesInFlight;
     std::size_t chapterWritten = 0; // chapters whose sound has begun
@@ -504,25 +591,8 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         progress(0.0);
     if (markup)
         sequenceMarkup(*markup, request, sequence, timed ? &timings : nullptr);
-    CharacterWindow window(request.firstCharacter, request.characterCount);
-    std::string decoded;
-    while (!markup && !window.done() && (decoded.clear(), reader.read(decoded))) {
-        const std::string_view kept = window.take(decoded);
-        if (ledger)
-            ledger->read(std::string_view(decoded).substr(
-                             0, static_cast<std::size_t>(kept.data() - decoded.data())),
-                         kept);
-        // Small slices keep the chunker's own buffer short.
-        constexpr std::size_t slice = 4096;
-        for (std::size_t at = 0; at < kept.size(); at += slice) {
-            chunker.push(kept.substr(at, slice));
-            sequenceReadyChunks();
-        }
-    }
-    chunker.finish();
-    if (ledger)
-        ledger->finish();
-    sequenceReadyChunks();
+    if (!markup)
+        chunkText(reader, request, chunker, ledger ? &*ledger : nullptr, sequenceReadyChunks);
     sequence.finish();
     while (auto rendered = pipeline->next(true))
         write(std::move(*rendered));

@@ -91,17 +91,33 @@ struct ConversionResult {
     std::vector<std::filesystem::path> chapterFiles;
 };
 
+// The chapters a conversion will find, known before anything is rendered by reading the text
+// as the conversion reads it.
+struct ChapterPlan {
+    // In reading order, number and title: chapter 0 first when text comes before the first
+    // heading. Empty without chapters, and for markup.
+    std::vector<ChapterTiming> chapters;
+    // With split chapters, the file of each chapter, in order (one file for a text without
+    // any sound).
+    std::vector<std::filesystem::path> files;
+};
+
+// Throws FileError when the text cannot be read.
+ChapterPlan planChapters(const ConversionRequest& request);
+
 // Throws SpeechError, with PCRE2's own words, for a chapter pattern it refuses.
 void checkChapterPattern(std::string_view pattern);
 
 // Called with the fraction of the text rendered so far, 0 to 1, on the converting thread.
 using ProgressCallback = std::function<void(double)>;
 
-// Renders a text file into a sound file. The output appears at its path only when it is
-// complete; on any failure, cancellation included, nothing is left behind and a file that
-// was already there is untouched. What the path may be, and what happens with links,
-// devices and FIFOs there, is OutputTarget's. Failures are thrown as SpeechError, whose message
-// names the file and the reason; a set cancel flag, checked between chunks, as ConversionCancelled.
+// Renders a text file into a sound file. Before anything is rendered, the paths it reads and
+// writes are checked as ConversionPaths does (PathClash), and without replaceExisting every
+// file it would replace is refused. The output appears at its path only when it is complete; on any
+// failure, cancellation included, nothing is left behind and a file that was already there is
+// untouched. What the path may be, and what happens with links, devices and FIFOs there, is
+// OutputTarget's. Failures are thrown as SpeechError, whose message names the file and the reason;
+// a set cancel flag, checked between chunks, as ConversionCancelled.
 ConversionResult convertTextFile(const ConversionRequest& request,
                                  const ProgressCallback& progress = {},
                                  const std::atomic<bool>* cancel = nullptr);

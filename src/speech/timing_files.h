@@ -5,8 +5,10 @@
 #include "speech/speech_timings.h"
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrova::speech {
 
@@ -18,7 +20,12 @@ namespace kestrova::speech {
 // start_seconds, end_seconds), "chapters" (number, title, start_sample, heading_sample,
 // end_sample and the three in seconds) and "marks" (name, sample, seconds). An end in seconds
 // is where the last sample ends; seconds have six decimals, enough to find the sample.
-std::string timingsJson(const SpeechTimings& timings, const std::string& soundFileName);
+// sound_file is null when there is no file to name (the sound went to standard output, or
+// into one file per chapter); with chapterFileNames, one per chapter, each chapter names its
+// own file as "sound_file" after its other members.
+std::string timingsJson(const SpeechTimings& timings,
+                        const std::optional<std::string>& soundFileName,
+                        const std::vector<std::string>& chapterFileNames = {});
 
 enum class SubtitleKind { SubRip, WebVtt, Lrc };
 
@@ -41,6 +48,12 @@ std::string subtitles(const SpeechTimings& timings, SubtitleKind kind);
 std::string cueSheet(const SpeechTimings& timings, const std::string& soundFileName,
                      Container container, const SoundTags& tags);
 
+// What cueSheet() refuses, known before anything is rendered. Throws SpeechError for raw PCM
+// and for a sound file name a cue sheet cannot hold.
+void checkCueSheetSound(const std::string& soundFileName, Container container);
+// Throws SpeechError when these chapters (as ChapterPlan gives them) make more than 99 tracks.
+void checkCueSheetTracks(const std::vector<ChapterTiming>& chapters);
+
 // Writes content to path as the sound file is written: a new file appears only when whole,
 // a regular file is replaced keeping its mode (and owner where allowed), a link is written
 // through, a character device is written into; anything else, a dangling link included, is
@@ -48,5 +61,10 @@ std::string cueSheet(const SpeechTimings& timings, const std::string& soundFileN
 // Throws FileError: "cannot write the FILEKIND "PATH": REASON", fileKind as "subtitle file".
 void writeTextFile(const std::filesystem::path& path, std::string_view content,
                    std::string_view fileKind, bool replaceExisting, bool syncToDisk = false);
+
+// What writeTextFile would refuse that can be known before anything is written: a file
+// already there without replaceExisting, a dangling link, a folder, a missing folder.
+void checkTextFilePath(const std::filesystem::path& path, std::string_view fileKind,
+                       bool replaceExisting);
 
 } // namespace kestrova::speech

@@ -56,6 +56,12 @@ std::string fileType(Container container) {
     }
 }
 
+void refuseTracks(std::size_t tracks) {
+    if (tracks > maximumTracks)
+        throw SpeechError("a cue sheet holds at most 99 tracks, and this text makes " +
+                          std::to_string(tracks) + "; fewer headings, or no cue sheet");
+}
+
 struct Track {
     std::string title;
     std::uint64_t frame = 0;
@@ -77,9 +83,7 @@ std::vector<Track> tracksOf(const SpeechTimings& timings, const std::string& sou
             tracks.empty() ? std::filesystem::path(soundFileName).stem().string() : "Opening");
         tracks.insert(tracks.begin(), {std::move(title), 0});
     }
-    if (tracks.size() > maximumTracks)
-        throw SpeechError("a cue sheet holds at most 99 tracks, and this text makes " +
-                          std::to_string(tracks.size()) + "; fewer headings, or no cue sheet");
+    refuseTracks(tracks.size());
     return tracks;
 }
 
@@ -89,9 +93,7 @@ std::string cueSheet(const SpeechTimings& timings, const std::string& soundFileN
                      Container container, const SoundTags& tags) {
     if (timings.sampleRate <= 0)
         throw SpeechError("the timings have no sample rate");
-    if (soundFileName.find_first_of("\"\r\n") != std::string::npos)
-        throw SpeechError("a cue sheet cannot name a sound file whose name holds a double "
-                          "quote or a line break");
+    checkCueSheetSound(soundFileName, container);
     const std::string type = fileType(container);
     const std::vector<Track> tracks = tracksOf(timings, soundFileName, tags);
 
@@ -117,6 +119,21 @@ std::string cueSheet(const SpeechTimings& timings, const std::string& soundFileN
         sheet += "    INDEX 01 " + indexTime(tracks[i].frame, timings.sampleRate) + lineEnd;
     }
     return sheet;
+}
+
+void checkCueSheetSound(const std::string& soundFileName, Container container) {
+    if (soundFileName.find_first_of("\"\r\n") != std::string::npos)
+        throw SpeechError("a cue sheet cannot name a sound file whose name holds a double "
+                          "quote or a line break");
+    fileType(container);
+}
+
+void checkCueSheetTracks(const std::vector<ChapterTiming>& chapters) {
+    // As tracksOf counts them: one per heading, and one for the text before the first.
+    const auto headings = static_cast<std::size_t>(std::count_if(
+        chapters.begin(), chapters.end(), [](const ChapterTiming& c) { return c.number > 0; }));
+    const bool opening = headings == 0 || headings < chapters.size();
+    refuseTracks(headings + (opening ? 1 : 0));
 }
 
 } // namespace kestrova::speech

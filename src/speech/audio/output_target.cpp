@@ -80,6 +80,33 @@ OutputTarget::OutputTarget(const std::filesystem::path& path, const Options& opt
                   : ", not a file; only a file or a character device can take it"));
 }
 
+void OutputTarget::checkBeforehand(const std::filesystem::path& path, const Options& options) {
+    const auto fail = [&](const std::string& reason) {
+        throw FileError(outputFailure(path, reason, options.fileKind));
+    };
+    if (path.empty())
+        fail("no file name was given");
+    if (path.filename().empty())
+        fail("the path names a folder");
+    struct stat status {};
+    if (::lstat(path.c_str(), &status) != 0) {
+        if (errno != ENOENT)
+            fail(std::strerror(errno));
+        struct stat folder {};
+        if (::stat(folderOf(path).c_str(), &folder) != 0)
+            fail(std::strerror(errno));
+        if (!S_ISDIR(folder.st_mode))
+            fail(std::strerror(ENOTDIR));
+        return;
+    }
+    if (S_ISLNK(status.st_mode) && ::stat(path.c_str(), &status) != 0)
+        fail(errno == ENOENT ? "not writing through a dangling link" : std::strerror(errno));
+    if (S_ISDIR(status.st_mode))
+        fail("it is a folder");
+    if (S_ISREG(status.st_mode) && !options.replaceExisting)
+        fail("a file is already there");
+}
+
 void OutputTarget::fail(const std::string& reason) const {
     throw FileError(outputFailure(path_, reason, fileKind_));
 }
@@ -147,6 +174,13 @@ void OutputTarget::useStandardOutput(std::optional<Container> chosen) {
 void OutputTarget::commit(bool replaceExisting, bool syncToDisk) {
     if (pending_)
         pending_->commit(replaceExisting, syncToDisk);
+}
+
+void OutputTarget::park(bool syncToDisk) {
+    if (pending_)
+        pending_->park(syncToDisk);
+    else
+        stream_.reset();
 }
 
 } // namespace kestrova::speech

@@ -39,6 +39,11 @@ public:
 
     OutputTarget(const std::filesystem::path& path, const Options& options);
 
+    // What the constructor would refuse that can be known without creating or opening
+    // anything: a file already there without replaceExisting, a dangling link, a folder, a
+    // missing folder. Throws the same FileError.
+    static void checkBeforehand(const std::filesystem::path& path, const Options& options);
+
     int fd() const { return pending_ ? pending_->fd() : stream_.get(); }
     Container container() const { return container_; }
     // True when the sound goes into a new regular file rather than into a device or stream.
@@ -47,6 +52,10 @@ public:
     // Gives a new file its name (flushed to disk first when asked); nothing for a device or
     // stream, which already has every byte.
     void commit(bool replaceExisting, bool syncToDisk);
+    // A complete new file set aside to be named with others (PendingFile::park), which then
+    // names it; a device or stream, which has every byte, is closed.
+    void park(bool syncToDisk);
+    PendingFile* pendingFile() { return pending_ ? &*pending_ : nullptr; }
 
 private:
     [[noreturn]] void fail(const std::string& reason) const;

@@ -3,6 +3,7 @@
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -28,7 +29,8 @@ std::string temporaryName() {
 PendingFile::PendingFile(const std::filesystem::path& folder, std::string name,
                          std::filesystem::path shownAs, const struct stat* replaced,
                          std::string fileKind)
-    : name_(std::move(name)), shownAs_(std::move(shownAs)), fileKind_(std::move(fileKind)) {
+    : folderPath_(folder), name_(std::move(name)), shownAs_(std::move(shownAs)),
+      fileKind_(std::move(fileKind)) {
     folder_.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder_)
         failWithErrno(errno);
@@ -85,8 +87,17 @@ void PendingFile::discard() noexcept {
         return;
     pending_ = false;
     file_.reset();
-    if (!temporaryName_.empty())
-        ::unlinkat(folder_.get(), temporaryName_.c_str(), 0);
+    if (!temporaryName_.empty()) {
+        if (folder_) {
+            ::unlinkat(folder_.get(), temporaryName_.c_str(), 0);
+        } else {
+            try {
+                ::unlinkat(reopenFolder().get(), temporaryName_.c_str(), 0);
+            } catch (const FileError&) {
+                // The folder is gone or moved: the file went with it.
+            }
+        }
+    }
     guard_.reset();
 }
 
@@ -168,6 +179,128 @@ void PendingFile::commit(bool replaceExisting, bool syncToDisk) {
         const UniqueFd handle(::openat(folder_.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         if (handle)
             ::fsync(handle.get());
+    }
+}
+
+void PendingFile::park(bool syncToDisk) {
+    if (syncToDisk && ::fsync(file_.get()) != 0)
+        failWithErrno(errno);
+    if (unnamed())
+        temporaryName_ = linkUnderTemporaryName();
+    closeFile();
+    struct stat folder {};
+    if (::fstat(folder_.get(), &folder) != 0)
+        failWithErrno(errno);
+    folderIdentity_ = {folder.st_dev, folder.st_ino};
+    // The guard holds the folder's descriptor: it goes first, free for the next file.
+    guard_.reset();
+    folder_.reset();
+}
+
+UniqueFd PendingFile::reopenFolder() const {
+    UniqueFd folder(::open(folderPath_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat status {};
+    if (!folder || ::fstat(folder.get(), &status) != 0)
+        failWithErrno(errno);
+    if (std::pair(status.st_dev, status.st_ino) != folderIdentity_)
+        fail("its folder was moved or replaced while it was being written");
+    return folder;
+}
+
+// A hard link to the file now at the name, under a hidden temporary name; empty when there is
+// none, or when the file system has no hard links (the old file is then not kept).
+std::string PendingFile::linkOldAside(int folder) const {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string candidate = temporaryName();
+        if (::linkat(folder, name_.c_str(), folder, candidate.c_str(), 0) == 0)
+            return candidate;
+        if (errno == ENOENT || errno == EPERM || errno == EOPNOTSUPP || errno == EMLINK)
+            return {};
+        if (errno != EEXIST)
+            failWithErrno(errno);
+    }
+    fail("no temporary name could be made beside it");
+}
+
+void PendingFile::nameParked(bool replaceExisting) {
+    const UniqueFd folder = reopenFolder();
+    const char* const parked = temporaryName_.c_str();
+    if (replaceExisting) {
+        std::string old = linkOldAside(folder.get());
+        if (::renameat(folder.get(), parked, folder.get(), name_.c_str()) != 0) {
+            const int error = errno;
+            if (!old.empty())
+                ::unlinkat(folder.get(), old.c_str(), 0);
+            failWithErrno(error);
+        }
+        oldFileName_ = std::move(old);
+    } else {
+        if (::linkat(folder.get(), parked, folder.get(), name_.c_str(), 0) != 0)
+            fail(errno == EEXIST ? "a file is already there" : std::strerror(errno));
+        ::unlinkat(folder.get(), parked, 0);
+    }
+    temporaryName_.clear();
+    pending_ = false;
+    named_ = true;
+}
+
+void PendingFile::unname() noexcept {
+    if (!named_)
+        return;
+    named_ = false;
+    try {
+        const UniqueFd folder = reopenFolder();
+        if (!oldFileName_.empty())
+            ::renameat(folder.get(), oldFileName_.c_str(), folder.get(), name_.c_str());
+        else
+            ::unlinkat(folder.get(), name_.c_str(), 0);
+    } catch (const FileError&) {
+        // The folder is gone or moved: nothing is left to put back.
+    }
+    oldFileName_.clear();
+}
+
+void PendingFile::dropOld() noexcept {
+    if (oldFileName_.empty())
+        return;
+    try {
+        ::unlinkat(reopenFolder().get(), oldFileName_.c_str(), 0);
+    } catch (const FileError&) {
+    }
+    oldFileName_.clear();
+}
+
+void PendingFile::nameTogether(const std::vector<PendingFile*>& files, bool replaceExisting,
+                               bool syncToDisk, const std::atomic<bool>* cancel) {
+    std::size_t named = 0;
+    try {
+        for (PendingFile* file : files) {
+            if (cancel && cancel->load())
+                throw ConversionCancelled(
+                    outputFailure(file->shownAs_, "the conversion was cancelled", file->fileKind_));
+            file->nameParked(replaceExisting);
+            ++named;
+        }
+        if (cancel && cancel->load() && !files.empty())
+            throw ConversionCancelled(outputFailure(
+                files.back()->shownAs_, "the conversion was cancelled", files.back()->fileKind_));
+    } catch (...) {
+        while (named > 0)
+            files[--named]->unname();
+        throw;
+    }
+    std::vector<std::pair<dev_t, ino_t>> synced;
+    for (PendingFile* file : files) {
+        file->named_ = false;
+        file->dropOld();
+        if (!syncToDisk ||
+            std::find(synced.begin(), synced.end(), file->folderIdentity_) != synced.end())
+            continue;
+        synced.push_back(file->folderIdentity_);
+        const UniqueFd folder(
+            ::open(file->folderPath_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (folder)
+            ::fsync(folder.get());
     }
 }
 

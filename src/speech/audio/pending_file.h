@@ -3,10 +3,13 @@
 #include "speech/audio/temporary_file_guard.h"
 #include "speech/text/unique_fd.h"
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <sys/stat.h>
+#include <utility>
+#include <vector>
 
 namespace kestrova::speech {
 
@@ -38,6 +41,20 @@ public:
     // Removes the temporary file now.
     void discard() noexcept;
 
+    // Sets a complete file aside to be named later with others: flushed to disk when asked,
+    // kept under a short hidden temporary name beside its name, and its descriptors closed,
+    // the folder's too (reopened when it is named, and refused if it is no longer the same
+    // folder). A thousand files waiting so hold no descriptor. Only a stop the program
+    // handles removes it (the destructor does); SIGKILL leaves it under that hidden name.
+    void park(bool syncToDisk);
+    // Names parked files as one set, fast: each a rename, the folders flushed once at the
+    // end when asked. Each old file at a name is kept aside under a hidden name until every
+    // file has its name; on a failure, or when cancel is set before the last is named, the
+    // old files are put back, the new ones removed, and it throws (ConversionCancelled for
+    // the cancel).
+    static void nameTogether(const std::vector<PendingFile*>& files, bool replaceExisting,
+                             bool syncToDisk, const std::atomic<bool>* cancel);
+
 private:
     [[noreturn]] void fail(const std::string& reason) const;
     [[noreturn]] void failWithErrno(int error) const;
@@ -46,8 +63,15 @@ private:
     int linkUnnamed(const std::string& name) const;
     std::string linkUnderTemporaryName() const;
     void closeFile();
+    UniqueFd reopenFolder() const;
+    void nameParked(bool replaceExisting);
+    std::string linkOldAside(int folder) const;
+    void unname() noexcept;
+    void dropOld() noexcept;
 
-    UniqueFd folder_;
+    UniqueFd folder_; // closed while parked
+    std::filesystem::path folderPath_;
+    std::pair<dev_t, ino_t> folderIdentity_{};
     std::string name_;
     std::filesystem::path shownAs_;
     std::string fileKind_;
@@ -55,6 +79,8 @@ private:
     std::string temporaryName_; // empty while the file has no name
     std::optional<TemporaryFileGuard> guard_;
     bool pending_ = true;
+    bool named_ = false;      // named by nameTogether, which may still take the name back
+    std::string oldFileName_; // the old file at the name, kept aside meanwhile
 };
 
 } // namespace kestrova::speech

@@ -30,4 +30,12 @@ void writeTextFile(const std::filesystem::path& path, std::string_view content,
     target.commit(replaceExisting, syncToDisk);
 }
 
+void checkTextFilePath(const std::filesystem::path& path, std::string_view fileKind,
+                       bool replaceExisting) {
+    OutputTarget::Options options;
+    options.replaceExisting = replaceExisting;
+    options.fileKind = std::string(fileKind);
+    OutputTarget::checkBeforehand(path, options);
+}
+
 } // namespace kestrova::speech

@@ -31,7 +31,8 @@ std::string sentenceJson(const SpeechTimings& timings, const SentenceTiming& sen
            ", \"end_seconds\": " + secondsText(timings, sentence.lastFrame + 1) + "}";
 }
 
-std::string chapterJson(const SpeechTimings& timings, const ChapterTiming& chapter) {
+std::string chapterJson(const SpeechTimings& timings, const ChapterTiming& chapter,
+                        const std::string* file) {
     return "{\"number\": " + std::to_string(chapter.number) +
            ", \"title\": " + jsonString(chapter.title) +
            ", \"start_sample\": " + std::to_string(chapter.startFrame) +
@@ -39,7 +40,8 @@ std::string chapterJson(const SpeechTimings& timings, const ChapterTiming& chapt
            ", \"end_sample\": " + std::to_string(chapter.endFrame) +
            ", \"start_seconds\": " + secondsText(timings, chapter.startFrame) +
            ", \"heading_seconds\": " + secondsText(timings, chapter.headingFrame) +
-           ", \"end_seconds\": " + secondsText(timings, chapter.endFrame) + "}";
+           ", \"end_seconds\": " + secondsText(timings, chapter.endFrame) +
+           (file ? ", \"sound_file\": " + jsonString(*file) : std::string()) + "}";
 }
 
 std::string markJson(const SpeechTimings& timings, const MarkTiming& mark) {
@@ -60,12 +62,17 @@ std::string arrayJson(const Entries& entries, ToJson toJson) {
 
 } // namespace
 
-std::string timingsJson(const SpeechTimings& timings, const std::string& soundFileName) {
+std::string timingsJson(const SpeechTimings& timings,
+                        const std::optional<std::string>& soundFileName,
+                        const std::vector<std::string>& chapterFileNames) {
+    const bool filePerChapter =
+        !chapterFileNames.empty() && chapterFileNames.size() == timings.chapters.size();
     const auto sentence = [&](const SentenceTiming& entry) {
         return sentenceJson(timings, entry);
     };
     const auto chapter = [&](const ChapterTiming& entry) {
-        return chapterJson(timings, entry);
+        const auto index = static_cast<std::size_t>(&entry - timings.chapters.data());
+        return chapterJson(timings, entry, filePerChapter ? &chapterFileNames[index] : nullptr);
     };
     const auto mark = [&](const MarkTiming& entry) {
         return markJson(timings, entry);
@@ -73,7 +80,7 @@ std::string timingsJson(const SpeechTimings& timings, const std::string& soundFi
     return "{\n  \"sample_rate\": " + std::to_string(timings.sampleRate) +
            ",\n  \"frames\": " + std::to_string(timings.frames) +
            ",\n  \"seconds\": " + secondsText(timings, timings.frames) +
-           ",\n  \"sound_file\": " + jsonString(soundFileName) +
+           ",\n  \"sound_file\": " + (soundFileName ? jsonString(*soundFileName) : "null") +
            ",\n  \"sentences\": " + arrayJson(timings.sentences, sentence) +
            ",\n  \"chapters\": " + arrayJson(timings.chapters, chapter) +
            ",\n  \"marks\": " + arrayJson(timings.marks, mark) + "\n}\n";
