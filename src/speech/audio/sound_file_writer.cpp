@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,6 +31,12 @@ public:
     }
 
     int error() const { return error_; }
+    bool seekable() const { return seekable_; }
+
+    // Bytes that came another way, written as libsndfile's are.
+    void relay(std::string_view bytes) {
+        write(bytes.data(), static_cast<sf_count_t>(bytes.size()));
+    }
 
     // Sends what is still held: a head that never grew whole.
     void finish() {
@@ -191,8 +198,12 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
         fail("this file type cannot hold " + format.describe());
     const SoundTagStrings tagStrings = soundTagStrings(container, tags, path_);
     sink_ = std::make_unique<ByteSink>(fd, container == Container::OggVorbis);
-    SF_VIRTUAL_IO callbacks = ByteSink::callbacks();
-    file_.reset(sf_open_virtual(&callbacks, SFM_WRITE, &info, sink_.get()));
+    if (container == Container::Mp3 && !sink_->seekable()) {
+        openThroughPipe(info);
+    } else {
+        SF_VIRTUAL_IO callbacks = ByteSink::callbacks();
+        file_.reset(sf_open_virtual(&callbacks, SFM_WRITE, &info, sink_.get()));
+    }
     throwIfSinkFailed();
     if (!file_)
         fail(sf_strerror(nullptr));
@@ -204,6 +215,34 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
 SoundFileWriter::~SoundFileWriter() = default;
 SoundFileWriter::SoundFileWriter(SoundFileWriter&&) noexcept = default;
 SoundFileWriter& SoundFileWriter::operator=(SoundFileWriter&&) noexcept = default;
+
+// libsndfile leaves LAME's Xing header out only where it writes into a pipe (a stream cannot
+// seek back to complete it): an MP3 stream is written into a pipe of this writer's own,
+// emptied into the sink after each call. No call writes near what the pipe holds: a block of
+// frames, LAME's last frames and a tag.
+void SoundFileWriter::openThroughPipe(SF_INFO& info) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        fail(std::strerror(errno));
+    pipeRead_.reset(ends[0]);
+    pipeWrite_.reset(ends[1]);
+    file_.reset(sf_open_fd(pipeWrite_.get(), SFM_WRITE, &info, SF_FALSE));
+    relayPipe();
+}
+
+void SoundFileWriter::relayPipe() {
+    if (!pipeRead_)
+        return;
+    char buffer[16384];
+    ssize_t count = 0;
+    while ((count = ::read(pipeRead_.get(), buffer, sizeof buffer)) > 0)
+        sink_->relay(std::string_view(buffer, static_cast<std::size_t>(count)));
+    if (count < 0 && errno != EAGAIN && errno != EINTR)
+        fail(std::strerror(errno));
+    // A write into the pipe that failed (it was full) is kept by libsndfile.
+    if (file_ && sf_error(file_.get()) != 0)
+        fail(sf_strerror(file_.get()));
+}
 
 void SoundFileWriter::fail(const std::string& reason) const {
     throw FileError(outputFailure(path_, reason, fileKind_));
@@ -232,6 +271,7 @@ void SoundFileWriter::writeBlock(std::span<const std::int16_t> monoSamples) {
     }
     const auto count = static_cast<sf_count_t>(monoSamples.size());
     const sf_count_t written = sf_writef_short(file_.get(), frames.data(), count);
+    relayPipe();
     throwIfSinkFailed();
     if (written != count)
         fail(sf_strerror(file_.get()));
@@ -249,6 +289,7 @@ void SoundFileWriter::close() {
                     [this](const CuePoint& point) { return point.frame > frames_; }))
         throw std::logic_error("a cue point lies beyond the end of the sound");
     const int result = sf_close(file_.release());
+    relayPipe();
     sink_->finish();
     // The encoders' last blocks and the rewritten headers are written as it closes.
     throwIfSinkFailed();

@@ -3,6 +3,7 @@
 #include "speech/audio/wave_cue_points.h"
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
+#include "speech/text/unique_fd.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -50,9 +51,13 @@ private:
     [[noreturn]] void fail(const std::string& reason) const;
     void writeBlock(std::span<const std::int16_t> monoSamples);
     void throwIfSinkFailed() const;
+    void openThroughPipe(SF_INFO& info);
+    void relayPipe();
 
-    // Declared before the handle: the handle's last bytes go into it as it closes.
+    // Declared before the handle: the handle's last bytes go into them as it closes.
     std::unique_ptr<ByteSink> sink_;
+    UniqueFd pipeRead_;
+    UniqueFd pipeWrite_;
     std::unique_ptr<SNDFILE, Deleter> file_;
     int fd_;
     const char* fileKind_;
