@@ -1,5 +1,6 @@
 #include "speech/audio/sound_file_writer.h"
 #include "speech/speech_error.h"
+#include "speech/text/unique_fd.h"
 #include "support/test_support.h"
 
 #include <csignal>
@@ -201,6 +202,50 @@ TEST(WaveCuePoints, AFailedWriteNamesTheFileAndItsReason) {
         EXPECT_NE(std::string(failure.what()).find(path.string()), std::string::npos)
             << failure.what();
         EXPECT_NE(std::string(failure.what()).find("cue points: File too large"), std::string::npos)
+            << failure.what();
+    }
+    ::close(fd);
+}
+
+// FLAC's and Ogg's encoders write their last blocks as the file closes, and libsndfile reports
+// no failure there: closing one byte short of the finished size fails, naming the file.
+TEST(SoundFileWriter, FailsWhenTheLastBlocksCannotBeWritten) {
+    for (const Container container : {Container::Flac, Container::OggVorbis, Container::Mp3}) {
+        ScratchDir scratch;
+        const auto write = [container](const std::filesystem::path& path) {
+            const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+            SoundFileWriter writer(fd.get(), container, {16000, 16, 1}, path, 8000);
+            writer.write(ramp(8000));
+            writer.close();
+        };
+        write(scratch / "full");
+        const auto size = std::filesystem::file_size(scratch / "full");
+        const auto path = scratch / "limited";
+        try {
+            const FileSizeLimit limit(size - 1);
+            write(path);
+            ADD_FAILURE() << soundFileKind(container) << " taken as written";
+        } catch (const FileError& failure) {
+            EXPECT_NE(std::string(failure.what())
+                          .find(std::string(soundFileKind(container)) + " \"" + path.string() +
+                                "\": File too large"),
+                      std::string::npos)
+                << failure.what();
+        }
+    }
+}
+
+// A file's kind names it in a refusal: Opus has no 22.05 kHz.
+TEST(SoundFileWriter, RefusesARateOpusLacksNamingAnOpusFile) {
+    ScratchDir scratch;
+    const auto path = scratch / "x.opus";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    try {
+        SoundFileWriter writer(fd, Container::OggOpus, {22050, 16, 1}, path, 100);
+        ADD_FAILURE() << "22.05 kHz taken for Opus";
+    } catch (const FileError& failure) {
+        EXPECT_NE(std::string(failure.what()).find("cannot write the Opus file"), std::string::npos)
             << failure.what();
     }
     ::close(fd);
