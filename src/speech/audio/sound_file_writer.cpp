@@ -186,6 +186,7 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
     // Twice the expected length still fits a plain wave: no need for RF64.
     const bool large =
         container == Container::Wave && expectedFrames * frameBytes > plainWaveLimitBytes / 2;
+    stereoMp3_ = container == Container::Mp3 && format.channels == 2;
     if (container == Container::Wave && !large) {
         frameLimit_ = plainWaveLimitBytes / frameBytes;
         plainWave_ = true;
@@ -262,15 +263,23 @@ void SoundFileWriter::write(std::span<const std::int16_t> monoSamples) {
 }
 
 void SoundFileWriter::writeBlock(std::span<const std::int16_t> monoSamples) {
-    std::span<const std::int16_t> frames = monoSamples;
-    if (format_.channels == 2) {
+    const auto count = static_cast<sf_count_t>(monoSamples.size());
+    sf_count_t written = 0;
+    if (stereoMp3_) {
+        // libsndfile 1.2.0's 16-bit stereo MP3 path copies half of each block and encodes
+        // whatever its buffer held for the rest; its 32-bit path hands LAME the samples.
+        interleavedWide_.resize(monoSamples.size() * 2);
+        for (std::size_t i = 0; i < monoSamples.size(); ++i)
+            interleavedWide_[2 * i] = interleavedWide_[2 * i + 1] = monoSamples[i] * 65536;
+        written = sf_writef_int(file_.get(), interleavedWide_.data(), count);
+    } else if (format_.channels == 2) {
         interleaved_.resize(monoSamples.size() * 2);
         for (std::size_t i = 0; i < monoSamples.size(); ++i)
             interleaved_[2 * i] = interleaved_[2 * i + 1] = monoSamples[i];
-        frames = interleaved_;
+        written = sf_writef_short(file_.get(), interleaved_.data(), count);
+    } else {
+        written = sf_writef_short(file_.get(), monoSamples.data(), count);
     }
-    const auto count = static_cast<sf_count_t>(monoSamples.size());
-    const sf_count_t written = sf_writef_short(file_.get(), frames.data(), count);
     relayPipe();
     throwIfSinkFailed();
     if (written != count)

@@ -64,7 +64,9 @@ private:
     bool plainWave_ = false;
     AudioFormat format_;
     std::filesystem::path path_;
+    bool stereoMp3_ = false;
     std::vector<std::int16_t> interleaved_;
+    std::vector<int> interleavedWide_;
     std::uint64_t frames_ = 0;
     std::uint64_t frameLimit_ = UINT64_MAX;
     std::vector<CuePoint> cuePoints_;
