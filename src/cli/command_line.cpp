@@ -243,6 +243,23 @@ std::vector<std::filesystem::path> outputPaths(const ConvertOptions& options) {
     return outputs;
 }
 
+// A rate asked for by -f is never changed: one Opus lacks is bad usage, before anything is
+// rendered (without -f, Opus is written at the next rate it has).
+void refuseRateOpusLacks(const ConvertOptions& options,
+                         const std::vector<std::filesystem::path>& outputs,
+                         const AudioFormat& format) {
+    if (!options.formatCode)
+        return;
+    for (const std::filesystem::path& output : outputs) {
+        const Container container =
+            options.type.value_or(options.output == "-" ? Container::Au : containerForPath(output));
+        if (writtenFormat(container, format) != format)
+            throw UsageError("Opus has no " + std::to_string(format.sampleRate) +
+                             " Hz (format code " + std::to_string(*options.formatCode) +
+                             "): choose a format code of 8, 12, 16, 24 or 48 kHz");
+    }
+}
+
 // The folder of -d, made with its parents where missing.
 void makeFolder(const std::string& folder) {
     std::error_code error;
@@ -256,15 +273,25 @@ std::string shownName(const std::filesystem::path& path) {
     return isPlainName(name) ? name : quotedName(name);
 }
 
-// "OUT: 12.3 s of 22050 Hz 16-bit mono, voice NAME", and the samples the volume limited, if any.
+// The container a request's sound is written in, as the converter settles it.
+Container containerOf(const ConversionRequest& request) {
+    return request.container.value_or(request.toStandardOutput ? Container::Au
+                                                               : containerForPath(request.output));
+}
+
+// "OUT: 12.3 s of 22050 Hz 16-bit mono, voice NAME", and the samples the volume limited, if any;
+// Opus at another rate than asked says so.
 void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples) {
+    const AudioFormat written = writtenFormat(containerOf(request), request.format);
+    std::string format = written.describe();
+    if (written != request.format)
+        format += " (Opus has no " + std::to_string(request.format.sampleRate) + " Hz)";
     std::string limited =
         limitedSamples > 0 ? ", " + std::to_string(limitedSamples) + " samples limited" : "";
     if (request.splitChapters)
         limited += ", one file per chapter"; // named NAME-NN-Title beside it
     std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shownName(request.output).c_str(),
-                 seconds, request.format.describe().c_str(), request.voice.displayName.c_str(),
-                 limited.c_str());
+                 seconds, format.c_str(), request.voice.displayName.c_str(), limited.c_str());
 }
 
 // "5 chapters", and with split chapters each file's name.
@@ -467,6 +494,7 @@ int convert(const ConvertOptions& options) {
     const bool holdsTags = options.type != Container::Au && options.type != Container::Raw;
     if (!common.tags.empty() || (options.splitChapters && holdsTags))
         common.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+    refuseRateOpusLacks(options, outputs, common.format);
     std::vector<ConversionRequest> requests;
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
         ConversionRequest& request = requests.emplace_back(common);

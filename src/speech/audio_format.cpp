@@ -13,6 +13,9 @@ namespace {
 // 8-bit mono, 8-bit stereo, 16-bit mono, 16-bit stereo.
 constexpr std::array pcmRates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
 
+// Every rate an Opus stream is encoded at, rising.
+constexpr std::array opusRates{8000, 12000, 16000, 24000, 48000};
+
 } // namespace
 
 AudioFormat AudioFormat::fromFormatCode(int code) {
@@ -52,6 +55,35 @@ Container containerForPath(const std::filesystem::path& path) {
     if (ending == ".mp3")
         return Container::Mp3;
     return Container::Wave;
+}
+
+const char* soundFileKind(Container container) {
+    switch (container) {
+    case Container::Wave:
+        break;
+    case Container::Flac:
+        return "FLAC file";
+    case Container::OggVorbis:
+        return "Ogg Vorbis file";
+    case Container::OggOpus:
+        return "Opus file";
+    case Container::Mp3:
+        return "MP3 file";
+    case Container::Au:
+        return "AU file";
+    case Container::Raw:
+        return "raw PCM file";
+    }
+    return "wave file";
+}
+
+AudioFormat writtenFormat(Container container, const AudioFormat& format) {
+    if (container != Container::OggOpus)
+        return format;
+    const auto rate = std::lower_bound(opusRates.begin(), opusRates.end(), format.sampleRate);
+    AudioFormat written = format;
+    written.sampleRate = rate == opusRates.end() ? opusRates.back() : *rate;
+    return written;
 }
 
 bool canStream(Container container) {

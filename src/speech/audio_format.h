@@ -30,6 +30,13 @@ enum class Container { Wave, Flac, OggVorbis, OggOpus, Mp3, Au, Raw };
 // RF64's, is completed by seeking back to the start once the length is known.
 bool canStream(Container container);
 
+// What a file of the container is called in messages: "wave file", "FLAC file", "Opus file"...
+const char* soundFileKind(Container container);
+
+// The format the container is written in: the format asked for, but for Opus, which has only
+// 8, 12, 16, 24 and 48 kHz, the next rate it has (22.05 kHz gives 24 kHz).
+AudioFormat writtenFormat(Container container, const AudioFormat& format);
+
 // ".flac", ".ogg", ".opus" and ".mp3" (any letter case) choose those containers;
 // every other name, one without an ending included, gets a wave file.
 Container containerForPath(const std::filesystem::path& path);

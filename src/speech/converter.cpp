@@ -68,9 +68,17 @@ std::uint64_t expectedFrames(std::uint64_t characters, const AudioFormat& format
     return characters / slowCharactersPerSecond * static_cast<std::uint64_t>(format.sampleRate);
 }
 
-void throwIfCancelled(const std::atomic<bool>* cancel, const std::filesystem::path& output) {
+// The container the sound is written in, as far as it is known before the output is opened
+// (a stream without a chosen container gets AU).
+Container chosenContainer(const ConversionRequest& request) {
+    return request.container.value_or(request.toStandardOutput ? Container::Au
+                                                               : containerForPath(request.output));
+}
+
+void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request) {
     if (cancel && cancel->load())
-        throw ConversionCancelled(outputFailure(output, "the conversion was cancelled"));
+        throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled",
+                                                soundFileKind(chosenContainer(request))));
 }
 
 // The prosody the controls ask for, as fractions of the voice's own.
@@ -291,8 +299,9 @@ public:
                  std::uint64_t expectedFrames, const std::atomic<bool>* cancel)
         : request_(request), plan_(plan), expectedFrames_(expectedFrames), cancel_(cancel) {
         if (request.splitChapters && request.toStandardOutput)
-            throw FileError(
-                outputFailure(request.output, "chapters split into files cannot go to a stream"));
+            throw FileError(outputFailure(request.output,
+                                          "chapters split into files cannot go to a stream",
+                                          soundFileKind(chosenContainer(request))));
         if (request.splitChapters && request.controls.ssml)
             throw SpeechError("chapters are found in plain text only, not in SSML");
         if (!request.splitChapters) {
@@ -329,7 +338,8 @@ public:
 
     void write(std::span<const std::int16_t> samples) {
         if (files_.empty()) // split, and sound before any chapter: cannot happen with text
-            throw FileError(outputFailure(request_.output, "no chapter to write the sound into"));
+            throw FileError(outputFailure(request_.output, "no chapter to write the sound into",
+                                          soundFileKind(chosenContainer(request_))));
         files_.back().writer.write(samples);
         frames_ += samples.size();
     }
@@ -520,7 +530,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     std::deque<std::size_t> sentencesInFlight;
     std::size_t chapterWritten = 0; // chapters whose sound has begun
     const auto write = [&](RenderedChunk chunk) {
-        throwIfCancelled(cancel, request.output);
+        throwIfCancelled(cancel, request);
         for (auto& [name, offset] : chunk.marks)
             result.marks.emplace_back(std::move(name), outputs.frames() + offset);
         if (chunk.volume != 1.0)
@@ -550,7 +560,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
             progress(std::min(1.0, static_cast<double>(chunk.endCharacter) / total));
     };
     const auto submit = [&](RenderTask task) {
-        throwIfCancelled(cancel, request.output);
+        throwIfCancelled(cancel, request);
         while (!pipeline->canSubmit())
             write(*pipeline->next(true));
         sentencesInFlight.push_back(task.sentence);
@@ -596,7 +606,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     sequence.finish();
     while (auto rendered = pipeline->next(true))
         write(std::move(*rendered));
-    throwIfCancelled(cancel, request.output);
+    throwIfCancelled(cancel, request);
     timings.frames = outputs.frames();
     if (!timings.chapters.empty())
         timings.chapters.back().endFrame = outputs.frames();
@@ -608,6 +618,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     if (progress)
         progress(1.0);
     result.frames = outputs.frames();
+    result.format = request.format;
     result.seconds = static_cast<double>(outputs.frames()) / request.format.sampleRate;
     result.textFile = reader.identity();
     result.wroteFile = outputs.isFile();
@@ -617,12 +628,16 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
 
 } // namespace
 
-ConversionResult convertTextFile(const ConversionRequest& request, const ProgressCallback& progress,
+ConversionResult convertTextFile(const ConversionRequest& asked, const ProgressCallback& progress,
                                  const std::atomic<bool>* cancel) {
+    // Rendered at the rate the container is written at (Opus has no 22.05 kHz).
+    ConversionRequest request = asked;
+    request.format = writtenFormat(chosenContainer(asked), asked.format);
     try {
         return convert(request, progress, cancel);
     } catch (const ConversionCancelled&) {
-        throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled"));
+        throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled",
+                                                soundFileKind(chosenContainer(request))));
     } catch (const FileError&) {
         throw;
     } catch (const SpeechError& failure) {

@@ -77,6 +77,9 @@ struct ConversionRequest {
 struct ConversionResult {
     std::uint64_t frames = 0;
     double seconds = 0;
+    // The format written: the one asked for, but Opus at the next rate it has
+    // (writtenFormat).
+    AudioFormat format;
     // The text file as it was when it was opened for the conversion.
     FileIdentity textFile;
     // False when the sound went into a device or a stream rather than a file.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <string>
+#include <utility>
 
 namespace kestrova::speech {
 namespace {
@@ -121,6 +122,20 @@ INSTANTIATE_TEST_SUITE_P(
         ContainerCase{"x.flac2", Container::Wave}, ContainerCase{"x.fla", Container::Wave},
         ContainerCase{".flac", Container::Wave}, ContainerCase{"dir.flac/out", Container::Wave},
         ContainerCase{"", Container::Wave}));
+
+// Opus is made at the next rate it has; every other container at the rate asked for.
+TEST(WrittenFormat, RaisesOpusToTheNextRateItHas) {
+    const std::pair<int, int> opusRates[] = {{8000, 8000},   {11025, 12000}, {12000, 12000},
+                                             {16000, 16000}, {22050, 24000}, {24000, 24000},
+                                             {32000, 48000}, {44100, 48000}, {48000, 48000}};
+    for (const auto& [asked, written] : opusRates) {
+        const AudioFormat format{asked, 8, 2};
+        EXPECT_EQ(writtenFormat(Container::OggOpus, format), (AudioFormat{written, 8, 2})) << asked;
+        for (const Container other : {Container::Wave, Container::Flac, Container::OggVorbis,
+                                      Container::Mp3, Container::Au, Container::Raw})
+            EXPECT_EQ(writtenFormat(other, format), format) << asked;
+    }
+}
 
 } // namespace
 } // namespace kestrova::speech

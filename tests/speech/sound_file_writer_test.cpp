@@ -1,7 +1,9 @@
 #include "speech/audio/sound_file_writer.h"
 #include "speech/speech_error.h"
+#include "speech/text/unique_fd.h"
 #include "support/test_support.h"
 
+#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -201,6 +203,74 @@ TEST(WaveCuePoints, AFailedWriteNamesTheFileAndItsReason) {
         EXPECT_NE(std::string(failure.what()).find(path.string()), std::string::npos)
             << failure.what();
         EXPECT_NE(std::string(failure.what()).find("cue points: File too large"), std::string::npos)
+            << failure.what();
+    }
+    ::close(fd);
+}
+
+// FLAC's and Ogg's encoders write their last blocks as the file closes, and libsndfile reports
+// no failure there: closing one byte short of the finished size fails, naming the file.
+TEST(SoundFileWriter, FailsWhenTheLastBlocksCannotBeWritten) {
+    for (const Container container : {Container::Flac, Container::OggVorbis, Container::Mp3}) {
+        ScratchDir scratch;
+        const auto write = [container](const std::filesystem::path& path) {
+            const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+            SoundFileWriter writer(fd.get(), container, {16000, 16, 1}, path, 8000);
+            writer.write(ramp(8000));
+            writer.close();
+        };
+        write(scratch / "full");
+        const auto size = std::filesystem::file_size(scratch / "full");
+        const auto path = scratch / "limited";
+        try {
+            const FileSizeLimit limit(size - 1);
+            write(path);
+            ADD_FAILURE() << soundFileKind(container) << " taken as written";
+        } catch (const FileError& failure) {
+            EXPECT_NE(std::string(failure.what())
+                          .find(std::string(soundFileKind(container)) + " \"" + path.string() +
+                                "\": File too large"),
+                      std::string::npos)
+                << failure.what();
+        }
+    }
+}
+
+// libsndfile 1.2.0 encodes half of each 16-bit stereo MP3 block from whatever its buffer
+// held: the sound must come back as written, in both channels, the same bytes every time.
+TEST(SoundFileWriter, WritesStereoMp3AsItsSamples) {
+    ScratchDir scratch;
+    const AudioFormat stereo{16000, 16, 2};
+    writeSound(scratch / "a.mp3", Container::Mp3, stereo, 16000, {});
+    writeSound(scratch / "b.mp3", Container::Mp3, stereo, 16000, {});
+    EXPECT_EQ(readBytes(scratch / "a.mp3"), readBytes(scratch / "b.mp3"));
+    writeSound(scratch / "mono.mp3", Container::Mp3, {16000, 16, 1}, 16000, {});
+    const auto sound = readSound(scratch / "a.mp3");
+    const auto mono = readSound(scratch / "mono.mp3");
+    ASSERT_TRUE(sound && mono);
+    ASSERT_EQ(sound->info.frames, mono->info.frames);
+    double product = 0, stereoEnergy = 0, monoEnergy = 0;
+    for (sf_count_t i = 0; i < sound->info.frames; ++i) {
+        const double left = sound->samples[2 * i];
+        ASSERT_EQ(sound->samples[2 * i + 1], sound->samples[2 * i]) << i;
+        product += left * mono->samples[i];
+        stereoEnergy += left * left;
+        monoEnergy += double(mono->samples[i]) * mono->samples[i];
+    }
+    EXPECT_GT(product / std::sqrt(stereoEnergy * monoEnergy), 0.99);
+}
+
+// A file's kind names it in a refusal: Opus has no 22.05 kHz.
+TEST(SoundFileWriter, RefusesARateOpusLacksNamingAnOpusFile) {
+    ScratchDir scratch;
+    const auto path = scratch / "x.opus";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    try {
+        SoundFileWriter writer(fd, Container::OggOpus, {22050, 16, 1}, path, 100);
+        ADD_FAILURE() << "22.05 kHz taken for Opus";
+    } catch (const FileError& failure) {
+        EXPECT_NE(std::string(failure.what()).find("cannot write the Opus file"), std::string::npos)
             << failure.what();
     }
     ::close(fd);

@@ -1,5 +1,6 @@
 #include "sound_file_writer.h"
 
+#include "speech/audio/ogg_vorbis_comments.h"
 #include "speech/audio/sound_tag_writer.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
@@ -7,10 +8,147 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
 
 namespace kestrova::speech {
+
+// Where libsndfile's bytes go, through its virtual I/O: written in full into the descriptor,
+// or the first failure kept (and nothing more written). libsndfile ignores some failed writes
+// and cannot report those made as it closes; the writer asks the sink instead.
+// A descriptor that cannot seek is a stream: libsndfile's rewrites of what it already sent
+// (FLAC's stream info, an AU header's length) are dropped there, which leaves what a stream
+// encoder writes: FLAC's and AU's "length unknown". A file is written where libsndfile
+// seeks, relative to where the descriptor stood, as through the descriptor itself.
+class ByteSink {
+public:
+    ByteSink(int fd, bool dropOggEncoderTag)
+        : fd_(fd), base_(::lseek(fd, 0, SEEK_CUR)), holdingHead_(dropOggEncoderTag) {
+        seekable_ = base_ >= 0;
+    }
+
+    int error() const { return error_; }
+    bool seekable() const { return seekable_; }
+
+    // Bytes that came another way, written as libsndfile's are.
+    void relay(std::string_view bytes) {
+        write(bytes.data(), static_cast<sf_count_t>(bytes.size()));
+    }
+
+    // Sends what is still held: a head that never grew whole.
+    void finish() {
+        if (std::exchange(holdingHead_, false))
+            put(head_.data(), static_cast<sf_count_t>(head_.size()));
+    }
+
+    static SF_VIRTUAL_IO callbacks() {
+        return {
+            .get_filelen = [](void* sink) { return static_cast<ByteSink*>(sink)->length(); },
+            .seek = [](sf_count_t offset, int whence,
+                       void* sink) { return static_cast<ByteSink*>(sink)->seek(offset, whence); },
+            .read = [](void*, sf_count_t, void*) -> sf_count_t { return 0; },
+            .write =
+                [](const void* data, sf_count_t count, void* sink) {
+                    return static_cast<ByteSink*>(sink)->write(static_cast<const char*>(data),
+                                                               count);
+                },
+            .tell =
+                [](void* sink) {
+                    return static_cast<ByteSink*>(sink)->position_;
+                }};
+    }
+
+private:
+    sf_count_t length() const {
+        struct stat status {};
+        if (!seekable_ || ::fstat(fd_, &status) != 0)
+            return 0; // a stream's length is unknown: headers say so
+        return std::max<sf_count_t>(0, status.st_size - base_);
+    }
+
+    sf_count_t seek(sf_count_t offset, int whence) {
+        const sf_count_t target = whence == SEEK_SET   ? offset
+                                  : whence == SEEK_CUR ? position_ + offset
+                                                       : length() + offset;
+        // Once the Ogg head is rewritten, positions before it no longer match the file.
+        if (target < 0 || (!seekable_ && target > sent_) || (shift_ != 0 && target < headEnd_) ||
+            (holdingHead_ && target != position_))
+            return -1;
+        if (seekable_ && ::lseek(fd_, base_ + target - shift_, SEEK_SET) < 0)
+            return -1;
+        position_ = target;
+        return position_;
+    }
+
+    sf_count_t write(const char* data, sf_count_t count) {
+        if (error_ != 0 || count < 0)
+            return 0;
+        if (holdingHead_)
+            return holdHead(data, count);
+        // A stream has the bytes before sent_ already.
+        const sf_count_t dropped = seekable_ ? 0 : std::min(count, sent_ - position_);
+        const sf_count_t written = dropped + put(data + dropped, count - dropped);
+        position_ += written;
+        sent_ = std::max(sent_, position_);
+        return written;
+    }
+
+    // Ogg Vorbis: the first two pages are held until whole, and sent without libsndfile's tag.
+    sf_count_t holdHead(const char* data, sf_count_t count) {
+        head_.append(data, static_cast<std::size_t>(count));
+        position_ += count;
+        const std::optional<std::size_t> headLength = oggHeadLength(head_);
+        if (headLength) {
+            holdingHead_ = false;
+            const std::string rewritten = withoutOggComment(
+                std::string_view(head_).substr(0, *headLength), "ENCODER=libsndfile");
+            const std::string sent = rewritten + head_.substr(*headLength);
+            headEnd_ = static_cast<sf_count_t>(*headLength);
+            shift_ = static_cast<sf_count_t>(head_.size() - sent.size());
+            if (put(sent.data(), static_cast<sf_count_t>(sent.size())) !=
+                static_cast<sf_count_t>(sent.size()))
+                return 0;
+            sent_ = position_;
+        }
+        return count;
+    }
+
+    // Writes all of it, or keeps the first failure; returns what was written.
+    sf_count_t put(const char* data, sf_count_t count) {
+        sf_count_t done = 0;
+        while (done < count && error_ == 0) {
+            const ssize_t written =
+                ::write(fd_, data + done, static_cast<std::size_t>(count - done));
+            if (written > 0)
+                done += written;
+            else if (written < 0 && errno != EINTR)
+                error_ = errno;
+            else if (written == 0)
+                error_ = EIO;
+        }
+        return done;
+    }
+
+    int fd_;
+    off_t base_;
+    bool seekable_ = false;
+    sf_count_t position_ = 0;
+    sf_count_t sent_ = 0; // a stream's bytes so far
+    int error_ = 0;
+    bool holdingHead_;
+    std::string head_;
+    sf_count_t headEnd_ = 0;
+    sf_count_t shift_ = 0; // bytes taken out of the head
+};
+
 namespace {
+
+// The encoders are given at most this many frames at a time: libvorbis takes its first
+// block of analysis on the stack, and a minute of silence in one piece overflows it.
+constexpr std::size_t framesPerBlock = 4096;
 
 // A plain wave file counts its bytes in 32 bits.
 constexpr std::uint64_t plainWaveLimitBytes = 0xFFFFFFFFu - (1u << 16);
@@ -42,12 +180,13 @@ int sndfileFormat(Container container, const AudioFormat& format, bool large) {
 SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format,
                                  std::filesystem::path path, std::uint64_t expectedFrames,
                                  const SoundTags& tags)
-    : fd_(fd), format_(format), path_(std::move(path)) {
+    : fd_(fd), fileKind_(soundFileKind(container)), format_(format), path_(std::move(path)) {
     const std::uint64_t frameBytes =
         static_cast<std::uint64_t>(format.channels) * (format.bitsPerSample / 8);
     // Twice the expected length still fits a plain wave: no need for RF64.
     const bool large =
         container == Container::Wave && expectedFrames * frameBytes > plainWaveLimitBytes / 2;
+    stereoMp3_ = container == Container::Mp3 && format.channels == 2;
     if (container == Container::Wave && !large) {
         frameLimit_ = plainWaveLimitBytes / frameBytes;
         plainWave_ = true;
@@ -56,40 +195,95 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
     info.samplerate = format.sampleRate;
     info.channels = format.channels;
     info.format = sndfileFormat(container, format, large);
-    if (!sf_format_check(&info))
-        throw FileError(outputFailure(path_, "this file type cannot hold " + format.describe()));
+    if (!sf_format_check(&info) || writtenFormat(container, format) != format)
+        fail("this file type cannot hold " + format.describe());
     const SoundTagStrings tagStrings = soundTagStrings(container, tags, path_);
-    file_.reset(sf_open_fd(fd, SFM_WRITE, &info, SF_FALSE));
+    sink_ = std::make_unique<ByteSink>(fd, container == Container::OggVorbis);
+    if (container == Container::Mp3 && !sink_->seekable()) {
+        openThroughPipe(info);
+    } else {
+        SF_VIRTUAL_IO callbacks = ByteSink::callbacks();
+        file_.reset(sf_open_virtual(&callbacks, SFM_WRITE, &info, sink_.get()));
+    }
+    throwIfSinkFailed();
     if (!file_)
-        throw FileError(outputFailure(path_, sf_strerror(nullptr)));
+        fail(sf_strerror(nullptr));
     if (large)
         sf_command(file_.get(), SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
-    writeSoundTags(file_.get(), tagStrings, path_);
+    writeSoundTags(file_.get(), tagStrings, path_, fileKind_);
 }
 
 SoundFileWriter::~SoundFileWriter() = default;
+SoundFileWriter::SoundFileWriter(SoundFileWriter&&) noexcept = default;
+SoundFileWriter& SoundFileWriter::operator=(SoundFileWriter&&) noexcept = default;
+
+// libsndfile leaves LAME's Xing header out only where it writes into a pipe (a stream cannot
+// seek back to complete it): an MP3 stream is written into a pipe of this writer's own,
+// emptied into the sink after each call. No call writes near what the pipe holds: a block of
+// frames, LAME's last frames and a tag.
+void SoundFileWriter::openThroughPipe(SF_INFO& info) {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        fail(std::strerror(errno));
+    pipeRead_.reset(ends[0]);
+    pipeWrite_.reset(ends[1]);
+    file_.reset(sf_open_fd(pipeWrite_.get(), SFM_WRITE, &info, SF_FALSE));
+    relayPipe();
+}
+
+void SoundFileWriter::relayPipe() {
+    if (!pipeRead_)
+        return;
+    char buffer[16384];
+    ssize_t count = 0;
+    while ((count = ::read(pipeRead_.get(), buffer, sizeof buffer)) > 0)
+        sink_->relay(std::string_view(buffer, static_cast<std::size_t>(count)));
+    if (count < 0 && errno != EAGAIN && errno != EINTR)
+        fail(std::strerror(errno));
+    // A write into the pipe that failed (it was full) is kept by libsndfile.
+    if (file_ && sf_error(file_.get()) != 0)
+        fail(sf_strerror(file_.get()));
+}
+
+void SoundFileWriter::fail(const std::string& reason) const {
+    throw FileError(outputFailure(path_, reason, fileKind_));
+}
+
+void SoundFileWriter::throwIfSinkFailed() const {
+    if (sink_->error() != 0)
+        fail(std::strerror(sink_->error()));
+}
 
 void SoundFileWriter::write(std::span<const std::int16_t> monoSamples) {
-    if (monoSamples.empty())
-        return;
     if (frames_ + monoSamples.size() > frameLimit_)
-        throw FileError(outputFailure(path_, "the speech runs longer than a wave file of " +
-                                                 format_.describe() +
-                                                 " can hold; choose a lower rate"));
-    std::span<const std::int16_t> frames = monoSamples;
-    if (format_.channels == 2) {
+        fail("the speech runs longer than a wave file of " + format_.describe() +
+             " can hold; choose a lower rate");
+    for (std::size_t at = 0; at < monoSamples.size(); at += framesPerBlock)
+        writeBlock(monoSamples.subspan(at, std::min(framesPerBlock, monoSamples.size() - at)));
+}
+
+void SoundFileWriter::writeBlock(std::span<const std::int16_t> monoSamples) {
+    const auto count = static_cast<sf_count_t>(monoSamples.size());
+    sf_count_t written = 0;
+    if (stereoMp3_) {
+        // libsndfile 1.2.0's 16-bit stereo MP3 path copies half of each block and encodes
+        // whatever its buffer held for the rest; its 32-bit path hands LAME the samples.
+        interleavedWide_.resize(monoSamples.size() * 2);
+        for (std::size_t i = 0; i < monoSamples.size(); ++i)
+            interleavedWide_[2 * i] = interleavedWide_[2 * i + 1] = monoSamples[i] * 65536;
+        written = sf_writef_int(file_.get(), interleavedWide_.data(), count);
+    } else if (format_.channels == 2) {
         interleaved_.resize(monoSamples.size() * 2);
         for (std::size_t i = 0; i < monoSamples.size(); ++i)
             interleaved_[2 * i] = interleaved_[2 * i + 1] = monoSamples[i];
-        frames = interleaved_;
+        written = sf_writef_short(file_.get(), interleaved_.data(), count);
+    } else {
+        written = sf_writef_short(file_.get(), monoSamples.data(), count);
     }
-    errno = 0;
-    const auto count = static_cast<sf_count_t>(monoSamples.size());
-    if (sf_writef_short(file_.get(), frames.data(), count) != count) {
-        const int systemError = errno;
-        throw FileError(outputFailure(path_, systemError ? std::strerror(systemError)
-                                                         : sf_strerror(file_.get())));
-    }
+    relayPipe();
+    throwIfSinkFailed();
+    if (written != count)
+        fail(sf_strerror(file_.get()));
     frames_ += monoSamples.size();
 }
 
@@ -103,12 +297,13 @@ void SoundFileWriter::close() {
     if (std::any_of(cuePoints_.begin(), cuePoints_.end(),
                     [this](const CuePoint& point) { return point.frame > frames_; }))
         throw std::logic_error("a cue point lies beyond the end of the sound");
-    sf_write_sync(file_.get());
-    errno = 0;
     const int result = sf_close(file_.release());
+    relayPipe();
+    sink_->finish();
+    // The encoders' last blocks and the rewritten headers are written as it closes.
+    throwIfSinkFailed();
     if (result != 0)
-        throw FileError(
-            outputFailure(path_, errno ? std::strerror(errno) : sf_error_number(result)));
+        fail(sf_error_number(result));
     // libsndfile refuses cue points once a sample is written: they follow its chunks. It
     // reads none from RF64.
     if (plainWave_)

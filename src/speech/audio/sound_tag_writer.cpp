@@ -34,14 +34,16 @@ const char* containerName(Container container) {
 // LAME stores the text it is given as Latin-1: UTF-8 would read back garbled.
 std::string toLatin1(const std::string& utf8, const char* tagName,
                      const std::filesystem::path& shownAs) {
+    const char* const fileKind = soundFileKind(Container::Mp3);
     IconvConverter converter("ISO-8859-1", "UTF-8");
     std::string_view rest = utf8;
     std::string latin1;
     if (converter.convert(rest, latin1) != IconvConverter::Stop::Done || !rest.empty())
-        throw FileError(outputFailure(shownAs, std::string("the ") + tagName + " tag " +
-                                                   quotedName(utf8) +
-                                                   " has characters an MP3 tag cannot hold "
-                                                   "(Latin-1 only)"));
+        throw FileError(outputFailure(shownAs,
+                                      std::string("the ") + tagName + " tag " + quotedName(utf8) +
+                                          " has characters an MP3 tag cannot hold "
+                                          "(Latin-1 only)",
+                                      fileKind));
     return latin1;
 }
 
@@ -59,8 +61,10 @@ SoundTagStrings soundTagStrings(Container container, const SoundTags& tags,
         if (!*value)
             continue;
         if (container == Container::Au || container == Container::Raw)
-            throw FileError(outputFailure(shownAs, std::string(containerName(container)) +
-                                                       " cannot hold tags such as the " + name));
+            throw FileError(outputFailure(shownAs,
+                                          std::string(containerName(container)) +
+                                              " cannot hold tags such as the " + name,
+                                          soundFileKind(container)));
         strings.emplace_back(type, container == Container::Mp3 ? toLatin1(**value, name, shownAs)
                                                                : **value);
     }
@@ -68,11 +72,11 @@ SoundTagStrings soundTagStrings(Container container, const SoundTags& tags,
 }
 
 void writeSoundTags(SNDFILE* file, const SoundTagStrings& strings,
-                    const std::filesystem::path& shownAs) {
+                    const std::filesystem::path& shownAs, std::string_view fileKind) {
     for (const auto& [type, text] : strings)
         if (sf_set_string(file, type, text.c_str()) != 0)
-            throw FileError(
-                outputFailure(shownAs, std::string("cannot write its tags: ") + sf_strerror(file)));
+            throw FileError(outputFailure(
+                shownAs, std::string("cannot write its tags: ") + sf_strerror(file), fileKind));
 }
 
 } // namespace kestrova::speech

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sndfile.h>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,6 +23,6 @@ SoundTagStrings soundTagStrings(Container container, const SoundTags& tags,
 // Gives a sound file just opened for writing its tags, through libsndfile's string API,
 // before the first sample: FLAC, Ogg and MP3 write their tags into the header.
 void writeSoundTags(SNDFILE* file, const SoundTagStrings& strings,
-                    const std::filesystem::path& shownAs);
+                    const std::filesystem::path& shownAs, std::string_view fileKind);
 
 } // namespace kestrova::speech
