@@ -59,7 +59,11 @@ std::size_t UnicodeBreaks::sentenceBoundaryAfter(std::string_view text, std::siz
 }
 
 std::size_t UnicodeBreaks::boundaryBefore(Kind kind, std::string_view text, std::size_t at) {
+    // ICU moves an offset inside a character back to its start before it looks for the
+    // boundary before: it would miss the one at that start.
     at = std::min(at, text.size());
+    while (at > 0 && at < text.size() && U8_IS_TRAIL(text[at]))
+        --at;
     icu::BreakIterator& breaks = iterator(kind, text);
     if (breaks.isBoundary(static_cast<std::int32_t>(at)))
         return at;
