@@ -16,8 +16,8 @@ bool isSentenceMark(char c) {
     return c == '.' || c == '!' || c == '?' || c == ';' || c == ':';
 }
 
-// Closing quotes and brackets that may follow a sentence mark: ASCII, or the UTF-8 bytes
-// of ’ ” » ) ] (the multi-byte ones are matched by their lead bytes below).
+// Closing quotes and brackets that may follow an ASCII sentence mark (after a mark of another
+// script, Unicode's closing marks count too).
 bool isCloser(char c) {
     return c == '"' || c == '\'' || c == ')' || c == ']';
 }
@@ -99,12 +99,7 @@ bool TextChunker::scan() {
             cut(end, end, sentenceEnd_ > 0 ? sentenceEndKind_ : Boundary::None);
             return true;
         }
-        const char c = pending_[scanned_];
-        const Verdict verdict = c == '\n'           ? lineBreakVerdict()
-                                : isSentenceMark(c) ? asciiMarkVerdict()
-                                : isContinuationByte(c) || static_cast<unsigned char>(c) < 0x80
-                                    ? Verdict{.kind = Verdict::Kind::NoEnd, .next = scanned_ + 1}
-                                    : otherCharacterVerdict();
+        const Verdict verdict = verdictAtScan();
         if (verdict.kind == Verdict::Kind::Wait)
             return false;
         if (verdict.kind == Verdict::Kind::End && verdict.end >= targetBytes_) {
@@ -120,8 +115,18 @@ bool TextChunker::scan() {
     return false;
 }
 
-// Every look-ahead stops at the limit, so that no run of spaces or marks is scanned more
-// than once, however it arrives.
+// What the byte the scan has come to begins. Every look-ahead stops at the limit, so that no
+// run of spaces or marks is scanned more than once, however it arrives.
+TextChunker::Verdict TextChunker::verdictAtScan() {
+    const char c = pending_[scanned_];
+    if (c == '\n')
+        return lineBreakVerdict();
+    if (isSentenceMark(c))
+        return asciiMarkVerdict();
+    if (static_cast<unsigned char>(c) >= 0xC0) // the lead byte of a character outside ASCII
+        return otherCharacterVerdict();
+    return {.kind = Verdict::Kind::NoEnd, .next = scanned_ + 1};
+}
 
 // A paragraph ends at a line break followed by spaces and another line break.
 TextChunker::Verdict TextChunker::lineBreakVerdict() const {

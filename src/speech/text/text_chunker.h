@@ -68,6 +68,7 @@ private:
     };
 
     bool scan();
+    Verdict verdictAtScan();
     Verdict lineBreakVerdict() const;
     Verdict asciiMarkVerdict();
     Verdict otherCharacterVerdict();
