@@ -150,8 +150,11 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
 
 // The runs of markup, each cut into chunks of its own, with its breaks and marks.
 // With timings, every sentence is a chunk of its own, so that each lands in a chunk's sound.
-TextChunker chunkerFor(bool timed) {
-    return timed ? TextChunker(1, TextChunker::defaultLimitBytes) : TextChunker();
+// Sentences end by the conventions of the voice's language.
+TextChunker chunkerFor(bool timed, const Voice& voice) {
+    return timed ? TextChunker(1, TextChunker::defaultLimitBytes, voice.language)
+                 : TextChunker(TextChunker::defaultTargetBytes, TextChunker::defaultLimitBytes,
+                               voice.language);
 }
 
 // With timings, every sentence is a chunk of its own and is recorded, without a place in the
@@ -166,7 +169,7 @@ void sequenceMarkup(const Markup& markup, const ConversionRequest& request, Chun
         if (const auto* run = std::get_if<SpeechRun>(&item)) {
             const Voice& voice =
                 run->voiceName.empty() ? request.voice : markup.voices.at(run->voiceName);
-            TextChunker chunker = chunkerFor(timings != nullptr);
+            TextChunker chunker = chunkerFor(timings != nullptr, voice);
             chunker.push(run->text);
             chunker.finish();
             while (auto chunk = chunker.next()) {
@@ -571,7 +574,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     ChunkSequence sequence(pausesOf(request.controls), request.voice, submit);
     const Prosody asked = askedProsody(request.controls);
     // With timings, every sentence is a chunk of its own.
-    TextChunker chunker = chunkerFor(timed);
+    TextChunker chunker = chunkerFor(timed, request.voice);
     const auto sequenceChunk = [&](TextChunk chunk, std::size_t sentence) {
         RenderTask task;
         task.text = pronounced(std::move(chunk.text));

@@ -20,8 +20,8 @@ struct Settings {
 
 // Feeds the text in pieces (0: whole), draining ready chunks after every piece.
 std::vector<TextChunk> chunksOf(std::string_view text, std::size_t piece = 0,
-                                Settings settings = {}) {
-    TextChunker chunker(settings.target, settings.limit);
+                                Settings settings = {}, const std::string& language = {}) {
+    TextChunker chunker(settings.target, settings.limit, language);
     std::vector<TextChunk> chunks;
     const auto drain = [&] {
         while (auto chunk = chunker.next())
@@ -141,6 +141,77 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Short one.", repeat("word ", 6) + "word", "word word word"}}),
     [](const ::testing::TestParamInfo<ChunkCase>& info) { return info.param.name; });
 
+struct ScriptCase {
+    std::string name;
+    std::string language; // of the voice
+    std::size_t limit;
+    std::string text;
+    std::vector<std::string> chunks;
+};
+
+void PrintTo(const ScriptCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class ScriptSentences : public ::testing::TestWithParam<ScriptCase> {};
+
+// Every sentence a chunk of its own, as with timings, whether the text comes whole or byte
+// by byte; a run without spaces is cut between words or whole characters.
+TEST_P(ScriptSentences, AreCutWhereTheyEnd) {
+    for (std::size_t piece : {0, 1})
+        EXPECT_EQ(
+            textsOf(chunksOf(GetParam().text, piece, {1, GetParam().limit}, GetParam().language)),
+            GetParam().chunks)
+            << "pieces of " << piece;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScriptSentences,
+    ::testing::Values(
+        ScriptCase{"Chinese",
+                   "cmn",
+                   4000,
+                   "今天天气很好。我们去公园散步吧！你觉得怎么样？",
+                   {"今天天气很好。", "我们去公园散步吧！", "你觉得怎么样？"}},
+        ScriptCase{"ChineseQuoteClosesTheSentence",
+                   "cmn",
+                   4000,
+                   "他说：“你好。”我们走吧。",
+                   {"他说：“你好。”", "我们走吧。"}},
+        ScriptCase{"Japanese",
+                   "ja",
+                   4000,
+                   "今日はいい天気です。公園に行きましょう！どう思いますか？",
+                   {"今日はいい天気です。", "公園に行きましょう！", "どう思いますか？"}},
+        ScriptCase{"Hindi",
+                   "hi",
+                   4000,
+                   "आज मौसम अच्छा है। चलो पार्क चलते हैं!",
+                   {"आज मौसम अच्छा है।", "चलो पार्क चलते हैं!"}},
+        ScriptCase{"Arabic",
+                   "ar",
+                   4000,
+                   "هل تريد أن تذهب إلى الحديقة؟ هيا بنا!",
+                   {"هل تريد أن تذهب إلى الحديقة؟", "هيا بنا!"}},
+        ScriptCase{
+            "ThaiAfterAnAsciiMark", "th", 4000, "ไปกันเถอะ!แมวกินปลา", {"ไปกันเถอะ!", "แมวกินปลา"}},
+        ScriptCase{"ThaiRunCutBetweenWords",
+                   "th",
+                   40,
+                   repeat("แมวกินปลา", 3),
+                   {"แมวกินปลาแมว", "กินปลาแมวกิน", "ปลา"}},
+        ScriptCase{"DevanagariRunNeverCutInsideAConjunct",
+                   "hi",
+                   16,
+                   repeat("नमस्ते", 2),
+                   {"नम", "स्तेन", "मस्ते"}},
+        ScriptCase{"EnglishAsEver",
+                   "en-us",
+                   4000,
+                   "Dr. Smith met Mr. Jones, e.g. at noon. He said “stop.” Done",
+                   {"Dr.", "Smith met Mr.", "Jones, e.g.", "at noon.", "He said “stop.” Done"}}),
+    [](const auto& info) { return info.param.name; });
+
 TEST(TextChunker, CountsCharactersUpToEachChunkEnd) {
     const std::vector<TextChunk> chunks = chunksOf("One.  Tw" + eAcute + ".", 0, {1, 40});
     ASSERT_EQ(textsOf(chunks), (std::vector<std::string>{"One.", "Tw" + eAcute + "."}));
@@ -196,7 +267,14 @@ std::string randomText(std::mt19937& random, std::size_t length) {
                                                    "\n\n",
                                                    "\n \n",
                                                    "3.14",
-                                                   "e.g."};
+                                                   "e.g.",
+                                                   "我们",
+                                                   "。",
+                                                   "！",
+                                                   "」",
+                                                   "แมวกินปลา",
+                                                   "।",
+                                                   "؟"};
     std::uniform_int_distribution<std::size_t> pick(0, parts.size() - 1);
     std::string text;
     while (text.size() < length) {

@@ -19,13 +19,15 @@ struct Piece {
 
 // Cuts a chunk's text where the pauses of our own go: at the sentence ends when a sentence
 // pause is set, at the paragraph ends (blank lines) when a paragraph pause is. Between the
-// cuts the engine keeps its own pauses.
-std::vector<Piece> piecesOf(const std::string& text, const PauseSettings& pauses) {
+// cuts the engine keeps its own pauses. Sentences end by the conventions of the voice's
+// language.
+std::vector<Piece> piecesOf(const std::string& text, const PauseSettings& pauses,
+                            const std::string& language) {
     std::vector<Piece> pieces(1);
     bool started = false;
     for (std::size_t start = 0; start <= text.size();) {
         const std::size_t end = std::min(text.find("\n\n", start), text.size());
-        TextChunker sentences(1, TextChunker::defaultLimitBytes);
+        TextChunker sentences(1, TextChunker::defaultLimitBytes, language);
         sentences.push(std::string_view(text).substr(start, end - start));
         sentences.finish();
         bool paragraphStart = true;
@@ -147,7 +149,7 @@ void ChunkRenderer::stream(Synthesizer& synthesizer, const std::string& text,
 // piece is a sentence or a paragraph at most, so holding its samples whole costs little.
 void ChunkRenderer::renderInPieces(Synthesizer& synthesizer, const RenderTask& task,
                                    const SampleSink& sink) {
-    const std::vector<Piece> pieces = piecesOf(task.text, task.pauses);
+    const std::vector<Piece> pieces = piecesOf(task.text, task.pauses, task.voice.language);
     std::vector<std::int16_t> samples;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
         samples.clear();

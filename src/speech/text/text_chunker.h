@@ -1,7 +1,10 @@
 #pragma once
 
+#include "speech/text/unicode_breaks.h"
+
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,16 +28,27 @@ struct TextChunk {
 
 // Splits a stream of UTF-8 text into chunks for the engines. Whole sentences and paragraphs
 // are gathered until a chunk reaches its target size; a sentence longer than the limit is
-// cut at a space, and a run without spaces at a character boundary. Inside a chunk white
-// space is single, but a paragraph end (a blank line) stays a blank line. The cuts depend
-// on the text alone, never on how it was fed in.
+// cut at a space, and a run without spaces where a line may break (between the words of
+// Chinese, Japanese or Thai), else between characters. Inside a chunk white space is single,
+// but a paragraph end (a blank line) stays a blank line. The cuts depend on the text alone,
+// never on how it was fed in.
+//
+// A sentence ends at . ! ? ; : (and closing quotes or brackets) followed by white space, as
+// it always has, so "Dr. Smith" is two; and, by Unicode's sentence rules in the language's
+// conventions, at the marks of other scripts (。！？ । ؟ and the like), with or without a
+// space after them, and at an ASCII mark directly followed by Chinese, Japanese or Thai.
 class TextChunker {
 public:
     static constexpr std::size_t defaultTargetBytes = 1200;
     static constexpr std::size_t defaultLimitBytes = 4000;
 
+    // language: the voice's language code ("en-us", "cmn"), whose conventions the Unicode
+    // rules follow; empty: Unicode's own.
     explicit TextChunker(std::size_t targetBytes = defaultTargetBytes,
-                         std::size_t limitBytes = defaultLimitBytes);
+                         std::size_t limitBytes = defaultLimitBytes, std::string language = {});
+    ~TextChunker();
+    TextChunker(TextChunker&&) noexcept;
+    TextChunker& operator=(TextChunker&&) noexcept;
 
     void push(std::string_view text);
     void finish();
@@ -42,9 +56,29 @@ public:
     std::optional<TextChunk> next();
 
 private:
+    // What the text says at a line break or mark: more text is needed to tell, or there is
+    // no end there, or an end (the chunk would end at end, the next one begin at resume);
+    // either way the scan goes on at next.
+    struct Verdict {
+        enum class Kind { Wait, NoEnd, End } kind;
+        std::size_t next = 0;
+        std::size_t end = 0;
+        std::size_t resume = 0;
+        Boundary at = Boundary::None;
+    };
+
     bool scan();
+    Verdict verdictAtScan();
+    Verdict lineBreakVerdict() const;
+    Verdict asciiMarkVerdict();
+    Verdict otherCharacterVerdict();
+    Verdict unicodeMarkVerdict(std::size_t mark);
+    std::optional<bool> beforeUnspacedScript(std::size_t at) const;
+    std::optional<CodePoint> characterAt(std::size_t at) const;
+    bool limitCutWaits() const;
+    std::size_t limitCut();
     void cut(std::size_t end, std::size_t resume, Boundary at);
-    std::size_t limitCut() const;
+    UnicodeBreaks& breaks();
 
     std::size_t targetBytes_;
     std::size_t limitBytes_;
@@ -58,6 +92,8 @@ private:
     bool finished_ = false;
     std::optional<TextChunk> ready_;
     std::string spare_;
+    std::string language_;
+    std::unique_ptr<UnicodeBreaks> breaks_; // made when first needed
 };
 
 } // namespace kestrova::speech
