@@ -12,6 +12,20 @@
 #include <unistd.h>
 
 namespace kestrova::speech {
+namespace {
+
+// A worker leaves signals from the terminal to the program, and keeps no file of the
+// program's open: only its own socket.
+[[noreturn]] void runWorker(int socket, const Voice& voice, int outputRate) {
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
+    ::signal(SIGHUP, SIG_IGN);
+    ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
+    ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
+    serveChunks(socket, voice, outputRate);
+}
+
+} // namespace
 
 WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
                        const std::atomic<bool>* cancel, std::uint64_t totalCharacters)
@@ -21,22 +35,14 @@ WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
 }
 
 // Workers start as runs arrive, so that a short text never starts more than it has runs.
+// A worker dies with the program. Room for several blocks on the way in its socket: fewer
+// switches between worker and program.
 WorkerPool::Worker& WorkerPool::startWorker() {
-    // A worker dies with the program, leaves signals from the terminal to it, and keeps no
-    // file of the program's open: only its own socket. Room for several blocks on the way in
-    // the socket: fewer switches between worker and program.
+    const ChildSetup setup = {.deathSignal = SIGKILL,
+                              .channel = ChildChannel::Socket,
+                              .socketBufferBytes = static_cast<int>(wire::socketBufferBytes)};
     std::optional<ChildProcess> process =
-        ChildProcess::start({.deathSignal = SIGKILL,
-                             .channel = ChildChannel::Socket,
-                             .socketBufferBytes = static_cast<int>(wire::socketBufferBytes)},
-                            [this](int socket) {
-                                ::signal(SIGINT, SIG_IGN);
-                                ::signal(SIGTERM, SIG_IGN);
-                                ::signal(SIGHUP, SIG_IGN);
-                                ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
-                                ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
-                                serveChunks(socket, voice_, outputRate_);
-                            });
+        ChildProcess::start(setup, [this](int socket) { runWorker(socket, voice_, outputRate_); });
     if (!process)
         throw SpeechError(workerStartFailure());
     Worker& worker = workers_.emplace_back();
