@@ -39,12 +39,13 @@ struct ChildSetup {
 // process had died, and is waited for.
 class ChildProcess {
 public:
-    // Runs in the child with the child's end of the channel (-1 without one); must end the
-    // child itself (_exit), never return into the program's copy.
+    // Runs in the child with the child's end of the channel (-1 without one) and ends it
+    // with _exit; one that returns or throws ends it with status 1, never going back into
+    // the program's copy.
     using Main = std::function<void(int channel)>;
 
     // Forks a child running main; empty, with errno saying why, when the system refused.
-    // Call it from a process with one thread.
+    // Only the calling thread goes on in the child: main must need no lock another holds.
     static std::optional<ChildProcess> start(const ChildSetup& setup, const Main& main);
 
     ChildProcess() = default;
