@@ -3,7 +3,7 @@
 #include "speech/audio/wave_cue_points.h"
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
-#include "speech/text/unique_fd.h"
+#include "speech/base/unique_fd.h"
 
 #include <cstdint>
 #include <filesystem>

@@ -1,14 +1,12 @@
 #include "worker_process.h"
 
+#include "speech/base/child_process.h"
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/worker_protocol.h"
 
-#include <cerrno>
 #include <exception>
 #include <optional>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestrova::speech {
@@ -47,26 +45,19 @@ namespace {
 // that dies mid-run may leave a record half written: the worker then dies the same way, and
 // the program reports that. False once the program is gone.
 bool renderRunInFreshProcess(ChunkRenderer& renderer, RenderTask& task, bool endsRun, int socket) {
-    const pid_t worker = ::getpid();
-    const pid_t child = ::fork();
-    if (child < 0)
+    // Dies with its worker, as the worker with the program.
+    std::optional<ChildProcess> child = ChildProcess::start(
+        {.deathSignal = SIGKILL}, [&](int) { renderRun(renderer, task, endsRun, socket); });
+    if (!child)
         return sendFailure(socket, workerStartFailure());
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // dies with its worker, as the worker with the program
-        if (::getppid() != worker)
-            ::_exit(1); // the worker died before the line above took effect
-        renderRun(renderer, task, endsRun, socket);
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    const ChildEnd end = child->wait();
+    if (end.exitedWith(0))
         return true;
-    if (WIFSIGNALED(status)) {
-        ::signal(WTERMSIG(status), SIG_DFL);
-        ::raise(WTERMSIG(status));
+    if (end.killingSignal() != 0) {
+        ::signal(end.killingSignal(), SIG_DFL);
+        ::raise(end.killingSignal());
     }
-    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+    ::_exit(end.killingSignal() == 0 ? end.exitStatus() : 1);
 }
 
 } // namespace

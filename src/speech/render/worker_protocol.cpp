@@ -5,7 +5,6 @@
 #include <string_view>
 #include <sys/socket.h>
 #include <sys/uio.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestrova::speech {
@@ -220,13 +219,8 @@ std::string workerStartFailure() {
     return std::string("cannot start a speech worker: ") + std::strerror(errno);
 }
 
-std::string renderingFailure(int waitStatus) {
-    std::string how;
-    if (WIFSIGNALED(waitStatus))
-        how = std::string("it was killed by signal ") + ::strsignal(WTERMSIG(waitStatus));
-    else
-        how = "it exited with status " + std::to_string(WEXITSTATUS(waitStatus));
-    return "the speech engine failed while rendering: " + how;
+std::string renderingFailure(const ChildEnd& end) {
+    return "the speech engine failed while rendering: it " + end.worded();
 }
 
 ReplyReader::Part ReplyReader::readPart(int fd, char* into, std::size_t wanted, std::size_t& have) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/base/child_process.h"
 #include "speech/render/render_task.h"
 
 #include <cstddef>
@@ -37,8 +38,8 @@ bool sendFailure(int fd, const std::string& message);
 
 // "cannot start a speech worker: REASON", with the reason from errno.
 std::string workerStartFailure();
-// What a process that died rendering a chunk is reported as, from its wait status.
-std::string renderingFailure(int waitStatus);
+// What a process that died rendering a chunk is reported as, from how it ended.
+std::string renderingFailure(const ChildEnd& end);
 
 // Reads the records of a reply piece by piece as they arrive, without blocking.
 class ReplyReader {

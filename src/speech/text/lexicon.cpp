@@ -3,7 +3,7 @@
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/case_folder.h"
-#include "speech/text/unique_fd.h"
+#include "speech/base/unique_fd.h"
 
 #include <algorithm>
 #include <cctype>

@@ -2,7 +2,7 @@
 
 #include "speech/file_identity.h"
 #include "speech/text/text_decoder.h"
-#include "speech/text/unique_fd.h"
+#include "speech/base/unique_fd.h"
 
 #include <cstdint>
 #include <filesystem>
