@@ -1,11 +1,13 @@
 #include "speech/text/ssml_reader.h"
 
+#include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/speech_script_builder.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h> // xmlCreateMemoryParserCtxt
 #include <libxml/tree.h>
@@ -100,13 +102,44 @@ ParseRecord& recordOf(void* parserContext) {
     return *static_cast<ParseRecord*>(static_cast<xmlParserCtxt*>(parserContext)->_private);
 }
 
+struct LimitReason {
+    std::string_view parserWords; // what libxml2's message says
+    std::string_view reason;      // what the user is told instead
+};
+// libxml2's own limits, said in our terms: its advice to relax them is for programmers.
+const LimitReason limitReasons[] = {
+    {"Excessive depth", "the markup is nested deeper than the XML parser allows"},
+    {"AttValue length too long", "an attribute value is longer than 10,000,000 bytes"},
+    {"huge text node", "a text is longer than 10,000,000 bytes"},
+    {"text too long", "a text is longer than 10,000,000 bytes"},
+    {"Name too long", "a name is longer than 50,000 bytes"},
+    {"Huge input lookup", "a piece of markup is longer than the XML parser allows"},
+};
+
+// A reason of libxml2's as messages give it: its limits in our words, and the rest kept on
+// one line and cut when long (its messages may quote the document).
+std::string parserReason(const char* message) {
+    const std::string_view words = trimmed(message != nullptr ? message : "malformed markup");
+    for (const LimitReason& limit : limitReasons)
+        if (words.find(limit.parserWords) != std::string_view::npos)
+            return std::string(limit.reason);
+    std::string_view kept = words.substr(0, words.find("XML_PARSE_HUGE"));
+    kept = trimmed(kept.substr(0, kept.find_last_not_of(" ,;:") + 1));
+    if (isPlainName(kept) && kept.size() <= 200)
+        return std::string(kept);
+    const std::string quoted = quotedValue(kept, 200); // escaped, in quotes we take off
+    return quoted.front() == '"' ? quoted.substr(1, quoted.size() - 2) : quoted;
+}
+
+std::string placeOf(int line, int column) {
+    return std::to_string(std::max(line, 1)) + ":" + std::to_string(std::max(column, 1));
+}
+
 void keepFirstError(void* parserContext, xmlError* error) {
     ParseRecord& record = recordOf(parserContext);
     if (error->level < XML_ERR_ERROR || !record.firstError.empty())
         return;
-    const std::string_view reason = trimmed(error->message ? error->message : "malformed markup");
-    record.firstError = std::to_string(std::max(error->line, 1)) + ":" +
-                        std::to_string(std::max(error->int2, 1)) + ": " + std::string(reason);
+    record.firstError = placeOf(error->line, error->int2) + ": " + parserReason(error->message);
 }
 
 // Entities other than XML's own five could bring in files or blow up in size; a document that
@@ -118,9 +151,8 @@ void refuseEntityDeclaration(void* parserContext, const xmlChar* name, int, cons
     if (record.firstError.empty()) {
         const int line = context->input != nullptr ? context->input->line : 1;
         const int column = context->input != nullptr ? context->input->col : 1;
-        record.firstError = std::to_string(line) + ":" + std::to_string(std::max(column, 1)) +
-                            ": entity '" + std::string(textOf(name)) +
-                            "' is declared; entities are not read";
+        record.firstError = placeOf(line, column) + ": entity " + quotedValue(textOf(name)) +
+                            " is declared; entities are not read";
     }
     xmlStopParser(context);
 }
@@ -140,12 +172,45 @@ void buildElementKeepingItsOffset(void* parserContext, const xmlChar* localName,
         record.tagStarts[context->node] = tagStart(*context->input);
 }
 
-DocumentOwner parse(std::string_view document, const std::string& sourceName, ParseRecord& record) {
+// libxml2's name of an encoding given on the command line.
+const char* parserEncodingName(TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        return "UTF-8";
+    case TextEncoding::Windows1252:
+        return "windows-1252";
+    case TextEncoding::Utf16LE:
+        return "UTF-16LE";
+    case TextEncoding::Utf16BE:
+        return "UTF-16BE";
+    case TextEncoding::Utf32LE:
+        return "UTF-32LE";
+    case TextEncoding::Utf32BE:
+        return "UTF-32BE";
+    case TextEncoding::Automatic:
+        break;
+    }
+    return nullptr;
+}
+
+// The parser decodes the document itself, by its byte order mark or declaration; an encoding
+// given on the command line wins over both.
+void useEncoding(xmlParserCtxt& context, TextEncoding encoding, const std::string& sourceName) {
+    const char* name = parserEncodingName(encoding);
+    if (name == nullptr)
+        return;
+    xmlCharEncodingHandler* handler = xmlFindCharEncodingHandler(name);
+    if (handler == nullptr || xmlSwitchToEncoding(&context, handler) != 0)
+        throw SpeechError(sourceName + ": the XML parser cannot read " + name);
+}
+
+DocumentOwner parse(std::string_view document, const std::string& sourceName, TextEncoding encoding,
+                    ParseRecord& record) {
     if (document.size() > ssmlMaxBytes)
         throw SpeechError(sourceName + ": the SSML document is larger than " +
                           std::to_string(ssmlMaxBytes >> 20) + " MiB");
     if (trimmed(document).empty())
-        throw SpeechError(sourceName + ":1:1: Document is empty");
+        throw SpeechError(sourceName + ":1:1: the document is empty");
     xmlInitParser();
     ParserContextOwner context(
         xmlCreateMemoryParserCtxt(document.data(), static_cast<int>(document.size())));
@@ -157,6 +222,7 @@ DocumentOwner parse(std::string_view document, const std::string& sourceName, Pa
     handler.entityDecl = refuseEntityDeclaration;
     record.buildElement = handler.startElementNs;
     handler.startElementNs = buildElementKeepingItsOffset;
+    useEncoding(*context, encoding, sourceName);
     // No network, no DTD loaded or applied, no entity substituted, libxml2's limits kept.
     xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     xmlParseDocument(context.get());
@@ -164,9 +230,7 @@ DocumentOwner parse(std::string_view document, const std::string& sourceName, Pa
     context->myDoc = nullptr;
     if (record.firstError.empty() && (!context->wellFormed || !tree)) {
         const xmlError& last = context->lastError;
-        record.firstError = std::to_string(std::max(last.line, 1)) + ":" +
-                            std::to_string(std::max(last.int2, 1)) + ": " +
-                            std::string(trimmed(last.message ? last.message : "malformed markup"));
+        record.firstError = placeOf(last.line, last.int2) + ": " + parserReason(last.message);
     }
     if (!record.firstError.empty())
         throw SpeechError(sourceName + ":" + record.firstError);
@@ -348,7 +412,7 @@ public:
 
     SpeechScript read(const xmlNode* root) {
         if (qualifiedName(root) != "speak" || !isSsml(root))
-            fail(root, "the root element is <" + qualifiedName(root) + ">, not <speak>");
+            fail(root, "the root element is " + tagOf(root) + ", not <speak>");
         walkElement(root, Voicing{}, 1);
         return builder_.finish();
     }
@@ -363,6 +427,11 @@ private:
         if (element->ns != nullptr && element->ns->prefix != nullptr)
             name.append(textOf(element->ns->prefix)).push_back(':');
         return name.append(textOf(element->name));
+    }
+
+    // An element's name as messages show it; XML names are printable, but may be long.
+    static std::string tagOf(const xmlNode* element) {
+        return "<" + cutInTheMiddle(qualifiedName(element)) + ">";
     }
 
     std::string where(const xmlNode* element) const {
@@ -386,8 +455,8 @@ private:
 
     [[noreturn]] void failValue(const xmlNode* element, const char* name,
                                 const std::string& value) const {
-        fail(element, "malformed " + std::string(name) + " \"" + value + "\" of <" +
-                          qualifiedName(element) + ">");
+        fail(element,
+             "malformed " + std::string(name) + " " + quotedValue(value) + " of " + tagOf(element));
     }
 
     void walkChildren(const xmlNode* element, const Voicing& voicing, int depth) {
@@ -402,7 +471,7 @@ private:
                 break;
             case XML_ENTITY_REF_NODE:
                 fail(element,
-                     "entity reference &" + std::string(textOf(child->name)) + "; is not read");
+                     "entity reference &" + cutInTheMiddle(textOf(child->name)) + "; is not read");
             default:
                 break;
             }
@@ -449,12 +518,23 @@ private:
         } else {
             const std::string unknown = qualifiedName(element);
             if (warned_.insert(unknown).second && warn_)
-                warn_(where(element) + ": unknown element <" + unknown + "> is read as its text");
+                warn_(where(element) + ": unknown element " + tagOf(element) +
+                      " is read as its text");
             walkChildren(element, voicing, depth);
         }
     }
 
-    int pauseOf(const xmlNode* element) const {
+    // The breaks' silence is held to a total: every frame of it is written out.
+    int countedSilence(const xmlNode* element, std::int64_t milliseconds) {
+        silenceMilliseconds_ += milliseconds;
+        if (silenceMilliseconds_ > ssmlMaxSilenceMilliseconds)
+            fail(element, "the breaks add up to more than " +
+                              std::to_string(ssmlMaxSilenceMilliseconds / 3'600'000) +
+                              " hours of silence");
+        return static_cast<int>(milliseconds);
+    }
+
+    int pauseOf(const xmlNode* element) {
         if (const auto time = attribute(element, "time")) {
             const auto quantity = quantityOf(*time);
             if (!quantity || quantity->signedChange)
@@ -467,13 +547,13 @@ private:
             else
                 failValue(element, "time", *time);
             if (milliseconds > longestPauseMilliseconds)
-                fail(element, "break time \"" + *time + "\" is longer than an hour");
-            return static_cast<int>(std::lround(milliseconds));
+                fail(element, "break time " + quotedValue(*time) + " is longer than an hour");
+            return countedSilence(element, std::lround(milliseconds));
         }
         const std::string strength = attribute(element, "strength").value_or("medium");
         for (const NamedPause& pause : pauseStrengths)
             if (pause.strength == trimmed(strength))
-                return pause.milliseconds;
+                return countedSilence(element, pause.milliseconds);
         failValue(element, "strength", strength);
     }
 
@@ -525,14 +605,23 @@ private:
     const SsmlWarning& warn_;
     SpeechScriptBuilder builder_;
     std::set<std::string> warned_;
+    std::int64_t silenceMilliseconds_ = 0;
 };
 
 } // namespace
 
+TextEncoding ssmlEncoding(std::string_view document, TextEncoding detected) {
+    if (detected != TextEncoding::Windows1252 || !document.starts_with("<?xml"))
+        return detected == TextEncoding::Windows1252 ? detected : TextEncoding::Automatic;
+    const std::string_view declaration = document.substr(0, document.find("?>"));
+    return declaration.find("encoding") == std::string_view::npos ? detected
+                                                                  : TextEncoding::Automatic;
+}
+
 SpeechScript readSsml(std::string_view document, const std::string& sourceName,
-                      const SsmlWarning& warn) {
+                      const SsmlWarning& warn, TextEncoding encoding) {
     ParseRecord record;
-    const DocumentOwner tree = parse(document, sourceName, record);
+    const DocumentOwner tree = parse(document, sourceName, encoding, record);
     const xmlNode* root = xmlDocGetRootElement(tree.get());
     if (root == nullptr)
         throw SpeechError(sourceName + ":1:1: the document has no root element");

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "speech/text/speech_script.h"
+#include "speech/text_encoding.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -13,15 +15,25 @@ namespace kestrova::speech {
 // (its text content is read as text).
 using SsmlWarning = std::function<void(const std::string& message)>;
 
-// Reads an SSML 1.1 document into runs, breaks and marks. Malformed markup throws
-// SpeechError with sourceName, line and column ("FILE:LINE:COLUMN: reason", libxml2's own
-// reason); nothing is read from outside the document. A document that declares entities is
-// refused: no entity but XML's own five is ever expanded.
+// Reads an SSML 1.1 document into runs, breaks and marks. document is the file's own bytes,
+// decoded once by the XML parser in the encoding its byte order mark or declaration names
+// (UTF-8 without either), or in encoding when that is not Automatic. Malformed markup throws
+// SpeechError with sourceName, line and column ("FILE:LINE:COLUMN: reason"), a value from the
+// document quoted and cut as quotedValue does; nothing is read from outside the document. A
+// document that declares entities is refused: no entity but XML's own five is ever expanded.
 SpeechScript readSsml(std::string_view document, const std::string& sourceName,
-                      const SsmlWarning& warn = {});
+                      const SsmlWarning& warn = {},
+                      TextEncoding encoding = TextEncoding::Automatic);
+
+// The encoding to read a document in when none is given, from the one the text file reader
+// detected: the parser's own choice (byte order mark, declaration, else UTF-8), except that a
+// document that declares none and is no valid UTF-8 is read as Windows-1252, as plain text is.
+TextEncoding ssmlEncoding(std::string_view document, TextEncoding detected);
 
 // The most bytes and the deepest nesting a document may have.
 inline constexpr std::size_t ssmlMaxBytes = 64u << 20;
 inline constexpr int ssmlMaxDepth = 256;
+// The most silence the breaks of one document may add up to.
+inline constexpr std::int64_t ssmlMaxSilenceMilliseconds = 24 * 3600 * 1000;
 
 } // namespace kestrova::speech
