@@ -114,19 +114,28 @@ struct Markup {
 
 Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
                   const Lexicon& lexicon) {
-    // The file's own bytes: the XML parser decodes them, once, as the document declares.
-    std::string document;
-    while (reader.readUndecoded(document))
-        if (document.size() > ssmlMaxBytes)
-            throw FileError(inputFailure("read", request.input,
-                                         "an SSML document may be at most " +
-                                             std::to_string(ssmlMaxBytes >> 20) + " MiB"));
     Markup markup;
     try {
-        markup.script = readSsml(document, request.input.native(), request.warning,
-                                 request.encoding != TextEncoding::Automatic
-                                     ? request.encoding
-                                     : ssmlEncoding(document, reader.encoding()));
+        // The file's own bytes as they are read: the XML parser decodes them, once, as the
+        // document declares (its start, in the first piece, says how).
+        std::optional<SsmlReader> ssml;
+        std::string piece;
+        std::uint64_t bytes = 0;
+        while ((piece.clear(), reader.readUndecoded(piece))) {
+            if ((bytes += piece.size()) > ssmlMaxBytes)
+                throw FileError(inputFailure("read", request.input,
+                                             "an SSML document may be at most " +
+                                                 std::to_string(ssmlMaxBytes >> 20) + " MiB"));
+            if (!ssml)
+                ssml.emplace(request.input.native(), request.warning,
+                             request.encoding != TextEncoding::Automatic
+                                 ? request.encoding
+                                 : ssmlEncoding(piece, reader.encoding()));
+            ssml->push(piece);
+        }
+        if (!ssml)
+            ssml.emplace(request.input.native());
+        markup.script = ssml->finish();
     } catch (const FileError&) {
         throw;
     } catch (const SpeechError& failure) {

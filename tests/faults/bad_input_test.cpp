@@ -256,7 +256,7 @@ TEST(SsmlInput, EveryEncodingSoundsAsTheDocumentInUtf8) {
     const Case cases[] = {
         {"latin-1", "ISO-8859-1", "Café naïve, façade."},
         {"cp1252", "windows-1252", "“Café” costs 5 €."},
-        {"shift_jis", "Shift_JIS", "Tokyo 東京 café."},
+        {"shift_jis", "Shift_JIS", "Tokyo 東京 ｶﾌｪ."},
         {"utf-16", "", "Café 5 €."},
         {"utf-16-le", "UTF-16LE", "Café naïve."},
     };

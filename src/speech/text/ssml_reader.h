@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,25 @@ using SsmlWarning = std::function<void(const std::string& message)>;
 SpeechScript readSsml(std::string_view document, const std::string& sourceName,
                       const SsmlWarning& warn = {},
                       TextEncoding encoding = TextEncoding::Automatic);
+
+// readSsml on a document handed over piece by piece as its file is read: the parser builds no
+// tree, and what is kept is the script so far, whatever the document's size. A fault throws
+// from the push that reaches it, or from finish.
+class SsmlReader {
+public:
+    explicit SsmlReader(std::string sourceName, SsmlWarning warn = {},
+                        TextEncoding encoding = TextEncoding::Automatic);
+    ~SsmlReader();
+    SsmlReader(const SsmlReader&) = delete;
+    SsmlReader& operator=(const SsmlReader&) = delete;
+
+    void push(std::string_view bytes);
+    SpeechScript finish();
+
+private:
+    class Parse;
+    std::unique_ptr<Parse> parse_;
+};
 
 // The encoding to read a document in when none is given, from the one the text file reader
 // detected: the parser's own choice (byte order mark, declaration, else UTF-8), except that a
