@@ -585,6 +585,13 @@ private:
             return;
         }
         frames_.push_back(frameOf(tag, parent.voicing));
+        checkSize(tag.place);
+    }
+
+    void checkSize(const Place& place) const {
+        if (builder_.size() > ssmlMaxItems)
+            fail(place, "the markup makes more than " + std::to_string(ssmlMaxItems) +
+                            " runs, breaks and marks");
     }
 
     // What an element inside read content does, and the frame its content is read in.
@@ -649,6 +656,7 @@ private:
                              frame.voicing.voiceName, frame.voicing.prosody);
             collected_.clear();
         }
+        checkSize(here());
     }
 
     void text(std::string_view text) {

@@ -53,6 +53,9 @@ TextEncoding ssmlEncoding(std::string_view document, TextEncoding detected);
 // The most bytes and the deepest nesting a document may have.
 inline constexpr std::size_t ssmlMaxBytes = 64u << 20;
 inline constexpr int ssmlMaxDepth = 256;
+// The most runs, breaks and marks a document's script may hold: with the text, what bounds
+// the memory reading it takes.
+inline constexpr std::size_t ssmlMaxItems = 1'000'000;
 // The most silence the breaks of one document may add up to.
 inline constexpr std::int64_t ssmlMaxSilenceMilliseconds = 24 * 3600 * 1000;
 
