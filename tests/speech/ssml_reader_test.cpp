@@ -500,6 +500,15 @@ TEST(SsmlReader, MessagesShowValuesQuotedOnOneLineAndCut) {
     EXPECT_LT(longText.size(), 300u);
 }
 
+TEST(SsmlReader, RefusesMoreThanAMillionRunsBreaksAndMarks) {
+    std::string document = "<speak>";
+    for (std::size_t sentence = 0; sentence < ssmlMaxItems / 2; ++sentence)
+        document += "<s>a</s>";
+    EXPECT_EQ(readSsml(document + "</speak>", source).size(), ssmlMaxItems - 1);
+    EXPECT_EQ(failureOf(document + "<s>a</s><s>b</s></speak>"),
+              "doc.ssml:1:4000016: the markup makes more than 1000000 runs, breaks and marks");
+}
+
 // Breaks add up in 64 bits to at most 24 hours a document: 1193 hours and 168296 ms would
 // wrap a 32-bit count of milliseconds to 1.9 s.
 TEST(SsmlReader, RefusesBreaksAddingUpToMoreThanADay) {
