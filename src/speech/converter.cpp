@@ -118,6 +118,9 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
     try {
         // The file's own bytes as they are read: the XML parser decodes them, once, as the
         // document declares (its start, in the first piece, says how).
+        // FILE:LINE:COLUMN as compilers write it; a name that could break the line is quoted.
+        const std::string& name = request.input.native();
+        const std::string sourceName = isPlainName(name) ? name : quotedName(name);
         std::optional<SsmlReader> ssml;
         std::string piece;
         std::uint64_t bytes = 0;
@@ -127,14 +130,14 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
                                              "an SSML document may be at most " +
                                                  std::to_string(ssmlMaxBytes >> 20) + " MiB"));
             if (!ssml)
-                ssml.emplace(request.input.native(), request.warning,
+                ssml.emplace(sourceName, request.warning,
                              request.encoding != TextEncoding::Automatic
                                  ? request.encoding
                                  : ssmlEncoding(piece, reader.encoding()));
             ssml->push(piece);
         }
         if (!ssml)
-            ssml.emplace(request.input.native());
+            ssml.emplace(sourceName);
         markup.script = ssml->finish();
     } catch (const FileError&) {
         throw;

@@ -93,6 +93,8 @@ const ScriptCase scriptCases[] = {
      "a | <P> | #m | b | <9ms> | #n | c | <S> | d | #end"},
     {"SubReplacesItsContent", "The <sub alias=\"World Wide Web Consortium\">W3C</sub> says",
      "The World Wide Web Consortium says"},
+    {"ReferencesInAnAttribute", "<sub alias=\"Tom &amp; Jerry &lt;3 &#38;#38; &#233;\">x</sub>",
+     "Tom & Jerry <3 &#38; \xC3\xA9"},
     {"SayAsCharacters", "Call <say-as interpret-as=\"characters\">ABC</say-as> now",
      "Call A B C now"},
     {"SayAsSpellOutKeepsMultibyteLetters", "<say-as interpret-as=\"spell-out\">Zo\xC3\xAB</say-as>",
