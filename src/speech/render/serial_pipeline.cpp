@@ -8,7 +8,7 @@ SerialPipeline::SerialPipeline(const Voice& voice, int outputRate) : renderer_(v
 
 void SerialPipeline::submit(RenderTask task) {
     RenderedChunk chunk = renderedShell(task);
-    chunk.samples = renderer_.render(task);
+    renderer_.render(task, chunk);
     ready_ = std::move(chunk);
 }
 

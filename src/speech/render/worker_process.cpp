@@ -20,10 +20,14 @@ namespace {
         if (!sendSamples(socket, block))
             ::_exit(1);
     };
+    const auto sendPause = [socket](std::uint64_t frames) {
+        if (!sendSilence(socket, frames))
+            ::_exit(1);
+    };
     std::string record;
     for (;;) {
         try {
-            renderer.render(task, sendBlock);
+            renderer.render(task, sendBlock, sendPause);
             encodeChunkComplete(record);
         } catch (const std::exception& error) {
             encodeFailure(error.what(), record);
