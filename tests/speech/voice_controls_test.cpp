@@ -1,6 +1,7 @@
 #include "support/conversion_support.h"
 #include "support/speech_measures.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 
@@ -90,16 +91,26 @@ TEST_P(Volume, HalfIsSixDecibelsDown) {
     EXPECT_NEAR(halved - full, -6.02, 0.1);
 }
 
+// Each sample is four times the unchanged one's, limited to full scale; the count is of the
+// samples whose fourfold lies outside 16 bits (-8192 becomes -32768, which fits).
 TEST_P(Volume, FourfoldLimitsAndCountsWhatWouldClip) {
     ScratchDir scratch;
+    const std::vector<short> plain = render(scratch, test::shortText, GetParam(), {}).samples;
     VoiceControls loud;
     loud.volumePercent = 400;
     ConversionResult result;
     const test::SoundFile sound = render(scratch, test::shortText, GetParam(), loud, 2, &result);
-    const auto atFullScale = std::count_if(sound.samples.begin(), sound.samples.end(),
-                                           [](short x) { return x == 32767 || x == -32768; });
-    EXPECT_GT(result.limitedSamples, 0u);
-    EXPECT_EQ(static_cast<std::uint64_t>(atFullScale), result.limitedSamples);
+    ASSERT_EQ(sound.samples.size(), plain.size());
+    std::uint64_t wouldClip = 0;
+    std::size_t wrong = 0;
+    for (std::size_t i = 0; i < plain.size(); ++i) {
+        const int fourfold = 4 * plain[i];
+        wouldClip += fourfold > 32767 || fourfold < -32768;
+        wrong += sound.samples[i] != std::clamp(fourfold, -32768, 32767);
+    }
+    EXPECT_GT(wouldClip, 0u);
+    EXPECT_EQ(result.limitedSamples, wouldClip);
+    EXPECT_EQ(wrong, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, Volume,
