@@ -194,6 +194,43 @@ INSTANTIATE_TEST_SUITE_P(
                       IdentityCase{"Flite slt", std::string(test::paragraphs)}),
     [](const auto& info) { return alphanumeric(info.param.voice); });
 
+class ControlsThroughWorkers : public ::testing::TestWithParam<std::string> {};
+
+// Rate, pitch and pauses reach the engine through the workers' tasks, each as asked: a
+// field lost or taken for another on the way (rate for pitch) speaks otherwise.
+TEST_P(ControlsThroughWorkers, SpeakAsAsked) {
+    ScratchDir scratch;
+    const std::string text = longTextWithParagraphs();
+    const test::SoundFile plain = render(scratch, text, GetParam(), {}, 2);
+    VoiceControls controls;
+    controls.ratePercent = 150;
+    controls.pitchPercent = 75;
+    controls.sentencePauseMs = 700;
+    controls.paragraphPauseMs = 1200;
+    const test::SoundFile changed = render(scratch, text, GetParam(), controls, 2);
+    const int rate = plain.info.samplerate;
+    ASSERT_EQ(changed.info.samplerate, rate);
+    const auto samplesOf = [](const test::SoundFile& sound) {
+        return std::span<const std::int16_t>(sound.samples);
+    };
+    const double sounding = test::soundingSeconds(samplesOf(changed), rate) /
+                            test::soundingSeconds(samplesOf(plain), rate);
+    EXPECT_NEAR(sounding, 1 / 1.5, 0.1 / 1.5) << "the speech lasts as the rate asks";
+    const double pitch = test::medianFrequency(samplesOf(changed), rate) /
+                         test::medianFrequency(samplesOf(plain), rate);
+    EXPECT_NEAR(pitch, 0.75, 0.075) << "the median frequency is as the pitch asks";
+    std::vector<double> expected(59, 700);
+    expected.insert(expected.end(), 4, 1200);
+    const std::vector<double> silences = test::innerSilencesMs(samplesOf(changed), rate, 150);
+    ASSERT_EQ(silences.size(), expected.size());
+    for (std::size_t i = 0; i < silences.size(); ++i)
+        EXPECT_NEAR(silences[i], expected[i], 30) << "boundary " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(Voices, ControlsThroughWorkers,
+                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         [](const auto& info) { return alphanumeric(info.param); });
+
 class LexiconEntries : public ::testing::TestWithParam<std::string> {};
 
 // A word replaced is not spoken and its replacement is: the sound is that of the replacement
