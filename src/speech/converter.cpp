@@ -10,7 +10,6 @@
 #include "speech/quoted_name.h"
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/chunk_sequence.h"
-#include "speech/render/serial_pipeline.h"
 #include "speech/render/worker_pool.h"
 #include "speech/speech_error.h"
 #include "speech/text/heading_finder.h"
@@ -551,13 +550,12 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         1, markup ? markup->characters
                   : std::min(available, request.characterCount.value_or(available)));
 
-    std::unique_ptr<RenderPipeline> pipeline;
-    if (request.jobs == 0)
-        pipeline = std::make_unique<SerialPipeline>(request.voice, request.format.sampleRate);
-    else
-        pipeline =
-            std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
-                                         std::min(request.jobs, maximumJobs()), cancel, total);
+    // With 0 jobs too, every run is rendered in a child process: eSpeak NG keeps state from
+    // one rendering to the next that nothing resets, so rendering in this process would make
+    // the sound depend on what the process rendered before.
+    const std::unique_ptr<RenderPipeline> pipeline =
+        std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
+                                     std::clamp(request.jobs, 1u, maximumJobs()), cancel, total);
 
     ConversionResult result;
     const bool timed = request.recordTimings || request.chapterPattern || request.splitChapters;
