@@ -4,7 +4,6 @@
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/worker_protocol.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <optional>
