@@ -69,7 +69,6 @@ void runMessageBox(QMessageBox::Icon icon, const std::string& text, const std::s
     const QString message = readableMessage(QString::fromStdString(text), QApplication::font());
     QMessageBox box(icon, caption, message, QMessageBox::Ok);
     box.setAccessibleName(caption);
-    box.setAccessibleDescription(message);
     makeRoomForCaption(box);
     box.exec();
 }

@@ -1,9 +1,36 @@
 #include "save_dialog.h"
 
 #include <QFileDialog>
+#include <QScreen>
 #include <QSettings>
+#include <QStyle>
+#include <algorithm>
 
 namespace kestrova::platform {
+namespace {
+
+// Qt's file dialog opens at a size of its own, which at a large scale or font is taller than
+// the screen: at 200 % on 1280x800 its "Files of type" row and Cancel were out of sight. Its
+// file list can shrink, so the dialog is made to fit the screen's free area with room for a
+// window manager's frame, and centred there (a move places the frame's top left corner).
+void fitOnScreen(QDialog& dialog) {
+    const QScreen* screen = dialog.screen();
+    if (screen == nullptr)
+        return;
+    const QStyle* style = dialog.style();
+    const int border = 2 * style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth);
+    const int titleBar = style->pixelMetric(QStyle::PM_TitleBarHeight);
+    const QSize frame(border, titleBar + border);
+    const QRect available = screen->availableGeometry();
+    dialog.resize(
+        dialog.size().boundedTo(available.size() - frame).expandedTo(dialog.minimumSizeHint()));
+    QRect outline(QPoint(0, 0), dialog.size() + frame);
+    outline.moveCenter(available.center());
+    dialog.move(std::max(outline.left(), available.left()),
+                std::max(outline.top(), available.top()));
+}
+
+} // namespace
 
 SaveDialog::SaveDialog(QObject* parent) : QObject(parent) {}
 
@@ -23,6 +50,7 @@ QString SaveDialog::askSavePath(const QString& filter) {
     dialog.setNameFilter(filter);
     // The dialog only picks a name; it must not rename or delete files itself.
     dialog.setOption(QFileDialog::ReadOnly);
+    fitOnScreen(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.selectedFiles().value(0);
