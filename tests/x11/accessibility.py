@@ -10,7 +10,8 @@ At every stage the window must carry its role, its title as its name, its text e
 (no description repeating a label), and lie within the screen. Every wait polls against a
 deadline (KESTROVA_X11_TIMEOUT seconds, default 120). KESTROVA_A11Y_DUMP=1 prints the tree
 of each window; KESTROVA_A11Y_ORCA=FILE runs Orca in the session, its debug log into FILE;
-KESTROVA_A11Y_SURVEY=1 reports failed checks and goes on.
+KESTROVA_A11Y_SURVEY=1 reports failed checks and goes on; KESTROVA_A11Y_SHOTS=DIR saves the
+screen at each stage.
 """
 import json
 import os
@@ -52,6 +53,25 @@ def wait_for(what, condition):
         if time.monotonic() > deadline:
             raise Failure(f"no {what} within {TIMEOUT:.0f} s")
         time.sleep(0.1)
+
+
+def said(log, words, prefix=""):
+    """Whether a line of Orca's log has the words after the prefix."""
+    if not os.path.exists(log):
+        return False
+    with open(log, errors="replace") as lines:
+        return any(prefix in line and words in line[line.index(prefix) + len(prefix):]
+                   for line in lines)
+
+
+def heard(stage, words):
+    """With Orca on, waits until it has spoken the words, so that keys come after its speech."""
+    log = os.environ.get("KESTROVA_A11Y_ORCA")
+    if log:
+        try:
+            wait_for(f"speech of {stage}", lambda: said(log, words, "SPEECH OUTPUT: '"))
+        except Failure as silence:
+            print(f"Orca: {silence}", file=sys.stderr)
 
 
 def read_line(descriptor):
@@ -106,17 +126,20 @@ class Session:
         with open(os.path.join(preferences, "user-settings.conf"), "w") as settings:
             json.dump({"general": quiet, "pronunciations": {}, "keybindings": {},
                        "profiles": {"default": quiet}}, settings)
+        # Orca writes its log in blocks and loses the last at its end: its files are opened
+        # line-buffered here, so the log is whole and can be waited on.
+        line_buffered = ("import builtins, sys; plain = builtins.open; "
+                         "builtins.open = lambda name, mode='r', *rest, **named: "
+                         "plain(name, mode, 1) if mode == 'w' else plain(name, mode, *rest, **named); "
+                         "sys.argv[0] = '/usr/bin/orca'; "
+                         "exec(compile(plain('/usr/bin/orca').read(), '/usr/bin/orca', 'exec'))")
         self.processes.append(subprocess.Popen(
-            ["orca", "--replace", "-u", preferences, "--debug-file", log],
+            [sys.executable, "-c", line_buffered, "--replace", "-u", preferences,
+             "--debug-file", log],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             env=dict(os.environ, HOME=scratch)))
 
-        # Its log is written in blocks: the last line that reaches the file before Orca
-        # listens is its default script's activation, a moment before.
-        def ready():
-            with open(log, errors="replace") as lines:
-                return "DEFAULT: activating script for None" in lines.read()
-        wait_for("Orca", lambda: os.path.exists(log) and ready())
+        wait_for("Orca", lambda: said(log, "ORCA: Starting ATSPI registry."))
 
     def start(self, command, descriptor):
         self.processes.append(subprocess.Popen(command, pass_fds=[descriptor],
@@ -208,6 +231,11 @@ def check_window(stage, window, texts):
     if twice:
         fail(f"{stage}: exposed twice: {sorted(twice)}")
     check_on_screen(stage, window.name)
+    heard(stage, window.name)
+    shots = os.environ.get("KESTROVA_A11Y_SHOTS")
+    if shots:
+        subprocess.run(["import", "-window", "root",
+                        os.path.join(shots, stage.replace(" ", "-") + ".png")], check=True)
 
 
 def check_on_screen(stage, title):
