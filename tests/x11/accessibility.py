@@ -359,7 +359,8 @@ def main():
         # The notice must still be up when the walk reaches it: a long text in that case.
         sentences = 3000 if case == "replace" else 1
         file.write("Sentence number one is read aloud. " * sentences)
-    arguments = {"refusal": [], "failure": [f"No Such Engine%{text}"]}.get(
+    # A name far wider than the screen: the failure box is cut to fit, not the name to nothing.
+    arguments = {"refusal": [], "failure": [f"No Such Engine {'x' * 400}%{text}"]}.get(
         case, [f"{VOICE}%{text}"])
     session = Session()
     program = None
