@@ -1,10 +1,13 @@
 #include "save_dialog.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QScreen>
 #include <QSettings>
 #include <QStyle>
 #include <algorithm>
+#include <utility>
 
 namespace kestrova::platform {
 namespace {
@@ -30,6 +33,19 @@ void fitOnScreen(QDialog& dialog) {
                 std::max(outline.top(), available.top()));
 }
 
+// Qt's dialog leaves "Look in:" and "Files of type:" unattached to their lists, so a screen
+// reader read them out as the dialog's own text and named each list by its entry alone. As
+// the lists' buddies they label them, as "File name:" labels the name field.
+void labelTheLists(QFileDialog& dialog) {
+    for (const auto& [labelName, listName] :
+         {std::pair{"lookInLabel", "lookInCombo"}, std::pair{"fileTypeLabel", "fileTypeCombo"}}) {
+        auto* label = dialog.findChild<QLabel*>(QLatin1String(labelName));
+        auto* list = dialog.findChild<QComboBox*>(QLatin1String(listName));
+        if (label != nullptr && list != nullptr && label->buddy() == nullptr)
+            label->setBuddy(list);
+    }
+}
+
 } // namespace
 
 SaveDialog::SaveDialog(QObject* parent) : QObject(parent) {}
@@ -50,6 +66,7 @@ QString SaveDialog::askSavePath(const QString& filter) {
     dialog.setNameFilter(filter);
     // The dialog only picks a name; it must not rename or delete files itself.
     dialog.setOption(QFileDialog::ReadOnly);
+    labelTheLists(dialog);
     fitOnScreen(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return {};

@@ -287,6 +287,12 @@ def save_as(program, name):
     for role, label in (("push button", "Cancel"), ("push button", "Save"),
                         ("label", "Files of type:"), ("label", "File name:")):
         check_inside("Save dialog", dialog, role, label)
+    # A label that labels nothing is read out as the dialog's own text.
+    for label in nodes(dialog):
+        if label.getRoleName() == "label" and label.name and not any(
+                relation.getRelationType() == pyatspi.RELATION_LABEL_FOR
+                for relation in label.getRelationSet()):
+            fail(f"Save dialog: the label \"{label.name}\" labels nothing")
     wait_for("focused Save dialog", lambda: focused_title() == "Save As")
     type_text(name)
     key("Return")
