@@ -56,20 +56,25 @@ def wait_for(what, condition):
 
 
 def said(log, words, prefix=""):
-    """Whether a line of Orca's log has the words after the prefix."""
+    """How many lines of Orca's log have the words after the prefix."""
     if not os.path.exists(log):
-        return False
+        return 0
     with open(log, errors="replace") as lines:
-        return any(prefix in line and words in line[line.index(prefix) + len(prefix):]
+        return sum(prefix in line and words in line[line.index(prefix) + len(prefix):]
                    for line in lines)
 
 
-def heard(stage, words):
-    """With Orca on, waits until it has spoken the words, so that keys come after its speech."""
+def heard(stage, words, times_before={}):
+    """With Orca on, waits until it has spoken the words once more (two windows may share a
+    title), so that keys come after its speech. times_before, shared by the calls, counts
+    what was heard before."""
     log = os.environ.get("KESTROVA_A11Y_ORCA")
     if log:
+        before = times_before.get(words, 0)
         try:
-            wait_for(f"speech of {stage}", lambda: said(log, words, "SPEECH OUTPUT: '"))
+            times_before[words] = wait_for(
+                f"speech of {stage}",
+                lambda: max(0, said(log, words, "SPEECH OUTPUT: '") - before)) + before
         except Failure as silence:
             print(f"Orca: {silence}", file=sys.stderr)
 
