@@ -162,8 +162,11 @@ class Program:
                        if key not in ("WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
         environment.update(QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_SCALE_FACTOR="2",
                            XDG_CONFIG_HOME=os.path.join(scratch, "config"))
-        self.process = subprocess.Popen([program] + arguments, cwd=work, env=environment,
-                                        stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        # Its output into a file: a pipe read only at the end could fill and stall it.
+        self.output = os.path.join(scratch, "output.log")
+        with open(self.output, "w") as output:
+            self.process = subprocess.Popen([program] + arguments, cwd=work, env=environment,
+                                            stdout=output, stderr=subprocess.STDOUT)
 
     def application(self):
         for application in pyatspi.Registry.getDesktop(0):
@@ -197,7 +200,8 @@ class Program:
             if time.monotonic() > deadline:
                 raise Failure("the program did not end")
             time.sleep(0.1)
-        return self.process.returncode, self.process.stdout.read().decode(errors="replace")
+        with open(self.output, errors="replace") as output:
+            return self.process.returncode, output.read()
 
 
 def nodes(accessible):
