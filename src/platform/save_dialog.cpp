@@ -6,7 +6,6 @@
 #include <QScreen>
 #include <QSettings>
 #include <QStyle>
-#include <algorithm>
 #include <utility>
 
 namespace kestrova::platform {
@@ -15,7 +14,7 @@ namespace {
 // Qt's file dialog opens at a size of its own, which at a large scale or font is taller than
 // the screen: at 200 % on 1280x800 its "Files of type" row and Cancel were out of sight. Its
 // file list can shrink, so the dialog is made to fit the screen's free area with room for a
-// window manager's frame, and centred there (a move places the frame's top left corner).
+// window manager's frame; Qt places it on show, as before. A dialog that fits is untouched.
 void fitOnScreen(QDialog& dialog) {
     const QScreen* screen = dialog.screen();
     if (screen == nullptr)
@@ -27,10 +26,6 @@ void fitOnScreen(QDialog& dialog) {
     const QRect available = screen->availableGeometry();
     dialog.resize(
         dialog.size().boundedTo(available.size() - frame).expandedTo(dialog.minimumSizeHint()));
-    QRect outline(QPoint(0, 0), dialog.size() + frame);
-    outline.moveCenter(available.center());
-    dialog.move(std::max(outline.left(), available.left()),
-                std::max(outline.top(), available.top()));
 }
 
 // Qt's dialog leaves "Look in:" and "Files of type:" unattached to their lists, so a screen
