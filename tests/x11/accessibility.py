@@ -13,6 +13,7 @@ of each window; KESTROVA_A11Y_ORCA=FILE runs Orca in the session, its debug log 
 KESTROVA_A11Y_SURVEY=1 reports failed checks and goes on; KESTROVA_A11Y_SHOTS=DIR saves the
 screen at each stage.
 """
+import ctypes
 import json
 import os
 import shutil
@@ -95,6 +96,9 @@ class Session:
 
     def __init__(self):
         self.processes = []
+        # The bus starts the AT-SPI bus and registry; orphaned when it ends, they are
+        # reparented here rather than to an init that may never reap them (PR_SET_CHILD_SUBREAPER).
+        ctypes.CDLL(None, use_errno=True).prctl(36, 1, 0, 0, 0)
 
     def start_all(self, scratch):
         # -noreset: a server that resets when its last client leaves refuses new ones meanwhile.
@@ -154,6 +158,18 @@ class Session:
         for process in reversed(self.processes):
             process.terminate()
             process.wait()
+
+        def all_reaped():
+            try:
+                while os.waitpid(-1, os.WNOHANG)[0] != 0:
+                    pass
+            except ChildProcessError:
+                return True
+            return False
+        try:
+            wait_for("end of the AT-SPI bus", all_reaped)
+        except Failure as failure:
+            print(failure, file=sys.stderr)
 
 
 class Program:
