@@ -139,7 +139,8 @@ class Session:
         # line-buffered here, so the log is whole and can be waited on.
         line_buffered = ("import builtins, sys; plain = builtins.open; "
                          "builtins.open = lambda name, mode='r', *rest, **named: "
-                         "plain(name, mode, 1) if mode == 'w' else plain(name, mode, *rest, **named); "
+                         "plain(name, mode, 1) if mode == 'w' "
+                         "else plain(name, mode, *rest, **named); "
                          "sys.argv[0] = '/usr/bin/orca'; "
                          "exec(compile(plain('/usr/bin/orca').read(), '/usr/bin/orca', 'exec'))")
         self.processes.append(subprocess.Popen(
