@@ -436,7 +436,8 @@ private:
              std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
             : path(path), target(path, {request.replaceExisting, request.toStandardOutput,
                                         request.container, cancel}),
-              writer(target.fd(), target.container(), request.format, path, expectedFrames, tags) {}
+              writer(target.fd(), target.container(), request.format, path, expectedFrames, tags,
+                     cancel) {}
 
         std::filesystem::path path;
         OutputTarget target;
@@ -532,8 +533,8 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     // A long list, or a FIFO with no writer, must not hold a stop signal off.
     std::optional<Lexicon> loaded;
     if (!request.lexicon)
-        loaded.emplace(Lexicon::load(request.controls.lexicons,
-                                     [&] { throwIfCancelled(cancel, request); }));
+        loaded.emplace(
+            Lexicon::load(request.controls.lexicons, [&] { throwIfCancelled(cancel, request); }));
     const Lexicon& lexicon = request.lexicon ? *request.lexicon : *loaded;
     // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase
     // never matches across the cut.
