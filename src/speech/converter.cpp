@@ -328,7 +328,7 @@ public:
         SoundTags tags = request_.tags;
         // AU and raw PCM hold no tags: their files go untitled.
         const Container container = request_.container.value_or(containerForPath(request_.output));
-        if (!chapter.title.empty() && container != Container::Au && container != Container::Raw)
+        if (!chapter.title.empty() && holdsTags(container))
             tags.title = chapter.title;
         // Only the files checked beforehand are written.
         const std::size_t index = files_.size();

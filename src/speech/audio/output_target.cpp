@@ -114,8 +114,8 @@ void OutputTarget::fail(const std::string& reason) const {
 void OutputTarget::settleStreamContainer(std::optional<Container> chosen, const char* what) {
     if (chosen) {
         if (!canStream(*chosen))
-            fail(std::string("a wave file cannot be streamed into ") + what +
-                 " (au, flac, ogg, opus, mp3 and raw can)");
+            fail(std::string("a ") + soundFileKind(*chosen) + " cannot be streamed into " + what +
+                 " (" + typeNamesWhere(&ContainerRow::streamable, "and") + " can)");
         container_ = *chosen;
         return;
     }
