@@ -68,9 +68,7 @@ void checkRate(const ConvertOptions& options) {
         return;
     // One input's output, or each under the ending of --type (a wave file without it).
     const Container container =
-        options.type.value_or(options.toStandardOutput() ? Container::Au
-                              : options.output.empty()   ? Container::Wave
-                                                         : containerForPath(options.output));
+        writtenContainer(options.type, options.output, options.toStandardOutput());
     const AudioFormat format = AudioFormat::fromFormatCode(*options.formatCode);
     if (writtenFormat(container, format) == format)
         return;

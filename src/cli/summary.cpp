@@ -17,8 +17,7 @@ std::string shownName(const std::filesystem::path& path) {
 
 // The container a request's sound is written in, as the converter settles it.
 Container containerOf(const ConversionRequest& request) {
-    return request.container.value_or(request.toStandardOutput ? Container::Au
-                                                               : containerForPath(request.output));
+    return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
 
 } // namespace

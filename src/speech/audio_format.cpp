@@ -165,6 +165,11 @@ Container containerForPath(const std::filesystem::path& path) {
     return Container::Wave;
 }
 
+Container writtenContainer(std::optional<Container> chosen, const std::filesystem::path& output,
+                           bool toStandardOutput) {
+    return chosen.value_or(toStandardOutput ? streamedByDefault : containerForPath(output));
+}
+
 std::span<const ContainerRow> containerRows() {
     return containerTable;
 }

@@ -72,6 +72,15 @@ const char* soundFileKind(Container container);
 // gives 24 kHz).
 AudioFormat writtenFormat(Container container, const AudioFormat& format);
 
+// What a stream is written as when no container is chosen and its name chooses none that
+// streams: AU, whose header needs no seeking back.
+inline constexpr Container streamedByDefault = Container::Au;
+
+// The container a sound is written in, as far as it is known before the output is opened:
+// the one chosen, else AU into standard output, else by the output's ending.
+Container writtenContainer(std::optional<Container> chosen, const std::filesystem::path& output,
+                           bool toStandardOutput);
+
 // ".flac", ".ogg", ".opus" and ".mp3" (any letter case) choose those containers;
 // every other name, one without an ending included, gets a wave file.
 Container containerForPath(const std::filesystem::path& path);

@@ -71,8 +71,7 @@ std::uint64_t expectedFrames(std::uint64_t characters, const AudioFormat& format
 // The container the sound is written in, as far as it is known before the output is opened
 // (a stream without a chosen container gets AU).
 Container chosenContainer(const ConversionRequest& request) {
-    return request.container.value_or(request.toStandardOutput ? Container::Au
-                                                               : containerForPath(request.output));
+    return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
 
 void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request) {
@@ -491,8 +490,8 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     // A long list, or a FIFO with no writer, must not hold a stop signal off.
     std::optional<Lexicon> loaded;
     if (!request.lexicon)
-        loaded.emplace(Lexicon::load(request.controls.lexicons,
-                                     [&] { throwIfCancelled(cancel, request); }));
+        loaded.emplace(
+            Lexicon::load(request.controls.lexicons, [&] { throwIfCancelled(cancel, request); }));
     const Lexicon& lexicon = request.lexicon ? *request.lexicon : *loaded;
     // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase
     // never matches across the cut.

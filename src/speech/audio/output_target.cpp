@@ -120,7 +120,7 @@ void OutputTarget::settleStreamContainer(std::optional<Container> chosen, const 
         return;
     }
     const Container byName = containerForPath(path_);
-    container_ = canStream(byName) ? byName : Container::Au;
+    container_ = canStream(byName) ? byName : streamedByDefault;
 }
 
 void OutputTarget::openDevice(const std::filesystem::path& path, std::optional<Container> chosen) {
@@ -166,7 +166,7 @@ void OutputTarget::useStandardOutput(std::optional<Container> chosen) {
     if (!stream_)
         fail(std::strerror(errno));
     if (S_ISREG(status.st_mode) && seekable(stream_.get()))
-        container_ = chosen.value_or(Container::Au);
+        container_ = chosen.value_or(streamedByDefault);
     else
         settleStreamContainer(chosen, "a pipe");
 }
