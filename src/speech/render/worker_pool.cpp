@@ -195,6 +195,11 @@ void WorkerPool::receive(Worker& worker) {
             return;
         case ReplyReader::Record::Samples:
             continue;
+        case ReplyReader::Record::Silence: {
+            RenderedChunk& rendered = worker.inFlight.front().rendered;
+            rendered.silences.push_back({worker.samples.size(), worker.reader.silenceFrames()});
+            continue;
+        }
         case ReplyReader::Record::ChunkComplete: {
             InFlight& chunk = worker.inFlight.front();
             chunk.rendered.samples = std::move(worker.samples);

@@ -4,6 +4,7 @@
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/worker_protocol.h"
 
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <signal.h>
@@ -20,10 +21,18 @@ namespace {
         if (!sendSamples(socket, block))
             ::_exit(1);
     };
+    const auto sendPause = [socket](std::uint64_t frames) {
+        if (!sendSilence(socket, frames))
+            ::_exit(1);
+    };
     std::string record;
+    // eSpeak NG and Flite draw their noise from the C library's generator, which the worker
+    // took over from the program in whatever state the program left it: every run draws from
+    // the state a process starts with.
+    ::srand(1);
     for (;;) {
         try {
-            renderer.render(task, sendBlock);
+            renderer.render(task, sendBlock, sendPause);
             encodeChunkComplete(record);
         } catch (const std::exception& error) {
             encodeFailure(error.what(), record);
@@ -38,8 +47,9 @@ namespace {
 }
 
 // Renders a run of chunks in a child forked for it. An engine carries state from one
-// rendering into the next (eSpeak NG draws on the C library's random numbers, among other
-// things), so every run starts from the same untouched state: then its samples are the same
+// rendering into the next (the C library's random numbers, and eSpeak NG's own, which no call
+// resets), so every run starts from the state of a process that has rendered nothing: the
+// program's, since it renders only in these children. Then a run's samples are the same
 // whichever worker renders it, after whatever came before. The child reads the run's further
 // tasks and writes the replies itself, so that samples cross between processes once. A child
 // that dies mid-run may leave a record half written: the worker then dies the same way, and

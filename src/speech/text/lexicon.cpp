@@ -389,7 +389,8 @@ std::string Lexicon::apply(std::string_view text) const {
         try {
             replaced = rule.expression.replaceAll(result, rule.replacement, maximumLength);
         } catch (const SpeechError& error) {
-            throw SpeechError(rule.location + ": the pattern cannot be applied: " + error.what());
+            throw SpeechError(rule.location + ": the pattern " + quotedValue(rule.pattern) +
+                              " cannot be applied: " + error.what());
         }
         if (!replaced)
             throw tooLong(rule.location);

@@ -33,6 +33,10 @@ public:
 
     // Appends the next decoded piece to output; false once the file is exhausted.
     bool read(std::string& output);
+    // Appends the next piece of the file's own bytes, from its very first byte and undecoded,
+    // for a reader that decodes the file itself (XML names its encoding); false once the file
+    // is exhausted. Not to be mixed with read().
+    bool readUndecoded(std::string& output);
 
 private:
     std::size_t readBytes(char* buffer, std::size_t size);
@@ -47,6 +51,7 @@ private:
     std::optional<TextDecoder> decoder_;
     std::string buffer_;
     bool exhausted_ = false;
+    bool undecodedBegun_ = false;
 };
 
 } // namespace kestrova::speech
