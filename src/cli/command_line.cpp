@@ -1,26 +1,22 @@
 #include "command_line.h"
 
 #include "app/format_rule.h"
+#include "conversion_requests.h"
+#include "convert_options.h"
 #include "progress_bar.h"
+#include "side_files.h"
 #include "speech/batch_conversion.h"
-#include "speech/conversion_paths.h"
 #include "speech/converter.h"
-#include "speech/file_failures.h"
-#include "speech/json_text.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
-#include "speech/timing_files.h"
-#include "speech/voice.h"
-#include "standard_input.h"
+#include "summary.h"
+#include "voice_listing.h"
 
 #include <CLI/CLI.hpp>
 #include <atomic>
-#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <map>
 #include <optional>
 #include <signal.h>
@@ -80,480 +76,16 @@ CLI::Validator decimalNumber(unsigned long minimum, unsigned long maximum, bool 
         ""); // the option's help says what is accepted
 }
 
-void listVoices(const VoiceRegistry& registry) {
-    std::size_t nameWidth = 4;
-    std::size_t idWidth = 2;
-    for (const Voice& voice : registry.voices()) {
-        nameWidth = std::max(nameWidth, voice.displayName.size());
-        idWidth = std::max(idWidth, voice.id.size());
-    }
-    std::printf("%-*s  %-*s  %-16s  %s\n", static_cast<int>(nameWidth), "NAME",
-                static_cast<int>(idWidth), "ID", "LANGUAGE", "RATE");
-    for (const Voice& voice : registry.voices())
-        std::printf("%-*s  %-*s  %-16s  %d\n", static_cast<int>(nameWidth),
-                    voice.displayName.c_str(), static_cast<int>(idWidth), voice.id.c_str(),
-                    voice.language.c_str(), voice.nativeRate);
-    // An engine that cannot start is left out of the list, with one line saying why.
-    for (const UnavailableEngine& engine : registry.unavailableEngines())
-        std::fprintf(stderr, "kestrova-wav-cli: warning: %s is left out: %s\n",
-                     engineName(engine.engine), engine.reason.c_str());
-    std::string defaultVoice;
-    try {
-        defaultVoice = registry.defaultVoice().displayName;
-    } catch (const SpeechError&) {
-        defaultVoice = "none (unavailable)";
-    }
-    std::printf("\nDefault voice (empty engine name): %s\n", defaultVoice.c_str());
+// ".flac, .ogg, .opus and .mp3": the endings that choose a container other than a wave file.
+std::string endingsChoosingContainers() {
+    std::vector<std::string> endings;
+    for (const ContainerRow& row : containerRows())
+        if (row.chosenByEnding && row.container != Container::Wave)
+            endings.emplace_back(row.ending);
+    return listedAs(endings, "and");
 }
 
-// The same list for scripts: a JSON array of one object per voice.
-void listVoicesAsJson(const VoiceRegistry& registry) {
-    const Voice* defaultVoice = nullptr;
-    try {
-        defaultVoice = &registry.defaultVoice();
-    } catch (const SpeechError&) {
-    }
-    std::string json = "[";
-    for (const Voice& voice : registry.voices()) {
-        json += json.size() == 1 ? "\n" : ",\n";
-        json += "  {\"displayName\": " + jsonString(voice.displayName) +
-                ", \"id\": " + jsonString(voice.id) +
-                ", \"language\": " + jsonString(voice.language) +
-                ", \"nativeRate\": " + std::to_string(voice.nativeRate) +
-                ", \"engine\": " + jsonString(engineName(voice.engine)) +
-                ", \"default\": " + (&voice == defaultVoice ? "true" : "false") + "}";
-    }
-    json += registry.voices().empty() ? "]\n" : "\n]\n";
-    std::fputs(json.c_str(), stdout);
-    for (const UnavailableEngine& engine : registry.unavailableEngines())
-        std::fprintf(stderr, "kestrova-wav-cli: warning: %s is left out: %s\n",
-                     engineName(engine.engine), engine.reason.c_str());
-}
-
-struct ConvertOptions {
-    std::string engine;
-    std::optional<int> formatCode;
-    std::string output;
-    std::string folder;
-    std::optional<Container> type;
-    std::vector<std::string> inputs;
-    unsigned jobs = defaultJobs();
-    bool noClobber = false;
-    bool quiet = false;
-    SoundTags tags;
-    VoiceControls controls;
-    std::vector<std::string> lexicons;
-    std::string timings;   // JSON file of where each sentence lands
-    std::string subtitles; // .srt, .vtt or .lrc
-    bool chapters = false;
-    std::optional<std::string> chapterPattern;
-    std::string cueSheet;
-    bool splitChapters = false;
-
-    bool findsChapters() const {
-        return chapters || chapterPattern || !cueSheet.empty() || splitChapters;
-    }
-};
-
-// A usage error, found before anything is read or written: status 2.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-const char* endingFor(std::optional<Container> type) {
-    switch (type.value_or(Container::Wave)) {
-    case Container::Wave:
-        return ".wav";
-    case Container::Au:
-        return ".au";
-    case Container::Flac:
-        return ".flac";
-    case Container::OggVorbis:
-        return ".ogg";
-    case Container::OggOpus:
-        return ".opus";
-    case Container::Mp3:
-        return ".mp3";
-    case Container::Raw:
-        return ".raw";
-    }
-    return ".wav";
-}
-
-constexpr const char* standardInputName = "-";
-
-// Where each input's sound goes: -o for the one input; with -d, in that folder under the
-// input's name with the type's ending ("stdin" for standard input); else beside the input.
-std::vector<std::filesystem::path> outputPaths(const ConvertOptions& options) {
-    namespace fs = std::filesystem;
-    const auto& inputs = options.inputs;
-    if (inputs.size() > 1 && !options.output.empty())
-        throw UsageError("-o names the output of one input; for several, -d names a folder");
-    if (!options.output.empty() && !options.folder.empty())
-        throw UsageError("-o and -d cannot both be given");
-    if (std::count(inputs.begin(), inputs.end(), standardInputName) > 1)
-        throw UsageError("standard input (-) can be read only once");
-    const bool readsStandardInput =
-        std::find(inputs.begin(), inputs.end(), standardInputName) != inputs.end();
-    if (readsStandardInput && options.output.empty() && options.folder.empty())
-        throw UsageError("the sound of standard input (-) needs -o or -d to say where it goes");
-    if (!options.tags.empty() && (options.type == Container::Au || options.type == Container::Raw))
-        throw UsageError("tags need a file type that holds them: wav, flac, ogg, opus or mp3");
-    const bool namesSideFiles =
-        !options.timings.empty() || !options.subtitles.empty() || !options.cueSheet.empty();
-    if (namesSideFiles && inputs.size() > 1)
-        throw UsageError("--timings, --subtitles and --cue-sheet name the files of one input");
-    if (options.splitChapters && options.output == "-")
-        throw UsageError("--split-chapters writes files: not standard output");
-    if (options.splitChapters && options.controls.ssml)
-        throw UsageError("chapters are found in plain text: not --split-chapters with --ssml");
-    if (options.splitChapters && !options.cueSheet.empty())
-        throw UsageError("a cue sheet describes one sound file: not --split-chapters");
-    if (!options.subtitles.empty()) {
-        try {
-            subtitleKindForPath(options.subtitles);
-        } catch (const SpeechError& failure) {
-            throw UsageError(failure.what()); // before anything is read
-        }
-    }
-    if (!options.cueSheet.empty() && options.type == Container::Raw)
-        throw UsageError("a cue sheet needs a sound file a player can read: not raw PCM");
-    if (options.chapterPattern) {
-        try {
-            checkChapterPattern(*options.chapterPattern);
-        } catch (const SpeechError& failure) {
-            throw UsageError("the chapter pattern " + quotedName(*options.chapterPattern) +
-                             " is refused: " + failure.what());
-        }
-    }
-
-    std::vector<fs::path> outputs;
-    if (!options.output.empty())
-        return {fs::path(options.output)};
-    for (const std::string& input : inputs) {
-        const fs::path source = input == standardInputName ? fs::path("stdin") : fs::path(input);
-        outputs.push_back(options.folder.empty()
-                              ? fs::path(source).replace_extension(endingFor(options.type))
-                              : fs::path(options.folder) /
-                                    source.filename().replace_extension(endingFor(options.type)));
-    }
-    // Two inputs writing one file, or one input's sound landing on another input, are
-    // found with every other path of the batch (checkPaths).
-    return outputs;
-}
-
-// A rate asked for by -f is never changed: one Opus lacks is bad usage, before anything is
-// rendered (without -f, Opus is written at the next rate it has).
-void refuseRateOpusLacks(const ConvertOptions& options,
-                         const std::vector<std::filesystem::path>& outputs,
-                         const AudioFormat& format) {
-    if (!options.formatCode)
-        return;
-    for (const std::filesystem::path& output : outputs) {
-        const Container container =
-            options.type.value_or(options.output == "-" ? Container::Au : containerForPath(output));
-        if (writtenFormat(container, format) != format)
-            throw UsageError("Opus has no " + std::to_string(format.sampleRate) +
-                             " Hz (format code " + std::to_string(*options.formatCode) +
-                             "): choose a format code of 8, 12, 16, 24 or 48 kHz");
-    }
-}
-
-// The folder of -d, made with its parents where missing.
-void makeFolder(const std::string& folder) {
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    if (error)
-        throw SpeechError("cannot make the folder " + quotedName(folder) + ": " + error.message());
-}
-
-std::string shownName(const std::filesystem::path& path) {
-    const std::string& name = path.native();
-    return isPlainName(name) ? name : quotedName(name);
-}
-
-// The container a request's sound is written in, as the converter settles it.
-Container containerOf(const ConversionRequest& request) {
-    return request.container.value_or(request.toStandardOutput ? Container::Au
-                                                               : containerForPath(request.output));
-}
-
-// "OUT: 12.3 s of 22050 Hz 16-bit mono, voice NAME", and the samples the volume limited, if any;
-// Opus at another rate than asked says so.
-void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples) {
-    const AudioFormat written = writtenFormat(containerOf(request), request.format);
-    std::string format = written.describe();
-    if (written != request.format)
-        format += " (Opus has no " + std::to_string(request.format.sampleRate) + " Hz)";
-    std::string limited =
-        limitedSamples > 0 ? ", " + std::to_string(limitedSamples) + " samples limited" : "";
-    if (request.splitChapters)
-        limited += ", one file per chapter"; // named NAME-NN-Title beside it
-    std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shownName(request.output).c_str(),
-                 seconds, format.c_str(), request.voice.displayName.c_str(), limited.c_str());
-}
-
-// "5 chapters", and with split chapters each file's name.
-void summarizeChapters(const ConversionResult& result) {
-    const std::size_t headings = static_cast<std::size_t>(
-        std::count_if(result.timings.chapters.begin(), result.timings.chapters.end(),
-                      [](const ChapterTiming& chapter) { return chapter.number > 0; }));
-    std::fprintf(stderr, "%zu %s found\n", headings, headings == 1 ? "chapter" : "chapters");
-    for (const std::filesystem::path& file : result.chapterFiles)
-        std::fprintf(stderr, "  %s\n", shownName(file).c_str());
-}
-
-// The name of the sound as a file beside it sees it.
-std::string soundNameFrom(const std::filesystem::path& sideFile,
-                          const std::filesystem::path& sound) {
-    std::error_code error;
-    const std::filesystem::path base = std::filesystem::absolute(sideFile, error).parent_path();
-    const std::filesystem::path relative =
-        std::filesystem::absolute(sound, error).lexically_relative(base);
-    return (relative.empty() ? sound : relative).string();
-}
-
-// The timings, subtitles and cue sheet, written once the sound is complete.
-void writeSideFiles(const ConvertOptions& options, const ConversionRequest& request,
-                    const ConversionResult& result) {
-    const bool replace = !options.noClobber;
-    if (!options.timings.empty()) {
-        // The files written, as the JSON's folder sees them: the one sound file, or each
-        // chapter's; standard output is no file.
-        std::optional<std::string> sound;
-        std::vector<std::string> chapterFiles;
-        if (request.splitChapters)
-            for (const std::filesystem::path& file : result.chapterFiles)
-                chapterFiles.push_back(soundNameFrom(options.timings, file));
-        else if (!request.toStandardOutput)
-            sound = soundNameFrom(options.timings, request.output);
-        writeTextFile(options.timings, timingsJson(result.timings, sound, chapterFiles),
-                      "timings file", replace);
-    }
-    if (!options.subtitles.empty())
-        writeTextFile(options.subtitles,
-                      subtitles(result.timings, subtitleKindForPath(options.subtitles)),
-                      "subtitle file", replace);
-    if (!options.cueSheet.empty()) {
-        std::string sheet;
-        try {
-            sheet = cueSheet(result.timings, soundNameFrom(options.cueSheet, request.output),
-                             request.container.value_or(containerForPath(request.output)),
-                             request.tags);
-        } catch (const SpeechError& failure) {
-            throw FileError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
-        }
-        writeTextFile(options.cueSheet, sheet, "cue sheet", replace);
-    }
-}
-
-// Every path of one conversion, named by the option that gives it.
-ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& request,
-                        const ChapterPlan& plan) {
-    ConversionPaths paths;
-    paths.addRead("INPUT", request.input);
-    for (const std::filesystem::path& lexicon : request.controls.lexicons)
-        paths.addRead("--lexicon", lexicon);
-    if (request.toStandardOutput)
-        paths.addStandardOutput("-o - (standard output)");
-    else if (!request.splitChapters)
-        paths.addWritten(options.output.empty()
-                             ? "the sound file of " + quotedName(request.input.native())
-                             : std::string("-o"),
-                         request.output);
-    for (const std::filesystem::path& file : plan.files)
-        paths.addWritten("--split-chapters", file);
-    const std::pair<const char*, const std::string*> sideFiles[] = {
-        {"--timings", &options.timings},
-        {"--subtitles", &options.subtitles},
-        {"--cue-sheet", &options.cueSheet}};
-    for (const auto& [option, path] : sideFiles)
-        if (!path->empty())
-            paths.addWritten(option, *path);
-    return paths;
-}
-
-// The side files, as far as they can be known before the sound is rendered: a name a cue
-// sheet cannot hold is bad usage; a file -n will not replace, or more tracks than a cue sheet
-// holds, a failure.
-void checkSideFiles(const ConvertOptions& options, const ConversionRequest& request,
-                    const ChapterPlan& plan) {
-    if (!options.cueSheet.empty()) {
-        try {
-            checkCueSheetSound(soundNameFrom(options.cueSheet, request.output),
-                               request.container.value_or(containerForPath(request.output)));
-        } catch (const SpeechError& failure) {
-            throw UsageError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
-        }
-        try {
-            checkCueSheetTracks(plan.chapters);
-        } catch (const SpeechError& failure) {
-            throw FileError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
-        }
-    }
-    const bool replace = !options.noClobber;
-    if (!options.timings.empty())
-        checkTextFilePath(options.timings, "timings file", replace);
-    if (!options.subtitles.empty())
-        checkTextFilePath(options.subtitles, "subtitle file", replace);
-    if (!options.cueSheet.empty())
-        checkTextFilePath(options.cueSheet, "cue sheet", replace);
-}
-
-// Before anything is rendered or created: no two paths of a conversion, nor two outputs of a
-// batch, are one file (bad usage); the side files can be written.
-void checkPaths(const ConvertOptions& options, const std::vector<ConversionRequest>& requests) {
-    ConversionPaths batch;
-    const bool plans = options.splitChapters || !options.cueSheet.empty();
-    for (const ConversionRequest& request : requests) {
-        ChapterPlan plan;
-        try {
-            if (plans)
-                plan = planChapters(request);
-        } catch (const FileError&) {
-            if (requests.size() == 1)
-                throw;
-            // That file fails on its own, and the others go on.
-        }
-        const ConversionPaths paths = pathsOf(options, request, plan);
-        try {
-            paths.check();
-        } catch (const PathClash& clash) {
-            throw UsageError(clash.what());
-        }
-        checkSideFiles(options, request, plan);
-        batch.add(paths);
-    }
-    if (requests.size() > 1) {
-        try {
-            batch.check();
-        } catch (const PathClash& clash) {
-            throw UsageError(clash.what());
-        }
-    }
-}
-
-// Several files: each failure is one line and the others go on; one bar for them all.
-int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOptions& options,
-                std::optional<ProgressBar>& bar) {
-    ProgressCallback progress;
-    if (bar)
-        progress = [&bar](double fraction) {
-            bar->update(fraction);
-        };
-    const auto report = [&](const BatchFileOutcome& outcome) {
-        if (outcome.converted && options.quiet)
-            return;
-        if (bar)
-            bar->clear();
-        const ConversionRequest& request = requests[outcome.index];
-        if (outcome.converted)
-            summarize(request, outcome.seconds, outcome.limitedSamples);
-        else
-            std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
-    };
-    const BatchSummary summary =
-        convertTextFiles(requests, options.jobs, progress, report, &stopRequested);
-    if (bar)
-        bar->finish();
-    if (summary.cancelled) {
-        std::fprintf(stderr, "kestrova-wav-cli: stopped: %zu of %zu files converted\n",
-                     summary.converted, requests.size());
-        return 128 + stopSignal.load();
-    }
-    if (summary.failed == 0)
-        return 0;
-    std::fprintf(stderr, "kestrova-wav-cli: %zu of %zu files failed\n", summary.failed,
-                 requests.size());
-    return exitFailure;
-}
-
-int convert(const ConvertOptions& options) {
-    const std::vector<std::filesystem::path> outputs = outputPaths(options);
-    const VoiceRegistry registry;
-    ConversionRequest common;
-    common.container = options.type;
-    common.voice = registry.find(options.engine);
-    common.format = AudioFormat::fromFormatCode(
-        options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
-    common.replaceExisting = !options.noClobber;
-    common.jobs = options.jobs;
-    common.tags = options.tags;
-    common.controls = options.controls;
-    common.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
-    common.voices = &registry;
-    common.warning = [](const std::string& warning) {
-        std::fprintf(stderr, "kestrova-wav-cli: warning: %s\n", warning.c_str());
-    };
-    if (options.findsChapters())
-        common.chapterPattern = options.chapterPattern.value_or(std::string(defaultChapterPattern));
-    common.splitChapters = options.splitChapters;
-    common.recordTimings = !options.timings.empty() || !options.subtitles.empty();
-    // Each chapter's file is titled with its heading.
-    const bool holdsTags = options.type != Container::Au && options.type != Container::Raw;
-    if (!common.tags.empty() || (options.splitChapters && holdsTags))
-        common.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
-    refuseRateOpusLacks(options, outputs, common.format);
-    std::vector<ConversionRequest> requests;
-    for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-        ConversionRequest& request = requests.emplace_back(common);
-        request.input = options.inputs[i] == standardInputName
-                            ? standardInputAsFile()
-                            : std::filesystem::path(options.inputs[i]);
-        request.toStandardOutput = options.output == "-";
-        request.output =
-            request.toStandardOutput ? std::filesystem::path("standard output") : outputs[i];
-    }
-    checkPaths(options, requests);
-    if (!options.folder.empty())
-        makeFolder(options.folder);
-
-    std::optional<ProgressBar> bar;
-    if (!options.quiet && ::isatty(STDERR_FILENO))
-        bar.emplace(stderr);
-    stopOnSignals();
-    // A reader of standard error that has gone must not end a conversion that succeeded: the
-    // progress and the summary are then lost, no more. A write that matters fails with EPIPE
-    // and is reported as any failure. Worker processes inherit this.
-    ::signal(SIGPIPE, SIG_IGN);
-    if (requests.size() > 1)
-        return convertMany(requests, options, bar);
-
-    const ConversionRequest& request = requests.front();
-    ProgressCallback progress;
-    if (bar)
-        progress = [&bar](double fraction) {
-            bar->update(fraction);
-        };
-    const ConversionResult result = convertTextFile(request, progress, &stopRequested);
-    if (bar)
-        bar->finish();
-    if (!options.quiet) {
-        summarize(request, result.seconds, result.limitedSamples);
-        if (options.findsChapters())
-            summarizeChapters(result);
-    }
-    writeSideFiles(options, request, result);
-    return 0;
-}
-
-} // namespace
-
-int run(int argc, char** argv) {
-    CLI::App cli{"Kestrova WAV Converter: renders text files into spoken-audio wave files.",
-                 "kestrova-wav-cli"};
-    cli.require_subcommand(1);
-
-    bool voicesAsJson = false;
-    cli.add_subcommand("voices", "List every installed voice: name, id, language, native rate")
-        ->add_flag("--json", voicesAsJson,
-                   "As a JSON array of objects: displayName, id, language, nativeRate, engine, "
-                   "default");
-
-    ConvertOptions options;
-    CLI::App* convertCommand =
-        cli.add_subcommand("convert", "Render a text file into a sound file");
+void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_option(
         "-e,--engine", options.engine,
         "Voice: display name, any letter case, or id; empty: the default voice");
@@ -565,23 +97,35 @@ int run(int argc, char** argv) {
         ->transform(decimalNumber(4, 39, false, "a format code is a decimal number from 4 to 39"));
     convertCommand->add_option(
         "-o,--output", options.output,
-        "Output file of the one INPUT (default: INPUT with .wav, or the ending of --type); "
-        ".flac, .ogg, .opus and .mp3 choose those containers. -: standard output. A link is "
-        "written through; a device is written into; a FIFO, like standard output, gets a "
-        "stream (AU unless --type says otherwise)");
+        "Output file of the one INPUT (default: INPUT with .wav, or the ending of --type); " +
+            endingsChoosingContainers() +
+            " choose those containers. -: standard output. A link is "
+            "written through; a device is written into; a FIFO, like standard output, gets a "
+            "stream (AU unless --type says otherwise)");
     convertCommand->add_option("-d,--directory", options.folder,
                                "Folder for the outputs, made if missing: each under its "
                                "input's name with .wav or the ending of --type (stdin.wav for "
                                "standard input)");
-    const std::map<std::string, Container> types{
-        {"wav", Container::Wave},      {"au", Container::Au},        {"flac", Container::Flac},
-        {"ogg", Container::OggVorbis}, {"opus", Container::OggOpus}, {"mp3", Container::Mp3},
-        {"raw", Container::Raw}};
+    // CLI11 would show its map's numbers as the option's type: the names alone are shown.
+    std::map<std::string, Container> types;
+    std::vector<std::string> typeNames;
+    std::vector<std::string> unstreamable;
+    for (const ContainerRow& row : containerRows()) {
+        types.emplace(row.typeName, row.container);
+        typeNames.emplace_back(row.typeName);
+        if (!row.streamable)
+            unstreamable.emplace_back(row.typeName);
+    }
     convertCommand
         ->add_option("--type", options.type,
-                     "File type, whatever OUT's ending: wav, au, flac, ogg, opus, mp3 or raw "
-                     "(16-bit little-endian PCM, no header). All but wav can be streamed")
-        ->transform(CLI::CheckedTransformer(types, CLI::ignore_case));
+                     "File type, whatever OUT's ending: " + listedAs(typeNames, "or") +
+                         " (16-bit little-endian PCM, no header). All but " +
+                         listedAs(unstreamable, "and") + " can be streamed")
+        ->type_name(CLI::detail::join(typeNames, "|"))
+        ->transform(CLI::CheckedTransformer(types, CLI::ignore_case).description(""));
+}
+
+void declareRenderingOptions(CLI::App* convertCommand, ConvertOptions& options) {
     const std::string jobsLimit = std::to_string(maximumJobs());
     convertCommand
         ->add_option("-j,--jobs", options.jobs,
@@ -631,6 +175,9 @@ int run(int argc, char** argv) {
         ->allow_extra_args(false);
     convertCommand->add_flag("--ssml", controls.ssml,
                              "The input is SSML 1.1 markup, not plain text");
+}
+
+void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
@@ -674,6 +221,99 @@ int run(int argc, char** argv) {
                      "Text files to read (never deleted); -: standard input. Each failure is "
                      "one line, and the others go on")
         ->required();
+}
+
+// Several files: each failure is one line and the others go on; one bar for them all.
+int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOptions& options,
+                std::optional<ProgressBar>& bar) {
+    ProgressCallback progress;
+    if (bar)
+        progress = [&bar](double fraction) {
+            bar->update(fraction);
+        };
+    const auto report = [&](const BatchFileOutcome& outcome) {
+        if (outcome.converted && options.quiet)
+            return;
+        if (bar)
+            bar->clear();
+        const ConversionRequest& request = requests[outcome.index];
+        if (outcome.converted)
+            summarize(request, outcome.seconds, outcome.limitedSamples);
+        else
+            std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
+    };
+    const BatchSummary summary =
+        convertTextFiles(requests, options.jobs, progress, report, &stopRequested);
+    if (bar)
+        bar->finish();
+    if (summary.cancelled) {
+        std::fprintf(stderr, "kestrova-wav-cli: stopped: %zu of %zu files converted\n",
+                     summary.converted, requests.size());
+        return 128 + stopSignal.load();
+    }
+    if (summary.failed == 0)
+        return 0;
+    std::fprintf(stderr, "kestrova-wav-cli: %zu of %zu files failed\n", summary.failed,
+                 requests.size());
+    return exitFailure;
+}
+
+int convert(const ConvertOptions& options) {
+    const VoiceRegistry registry;
+    const std::vector<ConversionRequest> requests = conversionRequests(options, registry);
+    checkPaths(options, requests);
+    if (!options.folder.empty())
+        makeFolder(options.folder);
+
+    std::optional<ProgressBar> bar;
+    if (!options.quiet && ::isatty(STDERR_FILENO))
+        bar.emplace(stderr);
+    stopOnSignals();
+    // A reader of standard error that has gone must not end a conversion that succeeded: the
+    // progress and the summary are then lost, no more. A write that matters fails with EPIPE
+    // and is reported as any failure. Worker processes inherit this.
+    ::signal(SIGPIPE, SIG_IGN);
+    if (requests.size() > 1)
+        return convertMany(requests, options, bar);
+
+    const ConversionRequest& request = requests.front();
+    ProgressCallback progress;
+    if (bar)
+        progress = [&bar](double fraction) {
+            bar->update(fraction);
+        };
+    const ConversionResult result = convertTextFile(request, progress, &stopRequested);
+    if (bar)
+        bar->finish();
+    if (!options.quiet) {
+        summarize(request, result.seconds, result.limitedSamples);
+        if (options.findsChapters())
+            summarizeChapters(result);
+    }
+    writeSideFiles(options, request, result);
+    return 0;
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    CLI::App cli{"Kestrova WAV Converter: renders text files into spoken-audio wave files.",
+                 "kestrova-wav-cli"};
+    cli.require_subcommand(1);
+
+    bool voicesAsJson = false;
+    cli.add_subcommand("voices", "List every installed voice: name, id, language, native rate")
+        ->add_flag("--json", voicesAsJson,
+                   "As a JSON array of objects: displayName, id, language, nativeRate, engine, "
+                   "default");
+
+    // Declared, then validated, then turned into the conversions.
+    ConvertOptions options;
+    CLI::App* convertCommand =
+        cli.add_subcommand("convert", "Render a text file into a sound file");
+    declareWhereOptions(convertCommand, options);
+    declareRenderingOptions(convertCommand, options);
+    declareFileOptions(convertCommand, options);
 
     try {
         cli.parse(argc, argv);
@@ -682,20 +322,9 @@ int run(int argc, char** argv) {
         return cli.exit(error) == 0 ? 0 : exitUsage;
     }
     try {
-        if (cli.got_subcommand("voices")) {
-            if (voicesAsJson)
-                listVoicesAsJson(VoiceRegistry());
-            else
-                listVoices(VoiceRegistry());
-            // The list is what was asked for: losing it is a failure. (A reader that has gone
-            // ends the listing by SIGPIPE, as with any program that writes a list.)
-            if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-                std::fprintf(stderr, "kestrova-wav-cli: cannot write the voice list: %s\n",
-                             std::strerror(errno));
-                return exitFailure;
-            }
-            return 0;
-        }
+        if (cli.got_subcommand("voices"))
+            return listVoicesCommand(voicesAsJson);
+        options.validate();
         return convert(options);
     } catch (const UsageError& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <sndfile.h>
+#include <stdexcept>
+#include <vector>
 
 namespace kestrova::speech {
 namespace {
@@ -15,6 +18,116 @@ constexpr std::array pcmRates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44
 
 // Every rate an Opus stream is encoded at, rising.
 constexpr std::array opusRates{8000, 12000, 16000, 24000, 48000};
+
+// A wave file of more than 4 GiB is written as RF64 (SoundFileWriter).
+constexpr std::array containerTable{
+    ContainerRow{.container = Container::Wave,
+                 .typeName = "wav",
+                 .ending = ".wav",
+                 .chosenByEnding = true,
+                 .name = "WAV",
+                 .fileKind = "wave file",
+                 .namedInSentence = "a WAV file",
+                 .sndfileFormat = SF_FORMAT_WAV,
+                 .sixteenBitEncoding = SF_FORMAT_PCM_16,
+                 .eightBitEncoding = SF_FORMAT_PCM_U8,
+                 .streamable = false,
+                 .holdsTags = true,
+                 .holdsCuePoints = true,
+                 .cueSheetType = "WAVE",
+                 .rates = {}},
+    ContainerRow{.container = Container::Au,
+                 .typeName = "au",
+                 .ending = ".au",
+                 .chosenByEnding = false,
+                 .name = "AU",
+                 .fileKind = "AU file",
+                 .namedInSentence = "an AU file",
+                 .sndfileFormat = SF_FORMAT_AU,
+                 .sixteenBitEncoding = SF_FORMAT_PCM_16,
+                 .eightBitEncoding = SF_FORMAT_PCM_S8,
+                 .streamable = true,
+                 .holdsTags = false,
+                 .holdsCuePoints = false,
+                 .cueSheetType = "WAVE",
+                 .rates = {}},
+    ContainerRow{.container = Container::Flac,
+                 .typeName = "flac",
+                 .ending = ".flac",
+                 .chosenByEnding = true,
+                 .name = "FLAC",
+                 .fileKind = "FLAC file",
+                 .namedInSentence = "a FLAC file",
+                 .sndfileFormat = SF_FORMAT_FLAC,
+                 .sixteenBitEncoding = SF_FORMAT_PCM_16,
+                 .eightBitEncoding = SF_FORMAT_PCM_S8,
+                 .streamable = true,
+                 .holdsTags = true,
+                 .holdsCuePoints = false,
+                 .cueSheetType = "WAVE",
+                 .rates = {}},
+    ContainerRow{.container = Container::OggVorbis,
+                 .typeName = "ogg",
+                 .ending = ".ogg",
+                 .chosenByEnding = true,
+                 .name = "Ogg Vorbis",
+                 .fileKind = "Ogg Vorbis file",
+                 .namedInSentence = "an Ogg Vorbis file",
+                 .sndfileFormat = SF_FORMAT_OGG,
+                 .sixteenBitEncoding = SF_FORMAT_VORBIS,
+                 .eightBitEncoding = SF_FORMAT_VORBIS,
+                 .streamable = true,
+                 .holdsTags = true,
+                 .holdsCuePoints = false,
+                 .cueSheetType = "WAVE",
+                 .rates = {}},
+    ContainerRow{.container = Container::OggOpus,
+                 .typeName = "opus",
+                 .ending = ".opus",
+                 .chosenByEnding = true,
+                 .name = "Opus",
+                 .fileKind = "Opus file",
+                 .namedInSentence = "an Opus file",
+                 .sndfileFormat = SF_FORMAT_OGG,
+                 .sixteenBitEncoding = SF_FORMAT_OPUS,
+                 .eightBitEncoding = SF_FORMAT_OPUS,
+                 .streamable = true,
+                 .holdsTags = true,
+                 .holdsCuePoints = false,
+                 .cueSheetType = "WAVE",
+                 .rates = opusRates},
+    ContainerRow{.container = Container::Mp3,
+                 .typeName = "mp3",
+                 .ending = ".mp3",
+                 .chosenByEnding = true,
+                 .name = "MP3",
+                 .fileKind = "MP3 file",
+                 .namedInSentence = "an MP3 file",
+                 .sndfileFormat = SF_FORMAT_MPEG,
+                 .sixteenBitEncoding = SF_FORMAT_MPEG_LAYER_III,
+                 .eightBitEncoding = SF_FORMAT_MPEG_LAYER_III,
+                 .streamable = true,
+                 .holdsTags = true,
+                 .holdsCuePoints = false,
+                 .cueSheetType = "MP3",
+                 .rates = {}},
+    // A cue sheet cannot name raw PCM: no header says its rate.
+    ContainerRow{.container = Container::Raw,
+                 .typeName = "raw",
+                 .ending = ".raw",
+                 .chosenByEnding = false,
+                 .name = "raw PCM",
+                 .fileKind = "raw PCM file",
+                 .namedInSentence = "raw PCM",
+                 .sndfileFormat = SF_FORMAT_RAW | SF_ENDIAN_LITTLE,
+                 .sixteenBitEncoding = SF_FORMAT_PCM_16,
+                 .eightBitEncoding = SF_FORMAT_PCM_U8,
+                 .streamable = true,
+                 .holdsTags = false,
+                 .holdsCuePoints = false,
+                 .cueSheetType = nullptr,
+                 .rates = {}},
+};
 
 } // namespace
 
@@ -46,48 +159,75 @@ Container containerForPath(const std::filesystem::path& path) {
     std::string ending = path.extension().string();
     std::transform(ending.begin(), ending.end(), ending.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (ending == ".flac")
-        return Container::Flac;
-    if (ending == ".ogg")
-        return Container::OggVorbis;
-    if (ending == ".opus")
-        return Container::OggOpus;
-    if (ending == ".mp3")
-        return Container::Mp3;
+    for (const ContainerRow& row : containerTable)
+        if (row.chosenByEnding && ending == row.ending)
+            return row.container;
     return Container::Wave;
 }
 
+Container writtenContainer(std::optional<Container> chosen, const std::filesystem::path& output,
+                           bool toStandardOutput) {
+    return chosen.value_or(toStandardOutput ? streamedByDefault : containerForPath(output));
+}
+
+std::span<const ContainerRow> containerRows() {
+    return containerTable;
+}
+
+const ContainerRow& containerRow(Container container) {
+    const auto row =
+        std::find_if(containerTable.begin(), containerTable.end(),
+                     [&](const ContainerRow& row) { return row.container == container; });
+    if (row == containerTable.end())
+        throw std::logic_error("a container without a row");
+    return *row;
+}
+
+std::optional<Container> containerNamed(std::string_view typeName) {
+    for (const ContainerRow& row : containerTable)
+        if (typeName == row.typeName)
+            return row.container;
+    return std::nullopt;
+}
+
 const char* soundFileKind(Container container) {
-    switch (container) {
-    case Container::Wave:
-        break;
-    case Container::Flac:
-        return "FLAC file";
-    case Container::OggVorbis:
-        return "Ogg Vorbis file";
-    case Container::OggOpus:
-        return "Opus file";
-    case Container::Mp3:
-        return "MP3 file";
-    case Container::Au:
-        return "AU file";
-    case Container::Raw:
-        return "raw PCM file";
-    }
-    return "wave file";
+    return containerRow(container).fileKind;
 }
 
 AudioFormat writtenFormat(Container container, const AudioFormat& format) {
-    if (container != Container::OggOpus)
+    const std::span<const int> rates = containerRow(container).rates;
+    if (rates.empty())
         return format;
-    const auto rate = std::lower_bound(opusRates.begin(), opusRates.end(), format.sampleRate);
+    const auto rate = std::lower_bound(rates.begin(), rates.end(), format.sampleRate);
     AudioFormat written = format;
-    written.sampleRate = rate == opusRates.end() ? opusRates.back() : *rate;
+    written.sampleRate = rate == rates.end() ? rates.back() : *rate;
     return written;
 }
 
 bool canStream(Container container) {
-    return container != Container::Wave;
+    return containerRow(container).streamable;
+}
+
+bool holdsTags(Container container) {
+    return containerRow(container).holdsTags;
+}
+
+std::string listedAs(std::span<const std::string> words, const char* lastJoin) {
+    std::string list;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        if (i > 0)
+            list += i + 1 == words.size() ? std::string(" ") + lastJoin + " " : std::string(", ");
+        list += words[i];
+    }
+    return list;
+}
+
+std::string typeNamesWhere(bool ContainerRow::*column, const char* lastJoin) {
+    std::vector<std::string> names;
+    for (const ContainerRow& row : containerTable)
+        if (row.*column)
+            names.emplace_back(row.typeName);
+    return listedAs(names, lastJoin);
 }
 
 } // namespace kestrova::speech

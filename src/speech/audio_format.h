@@ -1,7 +1,10 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace kestrova::speech {
 
@@ -26,19 +29,67 @@ struct AudioFormat {
 // Raw is 16-bit little-endian (8-bit unsigned) PCM without any header.
 enum class Container { Wave, Flac, OggVorbis, OggOpus, Mp3, Au, Raw };
 
-// Every container but a wave file can be written into a pipe: a wave file's header, and an
-// RF64's, is completed by seeking back to the start once the length is known.
+// One row per container: every rule about a container is read from its row, so that a new
+// container is one new row (and its writer).
+struct ContainerRow {
+    Container container;
+    const char* typeName;        // as --type names it: "wav"
+    const char* ending;          // what a file of it is named with, by default: ".wav"
+    bool chosenByEnding;         // an output path with this ending gets it (else a wave file)
+    const char* name;            // in messages: "Opus has no 22050 Hz"
+    const char* fileKind;        // in messages about a file: "Opus file"
+    const char* namedInSentence; // "an Opus file cannot hold tags"
+    int sndfileFormat;           // libsndfile's container, the endianness with it
+    int sixteenBitEncoding;      // libsndfile's encoding of 16-bit samples
+    int eightBitEncoding;        // and of 8-bit samples
+    // A wave file's header, and an RF64's, is completed by seeking back to the start once the
+    // length is known: it cannot be written into a pipe.
+    bool streamable;
+    bool holdsTags;
+    bool holdsCuePoints;        // chapters as cue points
+    const char* cueSheetType;   // the FILE type a cue sheet names it by; null: cannot be named
+    std::span<const int> rates; // every rate it is encoded at, rising; empty: any PCM rate
+};
+
+// Every container, in the order --help lists them.
+std::span<const ContainerRow> containerRows();
+const ContainerRow& containerRow(Container container);
+
+// The container --type calls NAME (exact letters), if any.
+std::optional<Container> containerNamed(std::string_view typeName);
+
+// Every container but a wave file can be written into a pipe.
 bool canStream(Container container);
+
+// Whether the container holds tags: AU and raw PCM do not.
+bool holdsTags(Container container);
 
 // What a file of the container is called in messages: "wave file", "FLAC file", "Opus file"...
 const char* soundFileKind(Container container);
 
-// The format the container is written in: the format asked for, but for Opus, which has only
-// 8, 12, 16, 24 and 48 kHz, the next rate it has (22.05 kHz gives 24 kHz).
+// The format the container is written in: the format asked for, but for a container with
+// rates of its own (Opus has only 8, 12, 16, 24 and 48 kHz) the next rate it has (22.05 kHz
+// gives 24 kHz).
 AudioFormat writtenFormat(Container container, const AudioFormat& format);
+
+// What a stream is written as when no container is chosen and its name chooses none that
+// streams: AU, whose header needs no seeking back.
+inline constexpr Container streamedByDefault = Container::Au;
+
+// The container a sound is written in, as far as it is known before the output is opened:
+// the one chosen, else AU into standard output, else by the output's ending.
+Container writtenContainer(std::optional<Container> chosen, const std::filesystem::path& output,
+                           bool toStandardOutput);
 
 // ".flac", ".ogg", ".opus" and ".mp3" (any letter case) choose those containers;
 // every other name, one without an ending included, gets a wave file.
 Container containerForPath(const std::filesystem::path& path);
+
+// "a, b, c or d": the words joined as a sentence lists them.
+std::string listedAs(std::span<const std::string> words, const char* lastJoin);
+
+// The --type names of the containers whose column is true, as a sentence lists them:
+// typeNamesWhere(&ContainerRow::holdsTags, "or") is "wav, flac, ogg, opus or mp3".
+std::string typeNamesWhere(bool ContainerRow::*column, const char* lastJoin);
 
 } // namespace kestrova::speech

@@ -71,8 +71,7 @@ std::uint64_t expectedFrames(std::uint64_t characters, const AudioFormat& format
 // The container the sound is written in, as far as it is known before the output is opened
 // (a stream without a chosen container gets AU).
 Container chosenContainer(const ConversionRequest& request) {
-    return request.container.value_or(request.toStandardOutput ? Container::Au
-                                                               : containerForPath(request.output));
+    return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
 
 void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request) {
@@ -350,7 +349,7 @@ public:
         SoundTags tags = request_.tags;
         // AU and raw PCM hold no tags: their files go untitled.
         const Container container = request_.container.value_or(containerForPath(request_.output));
-        if (!chapter.title.empty() && container != Container::Au && container != Container::Raw)
+        if (!chapter.title.empty() && holdsTags(container))
             tags.title = chapter.title;
         // Only the files checked beforehand are written.
         const std::size_t index = files_.size();

@@ -1,6 +1,7 @@
 #include "speech/audio_format.h"
 #include "speech/speech_error.h"
 
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
@@ -135,6 +136,27 @@ TEST(WrittenFormat, RaisesOpusToTheNextRateItHas) {
                                       Container::Mp3, Container::Au, Container::Raw})
             EXPECT_EQ(writtenFormat(other, format), format) << asked;
     }
+}
+
+// The table every container rule is read from: one row per container, its --type name and
+// its ending agreeing, its name and its ending leading back to it.
+TEST(ContainerTable, HasOneAgreeingRowPerContainer) {
+    const Container all[] = {Container::Wave,    Container::Flac, Container::OggVorbis,
+                             Container::OggOpus, Container::Mp3,  Container::Au,
+                             Container::Raw};
+    ASSERT_EQ(containerRows().size(), std::size(all));
+    for (const Container container : all) {
+        const ContainerRow& row = containerRow(container);
+        EXPECT_EQ(row.container, container);
+        EXPECT_EQ(std::string(row.ending), std::string(".") + row.typeName);
+        EXPECT_EQ(containerNamed(row.typeName), container) << row.typeName;
+        const std::string named = std::string("out") + row.ending;
+        EXPECT_EQ(containerForPath(named), row.chosenByEnding ? container : Container::Wave);
+        EXPECT_TRUE(std::is_sorted(row.rates.begin(), row.rates.end())) << row.typeName;
+    }
+    EXPECT_FALSE(containerNamed("WAV")); // --type's own transform ignores the case
+    EXPECT_EQ(typeNamesWhere(&ContainerRow::holdsTags, "or"), "wav, flac, ogg, opus or mp3");
+    EXPECT_EQ(typeNamesWhere(&ContainerRow::streamable, "and"), "au, flac, ogg, opus, mp3 and raw");
 }
 
 } // namespace

@@ -43,17 +43,15 @@ std::string indexTime(std::uint64_t frame, int sampleRate) {
     return text;
 }
 
+// WAVE stands for any file the player decodes itself: FLAC, Ogg and AU too.
 std::string fileType(Container container) {
-    switch (container) {
-    case Container::Mp3:
-        return "MP3";
-    case Container::Raw:
-        throw SpeechError("a cue sheet cannot name raw PCM, which has no header to say its "
-                          "rate; choose a container such as wav or flac");
-    default:
-        // WAVE stands for any file the player decodes itself: FLAC, Ogg and AU too.
-        return "WAVE";
-    }
+    const char* const type = containerRow(container).cueSheetType;
+    if (!type)
+        throw SpeechError(std::string("a cue sheet cannot name ") +
+                          containerRow(container).namedInSentence +
+                          ", which has no header to say its rate; choose a container such as "
+                          "wav or flac");
+    return type;
 }
 
 void refuseTracks(std::size_t tracks) {

@@ -114,13 +114,13 @@ void OutputTarget::fail(const std::string& reason) const {
 void OutputTarget::settleStreamContainer(std::optional<Container> chosen, const char* what) {
     if (chosen) {
         if (!canStream(*chosen))
-            fail(std::string("a wave file cannot be streamed into ") + what +
-                 " (au, flac, ogg, opus, mp3 and raw can)");
+            fail(std::string("a ") + soundFileKind(*chosen) + " cannot be streamed into " + what +
+                 " (" + typeNamesWhere(&ContainerRow::streamable, "and") + " can)");
         container_ = *chosen;
         return;
     }
     const Container byName = containerForPath(path_);
-    container_ = canStream(byName) ? byName : Container::Au;
+    container_ = canStream(byName) ? byName : streamedByDefault;
 }
 
 void OutputTarget::openDevice(const std::filesystem::path& path, std::optional<Container> chosen) {
@@ -166,7 +166,7 @@ void OutputTarget::useStandardOutput(std::optional<Container> chosen) {
     if (!stream_)
         fail(std::strerror(errno));
     if (S_ISREG(status.st_mode) && seekable(stream_.get()))
-        container_ = chosen.value_or(Container::Au);
+        container_ = chosen.value_or(streamedByDefault);
     else
         settleStreamContainer(chosen, "a pipe");
 }

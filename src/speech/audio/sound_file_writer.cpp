@@ -206,25 +206,9 @@ constexpr std::size_t framesPerBlock = 4096;
 constexpr std::uint64_t plainWaveLimitBytes = 0xFFFFFFFFu - (1u << 16);
 
 int sndfileFormat(Container container, const AudioFormat& format, bool large) {
-    const bool eightBit = format.bitsPerSample == 8;
-    switch (container) {
-    case Container::Flac:
-        return SF_FORMAT_FLAC | (eightBit ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
-    case Container::OggVorbis:
-        return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-    case Container::OggOpus:
-        return SF_FORMAT_OGG | SF_FORMAT_OPUS;
-    case Container::Mp3:
-        return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
-    case Container::Au:
-        return SF_FORMAT_AU | (eightBit ? SF_FORMAT_PCM_S8 : SF_FORMAT_PCM_16);
-    case Container::Raw:
-        return SF_FORMAT_RAW | SF_ENDIAN_LITTLE | (eightBit ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
-    case Container::Wave:
-        break;
-    }
-    return (large ? SF_FORMAT_RF64 : SF_FORMAT_WAV) |
-           (eightBit ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
+    const ContainerRow& row = containerRow(container);
+    return (large ? SF_FORMAT_RF64 : row.sndfileFormat) |
+           (format.bitsPerSample == 8 ? row.eightBitEncoding : row.sixteenBitEncoding);
 }
 
 } // namespace
@@ -239,10 +223,10 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
     const bool large =
         container == Container::Wave && expectedFrames * frameBytes > plainWaveLimitBytes / 2;
     stereoMp3_ = container == Container::Mp3 && format.channels == 2;
-    if (container == Container::Wave && !large) {
+    if (container == Container::Wave && !large)
         frameLimit_ = plainWaveLimitBytes / frameBytes;
-        plainWave_ = true;
-    }
+    // libsndfile reads no cue points from RF64.
+    holdsCuePoints_ = containerRow(container).holdsCuePoints && !large;
     SF_INFO info{};
     info.samplerate = format.sampleRate;
     info.channels = format.channels;
@@ -359,9 +343,8 @@ void SoundFileWriter::close() {
     throwIfSinkFailed();
     if (result != 0)
         fail(sf_error_number(result));
-    // libsndfile refuses cue points once a sample is written: they follow its chunks. It
-    // reads none from RF64.
-    if (plainWave_)
+    // libsndfile refuses cue points once a sample is written: they follow its chunks.
+    if (holdsCuePoints_)
         appendWaveCuePoints(fd_, cuePoints_, path_);
 }
 

@@ -2,8 +2,8 @@
 
 #include "speech/audio/wave_cue_points.h"
 #include "speech/audio_format.h"
-#include "speech/sound_tags.h"
 #include "speech/base/unique_fd.h"
+#include "speech/sound_tags.h"
 
 #include <atomic>
 #include <cstdint>
@@ -64,7 +64,7 @@ private:
     std::unique_ptr<SNDFILE, Deleter> file_;
     int fd_;
     const char* fileKind_;
-    bool plainWave_ = false;
+    bool holdsCuePoints_ = false; // a plain wave file
     AudioFormat format_;
     std::filesystem::path path_;
     bool stereoMp3_ = false;

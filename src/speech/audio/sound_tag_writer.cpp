@@ -1,35 +1,15 @@
 #include "sound_tag_writer.h"
 
+#include "speech/base/iconv_converter.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
-#include "speech/base/iconv_converter.h"
 
 #include <tuple>
 #include <utility>
 
 namespace kestrova::speech {
 namespace {
-
-const char* containerName(Container container) {
-    switch (container) {
-    case Container::Wave:
-        return "a WAV file";
-    case Container::Flac:
-        return "a FLAC file";
-    case Container::OggVorbis:
-        return "an Ogg Vorbis file";
-    case Container::OggOpus:
-        return "an Opus file";
-    case Container::Mp3:
-        return "an MP3 file";
-    case Container::Au:
-        return "an AU file";
-    case Container::Raw:
-        return "raw PCM";
-    }
-    return "this file type";
-}
 
 // LAME stores the text it is given as Latin-1: UTF-8 would read back garbled.
 std::string toLatin1(const std::string& utf8, const char* tagName,
@@ -60,9 +40,9 @@ SoundTagStrings soundTagStrings(Container container, const SoundTags& tags,
     for (const auto& [type, name, value] : fields) {
         if (!*value)
             continue;
-        if (container == Container::Au || container == Container::Raw)
+        if (!holdsTags(container))
             throw FileError(outputFailure(shownAs,
-                                          std::string(containerName(container)) +
+                                          std::string(containerRow(container).namedInSentence) +
                                               " cannot hold tags such as the " + name,
                                           soundFileKind(container)));
         strings.emplace_back(type, container == Container::Mp3 ? toLatin1(**value, name, shownAs)

@@ -1,0 +1,92 @@
+#include "convert_options.h"
+
+#include "speech/quoted_name.h"
+#include "speech/speech_error.h"
+#include "speech/timing_files.h"
+
+#include <algorithm>
+
+namespace kestrova::cli {
+namespace {
+
+using namespace kestrova::speech;
+
+// -o for the one input, or -d for several; standard input read once, its sound sent somewhere.
+void checkInputsAndOutputs(const ConvertOptions& options) {
+    const auto& inputs = options.inputs;
+    if (inputs.size() > 1 && !options.output.empty())
+        throw UsageError("-o names the output of one input; for several, -d names a folder");
+    if (!options.output.empty() && !options.folder.empty())
+        throw UsageError("-o and -d cannot both be given");
+    if (std::count(inputs.begin(), inputs.end(), standardInputName) > 1)
+        throw UsageError("standard input (-) can be read only once");
+    const bool readsStandardInput =
+        std::find(inputs.begin(), inputs.end(), standardInputName) != inputs.end();
+    if (readsStandardInput && options.output.empty() && options.folder.empty())
+        throw UsageError("the sound of standard input (-) needs -o or -d to say where it goes");
+}
+
+// The tags, the files beside the sound and the split into chapters, each where it can be.
+void checkTagsAndSideFiles(const ConvertOptions& options) {
+    if (!options.tags.empty() && options.type && !holdsTags(*options.type))
+        throw UsageError("tags need a file type that holds them: " +
+                         typeNamesWhere(&ContainerRow::holdsTags, "or"));
+    const bool namesSideFiles =
+        !options.timings.empty() || !options.subtitles.empty() || !options.cueSheet.empty();
+    if (namesSideFiles && options.inputs.size() > 1)
+        throw UsageError("--timings, --subtitles and --cue-sheet name the files of one input");
+    if (options.splitChapters && options.toStandardOutput())
+        throw UsageError("--split-chapters writes files: not standard output");
+    if (options.splitChapters && options.controls.ssml)
+        throw UsageError("chapters are found in plain text: not --split-chapters with --ssml");
+    if (options.splitChapters && !options.cueSheet.empty())
+        throw UsageError("a cue sheet describes one sound file: not --split-chapters");
+    if (!options.subtitles.empty()) {
+        try {
+            subtitleKindForPath(options.subtitles);
+        } catch (const SpeechError& failure) {
+            throw UsageError(failure.what());
+        }
+    }
+    if (!options.cueSheet.empty() && options.type && !containerRow(*options.type).cueSheetType)
+        throw UsageError(std::string("a cue sheet needs a sound file a player can read: not ") +
+                         containerRow(*options.type).namedInSentence);
+    if (options.chapterPattern) {
+        try {
+            checkChapterPattern(*options.chapterPattern);
+        } catch (const SpeechError& failure) {
+            throw UsageError("the chapter pattern " + quotedName(*options.chapterPattern) +
+                             " is refused: " + failure.what());
+        }
+    }
+}
+
+// A rate asked for by -f is never changed: one the container lacks is bad usage (without -f,
+// a container with rates of its own is written at the next rate it has).
+void checkRate(const ConvertOptions& options) {
+    if (!options.formatCode)
+        return;
+    // One input's output, or each under the ending of --type (a wave file without it).
+    const Container container =
+        writtenContainer(options.type, options.output, options.toStandardOutput());
+    const AudioFormat format = AudioFormat::fromFormatCode(*options.formatCode);
+    if (writtenFormat(container, format) == format)
+        return;
+    const ContainerRow& row = containerRow(container);
+    std::vector<std::string> rates;
+    for (const int rate : row.rates)
+        rates.push_back(std::to_string(rate / 1000));
+    throw UsageError(std::string(row.name) + " has no " + std::to_string(format.sampleRate) +
+                     " Hz (format code " + std::to_string(*options.formatCode) +
+                     "): choose a format code of " + listedAs(rates, "or") + " kHz");
+}
+
+} // namespace
+
+void ConvertOptions::validate() const {
+    checkInputsAndOutputs(*this);
+    checkTagsAndSideFiles(*this);
+    checkRate(*this);
+}
+
+} // namespace kestrova::cli
