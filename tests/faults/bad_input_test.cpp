@@ -1,6 +1,6 @@
 // Text files no reader should have written, through the real kestrova-wav-cli: each one
 // converts (or stops cleanly) within a time limit, into a wave file libsndfile reads, and
-// what the README says about decoding holds: a text is read aloud as text, whatever it
+// what the manual page says about decoding holds: a text is read aloud as text, whatever it
 // looks like.
 
 #include "support/process_support.h"

@@ -1,10 +1,10 @@
-#include "converter.h"
+#include "speech/converter.h"
 
 #include "speech/audio/output_target.h"
 #include "speech/audio/pending_file.h"
 #include "speech/audio/sample_gain.h"
 #include "speech/audio/sound_file_writer.h"
-#include "speech/chapter_file_path.h"
+#include "speech/conversion/chapter_file_path.h"
 #include "speech/conversion_paths.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"

@@ -1,4 +1,4 @@
-#include "batch_conversion.h"
+#include "speech/batch_conversion.h"
 
 #include "speech/base/child_process.h"
 #include "speech/file_failures.h"

@@ -1,4 +1,4 @@
-#include "file_identity.h"
+#include "speech/file_identity.h"
 
 namespace kestrova::speech {
 

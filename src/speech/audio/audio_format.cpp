@@ -1,4 +1,4 @@
-#include "audio_format.h"
+#include "speech/audio_format.h"
 
 #include "speech/speech_error.h"
 

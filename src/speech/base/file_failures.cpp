@@ -1,4 +1,4 @@
-#include "file_failures.h"
+#include "speech/file_failures.h"
 
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"

@@ -1,4 +1,4 @@
-#include "json_text.h"
+#include "speech/json_text.h"
 
 #include "speech/text/utf8_sequence.h"
 

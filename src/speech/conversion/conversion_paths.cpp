@@ -1,4 +1,4 @@
-#include "conversion_paths.h"
+#include "speech/conversion_paths.h"
 
 #include "speech/quoted_name.h"
 

@@ -1,4 +1,4 @@
-#include "chapter_file_path.h"
+#include "speech/conversion/chapter_file_path.h"
 
 #include "speech/text/regular_expression.h"
 #include "speech/text/text_measures.h"

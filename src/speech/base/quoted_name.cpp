@@ -1,4 +1,4 @@
-#include "quoted_name.h"
+#include "speech/quoted_name.h"
 
 #include <cstdint>
 #include <optional>

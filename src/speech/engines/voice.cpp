@@ -1,4 +1,4 @@
-#include "voice.h"
+#include "speech/voice.h"
 
 #include "speech/engines/voice_discovery.h"
 #include "speech/quoted_name.h"

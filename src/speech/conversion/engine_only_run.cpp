@@ -1,4 +1,4 @@
-#include "engine_only_run.h"
+#include "speech/engine_only_run.h"
 
 #include "speech/engines/synthesizer.h"
 #include "speech/text/text_chunker.h"

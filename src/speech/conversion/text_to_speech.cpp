@@ -1,4 +1,4 @@
-#include "text_to_speech.h"
+#include "speech/text_to_speech.h"
 
 #include "speech/speech_error.h"
 
