@@ -437,7 +437,7 @@ ChapterPlan planChapters(const ConversionRequest& request) {
     TextFileReader reader(request.input, request.encoding);
     SpeechTimings timings;
     SentenceLedger ledger(request, reader, timings);
-    TextChunker chunker = chunkerFor(true);
+    TextChunker chunker = chunkerFor(true, request.voice);
     const auto settle = [&] {
         while (auto chunk = chunker.next())
             ledger.add(std::move(*chunk));
@@ -491,8 +491,8 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
     // A long list, or a FIFO with no writer, must not hold a stop signal off.
     std::optional<Lexicon> loaded;
     if (!request.lexicon)
-        loaded.emplace(Lexicon::load(request.controls.lexicons,
-                                     [&] { throwIfCancelled(cancel, request.output); }));
+        loaded.emplace(
+            Lexicon::load(request.controls.lexicons, [&] { throwIfCancelled(cancel, request); }));
     const Lexicon& lexicon = request.lexicon ? *request.lexicon : *loaded;
     // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase
     // never matches across the cut.
