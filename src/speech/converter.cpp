@@ -20,6 +20,7 @@
 #include "speech/text/text_chunker.h"
 #include "speech/text/text_file_reader.h"
 #include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -96,11 +97,6 @@ Prosody combined(const Prosody& asked, const Prosody& run) {
     // Held to the ranges the options accept, as each level of markup is.
     return {std::clamp(asked.rate * run.rate, 0.25, 4.0),
             std::clamp(asked.pitch * run.pitch, 0.5, 2.0), asked.volume * run.volume};
-}
-
-std::uint64_t characterCount(std::string_view text) {
-    return static_cast<std::uint64_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
 }
 
 // A markup document, read whole before anything is rendered or opened: its script with the

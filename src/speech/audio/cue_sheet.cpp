@@ -1,5 +1,5 @@
 #include "speech/speech_error.h"
-#include "speech/text/utf8_sequence.h"
+#include "speech/text/utf8.h"
 #include "speech/timing_files.h"
 
 #include <algorithm>
@@ -20,9 +20,7 @@ std::string cueString(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            const std::size_t length = utf8SequenceLength(text.substr(i));
-            safe += length ? text.substr(i, length) : "\xEF\xBF\xBD";
-            i += length ? length : 1;
+            i += appendCharacterOrReplacement(text.substr(i), safe);
             continue;
         }
         safe += c == '"' ? '\'' : (c < 0x20 || c == 0x7F) ? ' ' : static_cast<char>(c);

@@ -1,6 +1,6 @@
 #include "input_offsets.h"
 
-#include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <algorithm>
 
@@ -17,8 +17,7 @@ std::uint64_t InputOffsets::bytesOf(std::string_view decoded) const {
     case TextEncoding::Windows1252:
     case TextEncoding::Utf32LE:
     case TextEncoding::Utf32BE: {
-        const auto characters = static_cast<std::uint64_t>(std::count_if(
-            decoded.begin(), decoded.end(), [](char c) { return !isContinuationByte(c); }));
+        const auto characters = static_cast<std::uint64_t>(characterCount(decoded));
         return encoding_ == TextEncoding::Windows1252 ? characters : 4 * characters;
     }
     case TextEncoding::Utf16LE:

@@ -2,7 +2,7 @@
 
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
-#include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <cerrno>
 #include <cstring>
