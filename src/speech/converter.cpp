@@ -84,8 +84,9 @@ void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& 
 
 // The prosody the controls ask for, as fractions of the voice's own.
 Prosody askedProsody(const VoiceControls& controls) {
-    return {controls.ratePercent / 100.0, controls.pitchPercent / 100.0,
-            controls.volumePercent / 100.0};
+    return {.rate = controls.ratePercent / 100.0,
+            .pitch = controls.pitchPercent / 100.0,
+            .volume = controls.volumePercent / 100.0};
 }
 
 PauseSettings pausesOf(const VoiceControls& controls) {
@@ -95,8 +96,9 @@ PauseSettings pausesOf(const VoiceControls& controls) {
 // Markup's prosody is relative to what the options ask for.
 Prosody combined(const Prosody& asked, const Prosody& run) {
     // Held to the ranges the options accept, as each level of markup is.
-    return {std::clamp(asked.rate * run.rate, 0.25, 4.0),
-            std::clamp(asked.pitch * run.pitch, 0.5, 2.0), asked.volume * run.volume};
+    return {.rate = rateRange.clamped(asked.rate * run.rate),
+            .pitch = pitchRange.clamped(asked.pitch * run.pitch),
+            .volume = asked.volume * run.volume};
 }
 
 // A markup document, read whole before anything is rendered or opened: its script with the
