@@ -90,7 +90,7 @@ Prosody askedProsody(const VoiceControls& controls) {
 }
 
 PauseSettings pausesOf(const VoiceControls& controls) {
-    return {controls.sentencePauseMs, controls.paragraphPauseMs};
+    return {.sentenceMs = controls.sentencePauseMs, .paragraphMs = controls.paragraphPauseMs};
 }
 
 // Markup's prosody is relative to what the options ask for.
@@ -113,7 +113,7 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
                   const Lexicon& lexicon) {
     std::string document;
     std::string decoded;
-    while ((decoded.clear(), reader.read(decoded))) {
+    while (reader.read(decoded)) {
         if (document.size() + decoded.size() > ssmlMaxBytes)
             throw FileError(inputFailure("read", request.input,
                                          "an SSML document may be at most " +
@@ -242,9 +242,10 @@ public:
             headings_ ? headings_->headingAt(chunk.startByte) : nullptr;
         if (heading && heading != heading_) {
             heading_ = heading;
-            timings_.chapters.push_back({++headingsSeen_, heading->title});
+            timings_.chapters.push_back({.number = ++headingsSeen_, .title = heading->title});
         } else if (headings_ && timings_.chapters.empty()) {
-            timings_.chapters.push_back({0, {}}); // the text before the first heading
+            // The text before the first heading.
+            timings_.chapters.push_back({.number = 0, .title = {}});
         }
         SentenceTiming timing;
         timing.text = chunk.text;
@@ -273,7 +274,7 @@ void chunkText(TextFileReader& reader, const ConversionRequest& request, TextChu
                SentenceLedger* ledger, const std::function<void()>& ready) {
     CharacterWindow window(request.firstCharacter, request.characterCount);
     std::string decoded;
-    while (!window.done() && (decoded.clear(), reader.read(decoded))) {
+    while (!window.done() && reader.read(decoded)) {
         const std::string_view kept = window.take(decoded);
         if (ledger)
             ledger->read(std::string_view(decoded).substr(
@@ -352,7 +353,7 @@ public:
         std::vector<CuePoint> points;
         for (const ChapterTiming& chapter : chapters)
             if (chapter.number > 0)
-                points.push_back({chapter.title, chapter.headingFrame});
+                points.push_back({.name = chapter.title, .frame = chapter.headingFrame});
         if (!points.empty())
             files_.back().writer.setCuePoints(std::move(points));
     }
@@ -387,7 +388,7 @@ public:
     }
 
 private:
-    // Stays where it was made: a pending file is known by its address until it is named.
+    // Must not move, as its pending file cannot: the deque below never moves its elements.
     struct File {
         File(const std::filesystem::path& path, const ConversionRequest& request,
              std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
@@ -613,7 +614,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         timings.chapters.back().endFrame = outputs.frames();
     if (timed)
         for (const auto& [name, frame] : result.marks)
-            timings.marks.push_back({name, frame});
+            timings.marks.push_back({.name = name, .frame = frame});
     outputs.addCuePoints(timings.chapters);
     outputs.commit();
     if (progress)

@@ -70,16 +70,17 @@ std::vector<Track> tracksOf(const SpeechTimings& timings, const std::string& sou
     std::vector<Track> tracks;
     for (const ChapterTiming& chapter : timings.chapters)
         if (chapter.number > 0)
-            tracks.push_back({chapter.title.empty() ? "Chapter " + std::to_string(chapter.number)
-                                                    : chapter.title,
-                              chapter.headingFrame});
+            tracks.push_back({.title = chapter.title.empty()
+                                           ? "Chapter " + std::to_string(chapter.number)
+                                           : chapter.title,
+                              .frame = chapter.headingFrame});
     const bool opening = std::any_of(timings.sentences.begin(), timings.sentences.end(),
                                      [](const SentenceTiming& s) { return s.chapter == 0; });
     if (opening || tracks.empty()) {
         // The text before the first heading, or all of it when it has none.
         std::string title = tags.title.value_or(
             tracks.empty() ? std::filesystem::path(soundFileName).stem().string() : "Opening");
-        tracks.insert(tracks.begin(), {std::move(title), 0});
+        tracks.insert(tracks.begin(), {.title = std::move(title), .frame = 0});
     }
     refuseTracks(tracks.size());
     return tracks;

@@ -66,7 +66,7 @@ struct WordRange {
 std::vector<WordRange> cuesOf(const std::vector<Word>& words, std::size_t limit) {
     std::vector<WordRange> cues;
     for (std::size_t begin = 0; begin < words.size();) {
-        WordRange cue{begin, begin + 1, words[begin].characters};
+        WordRange cue{.begin = begin, .end = begin + 1, .characters = words[begin].characters};
         for (; cue.end < words.size(); ++cue.end) {
             const std::size_t characters = cue.characters + 1 + words[cue.end].characters;
             if (characters > limit || linesOf(words, begin, cue.end + 1).size() > subtitleCueLines)

@@ -274,7 +274,7 @@ void FliteSynthesizer::synthesize(const std::string& text, const SampleSink& sin
 }
 
 void FliteSynthesizer::setProsody(double rate, double pitch) {
-    prosody_ = {rate, pitch};
+    prosody_ = {.rate = rate, .pitch = pitch};
 }
 
 } // namespace kestrova::speech

@@ -83,6 +83,7 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
 }
 
 bool TextFileReader::read(std::string& output) {
+    output.clear();
     if (exhausted_)
         return false;
     const std::size_t got = readBytes(buffer_.data(), buffer_.size());

@@ -31,7 +31,8 @@ public:
     // The file as it was when it was opened.
     const FileIdentity& identity() const { return identity_; }
 
-    // Appends the next decoded piece to output; false once the file is exhausted.
+    // Replaces output with the next decoded piece (which may be empty); false, and output
+    // empty, once the file is exhausted.
     bool read(std::string& output);
 
 private:
