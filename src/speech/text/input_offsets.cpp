@@ -24,8 +24,7 @@ std::uint64_t InputOffsets::bytesOf(std::string_view decoded) const {
     case TextEncoding::Utf16BE: {
         std::uint64_t bytes = 0;
         for (char c : decoded) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte >= 0xF0)
+            if (announcedLength(c) == 4)
                 bytes += 4; // a surrogate pair
             else if (!isContinuationByte(c))
                 bytes += 2;
