@@ -589,8 +589,7 @@ int run(int argc, char** argv) {
                      "same for any number. At most 4 per core (" +
                          jobsLimit + " here): more is taken as " + jobsLimit +
                          "; never more than the text has chunks. With several inputs, shared "
-                         "among the files converted at once. 0: render in this process "
-                         "(eSpeak NG then varies slightly from run to run)")
+                         "among the files converted at once. 0 is taken as 1")
         ->capture_default_str()
         ->transform(decimalNumber(0, maximumJobs(), true,
                                   "the number of jobs is a decimal number, 0 or more"));

@@ -9,6 +9,7 @@
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QMessageBox>
+#include <QScreen>
 #include <cstdio>
 #include <filesystem>
 #include <stdexcept>
@@ -52,24 +53,32 @@ QString cutInTheMiddle(const QString& text, qsizetype keptEachSide) {
 // in the middle, and so is every word (a name has no spaces to wrap at) wider than a box can
 // be, so that the box fits the screen, shows the start and end of each name, and is laid out
 // at once: a megabyte of text took Qt seconds. Standard error has the whole message.
-QString readableMessage(const QString& text, const QFont& font) {
+QString readableMessage(const QString& text, const QFont& font, int widest) {
     constexpr qsizetype longestMessage = 2000;
-    constexpr int widestWordInCharacters = 60;
     const QFontMetrics metrics(font);
-    const int widest = widestWordInCharacters * metrics.averageCharWidth();
     QStringList words = cutInTheMiddle(text, longestMessage / 2).split(' ');
     for (QString& word : words)
-        if (word.size() > widestWordInCharacters / 2 && metrics.horizontalAdvance(word) > widest)
+        if (metrics.horizontalAdvance(word) > widest)
             word = metrics.elidedText(word, Qt::ElideMiddle, widest);
     return words.join(' ');
 }
 
+// The widest word a box shows whole: three quarters of the screen's free width, the rest
+// being the box's icon, margins and frame. A name that fits is shown whole, at any scale.
+int widestWord(const QMessageBox& box) {
+    constexpr int fallbackInCharacters = 60;
+    if (const QScreen* screen = box.screen())
+        return screen->availableGeometry().width() * 3 / 4;
+    return fallbackInCharacters * QFontMetrics(box.font()).averageCharWidth();
+}
+
 void runMessageBox(QMessageBox::Icon icon, const std::string& text, const std::string& title) {
     const QString caption = QString::fromStdString(title);
-    const QString message = readableMessage(QString::fromStdString(text), QApplication::font());
-    QMessageBox box(icon, caption, message, QMessageBox::Ok);
+    QMessageBox box(icon, caption, QString(), QMessageBox::Ok);
+    box.setText(readableMessage(QString::fromStdString(text), box.font(), widestWord(box)));
+    // The box's label is its text to a screen reader; a description repeating it was read
+    // twice.
     box.setAccessibleName(caption);
-    box.setAccessibleDescription(message);
     makeRoomForCaption(box);
     box.exec();
 }

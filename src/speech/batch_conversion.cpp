@@ -1,21 +1,17 @@
 #include "batch_conversion.h"
 
+#include "speech/base/child_process.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 #include "speech/text/lexicon.h"
-#include "speech/text/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestrova::speech {
@@ -65,21 +61,17 @@ std::string asOneLine(std::string text) {
     ::_exit(0); // never the program's exit handlers in a copy of it
 }
 
-std::string howItEnded(int waitStatus) {
-    if (WIFSIGNALED(waitStatus))
-        return std::string("its process was killed by signal ") + ::strsignal(WTERMSIG(waitStatus));
-    return "its process exited with status " + std::to_string(WEXITSTATUS(waitStatus)) +
-           " without a word";
+std::string howItEnded(const ChildEnd& end) {
+    return "its process " + end.worded() + (end.killingSignal() != 0 ? "" : " without a word");
 }
 
 struct RunningFile {
-    pid_t pid = -1;
-    UniqueFd from;
+    ChildProcess process; // its channel closes when the process has ended
     std::size_t index = 0;
     unsigned slot = 0;
-    std::string received;
+    std::string received{};
     double fraction = 0;
-    std::optional<BatchFileOutcome> outcome;
+    std::optional<BatchFileOutcome> outcome{};
 };
 
 class Batch {
@@ -106,7 +98,7 @@ public:
         while ((next < requests_.size() && !cancelled()) || !running_.empty()) {
             if (cancelled() && !signalled) {
                 for (const RunningFile& file : running_)
-                    ::kill(file.pid, SIGTERM);
+                    file.process.sendSignal(SIGTERM);
                 signalled = true;
             }
             while (!cancelled() && next < requests_.size() && running_.size() < concurrent_)
@@ -115,7 +107,7 @@ public:
                 continue;
             collect();
             for (auto file = running_.begin(); file != running_.end();) {
-                if (file->from) {
+                if (file->process.channelOpen()) {
                     ++file;
                     continue;
                 }
@@ -142,19 +134,14 @@ private:
         const unsigned slot = static_cast<unsigned>(
             std::find(slotBusy_.begin(), slotBusy_.end(), false) - slotBusy_.begin());
         const ConversionRequest& request = requests_[index];
-        int ends[2];
-        const pid_t parent = ::getpid();
-        pid_t pid = -1;
-        if (::pipe2(ends, O_CLOEXEC) == 0) {
-            pid = ::fork();
-            if (pid < 0) {
-                const int error = errno;
-                ::close(ends[0]);
-                ::close(ends[1]);
-                errno = error;
-            }
-        }
-        if (pid < 0) {
+        // Told to stop if the batch dies, as by a stop signal.
+        std::optional<ChildProcess> process = ChildProcess::start(
+            {.deathSignal = SIGTERM, .channel = ChildChannel::Pipe}, [&](int channel) {
+                ConversionRequest own = request;
+                own.jobs = share(slot);
+                convertInThisProcess(own, channel, cancel_);
+            });
+        if (!process) {
             report({index, false, false, 0, 0,
                     inputFailure("convert", request.input,
                                  std::string("cannot start a process for it: ") +
@@ -163,47 +150,31 @@ private:
             doneWeight_ += weights_[index];
             return;
         }
-        if (pid == 0) {
-            // Told to stop if the batch dies, as by a stop signal.
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            if (::getppid() != parent)
-                ::_exit(1);
-            ::close(ends[0]);
-            ConversionRequest own = request;
-            own.jobs = share(slot);
-            convertInThisProcess(own, ends[1], cancel_);
-        }
-        ::close(ends[1]);
         slotBusy_[slot] = true;
-        RunningFile& file = running_.emplace_back();
-        file.pid = pid;
-        file.from.reset(ends[0]);
-        file.index = index;
-        file.slot = slot;
+        running_.push_back({.process = std::move(*process), .index = index, .slot = slot});
     }
 
     // Reads what the files' processes have said, waiting a fifth of a second at most so that
     // the cancel flag is seen.
     void collect() {
-        std::vector<pollfd> watched;
+        ChildPoll poll;
         for (const RunningFile& file : running_)
-            watched.push_back({file.from.get(), POLLIN, 0});
-        constexpr int cancelCheckMilliseconds = 200;
-        if (::poll(watched.data(), watched.size(), cancelCheckMilliseconds) <= 0)
+            poll.watch(file.process);
+        if (poll.wait(ChildPoll::Wait::OneCheck) != ChildPoll::Outcome::Ready)
             return; // nothing yet, or a signal: the loop looks at the flag
         std::size_t i = 0;
         for (RunningFile& file : running_)
-            if (watched[i++].revents != 0)
+            if (poll.ready(i++))
                 receive(file);
     }
 
     void receive(RunningFile& file) {
         char buffer[4096];
-        const ssize_t got = ::read(file.from.get(), buffer, sizeof buffer);
+        const ssize_t got = ::read(file.process.channel(), buffer, sizeof buffer);
         if (got < 0 && (errno == EINTR || errno == EAGAIN))
             return;
         if (got <= 0) {
-            file.from.reset(); // the process has ended: finish() reaps it
+            file.process.closeChannel(); // the process has ended: finish() reaps it
             return;
         }
         file.received.append(buffer, static_cast<std::size_t>(got));
@@ -233,20 +204,18 @@ private:
     }
 
     void finish(RunningFile& file, const BatchOutcomeCallback& outcome) {
-        int status = 0;
-        while (::waitpid(file.pid, &status, 0) < 0 && errno == EINTR) {
-        }
+        const ChildEnd end = file.process.wait();
         slotBusy_[file.slot] = false;
         doneWeight_ += weights_[file.index];
         const ConversionRequest& request = requests_[file.index];
         if (!file.outcome) {
             // Ended by the stop signal the batch sent, with no handler of its own; or crashed.
-            const bool stopped = WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM && cancelled();
+            const bool stopped = end.killingSignal() == SIGTERM && cancelled();
             file.outcome = BatchFileOutcome{
                 .index = file.index,
                 .cancelled = stopped,
                 .failure = stopped ? outputFailure(request.output, "the conversion was cancelled")
-                                   : inputFailure("convert", request.input, howItEnded(status))};
+                                   : inputFailure("convert", request.input, howItEnded(end))};
         }
         if (file.outcome->converted)
             file.outcome->seconds =

@@ -10,7 +10,6 @@
 #include "speech/quoted_name.h"
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/chunk_sequence.h"
-#include "speech/render/serial_pipeline.h"
 #include "speech/render/worker_pool.h"
 #include "speech/speech_error.h"
 #include "speech/text/heading_finder.h"
@@ -23,6 +22,7 @@
 #include "speech/text/utf8.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <deque>
 #include <map>
@@ -101,6 +101,15 @@ Prosody combined(const Prosody& asked, const Prosody& run) {
             .volume = asked.volume * run.volume};
 }
 
+// Where a chunk's sample stands among its frames, past the pauses before it.
+std::uint64_t frameOf(const RenderedChunk& chunk, std::size_t sample) {
+    std::uint64_t frame = sample;
+    for (const RenderedChunk::Silence& silence : chunk.silences)
+        if (silence.before <= sample)
+            frame += silence.frames;
+    return frame;
+}
+
 // A markup document, read whole before anything is rendered or opened: its script with the
 // lexicon applied to every run, and the voice each name in it selects.
 struct Markup {
@@ -111,18 +120,31 @@ struct Markup {
 
 Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
                   const Lexicon& lexicon) {
-    std::string document;
-    std::string decoded;
-    while (reader.read(decoded)) {
-        if (document.size() + decoded.size() > ssmlMaxBytes)
-            throw FileError(inputFailure("read", request.input,
-                                         "an SSML document may be at most " +
-                                             std::to_string(ssmlMaxBytes >> 20) + " MiB"));
-        document += decoded;
-    }
     Markup markup;
     try {
-        markup.script = readSsml(document, request.input.native(), request.warning);
+        // The file's own bytes as they are read: the XML parser decodes them, once, as the
+        // document declares (its start, in the first piece, says how).
+        // FILE:LINE:COLUMN as compilers write it; a name that could break the line is quoted.
+        const std::string& name = request.input.native();
+        const std::string sourceName = isPlainName(name) ? name : quotedName(name);
+        std::optional<SsmlReader> ssml;
+        std::string piece;
+        std::uint64_t bytes = 0;
+        while (reader.readUndecoded(piece)) {
+            if ((bytes += piece.size()) > ssmlMaxBytes)
+                throw FileError(inputFailure("read", request.input,
+                                             "an SSML document may be at most " +
+                                                 std::to_string(ssmlMaxBytes >> 20) + " MiB"));
+            if (!ssml)
+                ssml.emplace(sourceName, request.warning,
+                             request.encoding != TextEncoding::Automatic
+                                 ? request.encoding
+                                 : ssmlEncoding(piece, reader.encoding()));
+            ssml->push(piece);
+        }
+        if (!ssml)
+            ssml.emplace(sourceName);
+        markup.script = ssml->finish();
     } catch (const FileError&) {
         throw;
     } catch (const SpeechError& failure) {
@@ -345,6 +367,25 @@ public:
         files_.back().writer.write(samples);
         frames_ += samples.size();
     }
+
+    // A chunk's samples with its pauses in their places, each pause written as blocks of
+    // zeros: however long, it never stands in memory whole.
+    void write(const RenderedChunk& chunk) {
+        const std::span<const std::int16_t> samples(chunk.samples);
+        std::size_t written = 0;
+        for (const RenderedChunk::Silence& silence : chunk.silences) {
+            write(samples.subspan(written, silence.before - written));
+            written = silence.before;
+            static constexpr std::array<std::int16_t, 8192> zeros{};
+            for (std::uint64_t left = silence.frames; left > 0;) {
+                const auto take =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+                write(std::span<const std::int16_t>(zeros.data(), take));
+                left -= take;
+            }
+        }
+        write(samples.subspan(written));
+    }
     std::uint64_t frames() const { return frames_; }
 
     void addCuePoints(const std::vector<ChapterTiming>& chapters) {
@@ -394,7 +435,8 @@ private:
              std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
             : path(path), target(path, {request.replaceExisting, request.toStandardOutput,
                                         request.container, cancel}),
-              writer(target.fd(), target.container(), request.format, path, expectedFrames, tags) {}
+              writer(target.fd(), target.container(), request.format, path, expectedFrames, tags,
+                     cancel) {}
 
         std::filesystem::path path;
         OutputTarget target;
@@ -508,13 +550,12 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         1, markup ? markup->characters
                   : std::min(available, request.characterCount.value_or(available)));
 
-    std::unique_ptr<RenderPipeline> pipeline;
-    if (request.jobs == 0)
-        pipeline = std::make_unique<SerialPipeline>(request.voice, request.format.sampleRate);
-    else
-        pipeline =
-            std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
-                                         std::min(request.jobs, maximumJobs()), cancel, total);
+    // With 0 jobs too, every run is rendered in a child process: eSpeak NG keeps state from
+    // one rendering to the next that nothing resets, so rendering in this process would make
+    // the sound depend on what the process rendered before.
+    const std::unique_ptr<RenderPipeline> pipeline =
+        std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
+                                     std::clamp(request.jobs, 1u, maximumJobs()), cancel, total);
 
     ConversionResult result;
     const bool timed = request.recordTimings || request.chapterPattern || request.splitChapters;
@@ -543,8 +584,8 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
             SentenceTiming& timing = timings.sentences[sentence];
             const std::optional<std::pair<std::size_t, std::size_t>> span =
                 ChunkRenderer::audibleSpan(chunk.samples);
-            timing.firstFrame = outputs.frames() + (span ? span->first : 0);
-            timing.lastFrame = outputs.frames() + (span ? span->second : 0);
+            timing.firstFrame = outputs.frames() + (span ? frameOf(chunk, span->first) : 0);
+            timing.lastFrame = outputs.frames() + (span ? frameOf(chunk, span->second) : 0);
             // The first sentence of a chapter begins it (and, split, its file).
             if (chapterWritten < timings.chapters.size() &&
                 (chapterWritten == 0 ||
@@ -557,7 +598,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
                 outputs.beginChapter(chapter);
             }
         }
-        outputs.write(chunk.samples);
+        outputs.write(chunk);
         if (progress)
             progress(std::min(1.0, static_cast<double>(chunk.endCharacter) / total));
     };

@@ -98,4 +98,23 @@ std::string quotedName(std::string_view name) {
     return quoted;
 }
 
+std::string cutInTheMiddle(std::string_view value, std::size_t longestBytes) {
+    if (value.size() <= longestBytes)
+        return std::string(value);
+    // Cut at character starts, so that no character is split into bytes that read as others.
+    const std::size_t half = longestBytes / 2;
+    const std::string_view head = value.substr(0, characterCut(value, half));
+    const std::string_view tail = value.substr(characterCut(value, value.size() - half));
+    std::string cut;
+    cut.reserve(head.size() + tail.size() + 3);
+    cut.append(head);
+    cut.append("...");
+    cut.append(tail);
+    return cut;
+}
+
+std::string quotedValue(std::string_view value, std::size_t longestBytes) {
+    return quotedName(cutInTheMiddle(value, longestBytes));
+}
+
 } // namespace kestrova::speech

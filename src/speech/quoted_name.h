@@ -15,4 +15,11 @@ std::string quotedName(std::string_view name);
 // True for a name of printable UTF-8 only, which quotedName merely puts in double quotes.
 bool isPlainName(std::string_view name);
 
+// A value read from the input (an attribute, a pattern) as messages show it: quoted as
+// quotedName quotes a name, and when longer than longestBytes, cut in the middle to its first
+// and last characters around "...", so that one bad value cannot flood the terminal.
+std::string quotedValue(std::string_view value, std::size_t longestBytes = 80);
+// The cut alone, unquoted: for text known to be printable, such as an XML name.
+std::string cutInTheMiddle(std::string_view value, std::size_t longestBytes = 80);
+
 } // namespace kestrova::speech

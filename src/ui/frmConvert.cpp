@@ -1,5 +1,6 @@
 #include "frmConvert.h"
 
+#include <QAccessibleWidget>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QPainter>
@@ -57,6 +58,17 @@ QPixmap drawing(const QString& file, QSize size, qreal devicePixelRatio = 1) {
     return pixmap;
 }
 
+// A plain top-level widget is a "filler" to a screen reader, which then reads its title and
+// description but none of its labels. As a dialog it is read the way a message box is: the
+// title, the text everyone sees, then the description. Qt's accessibility cache owns what the
+// factory makes.
+QAccessibleInterface* noticeAsDialog(const QString& className, QObject* object) {
+    auto* notice = qobject_cast<frmConvert*>(object);
+    if (notice == nullptr || className != QLatin1String(frmConvert::staticMetaObject.className()))
+        return nullptr;
+    return new QAccessibleWidget(notice, QAccessible::Dialog);
+}
+
 } // namespace
 
 frmConvert::frmConvert(QWidget* parent)
@@ -65,6 +77,8 @@ frmConvert::frmConvert(QWidget* parent)
                           Qt::WindowCloseButtonHint),
       XChantTTS1(this), Image1(this), Label1(this), progressBar(this), dlgCommonDialog(this) {
     loadIcons();
+    // Installed once: Qt keeps each factory only once.
+    QAccessible::installFactory(noticeAsDialog);
     setObjectName("frmConvert");
     setWindowTitle(noticeCaption);
     setWindowIcon(programIcon());

@@ -1,3 +1,4 @@
+#include "support/process_support.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 
@@ -13,6 +14,17 @@ namespace {
 using test::Outcome;
 using test::ScratchDir;
 namespace fs = std::filesystem;
+
+// Polls until condition holds, for a minute at most; whether it held.
+template <typename Condition> bool eventually(Condition condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 class ManyFiles : public ::testing::Test {
 protected:
@@ -142,20 +154,33 @@ TEST_F(ManyFiles, AStopSignalStopsThemAll) {
         ::_exit(127);
     }
     ASSERT_GT(child, 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    // Stopped once sound is being written: a file's process holds an unfinished output.
+    const auto writingSound = [&] {
+        for (const pid_t process : test::descendantsOf(child))
+            if (test::unfinishedOutput(process, scratch / "out").value_or(0) > 0)
+                return true;
+        return false;
+    };
+    const bool writing =
+        eventually([&] { return writingSound() || ::waitpid(child, nullptr, WNOHANG) != 0; });
     ::kill(child, SIGTERM);
     int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(::waitpid(child, &status, 0), child) << "the program ended before the signal";
+    EXPECT_TRUE(writing);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    // The workers and the files' processes run with the scratch folder as their own.
-    std::size_t left = 0;
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        std::error_code unreadable;
-        left += fs::read_symlink(entry.path() / "cwd", unreadable) == scratch.path();
-    }
-    EXPECT_EQ(left, 0u);
+    // The workers and the files' processes run with the scratch folder as their own, and
+    // die with the program: soon, not at once.
+    const auto processesLeft = [&] {
+        std::size_t left = 0;
+        for (const auto& entry : fs::directory_iterator("/proc")) {
+            std::error_code unreadable;
+            left += fs::read_symlink(entry.path() / "cwd", unreadable) == scratch.path();
+        }
+        return left;
+    };
+    eventually([&] { return processesLeft() == 0; });
+    EXPECT_EQ(processesLeft(), 0u);
     EXPECT_TRUE(scratch.names("out").empty());
     EXPECT_TRUE(test::leftoverParts(scratch / "out").empty());
 }

@@ -223,5 +223,123 @@ TEST(HugeInput, FiftyMegabytesOnOneLineRenderInBoundedMemory) {
     EXPECT_LT(outcome.peakKib, 100 << 10);
 }
 
+// A UTF-8 text in another encoding as Python's codecs write it: an oracle apart from libxml2.
+std::string encodedByPython(const test::ScratchDir& scratch, const std::string& utf8,
+                            const std::string& codec) {
+    test::writeBytes(scratch / "utf8.in", utf8);
+    const std::string command =
+        "cd '" + scratch.path().string() +
+        "' && python3 -c 'import sys; open(\"coded.in\", \"wb\").write(open(\"utf8.in\", "
+        "encoding=\"utf-8\").read().encode(sys.argv[1]))' " +
+        codec;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    return test::readBytes(scratch / "coded.in");
+}
+
+Outcome convertSsml(const test::ScratchDir& scratch, const std::string& input,
+                    const std::vector<std::string>& options = {}) {
+    std::vector<std::string> arguments{"convert", "-q", "--ssml"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.insert(arguments.end(), {"-o", input + ".wav", input});
+    RunningProgram cli(cliPath, arguments, scratch.path());
+    return cli.wait(120s);
+}
+
+// Markup in any encoding libxml2 reads is decoded once, as its mark or declaration says: the
+// very samples of the same document in UTF-8 ("café" in Latin-1 was spoken as "cafÃ©").
+TEST(SsmlInput, EveryEncodingSoundsAsTheDocumentInUtf8) {
+    struct Case {
+        const char* codec;
+        const char* declaration;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"latin-1", "ISO-8859-1", "Café naïve, façade."},
+        {"cp1252", "windows-1252", "“Café” costs 5 €."},
+        {"shift_jis", "Shift_JIS", "Tokyo 東京 ｶﾌｪ."},
+        {"utf-16", "", "Café 5 €."},
+        {"utf-16-le", "UTF-16LE", "Café naïve."},
+    };
+    test::ScratchDir scratch;
+    for (const Case& c : cases) {
+        const std::string head =
+            *c.declaration == '\0'
+                ? std::string()
+                : std::string("<?xml version=\"1.0\" encoding=\"") + c.declaration + "\"?>\n";
+        const std::string document = head + "<speak><p>" + c.text + "</p></speak>\n";
+        test::writeBytes(scratch / "coded.ssml", encodedByPython(scratch, document, c.codec));
+        test::writeBytes(scratch / "utf8.ssml",
+                         "<speak><p>" + std::string(c.text) + "</p></speak>");
+        const Outcome coded = convertSsml(scratch, "coded.ssml");
+        ASSERT_EQ(coded.exitStatus(), 0) << c.codec << ": " << coded.standardError;
+        ASSERT_EQ(convertSsml(scratch, "utf8.ssml").exitStatus(), 0);
+        // Compared whole, not printed: a difference would print the sound.
+        EXPECT_TRUE(test::readBytes(scratch / "coded.ssml.wav") ==
+                    test::readBytes(scratch / "utf8.ssml.wav"))
+            << c.codec << " sounds unlike the document in UTF-8";
+    }
+}
+
+// An hour's break is written as blocks of silence, never held whole (8 kHz 8-bit: 29 MB of
+// file; held as samples it took 58 MB more, and at 48 kHz 1 GB).
+TEST(SsmlInput, AnHourOfBreakIsWrittenInBoundedMemory) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "hour.ssml",
+                     "<speak>Hi.<break time=\"3600s\"/><break time=\"1800s\"/>Bye.</speak>");
+    for (const std::string jobs : {"0", "2"}) {
+        const Outcome outcome = convertSsml(scratch, "hour.ssml", {"-f", "4", "-j", jobs});
+        ASSERT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+        EXPECT_GE(fs::file_size(scratch / "hour.ssml.wav"), 5400u * 8000u);
+        EXPECT_LE(fs::file_size(scratch / "hour.ssml.wav"), 5410u * 8000u);
+        if (!test::sanitizedBuild) {
+            EXPECT_LT(outcome.peakKib, 40 << 10) << "-j " << jobs;
+        }
+    }
+}
+
+// The largest document is read as it is parsed, without a tree: 50 MB of short sentences and
+// marks took 400 MB as a tree and a script (here a fault at its very end stops it once read).
+TEST(SsmlInput, ALargeDocumentIsReadInBoundedMemory) {
+    test::ScratchDir scratch;
+    const std::string sentence =
+        "<s>" + std::string(96, 'a') + " bc</s><mark name=\"" + std::string(40, 'm') + "\"/>";
+    test::writeBytes(scratch / "large.ssml", "<speak>" + repeated(sentence, 330'000) + "<");
+    ASSERT_GT(fs::file_size(scratch / "large.ssml"), 50'000'000u);
+    const Outcome outcome = convertSsml(scratch, "large.ssml");
+    EXPECT_EQ(outcome.exitStatus(), 1);
+    EXPECT_EQ(test::lineCount(outcome.standardError), 1u) << outcome.standardError;
+    if (!test::sanitizedBuild) {
+        EXPECT_LT(outcome.peakKib, 256 << 10);
+    }
+}
+
+// Breaks adding up past a day are refused naming the file, before anything is written: 1193
+// hours and 168296 ms wrapped a 32-bit total to 1.9 s of sound and status 0.
+TEST(SsmlInput, BreaksBeyondADayAreRefused) {
+    test::ScratchDir scratch;
+    std::string document = "<speak>Hi.";
+    for (int hour = 0; hour < 1193; ++hour)
+        document += "<break time=\"3600s\"/>";
+    test::writeBytes(scratch / "long.ssml", document + "<break time=\"168296ms\"/></speak>");
+    const Outcome outcome = convertSsml(scratch, "long.ssml");
+    EXPECT_EQ(outcome.exitStatus(), 1);
+    EXPECT_EQ(outcome.standardError,
+              "kestrova-wav-cli: long.ssml:1:515: the breaks add up to more than 24 hours of "
+              "silence\n");
+    EXPECT_FALSE(fs::exists(scratch / "long.ssml.wav"));
+}
+
+// A value from the markup cannot forge a line nor rewrite the terminal's.
+TEST(SsmlInput, AValueInAMessageStaysOnItsLine) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "forged.ssml",
+                     "<speak><break time=\"&#10;kestrova-wav-cli: all good&#13;\"/></speak>");
+    const Outcome outcome = convertSsml(scratch, "forged.ssml");
+    EXPECT_EQ(outcome.exitStatus(), 1);
+    EXPECT_EQ(outcome.standardError,
+              "kestrova-wav-cli: forged.ssml:1:8: malformed time $'\\n''kestrova-wav-cli: all "
+              "good'$'\\r' of <break>\n");
+}
+
 } // namespace
 } // namespace kestrova

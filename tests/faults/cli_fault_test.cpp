@@ -8,7 +8,9 @@
 #include "support/running_program.h"
 #include "support/test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/stat.h>
 
 namespace kestrova {
@@ -402,6 +404,62 @@ INSTANTIATE_TEST_SUITE_P(
                       LexiconStopCase{"InterruptFifoWithoutWriter", SIGINT, true},
                       LexiconStopCase{"TerminateFifoWithoutWriter", SIGTERM, true}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A pipe, or a FIFO, whose reader holds it open and never reads.
+struct StalledReader {
+    int readEnd = -1;
+    int writeEnd = -1; // the test's own: full when it cannot take a byte
+    ~StalledReader() {
+        for (const int fd : {readEnd, writeEnd})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    bool full() const {
+        pollfd end{.fd = writeEnd, .events = POLLOUT, .revents = 0};
+        return ::poll(&end, 1, 0) == 0;
+    }
+};
+
+class StopWhileTheReaderStalls : public CliFault, public ::testing::WithParamInterface<bool> {};
+
+// SIGTERM while the sound's write waits on a reader that stopped reading, into standard output
+// or a FIFO: the converter ends as cancelled, not when (or if) the reader reads. The sentence's
+// speech is several times what the pipe holds: once it is full the converter is writing.
+TEST_P(StopWhileTheReaderStalls, EndsAsCancelled) {
+    const bool toFifo = GetParam();
+    test::writeBytes(at("t.txt"), "This one sentence is spoken for a good deal longer than the "
+                                  "pipe it goes into can hold.\n");
+    StalledReader reader;
+    if (toFifo) {
+        ASSERT_EQ(::mkfifo(at("sound.au").c_str(), 0600), 0);
+        reader.readEnd = ::open(at("sound.au").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        reader.writeEnd = ::open(at("sound.au").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    } else {
+        int ends[2];
+        ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+        reader.readEnd = ends[0];
+        reader.writeEnd = ends[1];
+    }
+    ASSERT_GE(reader.readEnd, 0);
+    ASSERT_GE(reader.writeEnd, 0);
+    const Snapshot before = test::snapshot(scratch.path());
+
+    ProgramSetup setup;
+    if (!toFifo)
+        setup.standardOutput = reader.writeEnd;
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", toFifo ? "sound.au" : "-", "t.txt"},
+                       scratch.path(), setup);
+    ASSERT_TRUE(cli.waitFor([&] { return reader.full(); }));
+    ::kill(cli.pid(), SIGTERM);
+    // A bound for a hang, not a measure of speed.
+    expectCleanFailure(cli.wait(5s), 128 + SIGTERM, toFifo ? "sound.au" : "standard output",
+                       "the conversion was cancelled", before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Outputs, StopWhileTheReaderStalls, ::testing::Bool(),
+                         [](const auto& info) {
+                             return std::string(info.param ? "Fifo" : "StandardOutput");
+                         });
 
 // An engine that dies in the middle of the text, as a crash would end it: the conversion
 // fails naming the text file, and nothing is left.

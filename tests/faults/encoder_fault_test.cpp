@@ -187,6 +187,33 @@ TEST(Opus, TakesTheNextRateItHasUnlessOneIsAskedFor) {
     EXPECT_FALSE(fs::exists(scratch / "y.opus"));
 }
 
+// libsndfile numbers each Ogg stream from the clock: two runs give the same bytes, a file the
+// same as a stream, and the reference tools read them without a warning.
+TEST(Ogg, IsTheSameBytesEveryRun) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "The same bytes, run after run.\n");
+    for (const std::string type : {"ogg", "opus"}) {
+        const std::string convert = "\"$0\" convert -q -e slt --title T ";
+        std::string script;
+        for (const std::string run : {"1", "2"})
+            script += convert + "-o file" + run + "." + type + " in.txt && " + convert + "--type " +
+                      type + " -o - in.txt >stream" + run + " && ";
+        script += "cmp file1." + type + " file2." + type + " && cmp stream1 stream2 && cmp file1." +
+                  type + " stream1";
+        const Outcome same = pipeline(scratch.path(), script);
+        EXPECT_EQ(same.exitStatus(), 0) << type << "\n" << same.standardOutput;
+
+        const Outcome info = pipeline(scratch.path(), (type == "ogg" ? "ogginfo " : "opusinfo ") +
+                                                          std::string("file1.") + type);
+        EXPECT_EQ(info.exitStatus(), 0) << info.standardOutput;
+        EXPECT_EQ(info.standardOutput.find("WARNING"), std::string::npos) << info.standardOutput;
+        const Outcome probe =
+            pipeline(scratch.path(), "ffprobe -v error -show_streams file1." + type);
+        EXPECT_EQ(probe.exitStatus(), 0);
+        EXPECT_EQ(probe.standardError, "") << type;
+    }
+}
+
 // libsndfile gives every Ogg Vorbis file ENCODER=libsndfile: none is written, with or
 // without tags of the user's.
 TEST(OggVorbis, CarriesOnlyTheTagsAskedFor) {

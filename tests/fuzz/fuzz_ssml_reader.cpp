@@ -1,5 +1,5 @@
-// The SSML reader, on any bytes: it fails only with a message naming the document, and what
-// it reads is a clean script. The first input byte chooses whether the rest stands alone or
+// The SSML reader, on any bytes: it fails only with a one-line message naming the document, and
+// what it reads is a clean script. The first input byte chooses whether the rest stands alone or
 // inside <speak>, to reach the elements more often than the parser's errors.
 
 #include "fuzz_check.h"
@@ -7,6 +7,7 @@
 #include "speech/text/ssml_reader.h"
 
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 namespace {
@@ -15,8 +16,10 @@ using namespace kestrova::speech;
 
 const std::string source = "fuzz.ssml";
 
+// A message names the document and stays on one line, whatever the document holds.
 bool startsWithSource(const std::string& message) {
-    return message.rfind(source + ":", 0) == 0;
+    return message.rfind(source + ":", 0) == 0 &&
+           message.find_first_of("\n\r\x1B") == std::string::npos;
 }
 
 bool isBoundary(const SpeechItem& item) {
@@ -49,6 +52,7 @@ void checkRun(const SpeechRun& run) {
 }
 
 void checkScript(const SpeechScript& script) {
+    std::int64_t silence = 0; // the breaks' total, in 64 bits
     for (std::size_t i = 0; i < script.size(); ++i) {
         const SpeechItem& item = script[i];
         if (const auto* run = std::get_if<SpeechRun>(&item)) {
@@ -60,6 +64,7 @@ void checkScript(const SpeechScript& script) {
                                before->prosody != run->prosody);
         } else if (const auto* pause = std::get_if<SpeechBreak>(&item)) {
             FUZZ_CHECK(pause->milliseconds >= 0 && pause->milliseconds <= 3600 * 1000);
+            silence += pause->kind == SpeechBreak::Kind::Explicit ? pause->milliseconds : 0;
             // A sentence or paragraph end stands between runs, with no other break beside it.
             if (isBoundary(item)) {
                 FUZZ_CHECK(nearestNonMark(script, i, -1) == "run");
@@ -69,6 +74,7 @@ void checkScript(const SpeechScript& script) {
             FUZZ_CHECK(!std::get<SpeechMark>(item).name.empty());
         }
     }
+    FUZZ_CHECK(silence <= ssmlMaxSilenceMilliseconds);
 }
 
 } // namespace

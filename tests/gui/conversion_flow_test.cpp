@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTest>
 #include <sndfile.h>
 
@@ -38,6 +39,7 @@ private slots:
     void unknownEngineIsReported();
     void aHugeNameIsCutInTheMiddle_data();
     void aHugeNameIsCutInTheMiddle();
+    void aLongNameThatFitsIsShownWhole();
     void missingTextFileIsReported();
     void closingTheWindowCancelsQuietly();
     void escapeCancelsToo();
@@ -288,6 +290,17 @@ void ConversionFlowTest::aHugeNameIsCutInTheMiddle() {
     QVERIFY2(shown.size() < 2100, qPrintable(QString::number(shown.size())));
     QVERIFY(seen(1).size.width() < 1000);
     QVERIFY(QFile::exists(text));
+}
+
+// A name wider than sixty characters but narrower than the screen is shown whole, wrapped
+// onto a line of its own rather than cut, and the box still fits the screen.
+void ConversionFlowTest::aLongNameThatFitsIsShownWhole() {
+    const QString engineName = "Voice" + QString(60, 'n');
+    driver_->then(ModalDriver::typeName(path("out.wav"))).then(ModalDriver::press(QMessageBox::Ok));
+    QCOMPARE(run(engineName + "%" + textFile()), app::ExitFailure);
+    expectFailureBox(1, {"\"" + engineName + "\""});
+    QVERIFY(!seen(1).text.contains(QChar(0x2026)));
+    QVERIFY(seen(1).size.width() <= QApplication::primaryScreen()->availableGeometry().width());
 }
 
 void ConversionFlowTest::missingTextFileIsReported() {

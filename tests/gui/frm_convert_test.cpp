@@ -1,5 +1,6 @@
 #include "ui/frmConvert.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -134,6 +135,13 @@ void FrmConvertTest::accessibleNames() {
     QCOMPARE(label->accessibleName(), label->text());
     QCOMPARE(window.findChild<QProgressBar*>("progressBar")->accessibleName(),
              QString("Conversion progress"));
+    // A dialog to a screen reader, which then reads its label; the description does not
+    // repeat the label's text.
+    const QAccessibleInterface* notice = QAccessible::queryAccessibleInterface(&window);
+    QVERIFY(notice);
+    QCOMPARE(notice->role(), QAccessible::Dialog);
+    QCOMPARE(notice->text(QAccessible::Name), window.windowTitle());
+    QVERIFY(!notice->text(QAccessible::Description).contains(label->text()));
 }
 
 void FrmConvertTest::progressFollowsTheFraction_data() {

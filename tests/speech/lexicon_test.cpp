@@ -254,7 +254,14 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BoundCase{"CatastrophicBacktracking", "ok = fine\n/(a+)+$/ = x\n",
                   std::string(40, 'a') + "b",
-                  "lex.txt:2: the pattern cannot be applied: match limit exceeded"},
+                  "lex.txt:2: the pattern \"(a+)+$\" cannot be applied: match limit exceeded"},
+        // A long pattern is shown cut in the middle.
+        BoundCase{"CatastrophicBacktrackingOfALongPattern",
+                  "ok = fine\n\n/(a+)+" + repeated("c?", 100) + "$/ = x\n",
+                  std::string(40, 'a') + "b",
+                  "lex.txt:3: the pattern \"(a+)+c?c?c?c?c?c?c?c?c?c?c?c?c?c?c?c?c?c..."
+                  "?c?c?c?c?c?c?c?c?c?c?c?c?c?c?c?c?c?c?c?$\" cannot be applied: match limit "
+                  "exceeded"},
         BoundCase{"ChainedGrowth",
                   "/x*/ = " + longReplacement + "\n/z/ = " + longReplacement + "\n", "ab",
                   "lex.txt:2: the lexicon makes the text more than 32 times as long"},

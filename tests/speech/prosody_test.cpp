@@ -52,6 +52,65 @@ std::vector<std::int16_t> render(Synthesizer& synthesizer, const char* text) {
     return samples;
 }
 
+// Renders in a child forked for it, so that this process never renders: eSpeak NG keeps
+// state from one rendering to the next that nothing resets, and the conversions of the other
+// tests, whose workers fork from this process, would sound otherwise after it. Each rendering
+// starts from the state of a process that has rendered nothing, as each run of a conversion
+// does.
+using Renderings = std::vector<std::vector<std::int16_t>>;
+
+void writeAll(int fd, const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t written = ::write(fd, bytes, size);
+        if (written <= 0)
+            ::_exit(1);
+        bytes += written;
+        size -= static_cast<std::size_t>(written);
+    }
+}
+
+Renderings renderInChild(const std::function<Renderings()>& render) {
+    int channel[2];
+    if (::pipe(channel) != 0)
+        throw std::runtime_error("pipe failed");
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(channel[0]);
+        for (const std::vector<std::int16_t>& samples : render()) {
+            const std::uint64_t count = samples.size();
+            writeAll(channel[1], &count, sizeof count);
+            writeAll(channel[1], samples.data(), count * sizeof(std::int16_t));
+        }
+        ::_exit(0);
+    }
+    ::close(channel[1]);
+    std::string bytes;
+    char block[65536];
+    for (ssize_t got; (got = ::read(channel[0], block, sizeof block)) > 0;)
+        bytes.append(block, static_cast<std::size_t>(got));
+    ::close(channel[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error("the rendering child failed");
+    Renderings renderings;
+    for (std::size_t at = 0; at + sizeof(std::uint64_t) <= bytes.size();) {
+        std::uint64_t count = 0;
+        std::memcpy(&count, bytes.data() + at, sizeof count);
+        at += sizeof count;
+        std::vector<std::int16_t>& samples = renderings.emplace_back(count);
+        std::memcpy(samples.data(), bytes.data() + at, count * sizeof(std::int16_t));
+        at += count * sizeof(std::int16_t);
+    }
+    return renderings;
+}
+
+std::vector<std::int16_t>
+renderOneInChild(const std::function<std::vector<std::int16_t>()>& render) {
+    return renderInChild([&render] { return Renderings{render()}; }).at(0);
+}
+
 struct Rendering {
     std::vector<std::int16_t> samples;
     int sampleRate;
@@ -63,10 +122,13 @@ const Rendering& oneMinute(const std::string& voice, double rate, double pitch) 
     const auto key = std::make_tuple(voice, rate, pitch);
     if (const auto found = rendered.find(key); found != rendered.end())
         return found->second;
-    const auto synthesizer = makeSynthesizer(voiceNamed(voice));
-    synthesizer->setProsody(rate, pitch);
-    return rendered[key] =
-               Rendering{render(*synthesizer, oneMinuteText), synthesizer->sampleRate()};
+    const Voice& named = voiceNamed(voice);
+    return rendered[key] = Rendering{renderOneInChild([&] {
+                                         const auto synthesizer = makeSynthesizer(named);
+                                         synthesizer->setProsody(rate, pitch);
+                                         return render(*synthesizer, oneMinuteText);
+                                     }),
+                                     makeSynthesizer(named)->sampleRate()};
 }
 
 struct RateCase {
@@ -136,58 +198,21 @@ INSTANTIATE_TEST_SUITE_P(Voices, SpeakingPitch,
                          ::testing::Values("eSpeak NG English (America)", "Flite slt"),
                          voiceCaseName);
 
-// The engines' noise sources run on from one rendering to the next within a process: samples
-// are comparable only between renderings that start from the same state, as each chunk of a
-// conversion does in a worker's child. Runs render in a child forked for it.
-std::vector<std::int16_t> renderInChild(const std::function<std::vector<std::int16_t>()>& render) {
-    int channel[2];
-    if (::pipe(channel) != 0)
-        throw std::runtime_error("pipe failed");
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(channel[0]);
-        const std::vector<std::int16_t> samples = render();
-        const auto* bytes = reinterpret_cast<const char*>(samples.data());
-        std::size_t left = samples.size() * sizeof(std::int16_t);
-        while (left > 0) {
-            const ssize_t written = ::write(channel[1], bytes, left);
-            if (written <= 0)
-                ::_exit(1);
-            bytes += written;
-            left -= static_cast<std::size_t>(written);
-        }
-        ::_exit(0);
-    }
-    ::close(channel[1]);
-    std::string bytes;
-    char block[65536];
-    for (ssize_t got; (got = ::read(channel[0], block, sizeof block)) > 0;)
-        bytes.append(block, static_cast<std::size_t>(got));
-    ::close(channel[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        throw std::runtime_error("the rendering child failed");
-    std::vector<std::int16_t> samples(bytes.size() / sizeof(std::int16_t));
-    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(std::int16_t));
-    return samples;
-}
-
 class ProsodyOfOneSynthesizer : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(ProsodyOfOneSynthesizer, AtTheVoicesOwnGivesTheSamplesOfOneNeverChanged) {
     const Voice& voice = voiceNamed(GetParam());
-    const auto own = renderInChild([&voice] {
+    const auto own = renderOneInChild([&voice] {
         const auto synthesizer = makeSynthesizer(voice);
         return render(*synthesizer, shortText);
     });
-    const auto changedBack = renderInChild([&voice] {
+    const auto changedBack = renderOneInChild([&voice] {
         const auto synthesizer = makeSynthesizer(voice);
         synthesizer->setProsody(1.7, 1.3);
         synthesizer->setProsody(1, 1);
         return render(*synthesizer, shortText);
     });
-    const auto changed = renderInChild([&voice] {
+    const auto changed = renderOneInChild([&voice] {
         const auto synthesizer = makeSynthesizer(voice);
         synthesizer->setProsody(1.7, 1.3);
         return render(*synthesizer, shortText);
@@ -208,31 +233,41 @@ Measures measure(const std::vector<std::int16_t>& samples, int sampleRate) {
 }
 
 TEST_P(ProsodyOfOneSynthesizer, DoesNotReachAnotherOfTheSameVoice) {
-    const auto plain = makeSynthesizer(voiceNamed(GetParam()));
-    const auto fastAndHigh = makeSynthesizer(voiceNamed(GetParam()));
-    const auto slowAndLow = makeSynthesizer(voiceNamed(GetParam()));
-    fastAndHigh->setProsody(2, 1.5);
-    slowAndLow->setProsody(0.6, 0.8);
-    const int rate = plain->sampleRate();
+    const Voice& voice = voiceNamed(GetParam());
+    // Each alone, then alternating twice: fastAndHigh, slowAndLow, plain.
+    const std::vector<std::size_t> firstOf{1, 2, 0};
+    const Renderings renderings = renderInChild([&] {
+        const auto plain = makeSynthesizer(voice);
+        const auto fastAndHigh = makeSynthesizer(voice);
+        const auto slowAndLow = makeSynthesizer(voice);
+        fastAndHigh->setProsody(2, 1.5);
+        slowAndLow->setProsody(0.6, 0.8);
+        const std::vector<Synthesizer*> each{plain.get(), fastAndHigh.get(), slowAndLow.get()};
+        Renderings rendered;
+        for (Synthesizer* synthesizer : each)
+            rendered.push_back(render(*synthesizer, shortText));
+        for (int round = 0; round < 2; ++round)
+            for (const std::size_t which : firstOf)
+                rendered.push_back(render(*each[which], shortText));
+        return rendered;
+    });
+    ASSERT_EQ(renderings.size(), 9u);
+    const int rate = makeSynthesizer(voice)->sampleRate();
     std::vector<Measures> first;
-    for (Synthesizer* synthesizer : {plain.get(), fastAndHigh.get(), slowAndLow.get()})
-        first.push_back(measure(render(*synthesizer, shortText), rate));
+    for (std::size_t i = 0; i < 3; ++i)
+        first.push_back(measure(renderings[i], rate));
 
     // Alternating, each speaks as it did alone: as long and as high. (eSpeak NG's lengths
     // vary by a few milliseconds from one rendering to the next; another's rate would change
     // them by a third or more.)
-    const std::vector<Synthesizer*> order{fastAndHigh.get(), slowAndLow.get(), plain.get()};
-    const std::vector<std::size_t> firstOf{1, 2, 0};
-    for (int round = 0; round < 2; ++round) {
-        for (std::size_t turn = 0; turn < order.size(); ++turn) {
-            const Measures& alone = first[firstOf[turn]];
-            const Measures again = measure(render(*order[turn], shortText), rate);
-            EXPECT_NEAR(static_cast<double>(again.length), static_cast<double>(alone.length),
-                        alone.length * 0.01)
-                << "synthesizer " << firstOf[turn];
-            EXPECT_NEAR(again.frequency, alone.frequency, alone.frequency * 0.02)
-                << "synthesizer " << firstOf[turn];
-        }
+    for (std::size_t turn = 0; turn < 6; ++turn) {
+        const Measures& alone = first[firstOf[turn % 3]];
+        const Measures again = measure(renderings[3 + turn], rate);
+        EXPECT_NEAR(static_cast<double>(again.length), static_cast<double>(alone.length),
+                    alone.length * 0.01)
+            << "synthesizer " << firstOf[turn % 3];
+        EXPECT_NEAR(again.frequency, alone.frequency, alone.frequency * 0.02)
+            << "synthesizer " << firstOf[turn % 3];
     }
     EXPECT_LT(first[1].length, first[0].length);
     EXPECT_GT(first[2].length, first[0].length);

@@ -93,6 +93,8 @@ const ScriptCase scriptCases[] = {
      "a | <P> | #m | b | <9ms> | #n | c | <S> | d | #end"},
     {"SubReplacesItsContent", "The <sub alias=\"World Wide Web Consortium\">W3C</sub> says",
      "The World Wide Web Consortium says"},
+    {"ReferencesInAnAttribute", "<sub alias=\"Tom &amp; Jerry &lt;3 &#38;#38; &#233;\">x</sub>",
+     "Tom & Jerry <3 &#38; \xC3\xA9"},
     {"SayAsCharacters", "Call <say-as interpret-as=\"characters\">ABC</say-as> now",
      "Call A B C now"},
     {"SayAsSpellOutKeepsMultibyteLetters", "<say-as interpret-as=\"spell-out\">Zo\xC3\xAB</say-as>",
@@ -244,7 +246,7 @@ const FailureCase failureCases[] = {
      "doc.ssml:2:16: Opening and ending tag mismatch: p line 2 and speak"},
     {"UnclosedDocument", "<speak>\n  <p>text", "doc.ssml:2:"},
     {"NotXml", "just text", "doc.ssml:1:1: Start tag expected"},
-    {"Empty", " \n", "doc.ssml:1:1: Document is empty"},
+    {"Empty", " \n", "doc.ssml:1:1: the document is empty"},
     {"NulByte", "<speak>a\0b</speak>"s, "doc.ssml:1:"},
     {"UndeclaredEntity", "<speak>a&nbsp;b</speak>", "doc.ssml:1:15: Entity 'nbsp' not defined"},
     {"RootIsNotSpeak", "<html>\n<p>x</p></html>",
@@ -341,7 +343,7 @@ TEST_F(SsmlEntities, AFileEntityIsNeverRead) {
 
 TEST_F(SsmlEntities, AnInternalEntityIsRefusedWhereItIsDeclared) {
     EXPECT_EQ(outcome("<!DOCTYPE speak [<!ENTITY y \"boom\">]><speak>&y;</speak>"),
-              "doc.ssml:1:35: entity 'y' is declared; entities are not read");
+              "doc.ssml:1:35: entity \"y\" is declared; entities are not read");
 }
 
 std::string nested(int depth) {
@@ -397,6 +399,132 @@ TEST(SsmlReader, RefusesALargerDocument) {
             }
         },
         SpeechError);
+}
+
+// The document in another encoding as Python's codecs write it: an oracle apart from libxml2.
+std::string encodedByPython(const std::string& utf8, const std::string& codec) {
+    const std::filesystem::path directory =
+        std::filesystem::path(::testing::TempDir()) / ("ssml-codec-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(directory);
+    std::ofstream(directory / "in", std::ios::binary) << utf8;
+    const std::string command =
+        "python3 -c 'import sys; open(sys.argv[2], \"wb\").write(open(sys.argv[1], "
+        "encoding=\"utf-8\").read().encode(sys.argv[3]))' '" +
+        (directory / "in").string() + "' '" + (directory / "out").string() + "' " + codec;
+    EXPECT_EQ(std::system(command.c_str()), 0) << command;
+    std::ifstream in(directory / "out", std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove_all(directory);
+    return bytes;
+}
+
+struct EncodingCase {
+    std::string name;
+    std::string codec;       // Python's name of the encoding
+    std::string declaration; // empty: none
+    std::string text;
+};
+
+void PrintTo(const EncodingCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class SsmlEncoding : public ::testing::TestWithParam<EncodingCase> {};
+
+// Decoded once, as its mark or declaration says: the same script as the document in UTF-8.
+TEST_P(SsmlEncoding, ReadsAsTheSameDocumentInUtf8) {
+    const EncodingCase& c = GetParam();
+    const std::string head =
+        c.declaration.empty() ? "" : "<?xml version=\"1.0\" encoding=\"" + c.declaration + "\"?>\n";
+    const std::string document = head + "<speak>\n<p>" + c.text + "</p>\n</speak>\n";
+    const std::string encoded = encodedByPython(document, c.codec);
+    ASSERT_NE(encoded, document);
+    const std::string inUtf8 = describe(readSsml("<speak>" + c.text + "</speak>", source));
+    EXPECT_EQ(inUtf8, c.text);
+    EXPECT_EQ(describe(readSsml(encoded, source)), inUtf8);
+}
+
+const EncodingCase encodingCases[] = {
+    {"Latin1Declared", "latin-1", "ISO-8859-1",
+     "Caf\xC3\xA9 na\xC3\xAFve, fa\xC3\xA7"
+     "ade."},
+    {"Windows1252Declared", "cp1252", "windows-1252",
+     "Caf\xC3\xA9 \xE2\x80\x9Cquoted\xE2\x80\x9D \xE2\x80\x93 5 \xE2\x82\xAC."},
+    {"ShiftJisDeclared", "shift_jis", "Shift_JIS",
+     "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E\xE3\x81\xAE\xE6\x96\x87\xE7\xAB\xA0\xE3\x80\x82"},
+    {"Utf16WithMark", "utf-16", "", "Caf\xC3\xA9 \xE2\x82\xAC \xE6\x97\xA5\xE6\x9C\xAC."},
+    {"Utf16WithMarkDeclared", "utf-16", "UTF-16", "Caf\xC3\xA9 \xE2\x82\xAC."},
+    {"Utf16LittleEndianDeclared", "utf-16-le", "UTF-16LE", "Caf\xC3\xA9 \xE2\x82\xAC."},
+    {"Utf16BigEndianDeclared", "utf-16-be", "UTF-16BE", "Caf\xC3\xA9 \xE2\x82\xAC."},
+    {"Utf8WithMark", "utf-8-sig", "", "Caf\xC3\xA9 \xE2\x82\xAC."},
+};
+
+INSTANTIATE_TEST_SUITE_P(Ssml, SsmlEncoding, ::testing::ValuesIn(encodingCases),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(SsmlReader, AnEncodingGivenWinsAndUndeclaredWindows1252IsReadAsPlainTextIs) {
+    const std::string undeclared = "<speak>caf\xE9</speak>";
+    EXPECT_EQ(ssmlEncoding(undeclared, TextEncoding::Windows1252), TextEncoding::Windows1252);
+    EXPECT_EQ(describe(readSsml(undeclared, source, {}, TextEncoding::Windows1252)), "caf\xC3\xA9");
+    const std::string declared = "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><speak/>";
+    EXPECT_EQ(ssmlEncoding(declared, TextEncoding::Windows1252), TextEncoding::Automatic);
+    EXPECT_EQ(ssmlEncoding(declared, TextEncoding::Utf8), TextEncoding::Automatic);
+}
+
+std::string failureOf(const std::string& document) {
+    try {
+        readSsml(document, source);
+    } catch (const SpeechError& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+// A value from the document is quoted on one line and cut when long; libxml2's limits are
+// said in our words.
+TEST(SsmlReader, MessagesShowValuesQuotedOnOneLineAndCut) {
+    EXPECT_EQ(failureOf("<speak><break time=\"&#10;kestrova-wav-cli: all good&#10;\"/></speak>"),
+              "doc.ssml:1:8: malformed time $'\\n''kestrova-wav-cli: all good'$'\\n' of <break>");
+    EXPECT_EQ(failureOf("<speak><prosody rate=\"&#13;x\">y</prosody></speak>"),
+              "doc.ssml:1:8: malformed rate $'\\r''x' of <prosody>");
+    const std::string huge =
+        failureOf("<speak><break time=\"" + std::string(1 << 20, '9') + "x\"/></speak>");
+    EXPECT_EQ(huge, "doc.ssml:1:8: malformed time \"" + std::string(40, '9') + "..." +
+                        std::string(39, '9') + "x\" of <break>");
+    EXPECT_EQ(failureOf("<" + std::string(1000, 'q') + "/>"),
+              "doc.ssml:1:1: the root element is <" + std::string(40, 'q') + "..." +
+                  std::string(40, 'q') + ">, not <speak>");
+    const std::string deep = failureOf(nested(2000));
+    EXPECT_EQ(deep.find("XML_PARSE_HUGE"), std::string::npos) << deep;
+    EXPECT_NE(deep.find("nested deeper"), std::string::npos) << deep;
+    const std::string longText = failureOf("<speak>" + std::string(11'000'000, 'a') + "<</speak>");
+    EXPECT_EQ(longText.find("XML_PARSE_HUGE"), std::string::npos) << longText;
+    EXPECT_LT(longText.size(), 300u);
+}
+
+TEST(SsmlReader, RefusesMoreThanAMillionRunsBreaksAndMarks) {
+    std::string document = "<speak>";
+    for (std::size_t sentence = 0; sentence < ssmlMaxItems / 2; ++sentence)
+        document += "<s>a</s>";
+    EXPECT_EQ(readSsml(document + "</speak>", source).size(), ssmlMaxItems - 1);
+    EXPECT_EQ(failureOf(document + "<s>a</s><s>b</s></speak>"),
+              "doc.ssml:1:4000016: the markup makes more than 1000000 runs, breaks and marks");
+}
+
+// Breaks add up in 64 bits to at most 24 hours a document: 1193 hours and 168296 ms would
+// wrap a 32-bit count of milliseconds to 1.9 s.
+TEST(SsmlReader, RefusesBreaksAddingUpToMoreThanADay) {
+    std::string day = "<speak>";
+    for (int hour = 0; hour < 24; ++hour)
+        day += "<break time=\"3600s\"/>";
+    EXPECT_EQ(readSsml(day + "</speak>", source).size(), 24u);
+    EXPECT_EQ(failureOf(day + "<break time=\"1ms\"/></speak>"),
+              "doc.ssml:1:512: the breaks add up to more than 24 hours of silence");
+    std::string wrapping = "<speak>";
+    for (int hour = 0; hour < 1193; ++hour)
+        wrapping += "<break time=\"3600s\"/>";
+    EXPECT_EQ(failureOf(wrapping + "<break time=\"168296ms\"/></speak>"),
+              "doc.ssml:1:512: the breaks add up to more than 24 hours of silence");
 }
 
 } // namespace

@@ -78,7 +78,8 @@ RunningProgram::RunningProgram(const std::string& program,
     if (pid_ == 0) {
         // Only async-signal-safe calls from here to exec.
         const int quiet = ::open("/dev/null", O_RDONLY);
-        if (quiet < 0 || ::dup2(quiet, 0) < 0 || ::dup2(outputPipe[1], 1) < 0 ||
+        if (quiet < 0 || ::dup2(quiet, 0) < 0 ||
+            ::dup2(setup.standardOutput >= 0 ? setup.standardOutput : outputPipe[1], 1) < 0 ||
             ::dup2(errorPipe[1], 2) < 0 || ::chdir(folder.c_str()) != 0)
             ::_exit(127);
         if (setup.fileSizeBytes) {

@@ -20,6 +20,7 @@ struct ProgramSetup {
     bool standardErrorClosed = false;    // a pipe whose reader has gone: writes fail with EPIPE
     std::optional<rlim_t> fileSizeBytes; // RLIMIT_FSIZE, with SIGXFSZ ignored
     bool withoutUnnamedFiles = false;    // O_TMPFILE refused, as refuseUnnamedFiles()
+    int standardOutput = -1;             // given as standard output instead of a pipe read here
 };
 
 struct Outcome {

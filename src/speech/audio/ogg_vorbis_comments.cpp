@@ -8,6 +8,7 @@ namespace kestrova::speech {
 namespace {
 
 constexpr std::size_t pageHeaderBytes = 27;
+constexpr std::size_t serialNumberAt = 14;
 constexpr std::size_t checksumAt = 22;
 
 std::uint32_t readLittle32(std::string_view bytes, std::size_t at) {
@@ -33,8 +34,9 @@ std::uint32_t oggChecksum(std::string_view page) {
     return crc;
 }
 
-// The length of the page at the start of bytes, when it is whole there.
-std::optional<std::size_t> pageLength(std::string_view bytes) {
+} // namespace
+
+std::optional<std::size_t> oggPageLength(std::string_view bytes) {
     if (bytes.size() < pageHeaderBytes || bytes.substr(0, 4) != "OggS")
         return std::nullopt;
     const std::size_t segments = static_cast<unsigned char>(bytes[26]);
@@ -45,6 +47,14 @@ std::optional<std::size_t> pageLength(std::string_view bytes) {
         length += static_cast<unsigned char>(bytes[pageHeaderBytes + i]);
     return bytes.size() < length ? std::nullopt : std::optional(length);
 }
+
+void setOggSerialNumber(std::string& page, std::uint32_t serial) {
+    writeLittle32(page, serialNumberAt, serial);
+    writeLittle32(page, checksumAt, 0);
+    writeLittle32(page, checksumAt, oggChecksum(page));
+}
+
+namespace {
 
 // The comment header's comments, or none when the packet is not one.
 std::optional<std::vector<std::string_view>> commentsOf(std::string_view packet,
@@ -87,15 +97,15 @@ std::string commentPacket(std::string_view vendor, const std::vector<std::string
 } // namespace
 
 std::optional<std::size_t> oggHeadLength(std::string_view bytes) {
-    const std::optional<std::size_t> first = pageLength(bytes);
+    const std::optional<std::size_t> first = oggPageLength(bytes);
     if (!first)
         return std::nullopt;
-    const std::optional<std::size_t> second = pageLength(bytes.substr(*first));
+    const std::optional<std::size_t> second = oggPageLength(bytes.substr(*first));
     return second ? std::optional(*first + *second) : std::nullopt;
 }
 
 std::string withoutOggComment(std::string_view head, std::string_view comment) {
-    const std::size_t firstLength = pageLength(head).value_or(head.size());
+    const std::size_t firstLength = oggPageLength(head).value_or(head.size());
     const std::string_view page = head.substr(firstLength);
     const std::size_t segments = static_cast<unsigned char>(page[26]);
     const std::string_view lacing = page.substr(pageHeaderBytes, segments);

@@ -1,11 +1,18 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace kestrova::speech {
+
+// The length of the Ogg page at the start of bytes when it is whole there; none while not.
+std::optional<std::size_t> oggPageLength(std::string_view bytes);
+
+// Sets a whole page's stream serial number and makes its checksum anew.
+void setOggSerialNumber(std::string& page, std::uint32_t serial);
 
 // libsndfile gives every Ogg Vorbis file the comment ENCODER=libsndfile, a tag nobody asked
 // for. These take it out of the file's first two pages (the identification header, then the

@@ -2,7 +2,7 @@
 
 #include "speech/audio/pending_file.h"
 #include "speech/audio_format.h"
-#include "speech/text/unique_fd.h"
+#include "speech/base/unique_fd.h"
 
 #include <atomic>
 #include <filesystem>

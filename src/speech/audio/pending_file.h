@@ -1,7 +1,7 @@
 #pragma once
 
 #include "speech/audio/temporary_file_guard.h"
-#include "speech/text/unique_fd.h"
+#include "speech/base/unique_fd.h"
 
 #include <atomic>
 #include <filesystem>

@@ -7,14 +7,27 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace kestrova::speech {
+
+namespace {
+
+// libsndfile numbers each Ogg stream from the clock; every file gets this one instead, so that
+// the same conversion gives the same bytes. A file holds one stream: any fixed number serves.
+constexpr std::uint32_t oggSerialNumber = 0x4B575356;
+
+// How long a write into a stream waits between looks at the cancel flag.
+constexpr int streamWaitStepMs = 50;
+
+} // namespace
 
 // Where libsndfile's bytes go, through its virtual I/O: written in full into the descriptor,
 // or the first failure kept (and nothing more written). libsndfile ignores some failed writes
@@ -23,14 +36,21 @@ namespace kestrova::speech {
 // (FLAC's stream info, an AU header's length) are dropped there, which leaves what a stream
 // encoder writes: FLAC's and AU's "length unknown". A file is written where libsndfile
 // seeks, relative to where the descriptor stood, as through the descriptor itself.
+// Ogg is held a page at a time (libsndfile writes a page's header and body apart) and each
+// page sent with the fixed serial number, Vorbis's first two without libsndfile's tag.
+// libsndfile writes Ogg strictly forward; a seek that would move is refused all the same, so
+// no page can be rewritten behind the rewriting.
 class ByteSink {
 public:
-    ByteSink(int fd, bool dropOggEncoderTag)
-        : fd_(fd), base_(::lseek(fd, 0, SEEK_CUR)), holdingHead_(dropOggEncoderTag) {
+    ByteSink(int fd, Container container, const std::atomic<bool>* cancel)
+        : fd_(fd), base_(::lseek(fd, 0, SEEK_CUR)), cancel_(cancel),
+          ogg_(container == Container::OggVorbis || container == Container::OggOpus),
+          holdingHead_(container == Container::OggVorbis) {
         seekable_ = base_ >= 0;
     }
 
     int error() const { return error_; }
+    bool cancelled() const { return cancelled_; }
     bool seekable() const { return seekable_; }
 
     // Bytes that came another way, written as libsndfile's are.
@@ -38,10 +58,11 @@ public:
         write(bytes.data(), static_cast<sf_count_t>(bytes.size()));
     }
 
-    // Sends what is still held: a head that never grew whole.
+    // Sends what is still held: Ogg bytes that never grew into whole pages.
     void finish() {
-        if (std::exchange(holdingHead_, false))
-            put(head_.data(), static_cast<sf_count_t>(head_.size()));
+        holdingHead_ = false;
+        put(held_.data(), static_cast<sf_count_t>(held_.size()));
+        held_.clear();
     }
 
     static SF_VIRTUAL_IO callbacks() {
@@ -73,11 +94,9 @@ private:
         const sf_count_t target = whence == SEEK_SET   ? offset
                                   : whence == SEEK_CUR ? position_ + offset
                                                        : length() + offset;
-        // Once the Ogg head is rewritten, positions before it no longer match the file.
-        if (target < 0 || (!seekable_ && target > sent_) || (shift_ != 0 && target < headEnd_) ||
-            (holdingHead_ && target != position_))
+        if (target < 0 || (!seekable_ && target > sent_) || (ogg_ && target != position_))
             return -1;
-        if (seekable_ && ::lseek(fd_, base_ + target - shift_, SEEK_SET) < 0)
+        if (seekable_ && ::lseek(fd_, base_ + target, SEEK_SET) < 0)
             return -1;
         position_ = target;
         return position_;
@@ -86,8 +105,8 @@ private:
     sf_count_t write(const char* data, sf_count_t count) {
         if (error_ != 0 || count < 0)
             return 0;
-        if (holdingHead_)
-            return holdHead(data, count);
+        if (ogg_)
+            return holdPages(data, count);
         // A stream has the bytes before sent_ already.
         const sf_count_t dropped = seekable_ ? 0 : std::min(count, sent_ - position_);
         const sf_count_t written = dropped + put(data + dropped, count - dropped);
@@ -96,52 +115,85 @@ private:
         return written;
     }
 
-    // Ogg Vorbis: the first two pages are held until whole, and sent without libsndfile's tag.
-    sf_count_t holdHead(const char* data, sf_count_t count) {
-        head_.append(data, static_cast<std::size_t>(count));
+    sf_count_t holdPages(const char* data, sf_count_t count) {
+        held_.append(data, static_cast<std::size_t>(count));
         position_ += count;
-        const std::optional<std::size_t> headLength = oggHeadLength(head_);
-        if (headLength) {
+        if (holdingHead_) {
+            const std::optional<std::size_t> headLength = oggHeadLength(held_);
+            if (!headLength)
+                return count;
             holdingHead_ = false;
-            const std::string rewritten = withoutOggComment(
-                std::string_view(head_).substr(0, *headLength), "ENCODER=libsndfile");
-            const std::string sent = rewritten + head_.substr(*headLength);
-            headEnd_ = static_cast<sf_count_t>(*headLength);
-            shift_ = static_cast<sf_count_t>(head_.size() - sent.size());
-            if (put(sent.data(), static_cast<sf_count_t>(sent.size())) !=
-                static_cast<sf_count_t>(sent.size()))
-                return 0;
-            sent_ = position_;
+            held_ = withoutOggComment(std::string_view(held_).substr(0, *headLength),
+                                      "ENCODER=libsndfile") +
+                    held_.substr(*headLength);
         }
-        return count;
+        std::size_t sent = 0;
+        while (const std::optional<std::size_t> length =
+                   oggPageLength(std::string_view(held_).substr(sent))) {
+            std::string page = held_.substr(sent, *length);
+            setOggSerialNumber(page, oggSerialNumber);
+            put(page.data(), static_cast<sf_count_t>(page.size()));
+            sent += *length;
+        }
+        held_.erase(0, sent);
+        return error_ == 0 ? count : 0;
     }
 
-    // Writes all of it, or keeps the first failure; returns what was written.
+    // Writes all of it, or keeps the first failure; returns what was written. A stream takes
+    // at most a pipe's atomic size at a time, once it can take any: a pipe that reports room
+    // takes that much without blocking.
     sf_count_t put(const char* data, sf_count_t count) {
         sf_count_t done = 0;
         while (done < count && error_ == 0) {
-            const ssize_t written =
-                ::write(fd_, data + done, static_cast<std::size_t>(count - done));
+            auto step = static_cast<std::size_t>(count - done);
+            if (!seekable_) {
+                if (!awaitRoom())
+                    break;
+                step = std::min<std::size_t>(step, PIPE_BUF);
+            }
+            const ssize_t written = ::write(fd_, data + done, step);
             if (written > 0)
                 done += written;
-            else if (written < 0 && errno != EINTR)
-                error_ = errno;
             else if (written == 0)
                 error_ = EIO;
+            else if (errno != EINTR && errno != EAGAIN)
+                error_ = errno;
         }
         return done;
     }
 
+    // Waits in short steps until the stream has room, so that a reader that stopped reading
+    // cannot hold a stop signal off; false once the conversion is cancelled. The descriptor's
+    // blocking mode is left alone: standard output's is shared with the rest of a pipeline.
+    bool awaitRoom() {
+        pollfd stream{.fd = fd_, .events = POLLOUT, .revents = 0};
+        for (;;) {
+            if (cancel_ != nullptr && cancel_->load()) {
+                cancelled_ = true;
+                error_ = ECANCELED;
+                return false;
+            }
+            const int ready = ::poll(&stream, 1, streamWaitStepMs);
+            if (ready > 0) // room, or a failure the write will name
+                return true;
+            if (ready < 0 && errno != EINTR) {
+                error_ = errno;
+                return false;
+            }
+        }
+    }
+
     int fd_;
     off_t base_;
+    const std::atomic<bool>* cancel_;
+    bool ogg_;
+    bool holdingHead_; // Ogg Vorbis until its first two pages are whole
     bool seekable_ = false;
     sf_count_t position_ = 0;
     sf_count_t sent_ = 0; // a stream's bytes so far
     int error_ = 0;
-    bool holdingHead_;
-    std::string head_;
-    sf_count_t headEnd_ = 0;
-    sf_count_t shift_ = 0; // bytes taken out of the head
+    bool cancelled_ = false;
+    std::string held_; // Ogg bytes not yet a whole page
 };
 
 namespace {
@@ -179,7 +231,7 @@ int sndfileFormat(Container container, const AudioFormat& format, bool large) {
 
 SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format,
                                  std::filesystem::path path, std::uint64_t expectedFrames,
-                                 const SoundTags& tags)
+                                 const SoundTags& tags, const std::atomic<bool>* cancel)
     : fd_(fd), fileKind_(soundFileKind(container)), format_(format), path_(std::move(path)) {
     const std::uint64_t frameBytes =
         static_cast<std::uint64_t>(format.channels) * (format.bitsPerSample / 8);
@@ -198,7 +250,7 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
     if (!sf_format_check(&info) || writtenFormat(container, format) != format)
         fail("this file type cannot hold " + format.describe());
     const SoundTagStrings tagStrings = soundTagStrings(container, tags, path_);
-    sink_ = std::make_unique<ByteSink>(fd, container == Container::OggVorbis);
+    sink_ = std::make_unique<ByteSink>(fd, container, cancel);
     if (container == Container::Mp3 && !sink_->seekable()) {
         openThroughPipe(info);
     } else {
@@ -240,6 +292,7 @@ void SoundFileWriter::relayPipe() {
         sink_->relay(std::string_view(buffer, static_cast<std::size_t>(count)));
     if (count < 0 && errno != EAGAIN && errno != EINTR)
         fail(std::strerror(errno));
+    throwIfSinkFailed();
     // A write into the pipe that failed (it was full) is kept by libsndfile.
     if (file_ && sf_error(file_.get()) != 0)
         fail(sf_strerror(file_.get()));
@@ -250,6 +303,8 @@ void SoundFileWriter::fail(const std::string& reason) const {
 }
 
 void SoundFileWriter::throwIfSinkFailed() const {
+    if (sink_->cancelled())
+        throw ConversionCancelled(outputFailure(path_, "the conversion was cancelled", fileKind_));
     if (sink_->error() != 0)
         fail(std::strerror(sink_->error()));
 }

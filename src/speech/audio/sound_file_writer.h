@@ -3,8 +3,9 @@
 #include "speech/audio/wave_cue_points.h"
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
-#include "speech/text/unique_fd.h"
+#include "speech/base/unique_fd.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -27,9 +28,11 @@ class ByteSink;
 class SoundFileWriter {
 public:
     // path only names the file in messages. Tags the container cannot hold are refused
-    // here, before any sample.
+    // here, before any sample. A set cancel flag ends a write waiting on a stream that takes
+    // nothing, as ConversionCancelled.
     SoundFileWriter(int fd, Container container, AudioFormat format, std::filesystem::path path,
-                    std::uint64_t expectedFrames, const SoundTags& tags = {});
+                    std::uint64_t expectedFrames, const SoundTags& tags = {},
+                    const std::atomic<bool>* cancel = nullptr);
     ~SoundFileWriter();
     SoundFileWriter(SoundFileWriter&&) noexcept;
     SoundFileWriter& operator=(SoundFileWriter&&) noexcept;

@@ -3,7 +3,7 @@
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
-#include "speech/text/iconv_converter.h"
+#include "speech/base/iconv_converter.h"
 
 #include <tuple>
 #include <utility>

@@ -2,7 +2,7 @@
 
 #include "speech/engines/measured_response.h"
 #include "speech/speech_error.h"
-#include "speech/text/iconv_converter.h"
+#include "speech/base/iconv_converter.h"
 #include "speech/text/text_chunker.h"
 #include "speech/text/utf8.h"
 

@@ -98,14 +98,15 @@ Synthesizer& ChunkRenderer::synthesizerFor(const Voice& voice) {
     return *synthesizer;
 }
 
-void ChunkRenderer::render(const RenderTask& task, const SampleSink& sink) {
+void ChunkRenderer::render(const RenderTask& task, const SampleSink& sink,
+                           const SilenceSink& silenceSink) {
     Synthesizer& synthesizer = synthesizerFor(task.voice);
     synthesizer.setProsody(task.prosody.rate, task.prosody.pitch);
     if (task.pauses.any() || task.trimLeading || task.trimTrailing)
-        renderInPieces(synthesizer, task, sink);
+        renderInPieces(synthesizer, task, sink, silenceSink);
     else if (!task.text.empty())
         stream(synthesizer, task.text, sink);
-    silence(task.trailingSilenceMs, sink);
+    silence(task.trailingSilenceMs, silenceSink);
 }
 
 // The whole text in one call, its samples passed on as they come.
@@ -148,7 +149,7 @@ void ChunkRenderer::stream(Synthesizer& synthesizer, const std::string& text,
 // Each piece in a call of its own, the engine's silence at its edges replaced by ours. A
 // piece is a sentence or a paragraph at most, so holding its samples whole costs little.
 void ChunkRenderer::renderInPieces(Synthesizer& synthesizer, const RenderTask& task,
-                                   const SampleSink& sink) {
+                                   const SampleSink& sink, const SilenceSink& silenceSink) {
     const std::vector<Piece> pieces = piecesOf(task.text, task.pauses, task.voice.language);
     std::vector<std::int16_t> samples;
     for (std::size_t i = 0; i < pieces.size(); ++i) {
@@ -160,29 +161,26 @@ void ChunkRenderer::renderInPieces(Synthesizer& synthesizer, const RenderTask& t
         inBlocks(
             trimmed(samples, i > 0 || task.trimLeading, i + 1 < pieces.size() || task.trimTrailing),
             sink);
-        silence(pieces[i].pauseAfterMs.value_or(0), sink);
+        silence(pieces[i].pauseAfterMs.value_or(0), silenceSink);
     }
 }
 
-void ChunkRenderer::silence(int milliseconds, const SampleSink& sink) {
-    const auto count = static_cast<std::size_t>(
-        std::llround(static_cast<double>(milliseconds) * outputRate_ / 1000.0));
-    if (count == 0)
-        return;
-    const std::vector<std::int16_t> zeros(std::min(count, blockSamples), 0);
-    for (std::size_t left = count; left > 0;) {
-        const std::size_t take = std::min(left, zeros.size());
-        sink(std::span<const std::int16_t>(zeros.data(), take));
-        left -= take;
-    }
+void ChunkRenderer::silence(std::int64_t milliseconds, const SilenceSink& sink) const {
+    const auto frames = static_cast<std::uint64_t>(std::llround(
+        static_cast<double>(std::max<std::int64_t>(milliseconds, 0)) * outputRate_ / 1000.0));
+    if (frames > 0)
+        sink(frames);
 }
 
-std::vector<std::int16_t> ChunkRenderer::render(const RenderTask& task) {
-    std::vector<std::int16_t> samples;
-    render(task, [&samples](std::span<const std::int16_t> part) {
-        samples.insert(samples.end(), part.begin(), part.end());
-    });
-    return samples;
+void ChunkRenderer::render(const RenderTask& task, RenderedChunk& chunk) {
+    render(
+        task,
+        [&chunk](std::span<const std::int16_t> part) {
+            chunk.samples.insert(chunk.samples.end(), part.begin(), part.end());
+        },
+        [&chunk](std::uint64_t frames) {
+            chunk.silences.push_back({chunk.samples.size(), frames});
+        });
 }
 
 } // namespace kestrova::speech

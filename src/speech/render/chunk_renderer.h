@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/engines/synthesizer.h"
+#include "speech/render/render_pipeline.h"
 #include "speech/render/render_task.h"
 #include "speech/voice.h"
 
@@ -14,6 +15,8 @@
 
 namespace kestrova::speech {
 
+using SilenceSink = std::function<void(std::uint64_t frames)>;
+
 // Renders one chunk into mono 16-bit samples at the output rate: the engine's rendering,
 // resampled on its own. Each chunk is rendered alone, from a fresh resampler, so a chunk's
 // samples never depend on what came before it nor on which worker took it.
@@ -26,10 +29,11 @@ public:
     ChunkRenderer(ChunkRenderer&&) noexcept;
     ChunkRenderer& operator=(ChunkRenderer&&) noexcept;
 
-    // Hands the chunk's samples to sink in blocks of at most blockSamples, as they come.
-    void render(const RenderTask& task, const SampleSink& sink);
-    // The chunk's samples all at once.
-    std::vector<std::int16_t> render(const RenderTask& task);
+    // Hands the chunk's samples to sink in blocks of at most blockSamples, as they come, and
+    // each of its pauses to silence as a count of frames, in their place among the samples.
+    void render(const RenderTask& task, const SampleSink& sink, const SilenceSink& silence);
+    // The chunk's samples and pauses all at once, added to chunk.
+    void render(const RenderTask& task, RenderedChunk& chunk);
 
     static constexpr std::size_t blockSamples = 1 << 15;
     // Below −50 dBFS a sample counts as the engine's silence, which our own pauses replace.
@@ -41,8 +45,9 @@ public:
 private:
     Synthesizer& synthesizerFor(const Voice& voice);
     void stream(Synthesizer& synthesizer, const std::string& text, const SampleSink& sink);
-    void renderInPieces(Synthesizer& synthesizer, const RenderTask& task, const SampleSink& sink);
-    void silence(int milliseconds, const SampleSink& sink);
+    void renderInPieces(Synthesizer& synthesizer, const RenderTask& task, const SampleSink& sink,
+                        const SilenceSink& silence);
+    void silence(std::int64_t milliseconds, const SilenceSink& sink) const;
 
     std::map<std::pair<EngineKind, std::string>, std::unique_ptr<Synthesizer>> synthesizers_;
     int outputRate_;

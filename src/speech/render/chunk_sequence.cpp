@@ -21,10 +21,11 @@ void ChunkSequence::addChunk(RenderTask task, Boundary before) {
     task.marks = std::exchange(marks_, {});
     if (held_) {
         // An explicit break wins over the sentence or paragraph end it stands at.
-        const std::optional<int> pause = breakMs_                           ? breakMs_
-                                         : boundary_ == Boundary::Paragraph ? pauses_.paragraphMs
-                                         : boundary_ == Boundary::Sentence  ? pauses_.sentenceMs
-                                                                            : std::nullopt;
+        const std::optional<std::int64_t> pause =
+            breakMs_                           ? breakMs_
+            : boundary_ == Boundary::Paragraph ? std::optional<std::int64_t>(pauses_.paragraphMs)
+            : boundary_ == Boundary::Sentence  ? std::optional<std::int64_t>(pauses_.sentenceMs)
+                                               : std::nullopt;
         if (pause) {
             held_->trimTrailing = true;
             held_->trailingSilenceMs = *pause;
@@ -41,7 +42,7 @@ void ChunkSequence::addBoundary(Boundary boundary) {
     boundary_ = std::max(boundary_, boundary);
 }
 
-void ChunkSequence::addBreak(int milliseconds) {
+void ChunkSequence::addBreak(std::int64_t milliseconds) {
     // A break before any speech is a chunk of silence of its own.
     if (!held_)
         held_ = silentTask();

@@ -3,6 +3,7 @@
 #include "speech/render/render_task.h"
 #include "speech/text/text_chunker.h"
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -27,7 +28,8 @@ public:
     // before: what separates the chunk from the one before it within its run.
     void addChunk(RenderTask task, Boundary before = Boundary::None);
     void addBoundary(Boundary boundary);
-    void addBreak(int milliseconds);
+    // Breaks in a row add up (in 64 bits: no sum of them wraps).
+    void addBreak(std::int64_t milliseconds);
     void addMark(std::string name);
     void finish();
 
@@ -39,7 +41,7 @@ private:
     Submit submit_;
     std::optional<RenderTask> held_;
     Boundary boundary_ = Boundary::None;
-    std::optional<int> breakMs_;
+    std::optional<std::int64_t> breakMs_;
     std::vector<std::string> marks_;
 };
 

@@ -12,6 +12,14 @@ namespace kestrova::speech {
 
 struct RenderedChunk {
     std::vector<std::int16_t> samples; // at the output rate, before the volume
+    // The chunk's pauses of our own, kept as counts of silent frames rather than samples (an
+    // hour of them would take hundreds of megabytes): each comes before samples[before], in
+    // order, and is written out by the writing side in blocks of zeros.
+    struct Silence {
+        std::size_t before = 0;
+        std::uint64_t frames = 0;
+    };
+    std::vector<Silence> silences;
     std::uint64_t endCharacter = 0;
     // The marks in the chunk, each with its sample offset within it.
     std::vector<std::pair<std::string, std::uint64_t>> marks;

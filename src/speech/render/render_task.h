@@ -30,7 +30,7 @@ struct RenderTask {
     // Where a pause of our own meets the chunk, the engine's silence at that edge goes.
     bool trimLeading = false;
     bool trimTrailing = false;
-    int trailingSilenceMs = 0;
+    std::int64_t trailingSilenceMs = 0;
     // Marks at the start of the chunk's sound.
     std::vector<std::string> marks;
     std::uint64_t endCharacter = 0; // how far the conversion has come with this chunk

@@ -8,14 +8,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestrova::speech {
+namespace {
+
+// A worker leaves signals from the terminal to the program, and keeps no file of the
+// program's open: only its own socket.
+[[noreturn]] void runWorker(int socket, const Voice& voice, int outputRate) {
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGTERM, SIG_IGN);
+    ::signal(SIGHUP, SIG_IGN);
+    ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
+    ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
+    serveChunks(socket, voice, outputRate);
+}
+
+} // namespace
 
 WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
                        const std::atomic<bool>* cancel, std::uint64_t totalCharacters)
@@ -25,52 +35,24 @@ WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
 }
 
 // Workers start as runs arrive, so that a short text never starts more than it has runs.
+// A worker dies with the program. Room for several blocks on the way in its socket: fewer
+// switches between worker and program.
 WorkerPool::Worker& WorkerPool::startWorker() {
-    const pid_t parent = ::getpid();
-    int ends[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0)
+    const ChildSetup setup = {.deathSignal = SIGKILL,
+                              .channel = ChildChannel::Socket,
+                              .socketBufferBytes = static_cast<int>(wire::socketBufferBytes)};
+    std::optional<ChildProcess> process =
+        ChildProcess::start(setup, [this](int socket) { runWorker(socket, voice_, outputRate_); });
+    if (!process)
         throw SpeechError(workerStartFailure());
-    UniqueFd parentEnd(ends[0]);
-    UniqueFd childEnd(ends[1]);
-    // Room for several blocks on the way: fewer switches between worker and program.
-    const int bufferBytes = static_cast<int>(wire::socketBufferBytes);
-    for (const int end : {ends[0], ends[1]}) {
-        ::setsockopt(end, SOL_SOCKET, SO_SNDBUF, &bufferBytes, sizeof bufferBytes);
-        ::setsockopt(end, SOL_SOCKET, SO_RCVBUF, &bufferBytes, sizeof bufferBytes);
-    }
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        throw SpeechError(workerStartFailure());
-    if (pid == 0) {
-        // A worker dies with the program, leaves signals from the terminal to it, and
-        // keeps no file of the program's open: only its own socket.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent)
-            ::_exit(0);
-        ::signal(SIGINT, SIG_IGN);
-        ::signal(SIGTERM, SIG_IGN);
-        ::signal(SIGHUP, SIG_IGN);
-        const int socket = childEnd.get();
-        ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
-        ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
-        serveChunks(socket, voice_, outputRate_);
-    }
     Worker& worker = workers_.emplace_back();
-    worker.pid = pid;
-    worker.socket = std::move(parentEnd);
+    worker.process = std::move(*process);
     return worker;
 }
 
-WorkerPool::~WorkerPool() {
-    // Nothing a worker holds is worth waiting for: stop them at once.
-    for (Worker& worker : workers_) {
-        if (worker.pid <= 0)
-            continue;
-        ::kill(worker.pid, SIGKILL);
-        while (::waitpid(worker.pid, nullptr, 0) < 0 && errno == EINTR) {
-        }
-    }
-}
+// Nothing a worker holds is worth waiting for: each goes at once, by its death signal
+// (SIGKILL), and is reaped.
+WorkerPool::~WorkerPool() = default;
 
 // The tasks of one run beyond those the workers may render are held ready.
 bool WorkerPool::canSubmit() const {
@@ -152,7 +134,7 @@ void WorkerPool::reserveSamples(Worker& worker) const {
 }
 
 void WorkerPool::send(Worker& worker, Queued queued) {
-    if (!sendTask(worker.socket.get(), queued.task, queued.endsRun))
+    if (!sendTask(worker.process.channel(), queued.task, queued.endsRun))
         workerDied(worker);
     worker.inFlight.push_back({queued.index, renderedShell(queued.task), queued.task.text.size()});
     if (worker.inFlight.size() == 1)
@@ -182,30 +164,25 @@ std::optional<RenderedChunk> WorkerPool::next(bool wait) {
 
 // Reads what the busy workers have sent; with wait, blocks until one of them sent some.
 void WorkerPool::collect(bool wait) {
-    std::vector<pollfd> watched;
+    ChildPoll poll(cancel_);
     std::vector<Worker*> owners;
     for (Worker& worker : workers_) {
         if (!worker.inFlight.empty()) {
-            watched.push_back({worker.socket.get(), POLLIN, 0});
+            poll.watch(worker.process);
             owners.push_back(&worker);
         }
     }
-    if (watched.empty())
+    if (owners.empty())
         return;
-    constexpr int cancelCheckMilliseconds = 200;
-    int ready;
-    for (;;) {
-        if (cancel_ && cancel_->load())
-            throw ConversionCancelled("the conversion was cancelled");
-        ready = ::poll(watched.data(), watched.size(), wait ? cancelCheckMilliseconds : 0);
-        if (ready > 0 || !wait || (ready < 0 && errno != EINTR))
-            break;
-    }
-    if (ready < 0)
+    const ChildPoll::Outcome outcome =
+        poll.wait(wait ? ChildPoll::Wait::UntilReady : ChildPoll::Wait::Not);
+    if (outcome == ChildPoll::Outcome::Cancelled)
+        throw ConversionCancelled("the conversion was cancelled");
+    if (outcome == ChildPoll::Outcome::Failed)
         throw SpeechError(std::string("waiting for the speech workers failed: ") +
                           std::strerror(errno));
-    for (std::size_t i = 0; i < watched.size(); ++i)
-        if (watched[i].revents != 0)
+    for (std::size_t i = 0; i < owners.size(); ++i)
+        if (poll.ready(i))
             receive(*owners[i]);
     dispatch();
 }
@@ -213,11 +190,16 @@ void WorkerPool::collect(bool wait) {
 // Reads the records a worker has sent so far; a finished chunk goes to done_.
 void WorkerPool::receive(Worker& worker) {
     for (;;) {
-        switch (worker.reader.next(worker.socket.get(), worker.samples)) {
+        switch (worker.reader.next(worker.process.channel(), worker.samples)) {
         case ReplyReader::Record::Incomplete:
             return;
         case ReplyReader::Record::Samples:
             continue;
+        case ReplyReader::Record::Silence: {
+            RenderedChunk& rendered = worker.inFlight.front().rendered;
+            rendered.silences.push_back({worker.samples.size(), worker.reader.silenceFrames()});
+            continue;
+        }
         case ReplyReader::Record::ChunkComplete: {
             InFlight& chunk = worker.inFlight.front();
             chunk.rendered.samples = std::move(worker.samples);
@@ -238,11 +220,8 @@ void WorkerPool::receive(Worker& worker) {
 }
 
 void WorkerPool::workerDied(Worker& worker) {
-    int status = 0;
-    ::kill(worker.pid, SIGKILL);
-    ::waitpid(worker.pid, &status, 0);
-    worker.pid = -1;
-    throw SpeechError(renderingFailure(status));
+    worker.process.sendSignal(SIGKILL);
+    throw SpeechError(renderingFailure(worker.process.wait()));
 }
 
 } // namespace kestrova::speech

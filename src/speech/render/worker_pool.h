@@ -1,15 +1,14 @@
 #pragma once
 
+#include "speech/base/child_process.h"
 #include "speech/render/render_pipeline.h"
 #include "speech/render/worker_protocol.h"
-#include "speech/text/unique_fd.h"
 #include "speech/voice.h"
 
 #include <atomic>
 #include <deque>
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace kestrova::speech {
@@ -53,8 +52,7 @@ private:
         std::size_t textBytes = 0;
     };
     struct Worker {
-        pid_t pid = -1;
-        UniqueFd socket;
+        ChildProcess process;          // its channel is the worker's socket
         bool holdsOpenRun = false;     // has a run whose tasks are not all sent
         std::deque<InFlight> inFlight; // sent, in order
         ReplyReader reader;

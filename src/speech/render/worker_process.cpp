@@ -1,14 +1,13 @@
 #include "worker_process.h"
 
+#include "speech/base/child_process.h"
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/worker_protocol.h"
 
-#include <cerrno>
+#include <cstdlib>
 #include <exception>
 #include <optional>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestrova::speech {
@@ -22,10 +21,18 @@ namespace {
         if (!sendSamples(socket, block))
             ::_exit(1);
     };
+    const auto sendPause = [socket](std::uint64_t frames) {
+        if (!sendSilence(socket, frames))
+            ::_exit(1);
+    };
     std::string record;
+    // eSpeak NG and Flite draw their noise from the C library's generator, which the worker
+    // took over from the program in whatever state the program left it: every run draws from
+    // the state a process starts with.
+    ::srand(1);
     for (;;) {
         try {
-            renderer.render(task, sendBlock);
+            renderer.render(task, sendBlock, sendPause);
             encodeChunkComplete(record);
         } catch (const std::exception& error) {
             encodeFailure(error.what(), record);
@@ -40,33 +47,27 @@ namespace {
 }
 
 // Renders a run of chunks in a child forked for it. An engine carries state from one
-// rendering into the next (eSpeak NG draws on the C library's random numbers, among other
-// things), so every run starts from the same untouched state: then its samples are the same
+// rendering into the next (the C library's random numbers, and eSpeak NG's own, which no call
+// resets), so every run starts from the state of a process that has rendered nothing: the
+// program's, since it renders only in these children. Then a run's samples are the same
 // whichever worker renders it, after whatever came before. The child reads the run's further
 // tasks and writes the replies itself, so that samples cross between processes once. A child
 // that dies mid-run may leave a record half written: the worker then dies the same way, and
 // the program reports that. False once the program is gone.
 bool renderRunInFreshProcess(ChunkRenderer& renderer, RenderTask& task, bool endsRun, int socket) {
-    const pid_t worker = ::getpid();
-    const pid_t child = ::fork();
-    if (child < 0)
+    // Dies with its worker, as the worker with the program.
+    std::optional<ChildProcess> child = ChildProcess::start(
+        {.deathSignal = SIGKILL}, [&](int) { renderRun(renderer, task, endsRun, socket); });
+    if (!child)
         return sendFailure(socket, workerStartFailure());
-    if (child == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // dies with its worker, as the worker with the program
-        if (::getppid() != worker)
-            ::_exit(1); // the worker died before the line above took effect
-        renderRun(renderer, task, endsRun, socket);
-    }
-    int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
+    const ChildEnd end = child->wait();
+    if (end.exitedWith(0))
         return true;
-    if (WIFSIGNALED(status)) {
-        ::signal(WTERMSIG(status), SIG_DFL);
-        ::raise(WTERMSIG(status));
+    if (end.killingSignal() != 0) {
+        ::signal(end.killingSignal(), SIG_DFL);
+        ::raise(end.killingSignal());
     }
-    ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+    ::_exit(end.killingSignal() == 0 ? end.exitStatus() : 1);
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <sys/socket.h>
 #include <sys/uio.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace kestrova::speech {
@@ -122,6 +121,13 @@ bool sendSamples(int socket, std::span<const std::int16_t> block) {
     return true;
 }
 
+bool sendSilence(int socket, std::uint64_t frames) {
+    std::string record;
+    appendWord(wire::silenceTag, record);
+    appendValue(frames, record);
+    return sendAll(socket, record.data(), record.size());
+}
+
 bool sendTask(int fd, const RenderTask& task, bool endsRun) {
     std::string record;
     appendWord(0, record); // the length, filled in below
@@ -139,7 +145,7 @@ bool sendTask(int fd, const RenderTask& task, bool endsRun) {
     appendValue(pauseValue(task.pauses.paragraphMs), record);
     appendValue(static_cast<std::uint8_t>(task.trimLeading), record);
     appendValue(static_cast<std::uint8_t>(task.trimTrailing), record);
-    appendValue(static_cast<std::int32_t>(task.trailingSilenceMs), record);
+    appendValue(task.trailingSilenceMs, record);
     appendWord(static_cast<std::uint32_t>(task.marks.size()), record);
     for (const std::string& mark : task.marks)
         appendText(mark, record);
@@ -183,9 +189,7 @@ bool receiveTask(int fd, RenderTask& task, bool& endsRun) {
     decoder.value(trimTrailing);
     task.trimLeading = trimLeading != 0;
     task.trimTrailing = trimTrailing != 0;
-    std::int32_t trailingSilenceMs = 0;
-    decoder.value(trailingSilenceMs);
-    task.trailingSilenceMs = trailingSilenceMs;
+    decoder.value(task.trailingSilenceMs);
     std::uint32_t marks = 0;
     decoder.value(marks);
     task.marks.clear();
@@ -220,13 +224,8 @@ std::string workerStartFailure() {
     return std::string("cannot start a speech worker: ") + std::strerror(errno);
 }
 
-std::string renderingFailure(int waitStatus) {
-    std::string how;
-    if (WIFSIGNALED(waitStatus))
-        how = std::string("it was killed by signal ") + ::strsignal(WTERMSIG(waitStatus));
-    else
-        how = "it exited with status " + std::to_string(WEXITSTATUS(waitStatus));
-    return "the speech engine failed while rendering: " + how;
+std::string renderingFailure(const ChildEnd& end) {
+    return "the speech engine failed while rendering: it " + end.worded();
 }
 
 ReplyReader::Part ReplyReader::readPart(int fd, char* into, std::size_t wanted, std::size_t& have) {
@@ -259,8 +258,16 @@ ReplyReader::Record ReplyReader::next(int fd, std::vector<std::int16_t>& samples
     std::memcpy(&tag, head_, sizeof tag);
     if (tag == wire::chunkComplete)
         return finish(Record::ChunkComplete);
+    if (tag == wire::silenceTag) {
+        if (const Part part = readPart(fd, head_, silenceHeadBytes, headBytes_);
+            part != Part::Whole)
+            return unfinished(part);
+        std::memcpy(&silenceFrames_, head_ + sizeof tag, sizeof silenceFrames_);
+        return finish(Record::Silence);
+    }
     if (tag == wire::failureTag) {
-        if (const Part part = readPart(fd, head_, sizeof head_, headBytes_); part != Part::Whole)
+        if (const Part part = readPart(fd, head_, failureHeadBytes, headBytes_);
+            part != Part::Whole)
             return unfinished(part);
         std::uint32_t length = 0;
         std::memcpy(&length, head_ + sizeof tag, sizeof length);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/base/child_process.h"
 #include "speech/render/render_task.h"
 
 #include <cstddef>
@@ -14,10 +15,12 @@ namespace kestrova::speech {
 // Task:  u32 length, then that many bytes: the chunk's RenderTask, field by field, and
 //        whether it ends its run (the chunks rendered on from one fresh engine state).
 // Reply: records, each a u32 tag: 1 to 2^31-1, a block of that many samples follows;
-// chunkComplete, the chunk is done; failureTag, a u32 length and a message follow.
+// chunkComplete, the chunk is done; failureTag, a u32 length and a message follow;
+// silenceTag, a u64 count of silent frames follows (a pause goes over as its length).
 namespace wire {
 constexpr std::uint32_t chunkComplete = 0;
 constexpr std::uint32_t failureTag = 0xFFFFFFFF;
+constexpr std::uint32_t silenceTag = 0xFFFFFFFE;
 constexpr std::size_t socketBufferBytes = 1 << 20;
 } // namespace wire
 
@@ -30,6 +33,7 @@ bool receiveTask(int fd, RenderTask& task, bool& endsRun);
 
 // A block of samples as one record, written from where the samples are.
 bool sendSamples(int socket, std::span<const std::int16_t> block);
+bool sendSilence(int socket, std::uint64_t frames);
 // The records of a reply, encoded for one write each.
 void encodeChunkComplete(std::string& record);
 void encodeFailure(const std::string& message, std::string& record);
@@ -37,13 +41,13 @@ bool sendFailure(int fd, const std::string& message);
 
 // "cannot start a speech worker: REASON", with the reason from errno.
 std::string workerStartFailure();
-// What a process that died rendering a chunk is reported as, from its wait status.
-std::string renderingFailure(int waitStatus);
+// What a process that died rendering a chunk is reported as, from how it ended.
+std::string renderingFailure(const ChildEnd& end);
 
 // Reads the records of a reply piece by piece as they arrive, without blocking.
 class ReplyReader {
 public:
-    enum class Record { Incomplete, Samples, ChunkComplete, Failure, Closed };
+    enum class Record { Incomplete, Samples, Silence, ChunkComplete, Failure, Closed };
 
     // Reads on into the record that earlier calls began. Samples are read straight onto the
     // end of samples; Incomplete means nothing more has come for now; Closed, that the other
@@ -51,18 +55,24 @@ public:
     Record next(int fd, std::vector<std::int16_t>& samples);
     // The message of the last Failure record.
     const std::string& failure() const { return failure_; }
+    // The frames of the last Silence record.
+    std::uint64_t silenceFrames() const { return silenceFrames_; }
 
 private:
     enum class Part { Whole, Later, Closed };
     static Part readPart(int fd, char* into, std::size_t wanted, std::size_t& have);
     Record finish(Record record);
 
-    // The record being read: its tag (and a failure's length), then its body.
-    char head_[2 * sizeof(std::uint32_t)] = {};
+    // The record being read: its tag (and a failure's length or a silence's frames), then
+    // its body.
+    static constexpr std::size_t failureHeadBytes = 2 * sizeof(std::uint32_t);
+    static constexpr std::size_t silenceHeadBytes = sizeof(std::uint32_t) + sizeof(std::uint64_t);
+    char head_[silenceHeadBytes] = {};
     std::size_t headBytes_ = 0;
     std::size_t bodyBytes_ = 0;
     std::size_t blockStart_ = 0;
     std::string failure_;
+    std::uint64_t silenceFrames_ = 0;
 };
 
 } // namespace kestrova::speech

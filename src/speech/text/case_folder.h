@@ -1,6 +1,6 @@
 #pragma once
 
-#include "speech/text/iconv_converter.h"
+#include "speech/base/iconv_converter.h"
 
 #include <locale.h>
 #include <memory>

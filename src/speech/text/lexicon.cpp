@@ -1,9 +1,9 @@
 #include "lexicon.h"
 
+#include "speech/base/unique_fd.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/case_folder.h"
-#include "speech/text/unique_fd.h"
 #include "speech/text/utf8.h"
 
 #include <algorithm>
@@ -384,7 +384,8 @@ std::string Lexicon::apply(std::string_view text) const {
         try {
             replaced = rule.expression.replaceAll(result, rule.replacement, maximumLength);
         } catch (const SpeechError& error) {
-            throw SpeechError(rule.location + ": the pattern cannot be applied: " + error.what());
+            throw SpeechError(rule.location + ": the pattern " + quotedValue(rule.pattern) +
+                              " cannot be applied: " + error.what());
         }
         if (!replaced)
             throw tooLong(rule.location);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <variant>
 #include <vector>
@@ -40,7 +41,8 @@ struct SpeechMark {
 using SpeechItem = std::variant<SpeechRun, SpeechBreak, SpeechMark>;
 
 // What markup and plain text with options become before chunking: runs of text separated by
-// breaks, with marks between them, in speaking order.
-using SpeechScript = std::vector<SpeechItem>;
+// breaks, with marks between them, in speaking order. A deque: it grows without copying
+// itself, so that a long script never stands in memory twice.
+using SpeechScript = std::deque<SpeechItem>;
 
 } // namespace kestrova::speech

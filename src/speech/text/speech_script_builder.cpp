@@ -86,6 +86,7 @@ void SpeechScriptBuilder::closeRun() {
         return;
     runOpen_ = false;
     anyRun_ = true;
+    run_.text.shrink_to_fit(); // grown by doubling: held to its length while the script lasts
     script_.emplace_back(std::move(run_));
 }
 

@@ -20,6 +20,8 @@ public:
     void addMark(std::string name);
 
     SpeechScript finish();
+    // The runs, breaks and marks so far.
+    std::size_t size() const { return script_.size() + (runOpen_ ? 1 : 0); }
 
 private:
     void closeRun();

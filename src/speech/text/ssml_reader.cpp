@@ -1,5 +1,6 @@
 #include "speech/text/ssml_reader.h"
 
+#include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/speech_script_builder.h"
 #include "speech/voice_controls.h"
@@ -7,31 +8,28 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <exception>
+#include <libxml/encoding.h>
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h> // xmlCreateMemoryParserCtxt
-#include <libxml/tree.h>
+#include <libxml/parserInternals.h> // xmlSwitchToEncoding
 #include <libxml/xmlerror.h>
 #include <memory>
 #include <optional>
 #include <set>
-#include <unordered_map>
+#include <vector>
 
 namespace kestrova::speech {
 
 namespace {
 
-struct DocumentFree {
-    void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
-};
 struct ParserContextFree {
-    void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
+    void operator()(xmlParserCtxt* context) const {
+        xmlFreeDoc(context->myDoc); // the document node alone: no tree is built
+        context->myDoc = nullptr;
+        xmlFreeParserCtxt(context);
+    }
 };
-struct XmlStringFree {
-    void operator()(xmlChar* text) const { xmlFree(text); }
-};
-using DocumentOwner = std::unique_ptr<xmlDoc, DocumentFree>;
 using ParserContextOwner = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
-using XmlStringOwner = std::unique_ptr<xmlChar, XmlStringFree>;
 
 constexpr std::string_view ssmlNamespace = "http://www.w3.org/2001/10/synthesis";
 
@@ -62,9 +60,8 @@ struct Place {
 
 // Where a start tag begins (columns in characters, as libxml2 counts them).
 // The parser stands at the tag's end: no '<' can occur inside a tag, so the nearest one before
-// is its beginning. Only the tag is scanned, so that keeping every element's place costs no
-// more than reading it (the input may have been converted from another encoding; libxml2's own
-// byte offsets would convert it again at every element).
+// is its beginning. Only the tag is scanned (the input may have been converted from another
+// encoding; libxml2's own byte offsets would convert it again at every element).
 Place tagStart(const xmlParserInput& input) {
     const auto* base = reinterpret_cast<const char*>(input.base);
     const auto* at = reinterpret_cast<const char*>(input.cur);
@@ -89,89 +86,69 @@ Place tagStart(const xmlParserInput& input) {
     return {std::max(line, 1), std::max(column, 1)};
 }
 
-// What the parse leaves besides the tree: its first error, and where each start tag begins (the
-// tree keeps lines only, and an attribute's fault is reported with a column too).
-struct ParseRecord {
-    std::string firstError; // "LINE:COLUMN: reason"
-    std::unordered_map<const xmlNode*, Place> tagStarts;
-    startElementNsSAX2Func buildElement = nullptr;
+struct LimitReason {
+    std::string_view parserWords; // what libxml2's message says
+    std::string_view reason;      // what the user is told instead
+};
+// libxml2's own limits, said in our terms: its advice to relax them is for programmers.
+const LimitReason limitReasons[] = {
+    {"Excessive depth", "the markup is nested deeper than the XML parser allows"},
+    {"AttValue length too long", "an attribute value is longer than 10,000,000 bytes"},
+    {"huge text node", "a text is longer than 10,000,000 bytes"},
+    {"text too long", "a text is longer than 10,000,000 bytes"},
+    {"Name too long", "a name is longer than 50,000 bytes"},
+    {"Huge input lookup", "a piece of markup is longer than the XML parser allows"},
 };
 
-ParseRecord& recordOf(void* parserContext) {
-    return *static_cast<ParseRecord*>(static_cast<xmlParserCtxt*>(parserContext)->_private);
+// A reason of libxml2's as messages give it: its limits in our words, and the rest kept on
+// one line and cut when long (its messages may quote the document).
+std::string parserReason(const char* message) {
+    const std::string_view words = trimmed(message != nullptr ? message : "malformed markup");
+    for (const LimitReason& limit : limitReasons)
+        if (words.find(limit.parserWords) != std::string_view::npos)
+            return std::string(limit.reason);
+    std::string_view kept = words.substr(0, words.find("XML_PARSE_HUGE"));
+    kept = trimmed(kept.substr(0, kept.find_last_not_of(" ,;:") + 1));
+    if (isPlainName(kept) && kept.size() <= 200)
+        return std::string(kept);
+    const std::string quoted = quotedValue(kept, 200); // escaped, in quotes we take off
+    return quoted.front() == '"' ? quoted.substr(1, quoted.size() - 2) : quoted;
 }
 
-void keepFirstError(void* parserContext, xmlError* error) {
-    ParseRecord& record = recordOf(parserContext);
-    if (error->level < XML_ERR_ERROR || !record.firstError.empty())
-        return;
-    const std::string_view reason = trimmed(error->message ? error->message : "malformed markup");
-    record.firstError = std::to_string(std::max(error->line, 1)) + ":" +
-                        std::to_string(std::max(error->int2, 1)) + ": " + std::string(reason);
+std::string placeOf(int line, int column) {
+    return std::to_string(std::max(line, 1)) + ":" + std::to_string(std::max(column, 1));
 }
 
-// Entities other than XML's own five could bring in files or blow up in size; a document that
-// declares one is refused where the declaration stands.
-void refuseEntityDeclaration(void* parserContext, const xmlChar* name, int, const xmlChar*,
-                             const xmlChar*, xmlChar*) {
-    auto* context = static_cast<xmlParserCtxt*>(parserContext);
-    ParseRecord& record = recordOf(parserContext);
-    if (record.firstError.empty()) {
-        const int line = context->input != nullptr ? context->input->line : 1;
-        const int column = context->input != nullptr ? context->input->col : 1;
-        record.firstError = std::to_string(line) + ":" + std::to_string(std::max(column, 1)) +
-                            ": entity '" + std::string(textOf(name)) +
-                            "' is declared; entities are not read";
+// libxml2's name of an encoding given on the command line.
+const char* parserEncodingName(TextEncoding encoding) {
+    switch (encoding) {
+    case TextEncoding::Utf8:
+        return "UTF-8";
+    case TextEncoding::Windows1252:
+        return "windows-1252";
+    case TextEncoding::Utf16LE:
+        return "UTF-16LE";
+    case TextEncoding::Utf16BE:
+        return "UTF-16BE";
+    case TextEncoding::Utf32LE:
+        return "UTF-32LE";
+    case TextEncoding::Utf32BE:
+        return "UTF-32BE";
+    case TextEncoding::Automatic:
+        break;
     }
-    xmlStopParser(context);
+    return nullptr;
 }
 
-void buildElementKeepingItsOffset(void* parserContext, const xmlChar* localName,
-                                  const xmlChar* prefix, const xmlChar* namespaceUri,
-                                  int namespaceCount, const xmlChar** namespaces,
-                                  int attributeCount, int defaultedCount,
-                                  const xmlChar** attributes) {
-    auto* context = static_cast<xmlParserCtxt*>(parserContext);
-    ParseRecord& record = recordOf(parserContext);
-    record.buildElement(parserContext, localName, prefix, namespaceUri, namespaceCount, namespaces,
-                        attributeCount, defaultedCount, attributes);
-    if (context->node == nullptr)
+// The parser decodes the document itself, by its byte order mark or declaration; an encoding
+// given on the command line wins over both.
+void useEncoding(xmlParserCtxt& context, TextEncoding encoding, const std::string& sourceName) {
+    const char* name = parserEncodingName(encoding);
+    if (name == nullptr)
         return;
-    if (context->input != nullptr)
-        record.tagStarts[context->node] = tagStart(*context->input);
-}
-
-DocumentOwner parse(std::string_view document, const std::string& sourceName, ParseRecord& record) {
-    if (document.size() > ssmlMaxBytes)
-        throw SpeechError(sourceName + ": the SSML document is larger than " +
-                          std::to_string(ssmlMaxBytes >> 20) + " MiB");
-    if (trimmed(document).empty())
-        throw SpeechError(sourceName + ":1:1: Document is empty");
-    xmlInitParser();
-    ParserContextOwner context(
-        xmlCreateMemoryParserCtxt(document.data(), static_cast<int>(document.size())));
-    if (!context)
-        throw SpeechError(sourceName + ": cannot start the XML parser: out of memory");
-    context->_private = &record;
-    xmlSAXHandler& handler = *context->sax;
-    handler.serror = keepFirstError;
-    handler.entityDecl = refuseEntityDeclaration;
-    record.buildElement = handler.startElementNs;
-    handler.startElementNs = buildElementKeepingItsOffset;
-    // No network, no DTD loaded or applied, no entity substituted, libxml2's limits kept.
-    xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    xmlParseDocument(context.get());
-    DocumentOwner tree(context->myDoc);
-    context->myDoc = nullptr;
-    if (record.firstError.empty() && (!context->wellFormed || !tree)) {
-        const xmlError& last = context->lastError;
-        record.firstError = std::to_string(std::max(last.line, 1)) + ":" +
-                            std::to_string(std::max(last.int2, 1)) + ": " +
-                            std::string(trimmed(last.message ? last.message : "malformed markup"));
-    }
-    if (!record.firstError.empty())
-        throw SpeechError(sourceName + ":" + record.firstError);
-    return tree;
+    xmlCharEncodingHandler* handler = xmlFindCharEncodingHandler(name);
+    if (handler == nullptr || xmlSwitchToEncoding(&context, handler) != 0)
+        throw SpeechError(sourceName + ": the XML parser cannot read " + name);
 }
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -342,149 +319,397 @@ struct Voicing {
     Prosody prosody;
 };
 
-class SsmlWalk {
-public:
-    SsmlWalk(const ParseRecord& record, const std::string& sourceName, const SsmlWarning& warn)
-        : record_(record), sourceName_(sourceName), warn_(warn) {}
+// An element's start as the parser hands it over.
+struct StartTag {
+    std::string_view localName;
+    std::string qualifiedName;
+    bool ssml = false;
+    const xmlChar** attributes = nullptr; // five pointers each: name, prefix, URI, value, end
+    int attributeCount = 0;
+    Place place;
+};
 
-    SpeechScript read(const xmlNode* root) {
-        if (qualifiedName(root) != "speak" || !isSsml(root))
-            fail(root, "the root element is <" + qualifiedName(root) + ">, not <speak>");
-        walkElement(root, Voicing{}, 1);
+// An attribute value as the document gives it. Without entity substitution the parser hands
+// over "&amp;" as "&#38;" (and every other reference resolved); a literal "&" cannot occur.
+std::string ampersandsDecoded(std::string_view value) {
+    std::string decoded;
+    decoded.reserve(value.size());
+    for (std::size_t at = 0; at < value.size();) {
+        if (value.substr(at, 5) == "&#38;") {
+            decoded.push_back('&');
+            at += 5;
+        } else {
+            decoded.push_back(value[at++]);
+        }
+    }
+    return decoded;
+}
+
+// The value of an attribute in no namespace, as xmlGetNoNsProp finds it.
+std::optional<std::string> attribute(const StartTag& tag, std::string_view name) {
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const xmlChar* const* entry = tag.attributes + 5 * static_cast<std::ptrdiff_t>(i);
+        if (entry[2] == nullptr && textOf(entry[0]) == name)
+            return ampersandsDecoded(
+                std::string_view(reinterpret_cast<const char*>(entry[3]),
+                                 static_cast<std::size_t>(entry[4] - entry[3])));
+    }
+    return std::nullopt;
+}
+
+// A fault of the markup found while reading it: "LINE:COLUMN: reason".
+struct MarkupFault {
+    std::string placeAndReason;
+};
+
+// What becomes of an element's content.
+enum class Content {
+    Read,      // spoken as the markup says
+    Collected, // gathered as text for the <say-as> around it
+    Skipped,   // not spoken: the content of <sub>, <break> or <mark>
+};
+
+struct Frame {
+    Content content = Content::Read;
+    Voicing voicing;
+    std::optional<SpeechBreak::Kind> boundary; // <p> or <s>: its end is one too
+    bool sayAs = false;                        // its collected text is spoken at its end
+    bool spelled = false;                      // ... one character at a time
+};
+
+} // namespace
+
+TextEncoding ssmlEncoding(std::string_view document, TextEncoding detected) {
+    if (detected != TextEncoding::Windows1252 || !document.starts_with("<?xml"))
+        return detected == TextEncoding::Windows1252 ? detected : TextEncoding::Automatic;
+    const std::string_view declaration = document.substr(0, document.find("?>"));
+    return declaration.find("encoding") == std::string_view::npos ? detected
+                                                                  : TextEncoding::Automatic;
+}
+
+// Reads the document as the parser goes, element by element, without a tree: what is kept is
+// the script so far and one frame for each element open.
+class SsmlReader::Parse {
+public:
+    Parse(std::string sourceName, SsmlWarning warn, TextEncoding encoding)
+        : sourceName_(std::move(sourceName)), warn_(std::move(warn)) {
+        xmlInitParser();
+        context_.reset(xmlCreatePushParserCtxt(nullptr, nullptr, nullptr, 0, nullptr));
+        if (!context_)
+            throw SpeechError(sourceName_ + ": cannot start the XML parser: out of memory");
+        // No network, no DTD loaded or applied, no entity substituted, libxml2's limits kept.
+        xmlCtxtUseOptions(context_.get(),
+                          XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+        context_->_private = this;
+        xmlSAXHandler& handler = *context_->sax;
+        handler.serror = keepFirstError;
+        handler.entityDecl = refuseEntityDeclaration;
+        handler.startElementNs = startElement;
+        handler.endElementNs = endElement;
+        handler.characters = characters;
+        handler.ignorableWhitespace = characters;
+        handler.cdataBlock = characters;
+        handler.reference = entityReference;
+        handler.comment = nullptr;
+        handler.processingInstruction = nullptr;
+        useEncoding(*context_, encoding, sourceName_);
+    }
+
+    void push(std::string_view bytes) {
+        if (bytes.size() > ssmlMaxBytes - std::min(ssmlMaxBytes, bytesRead_))
+            throw SpeechError(sourceName_ + ": the SSML document is larger than " +
+                              std::to_string(ssmlMaxBytes >> 20) + " MiB");
+        bytesRead_ += bytes.size();
+        anyContent_ = anyContent_ || !trimmed(bytes).empty();
+        // In small pieces: the parser keeps a copy of what it has not read yet.
+        constexpr std::size_t pieceBytes = 1 << 16;
+        for (std::size_t at = 0; at < bytes.size(); at += pieceBytes) {
+            const std::string_view piece = bytes.substr(at, pieceBytes);
+            xmlParseChunk(context_.get(), piece.data(), static_cast<int>(piece.size()), 0);
+            throwAtFirstFault();
+        }
+    }
+
+    SpeechScript finish() {
+        if (!anyContent_)
+            throw SpeechError(sourceName_ + ":1:1: the document is empty");
+        xmlParseChunk(context_.get(), nullptr, 0, 1);
+        if (firstFault_.empty() && !context_->wellFormed) {
+            const xmlError& last = context_->lastError;
+            firstFault_ = placeOf(last.line, last.int2) + ": " + parserReason(last.message);
+        }
+        throwAtFirstFault();
+        if (!rootSeen_)
+            throw SpeechError(sourceName_ + ":1:1: the document has no root element");
+        // Said once the document is known to be well formed, as a tree's reader would.
+        if (warn_)
+            for (const std::string& warning : warnings_)
+                warn_(warning);
         return builder_.finish();
     }
 
 private:
-    static bool isSsml(const xmlNode* element) {
-        return element->ns == nullptr || textOf(element->ns->href) == ssmlNamespace;
+    static Parse& of(void* parserContext) {
+        return *static_cast<Parse*>(static_cast<xmlParserCtxt*>(parserContext)->_private);
     }
 
-    static std::string qualifiedName(const xmlNode* element) {
-        std::string name;
-        if (element->ns != nullptr && element->ns->prefix != nullptr)
-            name.append(textOf(element->ns->prefix)).push_back(':');
-        return name.append(textOf(element->name));
+    void throwAtFirstFault() const {
+        if (firstFault_.empty())
+            return;
+        // Pushed text without markup is "empty" to the parser: say what is missing.
+        constexpr std::string_view empty = "Document is empty";
+        if (!rootSeen_ && firstFault_.ends_with(empty))
+            throw SpeechError(sourceName_ + ":" +
+                              firstFault_.substr(0, firstFault_.size() - empty.size()) +
+                              "Start tag expected, '<' not found");
+        throw SpeechError(sourceName_ + ":" + firstFault_);
     }
 
-    std::string where(const xmlNode* element) const {
-        const auto found = record_.tagStarts.find(element);
-        if (found != record_.tagStarts.end())
-            return sourceName_ + ":" + std::to_string(found->second.line) + ":" +
-                   std::to_string(found->second.column);
-        return sourceName_ + ":" + std::to_string(xmlGetLineNo(element)) + ":1";
-    }
-
-    [[noreturn]] void fail(const xmlNode* element, const std::string& reason) const {
-        throw SpeechError(where(element) + ": " + reason);
-    }
-
-    static std::optional<std::string> attribute(const xmlNode* element, const char* name) {
-        const XmlStringOwner value(xmlGetNoNsProp(element, reinterpret_cast<const xmlChar*>(name)));
-        if (!value)
-            return std::nullopt;
-        return std::string(textOf(value.get()));
-    }
-
-    [[noreturn]] void failValue(const xmlNode* element, const char* name,
-                                const std::string& value) const {
-        fail(element, "malformed " + std::string(name) + " \"" + value + "\" of <" +
-                          qualifiedName(element) + ">");
-    }
-
-    void walkChildren(const xmlNode* element, const Voicing& voicing, int depth) {
-        for (const xmlNode* child = element->children; child != nullptr; child = child->next) {
-            switch (child->type) {
-            case XML_ELEMENT_NODE:
-                walkElement(child, voicing, depth + 1);
-                break;
-            case XML_TEXT_NODE:
-            case XML_CDATA_SECTION_NODE:
-                builder_.addText(textOf(child->content), voicing.voiceName, voicing.prosody);
-                break;
-            case XML_ENTITY_REF_NODE:
-                fail(element,
-                     "entity reference &" + std::string(textOf(child->name)) + "; is not read");
-            default:
-                break;
-            }
+    // Runs a step of the reading inside a callback of the parser, which no exception may
+    // cross: a fault stops the parser and is thrown once it has returned.
+    template <typename Step> void guarded(Step step) {
+        if (!firstFault_.empty())
+            return;
+        try {
+            step();
+        } catch (const MarkupFault& fault) {
+            firstFault_ = fault.placeAndReason;
+        } catch (const std::exception& failure) {
+            firstFault_ =
+                placeOf(context_->input ? context_->input->line : 1, 1) + ": " + failure.what();
         }
+        if (!firstFault_.empty())
+            xmlStopParser(context_.get());
     }
 
-    void walkElement(const xmlNode* element, const Voicing& voicing, int depth) {
-        if (depth > ssmlMaxDepth)
-            fail(element,
+    [[noreturn]] static void fail(const Place& place, const std::string& reason) {
+        throw MarkupFault{placeOf(place.line, place.column) + ": " + reason};
+    }
+
+    Place here() const {
+        if (context_->input == nullptr)
+            return {};
+        return {context_->input->line, std::max(context_->input->col, 1)};
+    }
+
+    static void keepFirstError(void* parserContext, xmlError* error) {
+        Parse& parse = of(parserContext);
+        if (error->level >= XML_ERR_ERROR && parse.firstFault_.empty())
+            parse.firstFault_ =
+                placeOf(error->line, error->int2) + ": " + parserReason(error->message);
+    }
+
+    // Entities other than XML's own five could bring in files or blow up in size; a document
+    // that declares one is refused where the declaration stands.
+    static void refuseEntityDeclaration(void* parserContext, const xmlChar* name, int,
+                                        const xmlChar*, const xmlChar*, xmlChar*) {
+        Parse& parse = of(parserContext);
+        parse.guarded([&] {
+            fail(parse.here(),
+                 "entity " + quotedValue(textOf(name)) + " is declared; entities are not read");
+        });
+    }
+
+    static void entityReference(void* parserContext, const xmlChar* name) {
+        Parse& parse = of(parserContext);
+        parse.guarded([&] {
+            fail(parse.here(),
+                 "entity reference &" + cutInTheMiddle(textOf(name)) + "; is not read");
+        });
+    }
+
+    static void startElement(void* parserContext, const xmlChar* localName, const xmlChar* prefix,
+                             const xmlChar* namespaceUri, int, const xmlChar**, int attributeCount,
+                             int, const xmlChar** attributes) {
+        Parse& parse = of(parserContext);
+        parse.guarded([&] {
+            StartTag tag{.localName = textOf(localName),
+                         .qualifiedName = {},
+                         .ssml = namespaceUri == nullptr || textOf(namespaceUri) == ssmlNamespace,
+                         .attributes = attributes,
+                         .attributeCount = attributeCount,
+                         .place =
+                             parse.context_->input ? tagStart(*parse.context_->input) : Place{}};
+            if (prefix != nullptr)
+                tag.qualifiedName.append(textOf(prefix)).push_back(':');
+            tag.qualifiedName.append(tag.localName);
+            parse.start(tag);
+        });
+    }
+
+    static void endElement(void* parserContext, const xmlChar*, const xmlChar*, const xmlChar*) {
+        Parse& parse = of(parserContext);
+        parse.guarded([&] { parse.end(); });
+    }
+
+    static void characters(void* parserContext, const xmlChar* text, int length) {
+        Parse& parse = of(parserContext);
+        parse.guarded([&] {
+            parse.text(std::string_view(reinterpret_cast<const char*>(text),
+                                        static_cast<std::size_t>(length)));
+        });
+    }
+
+    std::string where(const Place& place) const {
+        return sourceName_ + ":" + placeOf(place.line, place.column);
+    }
+
+    // An element's name as messages show it; XML names are printable, but may be long.
+    static std::string tagOf(const StartTag& tag) {
+        return "<" + cutInTheMiddle(tag.qualifiedName) + ">";
+    }
+
+    [[noreturn]] static void failValue(const StartTag& tag, const char* name,
+                                       const std::string& value) {
+        fail(tag.place,
+             "malformed " + std::string(name) + " " + quotedValue(value) + " of " + tagOf(tag));
+    }
+
+    void start(const StartTag& tag) {
+        if (frames_.size() + 1 > static_cast<std::size_t>(ssmlMaxDepth))
+            fail(tag.place,
                  "the markup is nested deeper than " + std::to_string(ssmlMaxDepth) + " elements");
-        const std::string_view name = isSsml(element) ? textOf(element->name) : std::string_view{};
-        if (name == "speak") {
-            walkChildren(element, voicing, depth);
-        } else if (name == "p" || name == "s") {
-            const auto kind =
-                name == "p" ? SpeechBreak::Kind::Paragraph : SpeechBreak::Kind::Sentence;
-            builder_.addBoundary(kind);
-            walkChildren(element, voicing, depth);
-            builder_.addBoundary(kind);
-        } else if (name == "break") {
-            builder_.addPause(pauseOf(element));
-        } else if (name == "prosody") {
-            walkChildren(element, prosodyOf(element, voicing), depth);
-        } else if (name == "emphasis") {
-            walkChildren(element, emphasisOf(element, voicing), depth);
-        } else if (name == "sub") {
-            const auto alias = attribute(element, "alias");
-            if (!alias)
-                fail(element, "<sub> has no alias");
-            builder_.addText(*alias, voicing.voiceName, voicing.prosody);
-        } else if (name == "say-as") {
-            sayAs(element, voicing);
-        } else if (name == "voice") {
-            Voicing inner = voicing;
-            if (const auto voiceName = attribute(element, "name");
-                voiceName && !trimmed(*voiceName).empty())
-                inner.voiceName = trimmed(*voiceName);
-            walkChildren(element, inner, depth);
-        } else if (name == "mark") {
-            const auto markName = attribute(element, "name");
-            if (!markName || markName->empty())
-                fail(element, "<mark> has no name");
-            builder_.addMark(*markName);
-        } else {
-            const std::string unknown = qualifiedName(element);
-            if (warned_.insert(unknown).second && warn_)
-                warn_(where(element) + ": unknown element <" + unknown + "> is read as its text");
-            walkChildren(element, voicing, depth);
+        if (frames_.empty()) {
+            if (tag.qualifiedName != "speak" || !tag.ssml)
+                fail(tag.place, "the root element is " + tagOf(tag) + ", not <speak>");
+            rootSeen_ = true;
+            frames_.emplace_back();
+            return;
         }
+        const Frame& parent = frames_.back();
+        if (parent.content != Content::Read) {
+            frames_.push_back({.content = parent.content,
+                               .voicing = parent.voicing,
+                               .boundary = std::nullopt,
+                               .sayAs = false,
+                               .spelled = false});
+            return;
+        }
+        frames_.push_back(frameOf(tag, parent.voicing));
+        checkSize(tag.place);
     }
 
-    int pauseOf(const xmlNode* element) const {
-        if (const auto time = attribute(element, "time")) {
+    void checkSize(const Place& place) const {
+        if (builder_.size() > ssmlMaxItems)
+            fail(place, "the markup makes more than " + std::to_string(ssmlMaxItems) +
+                            " runs, breaks and marks");
+    }
+
+    // What an element inside read content does, and the frame its content is read in.
+    Frame frameOf(const StartTag& tag, const Voicing& voicing) {
+        Frame frame{.content = Content::Read,
+                    .voicing = voicing,
+                    .boundary = std::nullopt,
+                    .sayAs = false,
+                    .spelled = false};
+        const std::string_view name = tag.ssml ? tag.localName : std::string_view{};
+        if (name == "speak") {
+        } else if (name == "p" || name == "s") {
+            frame.boundary =
+                name == "p" ? SpeechBreak::Kind::Paragraph : SpeechBreak::Kind::Sentence;
+            builder_.addBoundary(*frame.boundary);
+        } else if (name == "break") {
+            builder_.addPause(pauseOf(tag));
+            frame.content = Content::Skipped;
+        } else if (name == "prosody") {
+            frame.voicing = prosodyOf(tag, voicing);
+        } else if (name == "emphasis") {
+            frame.voicing = emphasisOf(tag, voicing);
+        } else if (name == "sub") {
+            const auto alias = attribute(tag, "alias");
+            if (!alias)
+                fail(tag.place, "<sub> has no alias");
+            builder_.addText(*alias, voicing.voiceName, voicing.prosody);
+            frame.content = Content::Skipped;
+        } else if (name == "say-as") {
+            const std::string kind = attribute(tag, "interpret-as").value_or("");
+            frame.spelled = trimmed(kind) == "characters" || trimmed(kind) == "spell-out" ||
+                            trimmed(kind) == "digits";
+            frame.sayAs = true;
+            frame.content = Content::Collected;
+            collected_.clear();
+        } else if (name == "voice") {
+            if (const auto voiceName = attribute(tag, "name");
+                voiceName && !trimmed(*voiceName).empty())
+                frame.voicing.voiceName = trimmed(*voiceName);
+        } else if (name == "mark") {
+            const auto markName = attribute(tag, "name");
+            if (!markName || markName->empty())
+                fail(tag.place, "<mark> has no name");
+            builder_.addMark(*markName);
+            frame.content = Content::Skipped;
+        } else if (warned_.insert(tag.qualifiedName).second) {
+            warnings_.push_back(where(tag.place) + ": unknown element " + tagOf(tag) +
+                                " is read as its text");
+        }
+        return frame;
+    }
+
+    void end() {
+        if (frames_.empty())
+            return;
+        const Frame frame = std::move(frames_.back());
+        frames_.pop_back();
+        if (frame.boundary)
+            builder_.addBoundary(*frame.boundary);
+        if (frame.sayAs) {
+            builder_.addText(frame.spelled ? spacedCharacters(collected_) : collected_,
+                             frame.voicing.voiceName, frame.voicing.prosody);
+            collected_.clear();
+        }
+        checkSize(here());
+    }
+
+    void text(std::string_view text) {
+        if (frames_.empty())
+            return;
+        const Frame& frame = frames_.back();
+        if (frame.content == Content::Read)
+            builder_.addText(text, frame.voicing.voiceName, frame.voicing.prosody);
+        else if (frame.content == Content::Collected)
+            collected_.append(text);
+    }
+
+    // The breaks' silence is held to a total: every frame of it is written out.
+    int countedSilence(const StartTag& tag, std::int64_t milliseconds) {
+        silenceMilliseconds_ += milliseconds;
+        if (silenceMilliseconds_ > ssmlMaxSilenceMilliseconds)
+            fail(tag.place, "the breaks add up to more than " +
+                                std::to_string(ssmlMaxSilenceMilliseconds / 3'600'000) +
+                                " hours of silence");
+        return static_cast<int>(milliseconds);
+    }
+
+    int pauseOf(const StartTag& tag) {
+        if (const auto time = attribute(tag, "time")) {
             const auto quantity = quantityOf(*time);
             if (!quantity || quantity->signedChange)
-                failValue(element, "time", *time);
+                failValue(tag, "time", *time);
             double milliseconds = 0;
             if (equalsIgnoringCase(quantity->unit, "ms"))
                 milliseconds = quantity->value;
             else if (equalsIgnoringCase(quantity->unit, "s"))
                 milliseconds = quantity->value * 1000.0;
             else
-                failValue(element, "time", *time);
+                failValue(tag, "time", *time);
             if (milliseconds > longestPauseMilliseconds)
-                fail(element, "break time \"" + *time + "\" is longer than an hour");
-            return static_cast<int>(std::lround(milliseconds));
+                fail(tag.place, "break time " + quotedValue(*time) + " is longer than an hour");
+            return countedSilence(tag, std::lround(milliseconds));
         }
-        const std::string strength = attribute(element, "strength").value_or("medium");
+        const std::string strength = attribute(tag, "strength").value_or("medium");
         for (const NamedPause& pause : pauseStrengths)
             if (pause.strength == trimmed(strength))
-                return pause.milliseconds;
-        failValue(element, "strength", strength);
+                return countedSilence(tag, pause.milliseconds);
+        failValue(tag, "strength", strength);
     }
 
-    Voicing prosodyOf(const xmlNode* element, Voicing voicing) const {
+    static Voicing prosodyOf(const StartTag& tag, Voicing voicing) {
         Prosody& prosody = voicing.prosody;
         const auto apply = [&](const char* name, double& value, auto parse) {
-            if (const auto text = attribute(element, name)) {
+            if (const auto text = attribute(tag, name)) {
                 const auto changed = parse(*text, value);
                 if (!changed)
-                    failValue(element, name, *text);
+                    failValue(tag, name, *text);
                 value = *changed;
             }
         };
@@ -495,8 +720,8 @@ private:
         return voicing;
     }
 
-    Voicing emphasisOf(const xmlNode* element, Voicing voicing) const {
-        const std::string level = attribute(element, "level").value_or("moderate");
+    static Voicing emphasisOf(const StartTag& tag, Voicing voicing) {
+        const std::string level = attribute(tag, "level").value_or("moderate");
         for (const Emphasis& emphasis : emphases) {
             if (emphasis.level == trimmed(level)) {
                 Prosody& prosody = voicing.prosody;
@@ -507,37 +732,42 @@ private:
                 return voicing;
             }
         }
-        failValue(element, "level", level);
+        failValue(tag, "level", level);
     }
 
-    void sayAs(const xmlNode* element, const Voicing& voicing) {
-        const XmlStringOwner content(xmlNodeGetContent(element));
-        const std::string_view text = textOf(content.get());
-        const std::string interpretAs = attribute(element, "interpret-as").value_or("");
-        const std::string_view kind = trimmed(interpretAs);
-        if (kind == "characters" || kind == "spell-out" || kind == "digits")
-            builder_.addText(spacedCharacters(text), voicing.voiceName, voicing.prosody);
-        else
-            builder_.addText(text, voicing.voiceName, voicing.prosody);
-    }
-
-    const ParseRecord& record_;
-    const std::string& sourceName_;
-    const SsmlWarning& warn_;
+    std::string sourceName_;
+    SsmlWarning warn_;
+    ParserContextOwner context_;
+    std::string firstFault_; // "LINE:COLUMN: reason"
+    std::size_t bytesRead_ = 0;
+    bool anyContent_ = false;
+    bool rootSeen_ = false;
+    std::vector<Frame> frames_;
+    std::string collected_; // the text of the <say-as> open
     SpeechScriptBuilder builder_;
     std::set<std::string> warned_;
+    std::vector<std::string> warnings_;
+    std::int64_t silenceMilliseconds_ = 0;
 };
 
-} // namespace
+SsmlReader::SsmlReader(std::string sourceName, SsmlWarning warn, TextEncoding encoding)
+    : parse_(std::make_unique<Parse>(std::move(sourceName), std::move(warn), encoding)) {}
+
+SsmlReader::~SsmlReader() = default;
+
+void SsmlReader::push(std::string_view bytes) {
+    parse_->push(bytes);
+}
+
+SpeechScript SsmlReader::finish() {
+    return parse_->finish();
+}
 
 SpeechScript readSsml(std::string_view document, const std::string& sourceName,
-                      const SsmlWarning& warn) {
-    ParseRecord record;
-    const DocumentOwner tree = parse(document, sourceName, record);
-    const xmlNode* root = xmlDocGetRootElement(tree.get());
-    if (root == nullptr)
-        throw SpeechError(sourceName + ":1:1: the document has no root element");
-    return SsmlWalk(record, sourceName, warn).read(root);
+                      const SsmlWarning& warn, TextEncoding encoding) {
+    SsmlReader reader(sourceName, warn, encoding);
+    reader.push(document);
+    return reader.finish();
 }
 
 } // namespace kestrova::speech

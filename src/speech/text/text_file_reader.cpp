@@ -92,6 +92,15 @@ bool TextFileReader::read(std::string& output) {
     return true;
 }
 
+bool TextFileReader::readUndecoded(std::string& output) {
+    if (!undecodedBegun_ && ::lseek(file_.get(), 0, SEEK_SET) < 0)
+        throw FileError(inputFailure("read", path_, std::strerror(errno)));
+    undecodedBegun_ = true;
+    const std::size_t got = readBytes(buffer_.data(), buffer_.size());
+    output.assign(buffer_.data(), got);
+    return got > 0;
+}
+
 std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {
     std::size_t total = 0;
     while (total < size) {

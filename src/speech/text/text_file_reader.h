@@ -1,8 +1,8 @@
 #pragma once
 
+#include "speech/base/unique_fd.h"
 #include "speech/file_identity.h"
 #include "speech/text/text_decoder.h"
-#include "speech/text/unique_fd.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -34,6 +34,10 @@ public:
     // Replaces output with the next decoded piece (which may be empty); false, and output
     // empty, once the file is exhausted.
     bool read(std::string& output);
+    // Replaces output with the next piece of the file's own bytes, from its very first byte and
+    // undecoded, for a reader that decodes the file itself (XML names its encoding); false, and
+    // output empty, once the file is exhausted. Not to be mixed with read().
+    bool readUndecoded(std::string& output);
 
 private:
     std::size_t readBytes(char* buffer, std::size_t size);
@@ -48,6 +52,7 @@ private:
     std::optional<TextDecoder> decoder_;
     std::string buffer_;
     bool exhausted_ = false;
+    bool undecodedBegun_ = false;
 };
 
 } // namespace kestrova::speech
