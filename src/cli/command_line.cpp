@@ -138,19 +138,24 @@ void declareRenderingOptions(CLI::App* convertCommand, ConvertOptions& options) 
         ->transform(decimalNumber(0, maximumJobs(), true,
                                   "the number of jobs is a decimal number, 0 or more"));
     VoiceControls& controls = options.controls;
-    convertCommand
-        ->add_option("--rate", controls.ratePercent,
-                     "Speed in percent of the voice's own, a decimal number 25 to 400")
-        ->transform(decimalNumber(25, 400, false, "the rate is a decimal number from 25 to 400"));
-    convertCommand
-        ->add_option("--pitch", controls.pitchPercent,
-                     "Pitch in percent of the voice's own, a decimal number 50 to 200")
-        ->transform(decimalNumber(50, 200, false, "the pitch is a decimal number from 50 to 200"));
-    convertCommand
-        ->add_option("--volume", controls.volumePercent,
-                     "Loudness in percent, a decimal number 0 to 400: a gain on the samples; "
-                     "samples that would clip are limited, and counted in the summary")
-        ->transform(decimalNumber(0, 400, false, "the volume is a decimal number from 0 to 400"));
+    const auto addPercent = [&](const char* name, int& percent, PercentRange range,
+                                const std::string& what, const std::string& help,
+                                const std::string& helpAfter) {
+        const std::string span =
+            std::to_string(range.lowest) + " to " + std::to_string(range.highest);
+        const auto lowest = static_cast<unsigned long>(range.lowest);
+        const auto highest = static_cast<unsigned long>(range.highest);
+        convertCommand->add_option(name, percent, help + ", a decimal number " + span + helpAfter)
+            ->transform(decimalNumber(lowest, highest, false,
+                                      "the " + what + " is a decimal number from " + span));
+    };
+    addPercent("--rate", controls.ratePercent, rateRange, "rate",
+               "Speed in percent of the voice's own", "");
+    addPercent("--pitch", controls.pitchPercent, pitchRange, "pitch",
+               "Pitch in percent of the voice's own", "");
+    addPercent("--volume", controls.volumePercent, volumeRange, "volume", "Loudness in percent",
+               ": a gain on the samples; samples that would clip are limited, and counted in "
+               "the summary");
     const std::string pauseLimit = std::to_string(maximumPauseMs);
     const auto addPause = [&](const char* name, std::optional<int>& pause, const char* between) {
         convertCommand

@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
         platform::QtSpeechControl speech(
             window, [&window](double done) { window.setProgress(done); }, window.cancelFlag(),
             &stops);
-        app::ConversionPlatform platform{desktop, window, speech};
+        app::ConversionPlatform platform{.desktop = desktop, .window = window, .speech = speech};
         status = app::launchHandOff(handOff, platform);
     } catch (const std::exception& failure) {
         desktop.showFailure(failure.what(), std::string(app::applicationTitle));

@@ -10,19 +10,7 @@
 
 namespace {
 
-// What the decoder hands on: valid UTF-8 without a control character but the line feed.
-bool isCleanText(std::string_view text) {
-    if (!kestrova::test::isValidUtf8(text))
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if ((c < 0x20 && c != '\n') || c == 0x7F)
-            return false;
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0)
-            return false;
-    }
-    return true;
-}
+using kestrova::test::isCleanText;
 
 // "lexicon.txt:LINE: reason"
 bool namesALine(std::string_view message) {

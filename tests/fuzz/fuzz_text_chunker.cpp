@@ -14,17 +14,10 @@ namespace {
 
 using kestrova::speech::TextChunk;
 using kestrova::speech::TextChunker;
+using kestrova::test::withoutSpaces;
 
 bool isSpace(char c) {
     return c == ' ' || c == '\n';
-}
-
-std::string withoutSpaces(std::string_view text) {
-    std::string kept;
-    for (const char c : text)
-        if (!isSpace(c))
-            kept.push_back(c);
-    return kept;
 }
 
 // Feeds text in pieces of the given sizes (0: all at once) and takes the chunks out as the

@@ -11,25 +11,12 @@ namespace {
 
 using kestrova::speech::TextDecoder;
 using kestrova::speech::TextEncoding;
+using kestrova::test::isCleanText;
 
 constexpr TextEncoding encodings[] = {TextEncoding::Automatic,   TextEncoding::Utf8,
                                       TextEncoding::Windows1252, TextEncoding::Utf16LE,
                                       TextEncoding::Utf16BE,     TextEncoding::Utf32LE,
                                       TextEncoding::Utf32BE};
-
-// Clean text for an engine: valid UTF-8, and no control character but the line feed.
-bool isCleanText(std::string_view text) {
-    if (!kestrova::test::isValidUtf8(text))
-        return false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if ((c < 0x20 && c != '\n') || c == 0x7F)
-            return false;
-        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0)
-            return false; // U+0080 to U+009F
-    }
-    return true;
-}
 
 bool hasControlCharacters(std::string_view text) {
     for (const char c : text) {

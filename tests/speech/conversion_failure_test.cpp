@@ -13,9 +13,9 @@ namespace kestrova::speech {
 namespace {
 
 using test::conversion;
+using test::ConversionScene;
+using test::olderContent;
 using test::ScratchDir;
-
-const std::string oldContent = "an older file that must survive";
 
 // ---- cancellation ----------------------------------------------------------------------
 
@@ -70,19 +70,12 @@ void PrintTo(const CancelCase& entry, std::ostream* out) {
 class Cancel : public ::testing::TestWithParam<CancelCase> {};
 
 TEST_P(Cancel, ThrowsAndLeavesNothingBehind) {
-    ScratchDir scratch;
-    const auto input = scratch / "in.txt";
-    const auto output = scratch / "out.wav";
-    test::writeBytes(input, GetParam().text);
-    if (GetParam().existingTarget)
-        test::writeBytes(output, oldContent);
-    const auto before = test::snapshot(scratch.path());
-
+    const ConversionScene scene(GetParam().text, GetParam().existingTarget);
     std::atomic<bool> cancel = GetParam().moment == Moment::BeforeTheStart;
-    EXPECT_THROW(convertTextFile(conversion(input, output, GetParam().voice, 4),
+    EXPECT_THROW(convertTextFile(conversion(scene.input, scene.output, GetParam().voice, 4),
                                  actAt(GetParam().moment, [&] { cancel = true; }), &cancel),
                  ConversionCancelled);
-    EXPECT_EQ(test::snapshot(scratch.path()), before);
+    EXPECT_TRUE(scene.unchanged());
 }
 
 std::vector<CancelCase> cancelCases() {
@@ -168,22 +161,16 @@ TEST(Cancel, AnUnsetFlagChangesNothing) {
 class FailureInTheMiddle : public ::testing::TestWithParam<CancelCase> {};
 
 TEST_P(FailureInTheMiddle, PropagatesAndLeavesNothingBehind) {
-    ScratchDir scratch;
-    const auto input = scratch / "in.txt";
-    const auto output = scratch / "out.wav";
-    test::writeBytes(input, GetParam().text);
-    if (GetParam().existingTarget)
-        test::writeBytes(output, oldContent);
-    const auto before = test::snapshot(scratch.path());
+    const ConversionScene scene(GetParam().text, GetParam().existingTarget);
     try {
         convertTextFile(
-            conversion(input, output, GetParam().voice, 4),
+            conversion(scene.input, scene.output, GetParam().voice, 4),
             actAt(GetParam().moment, [] { throw std::runtime_error("injected failure"); }));
         FAIL() << "the failure was swallowed";
     } catch (const std::runtime_error& error) {
         EXPECT_STREQ(error.what(), "injected failure");
     }
-    EXPECT_EQ(test::snapshot(scratch.path()), before);
+    EXPECT_TRUE(scene.unchanged());
 }
 
 std::vector<CancelCase> failureCases() {
@@ -274,7 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"MissingInputOverAFile",
                                   [](const ScratchDir& scratch, std::string& named) {
                                       named = (scratch / "missing.txt").string();
-                                      test::writeBytes(scratch / "out.wav", oldContent);
+                                      test::writeBytes(scratch / "out.wav", olderContent);
                                       return conversion(scratch / "missing.txt",
                                                         scratch / "out.wav");
                                   }},
@@ -312,7 +299,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"OutputIsAFolder",
                                   [](const ScratchDir& scratch, std::string& named) {
                                       test::fs::create_directory(scratch / "out.wav");
-                                      test::writeBytes(scratch / "out.wav" / "inside", oldContent);
+                                      test::writeBytes(scratch / "out.wav" / "inside",
+                                                       olderContent);
                                       named = (scratch / "out.wav").string();
                                       return withText(scratch, scratch / "out.wav");
                                   }},
@@ -324,7 +312,8 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"OutputInAReadOnlyFolder",
                                   [](const ScratchDir& scratch, std::string& named) {
                                       test::fs::create_directory(scratch / "locked");
-                                      test::writeBytes(scratch / "locked" / "out.wav", oldContent);
+                                      test::writeBytes(scratch / "locked" / "out.wav",
+                                                       olderContent);
                                       ::chmod((scratch / "locked").c_str(), 0555);
                                       named = (scratch / "locked" / "out.wav").string();
                                       return withText(scratch, scratch / "locked" / "out.wav");
@@ -337,13 +326,13 @@ INSTANTIATE_TEST_SUITE_P(
                                   }},
                       FailureCase{"OutputUnderAFile",
                                   [](const ScratchDir& scratch, std::string& named) {
-                                      test::writeBytes(scratch / "file", oldContent);
+                                      test::writeBytes(scratch / "file", olderContent);
                                       named = (scratch / "file" / "out.wav").string();
                                       return withText(scratch, scratch / "file" / "out.wav");
                                   }},
                       FailureCase{"NoClobberOverAFile",
                                   [](const ScratchDir& scratch, std::string& named) {
-                                      test::writeBytes(scratch / "out.wav", oldContent);
+                                      test::writeBytes(scratch / "out.wav", olderContent);
                                       named = (scratch / "out.wav").string();
                                       ConversionRequest request =
                                           withText(scratch, scratch / "out.wav");
@@ -384,7 +373,7 @@ TEST(NoClobber, WritesWhenNothingIsThere) {
 
 TEST(Replace, ReplacesAFileAlreadyThere) {
     ScratchDir scratch;
-    test::writeBytes(scratch / "out.wav", oldContent);
+    test::writeBytes(scratch / "out.wav", olderContent);
     convertTextFile(withText(scratch, scratch / "out.wav"));
     EXPECT_TRUE(test::readSound(scratch / "out.wav"));
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", "out.wav"}));
@@ -392,7 +381,7 @@ TEST(Replace, ReplacesAFileAlreadyThere) {
 
 TEST(Replace, WritesThroughASymbolicLink) {
     ScratchDir scratch;
-    test::writeBytes(scratch / "elsewhere.wav", oldContent);
+    test::writeBytes(scratch / "elsewhere.wav", olderContent);
     test::fs::create_symlink("elsewhere.wav", scratch / "out.wav");
     convertTextFile(withText(scratch, scratch / "out.wav"));
     EXPECT_TRUE(test::readSound(scratch / "elsewhere.wav"));
@@ -417,14 +406,8 @@ class EngineFailure : public ::testing::TestWithParam<EngineFailureCase> {};
 // A voice the engine does not have makes the real engine fail once rendering has begun:
 // the failure names the text file, and the half-made output goes.
 TEST_P(EngineFailure, NamesTheTextFileAndLeavesNothingBehind) {
-    ScratchDir scratch;
-    const auto input = scratch / "in.txt";
-    const auto output = scratch / "out.wav";
-    test::writeBytes(input, test::paragraphs);
-    if (GetParam().existingTarget)
-        test::writeBytes(output, oldContent);
-    const auto before = test::snapshot(scratch.path());
-    ConversionRequest request = conversion(input, output);
+    const ConversionScene scene(test::paragraphs, GetParam().existingTarget);
+    ConversionRequest request = conversion(scene.input, scene.output);
     request.voice =
         Voice{GetParam().engine, "No such voice", "nosuch", "en", 22050, "no-such-engine-voice"};
     request.jobs = GetParam().jobs;
@@ -435,10 +418,10 @@ TEST_P(EngineFailure, NamesTheTextFileAndLeavesNothingBehind) {
         FAIL() << "reported as a cancellation: " << error.what();
     } catch (const SpeechError& error) {
         const std::string message = error.what();
-        EXPECT_NE(message.find("\"" + input.string() + "\""), std::string::npos) << message;
+        EXPECT_NE(message.find("\"" + scene.input.string() + "\""), std::string::npos) << message;
         EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     }
-    EXPECT_EQ(test::snapshot(scratch.path()), before);
+    EXPECT_TRUE(scene.unchanged());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -475,7 +458,7 @@ TEST_P(RefusedArguments, ThrowBeforeTouchingTheOutput) {
         ScratchDir scratch;
         test::writeBytes(scratch / "in.txt", test::shortText);
         if (existingTarget)
-            test::writeBytes(scratch / "out.wav", oldContent);
+            test::writeBytes(scratch / "out.wav", olderContent);
         const auto before = test::snapshot(scratch.path());
         TextToSpeech speech(test::installedVoices());
         speech.SetEngineProperty(TextToSpeech::engineNameProperty, "Flite slt");

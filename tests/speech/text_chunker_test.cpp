@@ -12,6 +12,7 @@ namespace {
 
 using test::isValidUtf8;
 using test::utf8Characters;
+using test::withoutSpaces;
 
 struct Settings {
     std::size_t target = TextChunker::defaultTargetBytes;
@@ -43,14 +44,6 @@ std::vector<std::string> textsOf(const std::vector<TextChunk>& chunks) {
     for (const TextChunk& chunk : chunks)
         texts.push_back(chunk.text);
     return texts;
-}
-
-std::string withoutSpaces(std::string_view text) {
-    std::string out;
-    for (char c : text)
-        if (c != ' ' && c != '\n')
-            out.push_back(c);
-    return out;
 }
 
 struct ChunkCase {

@@ -14,10 +14,14 @@ using test::ScratchDir;
 
 std::string readAll(TextFileReader& reader) {
     std::string text;
+    std::string piece = "left from before";
     int pieces = 0;
-    while (reader.read(text))
+    while (reader.read(piece)) {
+        text += piece;
         EXPECT_LT(++pieces, 100000) << "the reader never ends";
-    EXPECT_FALSE(reader.read(text)) << "a read after the end gave more";
+    }
+    EXPECT_TRUE(piece.empty()) << "the last read kept an earlier piece";
+    EXPECT_FALSE(reader.read(piece)) << "a read after the end gave more";
     return text;
 }
 

@@ -51,4 +51,25 @@ inline speech::ConversionRequest conversion(const fs::path& input, const fs::pat
     return request;
 }
 
+// What a failed conversion must leave as it found it.
+inline constexpr std::string_view olderContent = "an older file that must survive";
+
+// A text in a scratch folder, to be converted into out.wav beside it, over an older file or
+// not; the folder as it was before, for the check that a failure leaves it so.
+struct ConversionScene {
+    ConversionScene(std::string_view text, bool existingTarget) {
+        writeBytes(input, text);
+        if (existingTarget)
+            writeBytes(output, olderContent);
+        before = snapshot(scratch.path());
+    }
+
+    bool unchanged() const { return snapshot(scratch.path()) == before; }
+
+    ScratchDir scratch;
+    fs::path input = scratch / "in.txt";
+    fs::path output = scratch / "out.wav";
+    Snapshot before;
+};
+
 } // namespace kestrova::test

@@ -168,6 +168,34 @@ inline std::uint64_t utf8Characters(std::string_view text) {
     }));
 }
 
+// Why text is not what the decoder hands on, valid UTF-8 without a control character but the
+// line feed; empty if it is.
+inline std::string cleanTextFault(std::string_view text) {
+    if (!isValidUtf8(text))
+        return "not valid UTF-8";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if ((c < 0x20 && c != '\n') || c == 0x7F)
+            return "control byte " + std::to_string(c) + " at " + std::to_string(i);
+        if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0)
+            return "C1 control at " + std::to_string(i); // U+0080 to U+009F
+    }
+    return {};
+}
+
+inline bool isCleanText(std::string_view text) {
+    return cleanTextFault(text).empty();
+}
+
+// The text without the spaces and line feeds a chunker may drop or fold.
+inline std::string withoutSpaces(std::string_view text) {
+    std::string kept;
+    for (const char c : text)
+        if (c != ' ' && c != '\n')
+            kept.push_back(c);
+    return kept;
+}
+
 // A sound file read back whole through libsndfile, as 16-bit samples.
 struct SoundFile {
     SF_INFO info{};

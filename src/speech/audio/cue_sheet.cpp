@@ -1,5 +1,5 @@
 #include "speech/speech_error.h"
-#include "speech/text/utf8_sequence.h"
+#include "speech/text/utf8.h"
 #include "speech/timing_files.h"
 
 #include <algorithm>
@@ -20,9 +20,7 @@ std::string cueString(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            const std::size_t length = utf8SequenceLength(text.substr(i));
-            safe += length ? text.substr(i, length) : "\xEF\xBF\xBD";
-            i += length ? length : 1;
+            i += appendCharacterOrReplacement(text.substr(i), safe);
             continue;
         }
         safe += c == '"' ? '\'' : (c < 0x20 || c == 0x7F) ? ' ' : static_cast<char>(c);
@@ -70,16 +68,17 @@ std::vector<Track> tracksOf(const SpeechTimings& timings, const std::string& sou
     std::vector<Track> tracks;
     for (const ChapterTiming& chapter : timings.chapters)
         if (chapter.number > 0)
-            tracks.push_back({chapter.title.empty() ? "Chapter " + std::to_string(chapter.number)
-                                                    : chapter.title,
-                              chapter.headingFrame});
+            tracks.push_back({.title = chapter.title.empty()
+                                           ? "Chapter " + std::to_string(chapter.number)
+                                           : chapter.title,
+                              .frame = chapter.headingFrame});
     const bool opening = std::any_of(timings.sentences.begin(), timings.sentences.end(),
                                      [](const SentenceTiming& s) { return s.chapter == 0; });
     if (opening || tracks.empty()) {
         // The text before the first heading, or all of it when it has none.
         std::string title = tags.title.value_or(
             tracks.empty() ? std::filesystem::path(soundFileName).stem().string() : "Opening");
-        tracks.insert(tracks.begin(), {std::move(title), 0});
+        tracks.insert(tracks.begin(), {.title = std::move(title), .frame = 0});
     }
     refuseTracks(tracks.size());
     return tracks;

@@ -1,6 +1,6 @@
 #include "subtitle_cues.h"
 
-#include "speech/text/utf8_sequence.h"
+#include "speech/text/utf8.h"
 
 #include <cmath>
 #include <limits>
@@ -32,10 +32,8 @@ std::vector<Word> wordsOf(std::string_view text) {
         if (!inWord || words.back().characters == subtitleLineCharacters)
             words.emplace_back();
         inWord = true;
-        const std::size_t length = c < 0x80 ? 1 : utf8SequenceLength(text.substr(i));
-        words.back().text += length ? text.substr(i, length) : "\xEF\xBF\xBD";
+        i += appendCharacterOrReplacement(text.substr(i), words.back().text);
         ++words.back().characters;
-        i += length ? length : 1;
     }
     return words;
 }
@@ -68,7 +66,7 @@ struct WordRange {
 std::vector<WordRange> cuesOf(const std::vector<Word>& words, std::size_t limit) {
     std::vector<WordRange> cues;
     for (std::size_t begin = 0; begin < words.size();) {
-        WordRange cue{begin, begin + 1, words[begin].characters};
+        WordRange cue{.begin = begin, .end = begin + 1, .characters = words[begin].characters};
         for (; cue.end < words.size(); ++cue.end) {
             const std::size_t characters = cue.characters + 1 + words[cue.end].characters;
             if (characters > limit || linesOf(words, begin, cue.end + 1).size() > subtitleCueLines)

@@ -2,7 +2,7 @@
 
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
-#include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <cerrno>
 #include <cstring>
@@ -23,13 +23,7 @@ void appendLittleEndian32(std::string& bytes, std::uint32_t value) {
 
 std::string_view labelOf(const std::string& name) {
     std::string_view label(name.c_str()); // a zero byte would end it in the file anyway
-    if (label.size() > longestName) {
-        std::size_t end = longestName;
-        while (end > 0 && isContinuationByte(label[end]))
-            --end;
-        label = label.substr(0, end);
-    }
-    return label;
+    return label.substr(0, characterCut(label, longestName));
 }
 
 std::string cueChunks(std::span<const CuePoint> points, const std::filesystem::path& shownAs) {

@@ -1,5 +1,7 @@
 #include "speech/quoted_name.h"
 
+#include "speech/text/utf8.h"
+
 #include <cstdint>
 #include <optional>
 
@@ -9,42 +11,14 @@ namespace {
 // The length of the UTF-8 character at the start of bytes, if it is a valid one that a
 // terminal shows as itself.
 std::optional<std::size_t> printableCharacter(std::string_view bytes) {
-    const auto byte = [&](std::size_t i) {
-        return static_cast<unsigned char>(bytes[i]);
-    };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80)
-        return lead >= 0x20 && lead != 0x7F ? std::optional<std::size_t>(1) : std::nullopt;
-    std::size_t length = 0;
-    char32_t code = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return std::nullopt;
-    }
-    if (bytes.size() < length)
-        return std::nullopt;
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80)
-            return std::nullopt;
-        code = (code << 6) | (byte(i) & 0x3F);
-    }
-    const char32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return std::nullopt; // overlong, beyond Unicode, or a surrogate
-    const bool control = code >= 0x80 && code <= 0x9F;
+    const CodePoint character = codePointAt(bytes);
+    const int code = character.value;
+    const bool control = code < 0x20 || (code >= 0x7F && code <= 0x9F);
     const bool bidirectionalOverride =
         (code >= 0x202A && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
-    if (control || bidirectionalOverride)
+    if (control || bidirectionalOverride) // a negative code: not UTF-8
         return std::nullopt;
-    return length;
+    return character.length;
 }
 
 void appendEscapedByte(unsigned char byte, std::string& out) {
@@ -128,14 +102,9 @@ std::string cutInTheMiddle(std::string_view value, std::size_t longestBytes) {
     if (value.size() <= longestBytes)
         return std::string(value);
     // Cut at character starts, so that no character is split into bytes that read as others.
-    const auto characterStart = [&](std::size_t at) {
-        while (at > 0 && (static_cast<unsigned char>(value[at]) & 0xC0) == 0x80)
-            --at;
-        return at;
-    };
     const std::size_t half = longestBytes / 2;
-    const std::string_view head = value.substr(0, characterStart(half));
-    const std::string_view tail = value.substr(characterStart(value.size() - half));
+    const std::string_view head = value.substr(0, characterCut(value, half));
+    const std::string_view tail = value.substr(characterCut(value, value.size() - half));
     std::string cut;
     cut.reserve(head.size() + tail.size() + 3);
     cut.append(head);

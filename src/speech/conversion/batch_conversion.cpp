@@ -189,12 +189,17 @@ private:
             else if (kind == "done") {
                 char* limited = nullptr;
                 const std::uint64_t frames = std::strtoull(rest.c_str(), &limited, 10);
-                file.outcome = BatchFileOutcome{
-                    file.index, true, false, frames, 0, {}, std::strtoull(limited, nullptr, 10)};
+                file.outcome =
+                    BatchFileOutcome{.index = file.index,
+                                     .converted = true,
+                                     .frames = frames,
+                                     .failure = {},
+                                     .limitedSamples = std::strtoull(limited, nullptr, 10)};
             } else if (kind == "cancelled")
-                file.outcome = BatchFileOutcome{file.index, false, true, 0, 0, rest};
+                file.outcome =
+                    BatchFileOutcome{.index = file.index, .cancelled = true, .failure = rest};
             else if (kind == "failed")
-                file.outcome = BatchFileOutcome{file.index, false, false, 0, 0, rest};
+                file.outcome = BatchFileOutcome{.index = file.index, .failure = rest};
         }
     }
 
@@ -207,13 +212,10 @@ private:
             // Ended by the stop signal the batch sent, with no handler of its own; or crashed.
             const bool stopped = end.killingSignal() == SIGTERM && cancelled();
             file.outcome = BatchFileOutcome{
-                file.index,
-                false,
-                stopped,
-                0,
-                0,
-                stopped ? outputFailure(request.output, "the conversion was cancelled")
-                        : inputFailure("convert", request.input, howItEnded(end))};
+                .index = file.index,
+                .cancelled = stopped,
+                .failure = stopped ? outputFailure(request.output, "the conversion was cancelled")
+                                   : inputFailure("convert", request.input, howItEnded(end))};
         }
         if (file.outcome->converted)
             file.outcome->seconds =

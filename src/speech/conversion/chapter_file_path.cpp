@@ -1,7 +1,7 @@
 #include "speech/conversion/chapter_file_path.h"
 
 #include "speech/text/regular_expression.h"
-#include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <algorithm>
 
@@ -23,11 +23,7 @@ std::string fileNameTitle(const std::string& title) {
 }
 
 std::string cutAtCharacter(std::string text, std::size_t bytes) {
-    if (text.size() <= bytes)
-        return text;
-    while (bytes > 0 && isContinuationByte(text[bytes]))
-        --bytes;
-    text.resize(bytes);
+    text.resize(characterCut(text, bytes));
     while (!text.empty() && text.back() == '_')
         text.pop_back();
     return text;

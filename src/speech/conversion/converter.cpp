@@ -19,6 +19,7 @@
 #include "speech/text/text_chunker.h"
 #include "speech/text/text_file_reader.h"
 #include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -82,19 +83,21 @@ void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& 
 
 // The prosody the controls ask for, as fractions of the voice's own.
 Prosody askedProsody(const VoiceControls& controls) {
-    return {controls.ratePercent / 100.0, controls.pitchPercent / 100.0,
-            controls.volumePercent / 100.0};
+    return {.rate = controls.ratePercent / 100.0,
+            .pitch = controls.pitchPercent / 100.0,
+            .volume = controls.volumePercent / 100.0};
 }
 
 PauseSettings pausesOf(const VoiceControls& controls) {
-    return {controls.sentencePauseMs, controls.paragraphPauseMs};
+    return {.sentenceMs = controls.sentencePauseMs, .paragraphMs = controls.paragraphPauseMs};
 }
 
 // Markup's prosody is relative to what the options ask for.
 Prosody combined(const Prosody& asked, const Prosody& run) {
     // Held to the ranges the options accept, as each level of markup is.
-    return {std::clamp(asked.rate * run.rate, 0.25, 4.0),
-            std::clamp(asked.pitch * run.pitch, 0.5, 2.0), asked.volume * run.volume};
+    return {.rate = rateRange.clamped(asked.rate * run.rate),
+            .pitch = pitchRange.clamped(asked.pitch * run.pitch),
+            .volume = asked.volume * run.volume};
 }
 
 // Where a chunk's sample stands among its frames, past the pauses before it.
@@ -104,11 +107,6 @@ std::uint64_t frameOf(const RenderedChunk& chunk, std::size_t sample) {
         if (silence.before <= sample)
             frame += silence.frames;
     return frame;
-}
-
-std::uint64_t characterCount(std::string_view text) {
-    return static_cast<std::uint64_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
 }
 
 // A markup document, read whole before anything is rendered or opened: its script with the
@@ -131,7 +129,7 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
         std::optional<SsmlReader> ssml;
         std::string piece;
         std::uint64_t bytes = 0;
-        while ((piece.clear(), reader.readUndecoded(piece))) {
+        while (reader.readUndecoded(piece)) {
             if ((bytes += piece.size()) > ssmlMaxBytes)
                 throw FileError(inputFailure("read", request.input,
                                              "an SSML document may be at most " +
@@ -265,9 +263,10 @@ public:
             headings_ ? headings_->headingAt(chunk.startByte) : nullptr;
         if (heading && heading != heading_) {
             heading_ = heading;
-            timings_.chapters.push_back({++headingsSeen_, heading->title});
+            timings_.chapters.push_back({.number = ++headingsSeen_, .title = heading->title});
         } else if (headings_ && timings_.chapters.empty()) {
-            timings_.chapters.push_back({0, {}}); // the text before the first heading
+            // The text before the first heading.
+            timings_.chapters.push_back({.number = 0, .title = {}});
         }
         SentenceTiming timing;
         timing.text = chunk.text;
@@ -296,7 +295,7 @@ void chunkText(TextFileReader& reader, const ConversionRequest& request, TextChu
                SentenceLedger* ledger, const std::function<void()>& ready) {
     CharacterWindow window(request.firstCharacter, request.characterCount);
     std::string decoded;
-    while (!window.done() && (decoded.clear(), reader.read(decoded))) {
+    while (!window.done() && reader.read(decoded)) {
         const std::string_view kept = window.take(decoded);
         if (ledger)
             ledger->read(std::string_view(decoded).substr(
@@ -394,7 +393,7 @@ public:
         std::vector<CuePoint> points;
         for (const ChapterTiming& chapter : chapters)
             if (chapter.number > 0)
-                points.push_back({chapter.title, chapter.headingFrame});
+                points.push_back({.name = chapter.title, .frame = chapter.headingFrame});
         if (!points.empty())
             files_.back().writer.setCuePoints(std::move(points));
     }
@@ -429,7 +428,7 @@ public:
     }
 
 private:
-    // Stays where it was made: a pending file is known by its address until it is named.
+    // Must not move, as its pending file cannot: the deque below never moves its elements.
     struct File {
         File(const std::filesystem::path& path, const ConversionRequest& request,
              std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
@@ -655,7 +654,7 @@ ConversionResult convert(const ConversionRequest& request, const ProgressCallbac
         timings.chapters.back().endFrame = outputs.frames();
     if (timed)
         for (const auto& [name, frame] : result.marks)
-            timings.marks.push_back({name, frame});
+            timings.marks.push_back({.name = name, .frame = frame});
     outputs.addCuePoints(timings.chapters);
     outputs.commit();
     if (progress)

@@ -10,7 +10,7 @@ EngineOnlyRun::EngineOnlyRun(const Voice& voice, const std::filesystem::path& te
     TextFileReader reader(textFile);
     TextChunker chunker;
     std::string decoded;
-    while ((decoded.clear(), reader.read(decoded))) {
+    while (reader.read(decoded)) {
         for (std::size_t at = 0; at < decoded.size(); at += 4096) {
             chunker.push(std::string_view(decoded).substr(at, 4096));
             while (auto chunk = chunker.next())

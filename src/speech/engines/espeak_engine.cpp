@@ -150,7 +150,7 @@ void EspeakEngine::synthesize(const std::string& engineVoice, const EspeakProsod
     if (espeak_SetParameter(espeakRATE, prosody.wordsPerMinute, 0) != EE_OK ||
         espeak_SetParameter(espeakPITCH, prosody.pitch, 0) != EE_OK)
         throw SpeechError("eSpeak NG: cannot set the rate and pitch");
-    SynthesisContext context{&sink, nullptr};
+    SynthesisContext context{.sink = &sink, .failure = nullptr};
     // Plain UTF-8 text: no SSML, no phoneme input, so markup is read aloud as text.
     const espeak_ng_STATUS status =
         espeak_ng_Synthesize(text.c_str(), text.size() + 1, 0, POS_CHARACTER, 0,

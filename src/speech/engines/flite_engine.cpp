@@ -4,6 +4,7 @@
 #include "speech/speech_error.h"
 #include "speech/base/iconv_converter.h"
 #include "speech/text/text_chunker.h"
+#include "speech/text/utf8.h"
 
 extern "C" {
 #include <flite/cst_cg.h>
@@ -177,8 +178,7 @@ std::string asciiForFlite(std::string_view utf8) {
             ++i;
             continue;
         }
-        std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        length = std::min(length, utf8.size() - i);
+        const std::size_t length = std::min(announcedLength(utf8[i]), utf8.size() - i);
         std::string_view character = utf8.substr(i, length);
         std::string converted;
         transliterate.reset();
@@ -274,7 +274,7 @@ void FliteSynthesizer::synthesize(const std::string& text, const SampleSink& sin
 }
 
 void FliteSynthesizer::setProsody(double rate, double pitch) {
-    prosody_ = {rate, pitch};
+    prosody_ = {.rate = rate, .pitch = pitch};
 }
 
 } // namespace kestrova::speech

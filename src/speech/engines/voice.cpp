@@ -30,7 +30,7 @@ VoiceRegistry::VoiceRegistry(const std::vector<VoiceSource>& sources) {
             std::vector<Voice> found = source.listVoices();
             voices_.insert(voices_.end(), found.begin(), found.end());
         } catch (const SpeechError& failure) {
-            unavailable_.push_back({source.engine, failure.what()});
+            unavailable_.push_back({.engine = source.engine, .reason = failure.what()});
         }
     }
 }

@@ -1,6 +1,6 @@
 #include "input_offsets.h"
 
-#include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <algorithm>
 
@@ -17,16 +17,14 @@ std::uint64_t InputOffsets::bytesOf(std::string_view decoded) const {
     case TextEncoding::Windows1252:
     case TextEncoding::Utf32LE:
     case TextEncoding::Utf32BE: {
-        const auto characters = static_cast<std::uint64_t>(std::count_if(
-            decoded.begin(), decoded.end(), [](char c) { return !isContinuationByte(c); }));
+        const auto characters = static_cast<std::uint64_t>(characterCount(decoded));
         return encoding_ == TextEncoding::Windows1252 ? characters : 4 * characters;
     }
     case TextEncoding::Utf16LE:
     case TextEncoding::Utf16BE: {
         std::uint64_t bytes = 0;
         for (char c : decoded) {
-            const auto byte = static_cast<unsigned char>(c);
-            if (byte >= 0xF0)
+            if (announcedLength(c) == 4)
                 bytes += 4; // a surrogate pair
             else if (!isContinuationByte(c))
                 bytes += 2;

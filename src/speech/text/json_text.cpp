@@ -1,6 +1,6 @@
 #include "speech/json_text.h"
 
-#include "speech/text/utf8_sequence.h"
+#include "speech/text/utf8.h"
 
 #include <cstdio>
 
@@ -10,9 +10,7 @@ std::string jsonString(std::string_view text) {
     for (std::size_t i = 0; i < text.size();) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            const std::size_t length = utf8SequenceLength(text.substr(i));
-            json += length ? text.substr(i, length) : "\\ufffd";
-            i += length ? length : 1;
+            i += appendCharacterOrReplacement(text.substr(i), json, "\\ufffd");
             continue;
         }
         switch (c) {

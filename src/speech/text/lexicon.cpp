@@ -1,9 +1,10 @@
 #include "lexicon.h"
 
+#include "speech/base/unique_fd.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/case_folder.h"
-#include "speech/base/unique_fd.h"
+#include "speech/text/utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -78,12 +79,6 @@ std::string keyPattern(std::string_view key) {
             pattern += c;
     }
     return pattern;
-}
-
-std::size_t characterCount(std::string_view text) {
-    return static_cast<std::size_t>(std::count_if(text.begin(), text.end(), [](char c) {
-        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    }));
 }
 
 // Controls other than the tab would reach the engines, which expect clean text.

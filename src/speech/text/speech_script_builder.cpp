@@ -47,12 +47,12 @@ void SpeechScriptBuilder::addBoundary(SpeechBreak::Kind kind) {
             last->kind = kind;
         return;
     }
-    script_.emplace_back(SpeechBreak{kind, 0});
+    script_.emplace_back(SpeechBreak{.kind = kind});
 }
 
 void SpeechScriptBuilder::addPause(int milliseconds) {
     closeRun();
-    const SpeechBreak pause{SpeechBreak::Kind::Explicit, milliseconds};
+    const SpeechBreak pause{.kind = SpeechBreak::Kind::Explicit, .milliseconds = milliseconds};
     if (SpeechBreak* last = lastBreak(); last != nullptr && isBoundary(*last))
         *last = pause;
     else

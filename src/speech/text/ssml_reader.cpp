@@ -3,6 +3,7 @@
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/speech_script_builder.h"
+#include "speech/voice_controls.h"
 
 #include <algorithm>
 #include <charconv>
@@ -275,9 +276,9 @@ std::optional<double> volumeOf(std::string_view text, double enclosing) {
 
 // The ranges a conversion accepts; each level of nesting is held to them.
 Prosody clamped(Prosody prosody) {
-    prosody.rate = std::clamp(prosody.rate, 0.25, 4.0);
-    prosody.pitch = std::clamp(prosody.pitch, 0.5, 2.0);
-    prosody.volume = std::clamp(prosody.volume, 0.0, 4.0);
+    prosody.rate = rateRange.clamped(prosody.rate);
+    prosody.pitch = pitchRange.clamped(prosody.pitch);
+    prosody.volume = volumeRange.clamped(prosody.volume);
     return prosody;
 }
 

@@ -1,6 +1,6 @@
 #include "text_chunker.h"
 
-#include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <algorithm>
 #include <utility>
@@ -20,11 +20,6 @@ bool isSentenceMark(char c) {
 // script, Unicode's closing marks count too).
 bool isCloser(char c) {
     return c == '"' || c == '\'' || c == ')' || c == ']';
-}
-
-std::uint64_t countCharacters(std::string_view text) {
-    return static_cast<std::uint64_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return !isContinuationByte(c); }));
 }
 
 // Collapses every run of white space into one space, or into a blank line where the run
@@ -202,8 +197,7 @@ std::optional<bool> TextChunker::beforeUnspacedScript(std::size_t at) const {
 
 // The character at a byte; none while its bytes have not all come.
 std::optional<CodePoint> TextChunker::characterAt(std::size_t at) const {
-    const auto lead = static_cast<unsigned char>(pending_[at]);
-    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    const std::size_t length = announcedLength(pending_[at]);
     if (at + length > pending_.size() && !finished_)
         return std::nullopt;
     return codePointAt(std::string_view(pending_).substr(at, length));
@@ -286,10 +280,7 @@ std::size_t TextChunker::limitCut() {
             character > 0)
             return character;
     }
-    std::size_t end = limitBytes_;
-    while (end > 1 && isContinuationByte(pending_[end]))
-        --end;
-    return end;
+    return characterCut(pending_, limitBytes_, 1);
 }
 
 UnicodeBreaks& TextChunker::breaks() {
@@ -301,7 +292,7 @@ UnicodeBreaks& TextChunker::breaks() {
 // at: the boundary at the cut, which separates the next chunk from this one.
 void TextChunker::cut(std::size_t end, std::size_t resume, Boundary at) {
     const std::string_view piece(pending_.data(), end);
-    characters_ += countCharacters(std::string_view(pending_.data(), resume));
+    characters_ += characterCount(std::string_view(pending_.data(), resume));
     // A sentence cut leaves the white space after it, and with it a paragraph end, to the
     // next piece.
     const std::size_t leading = std::min(piece.find_first_not_of(" \n"), piece.size());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/text/unicode_breaks.h"
+#include "speech/text/utf8.h"
 
 #include <cstddef>
 #include <cstdint>

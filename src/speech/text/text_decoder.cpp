@@ -1,11 +1,11 @@
 #include "text_decoder.h"
 
+#include "speech/text/utf8.h"
+
 #include <algorithm>
 
 namespace kestrova::speech {
 namespace {
-
-constexpr std::string_view replacementCharacter = "\xEF\xBF\xBD";
 
 const char* iconvName(TextEncoding encoding) {
     switch (encoding) {

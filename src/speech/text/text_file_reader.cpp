@@ -2,7 +2,7 @@
 
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
-#include "speech/text/text_measures.h"
+#include "speech/text/utf8.h"
 
 #include <cerrno>
 #include <cstring>
@@ -83,6 +83,7 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
 }
 
 bool TextFileReader::read(std::string& output) {
+    output.clear();
     if (exhausted_)
         return false;
     const std::size_t got = readBytes(buffer_.data(), buffer_.size());
@@ -96,7 +97,7 @@ bool TextFileReader::readUndecoded(std::string& output) {
         throw FileError(inputFailure("read", path_, std::strerror(errno)));
     undecodedBegun_ = true;
     const std::size_t got = readBytes(buffer_.data(), buffer_.size());
-    output.append(buffer_.data(), got);
+    output.assign(buffer_.data(), got);
     return got > 0;
 }
 

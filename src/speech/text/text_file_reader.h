@@ -1,8 +1,8 @@
 #pragma once
 
+#include "speech/base/unique_fd.h"
 #include "speech/file_identity.h"
 #include "speech/text/text_decoder.h"
-#include "speech/base/unique_fd.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -31,11 +31,12 @@ public:
     // The file as it was when it was opened.
     const FileIdentity& identity() const { return identity_; }
 
-    // Appends the next decoded piece to output; false once the file is exhausted.
+    // Replaces output with the next decoded piece (which may be empty); false, and output
+    // empty, once the file is exhausted.
     bool read(std::string& output);
-    // Appends the next piece of the file's own bytes, from its very first byte and undecoded,
-    // for a reader that decodes the file itself (XML names its encoding); false once the file
-    // is exhausted. Not to be mixed with read().
+    // Replaces output with the next piece of the file's own bytes, from its very first byte and
+    // undecoded, for a reader that decodes the file itself (XML names its encoding); false, and
+    // output empty, once the file is exhausted. Not to be mixed with read().
     bool readUndecoded(std::string& output);
 
 private:

@@ -1,6 +1,7 @@
 #include "unicode_breaks.h"
 
 #include "speech/speech_error.h"
+#include "speech/text/utf8.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,7 +10,6 @@
 #include <unicode/uchar.h>
 #include <unicode/uscript.h>
 #include <unicode/utext.h>
-#include <unicode/utf8.h>
 
 namespace kestrova::speech {
 namespace {
@@ -61,9 +61,7 @@ std::size_t UnicodeBreaks::sentenceBoundaryAfter(std::string_view text, std::siz
 std::size_t UnicodeBreaks::boundaryBefore(Kind kind, std::string_view text, std::size_t at) {
     // ICU moves an offset inside a character back to its start before it looks for the
     // boundary before: it would miss the one at that start.
-    at = std::min(at, text.size());
-    while (at > 0 && at < text.size() && U8_IS_TRAIL(text[at]))
-        --at;
+    at = characterCut(text, at);
     icu::BreakIterator& breaks = iterator(kind, text);
     if (breaks.isBoundary(static_cast<std::int32_t>(at)))
         return at;
@@ -77,17 +75,6 @@ std::size_t UnicodeBreaks::lineBreakBefore(std::string_view text, std::size_t at
 
 std::size_t UnicodeBreaks::characterBoundaryBefore(std::string_view text, std::size_t at) {
     return boundaryBefore(Kind::Character, text, at);
-}
-
-CodePoint codePointAt(std::string_view text) {
-    if (text.empty())
-        return {.value = -1, .length = 1};
-    std::int32_t length = 0;
-    UChar32 value = 0;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
-    U8_NEXT(bytes, length, static_cast<std::int32_t>(std::min<std::size_t>(text.size(), 4)), value);
-    return value < 0 ? CodePoint{.value = -1, .length = 1}
-                     : CodePoint{.value = value, .length = static_cast<std::size_t>(length)};
 }
 
 bool isSentenceTerminal(int codePoint) {

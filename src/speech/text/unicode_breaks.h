@@ -40,14 +40,6 @@ private:
     std::unique_ptr<icu::BreakIterator> iterators_[3];
 };
 
-// The code point of the valid UTF-8 sequence at the start of text and its length in bytes;
-// a negative code point and length 1 where the bytes are not valid UTF-8.
-struct CodePoint {
-    int value;
-    std::size_t length;
-};
-CodePoint codePointAt(std::string_view text);
-
 // Unicode's sentence-break classes: a mark that ends a sentence (. ! ? 。 । ؟ and the like),
 // and a closing quote or bracket that may follow one.
 bool isSentenceTerminal(int codePoint);
