@@ -317,11 +317,15 @@ TEST(MarkupVoices, EachPartLastsAsTheVoiceAloneMakesIt) {
               "<voice name=\"Flite slt\">" + second + "</voice><mark name=\"end\"/>"),
         "eSpeak NG English (America)", markup(), 2, &result);
     const int rate = dialogue.info.samplerate;
-    ASSERT_EQ(result.marks.size(), 3u);
-    EXPECT_EQ(result.marks[0], std::make_pair(std::string("one"), std::uint64_t{0}));
-    EXPECT_EQ(result.marks[1].first, "two");
-    EXPECT_EQ(result.marks[2], std::make_pair(std::string("end"), result.frames));
-    const auto breakAt = static_cast<std::size_t>(result.marks[1].second);
+    // Without timings asked for, the marks are in the timings all the same.
+    const std::vector<MarkTiming>& marks = result.timings.marks;
+    ASSERT_EQ(marks.size(), 3u);
+    EXPECT_EQ(marks[0].name, "one");
+    EXPECT_EQ(marks[0].frame, 0u);
+    EXPECT_EQ(marks[1].name, "two");
+    EXPECT_EQ(marks[2].name, "end");
+    EXPECT_EQ(marks[2].frame, result.frames);
+    const auto breakAt = static_cast<std::size_t>(marks[1].frame);
     const double firstAlone =
         audibleSeconds(render(scratch, first, "eSpeak NG English (America)", {}).samples, rate);
     const double secondAlone =

@@ -86,9 +86,8 @@ struct ConversionResult {
     bool wroteFile = true;
     // Samples the volume would have carried past full scale, limited to it.
     std::uint64_t limitedSamples = 0;
-    // The marks of the markup, each with the frame it stands at.
-    std::vector<std::pair<std::string, std::uint64_t>> marks;
-    // With timings or chapters asked for: where each sentence and chapter lands.
+    // With timings or chapters asked for: where each sentence and chapter lands. The marks of
+    // markup, each with the frame it stands at, are there whatever was asked for.
     SpeechTimings timings;
     // With split chapters: the files written, in order.
     std::vector<std::filesystem::path> chapterFiles;

@@ -1,0 +1,228 @@
+#include "speech/conversion/conversion.h"
+
+#include "speech/audio/sample_gain.h"
+#include "speech/conversion/request_rules.h"
+#include "speech/conversion_paths.h"
+#include "speech/render/chunk_renderer.h"
+#include "speech/render/worker_pool.h"
+#include "speech/text/text_measures.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kestrova::speech {
+namespace {
+
+// A generous guess at the length of the speech: fewer characters a second than any voice
+// speaks, so that the guess runs long rather than short.
+std::uint64_t expectedFrames(std::uint64_t characters, const AudioFormat& format) {
+    return characters / slowCharactersPerSecond * static_cast<std::uint64_t>(format.sampleRate);
+}
+
+// Where a chunk's sample stands among its frames, past the pauses before it.
+std::uint64_t frameOf(const RenderedChunk& chunk, std::size_t sample) {
+    std::uint64_t frame = sample;
+    for (const RenderedChunk::Silence& silence : chunk.silences)
+        if (silence.before <= sample)
+            frame += silence.frames;
+    return frame;
+}
+
+} // namespace
+
+Conversion::Conversion(const ConversionRequest& request, const ProgressCallback& progress,
+                       const std::atomic<bool>* cancel)
+    : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request)),
+      loadedLexicon_(loadLexicon()), lexicon_(request.lexicon ? *request.lexicon : *loadedLexicon_),
+      reader_(request.input, request.encoding),
+      markup_(request.controls.ssml ? std::optional(readMarkup(reader_, request, lexicon_))
+                                    : std::nullopt),
+      total_(charactersToSpeak()),
+      // With 0 jobs too, every run is rendered in a child process: eSpeak NG keeps state from
+      // one rendering to the next that nothing resets, so rendering in this process would make
+      // the sound depend on what the process rendered before.
+      pipeline_(std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
+                                             std::clamp(request.jobs, 1u, maximumJobs()), cancel,
+                                             total_)),
+      timed_(request.recordTimings || request.chapterPattern || request.splitChapters),
+      timings_(result_.timings), sequence_(pausesOf(request.controls), request.voice,
+                                           [this](RenderTask task) { submit(std::move(task)); }),
+      asked_(askedProsody(request.controls)),
+      // With timings, every sentence is a chunk of its own.
+      chunker_(chunkerFor(timed_, request.voice)) {
+    timings_.sampleRate = request.format.sampleRate;
+    // Chapters are found in plain text; markup has its own structure.
+    if (timed_ && !markup_)
+        ledger_.emplace(request, reader_, timings_);
+    if (markup_ && request.chapterPattern && request.warning)
+        request.warning("chapters are found in plain text only: the SSML document is one");
+    outputs_.emplace(request, plan_, expectedFrames(total_, request.format), cancel);
+}
+
+ConversionResult Conversion::run() {
+    if (progress_)
+        progress_(0.0);
+    if (markup_)
+        sequenceMarkup(*markup_, request_, sequence_, timed_ ? &timings_ : nullptr);
+    if (!markup_)
+        chunkText(reader_, request_, chunker_, ledger_ ? &*ledger_ : nullptr,
+                  [this] { sequenceReadyChunks(); });
+    sequence_.finish();
+    writeRendered(true);
+    throwIfCancelled(cancel_, request_);
+    finishTimings();
+    outputs_->addCuePoints(timings_.chapters);
+    outputs_->commit();
+    if (progress_)
+        progress_(1.0);
+    return finish();
+}
+
+// The paths
+
+ChapterPlan Conversion::checkedPlan(const ConversionRequest& request) {
+    ChapterPlan plan = request.splitChapters ? planChapters(request) : ChapterPlan{};
+    checkPaths(request, plan);
+    return plan;
+}
+
+// The files the conversion reads and writes: no two of them one file (renaming the finished
+// sound onto the text, say, would destroy the text).
+void Conversion::checkPaths(const ConversionRequest& request, const ChapterPlan& plan) {
+    ConversionPaths paths;
+    paths.addRead("the text file", request.input);
+    for (const std::filesystem::path& lexicon : request.controls.lexicons)
+        paths.addRead("the lexicon", lexicon);
+    if (request.toStandardOutput)
+        paths.addStandardOutput("standard output");
+    else if (!request.splitChapters)
+        paths.addWritten("the sound file", request.output);
+    for (const std::filesystem::path& file : plan.files)
+        paths.addWritten("the chapter file", file);
+    paths.check();
+}
+
+// The reading
+
+// A bad line of a lexicon fails the conversion before anything is rendered.
+// A long list, or a FIFO with no writer, must not hold a stop signal off.
+std::optional<Lexicon> Conversion::loadLexicon() const {
+    if (request_.lexicon)
+        return std::nullopt;
+    return Lexicon::load(request_.controls.lexicons,
+                         [this] { throwIfCancelled(cancel_, request_); });
+}
+
+std::uint64_t Conversion::charactersToSpeak() const {
+    const std::uint64_t available =
+        reader_.totalCharacters() - std::min(reader_.totalCharacters(), request_.firstCharacter);
+    return std::max<std::uint64_t>(
+        1, markup_ ? markup_->characters
+                   : std::min(available, request_.characterCount.value_or(available)));
+}
+
+// Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase never
+// matches across the cut.
+std::string Conversion::pronounced(std::string text) const {
+    return lexicon_.empty() ? text : lexicon_.apply(text);
+}
+
+void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence) {
+    RenderTask task;
+    task.text = pronounced(std::move(chunk.text));
+    task.voice = request_.voice;
+    task.prosody = asked_;
+    task.endCharacter = chunk.endCharacter;
+    task.sentence = sentence;
+    sequence_.addChunk(std::move(task), chunk.before);
+}
+
+void Conversion::sequenceReadyChunks() {
+    while (auto chunk = chunker_.next()) {
+        if (ledger_)
+            ledger_->add(std::move(*chunk));
+        else
+            sequenceChunk(std::move(*chunk), RenderTask::noSentence);
+    }
+    std::size_t sentence = RenderTask::noSentence;
+    while (ledger_) {
+        std::optional<TextChunk> settled = ledger_->next(sentence);
+        if (!settled)
+            break;
+        sequenceChunk(std::move(*settled), sentence);
+    }
+}
+
+// The rendering
+
+void Conversion::submit(RenderTask task) {
+    throwIfCancelled(cancel_, request_);
+    while (!pipeline_->canSubmit())
+        write(*pipeline_->next(true));
+    sentencesInFlight_.push_back(task.sentence);
+    pipeline_->submit(std::move(task));
+    writeRendered(false);
+}
+
+// Every chunk rendered so far, in order; with wait, every chunk still to come.
+void Conversion::writeRendered(bool wait) {
+    while (auto rendered = pipeline_->next(wait))
+        write(std::move(*rendered));
+}
+
+// The writing and the timings
+
+void Conversion::write(RenderedChunk chunk) {
+    throwIfCancelled(cancel_, request_);
+    for (auto& [name, offset] : chunk.marks)
+        timings_.marks.push_back({.name = std::move(name), .frame = outputs_->frames() + offset});
+    if (chunk.volume != 1.0)
+        result_.limitedSamples += applyGain(chunk.samples, chunk.volume);
+    const std::size_t sentence = sentencesInFlight_.front();
+    sentencesInFlight_.pop_front();
+    if (sentence != RenderTask::noSentence)
+        recordSentence(chunk, timings_.sentences[sentence]);
+    outputs_->write(chunk);
+    if (progress_)
+        progress_(std::min(1.0, static_cast<double>(chunk.endCharacter) / total_));
+}
+
+// Where the sentence's speech lands, before the chunk is written.
+void Conversion::recordSentence(const RenderedChunk& chunk, SentenceTiming& timing) {
+    const std::optional<std::pair<std::size_t, std::size_t>> span =
+        ChunkRenderer::audibleSpan(chunk.samples);
+    timing.firstFrame = outputs_->frames() + (span ? frameOf(chunk, span->first) : 0);
+    timing.lastFrame = outputs_->frames() + (span ? frameOf(chunk, span->second) : 0);
+    beginChapterOf(timing);
+}
+
+// The first sentence of a chapter begins it (and, split, its file), ending the one before.
+void Conversion::beginChapterOf(const SentenceTiming& timing) {
+    if (chapterWritten_ >= timings_.chapters.size() ||
+        (chapterWritten_ > 0 && timing.chapter == timings_.chapters[chapterWritten_ - 1].number))
+        return;
+    if (chapterWritten_ > 0)
+        timings_.chapters[chapterWritten_ - 1].endFrame = outputs_->frames();
+    ChapterTiming& chapter = timings_.chapters[chapterWritten_++];
+    chapter.startFrame = outputs_->frames();
+    chapter.headingFrame = timing.firstFrame;
+    outputs_->beginChapter(chapter);
+}
+
+void Conversion::finishTimings() {
+    timings_.frames = outputs_->frames();
+    if (!timings_.chapters.empty())
+        timings_.chapters.back().endFrame = outputs_->frames();
+}
+
+ConversionResult Conversion::finish() {
+    result_.frames = outputs_->frames();
+    result_.format = request_.format;
+    result_.seconds = static_cast<double>(outputs_->frames()) / request_.format.sampleRate;
+    result_.textFile = reader_.identity();
+    result_.wroteFile = outputs_->isFile();
+    result_.chapterFiles = outputs_->paths();
+    return std::move(result_);
+}
+
+} // namespace kestrova::speech

@@ -1,0 +1,84 @@
+#pragma once
+
+#include "speech/conversion/markup_reading.h"
+#include "speech/conversion/plain_text_reading.h"
+#include "speech/conversion/sound_outputs.h"
+#include "speech/converter.h"
+#include "speech/render/chunk_sequence.h"
+#include "speech/render/render_pipeline.h"
+#include "speech/text/lexicon.h"
+#include "speech/text/text_chunker.h"
+#include "speech/text/text_file_reader.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kestrova::speech {
+
+// One conversion of a text file into sound, in steps: its paths, checked before anything is
+// read; its reading of the text (plain or markup) into chunks; their rendering in worker
+// processes; the writing of the rendered sound; and its timings. Made, the text is open and
+// the workers are running; run() does the rest, once.
+// Must not move: the ledger holds the timings and the sequence this object by address.
+class Conversion {
+public:
+    Conversion(const ConversionRequest& request, const ProgressCallback& progress,
+               const std::atomic<bool>* cancel);
+    Conversion(const Conversion&) = delete;
+    Conversion& operator=(const Conversion&) = delete;
+
+    ConversionResult run();
+
+private:
+    // Paths
+    static ChapterPlan checkedPlan(const ConversionRequest& request);
+    static void checkPaths(const ConversionRequest& request, const ChapterPlan& plan);
+
+    // Reading
+    std::optional<Lexicon> loadLexicon() const;
+    std::uint64_t charactersToSpeak() const;
+    std::string pronounced(std::string text) const;
+    void sequenceChunk(TextChunk chunk, std::size_t sentence);
+    void sequenceReadyChunks();
+
+    // Rendering
+    void submit(RenderTask task);
+    void writeRendered(bool wait);
+
+    // Writing and timings
+    void write(RenderedChunk chunk);
+    void recordSentence(const RenderedChunk& chunk, SentenceTiming& timing);
+    void beginChapterOf(const SentenceTiming& timing);
+    void finishTimings();
+    ConversionResult finish();
+
+    const ConversionRequest& request_;
+    const ProgressCallback& progress_;
+    const std::atomic<bool>* cancel_;
+    // The chapters' files are known before anything is rendered, and so checked with the rest.
+    const ChapterPlan plan_;
+    std::optional<Lexicon> loadedLexicon_;
+    const Lexicon& lexicon_;
+    TextFileReader reader_;
+    std::optional<Markup> markup_;
+    std::uint64_t total_;
+    std::unique_ptr<RenderPipeline> pipeline_;
+    ConversionResult result_;
+    const bool timed_;
+    SpeechTimings& timings_;
+    std::optional<SentenceLedger> ledger_;
+    std::optional<SoundOutputs> outputs_;
+    // The sentence of each task in the pipeline, in order: each task gives one rendered chunk.
+    std::deque<std::size_t> sentencesInFlight_;
+    std::size_t chapterWritten_ = 0; // chapters whose sound has begun
+    ChunkSequence sequence_;
+    const Prosody asked_;
+    TextChunker chunker_;
+};
+
+} // namespace kestrova::speech

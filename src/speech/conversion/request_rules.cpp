@@ -1,0 +1,43 @@
+#include "speech/conversion/request_rules.h"
+
+#include "speech/file_failures.h"
+#include "speech/speech_error.h"
+
+#include <algorithm>
+
+namespace kestrova::speech {
+
+Container chosenContainer(const ConversionRequest& request) {
+    return writtenContainer(request.container, request.output, request.toStandardOutput);
+}
+
+void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request) {
+    if (cancel && cancel->load())
+        throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled",
+                                                soundFileKind(chosenContainer(request))));
+}
+
+Prosody askedProsody(const VoiceControls& controls) {
+    return {.rate = controls.ratePercent / 100.0,
+            .pitch = controls.pitchPercent / 100.0,
+            .volume = controls.volumePercent / 100.0};
+}
+
+PauseSettings pausesOf(const VoiceControls& controls) {
+    return {.sentenceMs = controls.sentencePauseMs, .paragraphMs = controls.paragraphPauseMs};
+}
+
+Prosody combined(const Prosody& asked, const Prosody& run) {
+    // Held to the ranges the options accept, as each level of markup is.
+    return {.rate = rateRange.clamped(asked.rate * run.rate),
+            .pitch = pitchRange.clamped(asked.pitch * run.pitch),
+            .volume = asked.volume * run.volume};
+}
+
+TextChunker chunkerFor(bool timed, const Voice& voice) {
+    return timed ? TextChunker(1, TextChunker::defaultLimitBytes, voice.language)
+                 : TextChunker(TextChunker::defaultTargetBytes, TextChunker::defaultLimitBytes,
+                               voice.language);
+}
+
+} // namespace kestrova::speech

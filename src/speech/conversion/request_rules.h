@@ -1,0 +1,31 @@
+#pragma once
+
+#include "speech/converter.h"
+#include "speech/render/render_task.h"
+#include "speech/text/speech_script.h"
+#include "speech/text/text_chunker.h"
+
+#include <atomic>
+
+namespace kestrova::speech {
+
+// The container the sound is written in, as far as it is known before the output is opened
+// (a stream without a chosen container gets AU).
+Container chosenContainer(const ConversionRequest& request);
+
+// Throws ConversionCancelled, naming the output, once the flag is set.
+void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request);
+
+// The prosody the controls ask for, as fractions of the voice's own.
+Prosody askedProsody(const VoiceControls& controls);
+
+PauseSettings pausesOf(const VoiceControls& controls);
+
+// Markup's prosody is relative to what the options ask for.
+Prosody combined(const Prosody& asked, const Prosody& run);
+
+// With timings (timed), every sentence is a chunk of its own, so that each lands in a chunk's
+// sound. Sentences end by the conventions of the voice's language.
+TextChunker chunkerFor(bool timed, const Voice& voice);
+
+} // namespace kestrova::speech

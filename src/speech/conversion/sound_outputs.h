@@ -1,0 +1,66 @@
+#pragma once
+
+#include "speech/audio/output_target.h"
+#include "speech/audio/sound_file_writer.h"
+#include "speech/converter.h"
+#include "speech/render/render_pipeline.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+namespace kestrova::speech {
+
+// Where the sound goes: one file, or with split chapters one file per chapter, each begun
+// when its chapter's first sound arrives and all named only when the last is complete.
+class SoundOutputs {
+public:
+    SoundOutputs(const ConversionRequest& request, const ChapterPlan& plan,
+                 std::uint64_t expectedFrames, const std::atomic<bool>* cancel);
+
+    // Starts the file of a chapter; its frames count from here.
+    void beginChapter(const ChapterTiming& chapter);
+
+    void write(std::span<const std::int16_t> samples);
+    // A chunk's samples with its pauses in their places, each pause written as blocks of
+    // zeros: however long, it never stands in memory whole.
+    void write(const RenderedChunk& chunk);
+    std::uint64_t frames() const { return frames_; }
+
+    void addCuePoints(const std::vector<ChapterTiming>& chapters);
+    void commit();
+
+    bool isFile() const { return files_.empty() || files_.front().target.isFile(); }
+    std::vector<std::filesystem::path> paths() const;
+
+private:
+    // Must not move, as its pending file cannot: the deque below never moves its elements.
+    struct File {
+        File(const std::filesystem::path& path, const ConversionRequest& request,
+             std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
+            : path(path), target(path, {request.replaceExisting, request.toStandardOutput,
+                                        request.container, cancel}),
+              writer(target.fd(), target.container(), request.format, path, expectedFrames, tags,
+                     cancel) {}
+
+        std::filesystem::path path;
+        OutputTarget target;
+        SoundFileWriter writer;
+    };
+
+    // A chapter's file once complete: closed, holding no descriptor until it is named.
+    void setAside(File& file) const;
+    void open(const std::filesystem::path& path, const SoundTags& tags);
+
+    const ConversionRequest& request_;
+    const ChapterPlan& plan_;
+    std::uint64_t expectedFrames_;
+    const std::atomic<bool>* cancel_;
+    std::deque<File> files_;
+    std::uint64_t frames_ = 0;
+};
+
+} // namespace kestrova::speech
