@@ -1,4 +1,4 @@
-#include "speech/text/utf8.h"
+#include "speech/base/utf8.h"
 
 #include <gtest/gtest.h>
 #include <string>

@@ -1,5 +1,5 @@
+#include "speech/base/utf8.h"
 #include "speech/speech_error.h"
-#include "speech/text/utf8.h"
 #include "speech/timing_files.h"
 
 #include <algorithm>

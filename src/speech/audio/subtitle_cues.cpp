@@ -1,6 +1,6 @@
 #include "subtitle_cues.h"
 
-#include "speech/text/utf8.h"
+#include "speech/base/utf8.h"
 
 #include <cmath>
 #include <limits>

@@ -1,6 +1,6 @@
 #include "speech/quoted_name.h"
 
-#include "speech/text/utf8.h"
+#include "speech/base/utf8.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "speech/conversion/chapter_file_path.h"
 
+#include "speech/base/utf8.h"
 #include "speech/text/regular_expression.h"
-#include "speech/text/utf8.h"
 
 #include <algorithm>
 

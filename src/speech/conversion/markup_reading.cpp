@@ -1,5 +1,6 @@
 #include "speech/conversion/markup_reading.h"
 
+#include "speech/base/utf8.h"
 #include "speech/conversion/paragraph_counter.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
@@ -11,7 +12,6 @@
 #include "speech/text/text_chunker.h"
 #include "speech/text/text_file_reader.h"
 #include "speech/text/text_measures.h"
-#include "speech/text/utf8.h"
 
 #include <algorithm>
 #include <optional>

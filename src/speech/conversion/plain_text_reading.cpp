@@ -1,8 +1,8 @@
 #include "speech/conversion/plain_text_reading.h"
 
+#include "speech/base/utf8.h"
 #include "speech/text/text_file_reader.h"
 #include "speech/text/text_measures.h"
-#include "speech/text/utf8.h"
 
 #include <string>
 

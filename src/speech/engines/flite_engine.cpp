@@ -1,10 +1,10 @@
 #include "flite_engine.h"
 
+#include "speech/base/iconv_converter.h"
+#include "speech/base/utf8.h"
 #include "speech/engines/measured_response.h"
 #include "speech/speech_error.h"
-#include "speech/base/iconv_converter.h"
 #include "speech/text/text_chunker.h"
-#include "speech/text/utf8.h"
 
 extern "C" {
 #include <flite/cst_cg.h>

@@ -1,6 +1,6 @@
 #include "input_offsets.h"
 
-#include "speech/text/utf8.h"
+#include "speech/base/utf8.h"
 
 #include <algorithm>
 

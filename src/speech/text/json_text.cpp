@@ -1,6 +1,6 @@
 #include "speech/json_text.h"
 
-#include "speech/text/utf8.h"
+#include "speech/base/utf8.h"
 
 #include <cstdio>
 

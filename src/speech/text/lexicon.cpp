@@ -1,10 +1,10 @@
 #include "lexicon.h"
 
 #include "speech/base/unique_fd.h"
+#include "speech/base/utf8.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/case_folder.h"
-#include "speech/text/utf8.h"
 
 #include <algorithm>
 #include <cctype>

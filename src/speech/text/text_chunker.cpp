@@ -1,6 +1,6 @@
 #include "text_chunker.h"
 
-#include "speech/text/utf8.h"
+#include "speech/base/utf8.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "speech/base/utf8.h"
 #include "speech/text/unicode_breaks.h"
-#include "speech/text/utf8.h"
 
 #include <cstddef>
 #include <cstdint>

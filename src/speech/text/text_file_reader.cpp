@@ -1,8 +1,8 @@
 #include "text_file_reader.h"
 
+#include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
-#include "speech/text/utf8.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "unicode_breaks.h"
 
+#include "speech/base/utf8.h"
 #include "speech/speech_error.h"
-#include "speech/text/utf8.h"
 
 #include <algorithm>
 #include <cstdint>
