@@ -7,26 +7,6 @@
 namespace kestrova::speech {
 namespace {
 
-const char* iconvName(TextEncoding encoding) {
-    switch (encoding) {
-    case TextEncoding::Windows1252:
-        return "WINDOWS-1252";
-    case TextEncoding::Utf16LE:
-        return "UTF-16LE";
-    case TextEncoding::Utf16BE:
-        return "UTF-16BE";
-    case TextEncoding::Utf32LE:
-        return "UTF-32LE";
-    case TextEncoding::Utf32BE:
-        return "UTF-32BE";
-    case TextEncoding::Automatic:
-    case TextEncoding::Utf8:
-        break;
-    }
-    // UTF-8 to UTF-8 through iconv validates: overlong forms and surrogates are refused.
-    return "UTF-8";
-}
-
 // The first byte that no UTF-8 text up to U+10FFFF can hold: F5 to FF, or F4 followed by
 // 90 or more.
 std::size_t firstBeyondUnicode(std::string_view bytes) {
@@ -72,24 +52,23 @@ const ByteOrderMark* markAtStart(std::string_view firstBytes) {
 
 } // namespace
 
+const EncodingNames& namesOf(TextEncoding encoding) {
+    // In the order of TextEncoding. UTF-8 to UTF-8 through iconv validates: overlong forms and
+    // surrogates are refused.
+    static constexpr EncodingNames names[] = {
+        {.shown = "automatic", .iconv = "UTF-8", .parser = nullptr},
+        {.shown = "UTF-8", .iconv = "UTF-8", .parser = "UTF-8"},
+        {.shown = "Windows-1252", .iconv = "WINDOWS-1252", .parser = "windows-1252"},
+        {.shown = "UTF-16LE", .iconv = "UTF-16LE", .parser = "UTF-16LE"},
+        {.shown = "UTF-16BE", .iconv = "UTF-16BE", .parser = "UTF-16BE"},
+        {.shown = "UTF-32LE", .iconv = "UTF-32LE", .parser = "UTF-32LE"},
+        {.shown = "UTF-32BE", .iconv = "UTF-32BE", .parser = "UTF-32BE"},
+    };
+    return names[static_cast<std::size_t>(encoding)];
+}
+
 const char* encodingName(TextEncoding encoding) {
-    switch (encoding) {
-    case TextEncoding::Automatic:
-        return "automatic";
-    case TextEncoding::Utf8:
-        return "UTF-8";
-    case TextEncoding::Windows1252:
-        return "Windows-1252";
-    case TextEncoding::Utf16LE:
-        return "UTF-16LE";
-    case TextEncoding::Utf16BE:
-        return "UTF-16BE";
-    case TextEncoding::Utf32LE:
-        return "UTF-32LE";
-    case TextEncoding::Utf32BE:
-        return "UTF-32BE";
-    }
-    return "unknown";
+    return namesOf(encoding).shown;
 }
 
 std::size_t byteOrderMarkLength(std::string_view firstBytes) {
@@ -120,7 +99,7 @@ TextEncoding encodingFromStart(std::string_view firstBytes) {
 
 TextDecoder::TextDecoder(TextEncoding encoding)
     : encoding_(encoding == TextEncoding::Automatic ? TextEncoding::Utf8 : encoding),
-      converter_("UTF-8", iconvName(encoding_)) {}
+      converter_("UTF-8", namesOf(encoding_).iconv) {}
 
 void TextDecoder::decode(std::string_view bytes, bool last, std::string& output) {
     std::string_view input = bytes;

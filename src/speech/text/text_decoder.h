@@ -9,6 +9,14 @@
 
 namespace kestrova::speech {
 
+// The names an encoding goes by: in messages, to iconv, and to libxml2 (none: the parser
+// detects it).
+struct EncodingNames {
+    const char* shown;
+    const char* iconv;
+    const char* parser;
+};
+const EncodingNames& namesOf(TextEncoding encoding);
 const char* encodingName(TextEncoding encoding);
 
 // Chooses the encoding of a text from its first bytes (a byte order mark of UTF-8, UTF-16
