@@ -1,6 +1,6 @@
 #include "speech/audio/sound_file_writer.h"
-#include "speech/speech_error.h"
 #include "speech/base/unique_fd.h"
+#include "speech/speech_error.h"
 #include "support/test_support.h"
 
 #include <cmath>
