@@ -298,6 +298,16 @@ INSTANTIATE_TEST_SUITE_P(Ways, TextTakenAway,
                                                                      : "ReplacedByAnother";
                          });
 
+// Sends the signal and waits for the end: a stop is honoured at once (within a second, what
+// a hang is not), whatever the program was doing.
+Outcome stopAndWait(RunningProgram& cli, int signal) {
+    ::kill(cli.pid(), signal);
+    const auto signalled = std::chrono::steady_clock::now();
+    Outcome outcome = cli.wait(30s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
+    return outcome;
+}
+
 struct StopCase {
     const char* name;
     int signal;
@@ -330,10 +340,7 @@ TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
         ASSERT_TRUE(cli.waitFor([&] { return test::cpuTicks(busy->chunkProcess) >= 3; }));
         ::kill(busy->chunkProcess, SIGSTOP);
     }
-    ::kill(cli.pid(), c.signal);
-    const auto signalled = std::chrono::steady_clock::now();
-    const Outcome outcome = cli.wait(30s);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
+    const Outcome outcome = stopAndWait(cli, c.signal);
     expectCleanFailure(outcome, 128 + c.signal, "long.wav", "the conversion was cancelled", before);
 }
 
@@ -390,10 +397,7 @@ TEST_P(StopWhileLoadingLexicon, StopsAtOnce) {
     RunningProgram cli(cliPath, {"convert", "-q", "--lexicon", "words.txt", "-o", "t.wav", "t.txt"},
                        scratch.path());
     ASSERT_TRUE(cli.waitFor([&] { return holdsOpen(cli.pid(), at("words.txt")); }));
-    ::kill(cli.pid(), c.signal);
-    const auto signalled = std::chrono::steady_clock::now();
-    const Outcome outcome = cli.wait(30s);
-    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 1s);
+    const Outcome outcome = stopAndWait(cli, c.signal);
     expectCleanFailure(outcome, 128 + c.signal, "t.wav", "the conversion was cancelled", before);
 }
 
