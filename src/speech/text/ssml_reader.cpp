@@ -3,15 +3,13 @@
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/speech_script_builder.h"
-#include "speech/voice_controls.h"
+#include "speech/text/ssml_values.h"
+#include "speech/text/ssml_xml_parser.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <exception>
-#include <libxml/encoding.h>
 #include <libxml/parser.h>
-#include <libxml/parserInternals.h> // xmlSwitchToEncoding
 #include <libxml/xmlerror.h>
 #include <memory>
 #include <optional>
@@ -20,342 +18,14 @@
 
 namespace kestrova::speech {
 
+using namespace ssml;
+
 namespace {
-
-struct ParserContextFree {
-    void operator()(xmlParserCtxt* context) const {
-        xmlFreeDoc(context->myDoc); // the document node alone: no tree is built
-        context->myDoc = nullptr;
-        xmlFreeParserCtxt(context);
-    }
-};
-using ParserContextOwner = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
-
-constexpr std::string_view ssmlNamespace = "http://www.w3.org/2001/10/synthesis";
-
-std::string_view textOf(const xmlChar* text) {
-    return text == nullptr ? std::string_view{} : reinterpret_cast<const char*>(text);
-}
-
-bool isXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isXmlSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isXmlSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool isCharacterStart(char c) {
-    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-}
-
-struct Place {
-    int line = 1;
-    int column = 1;
-};
-
-// Where a start tag begins (columns in characters, as libxml2 counts them).
-// The parser stands at the tag's end: no '<' can occur inside a tag, so the nearest one before
-// is its beginning. Only the tag is scanned (the input may have been converted from another
-// encoding; libxml2's own byte offsets would convert it again at every element).
-Place tagStart(const xmlParserInput& input) {
-    const auto* base = reinterpret_cast<const char*>(input.base);
-    const auto* at = reinterpret_cast<const char*>(input.cur);
-    int line = input.line;
-    int column = input.col;
-    bool crossedLine = false;
-    while (at > base && *at != '<') {
-        --at;
-        if (*at == '\n') {
-            --line;
-            crossedLine = true;
-        } else if (isCharacterStart(*at)) {
-            --column;
-        }
-    }
-    if (crossedLine) { // the tag's line began before it: count from that line's start
-        const char* lineStart = at;
-        while (lineStart > base && lineStart[-1] != '\n')
-            --lineStart;
-        column = 1 + static_cast<int>(std::count_if(lineStart, at, isCharacterStart));
-    }
-    return {std::max(line, 1), std::max(column, 1)};
-}
-
-struct LimitReason {
-    std::string_view parserWords; // what libxml2's message says
-    std::string_view reason;      // what the user is told instead
-};
-// libxml2's own limits, said in our terms: its advice to relax them is for programmers.
-const LimitReason limitReasons[] = {
-    {"Excessive depth", "the markup is nested deeper than the XML parser allows"},
-    {"AttValue length too long", "an attribute value is longer than 10,000,000 bytes"},
-    {"huge text node", "a text is longer than 10,000,000 bytes"},
-    {"text too long", "a text is longer than 10,000,000 bytes"},
-    {"Name too long", "a name is longer than 50,000 bytes"},
-    {"Huge input lookup", "a piece of markup is longer than the XML parser allows"},
-};
-
-// A reason of libxml2's as messages give it: its limits in our words, and the rest kept on
-// one line and cut when long (its messages may quote the document).
-std::string parserReason(const char* message) {
-    const std::string_view words = trimmed(message != nullptr ? message : "malformed markup");
-    for (const LimitReason& limit : limitReasons)
-        if (words.find(limit.parserWords) != std::string_view::npos)
-            return std::string(limit.reason);
-    std::string_view kept = words.substr(0, words.find("XML_PARSE_HUGE"));
-    kept = trimmed(kept.substr(0, kept.find_last_not_of(" ,;:") + 1));
-    if (isPlainName(kept) && kept.size() <= 200)
-        return std::string(kept);
-    const std::string quoted = quotedValue(kept, 200); // escaped, in quotes we take off
-    return quoted.front() == '"' ? quoted.substr(1, quoted.size() - 2) : quoted;
-}
-
-std::string placeOf(int line, int column) {
-    return std::to_string(std::max(line, 1)) + ":" + std::to_string(std::max(column, 1));
-}
-
-// libxml2's name of an encoding given on the command line.
-const char* parserEncodingName(TextEncoding encoding) {
-    switch (encoding) {
-    case TextEncoding::Utf8:
-        return "UTF-8";
-    case TextEncoding::Windows1252:
-        return "windows-1252";
-    case TextEncoding::Utf16LE:
-        return "UTF-16LE";
-    case TextEncoding::Utf16BE:
-        return "UTF-16BE";
-    case TextEncoding::Utf32LE:
-        return "UTF-32LE";
-    case TextEncoding::Utf32BE:
-        return "UTF-32BE";
-    case TextEncoding::Automatic:
-        break;
-    }
-    return nullptr;
-}
-
-// The parser decodes the document itself, by its byte order mark or declaration; an encoding
-// given on the command line wins over both.
-void useEncoding(xmlParserCtxt& context, TextEncoding encoding, const std::string& sourceName) {
-    const char* name = parserEncodingName(encoding);
-    if (name == nullptr)
-        return;
-    xmlCharEncodingHandler* handler = xmlFindCharEncodingHandler(name);
-    if (handler == nullptr || xmlSwitchToEncoding(&context, handler) != 0)
-        throw SpeechError(sourceName + ": the XML parser cannot read " + name);
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return (x >= 'A' && x <= 'Z' ? x - 'A' + 'a' : x) ==
-               (y >= 'A' && y <= 'Z' ? y - 'A' + 'a' : y);
-    });
-}
-
-// A number as attribute values give it: an optional sign, digits with an optional fraction,
-// then a unit.
-struct Quantity {
-    double value = 0;
-    bool signedChange = false;
-    std::string_view unit;
-};
-
-std::optional<Quantity> quantityOf(std::string_view text) {
-    text = trimmed(text);
-    Quantity quantity;
-    bool negative = false;
-    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
-        quantity.signedChange = true;
-        negative = text.front() == '-';
-        text.remove_prefix(1);
-    }
-    const auto isDigit = [](char c) {
-        return c >= '0' && c <= '9';
-    };
-    std::size_t end = 0;
-    std::size_t digits = 0;
-    while (end < text.size() && isDigit(text[end]))
-        ++end, ++digits;
-    if (end < text.size() && text[end] == '.') {
-        ++end;
-        while (end < text.size() && isDigit(text[end]))
-            ++end, ++digits;
-    }
-    if (digits == 0)
-        return std::nullopt;
-    double value = 0;
-    const auto [stop, failure] = std::from_chars(text.data(), text.data() + end, value);
-    if (failure != std::errc{} || stop != text.data() + end || !std::isfinite(value))
-        return std::nullopt;
-    quantity.value = negative ? -value : value;
-    quantity.unit = text.substr(end);
-    return quantity;
-}
-
-struct NamedValue {
-    std::string_view name;
-    double value;
-};
-
-template <std::size_t Count>
-std::optional<double> namedValue(const NamedValue (&table)[Count], std::string_view text) {
-    for (const NamedValue& entry : table)
-        if (entry.name == text)
-            return entry.value;
-    return std::nullopt;
-}
-
-double decibels(double gain) {
-    return std::pow(10.0, gain / 20.0);
-}
-
-// The named values are levels of the voice's own (they replace the enclosing value); numbers
-// are changes of the enclosing value.
-const NamedValue namedRates[] = {{"x-slow", 0.5}, {"slow", 0.75},  {"medium", 1.0},
-                                 {"fast", 1.5},   {"x-fast", 2.0}, {"default", 1.0}};
-const NamedValue namedPitches[] = {{"x-low", 0.7}, {"low", 0.85},   {"medium", 1.0},
-                                   {"high", 1.2},  {"x-high", 1.4}, {"default", 1.0}};
-const NamedValue namedVolumes[] = {
-    {"silent", 0.0},       {"x-soft", decibels(-12)}, {"soft", decibels(-6)}, {"medium", 1.0},
-    {"loud", decibels(6)}, {"x-loud", decibels(12)},  {"default", 1.0}};
-
-// "150%" is 1.5 times, "+20%" and "-10%" change by that part.
-std::optional<double> percentageFactor(const Quantity& quantity) {
-    if (quantity.unit != "%")
-        return std::nullopt;
-    return quantity.signedChange ? 1.0 + quantity.value / 100.0 : quantity.value / 100.0;
-}
-
-// A prosody attribute's value: a named level, a percentage, or the attribute's own unit,
-// which ownUnit turns into a factor of the enclosing value.
-template <std::size_t Count>
-std::optional<double> prosodyValue(std::string_view text, double enclosing,
-                                   const NamedValue (&named)[Count],
-                                   std::optional<double> (*ownUnit)(const Quantity&)) {
-    if (const auto level = namedValue(named, trimmed(text)))
-        return level;
-    const auto quantity = quantityOf(text);
-    if (!quantity)
-        return std::nullopt;
-    auto factor = percentageFactor(*quantity);
-    if (!factor)
-        factor = ownUnit(*quantity);
-    return factor ? std::optional<double>(enclosing * *factor) : std::nullopt;
-}
-
-std::optional<double> rateOf(std::string_view text, double enclosing) {
-    return prosodyValue(text, enclosing, namedRates, [](const Quantity& quantity) {
-        // a plain multiplier
-        return quantity.unit.empty() && !quantity.signedChange
-                   ? std::optional<double>(quantity.value)
-                   : std::nullopt;
-    });
-}
-
-std::optional<double> pitchOf(std::string_view text, double enclosing) {
-    return prosodyValue(text, enclosing, namedPitches, [](const Quantity& quantity) {
-        return equalsIgnoringCase(quantity.unit, "st")
-                   ? std::optional<double>(std::exp2(quantity.value / 12.0))
-                   : std::nullopt;
-    });
-}
-
-std::optional<double> volumeOf(std::string_view text, double enclosing) {
-    return prosodyValue(text, enclosing, namedVolumes, [](const Quantity& quantity) {
-        return equalsIgnoringCase(quantity.unit, "dB")
-                   ? std::optional<double>(decibels(quantity.value))
-                   : std::nullopt;
-    });
-}
-
-// The ranges a conversion accepts; each level of nesting is held to them.
-Prosody clamped(Prosody prosody) {
-    prosody.rate = rateRange.clamped(prosody.rate);
-    prosody.pitch = pitchRange.clamped(prosody.pitch);
-    prosody.volume = volumeRange.clamped(prosody.volume);
-    return prosody;
-}
-
-struct Emphasis {
-    std::string_view level;
-    Prosody change;
-};
-const Emphasis emphases[] = {{"strong", {0.9, 1.1, 1.4}},
-                             {"moderate", {0.95, 1.05, 1.2}},
-                             {"none", {1.0, 1.0, 1.0}},
-                             {"reduced", {1.05, 0.95, 0.8}}};
-
-struct NamedPause {
-    std::string_view strength;
-    int milliseconds;
-};
-const NamedPause pauseStrengths[] = {{"none", 0},     {"x-weak", 100}, {"weak", 200},
-                                     {"medium", 400}, {"strong", 700}, {"x-strong", 1200}};
-constexpr double longestPauseMilliseconds = 3600.0 * 1000.0;
-
-// The content spoken one character at a time.
-std::string spacedCharacters(std::string_view text) {
-    std::string spaced;
-    for (std::size_t at = 0; at < text.size(); ++at) {
-        const char c = text[at];
-        if (isXmlSpace(c))
-            continue;
-        const bool continuation = (static_cast<unsigned char>(c) & 0xC0) == 0x80;
-        if (!continuation && !spaced.empty())
-            spaced.push_back(' ');
-        spaced.push_back(c);
-    }
-    return spaced;
-}
 
 struct Voicing {
     std::string voiceName;
     Prosody prosody;
 };
-
-// An element's start as the parser hands it over.
-struct StartTag {
-    std::string_view localName;
-    std::string qualifiedName;
-    bool ssml = false;
-    const xmlChar** attributes = nullptr; // five pointers each: name, prefix, URI, value, end
-    int attributeCount = 0;
-    Place place;
-};
-
-// An attribute value as the document gives it. Without entity substitution the parser hands
-// over "&amp;" as "&#38;" (and every other reference resolved); a literal "&" cannot occur.
-std::string ampersandsDecoded(std::string_view value) {
-    std::string decoded;
-    decoded.reserve(value.size());
-    for (std::size_t at = 0; at < value.size();) {
-        if (value.substr(at, 5) == "&#38;") {
-            decoded.push_back('&');
-            at += 5;
-        } else {
-            decoded.push_back(value[at++]);
-        }
-    }
-    return decoded;
-}
-
-// The value of an attribute in no namespace, as xmlGetNoNsProp finds it.
-std::optional<std::string> attribute(const StartTag& tag, std::string_view name) {
-    for (int i = 0; i < tag.attributeCount; ++i) {
-        const xmlChar* const* entry = tag.attributes + 5 * static_cast<std::ptrdiff_t>(i);
-        if (entry[2] == nullptr && textOf(entry[0]) == name)
-            return ampersandsDecoded(
-                std::string_view(reinterpret_cast<const char*>(entry[3]),
-                                 static_cast<std::size_t>(entry[4] - entry[3])));
-    }
-    return std::nullopt;
-}
 
 // A fault of the markup found while reading it: "LINE:COLUMN: reason".
 struct MarkupFault {
@@ -489,7 +159,7 @@ private:
     Place here() const {
         if (context_->input == nullptr)
             return {};
-        return {context_->input->line, std::max(context_->input->col, 1)};
+        return {.line = context_->input->line, .column = std::max(context_->input->col, 1)};
     }
 
     static void keepFirstError(void* parserContext, xmlError* error) {
@@ -682,24 +352,16 @@ private:
 
     int pauseOf(const StartTag& tag) {
         if (const auto time = attribute(tag, "time")) {
-            const auto quantity = quantityOf(*time);
-            if (!quantity || quantity->signedChange)
+            const auto milliseconds = breakTimeMilliseconds(*time);
+            if (!milliseconds)
                 failValue(tag, "time", *time);
-            double milliseconds = 0;
-            if (equalsIgnoringCase(quantity->unit, "ms"))
-                milliseconds = quantity->value;
-            else if (equalsIgnoringCase(quantity->unit, "s"))
-                milliseconds = quantity->value * 1000.0;
-            else
-                failValue(tag, "time", *time);
-            if (milliseconds > longestPauseMilliseconds)
+            if (*milliseconds > longestPauseMilliseconds)
                 fail(tag.place, "break time " + quotedValue(*time) + " is longer than an hour");
-            return countedSilence(tag, std::lround(milliseconds));
+            return countedSilence(tag, std::lround(*milliseconds));
         }
         const std::string strength = attribute(tag, "strength").value_or("medium");
-        for (const NamedPause& pause : pauseStrengths)
-            if (pause.strength == trimmed(strength))
-                return countedSilence(tag, pause.milliseconds);
+        if (const auto milliseconds = namedPauseMilliseconds(trimmed(strength)))
+            return countedSilence(tag, *milliseconds);
         failValue(tag, "strength", strength);
     }
 
@@ -722,17 +384,15 @@ private:
 
     static Voicing emphasisOf(const StartTag& tag, Voicing voicing) {
         const std::string level = attribute(tag, "level").value_or("moderate");
-        for (const Emphasis& emphasis : emphases) {
-            if (emphasis.level == trimmed(level)) {
-                Prosody& prosody = voicing.prosody;
-                prosody.rate *= emphasis.change.rate;
-                prosody.pitch *= emphasis.change.pitch;
-                prosody.volume *= emphasis.change.volume;
-                prosody = clamped(prosody);
-                return voicing;
-            }
-        }
-        failValue(tag, "level", level);
+        const auto change = emphasisChange(trimmed(level));
+        if (!change)
+            failValue(tag, "level", level);
+        Prosody& prosody = voicing.prosody;
+        prosody.rate *= change->rate;
+        prosody.pitch *= change->pitch;
+        prosody.volume *= change->volume;
+        prosody = clamped(prosody);
+        return voicing;
     }
 
     std::string sourceName_;

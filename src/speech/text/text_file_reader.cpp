@@ -18,29 +18,42 @@ constexpr std::size_t pieceSize = 1 << 16;
 
 TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding)
     : path_(path), buffer_(pieceSize, '\0') {
+    openRegularFile();
+    settleEncodingFromStart(encoding);
+    countCharacters();
+    rewindAfterMark();
+    decoder_.emplace(encoding_);
+}
+
+void TextFileReader::openRegularFile() {
     // Without blocking: opening a FIFO would wait for a writer.
-    file_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    file_.reset(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file_)
-        throw FileError(inputFailure("open", path, std::strerror(errno)));
+        throw FileError(inputFailure("open", path_, std::strerror(errno)));
     // The file is read twice, and to its end before the rendering begins: a pipe cannot be
     // read again, and a device such as /dev/zero has no end.
     struct stat status {};
     if (::fstat(file_.get(), &status) != 0)
-        throw FileError(inputFailure("read", path, std::strerror(errno)));
+        throw FileError(inputFailure("read", path_, std::strerror(errno)));
     if (S_ISDIR(status.st_mode))
-        throw FileError(inputFailure("read", path, std::strerror(EISDIR)));
+        throw FileError(inputFailure("read", path_, std::strerror(EISDIR)));
     if (!S_ISREG(status.st_mode))
-        throw FileError(inputFailure("read", path, "it is not a regular file"));
+        throw FileError(inputFailure("read", path_, "it is not a regular file"));
     identity_ = FileIdentity::of(status);
     ::fcntl(file_.get(), F_SETFL, ::fcntl(file_.get(), F_GETFL) & ~O_NONBLOCK);
+}
+
+void TextFileReader::settleEncodingFromStart(TextEncoding encoding) {
     const std::size_t startLength = readBytes(buffer_.data(), buffer_.size());
     const std::string_view start(buffer_.data(), startLength);
     const TextEncoding fromStart = encodingFromStart(start);
     encoding_ = encoding == TextEncoding::Automatic ? fromStart : encoding;
     if (encodingFromStart(start) == encoding_)
         markLength_ = byteOrderMarkLength(start);
+}
 
-    // One pass over the file settles UTF-8 against Windows-1252 and counts the characters.
+// One pass over the file settles UTF-8 against Windows-1252 and counts the characters.
+void TextFileReader::countCharacters() {
     rewindAfterMark();
     const bool probeUtf8 = encoding_ == TextEncoding::Automatic || encoding_ == TextEncoding::Utf8;
     TextDecoder probe(TextEncoding::Utf8);
@@ -63,23 +76,23 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
         probe.decode({}, true, scratch);
         encoding_ = probe.clean() ? TextEncoding::Utf8 : TextEncoding::Windows1252;
     }
+    totalCharacters_ = charactersIn(bytes, continuationBytes);
+}
+
+std::uint64_t TextFileReader::charactersIn(std::uint64_t bytes,
+                                           std::uint64_t continuationBytes) const {
     switch (encoding_) {
     case TextEncoding::Utf8:
-        totalCharacters_ = bytes - continuationBytes;
-        break;
+        return bytes - continuationBytes;
     case TextEncoding::Utf16LE:
     case TextEncoding::Utf16BE:
-        totalCharacters_ = bytes / 2;
-        break;
+        return bytes / 2;
     case TextEncoding::Utf32LE:
     case TextEncoding::Utf32BE:
-        totalCharacters_ = bytes / 4;
-        break;
+        return bytes / 4;
     default:
-        totalCharacters_ = bytes;
+        return bytes;
     }
-    rewindAfterMark();
-    decoder_.emplace(encoding_);
 }
 
 bool TextFileReader::read(std::string& output) {

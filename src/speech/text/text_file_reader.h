@@ -40,6 +40,13 @@ public:
     bool readUndecoded(std::string& output);
 
 private:
+    // The constructor's steps, in order.
+    void openRegularFile();
+    void settleEncodingFromStart(TextEncoding encoding);
+    void countCharacters();
+    // The characters of a file of this many bytes in the settled encoding.
+    std::uint64_t charactersIn(std::uint64_t bytes, std::uint64_t continuationBytes) const;
+
     std::size_t readBytes(char* buffer, std::size_t size);
     void rewindAfterMark();
 
