@@ -4,6 +4,7 @@
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/ssml_values.h"
+#include "speech/text/text_decoder.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -31,27 +32,6 @@ const LimitReason limitReasons[] = {
     {"Name too long", "a name is longer than 50,000 bytes"},
     {"Huge input lookup", "a piece of markup is longer than the XML parser allows"},
 };
-
-// libxml2's name of an encoding given on the command line.
-const char* parserEncodingName(TextEncoding encoding) {
-    switch (encoding) {
-    case TextEncoding::Utf8:
-        return "UTF-8";
-    case TextEncoding::Windows1252:
-        return "windows-1252";
-    case TextEncoding::Utf16LE:
-        return "UTF-16LE";
-    case TextEncoding::Utf16BE:
-        return "UTF-16BE";
-    case TextEncoding::Utf32LE:
-        return "UTF-32LE";
-    case TextEncoding::Utf32BE:
-        return "UTF-32BE";
-    case TextEncoding::Automatic:
-        break;
-    }
-    return nullptr;
-}
 
 // An attribute value as the document gives it. Without entity substitution the parser hands
 // over "&amp;" as "&#38;" (and every other reference resolved); a literal "&" cannot occur.
@@ -137,7 +117,7 @@ std::string parserReason(const char* message) {
 }
 
 void useEncoding(xmlParserCtxt& context, TextEncoding encoding, const std::string& sourceName) {
-    const char* name = parserEncodingName(encoding);
+    const char* name = namesOf(encoding).parser;
     if (name == nullptr)
         return;
     xmlCharEncodingHandler* handler = xmlFindCharEncodingHandler(name);
