@@ -125,7 +125,7 @@ void checkPaths(const ConvertOptions& options, const std::vector<ConversionReque
         try {
             if (plans)
                 plan = planChapters(request);
-        } catch (const SpeechError&) {
+        } catch (const FileError&) {
             if (requests.size() == 1)
                 throw;
             // That file fails on its own, and the others go on.

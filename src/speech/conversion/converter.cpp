@@ -44,9 +44,12 @@ ChapterPlan planChapters(const ConversionRequest& request) {
     plan.chapters = std::move(timings.chapters);
     plan.headings = ledger.headings();
     if (plan.chapters.empty() && !request.chapterSelection.empty())
-        throw SpeechError("the text file " + quotedName(request.input.native()) + " has " +
-                          std::to_string(plan.headings) + " chapter headings: the chapters \"" +
-                          request.chapterSelection.text() + "\" are none of its chapters");
+        // The text file's own fault, named as a failure to read it is.
+        throw FileError("the text file " + quotedName(request.input.native()) + " has " +
+                        std::to_string(plan.headings) +
+                        (plan.headings == 1 ? " chapter heading" : " chapter headings") +
+                        ": the chapter range \"" + request.chapterSelection.text() +
+                        "\" names none of its chapters");
     if (!request.splitChapters)
         return plan;
     // A text without a sound still gets its one file.
