@@ -6,6 +6,7 @@
 #include "progress_bar.h"
 #include "side_files.h"
 #include "speech/batch_conversion.h"
+#include "speech/chapter_selection.h"
 #include "speech/converter.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
@@ -182,6 +183,38 @@ void declareRenderingOptions(CLI::App* convertCommand, ConvertOptions& options) 
                              "The input is SSML 1.1 markup, not plain text");
 }
 
+// Which chapters are rendered, and the silence before each; both imply --chapters.
+void declareChapterChoices(CLI::App* convertCommand, ConvertOptions& options) {
+    convertCommand
+        ->add_option("--chapters-only", options.chaptersOnly,
+                     "Render only these chapters: 3, 2-5, 1,4,7- (0: the text before the first "
+                     "heading); the timings, cue sheet, subtitles and files keep the book's "
+                     "numbers. One the text lacks is skipped; none of them fails. Implies "
+                     "--chapters")
+        ->type_name("RANGE")
+        ->check(CLI::Validator(
+            [](const std::string& value) -> std::string {
+                try {
+                    ChapterSelection::parse(value);
+                    return {};
+                } catch (const std::invalid_argument& failure) {
+                    return quotedName(value) + " is not accepted: " + failure.what();
+                }
+            },
+            ""));
+    const std::string pauseLimit = std::to_string(maximumPauseMs);
+    convertCommand
+        ->add_option("--chapter-pause", options.chapterPauseMs,
+                     "Silence before each chapter's heading, in milliseconds, a decimal number 0 "
+                     "to " +
+                         pauseLimit +
+                         ": it ends the chapter before (none at the start of the sound). "
+                         "Implies --chapters")
+        ->transform(
+            decimalNumber(0, maximumPauseMs, false,
+                          "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
+}
+
 void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
@@ -221,6 +254,7 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
         "--split-chapters", options.splitChapters,
         "One file per chapter instead of one file: NAME-NN-Title.EXT beside OUT, each titled "
         "with its heading (the text before the first heading: NN 00); implies --chapters");
+    declareChapterChoices(convertCommand, options);
     convertCommand
         ->add_option("INPUT", options.inputs,
                      "Text files to read (never deleted); -: standard input. Each failure is "

@@ -53,6 +53,9 @@ ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegis
     if (options.findsChapters())
         common.chapterPattern = options.chapterPattern.value_or(std::string(defaultChapterPattern));
     common.splitChapters = options.splitChapters;
+    if (options.chaptersOnly)
+        common.chapterSelection = ChapterSelection::parse(*options.chaptersOnly);
+    common.chapterPauseMs = options.chapterPauseMs;
     common.recordTimings = !options.timings.empty() || !options.subtitles.empty();
     // Each chapter's file is titled with its heading.
     const bool typeHoldsTags = !options.type || holdsTags(*options.type);
@@ -115,7 +118,8 @@ std::vector<ConversionRequest> conversionRequests(const ConvertOptions& options,
 
 void checkPaths(const ConvertOptions& options, const std::vector<ConversionRequest>& requests) {
     ConversionPaths batch;
-    const bool plans = options.splitChapters || !options.cueSheet.empty();
+    // A selection of chapters none of the text has is found here, before anything is written.
+    const bool plans = options.splitChapters || !options.cueSheet.empty() || options.chaptersOnly;
     for (const ConversionRequest& request : requests) {
         ChapterPlan plan;
         try {

@@ -39,6 +39,9 @@ void checkTagsAndSideFiles(const ConvertOptions& options) {
         throw UsageError("--split-chapters writes files: not standard output");
     if (options.splitChapters && options.controls.ssml)
         throw UsageError("chapters are found in plain text: not --split-chapters with --ssml");
+    if ((options.chaptersOnly || options.chapterPauseMs) && options.controls.ssml)
+        throw UsageError("chapters are found in plain text: not --chapters-only or "
+                         "--chapter-pause with --ssml");
     if (options.splitChapters && !options.cueSheet.empty())
         throw UsageError("a cue sheet describes one sound file: not --split-chapters");
     if (!options.subtitles.empty()) {

@@ -40,9 +40,12 @@ struct ConvertOptions {
     std::optional<std::string> chapterPattern;
     std::string cueSheet;
     bool splitChapters = false;
+    std::optional<std::string> chaptersOnly; // checked by ChapterSelection::parse when given
+    std::optional<int> chapterPauseMs;
 
     bool findsChapters() const {
-        return chapters || chapterPattern || !cueSheet.empty() || splitChapters;
+        return chapters || chapterPattern || !cueSheet.empty() || splitChapters || chaptersOnly ||
+               chapterPauseMs;
     }
     bool toStandardOutput() const { return output == "-"; }
 

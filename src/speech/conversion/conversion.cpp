@@ -81,7 +81,10 @@ ConversionResult Conversion::run() {
 // The paths
 
 ChapterPlan Conversion::checkedPlan(const ConversionRequest& request) {
-    ChapterPlan plan = request.splitChapters ? planChapters(request) : ChapterPlan{};
+    // A selection of chapters is checked against the text before anything is rendered.
+    ChapterPlan plan = request.splitChapters || !request.chapterSelection.empty()
+                           ? planChapters(request)
+                           : ChapterPlan{};
     checkPaths(request, plan);
     return plan;
 }
@@ -128,6 +131,8 @@ std::string Conversion::pronounced(std::string text) const {
 }
 
 void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence) {
+    if (sentence != RenderTask::noSentence)
+        pauseBeforeChapter(timings_.sentences[sentence].chapter);
     RenderTask task;
     task.text = pronounced(std::move(chunk.text));
     task.voice = request_.voice;
@@ -135,6 +140,16 @@ void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence) {
     task.endCharacter = chunk.endCharacter;
     task.sentence = sentence;
     sequence_.addChunk(std::move(task), chunk.before);
+}
+
+// A heading's chapter begins after exactly the chapter pause, which ends the chapter before it;
+// the first sound of the conversion has nothing before it to pause after.
+void Conversion::pauseBeforeChapter(unsigned chapter) {
+    const bool begins = chapter != sequencedChapter_;
+    sequencedChapter_ = chapter;
+    if (request_.chapterPauseMs && begins && chapter > 0 && sequencedSound_)
+        sequence_.addBreak(*request_.chapterPauseMs);
+    sequencedSound_ = true;
 }
 
 void Conversion::sequenceReadyChunks() {

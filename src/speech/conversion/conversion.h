@@ -44,6 +44,7 @@ private:
     std::uint64_t charactersToSpeak() const;
     std::string pronounced(std::string text) const;
     void sequenceChunk(TextChunk chunk, std::size_t sentence);
+    void pauseBeforeChapter(unsigned chapter);
     void sequenceReadyChunks();
 
     // Rendering
@@ -77,6 +78,9 @@ private:
     std::deque<std::size_t> sentencesInFlight_;
     std::size_t chapterWritten_ = 0; // chapters whose sound has begun
     ChunkSequence sequence_;
+    // The chapter of the last chunk sequenced, and whether any was.
+    unsigned sequencedChapter_ = 0;
+    bool sequencedSound_ = false;
     const Prosody asked_;
     TextChunker chunker_;
 };

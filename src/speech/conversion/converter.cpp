@@ -42,12 +42,21 @@ ChapterPlan planChapters(const ConversionRequest& request) {
     };
     chunkText(reader, request, chunker, &ledger, settle);
     plan.chapters = std::move(timings.chapters);
+    plan.headings = ledger.headings();
+    if (plan.chapters.empty() && !request.chapterSelection.empty())
+        // The text file's own fault, named as a failure to read it is.
+        throw FileError("the text file " + quotedName(request.input.native()) + " has " +
+                        std::to_string(plan.headings) +
+                        (plan.headings == 1 ? " chapter heading" : " chapter headings") +
+                        ": the chapter range \"" + request.chapterSelection.text() +
+                        "\" names none of its chapters");
     if (!request.splitChapters)
         return plan;
     // A text without a sound still gets its one file.
     if (plan.chapters.empty())
         plan.chapters.push_back({});
-    const unsigned highest = plan.chapters.back().number;
+    // Numbered as in the whole book, whichever chapters are selected.
+    const unsigned highest = plan.headings;
     for (const ChapterTiming& chapter : plan.chapters)
         plan.files.push_back(
             chapterFilePath(request.output, chapter.number, chapter.title, highest));

@@ -44,34 +44,52 @@ private:
 
 SentenceLedger::SentenceLedger(const ConversionRequest& request, const TextFileReader& reader,
                                SpeechTimings& timings)
-    : timings_(timings), offsets_(reader.encoding(), reader.markLength()) {
+    : timings_(timings), offsets_(reader.encoding(), reader.markLength()),
+      selection_(request.chapterSelection) {
     if (request.chapterPattern || request.splitChapters)
         headings_.emplace(request.chapterPattern.value_or(std::string(defaultChapterPattern)));
 }
 
-std::optional<TextChunk> SentenceLedger::next(std::size_t& sentence) {
-    if (waiting_.empty() || (headings_ && waiting_.front().startByte >= headings_->resolvedEnd()))
-        return std::nullopt;
-    TextChunk chunk = std::move(waiting_.front());
-    waiting_.pop_front();
-    const HeadingFinder::Heading* heading =
-        headings_ ? headings_->headingAt(chunk.startByte) : nullptr;
+// The chapter the chunk belongs to: a heading begins the next one; the text before the first
+// heading is chapter 0.
+void SentenceLedger::followChapter(const TextChunk& chunk) {
+    if (!headings_)
+        return;
+    const HeadingFinder::Heading* heading = headings_->headingAt(chunk.startByte);
     if (heading && heading != heading_) {
         heading_ = heading;
-        timings_.chapters.push_back({.number = ++headingsSeen_, .title = heading->title});
-    } else if (headings_ && timings_.chapters.empty()) {
-        // The text before the first heading.
-        timings_.chapters.push_back({.number = 0, .title = {}});
+        chapter_ = ChapterTiming{.number = ++headingsSeen_, .title = heading->title};
+    } else if (!chapter_) {
+        chapter_ = ChapterTiming{.number = 0, .title = {}};
     }
-    SentenceTiming timing;
-    timing.text = chunk.text;
-    timing.startByte = offsets_.offsetOf(chunk.startByte);
-    timing.endByte = offsets_.offsetOf(chunk.endByte);
-    timing.paragraph = paragraphs_.next(chunk.before == Boundary::Paragraph);
-    timing.chapter = timings_.chapters.empty() ? 0 : timings_.chapters.back().number;
-    sentence = timings_.sentences.size();
-    timings_.sentences.push_back(std::move(timing));
-    return chunk;
+}
+
+std::optional<TextChunk> SentenceLedger::next(std::size_t& sentence) {
+    while (!waiting_.empty() &&
+           !(headings_ && waiting_.front().startByte >= headings_->resolvedEnd())) {
+        TextChunk chunk = std::move(waiting_.front());
+        waiting_.pop_front();
+        followChapter(chunk);
+        // Counted whether spoken or not: the numbers are the book's.
+        const unsigned paragraph = paragraphs_.next(chunk.before == Boundary::Paragraph);
+        const std::uint64_t startByte = offsets_.offsetOf(chunk.startByte);
+        const std::uint64_t endByte = offsets_.offsetOf(chunk.endByte);
+        if (chapter_ && !selection_.contains(chapter_->number))
+            continue;
+        if (chapter_ &&
+            (timings_.chapters.empty() || timings_.chapters.back().number != chapter_->number))
+            timings_.chapters.push_back(*chapter_);
+        SentenceTiming timing;
+        timing.text = chunk.text;
+        timing.startByte = startByte;
+        timing.endByte = endByte;
+        timing.paragraph = paragraph;
+        timing.chapter = chapter_ ? chapter_->number : 0;
+        sentence = timings_.sentences.size();
+        timings_.sentences.push_back(std::move(timing));
+        return chunk;
+    }
+    return std::nullopt;
 }
 
 void chunkText(TextFileReader& reader, const ConversionRequest& request, TextChunker& chunker,

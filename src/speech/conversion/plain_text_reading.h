@@ -39,13 +39,20 @@ public:
     void add(TextChunk chunk) { waiting_.push_back(std::move(chunk)); }
 
     // The next chunk whose sentence is settled, with its sentence recorded.
+    // Chunks of chapters the request does not select are passed over.
     std::optional<TextChunk> next(std::size_t& sentence);
+    // Headings found so far, selected or not.
+    unsigned headings() const { return headingsSeen_; }
 
 private:
+    void followChapter(const TextChunk& chunk);
+
     SpeechTimings& timings_;
     InputOffsets offsets_;
     std::optional<HeadingFinder> headings_;
     const HeadingFinder::Heading* heading_ = nullptr;
+    const ChapterSelection& selection_;
+    std::optional<ChapterTiming> chapter_; // the chapter of the chunks now read
     std::deque<TextChunk> waiting_;
     ParagraphCounter paragraphs_;
     unsigned headingsSeen_ = 0;

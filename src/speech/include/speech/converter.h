@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/audio_format.h"
+#include "speech/chapter_selection.h"
 #include "speech/file_identity.h"
 #include "speech/sound_tags.h"
 #include "speech/speech_timings.h"
@@ -72,6 +73,13 @@ struct ConversionRequest {
     // With chapters: one file per chapter, at chapterFilePath(output, number, title), instead
     // of one file at output. Files only: not a device or a stream.
     bool splitChapters = false;
+    // With chapters: only these are rendered; the others are read for their numbers, no more.
+    // The timings, cue points and files keep the book's numbers. A selection naming none of
+    // the text's chapters fails before anything is rendered.
+    ChapterSelection chapterSelection;
+    // With chapters: exactly this much silence before each heading, at the end of the chapter
+    // before it (none before the first sound of the conversion); none: as without chapters.
+    std::optional<int> chapterPauseMs;
 };
 
 struct ConversionResult {
@@ -99,12 +107,15 @@ struct ChapterPlan {
     // In reading order, number and title: chapter 0 first when text comes before the first
     // heading. Empty without chapters, and for markup.
     std::vector<ChapterTiming> chapters;
+    // Headings the whole text has, selected or not.
+    unsigned headings = 0;
     // With split chapters, the file of each chapter, in order (one file for a text without
     // any sound).
     std::vector<std::filesystem::path> files;
 };
 
-// Throws FileError when the text cannot be read.
+// Throws FileError when the text cannot be read, SpeechError when the request's chapter
+// selection names none of the text's chapters.
 ChapterPlan planChapters(const ConversionRequest& request);
 
 // Throws SpeechError, with PCRE2's own words, for a chapter pattern it refuses.
