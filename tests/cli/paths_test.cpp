@@ -175,6 +175,10 @@ INSTANTIATE_TEST_SUITE_P(
         EarlyCase{"NoClobberLastChapter", "echo old > b-02-Chapter_2.wav",
                   "-n --split-chapters -o b.wav book.txt", 1,
                   "\"b-02-Chapter_2.wav\": a file is already there"},
+        // Named by their kind, a FLAC chapter file is no wave file.
+        EarlyCase{"NoClobberFlacChapter", "echo old > b-02-Chapter_2.flac",
+                  "-n --split-chapters -o b.flac book.txt", 1,
+                  "cannot write the FLAC file \"b-02-Chapter_2.flac\": a file is already there"},
         EarlyCase{"TimingsInAMissingFolder", ":", "--timings nowhere/b.json book.txt", 1,
                   "nowhere/b.json"},
         EarlyCase{"AHundredTracks",

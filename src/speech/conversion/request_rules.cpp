@@ -11,6 +11,15 @@ Container chosenContainer(const ConversionRequest& request) {
     return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
 
+OutputTarget::Options soundTargetOptions(const ConversionRequest& request,
+                                         const std::atomic<bool>* cancel) {
+    return {.replaceExisting = request.replaceExisting,
+            .standardOutput = request.toStandardOutput,
+            .container = request.container,
+            .cancel = cancel,
+            .fileKind = soundFileKind(chosenContainer(request))};
+}
+
 void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request) {
     if (cancel && cancel->load())
         throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled",

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/audio/output_target.h"
 #include "speech/converter.h"
 #include "speech/render/render_task.h"
 #include "speech/text/speech_script.h"
@@ -12,6 +13,10 @@ namespace kestrova::speech {
 // The container the sound is written in, as far as it is known before the output is opened
 // (a stream without a chosen container gets AU).
 Container chosenContainer(const ConversionRequest& request);
+
+// How the sound's files are opened: the request's rules, and the container's kind in messages.
+OutputTarget::Options soundTargetOptions(const ConversionRequest& request,
+                                         const std::atomic<bool>* cancel);
 
 // Throws ConversionCancelled, naming the output, once the flag is set.
 void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request);

@@ -24,11 +24,8 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
         return;
     }
     // Every chapter's file is known now: one that cannot be written fails before any sound.
-    for (const std::filesystem::path& file : plan.files) {
-        OutputTarget::Options options;
-        options.replaceExisting = request.replaceExisting;
-        OutputTarget::checkBeforehand(file, options);
-    }
+    for (const std::filesystem::path& file : plan.files)
+        OutputTarget::checkBeforehand(file, soundTargetOptions(request, nullptr));
 }
 
 void SoundOutputs::beginChapter(const ChapterTiming& chapter) {

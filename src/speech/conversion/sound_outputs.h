@@ -2,6 +2,7 @@
 
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
+#include "speech/conversion/request_rules.h"
 #include "speech/converter.h"
 #include "speech/render/render_pipeline.h"
 
@@ -41,8 +42,7 @@ private:
     struct File {
         File(const std::filesystem::path& path, const ConversionRequest& request,
              std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
-            : path(path), target(path, {request.replaceExisting, request.toStandardOutput,
-                                        request.container, cancel}),
+            : path(path), target(path, soundTargetOptions(request, cancel)),
               writer(target.fd(), target.container(), request.format, path, expectedFrames, tags,
                      cancel) {}
 
