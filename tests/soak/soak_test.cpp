@@ -13,13 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::size_t openDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
 // Appended rather than "t" + std::to_string(i): GCC 12 at -O3 takes that for an overlapping
 // copy and warns (-Wrestrict, its bug 105329).
 std::string numberedName(int i) {
@@ -51,13 +44,13 @@ TEST_P(Soak, TwoHundredConversionsLeaveNothingBehind) {
         fs::remove(scratch / (name + ".wav"));
         if (i + 1 == warmUp) {
             residentAfterWarmUp = test::residentKib(::getpid());
-            descriptorsAfterWarmUp = openDescriptors();
+            descriptorsAfterWarmUp = test::openDescriptors();
         }
     }
     const long resident = test::residentKib(::getpid());
     RecordProperty("resident_kib_after_warm_up", std::to_string(residentAfterWarmUp));
     RecordProperty("resident_kib_at_end", std::to_string(resident));
-    EXPECT_EQ(openDescriptors(), descriptorsAfterWarmUp);
+    EXPECT_EQ(test::openDescriptors(), descriptorsAfterWarmUp);
     EXPECT_EQ(test::leftoverParts(scratch.path()), std::vector<std::string>{});
     if (test::sanitizedBuild)
         GTEST_SKIP() << "a sanitized build's resident memory is no measure (" << residentAfterWarmUp

@@ -17,13 +17,6 @@ namespace {
 using test::ScratchDir;
 namespace fs = std::filesystem;
 
-std::size_t openDescriptors() {
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
-        ++count;
-    return count;
-}
-
 // Three new files, parked, for the names a, b and c.
 std::vector<std::unique_ptr<PendingFile>> parkedFiles(const ScratchDir& scratch) {
     std::vector<std::unique_ptr<PendingFile>> files;
@@ -48,9 +41,9 @@ std::vector<PendingFile*> pointers(const std::vector<std::unique_ptr<PendingFile
 TEST(PendingFileSet, ParkedFilesHoldNoDescriptorAndAreNamedTogether) {
     ScratchDir scratch;
     test::writeBytes(scratch / "b", "old b");
-    const std::size_t before = openDescriptors();
+    const std::size_t before = test::openDescriptors();
     auto files = parkedFiles(scratch);
-    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(test::openDescriptors(), before);
     PendingFile::nameTogether(pointers(files), true, true, nullptr);
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"a", "b", "c"}));
     EXPECT_EQ(test::readBytes(scratch / "b"), "new b");

@@ -64,6 +64,14 @@ private:
     fs::path path_;
 };
 
+// Descriptors this process holds open (the one reading /proc/self/fd included).
+inline std::size_t openDescriptors() {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
+        ++count;
+    return count;
+}
+
 inline void writeBytes(const fs::path& path, std::string_view bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
