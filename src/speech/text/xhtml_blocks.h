@@ -1,0 +1,43 @@
+#pragma once
+
+#include "speech/text/document.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace kestrova::speech {
+
+// One XHTML or HTML page of a document, as the block reader is to read it.
+struct XhtmlPage {
+    std::string_view bytes;   // the page's own bytes
+    std::string name;         // for messages and DocumentBlock::source: "OEBPS/ch1.xhtml"
+    bool html = false;        // libxml2's HTML parser (a lone .html file) instead of XML's
+    std::string language;     // inherited from the book when the page gives none
+    // Chapters that begin at an element of the page, by its id, with their titles; "" as
+    // the key: a chapter that begins with the page.
+    std::map<std::string, std::string> chaptersAt;
+    // Headings h1-h3 begin chapters (a lone HTML file, or a book without a usable table of
+    // contents); the heading's text is the title.
+    bool headingsAreChapters = false;
+    // Ids of elements that are note bodies although nothing in them says so (in EPUB 2, the
+    // targets of note references anywhere in the book): left out with the notes.
+    std::set<std::string> noteIds;
+};
+
+// Reads the page's blocks (headings, paragraphs, list items, table rows, text split at br)
+// into the sink, in document order, calling sink.chapter() where chaptersAt or the headings
+// say. Left out: script, style, head, page-list and landmarks navigation, images (their alt
+// with options.readAlt), and without options.readNotes note references and note bodies.
+// The page is parsed with no network, no DTD loading and no entity declarations; a page
+// deeper or larger than the limits, or one the parser cannot read, throws FileError naming
+// page.name.
+void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink);
+
+// The ids inside the book that the page's note references point at ("notes.xhtml#n3" as
+// "notes.xhtml" and "n3", resolved against the page's name), for a first pass over an EPUB 2
+// book whose notes carry no marks of their own.
+std::set<std::pair<std::string, std::string>> noteTargetsOf(const XhtmlPage& page);
+
+} // namespace kestrova::speech
