@@ -5,6 +5,12 @@
 
 namespace kestrova::speech {
 
+// A picture a sound file carries as its cover: the image's own bytes, JPEG or PNG.
+struct CoverArt {
+    std::string mediaType; // "image/jpeg" or "image/png"
+    std::string bytes;
+};
+
 // The text tags a sound file is given, UTF-8; an absent one is not written. WAV (its INFO
 // chunk), FLAC, Ogg Vorbis, Opus and MP3 hold them; AU and raw PCM cannot.
 struct SoundTags {
@@ -16,9 +22,12 @@ struct SoundTags {
     std::optional<std::string> comment;
     std::optional<std::string> track; // "3" or "3/12"
     std::optional<std::string> software;
+    // Not a text tag, but given with them to the containers that hold pictures.
+    std::optional<CoverArt> cover;
 
     bool empty() const {
-        return !title && !artist && !album && !genre && !date && !comment && !track && !software;
+        return !title && !artist && !album && !genre && !date && !comment && !track && !software &&
+               !cover;
     }
 };
 
