@@ -8,6 +8,7 @@
 #include "speech/batch_conversion.h"
 #include "speech/chapter_selection.h"
 #include "speech/converter.h"
+#include "speech/input_kinds.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "summary.h"
@@ -21,6 +22,7 @@
 #include <map>
 #include <optional>
 #include <signal.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace kestrova::cli {
@@ -126,6 +128,38 @@ void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
         ->transform(CLI::CheckedTransformer(types, CLI::ignore_case).description(""));
 }
 
+// What the inputs are read as, and what a document's reader leaves out.
+void declareInputChoices(CLI::App* convertCommand, ConvertOptions& options) {
+    std::map<std::string, InputKind> kinds;
+    std::vector<std::string> kindNames;
+    std::vector<std::string> endings;
+    for (const InputKindRow& row : inputKindRows()) {
+        kinds.emplace(row.typeName, row.kind);
+        kindNames.emplace_back(row.typeName);
+        for (const std::string_view ending : row.endings)
+            endings.emplace_back(ending);
+    }
+    convertCommand
+        ->add_option("--input-type", options.inputType,
+                     "Read every INPUT as " + listedAs(kindNames, "or") +
+                         "; default: by content (an EPUB's zip, SSML's <speak>, an HTML "
+                         "doctype or <html>), then by ending (" +
+                         listedAs(endings, "and") +
+                         "), else plain text; a .txt file is always plain text")
+        ->type_name(CLI::detail::join(kindNames, "|"))
+        ->transform(CLI::CheckedTransformer(kinds, CLI::ignore_case).description(""));
+    const std::tuple<const char*, bool*, const char*> reads[] = {
+        {"--read-alt", &options.documentChoices.readAlt, "images' alternative text"},
+        {"--read-notes", &options.documentChoices.readNotes,
+         "footnotes and endnotes, and the marks that refer to them"},
+        {"--read-code", &options.documentChoices.readCode, "code blocks (Markdown)"}};
+    for (const auto& [name, flag, what] : reads)
+        convertCommand->add_flag(name, *flag,
+                                 std::string("Read ") + what +
+                                     " in EPUB, HTML and Markdown, which are left out "
+                                     "otherwise; not with plain text or SSML");
+}
+
 void declareRenderingOptions(CLI::App* convertCommand, ConvertOptions& options) {
     const std::string jobsLimit = std::to_string(maximumJobs());
     convertCommand
@@ -180,7 +214,8 @@ void declareRenderingOptions(CLI::App* convertCommand, ConvertOptions& options) 
                      "later files winning")
         ->allow_extra_args(false);
     convertCommand->add_flag("--ssml", controls.ssml,
-                             "The input is SSML 1.1 markup, not plain text");
+                             "The input is SSML 1.1 markup: --input-type ssml");
+    declareInputChoices(convertCommand, options);
 }
 
 // Which chapters are rendered, and the silence before each; both imply --chapters.
@@ -257,8 +292,9 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     declareChapterChoices(convertCommand, options);
     convertCommand
         ->add_option("INPUT", options.inputs,
-                     "Text files to read (never deleted); -: standard input. Each failure is "
-                     "one line, and the others go on")
+                     "Files to read (never deleted): plain text, SSML, EPUB, HTML or Markdown "
+                     "(see --input-type); -: standard input. A book's chapters, title, author "
+                     "and language are its own. Each failure is one line, and the others go on")
         ->required();
 }
 
@@ -326,7 +362,7 @@ int convert(const ConvertOptions& options) {
         bar->finish();
     if (!options.quiet) {
         summarize(request, result.seconds, result.limitedSamples);
-        if (options.findsChapters())
+        if (options.findsChapters() || isStructured(request.inputKind))
             summarizeChapters(result);
     }
     writeSideFiles(options, request, result);

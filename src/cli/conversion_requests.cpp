@@ -8,6 +8,7 @@
 #include "speech/speech_error.h"
 #include "standard_input.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace kestrova::cli {
@@ -32,6 +33,10 @@ std::vector<fs::path> outputPaths(const ConvertOptions& options) {
                                                        source.filename().replace_extension(ending));
     }
     return outputs;
+}
+
+Container chosenContainerOf(const ConversionRequest& request) {
+    return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
 
 // The settings every input's conversion shares.
@@ -99,6 +104,25 @@ void checkClash(const ConversionPaths& paths) {
     }
 }
 
+// Each file is read as --input-type says, else as its content and name show; a document's
+// title, author, date and language settle what the options leave open.
+void chooseInputKind(ConversionRequest& request, const ConvertOptions& options,
+                     const VoiceRegistry& registry, bool alone) {
+    request.inputKind = options.inputType.value_or(
+        options.controls.ssml ? InputKind::Ssml : inputKindOfFile(request.input));
+    request.controls.ssml = request.inputKind == InputKind::Ssml;
+    request.documentChoices = options.documentChoices;
+    try {
+        adoptDocumentMetadata(request, registry, options.engine.empty());
+    } catch (const FileError&) {
+        if (alone)
+            throw;
+        // That file fails on its own when converted, and the others go on.
+    }
+    if (!request.tags.empty() && !request.tags.software && holdsTags(chosenContainerOf(request)))
+        request.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+}
+
 } // namespace
 
 std::vector<ConversionRequest> conversionRequests(const ConvertOptions& options,
@@ -112,7 +136,14 @@ std::vector<ConversionRequest> conversionRequests(const ConvertOptions& options,
                                                                : fs::path(options.inputs[i]);
         request.toStandardOutput = options.toStandardOutput();
         request.output = request.toStandardOutput ? fs::path("standard output") : outputs[i];
+        chooseInputKind(request, options, registry, options.inputs.size() == 1);
     }
+    // Choices for a document's reader with no document to read are a mistake of usage.
+    if (options.documentChoices.any() &&
+        std::none_of(requests.begin(), requests.end(),
+                     [](const ConversionRequest& r) { return isStructured(r.inputKind); }))
+        throw UsageError("--read-alt, --read-notes and --read-code choose what a document's "
+                         "reader leaves out: not with plain text or SSML input");
     return requests;
 }
 

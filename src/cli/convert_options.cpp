@@ -37,9 +37,9 @@ void checkTagsAndSideFiles(const ConvertOptions& options) {
         throw UsageError("--timings, --subtitles and --cue-sheet name the files of one input");
     if (options.splitChapters && options.toStandardOutput())
         throw UsageError("--split-chapters writes files: not standard output");
-    if (options.splitChapters && options.controls.ssml)
+    if (options.splitChapters && options.namesSsml())
         throw UsageError("chapters are found in plain text: not --split-chapters with --ssml");
-    if ((options.chaptersOnly || options.chapterPauseMs) && options.controls.ssml)
+    if ((options.chaptersOnly || options.chapterPauseMs) && options.namesSsml())
         throw UsageError("chapters are found in plain text: not --chapters-only or "
                          "--chapter-pause with --ssml");
     if (options.splitChapters && !options.cueSheet.empty())
@@ -84,9 +84,23 @@ void checkRate(const ConvertOptions& options) {
                      "): choose a format code of " + listedAs(rates, "or") + " kHz");
 }
 
+// --ssml is --input-type ssml; what a structured document's reader leaves out is no choice
+// for a stream of text.
+void checkInputType(const ConvertOptions& options) {
+    if (options.controls.ssml && options.inputType && options.inputType != InputKind::Ssml)
+        throw UsageError(std::string("--ssml is --input-type ssml: not with --input-type ") +
+                         inputKindRow(*options.inputType).typeName);
+    if (options.documentChoices.any() &&
+        (options.namesSsml() || options.inputType == InputKind::Text))
+        throw UsageError(std::string("--read-alt, --read-notes and --read-code choose what a "
+                                     "document's reader leaves out: not with ") +
+                         (options.namesSsml() ? "SSML" : "plain text") + " input");
+}
+
 } // namespace
 
 void ConvertOptions::validate() const {
+    checkInputType(*this);
     checkInputsAndOutputs(*this);
     checkTagsAndSideFiles(*this);
     checkRate(*this);

@@ -2,6 +2,7 @@
 
 #include "speech/audio_format.h"
 #include "speech/converter.h"
+#include "speech/input_kinds.h"
 #include "speech/sound_tags.h"
 #include "speech/voice_controls.h"
 
@@ -28,6 +29,10 @@ struct ConvertOptions {
     std::string folder;
     std::optional<speech::Container> type;
     std::vector<std::string> inputs;
+    // What every input is read as; none: each file's content and name choose (--ssml too
+    // sets controls.ssml).
+    std::optional<speech::InputKind> inputType;
+    speech::DocumentChoices documentChoices; // --read-alt, --read-notes, --read-code
     unsigned jobs = speech::defaultJobs();
     bool noClobber = false;
     bool quiet = false;
@@ -48,6 +53,8 @@ struct ConvertOptions {
                chapterPauseMs;
     }
     bool toStandardOutput() const { return output == "-"; }
+    // SSML named by --ssml or --input-type.
+    bool namesSsml() const { return controls.ssml || inputType == speech::InputKind::Ssml; }
 
     // Every rule of usage that can be settled before anything is read: throws UsageError.
     void validate() const;

@@ -33,8 +33,10 @@ void summarize(const ConversionRequest& request, double seconds, std::uint64_t l
         limitedSamples > 0 ? ", " + std::to_string(limitedSamples) + " samples limited" : "";
     if (request.splitChapters)
         limited += ", one file per chapter"; // named NAME-NN-Title beside it
-    std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shownName(request.output).c_str(),
-                 seconds, format.c_str(), request.voice.displayName.c_str(), limited.c_str());
+    const std::string why = request.voiceChoice.empty() ? "" : " (" + request.voiceChoice + ")";
+    std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s%s\n", shownName(request.output).c_str(),
+                 seconds, format.c_str(), request.voice.displayName.c_str(), why.c_str(),
+                 limited.c_str());
 }
 
 void summarizeChapters(const ConversionResult& result) {

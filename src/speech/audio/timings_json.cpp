@@ -23,6 +23,8 @@ std::string sentenceJson(const SpeechTimings& timings, const SentenceTiming& sen
     return "{\"text\": " + jsonString(sentence.text) +
            ", \"start_byte\": " + optionalNumber(sentence.startByte) +
            ", \"end_byte\": " + optionalNumber(sentence.endByte) +
+           (sentence.source.empty() ? std::string()
+                                    : ", \"source\": " + jsonString(sentence.source)) +
            ", \"paragraph\": " + std::to_string(sentence.paragraph) +
            ", \"chapter\": " + std::to_string(sentence.chapter) +
            ", \"first_sample\": " + std::to_string(sentence.firstFrame) +

@@ -35,8 +35,10 @@ Conversion::Conversion(const ConversionRequest& request, const ProgressCallback&
     : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request)),
       loadedLexicon_(loadLexicon()), lexicon_(request.lexicon ? *request.lexicon : *loadedLexicon_),
       reader_(request.input, request.encoding),
-      markup_(request.controls.ssml ? std::optional(readMarkup(reader_, request, lexicon_))
-                                    : std::nullopt),
+      markup_(readsMarkup(request) ? std::optional(readMarkup(reader_, request, lexicon_))
+                                   : std::nullopt),
+      document_(isStructured(request.inputKind) ? openDocument(request, request.warning, cancel)
+                                                : nullptr),
       total_(charactersToSpeak()),
       // With 0 jobs too, every run is rendered in a child process: eSpeak NG keeps state from
       // one rendering to the next that nothing resets, so rendering in this process would make
@@ -44,15 +46,16 @@ Conversion::Conversion(const ConversionRequest& request, const ProgressCallback&
       pipeline_(std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
                                              std::clamp(request.jobs, 1u, maximumJobs()), cancel,
                                              total_)),
-      timed_(request.recordTimings || request.chapterPattern || request.splitChapters),
-      timings_(result_.timings), sequence_(pausesOf(request.controls), request.voice,
-                                           [this](RenderTask task) { submit(std::move(task)); }),
+      timed_(request.recordTimings || request.chapterPattern || request.splitChapters || document_),
+      chapterPauseMs_(chapterPauseOf(request)), timings_(result_.timings),
+      sequence_(pausesOf(request.controls), request.voice,
+                [this](RenderTask task) { submit(std::move(task)); }),
       asked_(askedProsody(request.controls)),
       // With timings, every sentence is a chunk of its own.
       chunker_(chunkerFor(timed_, request.voice)) {
     timings_.sampleRate = request.format.sampleRate;
-    // Chapters are found in plain text; markup has its own structure.
-    if (timed_ && !markup_)
+    // Chapters are found in plain text; markup has its own structure, and so has a document.
+    if (timed_ && !markup_ && !document_)
         ledger_.emplace(request, reader_, timings_);
     if (markup_ && request.chapterPattern && request.warning)
         request.warning("chapters are found in plain text only: the SSML document is one");
@@ -64,7 +67,9 @@ ConversionResult Conversion::run() {
         progress_(0.0);
     if (markup_)
         sequenceMarkup(*markup_, request_, sequence_, timed_ ? &timings_ : nullptr);
-    if (!markup_)
+    if (document_)
+        readDocument();
+    if (!markup_ && !document_)
         chunkText(reader_, request_, chunker_, ledger_ ? &*ledger_ : nullptr,
                   [this] { sequenceReadyChunks(); });
     sequence_.finish();
@@ -81,8 +86,10 @@ ConversionResult Conversion::run() {
 // The paths
 
 ChapterPlan Conversion::checkedPlan(const ConversionRequest& request) {
-    // A selection of chapters is checked against the text before anything is rendered.
-    ChapterPlan plan = request.splitChapters || !request.chapterSelection.empty()
+    // A selection of chapters is checked against the text before anything is rendered; a
+    // document is surveyed whatever is asked, for the length of its speech.
+    ChapterPlan plan = request.splitChapters || !request.chapterSelection.empty() ||
+                               isStructured(request.inputKind)
                            ? planChapters(request)
                            : ChapterPlan{};
     checkPaths(request, plan);
@@ -120,8 +127,9 @@ std::uint64_t Conversion::charactersToSpeak() const {
     const std::uint64_t available =
         reader_.totalCharacters() - std::min(reader_.totalCharacters(), request_.firstCharacter);
     return std::max<std::uint64_t>(
-        1, markup_ ? markup_->characters
-                   : std::min(available, request_.characterCount.value_or(available)));
+        1, markup_     ? markup_->characters
+           : document_ ? plan_.characters
+                       : std::min(available, request_.characterCount.value_or(available)));
 }
 
 // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase never
@@ -130,12 +138,21 @@ std::string Conversion::pronounced(std::string text) const {
     return lexicon_.empty() ? text : lexicon_.apply(text);
 }
 
-void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence) {
+// The document's blocks, sequenced as they are read.
+void Conversion::readDocument() {
+    StructuredReading reading(request_, request_.voice, request_.voices, timings_,
+                              [this](TextChunk chunk, std::size_t sentence, const Voice& voice) {
+                                  sequenceChunk(std::move(chunk), sentence, voice);
+                              });
+    document_->read(reading);
+}
+
+void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice) {
     if (sentence != RenderTask::noSentence)
         pauseBeforeChapter(timings_.sentences[sentence].chapter);
     RenderTask task;
     task.text = pronounced(std::move(chunk.text));
-    task.voice = request_.voice;
+    task.voice = voice;
     task.prosody = asked_;
     task.endCharacter = chunk.endCharacter;
     task.sentence = sentence;
@@ -147,8 +164,8 @@ void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence) {
 void Conversion::pauseBeforeChapter(unsigned chapter) {
     const bool begins = chapter != sequencedChapter_;
     sequencedChapter_ = chapter;
-    if (request_.chapterPauseMs && begins && chapter > 0 && sequencedSound_)
-        sequence_.addBreak(*request_.chapterPauseMs);
+    if (chapterPauseMs_ && begins && chapter > 0 && sequencedSound_)
+        sequence_.addBreak(*chapterPauseMs_);
     sequencedSound_ = true;
 }
 
@@ -157,14 +174,14 @@ void Conversion::sequenceReadyChunks() {
         if (ledger_)
             ledger_->add(std::move(*chunk));
         else
-            sequenceChunk(std::move(*chunk), RenderTask::noSentence);
+            sequenceChunk(std::move(*chunk), RenderTask::noSentence, request_.voice);
     }
     std::size_t sentence = RenderTask::noSentence;
     while (ledger_) {
         std::optional<TextChunk> settled = ledger_->next(sentence);
         if (!settled)
             break;
-        sequenceChunk(std::move(*settled), sentence);
+        sequenceChunk(std::move(*settled), sentence, request_.voice);
     }
 }
 

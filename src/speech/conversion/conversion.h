@@ -3,6 +3,7 @@
 #include "speech/conversion/markup_reading.h"
 #include "speech/conversion/plain_text_reading.h"
 #include "speech/conversion/sound_outputs.h"
+#include "speech/conversion/structured_reading.h"
 #include "speech/converter.h"
 #include "speech/render/chunk_sequence.h"
 #include "speech/render/render_pipeline.h"
@@ -43,7 +44,8 @@ private:
     std::optional<Lexicon> loadLexicon() const;
     std::uint64_t charactersToSpeak() const;
     std::string pronounced(std::string text) const;
-    void sequenceChunk(TextChunk chunk, std::size_t sentence);
+    void readDocument();
+    void sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice);
     void pauseBeforeChapter(unsigned chapter);
     void sequenceReadyChunks();
 
@@ -67,10 +69,13 @@ private:
     const Lexicon& lexicon_;
     TextFileReader reader_;
     std::optional<Markup> markup_;
+    std::unique_ptr<StructuredDocument> document_;
     std::uint64_t total_;
     std::unique_ptr<RenderPipeline> pipeline_;
     ConversionResult result_;
+    // Chapters, and so the timings: asked for, or a structured document's own.
     const bool timed_;
+    const std::optional<int> chapterPauseMs_;
     SpeechTimings& timings_;
     std::optional<SentenceLedger> ledger_;
     std::optional<SoundOutputs> outputs_;

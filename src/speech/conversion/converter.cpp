@@ -4,6 +4,7 @@
 #include "speech/conversion/conversion.h"
 #include "speech/conversion/plain_text_reading.h"
 #include "speech/conversion/request_rules.h"
+#include "speech/conversion/structured_reading.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
@@ -24,10 +25,11 @@ unsigned maximumJobs() {
     return 4 * defaultJobs();
 }
 
-ChapterPlan planChapters(const ConversionRequest& request) {
+namespace {
+
+// The chapters of a plain text, found as the conversion finds them.
+ChapterPlan planTextChapters(const ConversionRequest& request) {
     ChapterPlan plan;
-    if (request.controls.ssml || !(request.chapterPattern || request.splitChapters))
-        return plan;
     TextFileReader reader(request.input, request.encoding);
     SpeechTimings timings;
     SentenceLedger ledger(request, reader, timings);
@@ -43,13 +45,38 @@ ChapterPlan planChapters(const ConversionRequest& request) {
     chunkText(reader, request, chunker, &ledger, settle);
     plan.chapters = std::move(timings.chapters);
     plan.headings = ledger.headings();
+    return plan;
+}
+
+// A structured document read through once as the conversion reads it, with no engine.
+ChapterPlan planDocumentChapters(const ConversionRequest& request) {
+    ChapterPlan plan;
+    const std::unique_ptr<StructuredDocument> document = openDocument(request, {}, nullptr);
+    SpeechTimings timings;
+    StructuredReading reading(request, request.voice, request.voices, timings, {});
+    document->read(reading);
+    plan.chapters = std::move(timings.chapters);
+    plan.headings = reading.chapters();
+    plan.characters = reading.characters();
+    return plan;
+}
+
+} // namespace
+
+ChapterPlan planChapters(const ConversionRequest& request) {
+    const bool structured = isStructured(request.inputKind);
+    if (!structured && (readsMarkup(request) || !(request.chapterPattern || request.splitChapters)))
+        return {};
+    ChapterPlan plan = structured ? planDocumentChapters(request) : planTextChapters(request);
     if (plan.chapters.empty() && !request.chapterSelection.empty())
         // The text file's own fault, named as a failure to read it is.
-        throw FileError("the text file " + quotedName(request.input.native()) + " has " +
-                        std::to_string(plan.headings) +
-                        (plan.headings == 1 ? " chapter heading" : " chapter headings") +
-                        ": the chapter range \"" + request.chapterSelection.text() +
-                        "\" names none of its chapters");
+        throw FileError(
+            std::string("the ") + inputKindRow(request.inputKind).fileKind + " " +
+            quotedName(request.input.native()) + " has " + std::to_string(plan.headings) +
+            (structured ? (plan.headings == 1 ? " chapter" : " chapters")
+                        : (plan.headings == 1 ? " chapter heading" : " chapter headings")) +
+            ": the chapter range \"" + request.chapterSelection.text() +
+            "\" names none of its chapters");
     if (!request.splitChapters)
         return plan;
     // A text without a sound still gets its one file.

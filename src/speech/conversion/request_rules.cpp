@@ -43,6 +43,16 @@ Prosody combined(const Prosody& asked, const Prosody& run) {
             .volume = asked.volume * run.volume};
 }
 
+bool readsMarkup(const ConversionRequest& request) {
+    return request.controls.ssml || request.inputKind == InputKind::Ssml;
+}
+
+std::optional<int> chapterPauseOf(const ConversionRequest& request) {
+    if (request.chapterPauseMs || !isStructured(request.inputKind))
+        return request.chapterPauseMs;
+    return defaultDocumentChapterPauseMs;
+}
+
 TextChunker chunkerFor(bool timed, const Voice& voice) {
     return timed ? TextChunker(1, TextChunker::defaultLimitBytes, voice.language)
                  : TextChunker(TextChunker::defaultTargetBytes, TextChunker::defaultLimitBytes,

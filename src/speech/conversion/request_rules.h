@@ -7,6 +7,7 @@
 #include "speech/text/text_chunker.h"
 
 #include <atomic>
+#include <optional>
 
 namespace kestrova::speech {
 
@@ -28,6 +29,12 @@ PauseSettings pausesOf(const VoiceControls& controls);
 
 // Markup's prosody is relative to what the options ask for.
 Prosody combined(const Prosody& asked, const Prosody& run);
+
+// The text is read as SSML: asked for by its kind or by the controls.
+bool readsMarkup(const ConversionRequest& request);
+
+// The silence before each chapter: the request's, else a structured document's default.
+std::optional<int> chapterPauseOf(const ConversionRequest& request);
 
 // With timings (timed), every sentence is a chunk of its own, so that each lands in a chunk's
 // sound. Sentences end by the conventions of the voice's language.

@@ -17,7 +17,7 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
         throw FileError(outputFailure(request.output,
                                       "chapters split into files cannot go to a stream",
                                       soundFileKind(chosenContainer(request))));
-    if (request.splitChapters && request.controls.ssml)
+    if (request.splitChapters && readsMarkup(request))
         throw SpeechError("chapters are found in plain text only, not in SSML");
     if (!request.splitChapters) {
         open(request.output, request.tags);

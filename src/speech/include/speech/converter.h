@@ -3,6 +3,7 @@
 #include "speech/audio_format.h"
 #include "speech/chapter_selection.h"
 #include "speech/file_identity.h"
+#include "speech/input_kinds.h"
 #include "speech/sound_tags.h"
 #include "speech/speech_timings.h"
 #include "speech/text_encoding.h"
@@ -32,10 +33,17 @@ unsigned maximumJobs();
 
 struct ConversionRequest {
     std::filesystem::path input;
+    // What the input is read as: plain text unless told (controls.ssml also reads SSML).
+    InputKind inputKind = InputKind::Text;
+    // What a structured document's reader leaves out.
+    DocumentChoices documentChoices;
     std::filesystem::path output;
     // The sound goes to standard output; output then only names it in messages.
     bool toStandardOutput = false;
     Voice voice;
+    // Why the voice is the one it is, when something other than the asker chose it (a book's
+    // language, say), for messages; empty: as asked.
+    std::string voiceChoice;
     AudioFormat format;
     // None: chosen by the output file's ending; for standard output or a FIFO, AU unless
     // the ending names another container that can be streamed.
@@ -68,7 +76,8 @@ struct ConversionRequest {
     bool recordTimings = false;
     // Chapters, found in plain text at one-line paragraphs this PCRE2 pattern matches (see
     // defaultChapterPattern), given in the timings and as cue points where the container holds
-    // them; none: no chapters. Implies the timings.
+    // them; none: no chapters. Implies the timings. A structured document always has its own
+    // chapters, and this pattern is not used for it.
     std::optional<std::string> chapterPattern;
     // With chapters: one file per chapter, at chapterFilePath(output, number, title), instead
     // of one file at output. Files only: not a device or a stream.
@@ -78,7 +87,8 @@ struct ConversionRequest {
     // the text's chapters fails before anything is rendered.
     ChapterSelection chapterSelection;
     // With chapters: exactly this much silence before each heading, at the end of the chapter
-    // before it (none before the first sound of the conversion); none: as without chapters.
+    // before it (none before the first sound of the conversion); none: as without chapters,
+    // but defaultDocumentChapterPauseMs for a structured document.
     std::optional<int> chapterPauseMs;
 };
 
@@ -105,18 +115,30 @@ struct ConversionResult {
 // as the conversion reads it.
 struct ChapterPlan {
     // In reading order, number and title: chapter 0 first when text comes before the first
-    // heading. Empty without chapters, and for markup.
+    // heading. Empty without chapters, and for markup. A structured document's chapters
+    // without any text to speak are not among them.
     std::vector<ChapterTiming> chapters;
-    // Headings the whole text has, selected or not.
+    // Headings the whole text has, selected or not (a structured document: its chapters).
     unsigned headings = 0;
+    // A structured document's characters to be spoken, of the chapters selected; 0 otherwise.
+    std::uint64_t characters = 0;
     // With split chapters, the file of each chapter, in order (one file for a text without
     // any sound).
     std::vector<std::filesystem::path> files;
 };
 
 // Throws FileError when the text cannot be read, SpeechError when the request's chapter
-// selection names none of the text's chapters.
+// selection names none of the text's chapters. A structured document is read through once,
+// with no engine.
 ChapterPlan planChapters(const ConversionRequest& request);
+
+// Opens the request's structured document for what it says of itself: its title, author
+// and date become the request's title, artist and date tags where the request has none (and
+// the container can hold them); with chooseVoice, its language chooses a voice of
+// the registry speaking it (voiceChoice then says so). Nothing for other inputs. Throws
+// FileError when the document cannot be opened.
+void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& registry,
+                           bool chooseVoice);
 
 // Throws SpeechError, with PCRE2's own words, for a chapter pattern it refuses.
 void checkChapterPattern(std::string_view pattern);

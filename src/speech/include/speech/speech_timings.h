@@ -20,6 +20,9 @@ struct SentenceTiming {
     // whose text has no single place in the file.
     std::optional<std::uint64_t> startByte;
     std::optional<std::uint64_t> endByte;
+    // The file those bytes are in, for a structured document (the file inside an EPUB, or the
+    // input); empty: the input itself, named nowhere (plain text).
+    std::string source;
     unsigned paragraph = 1; // counted from 1
     unsigned chapter = 0;   // 0 before the first heading, then counted from 1
     // The first and last sample of the sentence's speech (its first and last audible sample);
