@@ -2,7 +2,6 @@
 #include "speech/conversion/request_rules.h"
 #include "speech/conversion/structured_reading.h"
 #include "speech/converter.h"
-#include "speech/engines/language_voice.h"
 
 namespace kestrova::speech {
 namespace {
@@ -42,7 +41,7 @@ void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& regi
     if (!chooseVoice || metadata.language.empty())
         return;
     const std::string kind = inputKindRow(request.inputKind).fileKind;
-    if (const Voice* voice = voiceForLanguage(registry, metadata.language)) {
+    if (const std::optional<Voice> voice = registry.voiceForLanguage(metadata.language)) {
         request.voice = *voice;
         request.voiceChoice = "the " + kind + "'s language, " + metadata.language;
     } else {

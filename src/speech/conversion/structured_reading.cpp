@@ -2,7 +2,6 @@
 
 #include "speech/base/utf8.h"
 #include "speech/conversion/request_rules.h"
-#include "speech/engines/language_voice.h"
 
 #include <algorithm>
 #include <utility>
@@ -43,18 +42,19 @@ void StructuredReading::block(DocumentBlock block) {
 const Voice& StructuredReading::voiceFor(const std::string& language) {
     if (language.empty() || speaksLanguage(documentVoice_, language))
         return documentVoice_;
-    if (const auto found = voicesByLanguage_.find(language); found != voicesByLanguage_.end())
-        return *found->second;
-    if (!registry_) {
-        discovered_ = std::make_unique<VoiceRegistry>();
-        registry_ = discovered_.get();
+    auto found = voicesByLanguage_.find(language);
+    if (found == voicesByLanguage_.end()) {
+        if (!registry_) {
+            discovered_ = std::make_unique<VoiceRegistry>();
+            registry_ = discovered_.get();
+        }
+        found = voicesByLanguage_.emplace(language, registry_->voiceForLanguage(language)).first;
+        if (!found->second && speak_ && request_.warning)
+            request_.warning("no voice speaks the language \"" + language + "\" of " +
+                             request_.input.string() + ": " + documentVoice_.displayName +
+                             " reads it");
     }
-    const Voice* voice = voiceForLanguage(*registry_, language);
-    if (!voice && speak_ && request_.warning)
-        request_.warning("no voice speaks the language \"" + language + "\" of " +
-                         request_.input.string() + ": " + documentVoice_.displayName + " reads it");
-    voicesByLanguage_.emplace(language, voice ? voice : &documentVoice_);
-    return voice ? *voice : documentVoice_;
+    return found->second ? *found->second : documentVoice_;
 }
 
 void StructuredReading::readGroup(const RunGroup& group, const std::string& source,

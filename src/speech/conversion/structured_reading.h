@@ -62,7 +62,8 @@ private:
     const Voice& documentVoice_;
     const VoiceRegistry* registry_;
     std::unique_ptr<VoiceRegistry> discovered_;
-    std::map<std::string, const Voice*> voicesByLanguage_;
+    // The voice of each language met; none: no voice speaks it.
+    std::map<std::string, std::optional<Voice>> voicesByLanguage_;
     std::set<std::string> unspokenLanguages_;
     SpeechTimings& timings_;
     Speak speak_;
