@@ -93,9 +93,9 @@ std::size_t StructuredReading::record(const TextChunk& chunk, const RunGroup& gr
     timings_.sentences.push_back({.text = chunk.text,
                                   .startByte = sourceByte(group, chunk.startByte, false),
                                   .endByte = sourceByte(group, chunk.endByte, true),
-                                  .source = source,
                                   .paragraph = paragraph,
-                                  .chapter = chapterNumber_});
+                                  .chapter = chapterNumber_,
+                                  .source = source});
     return timings_.sentences.size() - 1;
 }
 

@@ -20,15 +20,15 @@ struct SentenceTiming {
     // whose text has no single place in the file.
     std::optional<std::uint64_t> startByte;
     std::optional<std::uint64_t> endByte;
-    // The file those bytes are in, for a structured document (the file inside an EPUB, or the
-    // input); empty: the input itself, named nowhere (plain text).
-    std::string source;
     unsigned paragraph = 1; // counted from 1
     unsigned chapter = 0;   // 0 before the first heading, then counted from 1
     // The first and last sample of the sentence's speech (its first and last audible sample);
     // a sentence with no audible sound gets the place where it stands, first == last.
     std::uint64_t firstFrame = 0;
     std::uint64_t lastFrame = 0;
+    // The file those bytes are in, for a structured document (the file inside an EPUB, or the
+    // input); empty: the input itself, named nowhere (plain text).
+    std::string source;
 };
 
 // A chapter: from its heading to the next heading or the end of the speech.
