@@ -25,10 +25,10 @@ constexpr std::array<std::string_view, 44> blockNames = {
     "menu",    "nav",     "ol",     "p",          "pre",  "section", "summary",  "table",
     "tbody",   "tfoot",   "thead",  "tr"};
 
-constexpr std::array<std::string_view, 22> neverReadNames = {
-    "head",  "script", "style", "template", "iframe",   "object", "embed", "video",
-    "audio", "canvas", "input", "select",   "textarea", "button", "rt",    "rp",
-    "img",   "area",   "svg",   "math",     "picture",  "source"};
+constexpr std::array<std::string_view, 21> neverReadNames = {
+    "head",  "script", "style",  "template", "iframe", "object",   "embed",
+    "video", "audio",  "canvas", "input",    "select", "textarea", "button",
+    "rt",    "rp",     "img",    "area",     "svg",    "math",     "source"};
 
 bool isAsciiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -197,7 +197,10 @@ bool isChapterHeading(std::string_view name) {
 }
 
 bool isNeverRead(const xmlNode& element) {
-    return isOneOf(nameOf(element), neverReadNames) || isHidden(element) ||
+    // Of EPUB's epub:switch, the epub:default is read; an epub:case holds what it stands for.
+    const bool epubCase = nameOf(element) == "case" && element.ns != nullptr &&
+                          textOf(element.ns->href) == "http://www.idpf.org/2007/ops";
+    return isOneOf(nameOf(element), neverReadNames) || epubCase || isHidden(element) ||
            isNavigationLeftOut(element);
 }
 

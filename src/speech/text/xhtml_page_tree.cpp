@@ -38,6 +38,43 @@ bool isKnownDtd(std::string_view publicId, std::string_view systemId) {
     return publicId.empty() || publicId.starts_with("-//W3C//");
 }
 
+// The places of a piece the parser copied rather than handing over where it lies, read
+// backwards from where it ends in the page: the XML parser hands over "\n" for a CR LF or a lone
+// CR, so a place begins after each CR LF. Empty: the piece does not end at end.
+TextPlaces placesEndingAt(std::string_view page, std::size_t end, std::string_view piece) {
+    TextPlaces places;
+    std::size_t at = piece.size();
+    for (std::size_t in = end; at > 0; --at, --in) {
+        const char wanted = piece[at - 1];
+        if (in == 0 || (wanted != page[in - 1] && !(wanted == '\n' && page[in - 1] == '\r')))
+            return {};
+        if (wanted == '\n' && page[in - 1] == '\n' && in >= 2 && page[in - 2] == '\r') {
+            places.emplace_back(at - 1, in - 1);
+            --in;
+        }
+        if (at == 1)
+            places.emplace_back(0, in - 1);
+    }
+    std::reverse(places.begin(), places.end());
+    return places;
+}
+
+// A copied piece ends where the parser stands (here), or a character further on (the HTML
+// parser hands over a full buffer before it steps past its last character); a character
+// reference ("&amp;", "&#233;") is placed at its "&"; anything else where it would end at here.
+TextPlaces placesOfCopy(std::string_view page, std::size_t here, std::string_view piece) {
+    for (std::size_t end = here; end <= std::min(here + 4, page.size()); ++end)
+        if (TextPlaces places = placesEndingAt(page, end, piece); !places.empty())
+            return places;
+    if (here > 0 && page[here - 1] == ';') {
+        const std::size_t from = here - std::min<std::size_t>(here, 40);
+        const std::size_t ampersand = page.substr(from, here - from).rfind('&');
+        if (ampersand != std::string_view::npos)
+            return {{0, from + ampersand}};
+    }
+    return {{0, here - std::min(here, piece.size())}};
+}
+
 } // namespace
 
 std::string_view textOf(const xmlChar* text) {
@@ -51,6 +88,7 @@ struct PageTree::Parse {
     PageTree& tree;
     xmlParserCtxt* context = nullptr;
     std::optional<PageFault> fault;
+    std::string_view page;  // the page's own bytes
     bool converted = false; // the page was not UTF-8: its places are not its bytes'
     std::unordered_map<const xmlNode*, std::size_t> nodeBytes; // each text node's so far
 
@@ -135,28 +173,38 @@ struct PageTree::Parse {
             places.clear();
             contentBytes = 0;
         }
-        const auto pieceBytes = static_cast<std::size_t>(length);
-        const std::uint64_t offset = pageOffset(text, pieceBytes);
-        // A piece that follows on from the one before it needs no place of its own.
-        if (places.empty() || places.back().second + (contentBytes - places.back().first) != offset)
-            places.emplace_back(contentBytes, offset);
-        contentBytes += pieceBytes;
+        const std::string_view piece(reinterpret_cast<const char*>(text),
+                                     static_cast<std::size_t>(std::max(length, 0)));
+        for (const auto& [first, offset] : placesOf(piece)) {
+            const std::size_t at = contentBytes + first;
+            // A place that follows on from the one before it is not kept.
+            if (places.empty() || places.back().second + (at - places.back().first) != offset)
+                places.emplace_back(at, offset);
+        }
+        contentBytes += piece.size();
     }
 
-    // Where text, just handed over by the parser, stands in the page.
-    std::uint64_t pageOffset(const xmlChar* text, std::size_t length) {
+    // Where a piece of text, just handed over by the parser, stands in the page.
+    TextPlaces placesOf(std::string_view piece) {
         const xmlParserInput* input = context->input;
-        if (input == nullptr || input->base == nullptr || input->cur == nullptr) {
+        if (piece.empty() || input == nullptr || input->base == nullptr || input->cur == nullptr ||
+            input->end == nullptr) {
             converted = true;
-            return 0;
+            return {};
         }
         converted = converted || (input->buf != nullptr && input->buf->encoder != nullptr);
         const std::less<const xmlChar*> before;
-        if (!before(text, input->base) && !before(input->end, text + length))
-            return input->consumed + static_cast<std::uint64_t>(text - input->base);
+        const auto* text = reinterpret_cast<const xmlChar*>(piece.data());
+        if (!before(text, input->base) && !before(input->end, text + piece.size()))
+            return {{0, input->consumed + static_cast<std::uint64_t>(text - input->base)}};
+        // The parser keeps only what it has not read yet; the page's own bytes are matched.
         const std::uint64_t here =
             input->consumed + static_cast<std::uint64_t>(input->cur - input->base);
-        return here - std::min<std::uint64_t>(here, length);
+        if (here > page.size()) {
+            converted = true;
+            return {};
+        }
+        return placesOfCopy(page, static_cast<std::size_t>(here), piece);
     }
 
     void handle(xmlSAXHandler& handler, bool html) {
@@ -200,8 +248,12 @@ PageTree::PageTree(std::string_view bytes, bool html) {
     if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
         throw PageFault{.line = 1, .reason = "the page is empty"};
     ParserContextOwner context = newContext(bytes, html);
-    Parse parse{
-        .tree = *this, .context = context.get(), .fault = {}, .converted = false, .nodeBytes = {}};
+    Parse parse{.tree = *this,
+                .context = context.get(),
+                .fault = {},
+                .page = bytes,
+                .converted = false,
+                .nodeBytes = {}};
     context->_private = &parse;
     parse.handle(*context->sax, html);
     if (html)
