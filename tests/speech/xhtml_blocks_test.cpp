@@ -3,6 +3,7 @@
 #include "support/running_program.h"
 #include "support/test_support.h"
 
+#include <atomic>
 #include <gtest/gtest.h>
 #include <sstream>
 #include <string>
@@ -265,6 +266,27 @@ TEST(XhtmlPage, ChaptersBeginAtTheirIdsAndAtThePageStart) {
     EXPECT_NE(warnings[0].find("\"gone\""), std::string::npos) << warnings[0];
 }
 
+TEST(XhtmlPage, HeadingsBeginChaptersTitledByTheirText) {
+    const std::string page = xhtml("<h1>Part One<br/>The <em>Beginning</em></h1><p>Text.</p>"
+                                   "<h4>Minor</h4><p>More.</p><h2 id=\"c2\">Two</h2><p>Body</p>");
+    XhtmlPage where;
+    where.headingsAreChapters = true;
+    where.chaptersAt = {{"c2", "Second"}};
+    const std::vector<std::string> expected = {"# Part One The Beginning",
+                                               "Part One The Beginning",
+                                               "Text.",
+                                               "Minor",
+                                               "More.",
+                                               "# Second",
+                                               "Two",
+                                               "Body"};
+    EXPECT_EQ(readPage(page, {}, where).events, expected);
+    std::atomic<bool> cancelled{true};
+    DocumentOptions options;
+    options.cancel = &cancelled;
+    EXPECT_THROW(readPage(page, options, where), ConversionCancelled);
+}
+
 TEST(XhtmlPage, LeavesOutWhatIsNotReadAndReadsLanguagesAndEntities) {
     const std::string page = xhtml(
         "<nav epub:type=\"toc\"><ol><li><a href=\"c.xhtml\">Contents entry</a></li></ol></nav>"
@@ -356,6 +378,25 @@ TEST(XhtmlPage, HostilePagesAreRefusedNamingThePage) {
     EXPECT_EQ(failureOf("<html><body><p>open</body></html>"),
               "OEBPS/bad.xhtml:1: Opening and ending tag mismatch: p line 1 and body");
     EXPECT_EQ(failureOf("  \n"), "OEBPS/bad.xhtml:1: the page is empty");
+    const std::string parameter = "<?xml version=\"1.0\"?><!DOCTYPE html [<!ENTITY % ext SYSTEM "
+                                  "\"file:///etc/passwd\"> %ext;]><html/>";
+    EXPECT_EQ(failureOf(parameter),
+              "OEBPS/bad.xhtml:1: entity \"ext\" is declared; entities are not read");
+}
+
+// The HTML parser knows HTML's own entities only, and reads a page in the encoding it names.
+TEST(HtmlPage, ReadsNoDeclaredEntityAndConvertsOtherEncodings) {
+    const std::string declared = "<!DOCTYPE html [<!ENTITY x \"INJECTED\">]><html><body><p>a &x; "
+                                 "&eacute;</p></body></html>";
+    const std::string read = readPage(declared, {}, pageNamed("page.html", true)).all();
+    EXPECT_EQ(read.find("INJECTED"), std::string::npos) << read;
+    EXPECT_NE(read.find("a &x; é"), std::string::npos) << read;
+    const RecordingSink latin =
+        readPage("<html><head><meta charset=\"iso-8859-1\"></head><body><p>caf\xE9 "
+                 "cr\xE8me</p></body></html>",
+                 {}, pageNamed("page.html", true));
+    ASSERT_EQ(latin.events, std::vector<std::string>{"café crème"});
+    EXPECT_TRUE(latin.blocks[0].runs[0].sourceBytes.empty());
 }
 
 TEST(HtmlFile, FailuresNameTheFile) {

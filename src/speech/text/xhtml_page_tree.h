@@ -43,11 +43,11 @@ struct DocumentFree {
 // through HTML's own table. HTML is read by libxml2's HTML parser, which knows only HTML's own
 // entities and forgives what browsers forgive.
 //
-// Places: a text node's bytes are placed exactly where the parser hands them over as they lie in
-// the page (UTF-8 text without references, the common case); where it hands over a copy (text
-// around a character reference, CR LF line ends, and the HTML parser's text), the piece is
-// placed where it ends less its length, exact unless a reference or CR LF lies inside it. A page
-// that is not UTF-8 (the parser converts it) has no places.
+// Places: text the parser hands over where it lies in the page is placed exactly; text it hands
+// over as a copy (around a CR LF, which it reads as LF, and all of the HTML parser's text) is
+// matched backwards against the page's own bytes from where the parser stands, and so placed
+// exactly too. A character reference ("&amp;", "&#233;") is placed at its "&". A page that is
+// not UTF-8 (the parser converts it) has no places.
 class PageTree {
 public:
     // Throws PageFault.
