@@ -189,8 +189,10 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
 
 void EpubDocument::checkReadingSize(const std::string& coverEntry) const {
     std::uint64_t total = 0;
-    for (const Page& page : pages_)
+    for (const Page& page : pages_) {
+        archive_->check(page.entry, UINT64_MAX); // a bomb is refused before it is opened
         total += archive_->declaredSize(page.entry);
+    }
     if (!coverEntry.empty() && archive_->contains(coverEntry))
         total += std::min(archive_->declaredSize(coverEntry), limits_.coverBytes);
     if (total > limits_.readingBytes)

@@ -113,6 +113,10 @@ void ZipArchive::checkSizes(std::string_view name, const Entry& found,
                        " bytes to " + std::to_string(found.size));
 }
 
+void ZipArchive::check(std::string_view name, std::uint64_t maxBytes) const {
+    checkSizes(name, entry(name), std::min(maxBytes, limits_.entryBytes));
+}
+
 std::string ZipArchive::read(std::string_view name, std::uint64_t maxBytes) const {
     maxBytes = std::min(maxBytes, limits_.entryBytes);
     const Entry found = entry(name);

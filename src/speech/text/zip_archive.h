@@ -38,6 +38,8 @@ public:
     bool contains(std::string_view entry) const;
     // The entry's declared uncompressed size; throws when it is missing.
     std::uint64_t declaredSize(std::string_view entry) const;
+    // Refuses the entry as read() would for its declared sizes, without reading it.
+    void check(std::string_view entry, std::uint64_t maxBytes) const;
     // The entry's bytes, refused when its declared or actual size passes maxBytes (at most
     // the archive's own entry limit), when it is a bomb, or when it cannot be read.
     std::string read(std::string_view entry, std::uint64_t maxBytes) const;
