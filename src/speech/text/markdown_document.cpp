@@ -8,6 +8,7 @@
 #include "speech/text/text_decoder.h"
 #include "speech/text/text_file_reader.h"
 
+#include <algorithm>
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm-extension_api.h>
 #include <cmark-gfm.h>
@@ -62,6 +63,9 @@ MarkdownSource sourceOf(std::string bytes) {
         source.offset = byteOrderMarkLength(bytes);
         source.text = std::move(bytes);
         source.text.erase(0, source.offset);
+        // cmark would put U+FFFD for a NUL, three bytes for one, and count its columns in them;
+        // a space, as plain text reads it, keeps the places.
+        std::replace(source.text.begin(), source.text.end(), '\0', ' ');
     } else {
         source.text = decodeText(bytes, encoding);
         source.placesKnown = false;
@@ -137,7 +141,9 @@ public:
             return 0;
         const std::size_t index =
             std::min<std::size_t>(static_cast<std::size_t>(line) - 1, starts_.size() - 1);
-        return std::min(starts_[index] + static_cast<std::size_t>(column) - 1, size_);
+        // Within the text whatever cmark says: a place is always one of its bytes.
+        return std::min(starts_[index] + static_cast<std::size_t>(column) - 1,
+                        size_ == 0 ? 0 : size_ - 1);
     }
 
 private:
