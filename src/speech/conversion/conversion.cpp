@@ -140,7 +140,8 @@ std::string Conversion::pronounced(std::string text) const {
 
 // The document's blocks, sequenced as they are read.
 void Conversion::readDocument() {
-    StructuredReading reading(request_, request_.voice, request_.voices, timings_,
+    StructuredReading reading(request_, request_.voice, document_->metadata().language,
+                              request_.voices, timings_,
                               [this](TextChunk chunk, std::size_t sentence, const Voice& voice) {
                                   sequenceChunk(std::move(chunk), sentence, voice);
                               });

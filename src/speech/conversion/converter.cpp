@@ -53,7 +53,8 @@ ChapterPlan planDocumentChapters(const ConversionRequest& request) {
     ChapterPlan plan;
     const std::unique_ptr<StructuredDocument> document = openDocument(request, {}, nullptr);
     SpeechTimings timings;
-    StructuredReading reading(request, request.voice, request.voices, timings, {});
+    StructuredReading reading(request, request.voice, document->metadata().language, request.voices,
+                              timings, {});
     document->read(reading);
     plan.chapters = std::move(timings.chapters);
     plan.headings = reading.chapters();

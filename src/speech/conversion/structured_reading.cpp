@@ -4,14 +4,30 @@
 #include "speech/conversion/request_rules.h"
 
 #include <algorithm>
+#include <cctype>
 #include <utility>
 
 namespace kestrova::speech {
 
+namespace {
+
+// "de-AT" and "DE" name one language.
+bool sameLanguage(std::string_view a, std::string_view b) {
+    a = a.substr(0, a.find_first_of("-_"));
+    b = b.substr(0, b.find_first_of("-_"));
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
+    });
+}
+
+} // namespace
+
 StructuredReading::StructuredReading(const ConversionRequest& request, const Voice& documentVoice,
-                                     const VoiceRegistry* registry, SpeechTimings& timings,
-                                     Speak speak)
-    : request_(request), documentVoice_(documentVoice), registry_(registry), timings_(timings),
+                                     std::string documentLanguage, const VoiceRegistry* registry,
+                                     SpeechTimings& timings, Speak speak)
+    : request_(request), documentVoice_(documentVoice),
+      documentLanguage_(std::move(documentLanguage)), registry_(registry), timings_(timings),
       speak_(std::move(speak)) {}
 
 void StructuredReading::chapter(std::string title) {
@@ -37,10 +53,11 @@ void StructuredReading::block(DocumentBlock block) {
         readGroup(group, source, beginsBlock);
 }
 
-// The document's own voice for its own language, else a voice of the run's language, found
-// once for each language; none speaking it: the document's voice, with a word once.
+// The document's own voice for its own language and any its voice speaks, else a voice of the run's
+// language, found once for each language; none speaking it: the document's voice, with a word once.
 const Voice& StructuredReading::voiceFor(const std::string& language) {
-    if (language.empty() || speaksLanguage(documentVoice_, language))
+    if (language.empty() || sameLanguage(language, documentLanguage_) ||
+        speaksLanguage(documentVoice_, language))
         return documentVoice_;
     auto found = voicesByLanguage_.find(language);
     if (found == voicesByLanguage_.end()) {

@@ -32,8 +32,11 @@ public:
     // documentVoice and registry (where the voices of other languages are found; none: the
     // installed voices, discovered when first needed) must outlive this. Without speak, the
     // document is only surveyed: its chapters and characters counted, its sentences not kept.
+    // documentLanguage: the document's own, which documentVoice reads whatever it speaks (-e
+    // chooses the voice of the document's own language).
     StructuredReading(const ConversionRequest& request, const Voice& documentVoice,
-                      const VoiceRegistry* registry, SpeechTimings& timings, Speak speak);
+                      std::string documentLanguage, const VoiceRegistry* registry,
+                      SpeechTimings& timings, Speak speak);
 
     void chapter(std::string title) override;
     void block(DocumentBlock block) override;
@@ -60,6 +63,7 @@ private:
 
     const ConversionRequest& request_;
     const Voice& documentVoice_;
+    const std::string documentLanguage_;
     const VoiceRegistry* registry_;
     std::unique_ptr<VoiceRegistry> discovered_;
     // The voice of each language met; none: no voice speaks it.
