@@ -240,5 +240,36 @@ TEST(ChapterTimings, MarkupSentencesAndMarks) {
     EXPECT_LE(timings.marks[0].frame, timings.sentences[1].firstFrame);
 }
 
+// The window program hands the library its text as plain text, whatever the file holds: only
+// a request naming another kind reads a document's structure. A document's sentences land as
+// exactly as plain text's.
+TEST(DocumentTimings, PlainTextUnlessTheRequestNamesAnotherKind) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "page.html",
+                     "<!DOCTYPE html>\n<html lang=\"en\"><head><title>Page</title></head><body>"
+                     "<h1>The Title</h1><p>Hello there. Second words.</p></body></html>\n");
+    speech::ConversionRequest request =
+        test::conversion(scratch / "page.html", scratch / "out.wav", test::fastVoice);
+    request.recordTimings = true;
+    const speech::ConversionResult plain = speech::convertTextFile(request);
+    ASSERT_FALSE(plain.timings.sentences.empty());
+    EXPECT_TRUE(plain.timings.sentences.front().text.starts_with("<!DOCTYPE html>"));
+    EXPECT_TRUE(plain.timings.chapters.empty());
+
+    request.inputKind = speech::InputKind::Html;
+    const speech::ConversionResult read = speech::convertTextFile(request);
+    const speech::SpeechTimings& timings = read.timings;
+    ASSERT_EQ(timings.sentences.size(), 3u);
+    EXPECT_EQ(timings.sentences[0].text, "The Title");
+    EXPECT_EQ(timings.sentences[2].text, "Second words.");
+    EXPECT_EQ(timings.sentences[2].paragraph, 2u);
+    EXPECT_EQ(timings.sentences[2].source, (scratch / "page.html").string());
+    ASSERT_EQ(timings.chapters.size(), 1u);
+    EXPECT_EQ(timings.chapters[0].title, "The Title");
+    const auto sound = test::readSound(scratch / "out.wav");
+    ASSERT_TRUE(sound);
+    expectExactAudibleBounds(sound->samples, timings.sentences);
+}
+
 } // namespace
 } // namespace kestrova

@@ -16,7 +16,8 @@ namespace kestrova::speech {
 // subtitles and a cue sheet. Each is made whole as a string, then written with writeTextFile.
 
 // The timings as JSON: sample_rate, frames, seconds, sound_file, then "sentences" (text,
-// start_byte and end_byte or null, paragraph, chapter, first_sample, last_sample,
+// start_byte and end_byte or null, for a structured document source (the file of those
+// bytes), paragraph, chapter, first_sample, last_sample,
 // start_seconds, end_seconds), "chapters" (number, title, start_sample, heading_sample,
 // end_sample and the three in seconds) and "marks" (name, sample, seconds). An end in seconds
 // is where the last sample ends; seconds have six decimals, enough to find the sample.
