@@ -107,6 +107,16 @@ std::size_t StructuredReading::record(const TextChunk& chunk, const RunGroup& gr
                                      .title = chapterNumber_ > 0 ? chapterTitle_ : std::string()});
     if (!speak_)
         return RenderTask::noSentence;
+    // Chapters alone need no words: a book's sentences are kept whole only when asked for.
+    if (!request_.recordTimings) {
+        timings_.sentences.push_back({.text = {},
+                                      .startByte = std::nullopt,
+                                      .endByte = std::nullopt,
+                                      .paragraph = paragraph,
+                                      .chapter = chapterNumber_,
+                                      .source = {}});
+        return timings_.sentences.size() - 1;
+    }
     timings_.sentences.push_back({.text = chunk.text,
                                   .startByte = sourceByte(group, chunk.startByte, false),
                                   .endByte = sourceByte(group, chunk.endByte, true),
