@@ -317,15 +317,18 @@ TEST(XhtmlPage, NotesAreLeftOutUnlessAsked) {
               "<aside epub:type=\"footnote\" id=\"n1\"><p>Aside note.</p></aside>"
               "<p id=\"n3\">Target note.</p>"
               "<p><a id=\"n4\" href=\"#r4\">4</a> Labelled note.</p>"
-              "<div class=\"footnotes\"><p>Classed note.</p></div>");
+              "<p><a id=\"n5\" href=\"#r5\">5.</a> Dotted note.</p>"
+              "<div class=\"footnotes\"><p>Classed note.</p></div>"
+              "<div id=\"c9\"><h2>Nine</h2><p>A chapter a number links to.</p></div>");
     XhtmlPage where;
-    where.noteIds = {"n3", "n4"};
+    where.noteIds = {"n3", "n4", "n5", "c9"};
     const RecordingSink quiet = readPage(page, {}, where);
-    EXPECT_EQ(quiet.events, std::vector<std::string>{"Marked and plain and starred and linked 3."})
-        << quiet.all();
+    const std::vector<std::string> expected = {"Marked and plain and starred and linked 3.", "Nine",
+                                               "A chapter a number links to."};
+    EXPECT_EQ(quiet.events, expected) << quiet.all();
     const std::string all = readPage(page, reading(false, true), where).all();
     for (const char* kept : {"Marked1 and plain[2] and starred*", "Aside note.", "Target note.",
-                             "4 Labelled note.", "Classed note."})
+                             "4 Labelled note.", "5. Dotted note.", "Classed note."})
         EXPECT_NE(all.find(kept), std::string::npos) << kept << "\n" << all;
 }
 

@@ -6,8 +6,6 @@
 #include "speech/text/xhtml_elements.h"
 #include "speech/text/xhtml_page_tree.h"
 
-#include <algorithm>
-#include <array>
 #include <set>
 
 namespace kestrova::speech {
@@ -124,18 +122,13 @@ private:
     }
 
     // An element that the book's note references point at, though it carries no mark of a
-    // note. What a table of contents or a bibliography points at is not a note.
+    // note; not one that begins a chapter or looks like a part of the book's own text.
     bool isNoteTarget(const xmlNode& element) const {
         if (page_.noteIds.empty())
             return false;
         const std::string id = idOf(element);
-        if (id.empty() || !page_.noteIds.contains(id) || page_.chaptersAt.contains(id))
-            return false;
-        constexpr std::array<std::string_view, 8> structure = {
-            "html", "body", "section", "article", "main", "header", "nav", "hgroup"};
-        const std::string_view name = nameOf(element);
-        return std::find(structure.begin(), structure.end(), name) == structure.end() &&
-               !(name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6');
+        return !id.empty() && page_.noteIds.contains(id) && !page_.chaptersAt.contains(id) &&
+               mayBeNote(element);
     }
 
     // A block that begins with the label a note reference points at ("<p><a id="n3">3</a>

@@ -158,6 +158,17 @@ std::optional<std::pair<std::string_view, std::string_view>> linkInBook(std::str
     return std::pair{path, link.substr(hash + 1)};
 }
 
+bool isHeading(std::string_view name) {
+    return name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6';
+}
+
+bool holdsHeading(const xmlNode& element) {
+    for (const xmlNode* child = element.children; child != nullptr; child = child->next)
+        if (child->type == XML_ELEMENT_NODE && (isHeading(nameOf(*child)) || holdsHeading(*child)))
+            return true;
+    return false;
+}
+
 void appendShortText(const xmlNode& node, std::string& text, std::size_t maxBytes) {
     for (const xmlNode* child = node.children; child != nullptr && text.size() <= maxBytes;
          child = child->next) {
@@ -252,6 +263,19 @@ bool isMarkedNoteBody(const xmlNode& element) {
     return id == "footnotes" || id == "endnotes";
 }
 
+bool mayBeNote(const xmlNode& element) {
+    constexpr std::array<std::string_view, 8> structure = {"html", "body",   "section", "article",
+                                                           "main", "header", "nav",     "hgroup"};
+    constexpr std::array<std::string_view, 6> entries = {"biblioentry",  "doc-biblioentry",
+                                                         "bibliography", "doc-bibliography",
+                                                         "glossary",     "doc-glossary"};
+    if (isOneOf(nameOf(element), structure) || isHeading(nameOf(element)) ||
+        isMarked(element, entries) || holdsHeading(element))
+        return false;
+    constexpr std::size_t longestNote = 16 << 10;
+    return shortTextOf(element, longestNote).size() <= longestNote;
+}
+
 std::string idOf(const xmlNode& element) {
     if (std::optional<std::string> id = attributeOf(element, "id"))
         return *id;
@@ -298,6 +322,8 @@ std::string collapsedText(std::string_view raw) {
 }
 
 bool isNoteMarkText(std::string_view text) {
+    if (text.size() >= 2 && (text.back() == '.' || (text.back() == ')' && text.front() != '(')))
+        text.remove_suffix(1); // "3." and "3)", as lists of notes label them
     if (text.size() >= 2 && ((text.front() == '[' && text.back() == ']') ||
                              (text.front() == '(' && text.back() == ')') ||
                              (text.front() == '{' && text.back() == '}')))

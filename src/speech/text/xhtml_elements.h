@@ -38,6 +38,12 @@ bool isNoteReference(const xmlNode& element);
 // footnotes or endnotes (pandoc's section class="footnotes").
 bool isMarkedNoteBody(const xmlNode& element);
 
+// Whether an element that a note reference points at may be the note: not the book's structure
+// (body, section, article...), a heading, a bibliography's or glossary's entry, nor what holds
+// a heading or more text than a note has (16 KiB): a link whose text is a number also leads to
+// chapters and pages.
+bool mayBeNote(const xmlNode& element);
+
 // The element's id (or an anchor's name, which older books use instead); empty: none.
 std::string idOf(const xmlNode& element);
 
