@@ -218,6 +218,44 @@ void expectPlacesInPage(const std::vector<DocumentBlock>& blocks, const std::str
         }
 }
 
+// The same book as pandoc's EPUB 3 and EPUB 2 (whose notes carry no epub:type), its first
+// chapter's page read as the EPUB reader hands it over.
+TEST_F(PandocHtml, EpubPagesOfBothVersionsReadTheirTextWithoutNotes) {
+    for (const std::string format : {"epub3", "epub2"}) {
+        const test::Outcome made = test::runProgram(
+            "/usr/bin/pandoc", {"-t", format, "book.md", "-o", "book.epub"}, scratch_.path());
+        ASSERT_EQ(made.status, 0) << made.standardError;
+        const test::Outcome page = test::runProgram(
+            "/usr/bin/python3",
+            {"-c", "import sys, zipfile; sys.stdout.write(zipfile.ZipFile('book.epub')"
+                   ".read('EPUB/text/ch001.xhtml').decode())"},
+            scratch_.path());
+        ASSERT_EQ(page.status, 0) << page.standardError;
+        XhtmlPage where = pageNamed("EPUB/text/ch001.xhtml");
+        where.bytes = page.standardOutput;
+        const std::set<std::pair<std::string, std::string>> notes = {
+            {"EPUB/text/ch001.xhtml", "fn1"}, {"EPUB/text/ch001.xhtml", "fn2"}};
+        EXPECT_EQ(noteTargetsOf(where), notes) << format;
+        for (const auto& [file, id] : notes)
+            where.noteIds.insert(id);
+        std::vector<std::string> expected = {"Chapter One",
+                                             "The first paragraph has a note. It goes on.",
+                                             collapsed(longParagraph()),
+                                             "A Guten Tag greeting, said twice.",
+                                             "A cat sitting",
+                                             "A Section",
+                                             "Quoted words stand here."};
+        if (format == "epub3") // the caption repeats the image's alt text, hidden
+            expected.erase(expected.begin() + 4);
+        const RecordingSink sink = readPage(page.standardOutput, {}, where);
+        EXPECT_EQ(sink.events, expected) << format << "\n" << sink.all();
+        expectPlacesInPage(sink.blocks, page.standardOutput);
+        const std::string all = readPage(page.standardOutput, reading(false, true), where).all();
+        EXPECT_NE(all.find("has a note.1 It"), std::string::npos) << all;
+        EXPECT_NE(all.find("The note text lives here."), std::string::npos) << all;
+    }
+}
+
 TEST_F(PandocHtml, RunsCarryTheirLanguageAndTheirPlaceInTheFile) {
     const RecordingSink sink = read();
     bool german = false;
