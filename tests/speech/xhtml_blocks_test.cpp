@@ -331,13 +331,21 @@ TEST(XhtmlPage, LeavesOutWhatIsNotReadAndReadsLanguagesAndEntities) {
         "<nav epub:type=\"page-list\"><a href=\"c.xhtml#p1\">1</a></nav>"
         "<script>var x;</script><style>p{}</style><p hidden=\"\">Hidden</p>"
         "<p aria-hidden=\"true\">Also hidden</p><p>Ruby <ruby>漢<rt>かん</rt></ruby>.</p>"
-        "<p>Caf&eacute;&nbsp;&nbsp;au lait <span xml:lang=\"fr\">merci beaucoup</span> end "
+        "<p>Caf&eacute;&nbsp;&nbsp;au&unknown; lait <span xml:lang=\"fr\">merci beaucoup</span> "
+        "end "
         "<span epub:type=\"pagebreak\" id=\"p7\">7</span>done.</p>"
         "<p><img src=\"a.png\" alt=\"An owl\"/>Owl.</p>");
-    const RecordingSink sink = readPage(page);
+    std::vector<std::string> warnings;
+    DocumentOptions options;
+    options.warning = [&](const std::string& line) {
+        warnings.push_back(line);
+    };
+    const RecordingSink sink = readPage(page, options);
     const std::vector<std::string> expected = {"Ruby 漢.", "Café au lait merci beaucoup end done.",
                                                "Owl."};
     EXPECT_EQ(sink.events, expected) << sink.all();
+    EXPECT_EQ(warnings, std::vector<std::string>{"OEBPS/page.xhtml: the entity &unknown; is not "
+                                                 "one of HTML's; it is left out"});
     ASSERT_EQ(sink.blocks[1].runs.size(), 3u);
     EXPECT_EQ(sink.blocks[1].runs[1].text, "merci beaucoup ");
     EXPECT_EQ(sink.blocks[1].runs[1].language, "fr");

@@ -72,8 +72,19 @@ private:
             else if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)
                 block_.append(textOf(child->content), language, tree_.placesOf(child));
             else if (child->type == XML_ENTITY_REF_NODE)
-                block_.appendUnplaced(entityText(textOf(child->name)), language);
+                entity(textOf(child->name), language);
         }
+    }
+
+    // A named reference the page does not declare (nor may): HTML's own, as the XHTML DTDs
+    // that pages name declare them; any other is passed over.
+    void entity(std::string_view name, const std::string& language) {
+        const std::string text = entityText(name);
+        if (!text.empty())
+            block_.appendUnplaced(text, language);
+        else if (options_.warning && unknownEntities_.emplace(name).second)
+            options_.warning(page_.name + ": the entity &" + cutInTheMiddle(name) +
+                             "; is not one of HTML's; it is left out");
     }
 
     void element(const xmlNode& element, const std::string& around) {
@@ -205,9 +216,10 @@ private:
     DocumentSink& sink_;
     const PageTree& tree_;
     BlockText block_;
-    std::set<std::string> begun_; // the chapters of chaptersAt begun so far
-    bool chapterOpen_ = false;    // a chapter has begun and no block followed yet
-    int headingDepth_ = 0;        // inside a heading that titles a chapter
+    std::set<std::string> begun_;                        // the chapters of chaptersAt begun so far
+    std::set<std::string, std::less<>> unknownEntities_; // told of once each
+    bool chapterOpen_ = false; // a chapter has begun and no block followed yet
+    int headingDepth_ = 0;     // inside a heading that titles a chapter
 };
 
 // Gathers the targets of the note references, leaving out navigation (its links are no notes)
