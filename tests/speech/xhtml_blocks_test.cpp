@@ -357,8 +357,8 @@ TEST(XhtmlPage, LeavesOutWhatIsNotReadAndReadsLanguagesAndEntities) {
 // the book's other pages name (noteIds).
 TEST(XhtmlPage, NotesAreLeftOutUnlessAsked) {
     const std::string page =
-        xhtml("<p>Marked<a epub:type=\"noteref\" href=\"#n1\">1</a> and plain<a "
-              "href=\"notes.xhtml#n2\">[2]</a> and starred<a href=\"#n3\">*</a> and linked <a "
+        xhtml("<p>Plain<a href=\"notes.xhtml#n2\">[2]</a> and starred<a href=\"#n3\">*</a> and "
+              "classed<a class=\"fnref\" href=\"#n6\">a</a> and linked <a "
               "href=\"https://example.org/#x\">3</a>.</p>"
               "<aside epub:type=\"footnote\" id=\"n1\"><p>Aside note.</p></aside>"
               "<p id=\"n3\">Target note.</p>"
@@ -369,13 +369,17 @@ TEST(XhtmlPage, NotesAreLeftOutUnlessAsked) {
     XhtmlPage where;
     where.noteIds = {"n3", "n4", "n5", "c9"};
     const RecordingSink quiet = readPage(page, {}, where);
-    const std::vector<std::string> expected = {"Marked and plain and starred and linked 3.", "Nine",
-                                               "A chapter a number links to."};
+    const std::vector<std::string> expected = {"Plain and starred and classed and linked 3.",
+                                               "Nine", "A chapter a number links to."};
     EXPECT_EQ(quiet.events, expected) << quiet.all();
     const std::string all = readPage(page, reading(false, true), where).all();
-    for (const char* kept : {"Marked1 and plain[2] and starred*", "Aside note.", "Target note.",
+    for (const char* kept : {"Plain[2] and starred* and classeda", "Aside note.", "Target note.",
                              "4 Labelled note.", "5. Dotted note.", "Classed note."})
         EXPECT_NE(all.find(kept), std::string::npos) << kept << "\n" << all;
+    // A page that marks its references has its other links read.
+    const std::string marked = xhtml("<p>Marked<a epub:type=\"noteref\" href=\"#n1\">1</a>, "
+                                     "see part <a href=\"#p3\">3</a>.</p>");
+    EXPECT_EQ(readPage(marked).events, std::vector<std::string>{"Marked, see part 3."});
 }
 
 TEST(XhtmlPage, NoteTargetsAreResolvedAgainstThePage) {

@@ -46,7 +46,8 @@ class PageReader {
 public:
     PageReader(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
                const PageTree& tree)
-        : page_(page), options_(options), sink_(sink), tree_(tree) {}
+        : page_(page), options_(options), sink_(sink), tree_(tree),
+          marksReferences_(marksNoteReferences(*tree.root())) {}
 
     void read() {
         if (const auto start = page_.chaptersAt.find(""); start != page_.chaptersAt.end())
@@ -128,7 +129,8 @@ private:
             return true;
         if (options_.readNotes)
             return false;
-        return isNoteReference(element) || isMarkedNoteBody(element) || isNoteTarget(element) ||
+        return isNoteReference(element, !marksReferences_) || isMarkedNoteBody(element) ||
+               isNoteTarget(element) ||
                (isBlockElement(nameOf(element)) && startsWithNoteLabel(element));
     }
 
@@ -215,6 +217,7 @@ private:
     const DocumentOptions& options_;
     DocumentSink& sink_;
     const PageTree& tree_;
+    const bool marksReferences_; // then links are note references only by their marks
     BlockText block_;
     std::set<std::string> begun_;                        // the chapters of chaptersAt begun so far
     std::set<std::string, std::less<>> unknownEntities_; // told of once each
@@ -224,17 +227,17 @@ private:
 
 // Gathers the targets of the note references, leaving out navigation (its links are no notes)
 // and the notes themselves (their links lead back to the references).
-void gatherNoteTargets(const xmlNode& parent, const std::string& pageName,
+void gatherNoteTargets(const xmlNode& parent, const std::string& pageName, bool byMarkText,
                        std::set<std::pair<std::string, std::string>>& targets) {
     for (const xmlNode* child = parent.children; child != nullptr; child = child->next) {
         if (child->type != XML_ELEMENT_NODE || isNeverRead(*child) || isMarkedNoteBody(*child))
             continue;
-        if (isNoteReference(*child)) {
+        if (isNoteReference(*child, byMarkText)) {
             if (auto target = linkTarget(*child, pageName))
                 targets.insert(std::move(*target));
             continue;
         }
-        gatherNoteTargets(*child, pageName, targets);
+        gatherNoteTargets(*child, pageName, byMarkText, targets);
     }
 }
 
@@ -250,7 +253,7 @@ void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, Docume
 std::set<std::pair<std::string, std::string>> noteTargetsOf(const XhtmlPage& page) {
     const PageTree tree = parsedPage(page);
     std::set<std::pair<std::string, std::string>> targets;
-    gatherNoteTargets(*tree.root(), page.name, targets);
+    gatherNoteTargets(*tree.root(), page.name, !marksNoteReferences(*tree.root()), targets);
     return targets;
 }
 

@@ -232,9 +232,13 @@ std::optional<std::string> alternativeText(const xmlNode& element) {
     return attributeOf(element, "alt");
 }
 
-bool isNoteReference(const xmlNode& element) {
+bool isMarkedNoteReference(const xmlNode& element) {
     constexpr std::array<std::string_view, 2> references = {"noteref", "doc-noteref"};
-    if (isMarked(element, references))
+    return isMarked(element, references);
+}
+
+bool isNoteReference(const xmlNode& element, bool byMarkText) {
+    if (isMarkedNoteReference(element))
         return true;
     if (nameOf(element) != "a" || !linkInBook(attributeOf(element, "href").value_or("")))
         return false;
@@ -245,7 +249,15 @@ bool isNoteReference(const xmlNode& element) {
                    name.find("noteref") != std::string::npos ||
                    name.find("fnref") != std::string::npos;
         });
-    return footnoteClass || isNoteMarkText(shortTextOf(element, 24));
+    return footnoteClass || (byMarkText && isNoteMarkText(shortTextOf(element, 24)));
+}
+
+bool marksNoteReferences(const xmlNode& parent) {
+    for (const xmlNode* child = parent.children; child != nullptr; child = child->next)
+        if (child->type == XML_ELEMENT_NODE &&
+            (isMarkedNoteReference(*child) || marksNoteReferences(*child)))
+            return true;
+    return false;
 }
 
 bool isMarkedNoteBody(const xmlNode& element) {
