@@ -333,7 +333,7 @@ TEST(XhtmlPage, LeavesOutWhatIsNotReadAndReadsLanguagesAndEntities) {
         "<p aria-hidden=\"true\">Also hidden</p><p>Ruby <ruby>漢<rt>かん</rt></ruby>.</p>"
         "<p>Caf&eacute;&nbsp;&nbsp;au&unknown; lait <span xml:lang=\"fr\">merci beaucoup</span> "
         "end "
-        "<span epub:type=\"pagebreak\" id=\"p7\">7</span>done.</p>"
+        "<span epub:type=\"pagebreak\" id=\"p7\">7</span>do&shy;ne.</p>"
         "<p><img src=\"a.png\" alt=\"An owl\"/>Owl.</p>");
     std::vector<std::string> warnings;
     DocumentOptions options;
