@@ -272,11 +272,13 @@ TEST(XhtmlPage, RunsArePlacedExactlyInThePage) {
     std::string longText;
     for (int i = 0; i < 900; ++i)
         longText += "wörd" + std::to_string(i) + (i % 7 == 0 ? "\r\n " : " ");
-    const std::string page = xhtml("<p>Fish &amp; chips,\r\n  ça va.</p><p>" + longText +
+    const std::string body = xhtml("<p>Fish &amp; chips,\r\n  ça va.</p><p>" + longText +
                                    "</p><p xml:lang=\"de\">Zwei <b>Wörter</b> &#33;BC</p>");
-    const RecordingSink sink = readPage(page);
-    ASSERT_EQ(sink.blocks.size(), 3u);
-    expectPlacesInPage(sink.blocks, page);
+    for (const std::string& page : {body, "\xEF\xBB\xBF" + body}) { // with a byte order mark
+        const RecordingSink sink = readPage(page);
+        ASSERT_EQ(sink.blocks.size(), 3u);
+        expectPlacesInPage(sink.blocks, page);
+    }
 }
 
 TEST(XhtmlPage, ChaptersBeginAtTheirIdsAndAtThePageStart) {
