@@ -389,7 +389,8 @@ TEST(XhtmlPage, NoteTargetsAreResolvedAgainstThePage) {
         xhtml("<p>A<a href=\"../notes/n.xhtml#fn1\">1</a> B<a href=\"#fn%202\">(2)</a> C<a "
               "class=\"footnote-link\" href=\"n.xhtml#x\">see</a> D<a href=\"ch2.xhtml#top\">Next "
               "chapter</a> E<a href=\"../../../out.xhtml#a\">3</a></p>"
-              "<aside epub:type=\"footnote\"><a href=\"#back\">1</a></aside>");
+              "<aside epub:type=\"footnote\"><a href=\"#back\">1</a></aside>"
+              "<p><em><a href=\"#lead\">4</a></em> A label leading back.</p>");
     XhtmlPage where = pageNamed("OEBPS/text/ch1.xhtml");
     where.bytes = page;
     const auto targets = noteTargetsOf(where);

@@ -40,6 +40,26 @@ bool isWhiteSpaceText(const xmlNode& node) {
     return textOf(node.content).find_first_not_of(" \t\r\n\f") == std::string_view::npos;
 }
 
+// The link a block begins with, inside the inline elements it begins with; nullptr: it begins
+// with text or something else.
+const xmlNode* leadingLink(const xmlNode& block) {
+    const xmlNode* node = block.children;
+    for (int depth = 0; node != nullptr && depth < 4;) {
+        if ((node->type == XML_TEXT_NODE && isWhiteSpaceText(*node)) ||
+            node->type == XML_COMMENT_NODE)
+            node = node->next;
+        else if (node->type != XML_ELEMENT_NODE || isBlockElement(nameOf(*node)))
+            return nullptr;
+        else if (nameOf(*node) == "a")
+            return node;
+        else {
+            node = node->children;
+            ++depth;
+        }
+    }
+    return nullptr;
+}
+
 // Walks one page's tree in document order, gathering each block's text and handing it to the
 // sink as the block ends.
 class PageReader {
@@ -149,21 +169,9 @@ private:
     bool startsWithNoteLabel(const xmlNode& block) const {
         if (page_.noteIds.empty())
             return false;
-        const xmlNode* node = block.children;
-        for (int depth = 0; node != nullptr && depth < 4;) {
-            if ((node->type == XML_TEXT_NODE && isWhiteSpaceText(*node)) ||
-                node->type == XML_COMMENT_NODE) {
-                node = node->next;
-            } else if (node->type != XML_ELEMENT_NODE || isBlockElement(nameOf(*node))) {
-                return false;
-            } else if (nameOf(*node) == "a" && page_.noteIds.contains(idOf(*node))) {
-                return isNoteMarkText(shortTextOf(*node, 24));
-            } else {
-                node = node->children;
-                ++depth;
-            }
-        }
-        return false;
+        const xmlNode* label = leadingLink(block);
+        return label != nullptr && page_.noteIds.contains(idOf(*label)) &&
+               isNoteMarkText(shortTextOf(*label, 24));
     }
 
     void beginChapterAt(const xmlNode& element) {
@@ -225,19 +233,23 @@ private:
     int headingDepth_ = 0;     // inside a heading that titles a chapter
 };
 
-// Gathers the targets of the note references, leaving out navigation (its links are no notes)
-// and the notes themselves (their links lead back to the references).
+// Gathers the targets of the note references, leaving out navigation (its links are no notes),
+// the notes themselves and a link that begins its block: a note's label, which leads back to
+// the reference. (A reference that begins a paragraph is passed over too: its note is then
+// read, where the paragraph would otherwise be taken for a note.)
 void gatherNoteTargets(const xmlNode& parent, const std::string& pageName, bool byMarkText,
-                       std::set<std::pair<std::string, std::string>>& targets) {
+                       std::set<std::pair<std::string, std::string>>& targets,
+                       const xmlNode* label = nullptr) {
     for (const xmlNode* child = parent.children; child != nullptr; child = child->next) {
         if (child->type != XML_ELEMENT_NODE || isNeverRead(*child) || isMarkedNoteBody(*child))
             continue;
         if (isNoteReference(*child, byMarkText)) {
-            if (auto target = linkTarget(*child, pageName))
+            if (auto target = linkTarget(*child, pageName); target && child != label)
                 targets.insert(std::move(*target));
             continue;
         }
-        gatherNoteTargets(*child, pageName, byMarkText, targets);
+        gatherNoteTargets(*child, pageName, byMarkText, targets,
+                          isBlockElement(nameOf(*child)) ? leadingLink(*child) : label);
     }
 }
 
