@@ -276,6 +276,10 @@ std::unique_ptr<StructuredDocument> openEpubArchive(std::unique_ptr<ZipArchive> 
 
 std::unique_ptr<StructuredDocument> openEpub(const std::filesystem::path& file,
                                              const DocumentOptions& options) {
+    // A FIFO would block the archive's opening; a folder is no book.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error))
+        throw FileError(bookFailure(file, error ? error.message() : "it is not a regular file"));
     return openEpubArchive(std::make_unique<ZipArchive>(file), options);
 }
 
