@@ -243,17 +243,29 @@ TEST(EpubDocument, PlacesChaptersAtAnchorsAndAcrossFiles) {
     EXPECT_EQ(test::snapshot(scratch.path()), before);
 }
 
-// Without a table of contents, each page's headings begin its chapters.
-TEST(EpubDocument, TakesChaptersFromHeadingsWithoutATableOfContents) {
+// Without a usable table of contents (here one the parser cannot read, which is passed over
+// with a warning), each page's headings begin its chapters.
+TEST(EpubDocument, TakesChaptersFromHeadingsWithoutAUsableTableOfContents) {
     test::ScratchDir scratch;
-    const fs::path file =
-        writeZip(scratch, "plain.epub",
-                 book(package(R"(<item id="a" href="a.xhtml" media-type="application/xhtml+xml"/>
+    const fs::path file = writeZip(
+        scratch, "plain.epub",
+        book(package(R"(<item id="a" href="a.xhtml" media-type="application/xhtml+xml"/>
+<item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
 <item id="b" href="b.xhtml" media-type="application/xhtml+xml"/>)",
-                              R"(<itemref idref="a"/><itemref idref="b"/>)"),
-                      {{.name = "OPS/a.xhtml", .bytes = page("<h1>Alpha</h1><p>A.</p>")},
-                       {.name = "OPS/b.xhtml", .bytes = page("<h2>Beta</h2><p>B.</p>")}}));
-    EXPECT_EQ(chaptersOf(readAll(file)), (std::vector<std::string>{"Alpha", "Beta"}));
+                     R"(<itemref idref="a"/><itemref idref="b"/>)"),
+             {{.name = "OPS/a.xhtml", .bytes = page("<h1>Alpha</h1><p>A.</p>")},
+              {.name = "OPS/nav.xhtml", .bytes = "<html><nav epub:type='toc'><a href='a.xhtml'>"},
+              {.name = "OPS/b.xhtml", .bytes = page("<h2>Beta</h2><p>B.</p>")}}));
+    std::vector<std::string> warnings;
+    DocumentOptions options;
+    options.warning = [&](const std::string& warning) {
+        warnings.push_back(warning);
+    };
+    EXPECT_EQ(chaptersOf(readAll(file, options)), (std::vector<std::string>{"Alpha", "Beta"}));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_TRUE(warnings[0].starts_with(
+        "\"" + file.string() + "\": the table of contents \"OPS/nav.xhtml\" is left out: "))
+        << warnings[0];
 }
 
 const std::string onePage =
