@@ -268,6 +268,29 @@ TEST(EpubDocument, TakesChaptersFromHeadingsWithoutAUsableTableOfContents) {
         << warnings[0];
 }
 
+// EPUB 2 marks no notes: a note body in another page is known only as the target of a link
+// whose text is a number, found in a first pass over the book. Left out unless asked for.
+TEST(EpubDocument, LeavesOutEpub2NotesFoundThroughTheirReferences) {
+    test::ScratchDir scratch;
+    std::string packageXml =
+        package(R"(<item id="a" href="a.xhtml" media-type="application/xhtml+xml"/>
+<item id="n" href="notes/n.xhtml" media-type="application/xhtml+xml"/>)",
+                R"(<itemref idref="a"/><itemref idref="n"/>)");
+    packageXml.replace(packageXml.find("version=\"3.0\""), 13, "version=\"2.0\"");
+    const fs::path file = writeZip(
+        scratch, "notes.epub",
+        book(packageXml, {{.name = "OPS/a.xhtml",
+                           .bytes = page(R"(<p>A claim<a href="notes/n.xhtml#n1">1</a>.</p>)")},
+                          {.name = "OPS/notes/n.xhtml",
+                           .bytes = page(R"(<p>Kept text.</p><p id="n1">The note body.</p>)")}}));
+    const std::string text = joined(readAll(file));
+    EXPECT_NE(text.find("Kept text."), std::string::npos) << text;
+    EXPECT_EQ(text.find("note body"), std::string::npos) << text;
+    DocumentOptions withNotes;
+    withNotes.readNotes = true;
+    EXPECT_NE(joined(readAll(file, withNotes)).find("The note body."), std::string::npos);
+}
+
 const std::string onePage =
     package(R"(<item id="a" href="a.xhtml" media-type="application/xhtml+xml"/>)",
             R"(<itemref idref="a"/>)");
