@@ -377,7 +377,8 @@ TEST(EpubDocument, RefusesBadBooksNamingTheEntryAndTheReason) {
 }
 
 // A page whose data runs on past its declared size is refused as it is read, without
-// holding more than the size it declared; obfuscated fonts are no DRM.
+// holding more than the size it declared; obfuscated fonts are no DRM. A malformed page is
+// refused naming the book and the page, quoted, whatever its name holds.
 TEST(EpubDocument, RefusesAPageLongerThanDeclaredAndReadsObfuscatedFonts) {
     test::ScratchDir scratch;
     const fs::path file = writeZip(
@@ -395,6 +396,22 @@ TEST(EpubDocument, RefusesAPageLongerThanDeclaredAndReadsObfuscatedFonts) {
             << error.what();
     }
     EXPECT_TRUE(sink.lines.empty());
+
+    const fs::path malformed = writeZip(
+        scratch, "malformed.epub",
+        book(package(R"(<item id="a" href="a%0A.xhtml" media-type="application/xhtml+xml"/>)",
+                     R"(<itemref idref="a"/>)"),
+             {{.name = "OPS/a\n.xhtml", .bytes = page("<p>Text.</b>")}}));
+    try {
+        openEpub(malformed, {})->read(sink);
+        ADD_FAILURE() << "read";
+    } catch (const FileError& error) {
+        const std::string message = error.what();
+        EXPECT_TRUE(message.starts_with("cannot read the book \"" + malformed.string() +
+                                        "\": 'OPS/a'$'\\n''.xhtml':"))
+            << message;
+        EXPECT_EQ(message.find('\n'), std::string::npos) << message;
+    }
 }
 
 TEST(EpubDocument, StopsReadingWhenCancelled) {

@@ -256,13 +256,17 @@ XhtmlPage EpubDocument::xhtmlPageOf(const Page& page, std::string_view bytes) co
     return xhtml;
 }
 
-// The page reader names the page; the message names the book as well.
+// The page reader names the page as it is; the message names the book as well, and the page
+// quoted, as the book's entry names may hold anything.
 void EpubDocument::readPage(const XhtmlPage& page,
                             const std::function<void(const XhtmlPage&)>& reading) const {
     try {
         reading(page);
     } catch (const FileError& error) {
-        throw FileError(bookFailure(archive_->name(), error.what()));
+        std::string_view said = error.what();
+        const std::string pageName = said.starts_with(page.name) ? quotedName(page.name) : "";
+        said.remove_prefix(pageName.empty() ? 0 : page.name.size());
+        throw FileError(bookFailure(archive_->name(), pageName + std::string(said)));
     }
 }
 
