@@ -205,13 +205,14 @@ TEST(EpubDocument, ReadsPandocBooksWithTheirTableOfContentsMetadataAndCover) {
 
 // Two chapters at anchors of one file, the second running on into the next file (which the
 // table does not name) and a third in a file with a percent-encoded name; the navigation
-// document in a folder of its own. A linear="no" page the table does not name is not read,
-// and entries named like paths outside the book stay names inside it.
+// document in a folder of its own; two entries at one place make one chapter. A linear="no" page
+// the table does not name is not read, and entries named like paths outside the book stay names
+// inside it.
 TEST(EpubDocument, PlacesChaptersAtAnchorsAndAcrossFiles) {
     test::ScratchDir scratch;
     fs::create_directory(scratch / "inside");
     const std::string nav = page(R"(<nav epub:type="toc"><ol>
-<li><a href="../text/a.xhtml#c1">One</a></li>
+<li><a href="../text/a.xhtml#c1">One</a><ol><li><a href="../text/a.xhtml#c1">Begun</a></li></ol></li>
 <li><a href="../text/a.xhtml#c2">Two</a></li>
 <li><a href="../text/part%20three.xhtml">Three</a></li></ol></nav>)");
     const std::string items =
@@ -236,9 +237,9 @@ TEST(EpubDocument, PlacesChaptersAtAnchorsAndAcrossFiles) {
               {.name = "/absolute.xhtml", .bytes = page("<p>x</p>")}}));
     const auto before = test::snapshot(scratch.path());
     const std::vector<std::string> lines = readAll(file);
-    const std::vector<std::string> expected{"# One", "One",          "First text.",       "# Two",
-                                            "Two",   "Second text.", "Still the second.", "# Three",
-                                            "Three", "Third text."};
+    const std::vector<std::string> expected{
+        "# One: Begun",      "One",     "First text.", "# Two",      "Two", "Second text.",
+        "Still the second.", "# Three", "Three",       "Third text."};
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(test::snapshot(scratch.path()), before);
 }

@@ -19,6 +19,8 @@ namespace {
 
 constexpr std::string_view containerEntry = "META-INF/container.xml";
 constexpr std::string_view encryptionEntry = "META-INF/encryption.xml";
+// Titles of table entries at one place are joined up to this length, not without end.
+constexpr std::size_t maxJoinedTitleBytes = 1000;
 
 // One spine item that is read: its entry, and the chapters the table of contents starts in it.
 struct Page {
@@ -172,16 +174,19 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
     }
     if (pages_.empty())
         throw FileError(bookFailure(archive_->name(), "it has no pages to read"));
+    std::map<std::string_view, Page*> firstPageOf; // a table may be as long as the spine
+    for (Page& page : pages_)
+        firstPageOf.emplace(page.entry, &page);
     bool anyChapter = false;
     for (const TocEntry& entry : toc) {
-        const auto page = std::find_if(pages_.begin(), pages_.end(), [&](const Page& candidate) {
-            return candidate.entry == entry.place.entry;
-        });
-        if (page == pages_.end())
+        const auto found = firstPageOf.find(entry.place.entry);
+        if (found == firstPageOf.end())
             continue;
-        std::string& title = page->chaptersAt[entry.place.fragment];
-        if (!entry.title.empty())
-            title = title.empty() ? entry.title : title + ": " + entry.title;
+        std::string& title = found->second->chaptersAt[entry.place.fragment];
+        if (title.empty())
+            title = entry.title;
+        else if (!entry.title.empty() && title.size() < maxJoinedTitleBytes)
+            title += ": " + entry.title;
         anyChapter = true;
     }
     headingsAreChapters_ = !anyChapter;
