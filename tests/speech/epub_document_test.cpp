@@ -316,10 +316,15 @@ TEST(EpubDocument, RefusesBadBooksNamingTheEntryAndTheReason) {
     const Entry firstPage{.name = "OPS/a.xhtml", .bytes = page("<p>Text.</p>")};
     std::vector<Entry> withoutMimetype = book(onePage, {firstPage});
     withoutMimetype.erase(withoutMimetype.begin());
+    std::vector<Entry> otherMimetype = book(onePage, {firstPage});
+    otherMimetype.front().bytes = "application/zip";
     std::vector<Entry> withoutContainer = book(onePage, {firstPage});
     withoutContainer.erase(withoutContainer.begin() + 1);
     const std::vector<BadBook> books{
         {"no-mimetype.epub", withoutMimetype, {"no \"mimetype\" entry"}},
+        {"other-mimetype.epub",
+         otherMimetype,
+         {"\"mimetype\": it does not say application/epub+zip"}},
         {"no-container.epub", withoutContainer, {"\"META-INF/container.xml\": no such entry"}},
         {"missing-page.epub",
          book(onePage, {}),

@@ -5,6 +5,7 @@
 #include "speech/text/epub_encryption.h"
 #include "speech/text/epub_package.h"
 #include "speech/text/epub_toc.h"
+#include "speech/text/ssml_values.h"
 #include "speech/text/xhtml_blocks.h"
 
 #include <algorithm>
@@ -93,11 +94,7 @@ private:
         if (!archive_->contains("mimetype"))
             throw FileError(bookFailure(archive_->name(),
                                         "it has no \"mimetype\" entry: it is not an EPUB book"));
-        const std::string type = archive_->read("mimetype", 1024);
-        if (type.find_first_not_of(" \t\r\n") == std::string::npos ||
-            type.substr(type.find_first_not_of(" \t\r\n"),
-                        type.find_last_not_of(" \t\r\n") - type.find_first_not_of(" \t\r\n") + 1) !=
-                "application/epub+zip")
+        if (ssml::trimmed(archive_->read("mimetype", 1024)) != "application/epub+zip")
             refusalIn("mimetype")("it does not say application/epub+zip: it is not an EPUB book");
     }
 
