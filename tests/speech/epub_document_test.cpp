@@ -18,10 +18,10 @@ namespace fs = std::filesystem;
 // Writes a ZIP archive: each entry "NAME METHOD SOURCE SIZE", SOURCE a file or zeros:N, SIZE
 // "-" or a size to declare in both headers instead of the true one (a forged entry).
 constexpr const char* zipWriter = R"(import sys, zipfile, struct
-out, specs = sys.argv[1], sys.argv[2:]
+out, fields = sys.argv[1], sys.argv[2:]
 forged = {}
 with zipfile.ZipFile(out, "w") as z:
-    for name, method, source, size in zip(*[iter(specs)] * 4):
+    for name, method, source, size in zip(*[iter(fields)] * 4):
         data = bytes(int(source[6:])) if source.startswith("zeros:") else open(source, "rb").read()
         kind = zipfile.ZIP_DEFLATED if method == "deflated" else zipfile.ZIP_STORED
         z.writestr(zipfile.ZipInfo(name), data, compress_type=kind)
