@@ -218,6 +218,44 @@ void expectPlacesInPage(const std::vector<DocumentBlock>& blocks, const std::str
         }
 }
 
+// The same book as pandoc's EPUB 3 and EPUB 2 (whose notes carry no epub:type), its first
+// chapter's page read as the EPUB reader hands it over.
+TEST_F(PandocHtml, EpubPagesOfBothVersionsReadTheirTextWithoutNotes) {
+    for (const std::string format : {"epub3", "epub2"}) {
+        const test::Outcome made = test::runProgram(
+            "/usr/bin/pandoc", {"-t", format, "book.md", "-o", "book.epub"}, scratch_.path());
+        ASSERT_EQ(made.status, 0) << made.standardError;
+        const test::Outcome page = test::runProgram(
+            "/usr/bin/python3",
+            {"-c", "import sys, zipfile; sys.stdout.write(zipfile.ZipFile('book.epub')"
+                   ".read('EPUB/text/ch001.xhtml').decode())"},
+            scratch_.path());
+        ASSERT_EQ(page.status, 0) << page.standardError;
+        XhtmlPage where = pageNamed("EPUB/text/ch001.xhtml");
+        where.bytes = page.standardOutput;
+        const std::set<std::pair<std::string, std::string>> notes = {
+            {"EPUB/text/ch001.xhtml", "fn1"}, {"EPUB/text/ch001.xhtml", "fn2"}};
+        EXPECT_EQ(noteTargetsOf(where), notes) << format;
+        for (const auto& [file, id] : notes)
+            where.noteIds.insert(id);
+        std::vector<std::string> expected = {"Chapter One",
+                                             "The first paragraph has a note. It goes on.",
+                                             collapsed(longParagraph()),
+                                             "A Guten Tag greeting, said twice.",
+                                             "A cat sitting",
+                                             "A Section",
+                                             "Quoted words stand here."};
+        if (format == "epub3") // the caption repeats the image's alt text, hidden
+            expected.erase(expected.begin() + 4);
+        const RecordingSink sink = readPage(page.standardOutput, {}, where);
+        EXPECT_EQ(sink.events, expected) << format << "\n" << sink.all();
+        expectPlacesInPage(sink.blocks, page.standardOutput);
+        const std::string all = readPage(page.standardOutput, reading(false, true), where).all();
+        EXPECT_NE(all.find("has a note.1 It"), std::string::npos) << all;
+        EXPECT_NE(all.find("The note text lives here."), std::string::npos) << all;
+    }
+}
+
 TEST_F(PandocHtml, RunsCarryTheirLanguageAndTheirPlaceInTheFile) {
     const RecordingSink sink = read();
     bool german = false;
@@ -234,11 +272,13 @@ TEST(XhtmlPage, RunsArePlacedExactlyInThePage) {
     std::string longText;
     for (int i = 0; i < 900; ++i)
         longText += "wörd" + std::to_string(i) + (i % 7 == 0 ? "\r\n " : " ");
-    const std::string page = xhtml("<p>Fish &amp; chips,\r\n  ça va.</p><p>" + longText +
+    const std::string body = xhtml("<p>Fish &amp; chips,\r\n  ça va.</p><p>" + longText +
                                    "</p><p xml:lang=\"de\">Zwei <b>Wörter</b> &#33;BC</p>");
-    const RecordingSink sink = readPage(page);
-    ASSERT_EQ(sink.blocks.size(), 3u);
-    expectPlacesInPage(sink.blocks, page);
+    for (const std::string& page : {body, "\xEF\xBB\xBF" + body}) { // with a byte order mark
+        const RecordingSink sink = readPage(page);
+        ASSERT_EQ(sink.blocks.size(), 3u);
+        expectPlacesInPage(sink.blocks, page);
+    }
 }
 
 TEST(XhtmlPage, ChaptersBeginAtTheirIdsAndAtThePageStart) {
@@ -293,13 +333,21 @@ TEST(XhtmlPage, LeavesOutWhatIsNotReadAndReadsLanguagesAndEntities) {
         "<nav epub:type=\"page-list\"><a href=\"c.xhtml#p1\">1</a></nav>"
         "<script>var x;</script><style>p{}</style><p hidden=\"\">Hidden</p>"
         "<p aria-hidden=\"true\">Also hidden</p><p>Ruby <ruby>漢<rt>かん</rt></ruby>.</p>"
-        "<p>Caf&eacute;&nbsp;&nbsp;au lait <span xml:lang=\"fr\">merci beaucoup</span> end "
-        "<span epub:type=\"pagebreak\" id=\"p7\">7</span>done.</p>"
+        "<p>Caf&eacute;&nbsp;&nbsp;au&unknown; lait <span xml:lang=\"fr\">merci beaucoup</span> "
+        "end "
+        "<span epub:type=\"pagebreak\" id=\"p7\">7</span>do&shy;ne.</p>"
         "<p><img src=\"a.png\" alt=\"An owl\"/>Owl.</p>");
-    const RecordingSink sink = readPage(page);
+    std::vector<std::string> warnings;
+    DocumentOptions options;
+    options.warning = [&](const std::string& line) {
+        warnings.push_back(line);
+    };
+    const RecordingSink sink = readPage(page, options);
     const std::vector<std::string> expected = {"Ruby 漢.", "Café au lait merci beaucoup end done.",
                                                "Owl."};
     EXPECT_EQ(sink.events, expected) << sink.all();
+    EXPECT_EQ(warnings, std::vector<std::string>{"OEBPS/page.xhtml: the entity &unknown; is not "
+                                                 "one of HTML's; it is left out"});
     ASSERT_EQ(sink.blocks[1].runs.size(), 3u);
     EXPECT_EQ(sink.blocks[1].runs[1].text, "merci beaucoup ");
     EXPECT_EQ(sink.blocks[1].runs[1].language, "fr");
@@ -311,22 +359,29 @@ TEST(XhtmlPage, LeavesOutWhatIsNotReadAndReadsLanguagesAndEntities) {
 // the book's other pages name (noteIds).
 TEST(XhtmlPage, NotesAreLeftOutUnlessAsked) {
     const std::string page =
-        xhtml("<p>Marked<a epub:type=\"noteref\" href=\"#n1\">1</a> and plain<a "
-              "href=\"notes.xhtml#n2\">[2]</a> and starred<a href=\"#n3\">*</a> and linked <a "
+        xhtml("<p>Plain<a href=\"notes.xhtml#n2\">[2]</a> and starred<a href=\"#n3\">*</a> and "
+              "classed<a class=\"fnref\" href=\"#n6\">a</a> and linked <a "
               "href=\"https://example.org/#x\">3</a>.</p>"
               "<aside epub:type=\"footnote\" id=\"n1\"><p>Aside note.</p></aside>"
               "<p id=\"n3\">Target note.</p>"
               "<p><a id=\"n4\" href=\"#r4\">4</a> Labelled note.</p>"
-              "<div class=\"footnotes\"><p>Classed note.</p></div>");
+              "<p><a id=\"n5\" href=\"#r5\">5.</a> Dotted note.</p>"
+              "<div class=\"footnotes\"><p>Classed note.</p></div>"
+              "<div id=\"c9\"><h2>Nine</h2><p>A chapter a number links to.</p></div>");
     XhtmlPage where;
-    where.noteIds = {"n3", "n4"};
+    where.noteIds = {"n3", "n4", "n5", "c9"};
     const RecordingSink quiet = readPage(page, {}, where);
-    EXPECT_EQ(quiet.events, std::vector<std::string>{"Marked and plain and starred and linked 3."})
-        << quiet.all();
+    const std::vector<std::string> expected = {"Plain and starred and classed and linked 3.",
+                                               "Nine", "A chapter a number links to."};
+    EXPECT_EQ(quiet.events, expected) << quiet.all();
     const std::string all = readPage(page, reading(false, true), where).all();
-    for (const char* kept : {"Marked1 and plain[2] and starred*", "Aside note.", "Target note.",
-                             "4 Labelled note.", "Classed note."})
+    for (const char* kept : {"Plain[2] and starred* and classeda", "Aside note.", "Target note.",
+                             "4 Labelled note.", "5. Dotted note.", "Classed note."})
         EXPECT_NE(all.find(kept), std::string::npos) << kept << "\n" << all;
+    // A page that marks its references has its other links read.
+    const std::string marked = xhtml("<p>Marked<a epub:type=\"noteref\" href=\"#n1\">1</a>, "
+                                     "see part <a href=\"#p3\">3</a>.</p>");
+    EXPECT_EQ(readPage(marked).events, std::vector<std::string>{"Marked, see part 3."});
 }
 
 TEST(XhtmlPage, NoteTargetsAreResolvedAgainstThePage) {
@@ -365,6 +420,10 @@ TEST(XhtmlPage, HostilePagesAreRefusedNamingThePage) {
                                  "\"file:///etc/passwd\"><html><body><p>&x;</p></body></html>";
     EXPECT_EQ(failureOf(external), "OEBPS/bad.xhtml:2: the page names the external DTD "
                                    "\"file:///etc/passwd\", which is not read");
+    // XHTML's own DTD, wherever the book says it lies, is not read either, and not refused.
+    const std::string xhtmlDtd = "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
+                                 "\"dtd/xhtml11.dtd\"><html><body><p>Fine</p></body></html>";
+    EXPECT_EQ(readPage(xhtmlDtd).events, std::vector<std::string>{"Fine"});
     std::string deep;
     for (int i = 0; i < 100000; ++i)
         deep += "<div>";

@@ -15,6 +15,8 @@ std::size_t whiteSpaceAt(std::string_view text, std::size_t at) {
     return text.substr(at, 2) == "\xC2\xA0" ? 2 : 0;
 }
 
+constexpr std::string_view softHyphen = "\xC2\xAD";
+
 // Steps through a text node's places as its bytes are read in order.
 class PlaceCursor {
 public:
@@ -45,6 +47,10 @@ void BlockText::append(std::string_view text, const std::string& language,
                 pendingSpacePlace_ = cursor.at(at);
             }
             at += space;
+            continue;
+        }
+        if (text.substr(at, 2) == softHyphen) { // a place to break a word, never read
+            at += softHyphen.size();
             continue;
         }
         put(text[at], cursor.at(at), language);

@@ -11,9 +11,9 @@
 namespace kestrova::speech::xhtml {
 
 // The text of one block as it is gathered: white space collapsed to single spaces (none at
-// the block's edges), split into runs where the language changes, each byte's place in the page
-// kept as DocumentRun::sourceBytes says. A space between two runs ends the earlier one, so that
-// the runs' texts, joined, are the block's text.
+// the block's edges), soft hyphens taken out, split into runs where the language changes, each
+// byte's place in the page kept as DocumentRun::sourceBytes says. A space between two runs ends the
+// earlier one, so that the runs' texts, joined, are the block's text.
 class BlockText {
 public:
     // Text of the page, its byte i at places' place for i (none known: places empty).

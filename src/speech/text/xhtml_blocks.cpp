@@ -6,8 +6,6 @@
 #include "speech/text/xhtml_elements.h"
 #include "speech/text/xhtml_page_tree.h"
 
-#include <algorithm>
-#include <array>
 #include <set>
 
 namespace kestrova::speech {
@@ -48,7 +46,8 @@ class PageReader {
 public:
     PageReader(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
                const PageTree& tree)
-        : page_(page), options_(options), sink_(sink), tree_(tree) {}
+        : page_(page), options_(options), sink_(sink), tree_(tree),
+          marksReferences_(marksNoteReferences(*tree.root())) {}
 
     void read() {
         if (const auto start = page_.chaptersAt.find(""); start != page_.chaptersAt.end())
@@ -74,8 +73,19 @@ private:
             else if (child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE)
                 block_.append(textOf(child->content), language, tree_.placesOf(child));
             else if (child->type == XML_ENTITY_REF_NODE)
-                block_.appendUnplaced(entityText(textOf(child->name)), language);
+                entity(textOf(child->name), language);
         }
+    }
+
+    // A named reference the page does not declare (nor may): HTML's own, as the XHTML DTDs
+    // that pages name declare them; any other is passed over.
+    void entity(std::string_view name, const std::string& language) {
+        const std::string text = entityText(name);
+        if (!text.empty())
+            block_.appendUnplaced(text, language);
+        else if (options_.warning && unknownEntities_.emplace(name).second)
+            options_.warning(page_.name + ": the entity &" + cutInTheMiddle(name) +
+                             "; is not one of HTML's; it is left out");
     }
 
     void element(const xmlNode& element, const std::string& around) {
@@ -119,23 +129,19 @@ private:
             return true;
         if (options_.readNotes)
             return false;
-        return isNoteReference(element) || isMarkedNoteBody(element) || isNoteTarget(element) ||
+        return isNoteReference(element, !marksReferences_) || isMarkedNoteBody(element) ||
+               isNoteTarget(element) ||
                (isBlockElement(nameOf(element)) && startsWithNoteLabel(element));
     }
 
     // An element that the book's note references point at, though it carries no mark of a
-    // note. What a table of contents or a bibliography points at is not a note.
+    // note; not one that begins a chapter or looks like a part of the book's own text.
     bool isNoteTarget(const xmlNode& element) const {
         if (page_.noteIds.empty())
             return false;
         const std::string id = idOf(element);
-        if (id.empty() || !page_.noteIds.contains(id) || page_.chaptersAt.contains(id))
-            return false;
-        constexpr std::array<std::string_view, 8> structure = {
-            "html", "body", "section", "article", "main", "header", "nav", "hgroup"};
-        const std::string_view name = nameOf(element);
-        return std::find(structure.begin(), structure.end(), name) == structure.end() &&
-               !(name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6');
+        return !id.empty() && page_.noteIds.contains(id) && !page_.chaptersAt.contains(id) &&
+               mayBeNote(element);
     }
 
     // A block that begins with the label a note reference points at ("<p><a id="n3">3</a>
@@ -211,25 +217,27 @@ private:
     const DocumentOptions& options_;
     DocumentSink& sink_;
     const PageTree& tree_;
+    const bool marksReferences_; // then links are note references only by their marks
     BlockText block_;
-    std::set<std::string> begun_; // the chapters of chaptersAt begun so far
-    bool chapterOpen_ = false;    // a chapter has begun and no block followed yet
-    int headingDepth_ = 0;        // inside a heading that titles a chapter
+    std::set<std::string> begun_;                        // the chapters of chaptersAt begun so far
+    std::set<std::string, std::less<>> unknownEntities_; // told of once each
+    bool chapterOpen_ = false; // a chapter has begun and no block followed yet
+    int headingDepth_ = 0;     // inside a heading that titles a chapter
 };
 
 // Gathers the targets of the note references, leaving out navigation (its links are no notes)
 // and the notes themselves (their links lead back to the references).
-void gatherNoteTargets(const xmlNode& parent, const std::string& pageName,
+void gatherNoteTargets(const xmlNode& parent, const std::string& pageName, bool byMarkText,
                        std::set<std::pair<std::string, std::string>>& targets) {
     for (const xmlNode* child = parent.children; child != nullptr; child = child->next) {
         if (child->type != XML_ELEMENT_NODE || isNeverRead(*child) || isMarkedNoteBody(*child))
             continue;
-        if (isNoteReference(*child)) {
+        if (isNoteReference(*child, byMarkText)) {
             if (auto target = linkTarget(*child, pageName))
                 targets.insert(std::move(*target));
             continue;
         }
-        gatherNoteTargets(*child, pageName, targets);
+        gatherNoteTargets(*child, pageName, byMarkText, targets);
     }
 }
 
@@ -245,7 +253,7 @@ void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, Docume
 std::set<std::pair<std::string, std::string>> noteTargetsOf(const XhtmlPage& page) {
     const PageTree tree = parsedPage(page);
     std::set<std::pair<std::string, std::string>> targets;
-    gatherNoteTargets(*tree.root(), page.name, targets);
+    gatherNoteTargets(*tree.root(), page.name, !marksNoteReferences(*tree.root()), targets);
     return targets;
 }
 

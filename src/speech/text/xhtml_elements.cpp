@@ -158,6 +158,17 @@ std::optional<std::pair<std::string_view, std::string_view>> linkInBook(std::str
     return std::pair{path, link.substr(hash + 1)};
 }
 
+bool isHeading(std::string_view name) {
+    return name.size() == 2 && name[0] == 'h' && name[1] >= '1' && name[1] <= '6';
+}
+
+bool holdsHeading(const xmlNode& element) {
+    for (const xmlNode* child = element.children; child != nullptr; child = child->next)
+        if (child->type == XML_ELEMENT_NODE && (isHeading(nameOf(*child)) || holdsHeading(*child)))
+            return true;
+    return false;
+}
+
 void appendShortText(const xmlNode& node, std::string& text, std::size_t maxBytes) {
     for (const xmlNode* child = node.children; child != nullptr && text.size() <= maxBytes;
          child = child->next) {
@@ -221,9 +232,13 @@ std::optional<std::string> alternativeText(const xmlNode& element) {
     return attributeOf(element, "alt");
 }
 
-bool isNoteReference(const xmlNode& element) {
+bool isMarkedNoteReference(const xmlNode& element) {
     constexpr std::array<std::string_view, 2> references = {"noteref", "doc-noteref"};
-    if (isMarked(element, references))
+    return isMarked(element, references);
+}
+
+bool isNoteReference(const xmlNode& element, bool byMarkText) {
+    if (isMarkedNoteReference(element))
         return true;
     if (nameOf(element) != "a" || !linkInBook(attributeOf(element, "href").value_or("")))
         return false;
@@ -234,7 +249,15 @@ bool isNoteReference(const xmlNode& element) {
                    name.find("noteref") != std::string::npos ||
                    name.find("fnref") != std::string::npos;
         });
-    return footnoteClass || isNoteMarkText(shortTextOf(element, 24));
+    return footnoteClass || (byMarkText && isNoteMarkText(shortTextOf(element, 24)));
+}
+
+bool marksNoteReferences(const xmlNode& parent) {
+    for (const xmlNode* child = parent.children; child != nullptr; child = child->next)
+        if (child->type == XML_ELEMENT_NODE &&
+            (isMarkedNoteReference(*child) || marksNoteReferences(*child)))
+            return true;
+    return false;
 }
 
 bool isMarkedNoteBody(const xmlNode& element) {
@@ -250,6 +273,19 @@ bool isMarkedNoteBody(const xmlNode& element) {
         return true;
     const std::string id = loweredText(attributeOf(element, "id").value_or(""));
     return id == "footnotes" || id == "endnotes";
+}
+
+bool mayBeNote(const xmlNode& element) {
+    constexpr std::array<std::string_view, 8> structure = {"html", "body",   "section", "article",
+                                                           "main", "header", "nav",     "hgroup"};
+    constexpr std::array<std::string_view, 6> entries = {"biblioentry",  "doc-biblioentry",
+                                                         "bibliography", "doc-bibliography",
+                                                         "glossary",     "doc-glossary"};
+    if (isOneOf(nameOf(element), structure) || isHeading(nameOf(element)) ||
+        isMarked(element, entries) || holdsHeading(element))
+        return false;
+    constexpr std::size_t longestNote = 16 << 10;
+    return shortTextOf(element, longestNote).size() <= longestNote;
 }
 
 std::string idOf(const xmlNode& element) {
@@ -298,6 +334,8 @@ std::string collapsedText(std::string_view raw) {
 }
 
 bool isNoteMarkText(std::string_view text) {
+    if (text.size() >= 2 && (text.back() == '.' || (text.back() == ')' && text.front() != '(')))
+        text.remove_suffix(1); // "3." and "3)", as lists of notes label them
     if (text.size() >= 2 && ((text.front() == '[' && text.back() == ']') ||
                              (text.front() == '(' && text.back() == ')') ||
                              (text.front() == '{' && text.back() == '}')))

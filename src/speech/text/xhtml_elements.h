@@ -30,13 +30,23 @@ bool isImage(const xmlNode& element);
 std::optional<std::string> alternativeText(const xmlNode& element);
 
 // A reference to a note: marked as one (epub:type noteref, role doc-noteref), or a link into
-// the book whose text is only a number or a mark ("3", "[3]", "(3)", "*", "†", "‡") or whose
-// class names a footnote.
-bool isNoteReference(const xmlNode& element);
+// the book whose class names a footnote or, byMarkText, whose text is only a number or a mark
+// ("3", "[3]", "(3)", "*", "†", "‡").
+bool isNoteReference(const xmlNode& element, bool byMarkText);
+// Whether any element under parent is marked as a note reference: a page that marks its
+// references (EPUB 3's, pandoc's HTML) has its other links read, "see part 3" among them.
+bool marksNoteReferences(const xmlNode& parent);
+
 // A note's body by its own marks: epub:type footnote, endnote, rearnote and their plurals; role
 // doc-footnote, doc-endnote, doc-endnotes; an aside with a note role; a class or id naming
 // footnotes or endnotes (pandoc's section class="footnotes").
 bool isMarkedNoteBody(const xmlNode& element);
+
+// Whether an element that a note reference points at may be the note: not the book's structure
+// (body, section, article...), a heading, a bibliography's or glossary's entry, nor what holds
+// a heading or more text than a note has (16 KiB): a link whose text is a number also leads to
+// chapters and pages.
+bool mayBeNote(const xmlNode& element);
 
 // The element's id (or an anchor's name, which older books use instead); empty: none.
 std::string idOf(const xmlNode& element);

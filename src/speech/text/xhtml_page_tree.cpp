@@ -26,16 +26,15 @@ struct ParserContextFree {
 };
 using ParserContextOwner = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
 
-// The DTDs a page may name: the W3C's own, which no reader loads (none is loaded here either).
-// Any other names a file or a server for the DTD, which only an attack on a reader that loads
-// it has a reason to.
+// The DTDs an XHTML page may name: the W3C's own (by their public identifiers, wherever a book
+// says they lie, or at the W3C), which no reader loads (nor is any loaded here). Any other names
+// a file or a server for the DTD, which only an attack on a reader that loads it has a reason
+// to.
 bool isKnownDtd(std::string_view publicId, std::string_view systemId) {
-    const auto w3c = [](std::string_view id) {
-        return id.starts_with("http://www.w3.org/") || id.starts_with("https://www.w3.org/");
-    };
-    if (!systemId.empty())
-        return w3c(systemId) || systemId == "about:legacy-compat";
-    return publicId.empty() || publicId.starts_with("-//W3C//");
+    if (publicId.starts_with("-//W3C//"))
+        return true;
+    return systemId.empty() || systemId.starts_with("http://www.w3.org/") ||
+           systemId.starts_with("https://www.w3.org/") || systemId == "about:legacy-compat";
 }
 
 // The places of a piece the parser copied rather than handing over where it lies, read
@@ -211,7 +210,9 @@ struct PageTree::Parse {
         handler.characters = characters;
         handler.ignorableWhitespace = characters;
         handler.entityDecl = entityDeclaration;
-        handler.internalSubset = internalSubset;
+        if (!html) // the HTML parser loads no DTD, and reads old HTML's of every kind
+            handler.internalSubset = internalSubset;
+        handler.externalSubset = nullptr; // never loaded, whatever the options
         handler.serror = html ? ignoreError : keepFirstError;
         if (html)
             handler.startElement = startElement;
