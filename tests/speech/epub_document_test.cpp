@@ -205,24 +205,26 @@ TEST(EpubDocument, ReadsPandocBooksWithTheirTableOfContentsMetadataAndCover) {
 
 // Two chapters at anchors of one file, the second running on into the next file (which the
 // table does not name) and a third in a file with a percent-encoded name; the navigation
-// document in a folder of its own; two entries at one place make one chapter. A linear="no" page
-// the table does not name is not read, and entries named like paths outside the book stay names
-// inside it.
+// document in a folder of its own; two entries at one place make one chapter. A linear="no"
+// page is read only when the table names it (the last one), not otherwise (the aside); and
+// entries named like paths outside the book stay names inside it.
 TEST(EpubDocument, PlacesChaptersAtAnchorsAndAcrossFiles) {
     test::ScratchDir scratch;
     fs::create_directory(scratch / "inside");
     const std::string nav = page(R"(<nav epub:type="toc"><ol>
 <li><a href="../text/a.xhtml#c1">One</a><ol><li><a href="../text/a.xhtml#c1">Begun</a></li></ol></li>
 <li><a href="../text/a.xhtml#c2">Two</a></li>
-<li><a href="../text/part%20three.xhtml">Three</a></li></ol></nav>)");
+<li><a href="../text/part%20three.xhtml">Three</a></li>
+<li><a href="../text/extra.xhtml">Extra</a></li></ol></nav>)");
     const std::string items =
         R"(<item id="nav" href="nav/nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
 <item id="a" href="text/a.xhtml" media-type="application/xhtml+xml"/>
 <item id="b" href="text/b.xhtml" media-type="application/xhtml+xml"/>
 <item id="aside" href="text/aside.xhtml" media-type="application/xhtml+xml"/>
-<item id="c" href="text/part%20three.xhtml" media-type="application/xhtml+xml"/>)";
+<item id="c" href="text/part%20three.xhtml" media-type="application/xhtml+xml"/>
+<item id="x" href="text/extra.xhtml" media-type="application/xhtml+xml"/>)";
     const std::string spine =
-        R"(<itemref idref="a"/><itemref idref="b"/><itemref idref="aside" linear="no"/><itemref idref="c"/>)";
+        R"(<itemref idref="a"/><itemref idref="b"/><itemref idref="aside" linear="no"/><itemref idref="c"/><itemref idref="x" linear="no"/>)";
     const fs::path file = writeZip(
         scratch, "inside/anchors.epub",
         book(package(items, spine),
@@ -233,13 +235,14 @@ TEST(EpubDocument, PlacesChaptersAtAnchorsAndAcrossFiles) {
               {.name = "OPS/text/aside.xhtml", .bytes = page("<p>Aside text.</p>")},
               {.name = "OPS/text/part three.xhtml",
                .bytes = page("<h1>Three</h1><p>Third text.</p>")},
+              {.name = "OPS/text/extra.xhtml", .bytes = page("<p>Extra text.</p>")},
               {.name = "../escaped.xhtml", .bytes = page("<p>x</p>")},
               {.name = "/absolute.xhtml", .bytes = page("<p>x</p>")}}));
     const auto before = test::snapshot(scratch.path());
     const std::vector<std::string> lines = readAll(file);
     const std::vector<std::string> expected{
-        "# One: Begun",      "One",     "First text.", "# Two",      "Two", "Second text.",
-        "Still the second.", "# Three", "Three",       "Third text."};
+        "# One: Begun",      "One",     "First text.", "# Two",       "Two",     "Second text.",
+        "Still the second.", "# Three", "Three",       "Third text.", "# Extra", "Extra text."};
     EXPECT_EQ(lines, expected);
     EXPECT_EQ(test::snapshot(scratch.path()), before);
 }
