@@ -5,6 +5,7 @@
 #include "speech/text/epub_encryption.h"
 #include "speech/text/epub_package.h"
 #include "speech/text/epub_toc.h"
+#include "speech/text/ssml_values.h"
 #include "speech/text/xhtml_blocks.h"
 
 #include <algorithm>
@@ -19,6 +20,8 @@ namespace {
 
 constexpr std::string_view containerEntry = "META-INF/container.xml";
 constexpr std::string_view encryptionEntry = "META-INF/encryption.xml";
+// Titles of table entries at one place are joined up to this length, not without end.
+constexpr std::size_t maxJoinedTitleBytes = 1000;
 
 // One spine item that is read: its entry, and the chapters the table of contents starts in it.
 struct Page {
@@ -91,11 +94,7 @@ private:
         if (!archive_->contains("mimetype"))
             throw FileError(bookFailure(archive_->name(),
                                         "it has no \"mimetype\" entry: it is not an EPUB book"));
-        const std::string type = archive_->read("mimetype", 1024);
-        if (type.find_first_not_of(" \t\r\n") == std::string::npos ||
-            type.substr(type.find_first_not_of(" \t\r\n"),
-                        type.find_last_not_of(" \t\r\n") - type.find_first_not_of(" \t\r\n") + 1) !=
-                "application/epub+zip")
+        if (ssml::trimmed(archive_->read("mimetype", 1024)) != "application/epub+zip")
             refusalIn("mimetype")("it does not say application/epub+zip: it is not an EPUB book");
     }
 
@@ -172,16 +171,19 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
     }
     if (pages_.empty())
         throw FileError(bookFailure(archive_->name(), "it has no pages to read"));
+    std::map<std::string_view, Page*> firstPageOf; // a table may be as long as the spine
+    for (Page& page : pages_)
+        firstPageOf.emplace(page.entry, &page);
     bool anyChapter = false;
     for (const TocEntry& entry : toc) {
-        const auto page = std::find_if(pages_.begin(), pages_.end(), [&](const Page& candidate) {
-            return candidate.entry == entry.place.entry;
-        });
-        if (page == pages_.end())
+        const auto found = firstPageOf.find(entry.place.entry);
+        if (found == firstPageOf.end())
             continue;
-        std::string& title = page->chaptersAt[entry.place.fragment];
-        if (!entry.title.empty())
-            title = title.empty() ? entry.title : title + ": " + entry.title;
+        std::string& title = found->second->chaptersAt[entry.place.fragment];
+        if (title.empty())
+            title = entry.title;
+        else if (!entry.title.empty() && title.size() < maxJoinedTitleBytes)
+            title += ": " + entry.title;
         anyChapter = true;
     }
     headingsAreChapters_ = !anyChapter;
@@ -256,13 +258,17 @@ XhtmlPage EpubDocument::xhtmlPageOf(const Page& page, std::string_view bytes) co
     return xhtml;
 }
 
-// The page reader names the page; the message names the book as well.
+// The page reader names the page as it is; the message names the book as well, and the page
+// quoted, as the book's entry names may hold anything.
 void EpubDocument::readPage(const XhtmlPage& page,
                             const std::function<void(const XhtmlPage&)>& reading) const {
     try {
         reading(page);
     } catch (const FileError& error) {
-        throw FileError(bookFailure(archive_->name(), error.what()));
+        std::string_view said = error.what();
+        const std::string pageName = said.starts_with(page.name) ? quotedName(page.name) : "";
+        said.remove_prefix(pageName.empty() ? 0 : page.name.size());
+        throw FileError(bookFailure(archive_->name(), pageName + std::string(said)));
     }
 }
 
@@ -276,6 +282,10 @@ std::unique_ptr<StructuredDocument> openEpubArchive(std::unique_ptr<ZipArchive> 
 
 std::unique_ptr<StructuredDocument> openEpub(const std::filesystem::path& file,
                                              const DocumentOptions& options) {
+    // A FIFO would block the archive's opening; a folder is no book.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error))
+        throw FileError(bookFailure(file, error ? error.message() : "it is not a regular file"));
     return openEpubArchive(std::make_unique<ZipArchive>(file), options);
 }
 

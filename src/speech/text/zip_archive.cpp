@@ -9,15 +9,11 @@ namespace kestrova::speech {
 
 namespace {
 
+// libzip's words, as the system's are shown elsewhere; "Not a zip archive" in ours.
 std::string zipReason(zip_error_t& error) {
-    const std::string words = zip_error_strerror(&error);
     if (zip_error_code_zip(&error) == ZIP_ER_NOZIP)
         return "it is not a ZIP archive";
-    std::string reason = words;
-    std::transform(reason.begin(), reason.begin() + std::min<std::size_t>(1, reason.size()),
-                   reason.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return reason;
+    return zip_error_strerror(&error);
 }
 
 std::string reasonOfCode(int code) {
