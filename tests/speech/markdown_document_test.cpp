@@ -95,7 +95,7 @@ raw block
 
 ### Small heading
 
-Text with `inline code` and <b>tags</b>.
+Text with `inline code` and <b>tags</b>.<br>Then<BR/>more.
 )";
 
 TEST(MarkdownDocument, ReadsBlocksChaptersAndFrontMatterAsPandocWritesThem) {
@@ -120,7 +120,7 @@ TEST(MarkdownDocument, ReadsBlocksChaptersAndFrontMatterAsPandocWritesThem) {
         "Ann, 31",
         "Ben",
         "Small heading",
-        "Text with inline code and tags.",
+        "Text with inline code and tags. Then more.",
     };
     EXPECT_EQ(read.sink.events, expected);
     ASSERT_EQ(warnings.size(), 1u);
@@ -214,6 +214,31 @@ TEST(MarkdownDocument, PlacesFallBackToTheNodeWhereCmarkChangedTheText) {
     EXPECT_EQ(read.sink.runs[0].sourceBytes.front(), (std::pair<std::size_t, std::uint64_t>{0, 0}));
 }
 
+TEST(MarkdownDocument, DecodesTextThatIsNotUtf8AsPlainTextIsDecodedWithoutPlaces) {
+    const std::vector<std::string> expected = {"# Caf\xC3\xA9", "Caf\xC3\xA9",
+                                               "Na\xC3\xAFve text."};
+    const Read latin = readFile("# Caf\xE9\n\nNa\xEFve text.\n");
+    EXPECT_EQ(latin.sink.events, expected);
+    EXPECT_TRUE(latin.sink.runs.at(0).sourceBytes.empty());
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : std::string("# Caf\xE9\n\nNa\xEFve text.\n"))
+        utf16 += std::string{c, '\0'};
+    EXPECT_EQ(readFile(utf16).sink.events, expected);
+}
+
+TEST(MarkdownDocument, StopsReadingWhenTheConversionIsCancelled) {
+    ScratchDir scratch;
+    writeBytes(scratch / "book.md", "# One\n\nText.\n");
+    std::atomic<bool> cancel = false;
+    DocumentOptions options;
+    options.cancel = &cancel;
+    const auto document = openMarkdown(scratch / "book.md", options);
+    cancel = true;
+    RecordingSink sink;
+    EXPECT_THROW(document->read(sink), ConversionCancelled);
+    EXPECT_TRUE(sink.events.empty());
+}
+
 TEST(MarkdownDocument, RefusesWhatItCannotReadNamingTheFileAndTheReason) {
     ScratchDir scratch;
     const auto failureOf = [&](const std::string& name, const std::string& bytes) {
@@ -228,8 +253,8 @@ TEST(MarkdownDocument, RefusesWhatItCannotReadNamingTheFileAndTheReason) {
     };
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "book.md\": the Markdown is nested deeper than 128",
                         failureOf("book.md", std::string(200, '>') + " deep\n"));
-    EXPECT_PRED_FORMAT2(testing::IsSubstring, "marks.md\": it holds more than 3000000 marks",
-                        failureOf("marks.md", std::string(3'000'001, '\n')));
+    EXPECT_PRED_FORMAT2(testing::IsSubstring, "marks.md\": it holds more than 2000000 marks",
+                        failureOf("marks.md", std::string(markdownMaxMarks + 1, '\n')));
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "cannot open the text file",
                         failureOf("none.md", ""));
     writeBytes(scratch / "huge.md", "");

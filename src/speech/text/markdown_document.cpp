@@ -21,11 +21,6 @@
 namespace kestrova::speech {
 namespace {
 
-// cmark's tree takes a few hundred bytes a node, and nearly every node stands on a mark of
-// markup or a line end: counting them before parsing bounds the tree's memory (about 1 GB at
-// most), where the file's size alone would not ("*a* " repeated takes 200 times its size).
-constexpr std::size_t markdownMaxMarks = 3'000'000;
-
 struct NodeDeleter {
     void operator()(cmark_node* node) const { cmark_node_free(node); }
 };
@@ -118,6 +113,14 @@ template <typename Enter> void walk(cmark_node* root, Enter&& enter) {
         }
         node = node == root ? nullptr : cmark_node_next(node);
     }
+}
+
+// "<br>", "<br/>", "<BR />": a tag that parts the words on either side.
+bool isLineBreakTag(const char* tag) {
+    const std::string_view text = tag != nullptr ? tag : "";
+    return text.size() >= 4 && (text[1] == 'b' || text[1] == 'B') &&
+           (text[2] == 'r' || text[2] == 'R') &&
+           (text[3] == '>' || text[3] == '/' || text[3] == ' ');
 }
 
 bool isType(cmark_node* node, const char* typeName) {
@@ -358,6 +361,8 @@ void MarkdownDocument::appendInlines(cmark_node* container, RunBuilder& run, boo
             run.space();
             return false;
         case CMARK_NODE_HTML_INLINE: // the tag only: the text between tags is read
+            if (isLineBreakTag(cmark_node_get_literal(node)))
+                run.space();
             return false;
         case CMARK_NODE_IMAGE:
             return readAlt;
