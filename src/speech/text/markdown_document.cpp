@@ -234,19 +234,21 @@ public:
     MarkdownDocument(std::string bytes, std::string name, const DocumentOptions& options)
         : name_(std::move(name)), options_(options),
           source_(checkedSource(std::move(bytes), name_)), lines_(source_.text) {
-        root_ = parse(source_.text);
-        survey();
+        survey(parse(source_.text).get());
     }
 
     const DocumentMetadata& metadata() const override { return metadata_; }
 
     void read(DocumentSink& sink) override {
-        walk(root_.get(), [&](cmark_node* node, int) { return readBlock(node, sink); });
+        // The tree is made anew for each reading, and lives only while it is read: it takes
+        // several times the text's memory, which the rendering after it can use.
+        const NodeHandle root = parse(source_.text);
+        walk(root.get(), [&](cmark_node* node, int) { return readBlock(node, sink); });
     }
 
 private:
     // Checks the depth, finds the title and tells of what is passed over, before any reading.
-    void survey();
+    void survey(cmark_node* root);
     bool readBlock(cmark_node* node, DocumentSink& sink);
     void readHeading(cmark_node* node, DocumentSink& sink);
     void readTableRow(cmark_node* node, DocumentSink& sink);
@@ -261,14 +263,13 @@ private:
     DocumentOptions options_;
     MarkdownSource source_;
     LineStarts lines_;
-    NodeHandle root_;
     DocumentMetadata metadata_;
 };
 
-void MarkdownDocument::survey() {
+void MarkdownDocument::survey(cmark_node* root) {
     metadata_ = source_.frontMatter;
     std::size_t htmlBlocks = 0;
-    walk(root_.get(), [&](cmark_node* node, int depth) {
+    walk(root, [&](cmark_node* node, int depth) {
         if (depth > markdownMaxDepth)
             refuse(name_, "the Markdown is nested deeper than " + std::to_string(markdownMaxDepth) +
                               " levels");
