@@ -42,8 +42,7 @@ struct MarkdownSource {
     DocumentMetadata frontMatter;
 };
 
-// Markdown is UTF-8; a file that is not (UTF-16 with its mark, or bytes that are no UTF-8,
-// read as Windows-1252 as plain text is) is decoded first, and its places are then unknown.
+// The bytes that can mark up Markdown, and line ends: what cmark makes its nodes at.
 std::size_t marksIn(std::string_view text) {
     std::size_t marks = 0;
     for (const char c : text)
@@ -51,6 +50,8 @@ std::size_t marksIn(std::string_view text) {
     return marks;
 }
 
+// Markdown is UTF-8; a file that is not (UTF-16 with its mark, or bytes that are no UTF-8,
+// read as Windows-1252 as plain text is) is decoded first, and its places are then unknown.
 MarkdownSource sourceOf(std::string bytes) {
     MarkdownSource source;
     const TextEncoding encoding = detectEncoding(bytes);
