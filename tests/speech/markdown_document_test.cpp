@@ -174,6 +174,31 @@ TEST(MarkdownDocument, TakesItsTitleFromTheFirstTopHeadingAndReadsFrontMatterVar
     EXPECT_EQ(readFile("---\n\ntitle: x\n").metadata.title, "");
 }
 
+// pandoc's own Markdown, made from an HTML page: its front matter, heading attributes and
+// fenced divs are pandoc's, not text.
+TEST(MarkdownDocument, ReadsTheMarkdownPandocWrites) {
+    ScratchDir scratch;
+    writeBytes(scratch / "page.html",
+               "<html lang=\"fr\"><head><title>Le Titre</title><meta name=\"author\" "
+               "content=\"Jean Dupont\"></head><body><h1 id=\"c1\">Chapter One</h1><p>First "
+               "<em>para</em> with a <a href=\"http://x.test\">link</a>.</p><div class=\"note\">"
+               "<p>In a div.</p></div><h2 id=\"s\" class=\"unnumbered\">Section</h2><p>Line<br>"
+               "break.</p><ul><li>one</li><li>two</li></ul></body></html>");
+    test::RunningProgram pandoc(
+        "/usr/bin/pandoc", {"-f", "html", "-t", "markdown", "-s", "-o", "page.md", "page.html"},
+        scratch.path());
+    ASSERT_EQ(pandoc.wait().exitStatus(), 0);
+    const auto document = openMarkdown(scratch / "page.md", {});
+    EXPECT_EQ(document->metadata().title, "Le Titre");
+    EXPECT_EQ(document->metadata().author, "Jean Dupont");
+    EXPECT_EQ(document->metadata().language, "fr");
+    RecordingSink sink;
+    document->read(sink);
+    EXPECT_EQ(sink.events, (std::vector<std::string>{
+                               "# Chapter One", "Chapter One", "First para with a link.",
+                               "In a div.", "# Section", "Section", "Line break.", "one", "two"}));
+}
+
 // Every byte of a block's text that is not white space stands in the file where the block's
 // places say (the document has no entities or escapes, which cmark changes).
 void expectPlacesPointAtTheirBytes(const Read& read) {

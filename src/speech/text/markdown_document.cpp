@@ -124,6 +124,18 @@ bool isLineBreakTag(const char* tag) {
            (text[3] == '>' || text[3] == '/' || text[3] == ' ');
 }
 
+bool isLineEdge(cmark_node* node) {
+    return node == nullptr || cmark_node_get_type(node) == CMARK_NODE_SOFTBREAK ||
+           cmark_node_get_type(node) == CMARK_NODE_LINEBREAK;
+}
+
+// A line of its own that opens or closes one of pandoc's fenced divs: "::: note", ":::".
+bool isDivFence(cmark_node* text) {
+    const char* literal = cmark_node_get_literal(text);
+    return literal != nullptr && std::strncmp(literal, ":::", 3) == 0 &&
+           isLineEdge(cmark_node_previous(text)) && isLineEdge(cmark_node_next(text));
+}
+
 bool isType(cmark_node* node, const char* typeName) {
     return std::strcmp(cmark_node_get_type_string(node), typeName) == 0;
 }
@@ -182,6 +194,24 @@ public:
             placed = true;
             text_ += piece[i];
         }
+    }
+
+    // Drops an attribute block that ends the text, " {#id .class key=value}" or " {-}" as
+    // pandoc and kramdown write it after a heading's title.
+    void cutAttributes() {
+        const std::size_t open = text_.rfind(" {");
+        if (text_.empty() || text_.back() != '}' || open == std::string::npos)
+            return;
+        const std::string_view inside =
+            std::string_view(text_).substr(open + 2, text_.size() - open - 3);
+        const bool attributes = !inside.empty() && inside.find('}') == std::string_view::npos &&
+                                (std::strchr("#.-", inside.front()) != nullptr ||
+                                 inside.find('=') != std::string_view::npos);
+        if (!attributes)
+            return;
+        text_.resize(open);
+        while (!places_.empty() && places_.back().first >= open)
+            places_.pop_back();
     }
 
     bool empty() const { return text_.empty(); }
@@ -252,6 +282,7 @@ private:
     void survey(cmark_node* root);
     bool readBlock(cmark_node* node, DocumentSink& sink);
     void readHeading(cmark_node* node, DocumentSink& sink);
+    void appendHeading(cmark_node* node, RunBuilder& run, bool readAlt) const;
     void readTableRow(cmark_node* node, DocumentSink& sink);
     void readCodeBlock(cmark_node* node, DocumentSink& sink);
     void appendInlines(cmark_node* container, RunBuilder& run, bool readAlt) const;
@@ -279,7 +310,7 @@ void MarkdownDocument::survey(cmark_node* root) {
         if (type == CMARK_NODE_HEADING && cmark_node_get_heading_level(node) == 1 &&
             metadata_.title.empty()) {
             RunBuilder title;
-            appendInlines(node, title, true);
+            appendHeading(node, title, true);
             metadata_.title = title.text();
         }
         return true;
@@ -324,13 +355,18 @@ bool MarkdownDocument::readBlock(cmark_node* node, DocumentSink& sink) {
 void MarkdownDocument::readHeading(cmark_node* node, DocumentSink& sink) {
     if (cmark_node_get_heading_level(node) <= 2) {
         RunBuilder title;
-        appendInlines(node, title, true);
+        appendHeading(node, title, true);
         if (!title.empty())
             sink.chapter(title.text());
     }
     RunBuilder run;
-    appendInlines(node, run, options_.readAlt);
+    appendHeading(node, run, options_.readAlt);
     send(run, sink);
+}
+
+void MarkdownDocument::appendHeading(cmark_node* node, RunBuilder& run, bool readAlt) const {
+    appendInlines(node, run, readAlt);
+    run.cutAttributes();
 }
 
 void MarkdownDocument::readTableRow(cmark_node* node, DocumentSink& sink) {
@@ -355,6 +391,9 @@ void MarkdownDocument::appendInlines(cmark_node* container, RunBuilder& run, boo
     walk(container, [&](cmark_node* node, int) {
         switch (cmark_node_get_type(node)) {
         case CMARK_NODE_TEXT:
+            if (!isDivFence(node))
+                appendLiteral(node, cmark_node_get_literal(node), run);
+            return false;
         case CMARK_NODE_CODE:
             appendLiteral(node, cmark_node_get_literal(node), run);
             return false;
