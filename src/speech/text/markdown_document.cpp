@@ -1,5 +1,6 @@
 #include "markdown_document.h"
 
+#include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/file_identity.h"
 #include "speech/quoted_name.h"
@@ -50,13 +51,22 @@ std::size_t marksIn(std::string_view text) {
     return marks;
 }
 
-// Markdown is UTF-8; a file that is not (UTF-16 with its mark, or bytes that are no UTF-8,
-// read as Windows-1252 as plain text is) is decoded first, and its places are then unknown.
+bool isValidUtf8(std::string_view text) {
+    for (std::size_t length; !text.empty(); text.remove_prefix(length))
+        if ((length = utf8SequenceLength(text)) == 0)
+            return false;
+    return true;
+}
+
+// Markdown is UTF-8; a file that is not (UTF-16 with its mark, bytes that are no UTF-8 read
+// as Windows-1252 as plain text is, or behind a UTF-8 mark with U+FFFD for them) is decoded
+// first, and its places are then unknown: cmark would count its columns in other bytes.
 MarkdownSource sourceOf(std::string bytes) {
     MarkdownSource source;
     const TextEncoding encoding = detectEncoding(bytes);
-    if (encoding == TextEncoding::Utf8) {
-        source.offset = byteOrderMarkLength(bytes);
+    const std::size_t mark = byteOrderMarkLength(bytes);
+    if (encoding == TextEncoding::Utf8 && isValidUtf8(std::string_view(bytes).substr(mark))) {
+        source.offset = mark;
         source.text = std::move(bytes);
         source.text.erase(0, source.offset);
         // cmark would put U+FFFD for a NUL, three bytes for one, and count its columns in them;
@@ -181,10 +191,16 @@ public:
     // ", " before the next text, if there was text before: between a table row's cells.
     void pause() { pendingPause_ = !text_.empty(); }
 
+    // Appends piece character by character; a byte that is no UTF-8 (cmark cuts a long label
+    // at a byte count, within a character) becomes U+FFFD.
     void append(std::string_view piece, std::optional<Place> place) {
         bool placed = false;
-        for (std::size_t i = 0; i < piece.size(); ++i) {
-            if (isSpace(piece, i)) {
+        for (std::size_t i = 0, length = 1; i < piece.size(); i += length) {
+            length = utf8SequenceLength(piece.substr(i));
+            const std::string_view character =
+                length == 0 ? replacementCharacter : piece.substr(i, length);
+            length = std::max<std::size_t>(length, 1);
+            if (isSpace(character)) {
                 space();
                 continue;
             }
@@ -192,7 +208,7 @@ public:
             if (place && (place->exact || !placed))
                 placeNext(place->at + (place->exact ? i : 0));
             placed = true;
-            text_ += piece[i];
+            text_ += character;
         }
     }
 
@@ -224,15 +240,11 @@ public:
 
 private:
     // ASCII white space and controls, and the C1 controls (U+0080 to U+009F).
-    static bool isSpace(std::string_view piece, std::size_t i) {
-        const auto byte = static_cast<unsigned char>(piece[i]);
-        if (byte <= ' ' || byte == 0x7F)
-            return true;
-        const bool c1Lead = byte == 0xC2 && i + 1 < piece.size() &&
-                            static_cast<unsigned char>(piece[i + 1]) <= 0x9F;
-        const bool c1Second = i > 0 && static_cast<unsigned char>(piece[i - 1]) == 0xC2 &&
-                              byte >= 0x80 && byte <= 0x9F;
-        return c1Lead || c1Second;
+    static bool isSpace(std::string_view character) {
+        const auto first = static_cast<unsigned char>(character[0]);
+        if (character.size() == 1)
+            return first <= ' ' || first == 0x7F;
+        return first == 0xC2 && static_cast<unsigned char>(character[1]) <= 0x9F;
     }
 
     void flushSeparator() {
