@@ -1,5 +1,6 @@
 #include "markdown_document.h"
 
+#include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/file_identity.h"
 #include "speech/quoted_name.h"
@@ -20,11 +21,6 @@
 
 namespace kestrova::speech {
 namespace {
-
-// cmark's tree takes a few hundred bytes a node, and nearly every node stands on a mark of
-// markup or a line end: counting them before parsing bounds the tree's memory (about 1 GB at
-// most), where the file's size alone would not ("*a* " repeated takes 200 times its size).
-constexpr std::size_t markdownMaxMarks = 3'000'000;
 
 struct NodeDeleter {
     void operator()(cmark_node* node) const { cmark_node_free(node); }
@@ -47,8 +43,7 @@ struct MarkdownSource {
     DocumentMetadata frontMatter;
 };
 
-// Markdown is UTF-8; a file that is not (UTF-16 with its mark, or bytes that are no UTF-8,
-// read as Windows-1252 as plain text is) is decoded first, and its places are then unknown.
+// The bytes that can mark up Markdown, and line ends: what cmark makes its nodes at.
 std::size_t marksIn(std::string_view text) {
     std::size_t marks = 0;
     for (const char c : text)
@@ -56,11 +51,22 @@ std::size_t marksIn(std::string_view text) {
     return marks;
 }
 
+bool isValidUtf8(std::string_view text) {
+    for (std::size_t length; !text.empty(); text.remove_prefix(length))
+        if ((length = utf8SequenceLength(text)) == 0)
+            return false;
+    return true;
+}
+
+// Markdown is UTF-8; a file that is not (UTF-16 with its mark, bytes that are no UTF-8 read
+// as Windows-1252 as plain text is, or behind a UTF-8 mark with U+FFFD for them) is decoded
+// first, and its places are then unknown: cmark would count its columns in other bytes.
 MarkdownSource sourceOf(std::string bytes) {
     MarkdownSource source;
     const TextEncoding encoding = detectEncoding(bytes);
-    if (encoding == TextEncoding::Utf8) {
-        source.offset = byteOrderMarkLength(bytes);
+    const std::size_t mark = byteOrderMarkLength(bytes);
+    if (encoding == TextEncoding::Utf8 && isValidUtf8(std::string_view(bytes).substr(mark))) {
+        source.offset = mark;
         source.text = std::move(bytes);
         source.text.erase(0, source.offset);
         // cmark would put U+FFFD for a NUL, three bytes for one, and count its columns in them;
@@ -120,6 +126,26 @@ template <typename Enter> void walk(cmark_node* root, Enter&& enter) {
     }
 }
 
+// "<br>", "<br/>", "<BR />": a tag that parts the words on either side.
+bool isLineBreakTag(const char* tag) {
+    const std::string_view text = tag != nullptr ? tag : "";
+    return text.size() >= 4 && (text[1] == 'b' || text[1] == 'B') &&
+           (text[2] == 'r' || text[2] == 'R') &&
+           (text[3] == '>' || text[3] == '/' || text[3] == ' ');
+}
+
+bool isLineEdge(cmark_node* node) {
+    return node == nullptr || cmark_node_get_type(node) == CMARK_NODE_SOFTBREAK ||
+           cmark_node_get_type(node) == CMARK_NODE_LINEBREAK;
+}
+
+// A line of its own that opens or closes one of pandoc's fenced divs: "::: note", ":::".
+bool isDivFence(cmark_node* text) {
+    const char* literal = cmark_node_get_literal(text);
+    return literal != nullptr && std::strncmp(literal, ":::", 3) == 0 &&
+           isLineEdge(cmark_node_previous(text)) && isLineEdge(cmark_node_next(text));
+}
+
 bool isType(cmark_node* node, const char* typeName) {
     return std::strcmp(cmark_node_get_type_string(node), typeName) == 0;
 }
@@ -165,10 +191,16 @@ public:
     // ", " before the next text, if there was text before: between a table row's cells.
     void pause() { pendingPause_ = !text_.empty(); }
 
+    // Appends piece character by character; a byte that is no UTF-8 (cmark cuts a long label
+    // at a byte count, within a character) becomes U+FFFD.
     void append(std::string_view piece, std::optional<Place> place) {
         bool placed = false;
-        for (std::size_t i = 0; i < piece.size(); ++i) {
-            if (isSpace(piece, i)) {
+        for (std::size_t i = 0, length = 1; i < piece.size(); i += length) {
+            length = utf8SequenceLength(piece.substr(i));
+            const std::string_view character =
+                length == 0 ? replacementCharacter : piece.substr(i, length);
+            length = std::max<std::size_t>(length, 1);
+            if (isSpace(character)) {
                 space();
                 continue;
             }
@@ -176,8 +208,26 @@ public:
             if (place && (place->exact || !placed))
                 placeNext(place->at + (place->exact ? i : 0));
             placed = true;
-            text_ += piece[i];
+            text_ += character;
         }
+    }
+
+    // Drops an attribute block that ends the text, " {#id .class key=value}" or " {-}" as
+    // pandoc and kramdown write it after a heading's title.
+    void cutAttributes() {
+        const std::size_t open = text_.rfind(" {");
+        if (text_.empty() || text_.back() != '}' || open == std::string::npos)
+            return;
+        const std::string_view inside =
+            std::string_view(text_).substr(open + 2, text_.size() - open - 3);
+        const bool attributes = !inside.empty() && inside.find('}') == std::string_view::npos &&
+                                (std::strchr("#.-", inside.front()) != nullptr ||
+                                 inside.find('=') != std::string_view::npos);
+        if (!attributes)
+            return;
+        text_.resize(open);
+        while (!places_.empty() && places_.back().first >= open)
+            places_.pop_back();
     }
 
     bool empty() const { return text_.empty(); }
@@ -190,15 +240,11 @@ public:
 
 private:
     // ASCII white space and controls, and the C1 controls (U+0080 to U+009F).
-    static bool isSpace(std::string_view piece, std::size_t i) {
-        const auto byte = static_cast<unsigned char>(piece[i]);
-        if (byte <= ' ' || byte == 0x7F)
-            return true;
-        const bool c1Lead = byte == 0xC2 && i + 1 < piece.size() &&
-                            static_cast<unsigned char>(piece[i + 1]) <= 0x9F;
-        const bool c1Second = i > 0 && static_cast<unsigned char>(piece[i - 1]) == 0xC2 &&
-                              byte >= 0x80 && byte <= 0x9F;
-        return c1Lead || c1Second;
+    static bool isSpace(std::string_view character) {
+        const auto first = static_cast<unsigned char>(character[0]);
+        if (character.size() == 1)
+            return first <= ' ' || first == 0x7F;
+        return first == 0xC2 && static_cast<unsigned char>(character[1]) <= 0x9F;
     }
 
     void flushSeparator() {
@@ -231,21 +277,24 @@ public:
     MarkdownDocument(std::string bytes, std::string name, const DocumentOptions& options)
         : name_(std::move(name)), options_(options),
           source_(checkedSource(std::move(bytes), name_)), lines_(source_.text) {
-        root_ = parse(source_.text);
-        survey();
+        survey(parse(source_.text).get());
     }
 
     const DocumentMetadata& metadata() const override { return metadata_; }
 
     void read(DocumentSink& sink) override {
-        walk(root_.get(), [&](cmark_node* node, int) { return readBlock(node, sink); });
+        // The tree is made anew for each reading, and lives only while it is read: it takes
+        // several times the text's memory, which the rendering after it can use.
+        const NodeHandle root = parse(source_.text);
+        walk(root.get(), [&](cmark_node* node, int) { return readBlock(node, sink); });
     }
 
 private:
     // Checks the depth, finds the title and tells of what is passed over, before any reading.
-    void survey();
+    void survey(cmark_node* root);
     bool readBlock(cmark_node* node, DocumentSink& sink);
     void readHeading(cmark_node* node, DocumentSink& sink);
+    void appendHeading(cmark_node* node, RunBuilder& run, bool readAlt) const;
     void readTableRow(cmark_node* node, DocumentSink& sink);
     void readCodeBlock(cmark_node* node, DocumentSink& sink);
     void appendInlines(cmark_node* container, RunBuilder& run, bool readAlt) const;
@@ -258,14 +307,13 @@ private:
     DocumentOptions options_;
     MarkdownSource source_;
     LineStarts lines_;
-    NodeHandle root_;
     DocumentMetadata metadata_;
 };
 
-void MarkdownDocument::survey() {
+void MarkdownDocument::survey(cmark_node* root) {
     metadata_ = source_.frontMatter;
     std::size_t htmlBlocks = 0;
-    walk(root_.get(), [&](cmark_node* node, int depth) {
+    walk(root, [&](cmark_node* node, int depth) {
         if (depth > markdownMaxDepth)
             refuse(name_, "the Markdown is nested deeper than " + std::to_string(markdownMaxDepth) +
                               " levels");
@@ -274,7 +322,7 @@ void MarkdownDocument::survey() {
         if (type == CMARK_NODE_HEADING && cmark_node_get_heading_level(node) == 1 &&
             metadata_.title.empty()) {
             RunBuilder title;
-            appendInlines(node, title, true);
+            appendHeading(node, title, true);
             metadata_.title = title.text();
         }
         return true;
@@ -319,13 +367,18 @@ bool MarkdownDocument::readBlock(cmark_node* node, DocumentSink& sink) {
 void MarkdownDocument::readHeading(cmark_node* node, DocumentSink& sink) {
     if (cmark_node_get_heading_level(node) <= 2) {
         RunBuilder title;
-        appendInlines(node, title, true);
+        appendHeading(node, title, true);
         if (!title.empty())
             sink.chapter(title.text());
     }
     RunBuilder run;
-    appendInlines(node, run, options_.readAlt);
+    appendHeading(node, run, options_.readAlt);
     send(run, sink);
+}
+
+void MarkdownDocument::appendHeading(cmark_node* node, RunBuilder& run, bool readAlt) const {
+    appendInlines(node, run, readAlt);
+    run.cutAttributes();
 }
 
 void MarkdownDocument::readTableRow(cmark_node* node, DocumentSink& sink) {
@@ -350,6 +403,9 @@ void MarkdownDocument::appendInlines(cmark_node* container, RunBuilder& run, boo
     walk(container, [&](cmark_node* node, int) {
         switch (cmark_node_get_type(node)) {
         case CMARK_NODE_TEXT:
+            if (!isDivFence(node))
+                appendLiteral(node, cmark_node_get_literal(node), run);
+            return false;
         case CMARK_NODE_CODE:
             appendLiteral(node, cmark_node_get_literal(node), run);
             return false;
@@ -358,6 +414,8 @@ void MarkdownDocument::appendInlines(cmark_node* container, RunBuilder& run, boo
             run.space();
             return false;
         case CMARK_NODE_HTML_INLINE: // the tag only: the text between tags is read
+            if (isLineBreakTag(cmark_node_get_literal(node)))
+                run.space();
             return false;
         case CMARK_NODE_IMAGE:
             return readAlt;
