@@ -15,6 +15,7 @@
 #include "speech/text/unicode_breaks.h"
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <set>
 #include <variant>
@@ -44,28 +45,40 @@ private:
     }
 
     // Text in a language the voice in effect does not speak goes to an eSpeak NG voice of that
-    // language; with none, the voice in effect reads it, and the user is told once.
+    // language. Decided once for each voice and language: a document may hold a million runs.
     void chooseForLanguage(SpeechRun& run) {
         const Voice& inEffect =
             run.voiceName.empty() ? request_.voice : markup_.voices.at(run.voiceName);
-        if (speaksLanguage(inEffect, run.language))
-            return;
-        const auto chosen = registry().voiceForLanguage(run.language);
+        const std::string key = inEffect.displayName + '\n' + run.language;
+        auto known = choices_.find(key);
+        if (known == choices_.end())
+            known = choices_.emplace(key, choiceFor(inEffect, run.language)).first;
+        if (known->second)
+            run.voiceName = *known->second;
+    }
+
+    // The name of the voice that reads the language instead of the one in effect; none: the
+    // one in effect reads it, and where no voice speaks the language the user is told once.
+    std::optional<std::string> choiceFor(const Voice& inEffect, const std::string& language) {
+        if (speaksLanguage(inEffect, language))
+            return std::nullopt;
+        const auto chosen = registry().voiceForLanguage(language);
         if (!chosen) {
-            if (request_.warning && unspoken_.insert(run.language).second)
+            if (request_.warning && unspoken_.insert(language).second)
                 request_.warning(sourceName_ + ": no eSpeak NG voice speaks the language " +
-                                 quotedValue(run.language) + " (xml:lang); " +
-                                 inEffect.displayName + " reads it");
-            return;
+                                 quotedValue(language) + " (xml:lang); " + inEffect.displayName +
+                                 " reads it");
+            return std::nullopt;
         }
-        run.voiceName = chosen->displayName;
         markup_.voices.try_emplace(chosen->displayName, *chosen);
+        return chosen->displayName;
     }
 
     const ConversionRequest& request_;
     const std::string sourceName_;
     Markup& markup_;
     std::optional<VoiceRegistry> discovered_;
+    std::map<std::string, std::optional<std::string>> choices_; // by voice and language
     std::set<std::string> unspoken_;
 };
 
