@@ -37,6 +37,9 @@ void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& regi
         adoptTag(request.tags.title, metadata.title, container);
         adoptTag(request.tags.artist, metadata.author, container);
         adoptTag(request.tags.date, metadata.date, container);
+        if (!request.tags.cover && !metadata.coverBytes.empty())
+            request.tags.cover =
+                CoverArt{.mediaType = metadata.coverType, .bytes = metadata.coverBytes};
     }
     if (!chooseVoice || metadata.language.empty())
         return;
