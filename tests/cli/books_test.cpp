@@ -305,5 +305,25 @@ TEST(Books, LanguageChoosesTheVoice) {
     EXPECT_NE(test::readBytes(scratch / "de.wav"), test::readBytes(scratch / "en.wav"));
 }
 
+// A tag the book gives but an MP3 file cannot hold (Latin-1 only) is left out rather than
+// failing a conversion that never asked for it; the one it can hold is written.
+TEST(Books, Mp3KeepsOnlyTheTagsItCanHold) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "page.html",
+                     "<!DOCTYPE html>\n<html lang=\"en\"><head><meta "
+                     "charset=\"utf-8\"><title>\xE6\x97\xA5\xE6\x9C\xAC "
+                     "Tale</title><meta name=\"author\" content=\"Ren\xC3\xA9"
+                     "e\"></head>"
+                     "<body><p>Hello.</p></body></html>\n");
+    const Outcome result = convert(scratch, {"-q", "-e", english, "-o", "page.mp3", "page.html"});
+    ASSERT_EQ(result.exitStatus(), 0) << result.standardError;
+    const Outcome probe = test::runProgram(
+        "/usr/bin/ffprobe",
+        {"-v", "error", "-show_entries", "format_tags", "-of", "default=nw=1", "page.mp3"},
+        scratch.path());
+    EXPECT_EQ(probe.standardOutput.find("Tale"), std::string::npos) << probe.standardOutput;
+    EXPECT_NE(probe.standardOutput.find("artist=Ren"), std::string::npos) << probe.standardOutput;
+}
+
 } // namespace
 } // namespace kestrova::cli
