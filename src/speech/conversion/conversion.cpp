@@ -32,7 +32,7 @@ std::uint64_t frameOf(const RenderedChunk& chunk, std::size_t sample) {
 
 Conversion::Conversion(const ConversionRequest& request, const ProgressCallback& progress,
                        const std::atomic<bool>* cancel)
-    : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request)),
+    : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request, cancel)),
       loadedLexicon_(loadLexicon()), lexicon_(request.lexicon ? *request.lexicon : *loadedLexicon_),
       reader_(request.input, request.encoding),
       markup_(readsMarkup(request) ? std::optional(readMarkup(reader_, request, lexicon_))
@@ -85,12 +85,13 @@ ConversionResult Conversion::run() {
 
 // The paths
 
-ChapterPlan Conversion::checkedPlan(const ConversionRequest& request) {
+ChapterPlan Conversion::checkedPlan(const ConversionRequest& request,
+                                    const std::atomic<bool>* cancel) {
     // A selection of chapters is checked against the text before anything is rendered; a
     // document is surveyed whatever is asked, for the length of its speech.
     ChapterPlan plan = request.splitChapters || !request.chapterSelection.empty() ||
                                isStructured(request.inputKind)
-                           ? planChapters(request)
+                           ? planChapters(request, cancel)
                            : ChapterPlan{};
     checkPaths(request, plan);
     return plan;

@@ -37,7 +37,8 @@ public:
 
 private:
     // Paths
-    static ChapterPlan checkedPlan(const ConversionRequest& request);
+    static ChapterPlan checkedPlan(const ConversionRequest& request,
+                                   const std::atomic<bool>* cancel);
     static void checkPaths(const ConversionRequest& request, const ChapterPlan& plan);
 
     // Reading

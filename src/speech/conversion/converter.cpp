@@ -49,9 +49,10 @@ ChapterPlan planTextChapters(const ConversionRequest& request) {
 }
 
 // A structured document read through once as the conversion reads it, with no engine.
-ChapterPlan planDocumentChapters(const ConversionRequest& request) {
+ChapterPlan planDocumentChapters(const ConversionRequest& request,
+                                 const std::atomic<bool>* cancel) {
     ChapterPlan plan;
-    const std::unique_ptr<StructuredDocument> document = openDocument(request, {}, nullptr);
+    const std::unique_ptr<StructuredDocument> document = openDocument(request, {}, cancel);
     SpeechTimings timings;
     StructuredReading reading(request, request.voice, document->metadata().language, request.voices,
                               timings, {});
@@ -65,10 +66,15 @@ ChapterPlan planDocumentChapters(const ConversionRequest& request) {
 } // namespace
 
 ChapterPlan planChapters(const ConversionRequest& request) {
+    return planChapters(request, nullptr);
+}
+
+ChapterPlan planChapters(const ConversionRequest& request, const std::atomic<bool>* cancel) {
     const bool structured = isStructured(request.inputKind);
     if (!structured && (readsMarkup(request) || !(request.chapterPattern || request.splitChapters)))
         return {};
-    ChapterPlan plan = structured ? planDocumentChapters(request) : planTextChapters(request);
+    ChapterPlan plan =
+        structured ? planDocumentChapters(request, cancel) : planTextChapters(request);
     if (plan.chapters.empty() && !request.chapterSelection.empty())
         // The text file's own fault, named as a failure to read it is.
         throw FileError(

@@ -83,4 +83,7 @@ std::unique_ptr<StructuredDocument> openDocument(const ConversionRequest& reques
                                                  std::function<void(const std::string&)> warning,
                                                  const std::atomic<bool>* cancel);
 
+// planChapters, with a flag that stops a document's reading at once (ConversionCancelled).
+ChapterPlan planChapters(const ConversionRequest& request, const std::atomic<bool>* cancel);
+
 } // namespace kestrova::speech
