@@ -149,15 +149,15 @@ void declareInputChoices(CLI::App* convertCommand, ConvertOptions& options) {
         ->type_name(CLI::detail::join(kindNames, "|"))
         ->transform(CLI::CheckedTransformer(kinds, CLI::ignore_case).description(""));
     const std::tuple<const char*, bool*, const char*> reads[] = {
-        {"--read-alt", &options.documentChoices.readAlt, "images' alternative text"},
+        {"--read-alt", &options.documentChoices.readAlt,
+         "Read images' alternative text in EPUB, HTML and Markdown"},
         {"--read-notes", &options.documentChoices.readNotes,
-         "footnotes and endnotes, and the marks that refer to them"},
-        {"--read-code", &options.documentChoices.readCode, "code blocks (Markdown)"}};
+         "Read footnotes and endnotes, and the marks that refer to them, in EPUB, HTML and "
+         "Markdown"},
+        {"--read-code", &options.documentChoices.readCode, "Read Markdown's code blocks"}};
     for (const auto& [name, flag, what] : reads)
-        convertCommand->add_flag(name, *flag,
-                                 std::string("Read ") + what +
-                                     " in EPUB, HTML and Markdown, which are left out "
-                                     "otherwise; not with plain text or SSML");
+        convertCommand->add_flag(
+            name, *flag, std::string(what) + " (left out otherwise); not with plain text or SSML");
 }
 
 void declareRenderingOptions(CLI::App* convertCommand, ConvertOptions& options) {
@@ -243,8 +243,8 @@ void declareChapterChoices(CLI::App* convertCommand, ConvertOptions& options) {
                      "Silence before each chapter's heading, in milliseconds, a decimal number 0 "
                      "to " +
                          pauseLimit +
-                         ": it ends the chapter before (none at the start of the sound). "
-                         "Implies --chapters")
+                         ": it ends the chapter before (none at the start of the sound); "
+                         "default for EPUB, HTML and Markdown 1500. Implies --chapters")
         ->transform(
             decimalNumber(0, maximumPauseMs, false,
                           "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
