@@ -246,10 +246,15 @@ TEST(Books, EpubChaptersOnlyKeepsTheBooksNumbering) {
         SCOPED_TRACE(to);
         ScratchDir scratch;
         writeBook(scratch, to, "book.epub");
-        ASSERT_EQ(convert(scratch, {"-q", "-e", english, "--timings", "whole.json", "-o",
+        ASSERT_EQ(convert(scratch, {"-q", "-e", english, "-j", "4", "--timings", "whole.json", "-o",
                                     "whole.wav", "book.epub"})
                       .exitStatus(),
                   0);
+        // The same bytes for any number of workers, the voices of several runs included.
+        ASSERT_EQ(convert(scratch, {"-q", "-e", english, "-j", "1", "-o", "one.wav", "book.epub"})
+                      .exitStatus(),
+                  0);
+        EXPECT_EQ(test::readBytes(scratch / "one.wav"), test::readBytes(scratch / "whole.wav"));
         const std::vector<Chapter> whole = timingsOf(scratch / "whole.json").second;
         ASSERT_GE(whole.size(), 3u);
         const Chapter& middle = whole[whole.size() - 2];
