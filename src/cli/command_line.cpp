@@ -4,6 +4,7 @@
 #include "conversion_requests.h"
 #include "convert_options.h"
 #include "progress_bar.h"
+#include "shell_completion.h"
 #include "side_files.h"
 #include "speech/batch_conversion.h"
 #include "speech/chapter_selection.h"
@@ -87,26 +88,31 @@ std::string endingsChoosingContainers() {
 }
 
 void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
-    convertCommand->add_option(
-        "-e,--engine", options.engine,
-        "Voice: display name, any letter case, or id; empty: the default voice");
+    convertCommand
+        ->add_option("-e,--engine", options.engine,
+                     "Voice: display name, any letter case, or id; empty: the default voice")
+        ->type_name("VOICE");
     convertCommand
         ->add_option("-f,--format", options.formatCode,
                      "SAPI 5 PCM format code, a decimal number 4 to 39 (18: 16 kHz, 22: 22.05 kHz "
                      "16-bit mono); default: 16 kHz for engine names with \"16\" and \"ATT\" or "
                      "\"VW Kate\"/\"VW Paul\", else 22.05 kHz")
         ->transform(decimalNumber(4, 39, false, "a format code is a decimal number from 4 to 39"));
-    convertCommand->add_option(
-        "-o,--output", options.output,
-        "Output file of the one INPUT (default: INPUT with .wav, or the ending of --type); " +
-            endingsChoosingContainers() +
-            " choose those containers. -: standard output. A link is "
-            "written through; a device is written into; a FIFO, like standard output, gets a "
-            "stream (AU unless --type says otherwise)");
-    convertCommand->add_option("-d,--directory", options.folder,
-                               "Folder for the outputs, made if missing: each under its "
-                               "input's name with .wav or the ending of --type (stdin.wav for "
-                               "standard input)");
+    convertCommand
+        ->add_option(
+            "-o,--output", options.output,
+            "Output file of the one INPUT (default: INPUT with .wav, or the ending of --type); " +
+                endingsChoosingContainers() +
+                " choose those containers. -: standard output. A link is "
+                "written through; a device is written into; a FIFO, like standard output, gets a "
+                "stream (AU unless --type says otherwise)")
+        ->type_name("FILE");
+    convertCommand
+        ->add_option("-d,--directory", options.folder,
+                     "Folder for the outputs, made if missing: each under its "
+                     "input's name with .wav or the ending of --type (stdin.wav for "
+                     "standard input)")
+        ->type_name("FOLDER");
     // CLI11 would show its map's numbers as the option's type: the names alone are shown.
     std::map<std::string, Container> types;
     std::vector<std::string> typeNames;
@@ -178,6 +184,7 @@ void declareRenderingOptions(CLI::App* convertCommand, ConvertOptions& options) 
                      "Pronunciation list, a UTF-8 file of lines \"word = replacement\" or "
                      "\"/pattern/ = replacement\"; one file each time, given again for more, "
                      "later files winning")
+        ->type_name("FILE")
         ->allow_extra_args(false);
     convertCommand->add_flag("--ssml", controls.ssml,
                              "The input is SSML 1.1 markup, not plain text");
@@ -230,15 +237,20 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
             std::string("Tag written into the file (UTF-8; MP3: Latin-1 "
                         "only), with software \"kestrova-wav-cli " KESTROVA_VERSION
                         "\"; not in AU or raw"));
-    convertCommand->add_option(
-        "--timings", options.timings,
-        "Write where each sentence lands to this JSON file: its text, its bytes in the input, "
-        "paragraph, chapter, first and last sample (and seconds), and the marks of markup. Each "
-        "sentence is then rendered in a call of its own");
-    convertCommand->add_option(
-        "--subtitles", options.subtitles,
-        "Write subtitles, one cue per sentence (a long one in several), to this file: .srt, "
-        ".vtt (WebVTT) or .lrc by its ending");
+    convertCommand
+        ->add_option(
+            "--timings", options.timings,
+            "Write where each sentence lands to this JSON file: its text, its bytes in the input, "
+            "paragraph, chapter, first and last sample (and seconds), and the marks of markup. "
+            "Each "
+            "sentence is then rendered in a call of its own")
+        ->type_name("FILE");
+    convertCommand
+        ->add_option(
+            "--subtitles", options.subtitles,
+            "Write subtitles, one cue per sentence (a long one in several), to this file: .srt, "
+            ".vtt (WebVTT) or .lrc by its ending")
+        ->type_name("FILE");
     convertCommand->add_flag(
         "--chapters", options.chapters,
         "Find chapters: a chapter starts at a heading, a paragraph of one line that begins with "
@@ -247,9 +259,11 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_option("--chapter-pattern", options.chapterPattern,
                                "A PCRE2 pattern for the headings, instead of the words above; "
                                "implies --chapters");
-    convertCommand->add_option("--cue-sheet", options.cueSheet,
-                               "Write a cue sheet with one track per chapter to this .cue file; "
-                               "implies --chapters");
+    convertCommand
+        ->add_option("--cue-sheet", options.cueSheet,
+                     "Write a cue sheet with one track per chapter to this .cue file; "
+                     "implies --chapters")
+        ->type_name("FILE");
     convertCommand->add_flag(
         "--split-chapters", options.splitChapters,
         "One file per chapter instead of one file: NAME-NN-Title.EXT beside OUT, each titled "
@@ -259,6 +273,7 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
         ->add_option("INPUT", options.inputs,
                      "Text files to read (never deleted); -: standard input. Each failure is "
                      "one line, and the others go on")
+        ->type_name("FILE")
         ->required();
 }
 
@@ -354,6 +369,14 @@ int run(int argc, char** argv) {
     declareRenderingOptions(convertCommand, options);
     declareFileOptions(convertCommand, options);
 
+    std::string shellName;
+    cli.add_subcommand("completions", "Print the completion script of a shell for this program: "
+                                      "source <(kestrova-wav-cli completions bash)")
+        ->add_option("SHELL", shellName, "bash, zsh or fish")
+        ->type_name("bash|zsh|fish")
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}).description(""))
+        ->required();
+
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -363,6 +386,13 @@ int run(int argc, char** argv) {
     try {
         if (cli.got_subcommand("voices"))
             return listVoicesCommand(voicesAsJson);
+        if (cli.got_subcommand("completions")) {
+            const std::string script = completionScript(cli, *shellNamed(shellName));
+            return std::fwrite(script.data(), 1, script.size(), stdout) == script.size() &&
+                           std::fflush(stdout) == 0
+                       ? 0
+                       : exitFailure;
+        }
         options.validate();
         return convert(options);
     } catch (const UsageError& failure) {
