@@ -20,6 +20,7 @@
 #include <climits>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <signal.h>
 #include <unistd.h>
@@ -226,6 +227,12 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
+    convertCommand
+        ->add_option("--progress", options.progress,
+                     "bar: a bar with the speed (times real time) and the time left, the default "
+                     "on a terminal; json: one JSON line a second on standard error, even with -q")
+        ->type_name("bar|json")
+        ->check(CLI::IsMember({"bar", "json"}).description(""));
     const std::pair<const char*, std::optional<std::string>*> tagOptions[] = {
         {"--title", &options.tags.title}, {"--artist", &options.tags.artist},
         {"--album", &options.tags.album}, {"--genre", &options.tags.genre},
@@ -277,19 +284,32 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
         ->required();
 }
 
+// What the user is shown as the conversions go: the bar on a terminal unless quiet, JSON
+// lines where asked.
+std::unique_ptr<ProgressView> progressView(const ConvertOptions& options, bool oneFile) {
+    if (options.progress == "json")
+        return std::make_unique<ProgressJsonLines>(stderr, oneFile);
+    if (!options.quiet && (options.progress == "bar" || ::isatty(STDERR_FILENO)))
+        return std::make_unique<ProgressBar>(stderr);
+    return nullptr;
+}
+
+ProgressCallback progressTo(ProgressView* view) {
+    if (!view)
+        return {};
+    return [view](double fraction) {
+        view->update(fraction);
+    };
+}
+
 // Several files: each failure is one line and the others go on; one bar for them all.
 int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOptions& options,
-                std::optional<ProgressBar>& bar) {
-    ProgressCallback progress;
-    if (bar)
-        progress = [&bar](double fraction) {
-            bar->update(fraction);
-        };
+                ProgressView* view) {
     const auto report = [&](const BatchFileOutcome& outcome) {
         if (outcome.converted && options.quiet)
             return;
-        if (bar)
-            bar->clear();
+        if (view)
+            view->clear();
         const ConversionRequest& request = requests[outcome.index];
         if (outcome.converted)
             summarize(request, outcome.seconds, outcome.limitedSamples);
@@ -297,9 +317,9 @@ int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOpt
             std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
     };
     const BatchSummary summary =
-        convertTextFiles(requests, options.jobs, progress, report, &stopRequested);
-    if (bar)
-        bar->finish();
+        convertTextFiles(requests, options.jobs, progressTo(view), report, &stopRequested);
+    if (view)
+        view->finish();
     if (summary.cancelled) {
         std::fprintf(stderr, "kestrova-wav-cli: stopped: %zu of %zu files converted\n",
                      summary.converted, requests.size());
@@ -314,31 +334,29 @@ int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOpt
 
 int convert(const ConvertOptions& options) {
     const VoiceRegistry registry;
-    const std::vector<ConversionRequest> requests = conversionRequests(options, registry);
+    std::vector<ConversionRequest> requests = conversionRequests(options, registry);
     checkPaths(options, requests);
     if (!options.folder.empty())
         makeFolder(options.folder);
 
-    std::optional<ProgressBar> bar;
-    if (!options.quiet && ::isatty(STDERR_FILENO))
-        bar.emplace(stderr);
+    const std::unique_ptr<ProgressView> view = progressView(options, requests.size() == 1);
     stopOnSignals();
     // A reader of standard error that has gone must not end a conversion that succeeded: the
     // progress and the summary are then lost, no more. A write that matters fails with EPIPE
     // and is reported as any failure. Worker processes inherit this.
     ::signal(SIGPIPE, SIG_IGN);
     if (requests.size() > 1)
-        return convertMany(requests, options, bar);
+        return convertMany(requests, options, view.get());
 
-    const ConversionRequest& request = requests.front();
-    ProgressCallback progress;
-    if (bar)
-        progress = [&bar](double fraction) {
-            bar->update(fraction);
+    ConversionRequest& request = requests.front();
+    if (view)
+        request.soundWritten = [&view](double seconds) {
+            view->soundWritten(seconds);
         };
-    const ConversionResult result = convertTextFile(request, progress, &stopRequested);
-    if (bar)
-        bar->finish();
+    const ConversionResult result =
+        convertTextFile(request, progressTo(view.get()), &stopRequested);
+    if (view)
+        view->finish();
     if (!options.quiet) {
         summarize(request, result.seconds, result.limitedSamples);
         if (options.findsChapters())

@@ -31,6 +31,8 @@ struct ConvertOptions {
     unsigned jobs = speech::defaultJobs();
     bool noClobber = false;
     bool quiet = false;
+    // "bar" on a terminal (the default there), "json": lines on standard error for front ends.
+    std::string progress;
     speech::SoundTags tags;
     speech::VoiceControls controls;
     std::vector<std::string> lexicons;

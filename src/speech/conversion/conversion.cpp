@@ -198,6 +198,8 @@ void Conversion::write(RenderedChunk chunk) {
     if (sentence != RenderTask::noSentence)
         recordSentence(chunk, timings_.sentences[sentence]);
     outputs_->write(chunk);
+    if (request_.soundWritten)
+        request_.soundWritten(static_cast<double>(outputs_->frames()) / request_.format.sampleRate);
     if (progress_)
         progress_(std::min(1.0, static_cast<double>(chunk.endCharacter) / total_));
 }

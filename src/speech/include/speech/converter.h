@@ -57,6 +57,9 @@ struct ConversionRequest {
     // Where voice names in markup are looked up; none: the voices are discovered when markup
     // names one.
     const VoiceRegistry* voices = nullptr;
+    // Called with the seconds of sound written so far, after each chunk, on the converting
+    // thread; none: nobody is told.
+    std::function<void(double)> soundWritten;
     // Told about what markup holds that is read as plain text; none: nobody is told.
     std::function<void(const std::string&)> warning;
     // Written into the file; a container that cannot hold them fails before rendering.
