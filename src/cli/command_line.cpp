@@ -227,9 +227,13 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     for (const auto& [name, tag] : tagOptions)
         convertCommand->add_option(
             name, *tag,
-            std::string("Tag written into the file (UTF-8; MP3: Latin-1 "
+            std::string("Tag written into the file (UTF-8; an MP3 stream: Latin-1 "
                         "only), with software \"kestrova-wav-cli " KESTROVA_VERSION
                         "\"; not in AU or raw"));
+    convertCommand->add_option("--cover", options.cover,
+                               "JPEG or PNG picture (known by its bytes, at most 8 MiB) written "
+                               "into the file as its front cover: MP3, FLAC, Ogg, Opus and WAV "
+                               "(in its ID3 chunk); a file only, not a stream");
     convertCommand->add_option(
         "--timings", options.timings,
         "Write where each sentence lands to this JSON file: its text, its bytes in the input, "

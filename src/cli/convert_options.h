@@ -32,6 +32,7 @@ struct ConvertOptions {
     bool noClobber = false;
     bool quiet = false;
     speech::SoundTags tags;
+    std::string cover; // JPEG or PNG file; read into tags.cover when the requests are made
     speech::VoiceControls controls;
     std::vector<std::string> lexicons;
     std::string timings;   // JSON file of where each sentence lands
