@@ -162,11 +162,19 @@ void lowerId3ChunkName(DescriptorStream& stream) {
 }
 
 // INFO and the cue chunks stay as they are; the ID3 chunk is added at the end.
-bool saveWave(DescriptorStream& stream, const SoundTags& tags) {
+bool saveWave(DescriptorStream& stream, const SoundTags& tags,
+              const std::filesystem::path& shownAs) {
     TagLib::RIFF::WAV::File file(&stream, false);
     if (!file.isValid())
         return false;
     fillId3Tag(*file.ID3v2Tag(), tags, {}, 1);
+    // A plain wave file counts its bytes in 32 bits: near 4 GiB, a cover could wrap the count.
+    constexpr long waveLimitBytes = 0xFFFFFFFFL;
+    if (stream.length() + static_cast<long>(file.ID3v2Tag()->render().size()) + 16 > waveLimitBytes)
+        throw FileError(outputFailure(shownAs,
+                                      "its tags would take it past the 4 GiB a wave file "
+                                      "holds; choose a lower rate",
+                                      soundFileKind(Container::Wave)));
     if (!file.save(TagLib::RIFF::WAV::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4))
         return false;
     lowerId3ChunkName(stream);
@@ -234,7 +242,7 @@ void writeEmbeddedTags(int fd, Container container, const SoundTags& tags,
     if (container == Container::Mp3)
         saved = saveMp3(stream, tags, chapters, sampleRate);
     else if (container == Container::Wave)
-        saved = saveWave(stream, tags);
+        saved = saveWave(stream, tags, shownAs);
     else if (container == Container::Flac)
         saved = saveFlac(stream, tags, chapters, sampleRate);
     else if (container == Container::OggVorbis)
