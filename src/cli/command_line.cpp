@@ -241,16 +241,21 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     for (const auto& [name, tag] : tagOptions)
         convertCommand->add_option(
             name, *tag,
-            std::string("Tag written into the file (UTF-8; MP3: Latin-1 "
+            std::string("Tag written into the file (UTF-8; an MP3 stream: Latin-1 "
                         "only), with software \"kestrova-wav-cli " KESTROVA_VERSION
                         "\"; not in AU or raw"));
+    convertCommand
+        ->add_option("--cover", options.cover,
+                     "JPEG or PNG picture (known by its bytes, at most 8 MiB) written "
+                     "into the file as its front cover: MP3, FLAC, Ogg, Opus and WAV "
+                     "(in its ID3 chunk); a file only, not a stream")
+        ->type_name("FILE");
     convertCommand
         ->add_option(
             "--timings", options.timings,
             "Write where each sentence lands to this JSON file: its text, its bytes in the input, "
             "paragraph, chapter, first and last sample (and seconds), and the marks of markup. "
-            "Each "
-            "sentence is then rendered in a call of its own")
+            "Each sentence is then rendered in a call of its own")
         ->type_name("FILE");
     convertCommand
         ->add_option(
@@ -262,7 +267,8 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
         "--chapters", options.chapters,
         "Find chapters: a chapter starts at a heading, a paragraph of one line that begins with "
         "Chapter, CHAPTER, Part, Book, Prologue, Epilogue or # (or matches --chapter-pattern); "
-        "in a WAV file each heading becomes a cue point");
+        "in a WAV file each heading becomes a cue point; MP3, FLAC, Ogg and Opus files hold the "
+        "chapters inside (not streams)");
     convertCommand->add_option("--chapter-pattern", options.chapterPattern,
                                "A PCRE2 pattern for the headings, instead of the words above; "
                                "implies --chapters");

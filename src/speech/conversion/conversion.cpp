@@ -71,7 +71,7 @@ ConversionResult Conversion::run() {
     writeRendered(true);
     throwIfCancelled(cancel_, request_);
     finishTimings();
-    outputs_->addCuePoints(timings_.chapters);
+    outputs_->addChapters(timings_.chapters);
     outputs_->commit();
     if (progress_)
         progress_(1.0);
@@ -96,6 +96,8 @@ void Conversion::checkPaths(const ConversionRequest& request, const ChapterPlan&
     paths.addRead("the text file", request.input);
     for (const std::filesystem::path& lexicon : request.controls.lexicons)
         paths.addRead("the lexicon", lexicon);
+    if (!request.coverFile.empty())
+        paths.addRead("the cover", request.coverFile);
     if (request.toStandardOutput)
         paths.addStandardOutput("standard output");
     else if (!request.splitChapters)

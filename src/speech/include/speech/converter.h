@@ -64,6 +64,8 @@ struct ConversionRequest {
     std::function<void(const std::string&)> warning;
     // Written into the file; a container that cannot hold them fails before rendering.
     SoundTags tags;
+    // Where tags.cover was read from: checked with the other paths, never written over.
+    std::filesystem::path coverFile;
     // Where each sentence lands, in the result's timings. Each sentence is then a chunk of its
     // own, rendered in a call of its own, so the engine's pause between two sentences is the
     // silence it ends one with and begins the next with (with a sentence pause set, the sound
