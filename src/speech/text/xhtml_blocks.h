@@ -33,6 +33,11 @@ struct XhtmlPage {
 // The page is parsed with no network, no DTD loading and no entity declarations; a page
 // deeper or larger than the limits, or one the parser cannot read, throws FileError naming
 // page.name.
+// Each run's sourceBytes place its text in page.bytes: byte for byte where the page holds the
+// text as it is read (a UTF-8 page, CR LF line ends included); a character reference's
+// character at its "&"; what the page does not hold as such (an entity resolved through
+// HTML's table, an image's alt text, the comma between table cells) follows on from the byte
+// before it. A page in another encoding has no places.
 void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink);
 
 // The ids inside the book that the page's note references point at ("notes.xhtml#n3" as

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <libxml/tree.h>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+// The XHTML page reader's side of libxml2: one page parsed into a tree, safely, with where each
+// text node's bytes stand in the page.
+namespace kestrova::speech::xhtml {
+
+// A page is read whole into a tree, so its size is bounded; books split their text into many
+// pages, and the largest pages of real books are a few MiB.
+inline constexpr std::size_t pageMaxBytes = 16u << 20;
+// Real pages nest some tens of elements; the limit keeps the tree's walk, which recurses, shallow
+// and lies below libxml2's own (256), so that the message is ours.
+inline constexpr int pageMaxDepth = 200;
+
+// The page's line and the reason it cannot be read; the caller names the file.
+struct PageFault {
+    int line = 0; // 0: the page as a whole
+    std::string reason;
+};
+
+// Where a text node's content stands in the page: content byte first lies at page byte second,
+// and the bytes after it follow on, up to the next pair's first.
+using TextPlaces = std::vector<std::pair<std::size_t, std::uint64_t>>;
+
+struct DocumentFree {
+    void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
+};
+
+// A page's tree. XHTML is read by the XML parser with no network, no DTD loaded and no entity
+// substituted; a page that declares an entity is refused (the declaration could bring in a file
+// or multiply itself into gigabytes). A named reference the page does not declare (&nbsp; under
+// the XHTML DTD that EPUB 2 pages name) stays a reference node, which the reader resolves
+// through HTML's own table. HTML is read by libxml2's HTML parser, which knows only HTML's own
+// entities and forgives what browsers forgive.
+//
+// Places: text the parser hands over where it lies in the page is placed exactly; text it hands
+// over as a copy (around a CR LF, which it reads as LF, and all of the HTML parser's text) is
+// matched backwards against the page's own bytes from where the parser stands, and so placed
+// exactly too. A character reference ("&amp;", "&#233;") is placed at its "&". A page that is
+// not UTF-8 (the parser converts it) has no places.
+class PageTree {
+public:
+    // Throws PageFault.
+    PageTree(std::string_view bytes, bool html);
+
+    xmlNode* root() const { return xmlDocGetRootElement(document_.get()); }
+    // Empty when not known.
+    const TextPlaces& placesOf(const xmlNode* text) const;
+
+private:
+    struct Parse;
+    std::unique_ptr<xmlDoc, DocumentFree> document_;
+    std::unordered_map<const xmlNode*, TextPlaces> places_;
+};
+
+std::string_view textOf(const xmlChar* text);
+
+// An attribute by its name as HTML writes it: "lang", "epub:type", "xml:lang". Under the XML
+// parser a prefixed name is looked for in its namespace (epub: as EPUB's, xml: as XML's).
+// nullopt: the element has no such attribute.
+std::optional<std::string> attributeOf(const xmlNode& element, std::string_view name);
+
+} // namespace kestrova::speech::xhtml
