@@ -1,0 +1,147 @@
+#include "speech/text/zip_archive.h"
+
+#include "speech/quoted_name.h"
+#include "speech/speech_error.h"
+
+#include <algorithm>
+
+namespace kestrova::speech {
+
+namespace {
+
+// libzip's words, as the system's are shown elsewhere; "Not a zip archive" in ours.
+std::string zipReason(zip_error_t& error) {
+    if (zip_error_code_zip(&error) == ZIP_ER_NOZIP)
+        return "it is not a ZIP archive";
+    return zip_error_strerror(&error);
+}
+
+std::string reasonOfCode(int code) {
+    zip_error_t error;
+    zip_error_init_with_code(&error, code);
+    std::string reason = zipReason(error);
+    zip_error_fini(&error);
+    return reason;
+}
+
+std::string mebibytes(std::uint64_t bytes) {
+    return std::to_string(bytes >> 20) + " MiB";
+}
+
+struct ZipFileClose {
+    void operator()(zip_file_t* file) const { zip_fclose(file); }
+};
+
+} // namespace
+
+std::string bookFailure(const std::filesystem::path& book, const std::string& reason) {
+    return "cannot read the book " + quotedName(book.native()) + ": " + reason;
+}
+
+std::string bookFailure(const std::filesystem::path& book, std::string_view entry,
+                        const std::string& reason) {
+    return bookFailure(book, quotedName(entry) + ": " + reason);
+}
+
+ZipArchive::ZipArchive(const std::filesystem::path& file, ZipLimits limits)
+    : name_(file), limits_(limits) {
+    int code = ZIP_ER_OK;
+    archive_.reset(zip_open(file.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+    if (!archive_)
+        throw FileError(bookFailure(name_, reasonOfCode(code)));
+}
+
+// The bytes must outlive the archive: the source reads them where they are.
+ZipArchive::ZipArchive(std::string_view bytes, const std::filesystem::path& name, ZipLimits limits)
+    : name_(name), limits_(limits) {
+    zip_error_t error;
+    zip_error_init(&error);
+    zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
+    if (source != nullptr)
+        archive_.reset(zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
+    if (!archive_) {
+        zip_source_free(source);
+        const std::string reason = zipReason(error);
+        zip_error_fini(&error);
+        throw FileError(bookFailure(name_, reason));
+    }
+    zip_error_fini(&error);
+}
+
+void ZipArchive::fail(std::string_view entry, const std::string& reason) const {
+    throw FileError(bookFailure(name_, entry, reason));
+}
+
+bool ZipArchive::contains(std::string_view entry) const {
+    return zip_name_locate(archive_.get(), std::string(entry).c_str(), 0) >= 0;
+}
+
+ZipArchive::Entry ZipArchive::entry(std::string_view name) const {
+    const zip_int64_t index = zip_name_locate(archive_.get(), std::string(name).c_str(), 0);
+    if (index < 0)
+        fail(name, "no such entry in the book");
+    zip_stat_t stat;
+    zip_stat_init(&stat);
+    if (zip_stat_index(archive_.get(), static_cast<zip_uint64_t>(index), 0, &stat) != 0)
+        fail(name, zipReason(*zip_get_error(archive_.get())));
+    if ((stat.valid & ZIP_STAT_SIZE) == 0 || (stat.valid & ZIP_STAT_COMP_SIZE) == 0)
+        fail(name, "its size is not given");
+    return {.index = static_cast<std::uint64_t>(index),
+            .size = stat.size,
+            .compressedSize = stat.comp_size};
+}
+
+std::uint64_t ZipArchive::declaredSize(std::string_view entry) const {
+    return this->entry(entry).size;
+}
+
+void ZipArchive::checkSizes(std::string_view name, const Entry& found,
+                            std::uint64_t maxBytes) const {
+    if (found.size > maxBytes)
+        fail(name, "it is larger than " + mebibytes(maxBytes) + " (" + std::to_string(found.size) +
+                       " bytes declared)");
+    // Deflate cannot expand more than about 1032 times: a larger ratio is a forged size, a
+    // lesser but large one a bomb built to exhaust memory.
+    if (found.size > limits_.ratioCheckedAbove &&
+        (found.compressedSize == 0 || found.size / found.compressedSize > limits_.ratio))
+        fail(name, "it would expand more than " + std::to_string(limits_.ratio) +
+                       " times (a ZIP bomb): " + std::to_string(found.compressedSize) +
+                       " bytes to " + std::to_string(found.size));
+}
+
+void ZipArchive::check(std::string_view name, std::uint64_t maxBytes) const {
+    checkSizes(name, entry(name), std::min(maxBytes, limits_.entryBytes));
+}
+
+std::string ZipArchive::read(std::string_view name, std::uint64_t maxBytes) const {
+    maxBytes = std::min(maxBytes, limits_.entryBytes);
+    const Entry found = entry(name);
+    checkSizes(name, found, maxBytes);
+    std::unique_ptr<zip_file_t, ZipFileClose> file(zip_fopen_index(archive_.get(), found.index, 0));
+    if (!file)
+        fail(name, zipReason(*zip_get_error(archive_.get())));
+    // Read in bounded pieces up to the declared size and one byte past it: the data, not the
+    // header, decides what is held, and no more than the declared size ever is.
+    std::string bytes(static_cast<std::size_t>(found.size), '\0');
+    std::size_t filled = 0;
+    constexpr std::size_t pieceBytes = 1 << 16;
+    while (filled < bytes.size()) {
+        const std::size_t want = std::min(pieceBytes, bytes.size() - filled);
+        const zip_int64_t got = zip_fread(file.get(), bytes.data() + filled, want);
+        if (got < 0)
+            fail(name, zipReason(*zip_file_get_error(file.get())));
+        if (got == 0)
+            fail(name,
+                 "its data is shorter than its declared " + std::to_string(found.size) + " bytes");
+        filled += static_cast<std::size_t>(got);
+    }
+    char extra = 0;
+    const zip_int64_t beyond = zip_fread(file.get(), &extra, 1);
+    if (beyond < 0)
+        fail(name, zipReason(*zip_file_get_error(file.get())));
+    if (beyond > 0)
+        fail(name, "its data is longer than its declared " + std::to_string(found.size) + " bytes");
+    return bytes;
+}
+
+} // namespace kestrova::speech
