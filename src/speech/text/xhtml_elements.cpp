@@ -95,7 +95,11 @@ bool isNavigationLeftOut(const xmlNode& element) {
     constexpr std::array<std::string_view, 6> navigation = {"page-list",    "landmarks", "toc",
                                                             "doc-pagelist", "doc-toc",   "loi"};
     constexpr std::array<std::string_view, 2> pageBreaks = {"pagebreak", "doc-pagebreak"};
-    return isMarked(element, navigation) || isMarked(element, pageBreaks);
+    // A note's link back to its reference ("↩"), read with the note it would be a symbol's name.
+    constexpr std::array<std::string_view, 3> backLinks = {"backlink", "doc-backlink",
+                                                           "footnote-back"};
+    return isMarked(element, navigation) || isMarked(element, pageBreaks) ||
+           isMarked(element, backLinks) || hasTokenOf(element, "class", backLinks);
 }
 
 // "../text/ch1.xhtml" against "OEBPS/notes/n.xhtml"'s folder; nullopt above the book's root.

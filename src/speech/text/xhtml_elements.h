@@ -22,7 +22,8 @@ bool isChapterHeading(std::string_view name);
 
 // Never read, whatever the options: the head, scripts, styles, templates, embedded media,
 // forms' controls, ruby annotations (the base text is read once), hidden elements, page-list,
-// landmarks and table-of-contents navigation, page-break marks.
+// landmarks and table-of-contents navigation, page-break marks, notes' links back to their
+// references.
 bool isNeverRead(const xmlNode& element);
 // An image or formula, read (with readAlt) by its alternative text alone; nullopt: none given,
 // or the image is hidden.
