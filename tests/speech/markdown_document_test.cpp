@@ -172,6 +172,8 @@ TEST(MarkdownDocument, TakesItsTitleFromTheFirstTopHeadingAndReadsFrontMatterVar
     // Not closed, or a blank line after the opening: Markdown, read aloud.
     EXPECT_EQ(readFile("---\ntitle: Open\n").sink.events, std::vector<std::string>{"title: Open"});
     EXPECT_EQ(readFile("---\n\ntitle: x\n").metadata.title, "");
+    EXPECT_EQ(readFile("---\nA setext heading\n---\n").sink.events,
+              (std::vector<std::string>{"# A setext heading", "A setext heading"}));
 }
 
 // pandoc's own Markdown, made from an HTML page: its front matter, heading and span attributes
