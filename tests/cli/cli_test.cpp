@@ -197,6 +197,17 @@ TEST_F(CommandLine, AnUnknownElementIsReadAsTextWithOneWarning) {
         << result.standardError; // the warning and the summary
 }
 
+TEST_F(CommandLine, ALanguageNoVoiceSpeaksIsReadWithOneWarning) {
+    test::writeBytes(scratch / "lang.ssml", "<speak><p xml:lang=\"de\">Boohoo</p>"
+                                            "<p xml:lang=\"tlh\">Qapla</p></speak>\n");
+    const Outcome result = run({"convert", "-e", "slt", "--ssml", "-o", "x.wav", "lang.ssml"});
+    EXPECT_EQ(result.exitStatus(), 0) << result.standardError;
+    EXPECT_TRUE(result.standardError.starts_with(
+        "kestrova-wav-cli: warning: lang.ssml: no eSpeak NG voice speaks the language \"tlh\""))
+        << result.standardError;
+    EXPECT_EQ(test::lineCount(result.standardError), 2u) << result.standardError;
+}
+
 TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {
     test::writeBytes(scratch / "x.wav", "old");
     Outcome result = run({"convert", "-q", "-n", "-e", "slt", "-o", "x.wav", "in.txt"});

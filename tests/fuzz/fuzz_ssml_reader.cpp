@@ -61,10 +61,13 @@ void checkScript(const SpeechScript& script) {
             if (i > 0)
                 if (const auto* before = std::get_if<SpeechRun>(&script[i - 1]))
                     FUZZ_CHECK(before->voiceName != run->voiceName ||
-                               before->prosody != run->prosody);
+                               before->prosody != run->prosody ||
+                               before->language != run->language);
         } else if (const auto* pause = std::get_if<SpeechBreak>(&item)) {
             FUZZ_CHECK(pause->milliseconds >= 0 && pause->milliseconds <= 3600 * 1000);
             silence += pause->kind == SpeechBreak::Kind::Explicit ? pause->milliseconds : 0;
+            // Only a pause stands at an end it replaces.
+            FUZZ_CHECK(pause->kind == SpeechBreak::Kind::Explicit || !pause->ends);
             // A sentence or paragraph end stands between runs, with no other break beside it.
             if (isBoundary(item)) {
                 FUZZ_CHECK(nearestNonMark(script, i, -1) == "run");

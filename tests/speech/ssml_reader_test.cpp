@@ -283,6 +283,21 @@ const FailureCase failureCases[] = {
 INSTANTIATE_TEST_SUITE_P(Ssml, SsmlFailure, ::testing::ValuesIn(failureCases),
                          [](const auto& info) { return info.param.name; });
 
+// Each run's language (after '/'), and '~' where no white space parts it from the run before.
+TEST(SsmlReader, GivesEachRunTheLanguageOfItsMarkup) {
+    const SpeechScript script =
+        readSsml("<speak xml:lang=\"en\">A <p xml:lang=\"de\">B<s xml:lang=\"fr\">C</s>"
+                 "<voice name=\"slt\">D <lang xml:lang=\"it\">E</lang></voice> "
+                 "<voice xml:lang=\"pt-BR\">F</voice><emphasis xml:lang=\"ja\">G</emphasis></p>"
+                 "H <lang xml:lang=\"\">I</lang> im<emphasis>port</emphasis>ant</speak>",
+                 source);
+    std::string runs;
+    for (const SpeechItem& item : script)
+        if (const auto* run = std::get_if<SpeechRun>(&item))
+            runs += (run->spaceBefore ? " " : "~") + run->text + "/" + run->language;
+    EXPECT_EQ(runs, "~A/en B/de~C/fr~D/ E/it F/pt-BR~G/de~H/en I/ im/en~port/en~ant/en");
+}
+
 TEST(SsmlReader, WarnsOnceForEachUnknownElementAndReadsItsText) {
     std::vector<std::string> warnings;
     const std::string document = "<speak><foo>a</foo> <foo>b</foo>\n \xC3\xA9 <bar:baz "

@@ -240,5 +240,47 @@ TEST(ChapterTimings, MarkupSentencesAndMarks) {
     EXPECT_LE(timings.marks[0].frame, timings.sentences[1].firstFrame);
 }
 
+// Markup inside a sentence (a break, prosody, emphasis, a mark) does not end it: the
+// sentence is one entry, from its first sound to its last. Its text or the markup ends it.
+TEST(ChapterTimings, MarkupSentencesSpanTheirInlineMarkup) {
+    ScratchDir scratch;
+    test::writeBytes(
+        scratch / "in.ssml",
+        "<speak><p><s>You have 4 new messages.</s>"
+        "<s>The first is from Stephanie Williams and arrived at <break/> 3:45pm.</s>"
+        "<s>The subject is <prosody rate=\"-20%\">ski trip</prosody></s></p>"
+        "<p>It was <emphasis>im</emphasis>portant.<break time=\"300ms\"/> Then <mark "
+        "name=\"inside\"/>it ended.</p><s>One</s><break time=\"200ms\"/><s>Two</s></speak>");
+    speech::ConversionRequest request =
+        test::conversion(scratch / "in.ssml", scratch / "out.wav", test::fastVoice);
+    request.controls.ssml = true;
+    request.recordTimings = true;
+    const speech::SpeechTimings timings = speech::convertTextFile(request).timings;
+    const std::vector<std::pair<std::string, unsigned>> expected{
+        {"You have 4 new messages.", 1},
+        {"The first is from Stephanie Williams and arrived at 3:45pm.", 1},
+        {"The subject is ski trip", 1},
+        {"It was important.", 2},
+        {"Then it ended.", 2},
+        {"One", 3},
+        {"Two", 3}};
+    ASSERT_EQ(timings.sentences.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const speech::SentenceTiming& sentence = timings.sentences[i];
+        EXPECT_EQ(sentence.text, expected[i].first);
+        EXPECT_EQ(sentence.paragraph, expected[i].second) << sentence.text;
+        EXPECT_LT(sentence.firstFrame, sentence.lastFrame) << sentence.text;
+        if (i > 0) {
+            EXPECT_GT(sentence.firstFrame, timings.sentences[i - 1].lastFrame) << sentence.text;
+        }
+    }
+    // Its sound spans both sides of the break: longer than the words before it take (2.7 s).
+    EXPECT_GT(timings.sentences[1].lastFrame - timings.sentences[1].firstFrame,
+              3 * timings.sampleRate);
+    ASSERT_EQ(timings.marks.size(), 1u);
+    EXPECT_GT(timings.marks[0].frame, timings.sentences[4].firstFrame);
+    EXPECT_LT(timings.marks[0].frame, timings.sentences[4].lastFrame);
+}
+
 } // namespace
 } // namespace kestrova

@@ -356,5 +356,50 @@ TEST(MarkupVoices, GiveTheSameBytesForAnyNumberOfJobs) {
     }
 }
 
+// A span in a language the voice does not speak is read by an eSpeak NG voice of that
+// language: the samples that voice gives the words alone. A span the voice speaks, or one
+// inside a voice named, keeps the voice: the samples of the words untagged.
+TEST(MarkupLanguages, ReadASpanWithAVoiceOfItsLanguage) {
+    ScratchDir scratch;
+    constexpr std::string_view english = "eSpeak NG English (America)";
+    const auto samples = [&](std::string_view text, std::string_view voice, bool ssml) {
+        return render(scratch, text, voice, ssml ? markup() : VoiceControls{}).samples;
+    };
+    const std::vector<short> german = samples("Boohoo", "eSpeak NG German", false);
+    const std::vector<short> american = samples("Boohoo", english, false);
+    ASSERT_FALSE(german == american);
+    for (const std::string body :
+         {"<p xml:lang=\"de\">Boohoo</p>", "<s xml:lang=\"de-AT\">Boohoo</s>",
+          "<lang xml:lang=\"DE\">Boohoo</lang>", "<voice xml:lang=\"de\">Boohoo</voice>"})
+        EXPECT_TRUE(samples(speak(body), english, true) == german) << body;
+    for (const std::string body :
+         {"<p xml:lang=\"en\">Boohoo</p>", "<p xml:lang=\"en-GB\">Boohoo</p>",
+          "<p xml:lang=\"de\"><voice name=\"en-us\">Boohoo</voice></p>",
+          "<voice name=\"en-us\" xml:lang=\"de\">Boohoo</voice>"})
+        EXPECT_TRUE(samples(speak(body), english, true) == american) << body;
+    // The voice -e gives keeps a span it speaks.
+    EXPECT_TRUE(samples(speak("<p xml:lang=\"de-CH\">Boohoo</p>"), "eSpeak NG German", true) ==
+                german);
+}
+
+TEST(MarkupLanguages, ALanguageNoVoiceSpeaksWarnsOnceAndKeepsTheVoice) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "in.ssml",
+                     speak("<p xml:lang=\"tlh\">Boohoo</p><s xml:lang=\"tlh\">Boohoo</s>"));
+    ConversionRequest request = conversion(scratch / "in.ssml", scratch / "out.wav", "slt");
+    request.controls = markup();
+    std::vector<std::string> warnings;
+    request.warning = [&](const std::string& message) {
+        warnings.push_back(message);
+    };
+    convertTextFile(request);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find("\"tlh\""), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[0].find("Flite slt reads it"), std::string::npos) << warnings[0];
+    const std::vector<short> tagged = test::readSound(scratch / "out.wav")->samples;
+    EXPECT_TRUE(render(scratch, speak("<p>Boohoo</p><s>Boohoo</s>"), "slt", markup()).samples ==
+                tagged);
+}
+
 } // namespace
 } // namespace kestrova::speech

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <gtest/gtest.h>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -252,6 +253,64 @@ TEST(VoiceRegistryOfGivenVoices, WithoutVoicesTheDefaultThrows) {
     EXPECT_THROW(registry.defaultVoice(), SpeechError);
     EXPECT_THROW(registry.find(""), SpeechError);
     EXPECT_THROW(registry.find("slt"), SpeechError);
+}
+
+struct LanguageCase {
+    std::string tag;
+    std::string voiceId; // empty: no voice
+};
+
+class VoiceForLanguage : public InstalledVoices,
+                         public ::testing::WithParamInterface<LanguageCase> {};
+
+TEST_P(VoiceForLanguage, ChoosesTheESpeakNgVoiceThatSpeaksIt) {
+    const std::optional<Voice> voice = registry().voiceForLanguage(GetParam().tag);
+    if (GetParam().voiceId.empty()) {
+        EXPECT_FALSE(voice) << voice->id;
+        return;
+    }
+    ASSERT_TRUE(voice) << GetParam().tag;
+    EXPECT_EQ(voice->id, GetParam().voiceId);
+    EXPECT_EQ(voice->engine, EngineKind::EspeakNg);
+    EXPECT_TRUE(speaksLanguage(*voice, GetParam().tag)) << voice->id;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tags, VoiceForLanguage,
+    ::testing::Values(
+        LanguageCase{"de", "de"}, LanguageCase{"DE", "de"}, LanguageCase{"de-AT", "de"},
+        LanguageCase{"de_CH", "de"}, LanguageCase{"en", "en-us"}, LanguageCase{"en-GB", "en-gb"},
+        LanguageCase{"en_gb", "en-gb"}, LanguageCase{"en-Latn-GB", "en-gb"},
+        LanguageCase{"en-AU", "en-us"}, LanguageCase{"EN-GB-X-RP", "en-gb-x-rp"},
+        LanguageCase{"fr", "fr-fr"}, LanguageCase{"fr-CA", "fr-fr"}, LanguageCase{"fr-BE", "fr-be"},
+        LanguageCase{"pt-BR", "pt-br"}, LanguageCase{"pt", "pt"}, LanguageCase{"es-419", "es-419"},
+        LanguageCase{"zh", "cmn"}, LanguageCase{"zh-Hans", "cmn"},
+        LanguageCase{"zh-Hant-TW", "cmn"}, LanguageCase{"cmn", "cmn"},
+        LanguageCase{"zh-yue", "sit/yue"}, LanguageCase{"yue", "sit/yue"},
+        LanguageCase{"cmn-Latn-pinyin", "cmn-latn-pinyin"}, LanguageCase{"no", "nb"},
+        LanguageCase{"nb-NO", "nb"}, LanguageCase{"iw", "he"}, LanguageCase{"tlh", ""},
+        LanguageCase{"xx-YY", ""}, LanguageCase{"", ""}, LanguageCase{"x-klingon", ""},
+        LanguageCase{"d3", ""}, LanguageCase{"en us", ""}));
+
+TEST_F(InstalledVoices, SpeakTheirOwnLanguageOnly) {
+    const Voice& american = registry().find("en-us");
+    const Voice& slt = registry().find("slt");
+    const Voice& german = registry().find("de");
+    for (const std::string_view tag : {"en", "EN-gb", "en_US", "und"})
+        EXPECT_TRUE(speaksLanguage(american, tag) && speaksLanguage(slt, tag)) << tag;
+    for (const std::string_view tag : {"de", "fr", "", "x-en", "enx"})
+        EXPECT_FALSE(speaksLanguage(american, tag) || speaksLanguage(slt, tag)) << tag;
+    EXPECT_TRUE(speaksLanguage(german, "de-AT"));
+    EXPECT_TRUE(speaksLanguage(registry().find("cmn"), "zh-Hans"));
+}
+
+TEST(VoiceRegistryOfGivenVoices, ChoosesOnlyESpeakNgVoicesForALanguage) {
+    const VoiceRegistry registry({madeUp(EngineKind::Flite, "Flite en", "en"),
+                                  madeUp(EngineKind::EspeakNg, "eSpeak NG a", "en-029"),
+                                  madeUp(EngineKind::EspeakNg, "eSpeak NG b", "en-x")});
+    EXPECT_EQ(registry.voiceForLanguage("en")->displayName, "eSpeak NG a");
+    EXPECT_FALSE(
+        VoiceRegistry({madeUp(EngineKind::Flite, "Flite en", "en")}).voiceForLanguage("en"));
 }
 
 } // namespace

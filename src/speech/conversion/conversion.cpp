@@ -198,7 +198,7 @@ void Conversion::write(RenderedChunk chunk) {
     const std::size_t sentence = sentencesInFlight_.front();
     sentencesInFlight_.pop_front();
     if (sentence != RenderTask::noSentence)
-        recordSentence(chunk, timings_.sentences[sentence]);
+        recordSentence(chunk, sentence);
     outputs_->write(chunk);
     if (request_.soundWritten)
         request_.soundWritten(static_cast<double>(outputs_->frames()) / request_.format.sampleRate);
@@ -206,10 +206,24 @@ void Conversion::write(RenderedChunk chunk) {
         progress_(std::min(1.0, static_cast<double>(chunk.endCharacter) / total_));
 }
 
-// Where the sentence's speech lands, before the chunk is written.
-void Conversion::recordSentence(const RenderedChunk& chunk, SentenceTiming& timing) {
+// Where the sentence's speech lands, before the chunk is written. A sentence of markup may
+// take several chunks in a row: its speech runs from the first audible sample of the first
+// of them to the last of the last.
+void Conversion::recordSentence(const RenderedChunk& chunk, std::size_t sentence) {
+    SentenceTiming& timing = timings_.sentences[sentence];
     const std::optional<std::pair<std::size_t, std::size_t>> span =
         ChunkRenderer::audibleSpan(chunk.samples);
+    const bool continued = sentence == recordedSentence_;
+    recordedSentence_ = sentence;
+    if (continued) {
+        if (span && !recordedAudible_)
+            timing.firstFrame = outputs_->frames() + frameOf(chunk, span->first);
+        if (span)
+            timing.lastFrame = outputs_->frames() + frameOf(chunk, span->second);
+        recordedAudible_ = recordedAudible_ || span;
+        return;
+    }
+    recordedAudible_ = span.has_value();
     timing.firstFrame = outputs_->frames() + (span ? frameOf(chunk, span->first) : 0);
     timing.lastFrame = outputs_->frames() + (span ? frameOf(chunk, span->second) : 0);
     beginChapterOf(timing);

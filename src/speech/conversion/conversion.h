@@ -53,7 +53,7 @@ private:
 
     // Writing and timings
     void write(RenderedChunk chunk);
-    void recordSentence(const RenderedChunk& chunk, SentenceTiming& timing);
+    void recordSentence(const RenderedChunk& chunk, std::size_t sentence);
     void beginChapterOf(const SentenceTiming& timing);
     void finishTimings();
     ConversionResult finish();
@@ -77,6 +77,9 @@ private:
     // The sentence of each task in the pipeline, in order: each task gives one rendered chunk.
     std::deque<std::size_t> sentencesInFlight_;
     std::size_t chapterWritten_ = 0; // chapters whose sound has begun
+    // The sentence last recorded, and whether any of its chunks so far was audible.
+    std::size_t recordedSentence_ = RenderTask::noSentence;
+    bool recordedAudible_ = false;
     ChunkSequence sequence_;
     // The chapter of the last chunk sequenced, and whether any was.
     unsigned sequencedChapter_ = 0;

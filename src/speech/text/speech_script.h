@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -18,11 +19,16 @@ struct Prosody {
 };
 
 // A stretch of text spoken with one voice and one prosody. voiceName is any name the voice
-// registry accepts; empty: the conversion's own voice.
+// registry accepts; empty: the conversion's own voice. language: the BCP 47 tag the markup
+// gives the text ("de-AT"), read by a voice of that language when voiceName's does not speak
+// it; empty: none given. spaceBefore: white space parts it from the run before (markup
+// inside a word, "im<emphasis>port</emphasis>ant", leaves none).
 struct SpeechRun {
     std::string text;
     std::string voiceName;
     Prosody prosody;
+    std::string language;
+    bool spaceBefore = false;
 };
 
 // A pause between runs. Sentence and paragraph ends take the conversion's pause settings (or
@@ -31,6 +37,9 @@ struct SpeechBreak {
     enum class Kind { Sentence, Paragraph, Explicit };
     Kind kind = Kind::Explicit;
     int milliseconds = 0; // Explicit only
+    // Explicit only: the sentence or paragraph end the pause stands at, whose own pause it
+    // replaces; none inside a sentence.
+    std::optional<Kind> ends;
 };
 
 // A named point in the speech, reported with its sample position in the timings.

@@ -19,21 +19,28 @@ bool isBoundary(const SpeechBreak& pause) {
 } // namespace
 
 void SpeechScriptBuilder::addText(std::string_view text, const std::string& voiceName,
-                                  const Prosody& prosody) {
+                                  const Prosody& prosody, const std::string& language) {
     for (const char c : text) {
         if (isXmlSpace(c)) {
             spacePending_ = runOpen_;
+            spaceSinceText_ = true;
             continue;
         }
-        if (runOpen_ && (run_.voiceName != voiceName || run_.prosody != prosody))
+        if (runOpen_ &&
+            (run_.voiceName != voiceName || run_.prosody != prosody || run_.language != language))
             closeRun();
         if (!runOpen_) {
-            run_ = SpeechRun{{}, voiceName, prosody};
+            run_ = SpeechRun{.text = {},
+                             .voiceName = voiceName,
+                             .prosody = prosody,
+                             .language = language,
+                             .spaceBefore = spaceSinceText_};
             runOpen_ = true;
         } else if (spacePending_) {
             run_.text.push_back(' ');
         }
         spacePending_ = false;
+        spaceSinceText_ = false;
         run_.text.push_back(c);
     }
 }
@@ -43,20 +50,29 @@ void SpeechScriptBuilder::addBoundary(SpeechBreak::Kind kind) {
     if (!anyRun_)
         return;
     if (SpeechBreak* last = lastBreak()) {
-        if (last->kind == SpeechBreak::Kind::Sentence && kind == SpeechBreak::Kind::Paragraph)
-            last->kind = kind;
+        // Ends in a row are the stronger one; a pause just before an end stands at it.
+        const auto stronger = [kind](SpeechBreak::Kind was) {
+            return was == SpeechBreak::Kind::Paragraph ? was : kind;
+        };
+        if (isBoundary(*last))
+            last->kind = stronger(last->kind);
+        else
+            last->ends = last->ends ? stronger(*last->ends) : kind;
         return;
     }
-    script_.emplace_back(SpeechBreak{.kind = kind});
+    script_.emplace_back(SpeechBreak{.kind = kind, .milliseconds = 0, .ends = std::nullopt});
 }
 
 void SpeechScriptBuilder::addPause(int milliseconds) {
     closeRun();
-    const SpeechBreak pause{.kind = SpeechBreak::Kind::Explicit, .milliseconds = milliseconds};
-    if (SpeechBreak* last = lastBreak(); last != nullptr && isBoundary(*last))
+    SpeechBreak pause{
+        .kind = SpeechBreak::Kind::Explicit, .milliseconds = milliseconds, .ends = std::nullopt};
+    if (SpeechBreak* last = lastBreak(); last != nullptr && isBoundary(*last)) {
+        pause.ends = last->kind;
         *last = pause;
-    else
+    } else {
         script_.emplace_back(pause);
+    }
 }
 
 void SpeechScriptBuilder::addMark(std::string name) {

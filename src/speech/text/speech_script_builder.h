@@ -11,7 +11,8 @@ namespace kestrova::speech {
 // voice and prosody becomes one run, and sentence and paragraph ends fall only between runs.
 class SpeechScriptBuilder {
 public:
-    void addText(std::string_view text, const std::string& voiceName, const Prosody& prosody);
+    void addText(std::string_view text, const std::string& voiceName, const Prosody& prosody,
+                 const std::string& language = {});
     // A sentence or paragraph end: two in a row (marks between them or not) become the stronger
     // one, none follows a pause; none before the first run, none after the last.
     void addBoundary(SpeechBreak::Kind kind);
@@ -32,6 +33,7 @@ private:
     SpeechRun run_;
     bool runOpen_ = false;
     bool spacePending_ = false;
+    bool spaceSinceText_ = false; // white space since the last text, across runs
     bool anyRun_ = false;
 };
 

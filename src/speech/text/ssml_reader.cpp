@@ -25,6 +25,7 @@ namespace {
 struct Voicing {
     std::string voiceName;
     Prosody prosody;
+    std::string language; // xml:lang in effect, unless a named voice was chosen inside it
 };
 
 // A fault of the markup found while reading it: "LINE:COLUMN: reason".
@@ -244,6 +245,7 @@ private:
                 fail(tag.place, "the root element is " + tagOf(tag) + ", not <speak>");
             rootSeen_ = true;
             frames_.emplace_back();
+            frames_.back().voicing.language = languageOf(tag, Voicing{}).language;
             return;
         }
         const Frame& parent = frames_.back();
@@ -278,6 +280,7 @@ private:
             frame.boundary =
                 name == "p" ? SpeechBreak::Kind::Paragraph : SpeechBreak::Kind::Sentence;
             builder_.addBoundary(*frame.boundary);
+            frame.voicing = languageOf(tag, voicing);
         } else if (name == "break") {
             builder_.addPause(pauseOf(tag));
             frame.content = Content::Skipped;
@@ -289,7 +292,7 @@ private:
             const auto alias = attribute(tag, "alias");
             if (!alias)
                 fail(tag.place, "<sub> has no alias");
-            builder_.addText(*alias, voicing.voiceName, voicing.prosody);
+            builder_.addText(*alias, voicing.voiceName, voicing.prosody, voicing.language);
             frame.content = Content::Skipped;
         } else if (name == "say-as") {
             const std::string kind = attribute(tag, "interpret-as").value_or("");
@@ -299,9 +302,9 @@ private:
             frame.content = Content::Collected;
             collected_.clear();
         } else if (name == "voice") {
-            if (const auto voiceName = attribute(tag, "name");
-                voiceName && !trimmed(*voiceName).empty())
-                frame.voicing.voiceName = trimmed(*voiceName);
+            frame.voicing = voiceOf(tag, voicing);
+        } else if (name == "lang") {
+            frame.voicing = languageOf(tag, voicing);
         } else if (name == "mark") {
             const auto markName = attribute(tag, "name");
             if (!markName || markName->empty())
@@ -324,7 +327,8 @@ private:
             builder_.addBoundary(*frame.boundary);
         if (frame.sayAs) {
             builder_.addText(frame.spelled ? spacedCharacters(collected_) : collected_,
-                             frame.voicing.voiceName, frame.voicing.prosody);
+                             frame.voicing.voiceName, frame.voicing.prosody,
+                             frame.voicing.language);
             collected_.clear();
         }
         checkSize(here());
@@ -335,7 +339,8 @@ private:
             return;
         const Frame& frame = frames_.back();
         if (frame.content == Content::Read)
-            builder_.addText(text, frame.voicing.voiceName, frame.voicing.prosody);
+            builder_.addText(text, frame.voicing.voiceName, frame.voicing.prosody,
+                             frame.voicing.language);
         else if (frame.content == Content::Collected)
             collected_.append(text);
     }
@@ -380,6 +385,25 @@ private:
         apply("volume", prosody.volume, volumeOf);
         prosody = clamped(prosody);
         return voicing;
+    }
+
+    // xml:lang: the content is in that language (an empty value: in none known).
+    static Voicing languageOf(const StartTag& tag, Voicing voicing) {
+        if (const auto language = xmlLanguage(tag))
+            voicing.language = trimmed(*language);
+        return voicing;
+    }
+
+    // A voice named is the one read, whatever language the markup around it gives; a <voice>
+    // with a language and no name asks for a voice of that language.
+    static Voicing voiceOf(const StartTag& tag, Voicing voicing) {
+        if (const auto voiceName = attribute(tag, "name");
+            voiceName && !trimmed(*voiceName).empty()) {
+            voicing.voiceName = trimmed(*voiceName);
+            voicing.language.clear();
+            return voicing;
+        }
+        return languageOf(tag, voicing);
     }
 
     static Voicing emphasisOf(const StartTag& tag, Voicing voicing) {

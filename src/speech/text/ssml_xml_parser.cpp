@@ -99,6 +99,18 @@ std::optional<std::string> attribute(const StartTag& tag, std::string_view name)
     return std::nullopt;
 }
 
+std::optional<std::string> xmlLanguage(const StartTag& tag) {
+    constexpr std::string_view xmlNamespace = "http://www.w3.org/XML/1998/namespace";
+    for (int i = 0; i < tag.attributeCount; ++i) {
+        const xmlChar* const* entry = tag.attributes + 5 * static_cast<std::ptrdiff_t>(i);
+        if (textOf(entry[2]) == xmlNamespace && textOf(entry[0]) == "lang")
+            return ampersandsDecoded(
+                std::string_view(reinterpret_cast<const char*>(entry[3]),
+                                 static_cast<std::size_t>(entry[4] - entry[3])));
+    }
+    return std::nullopt;
+}
+
 std::string placeOf(int line, int column) {
     return std::to_string(std::max(line, 1)) + ":" + std::to_string(std::max(column, 1));
 }

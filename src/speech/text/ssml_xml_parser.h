@@ -44,6 +44,9 @@ struct StartTag {
 // The value of an attribute in no namespace, as xmlGetNoNsProp finds it.
 std::optional<std::string> attribute(const StartTag& tag, std::string_view name);
 
+// The value of xml:lang, the language XML itself gives an element's content.
+std::optional<std::string> xmlLanguage(const StartTag& tag);
+
 // "LINE:COLUMN", both at least 1.
 std::string placeOf(int line, int column);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,11 +54,25 @@ public:
     // eSpeak NG's American English; throws SpeechError when eSpeak NG is unavailable.
     const Voice& defaultVoice() const;
 
+    // The eSpeak NG voice for a language as documents tag it ("de", "de-AT", "en-GB",
+    // "zh-Hans", "cmn", "pt_BR"): the voice whose id is the tag (any letter case, '_' as
+    // '-'), else the voice of its language and region, else the language's own voice (its
+    // bare id, "en-us" for "en", "fr-fr" for "fr", else the first of that language).
+    // eSpeak NG's codes stand for the document's: "zh" is "cmn", "no" is "nb".
+    // std::nullopt when no eSpeak NG voice speaks it, or the tag names no language.
+    std::optional<Voice> voiceForLanguage(std::string_view languageTag) const;
+
     static constexpr std::string_view defaultVoiceId = "en-us";
 
 private:
     std::vector<Voice> voices_;
     std::vector<UnavailableEngine> unavailable_;
 };
+
+// Whether a voice speaks a tag's language: the primary languages compare in eSpeak NG's
+// codes ("zh-Hans" is spoken by "cmn", "en" by "en-gb" and by Flite's voices). An
+// undetermined language ("und", "mul", "zxx") is spoken by every voice; a tag that names
+// no language by none.
+bool speaksLanguage(const Voice& voice, std::string_view languageTag);
 
 } // namespace kestrova::speech
