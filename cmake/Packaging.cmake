@@ -1,6 +1,7 @@
 # Installation layout (GNUInstallDirs) and the Debian package (CPack DEB).
 #
-#   cmake --install build [--prefix DIR]   the programs, icons, desktop entry, manual pages
+#   cmake --install build [--prefix DIR]   the programs, icons, desktop entry, AppStream
+#                                          metainfo, manual pages, shell completions
 #   cd build && cpack -G DEB               kestrova-wav_<version>-<release>_<arch>.deb
 #
 # Included at the end of the top-level CMakeLists.txt, once every target exists.
@@ -16,6 +17,26 @@ install(TARGETS kestrova-wav-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES "${KESTROVA_DATA_DIR}/man/kestrova-wav-cli.1"
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# Shell completions, printed by the program itself from its option declarations, where
+# bash-completion, zsh and fish look for them.
+set(_kestrova_completions "${CMAKE_BINARY_DIR}/completions")
+set(_kestrova_completion_files "${_kestrova_completions}/kestrova-wav-cli"
+    "${_kestrova_completions}/_kestrova-wav-cli" "${_kestrova_completions}/kestrova-wav-cli.fish")
+add_custom_command(
+    OUTPUT ${_kestrova_completion_files}
+    COMMAND "${CMAKE_COMMAND}" -DPROGRAM=$<TARGET_FILE:kestrova-wav-cli>
+            "-DFOLDER=${_kestrova_completions}" -P "${KESTROVA_DATA_DIR}/completions.cmake"
+    DEPENDS kestrova-wav-cli "${KESTROVA_DATA_DIR}/completions.cmake"
+    COMMENT "Shell completions of kestrova-wav-cli"
+    VERBATIM)
+add_custom_target(kestrova-completions ALL DEPENDS ${_kestrova_completion_files})
+install(FILES "${_kestrova_completions}/kestrova-wav-cli"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(FILES "${_kestrova_completions}/_kestrova-wav-cli"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions)
+install(FILES "${_kestrova_completions}/kestrova-wav-cli.fish"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
+
 # The window program may be left out (KESTROVA_BUILD_GUI=OFF); its desktop entry, icons
 # and manual page go with it.
 if(TARGET kestrova-wav)
@@ -24,6 +45,8 @@ if(TARGET kestrova-wav)
             DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
     install(FILES "${KESTROVA_DATA_DIR}/applications/kestrova-wav.desktop"
             DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    install(FILES "${KESTROVA_DATA_DIR}/metainfo/org.kestrova.KestrovaWav.metainfo.xml"
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
     # The lightning bolt in the hicolor theme: PNGs rendered once from the window's SVGs
     # (16 px from the small drawing, 32 and 48 px from the large one), and the SVG itself.
     foreach(size 16 32 48)

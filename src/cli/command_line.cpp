@@ -4,6 +4,7 @@
 #include "conversion_requests.h"
 #include "convert_options.h"
 #include "progress_bar.h"
+#include "shell_completion.h"
 #include "side_files.h"
 #include "speech/batch_conversion.h"
 #include "speech/chapter_selection.h"
@@ -20,6 +21,7 @@
 #include <climits>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <optional>
 #include <signal.h>
 #include <tuple>
@@ -89,26 +91,31 @@ std::string endingsChoosingContainers() {
 }
 
 void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
-    convertCommand->add_option(
-        "-e,--engine", options.engine,
-        "Voice: display name, any letter case, or id; empty: the default voice");
+    convertCommand
+        ->add_option("-e,--engine", options.engine,
+                     "Voice: display name, any letter case, or id; empty: the default voice")
+        ->type_name("VOICE");
     convertCommand
         ->add_option("-f,--format", options.formatCode,
                      "SAPI 5 PCM format code, a decimal number 4 to 39 (18: 16 kHz, 22: 22.05 kHz "
                      "16-bit mono); default: 16 kHz for engine names with \"16\" and \"ATT\" or "
                      "\"VW Kate\"/\"VW Paul\", else 22.05 kHz")
         ->transform(decimalNumber(4, 39, false, "a format code is a decimal number from 4 to 39"));
-    convertCommand->add_option(
-        "-o,--output", options.output,
-        "Output file of the one INPUT (default: INPUT with .wav, or the ending of --type); " +
-            endingsChoosingContainers() +
-            " choose those containers. -: standard output. A link is "
-            "written through; a device is written into; a FIFO, like standard output, gets a "
-            "stream (AU unless --type says otherwise)");
-    convertCommand->add_option("-d,--directory", options.folder,
-                               "Folder for the outputs, made if missing: each under its "
-                               "input's name with .wav or the ending of --type (stdin.wav for "
-                               "standard input)");
+    convertCommand
+        ->add_option(
+            "-o,--output", options.output,
+            "Output file of the one INPUT (default: INPUT with .wav, or the ending of --type); " +
+                endingsChoosingContainers() +
+                " choose those containers. -: standard output. A link is "
+                "written through; a device is written into; a FIFO, like standard output, gets a "
+                "stream (AU unless --type says otherwise)")
+        ->type_name("FILE");
+    convertCommand
+        ->add_option("-d,--directory", options.folder,
+                     "Folder for the outputs, made if missing: each under its "
+                     "input's name with .wav or the ending of --type (stdin.wav for "
+                     "standard input)")
+        ->type_name("FOLDER");
     // CLI11 would show its map's numbers as the option's type: the names alone are shown.
     std::map<std::string, Container> types;
     std::vector<std::string> typeNames;
@@ -212,6 +219,7 @@ void declareRenderingOptions(CLI::App* convertCommand, ConvertOptions& options) 
                      "Pronunciation list, a UTF-8 file of lines \"word = replacement\" or "
                      "\"/pattern/ = replacement\"; one file each time, given again for more, "
                      "later files winning")
+        ->type_name("FILE")
         ->allow_extra_args(false);
     convertCommand->add_flag("--ssml", controls.ssml,
                              "The input is SSML 1.1 markup: --input-type ssml");
@@ -254,6 +262,12 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
+    convertCommand
+        ->add_option("--progress", options.progress,
+                     "bar: a bar with the speed (times real time) and the time left, the default "
+                     "on a terminal; json: one JSON line a second on standard error, even with -q")
+        ->type_name("bar|json")
+        ->check(CLI::IsMember({"bar", "json"}).description(""));
     const std::pair<const char*, std::optional<std::string>*> tagOptions[] = {
         {"--title", &options.tags.title}, {"--artist", &options.tags.artist},
         {"--album", &options.tags.album}, {"--genre", &options.tags.genre},
@@ -262,29 +276,42 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     for (const auto& [name, tag] : tagOptions)
         convertCommand->add_option(
             name, *tag,
-            std::string("Tag written into the file (UTF-8; MP3: Latin-1 "
+            std::string("Tag written into the file (UTF-8; an MP3 stream: Latin-1 "
                         "only), with software \"kestrova-wav-cli " KESTROVA_VERSION
                         "\"; not in AU or raw"));
-    convertCommand->add_option(
-        "--timings", options.timings,
-        "Write where each sentence lands to this JSON file: its text, its bytes in the input, "
-        "paragraph, chapter, first and last sample (and seconds), and the marks of markup. Each "
-        "sentence is then rendered in a call of its own");
-    convertCommand->add_option(
-        "--subtitles", options.subtitles,
-        "Write subtitles, one cue per sentence (a long one in several), to this file: .srt, "
-        ".vtt (WebVTT) or .lrc by its ending");
+    convertCommand
+        ->add_option("--cover", options.cover,
+                     "JPEG or PNG picture (known by its bytes, at most 8 MiB) written "
+                     "into the file as its front cover: MP3, FLAC, Ogg, Opus and WAV "
+                     "(in its ID3 chunk); a file only, not a stream")
+        ->type_name("FILE");
+    convertCommand
+        ->add_option(
+            "--timings", options.timings,
+            "Write where each sentence lands to this JSON file: its text, its bytes in the input, "
+            "paragraph, chapter, first and last sample (and seconds), and the marks of markup. "
+            "Each sentence is then rendered in a call of its own")
+        ->type_name("FILE");
+    convertCommand
+        ->add_option(
+            "--subtitles", options.subtitles,
+            "Write subtitles, one cue per sentence (a long one in several), to this file: .srt, "
+            ".vtt (WebVTT) or .lrc by its ending")
+        ->type_name("FILE");
     convertCommand->add_flag(
         "--chapters", options.chapters,
         "Find chapters: a chapter starts at a heading, a paragraph of one line that begins with "
         "Chapter, CHAPTER, Part, Book, Prologue, Epilogue or # (or matches --chapter-pattern); "
-        "in a WAV file each heading becomes a cue point");
+        "in a WAV file each heading becomes a cue point; MP3, FLAC, Ogg and Opus files hold the "
+        "chapters inside (not streams)");
     convertCommand->add_option("--chapter-pattern", options.chapterPattern,
                                "A PCRE2 pattern for the headings, instead of the words above; "
                                "implies --chapters");
-    convertCommand->add_option("--cue-sheet", options.cueSheet,
-                               "Write a cue sheet with one track per chapter to this .cue file; "
-                               "implies --chapters");
+    convertCommand
+        ->add_option("--cue-sheet", options.cueSheet,
+                     "Write a cue sheet with one track per chapter to this .cue file; "
+                     "implies --chapters")
+        ->type_name("FILE");
     convertCommand->add_flag(
         "--split-chapters", options.splitChapters,
         "One file per chapter instead of one file: NAME-NN-Title.EXT beside OUT, each titled "
@@ -295,22 +322,36 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
                      "Files to read (never deleted): plain text, SSML, EPUB, HTML or Markdown "
                      "(see --input-type); -: standard input. A book's chapters, title, author "
                      "and language are its own. Each failure is one line, and the others go on")
+        ->type_name("FILE")
         ->required();
+}
+
+// What the user is shown as the conversions go: the bar on a terminal unless quiet, JSON
+// lines where asked.
+std::unique_ptr<ProgressView> progressView(const ConvertOptions& options, bool oneFile) {
+    if (options.progress == "json")
+        return std::make_unique<ProgressJsonLines>(stderr, oneFile);
+    if (!options.quiet && (options.progress == "bar" || ::isatty(STDERR_FILENO)))
+        return std::make_unique<ProgressBar>(stderr);
+    return nullptr;
+}
+
+ProgressCallback progressTo(ProgressView* view) {
+    if (!view)
+        return {};
+    return [view](double fraction) {
+        view->update(fraction);
+    };
 }
 
 // Several files: each failure is one line and the others go on; one bar for them all.
 int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOptions& options,
-                std::optional<ProgressBar>& bar) {
-    ProgressCallback progress;
-    if (bar)
-        progress = [&bar](double fraction) {
-            bar->update(fraction);
-        };
+                ProgressView* view) {
     const auto report = [&](const BatchFileOutcome& outcome) {
         if (outcome.converted && options.quiet)
             return;
-        if (bar)
-            bar->clear();
+        if (view)
+            view->clear();
         const ConversionRequest& request = requests[outcome.index];
         if (outcome.converted)
             summarize(request, outcome.seconds, outcome.limitedSamples);
@@ -318,9 +359,9 @@ int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOpt
             std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
     };
     const BatchSummary summary =
-        convertTextFiles(requests, options.jobs, progress, report, &stopRequested);
-    if (bar)
-        bar->finish();
+        convertTextFiles(requests, options.jobs, progressTo(view), report, &stopRequested);
+    if (view)
+        view->finish();
     if (summary.cancelled) {
         std::fprintf(stderr, "kestrova-wav-cli: stopped: %zu of %zu files converted\n",
                      summary.converted, requests.size());
@@ -335,31 +376,29 @@ int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOpt
 
 int convert(const ConvertOptions& options) {
     const VoiceRegistry registry;
-    const std::vector<ConversionRequest> requests = conversionRequests(options, registry);
+    std::vector<ConversionRequest> requests = conversionRequests(options, registry);
     checkPaths(options, requests);
     if (!options.folder.empty())
         makeFolder(options.folder);
 
-    std::optional<ProgressBar> bar;
-    if (!options.quiet && ::isatty(STDERR_FILENO))
-        bar.emplace(stderr);
+    const std::unique_ptr<ProgressView> view = progressView(options, requests.size() == 1);
     stopOnSignals();
     // A reader of standard error that has gone must not end a conversion that succeeded: the
     // progress and the summary are then lost, no more. A write that matters fails with EPIPE
     // and is reported as any failure. Worker processes inherit this.
     ::signal(SIGPIPE, SIG_IGN);
     if (requests.size() > 1)
-        return convertMany(requests, options, bar);
+        return convertMany(requests, options, view.get());
 
-    const ConversionRequest& request = requests.front();
-    ProgressCallback progress;
-    if (bar)
-        progress = [&bar](double fraction) {
-            bar->update(fraction);
+    ConversionRequest& request = requests.front();
+    if (view)
+        request.soundWritten = [&view](double seconds) {
+            view->soundWritten(seconds);
         };
-    const ConversionResult result = convertTextFile(request, progress, &stopRequested);
-    if (bar)
-        bar->finish();
+    const ConversionResult result =
+        convertTextFile(request, progressTo(view.get()), &stopRequested);
+    if (view)
+        view->finish();
     if (!options.quiet) {
         summarize(request, result.seconds, result.limitedSamples);
         if (options.findsChapters() || isStructured(request.inputKind))
@@ -390,6 +429,14 @@ int run(int argc, char** argv) {
     declareRenderingOptions(convertCommand, options);
     declareFileOptions(convertCommand, options);
 
+    std::string shellName;
+    cli.add_subcommand("completions", "Print the completion script of a shell for this program: "
+                                      "source <(kestrova-wav-cli completions bash)")
+        ->add_option("SHELL", shellName, "bash, zsh or fish")
+        ->type_name("bash|zsh|fish")
+        ->check(CLI::IsMember({"bash", "zsh", "fish"}).description(""))
+        ->required();
+
     try {
         cli.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
@@ -399,6 +446,13 @@ int run(int argc, char** argv) {
     try {
         if (cli.got_subcommand("voices"))
             return listVoicesCommand(voicesAsJson);
+        if (cli.got_subcommand("completions")) {
+            const std::string script = completionScript(cli, *shellNamed(shellName));
+            return std::fwrite(script.data(), 1, script.size(), stdout) == script.size() &&
+                           std::fflush(stdout) == 0
+                       ? 0
+                       : exitFailure;
+        }
         options.validate();
         return convert(options);
     } catch (const UsageError& failure) {

@@ -3,6 +3,7 @@
 #include "app/format_rule.h"
 #include "side_files.h"
 #include "speech/conversion_paths.h"
+#include "speech/cover_art.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
@@ -49,6 +50,10 @@ ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegis
     common.replaceExisting = !options.noClobber;
     common.jobs = options.jobs;
     common.tags = options.tags;
+    if (!options.cover.empty()) {
+        common.tags.cover = readCoverArt(options.cover);
+        common.coverFile = options.cover;
+    }
     common.controls = options.controls;
     common.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
     common.voices = &registry;
@@ -76,6 +81,8 @@ ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& 
     paths.addRead("INPUT", request.input);
     for (const fs::path& lexicon : request.controls.lexicons)
         paths.addRead("--lexicon", lexicon);
+    if (!request.coverFile.empty())
+        paths.addRead("--cover", request.coverFile);
     if (request.toStandardOutput)
         paths.addStandardOutput("-o - (standard output)");
     else if (!request.splitChapters)

@@ -28,9 +28,12 @@ void checkInputsAndOutputs(const ConvertOptions& options) {
 
 // The tags, the files beside the sound and the split into chapters, each where it can be.
 void checkTagsAndSideFiles(const ConvertOptions& options) {
-    if (!options.tags.empty() && options.type && !holdsTags(*options.type))
+    if ((!options.tags.empty() || !options.cover.empty()) && options.type &&
+        !holdsTags(*options.type))
         throw UsageError("tags need a file type that holds them: " +
                          typeNamesWhere(&ContainerRow::holdsTags, "or"));
+    if (!options.cover.empty() && options.toStandardOutput())
+        throw UsageError("--cover is written into a complete file: not into standard output");
     const bool namesSideFiles =
         !options.timings.empty() || !options.subtitles.empty() || !options.cueSheet.empty();
     if (namesSideFiles && options.inputs.size() > 1)

@@ -36,7 +36,10 @@ struct ConvertOptions {
     unsigned jobs = speech::defaultJobs();
     bool noClobber = false;
     bool quiet = false;
+    // "bar" on a terminal (the default there), "json": lines on standard error for front ends.
+    std::string progress;
     speech::SoundTags tags;
+    std::string cover; // JPEG or PNG file; read into tags.cover when the requests are made
     speech::VoiceControls controls;
     std::vector<std::string> lexicons;
     std::string timings;   // JSON file of where each sentence lands

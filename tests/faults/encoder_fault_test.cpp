@@ -104,6 +104,42 @@ TEST_P(EveryContainer, TakesLongSilenceAndLongParagraphs) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, EveryContainer, ::testing::ValuesIn(kinds), kindName);
 
+class TaggedContainer : public EveryContainer {};
+
+// The tags, chapters and cover are edited into the complete file before it is named: a write
+// of that edit that fails (one byte short of the tagged size) fails the conversion the same
+// way, and the older file stays.
+TEST_P(TaggedContainer, FailsOneByteShortOfItsTaggedSizeKeepingTheOlderFile) {
+    const std::string out = std::string("out.") + GetParam().type;
+    test::writeBytes(scratch / "in.txt",
+                     "Chapter One\n\nA short text.\n\nChapter Two\n\nIt ends.\n");
+    test::writeBytes(scratch / "cover.jpg", "\xFF\xD8\xFF" + std::string(20000, 'x'));
+    const std::vector<std::string> tagged = {"--type", GetParam().type, "--chapters", "--title",
+                                             "Tïtle",  "--cover",       "cover.jpg"};
+    std::vector<std::string> arguments = tagged;
+    arguments.insert(arguments.end(), {"-o", "full", "in.txt"});
+    const Outcome full = convert(scratch.path(), arguments);
+    ASSERT_EQ(full.exitStatus(), 0) << full.standardError;
+    const std::string old = "the older file, kept byte for byte";
+    test::writeBytes(scratch / out, old);
+    const test::Snapshot before = test::snapshot(scratch.path());
+
+    ProgramSetup setup;
+    setup.fileSizeBytes = fs::file_size(scratch / "full") - 1;
+    arguments = tagged;
+    arguments.insert(arguments.end(), {"-o", out, "in.txt"});
+    const Outcome outcome = convert(scratch.path(), arguments, setup);
+    EXPECT_EQ(outcome.exitStatus(), 1) << outcome.standardError;
+    EXPECT_EQ(withoutAudioProbeLine(outcome.standardError),
+              "kestrova-wav-cli: cannot write the " + std::string(GetParam().message) + " \"" +
+                  out + "\": File too large\n");
+    EXPECT_EQ(test::snapshot(scratch.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, TaggedContainer,
+                         ::testing::Values(kinds[0], kinds[2], kinds[3], kinds[4], kinds[5]),
+                         kindName);
+
 class EveryStream : public EveryContainer {};
 
 // A full device and a reader that has gone: each fails, naming the file and the reason.

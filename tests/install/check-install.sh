@@ -131,7 +131,54 @@ if [ "$expect_gui" = 1 ]; then
         [ -x "$prefix/bin/$exec_program" ] ||
             fail "$desktop starts $exec_program, which is not in $prefix/bin"
     fi
+
+    # Software centres read the metainfo; it names the desktop entry it describes.
+    metainfo=share/metainfo/org.kestrova.KestrovaWav.metainfo.xml
+    if [ ! -f "$prefix/$metainfo" ]; then
+        fail "$metainfo is not installed"
+    elif ! out=$(appstreamcli validate --no-net "$prefix/$metainfo" 2>&1); then
+        fail "appstreamcli validate $metainfo: $out"
+    elif ! grep -qF '<launchable type="desktop-id">kestrova-wav.desktop</launchable>' \
+        "$prefix/$metainfo"; then
+        fail "$metainfo does not launch kestrova-wav.desktop"
+    else
+        pass "appstreamcli validate $metainfo"
+    fi
 fi
+
+# The shell completions are where each shell looks, read by the shell itself, and complete
+# every option that convert --help lists, with the names --type takes as its values.
+check_completions() {
+    local bash_file=$prefix/share/bash-completion/completions/kestrova-wav-cli
+    local zsh_file=$prefix/share/zsh/vendor-completions/_kestrova-wav-cli
+    local fish_file=$prefix/share/fish/vendor_completions.d/kestrova-wav-cli.fish
+    local file
+    for file in "$bash_file" "$zsh_file" "$fish_file"; do
+        [ -f "$file" ] || { fail "${file#"$prefix"/} is not installed"; return; }
+    done
+    bash -n "$bash_file" || fail "bash -n ${bash_file#"$prefix"/}"
+    if command -v zsh > /dev/null; then zsh -n "$zsh_file" || fail "zsh -n _kestrova-wav-cli"; fi
+    if command -v fish > /dev/null; then fish -n "$fish_file" || fail "fish -n kestrova-wav-cli.fish"; fi
+    local options types
+    options=$("$cli" convert --help | grep -oE -- '--[a-z][a-z-]+' | sort -u)
+    types=$("$cli" convert --help | sed -n 's/^ *--type \([a-z0-9|]*\).*/\1/p' | tr '|' '\n' | sort)
+    local bash_options bash_types
+    bash_options=$(bash -c 'source "$1"; COMP_WORDS=(kestrova-wav-cli convert --); COMP_CWORD=2
+        _kestrova_wav_cli; printf "%s\n" "${COMPREPLY[@]}"' _ "$bash_file" | sort -u)
+    bash_types=$(bash -c 'source "$1"; COMP_WORDS=(kestrova-wav-cli convert --type ""); COMP_CWORD=3
+        _kestrova_wav_cli; printf "%s\n" "${COMPREPLY[@]}"' _ "$bash_file" | sort)
+    [ -n "$options" ] && [ "$(comm -23 <(echo "$options") <(echo "$bash_options"))" = "" ] ||
+        fail "bash completes not every option of convert --help: $(comm -23 <(echo "$options") <(echo "$bash_options") | tr '\n' ' ')"
+    [ -n "$types" ] && [ "$types" = "$bash_types" ] || fail "bash completes --type with: $bash_types"
+    if command -v fish > /dev/null; then
+        local fish_options
+        fish_options=$(fish -c "source '$fish_file'; complete -C'kestrova-wav-cli convert --'" |
+            cut -f1 | sort -u)
+        [ "$(comm -23 <(echo "$options") <(echo "$fish_options"))" = "" ] ||
+            fail "fish completes not every option of convert --help"
+    fi
+    pass "completions for bash, zsh and fish complete every option of convert"
+}
 
 # The manual pages render without a single warning (tbl for the format code table).
 for page in "${pages[@]}"; do
@@ -167,6 +214,7 @@ if [ -x "$cli" ]; then
     else
         pass "bin/kestrova-wav-cli convert writes a wave file"
     fi
+    check_completions
 fi
 
 if [ "$failures" -ne 0 ]; then

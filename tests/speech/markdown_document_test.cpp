@@ -172,10 +172,12 @@ TEST(MarkdownDocument, TakesItsTitleFromTheFirstTopHeadingAndReadsFrontMatterVar
     // Not closed, or a blank line after the opening: Markdown, read aloud.
     EXPECT_EQ(readFile("---\ntitle: Open\n").sink.events, std::vector<std::string>{"title: Open"});
     EXPECT_EQ(readFile("---\n\ntitle: x\n").metadata.title, "");
+    EXPECT_EQ(readFile("---\nA setext heading\n---\n").sink.events,
+              (std::vector<std::string>{"# A setext heading", "A setext heading"}));
 }
 
-// pandoc's own Markdown, made from an HTML page: its front matter, heading attributes and
-// fenced divs are pandoc's, not text.
+// pandoc's own Markdown, made from an HTML page: its front matter, heading and span attributes
+// and fenced divs are pandoc's, not text.
 TEST(MarkdownDocument, ReadsTheMarkdownPandocWrites) {
     ScratchDir scratch;
     writeBytes(scratch / "page.html",
@@ -183,7 +185,8 @@ TEST(MarkdownDocument, ReadsTheMarkdownPandocWrites) {
                "content=\"Jean Dupont\"></head><body><h1 id=\"c1\">Chapter One</h1><p>First "
                "<em>para</em> with a <a href=\"http://x.test\">link</a>.</p><div class=\"note\">"
                "<p>In a div.</p></div><h2 id=\"s\" class=\"unnumbered\">Section</h2><p>Line<br>"
-               "break.</p><ul><li>one</li><li>two</li></ul></body></html>");
+               "break, <span class=\"x\">a "
+               "span</span>.</p><ul><li>one</li><li>two</li></ul></body></html>");
     test::RunningProgram pandoc(
         "/usr/bin/pandoc", {"-f", "html", "-t", "markdown", "-s", "-o", "page.md", "page.html"},
         scratch.path());
@@ -194,9 +197,10 @@ TEST(MarkdownDocument, ReadsTheMarkdownPandocWrites) {
     EXPECT_EQ(document->metadata().language, "fr");
     RecordingSink sink;
     document->read(sink);
-    EXPECT_EQ(sink.events, (std::vector<std::string>{
-                               "# Chapter One", "Chapter One", "First para with a link.",
-                               "In a div.", "# Section", "Section", "Line break.", "one", "two"}));
+    EXPECT_EQ(sink.events,
+              (std::vector<std::string>{"# Chapter One", "Chapter One", "First para with a link.",
+                                        "In a div.", "# Section", "Section",
+                                        "Line break, [a span].", "one", "two"}));
 }
 
 // Every byte of a block's text that is not white space stands in the file where the block's

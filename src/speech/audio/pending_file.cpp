@@ -35,7 +35,7 @@ PendingFile::PendingFile(const std::filesystem::path& folder, std::string name,
     if (!folder_)
         failWithErrno(errno);
     // 0666 before the umask, as for any new file the user makes.
-    file_.reset(::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    file_.reset(::openat(folder_.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (!file_) {
         // EISDIR: a kernel older than O_TMPFILE, which takes it for O_DIRECTORY.
         if (errno != EOPNOTSUPP && errno != EISDIR)
@@ -50,7 +50,7 @@ void PendingFile::createNamed() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = temporaryName();
         file_.reset(::openat(folder_.get(), candidate.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+                             O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (file_) {
             temporaryName_ = std::move(candidate);
             guard_.emplace(folder_.get(), temporaryName_);

@@ -31,6 +31,7 @@ public:
     PendingFile(PendingFile&&) = delete;
     PendingFile& operator=(PendingFile&&) = delete;
 
+    // Open for reading too: a complete file's tags are edited in place before it is named.
     int fd() const { return file_.get(); }
     // True when written as an unnamed file, false on the fallback's temporary name.
     bool unnamed() const { return temporaryName_.empty(); }

@@ -15,7 +15,8 @@ namespace kestrova::speech {
 // The tags as libsndfile's string types and the text each is given, settled before the file
 // is opened: AU writes its header, into a stream perhaps, as it opens. Throws FileError
 // naming shownAs when the container cannot hold tags, or an MP3 tag has characters outside
-// Latin-1 (LAME's tags are Latin-1 only).
+// Latin-1 (LAME's tags are Latin-1 only). An MP3 file is given none here: its tags go in
+// through TagLib once it is complete (embedded_tags.h); an MP3 stream gets LAME's.
 using SoundTagStrings = std::vector<std::pair<int, std::string>>;
 SoundTagStrings soundTagStrings(Container container, const SoundTags& tags,
                                 const std::filesystem::path& shownAs);

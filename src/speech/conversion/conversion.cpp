@@ -76,7 +76,7 @@ ConversionResult Conversion::run() {
     writeRendered(true);
     throwIfCancelled(cancel_, request_);
     finishTimings();
-    outputs_->addCuePoints(timings_.chapters);
+    outputs_->addChapters(timings_.chapters);
     outputs_->commit();
     if (progress_)
         progress_(1.0);
@@ -104,6 +104,8 @@ void Conversion::checkPaths(const ConversionRequest& request, const ChapterPlan&
     paths.addRead("the text file", request.input);
     for (const std::filesystem::path& lexicon : request.controls.lexicons)
         paths.addRead("the lexicon", lexicon);
+    if (!request.coverFile.empty())
+        paths.addRead("the cover", request.coverFile);
     if (request.toStandardOutput)
         paths.addStandardOutput("standard output");
     else if (!request.splitChapters)
@@ -217,6 +219,8 @@ void Conversion::write(RenderedChunk chunk) {
     if (sentence != RenderTask::noSentence)
         recordSentence(chunk, sentence);
     outputs_->write(chunk);
+    if (request_.soundWritten)
+        request_.soundWritten(static_cast<double>(outputs_->frames()) / request_.format.sampleRate);
     if (progress_)
         progress_(std::min(1.0, static_cast<double>(chunk.endCharacter) / total_));
 }

@@ -45,6 +45,7 @@ void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
         throw FileError(inputFailure("read", request_.input,
                                      "its chapters changed while it was being converted"));
     open(plan_.files[index], tags);
+    files_.back().chapterTitle = chapter.title;
 }
 
 void SoundOutputs::write(std::span<const std::int16_t> samples) {
@@ -71,13 +72,20 @@ void SoundOutputs::write(const RenderedChunk& chunk) {
     write(samples.subspan(written));
 }
 
-void SoundOutputs::addCuePoints(const std::vector<ChapterTiming>& chapters) {
+void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
     if (request_.splitChapters || files_.empty())
         return;
     std::vector<CuePoint> points;
-    for (const ChapterTiming& chapter : chapters)
+    chapters_.clear();
+    for (const ChapterTiming& chapter : chapters) {
         if (chapter.number > 0)
             points.push_back({.name = chapter.title, .frame = chapter.headingFrame});
+        // Chapters left out of the rendering have no sound.
+        if (chapter.endFrame > chapter.startFrame)
+            chapters_.push_back({.title = chapter.title,
+                                 .startFrame = chapter.startFrame,
+                                 .endFrame = chapter.endFrame});
+    }
     if (!points.empty())
         files_.back().writer.setCuePoints(std::move(points));
 }
@@ -89,6 +97,7 @@ void SoundOutputs::commit() {
     if (!request_.splitChapters) {
         for (File& file : files_) {
             file.writer.close();
+            embedTags(file, chapters_);
             file.target.commit(request_.replaceExisting, request_.syncToDisk);
         }
         return;
@@ -110,13 +119,39 @@ std::vector<std::filesystem::path> SoundOutputs::paths() const {
     return paths;
 }
 
+// A chapter's file holds its one chapter, named by its heading: the text before the first
+// heading, which has none, holds no chapter.
 void SoundOutputs::setAside(File& file) const {
     file.writer.close();
+    std::vector<EmbeddedChapter> chapters;
+    if (!file.chapterTitle.empty())
+        chapters.push_back(
+            {.title = file.chapterTitle, .startFrame = 0, .endFrame = file.writer.framesWritten()});
+    embedTags(file, chapters);
     file.target.park(request_.syncToDisk);
 }
 
+SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& tags) {
+    if (target.isFile() && target.container() == Container::Mp3)
+        return {};
+    return tags;
+}
+
+void SoundOutputs::embedTags(File& file, std::span<const EmbeddedChapter> chapters) const {
+    if (!file.target.isFile())
+        return;
+    writeEmbeddedTags(file.target.fd(), file.target.container(), file.tags, chapters,
+                      request_.format.sampleRate, file.path, cancel_);
+}
+
 void SoundOutputs::open(const std::filesystem::path& path, const SoundTags& tags) {
-    files_.emplace_back(path, request_, expectedFrames_, tags, cancel_);
+    File& file = files_.emplace_back(path, request_, expectedFrames_, tags, cancel_);
+    // Only a complete file can be given a picture.
+    if (tags.cover && (!holdsTags(file.target.container()) || !file.target.isFile()))
+        throw FileError(outputFailure(path,
+                                      "a cover is written into a file of a type that holds tags, "
+                                      "not into a stream or device",
+                                      soundFileKind(file.target.container())));
 }
 
 } // namespace kestrova::speech

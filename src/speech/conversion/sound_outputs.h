@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/audio/embedded_tags.h"
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
 #include "speech/conversion/request_rules.h"
@@ -31,7 +32,9 @@ public:
     void write(const RenderedChunk& chunk);
     std::uint64_t frames() const { return frames_; }
 
-    void addCuePoints(const std::vector<ChapterTiming>& chapters);
+    // The chapters of the one file, set before commit(): cue points in a wave file, and
+    // inside MP3, FLAC, Ogg Vorbis and Opus files (not streams, which cannot be edited).
+    void addChapters(const std::vector<ChapterTiming>& chapters);
     void commit();
 
     bool isFile() const { return files_.empty() || files_.front().target.isFile(); }
@@ -43,14 +46,22 @@ private:
         File(const std::filesystem::path& path, const ConversionRequest& request,
              std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
             : path(path), target(path, soundTargetOptions(request, cancel)),
-              writer(target.fd(), target.container(), request.format, path, expectedFrames, tags,
-                     cancel) {}
+              writer(target.fd(), target.container(), request.format, path, expectedFrames,
+                     writerTags(target, tags), cancel),
+              tags(tags) {}
 
         std::filesystem::path path;
         OutputTarget target;
         SoundFileWriter writer;
+        SoundTags tags;
+        std::string chapterTitle; // split: its chapter's heading
     };
 
+    // The tags libsndfile writes as it encodes: an MP3 file gets all of its own through
+    // TagLib once complete (ID3v2.4, UTF-8), an MP3 stream LAME's Latin-1 ones.
+    static SoundTags writerTags(const OutputTarget& target, const SoundTags& tags);
+    // The complete file's tags, cover and chapters edited in, where its container needs it.
+    void embedTags(File& file, std::span<const EmbeddedChapter> chapters) const;
     // A chapter's file once complete: closed, holding no descriptor until it is named.
     void setAside(File& file) const;
     void open(const std::filesystem::path& path, const SoundTags& tags);
@@ -61,6 +72,7 @@ private:
     const std::atomic<bool>* cancel_;
     std::deque<File> files_;
     std::uint64_t frames_ = 0;
+    std::vector<EmbeddedChapter> chapters_;
 };
 
 } // namespace kestrova::speech

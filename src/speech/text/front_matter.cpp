@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ struct Block {
     std::size_t length = 0;
 };
 
+// A YAML map's first line, "key: value" or "key:": else the lines between two thematic
+// breaks are Markdown ("---", "A setext heading", "---").
+bool opensAMap(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    return !line.empty() && std::strchr(" \t-#", line.front()) == nullptr &&
+           colon != std::string_view::npos &&
+           (colon + 1 == line.size() || isBlankByte(line[colon + 1]));
+}
+
 Block blockAtStart(std::string_view text) {
     Block block;
     std::size_t at = 0;
@@ -47,7 +57,7 @@ Block blockAtStart(std::string_view text) {
         } else if ((bare == "---" || bare == "...") && line.front() != ' ' &&
                    line.front() != '\t') {
             block.length = std::min(at, text.size());
-            return block;
+            return opensAMap(block.lines.front()) ? block : Block{};
         } else {
             block.lines.push_back(line);
         }

@@ -134,6 +134,11 @@ bool isLineBreakTag(const char* tag) {
            (text[3] == '>' || text[3] == '/' || text[3] == ' ');
 }
 
+std::string_view literalOf(cmark_node* node) {
+    const char* literal = cmark_node_get_literal(node);
+    return literal != nullptr ? literal : "";
+}
+
 bool isLineEdge(cmark_node* node) {
     return node == nullptr || cmark_node_get_type(node) == CMARK_NODE_SOFTBREAK ||
            cmark_node_get_type(node) == CMARK_NODE_LINEBREAK;
@@ -144,6 +149,30 @@ bool isDivFence(cmark_node* text) {
     const char* literal = cmark_node_get_literal(text);
     return literal != nullptr && std::strncmp(literal, ":::", 3) == 0 &&
            isLineEdge(cmark_node_previous(text)) && isLineEdge(cmark_node_next(text));
+}
+
+// Attributes as pandoc writes them in braces: "#id", ".class", "key=value", "-".
+bool isAttributeList(std::string_view inside) {
+    return !inside.empty() && inside.find_first_of("{}") == std::string_view::npos &&
+           (std::strchr("#.-", inside.front()) != nullptr ||
+            inside.find('=') != std::string_view::npos);
+}
+
+// A text without the attributes of pandoc's bracketed spans: "[words]{.class}" as "[words]".
+std::string withoutSpanAttributes(std::string_view text) {
+    std::string kept;
+    for (std::size_t at = 0;;) {
+        const std::size_t open = text.find("]{", at);
+        const std::size_t close = open == std::string_view::npos ? open : text.find('}', open);
+        if (close == std::string_view::npos) {
+            kept += text.substr(at);
+            return kept;
+        }
+        kept += text.substr(at, open + 1 - at);
+        if (!isAttributeList(text.substr(open + 2, close - open - 2)))
+            kept += text.substr(open + 1, close + 1 - (open + 1));
+        at = close + 1;
+    }
 }
 
 bool isType(cmark_node* node, const char* typeName) {
@@ -220,10 +249,7 @@ public:
             return;
         const std::string_view inside =
             std::string_view(text_).substr(open + 2, text_.size() - open - 3);
-        const bool attributes = !inside.empty() && inside.find('}') == std::string_view::npos &&
-                                (std::strchr("#.-", inside.front()) != nullptr ||
-                                 inside.find('=') != std::string_view::npos);
-        if (!attributes)
+        if (!isAttributeList(inside))
             return;
         text_.resize(open);
         while (!places_.empty() && places_.back().first >= open)
@@ -404,10 +430,10 @@ void MarkdownDocument::appendInlines(cmark_node* container, RunBuilder& run, boo
         switch (cmark_node_get_type(node)) {
         case CMARK_NODE_TEXT:
             if (!isDivFence(node))
-                appendLiteral(node, cmark_node_get_literal(node), run);
+                appendLiteral(node, withoutSpanAttributes(literalOf(node)), run);
             return false;
         case CMARK_NODE_CODE:
-            appendLiteral(node, cmark_node_get_literal(node), run);
+            appendLiteral(node, literalOf(node), run);
             return false;
         case CMARK_NODE_SOFTBREAK:
         case CMARK_NODE_LINEBREAK:
@@ -422,7 +448,7 @@ void MarkdownDocument::appendInlines(cmark_node* container, RunBuilder& run, boo
         case CMARK_NODE_FOOTNOTE_REFERENCE:
             if (options_.readNotes) {
                 run.space();
-                appendLiteral(node, cmark_node_get_literal(node), run);
+                appendLiteral(node, literalOf(node), run);
             }
             return false;
         default:

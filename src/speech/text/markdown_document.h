@@ -31,7 +31,8 @@ inline constexpr std::size_t markdownMaxMarks = 2'000'000;
 // inline code as its text, soft and hard breaks as spaces. Raw HTML is not read: HTML blocks
 // are left out (one warning tells how many) and inline tags are dropped, the text between
 // them read. Ordered lists' numbers and thematic breaks are not read, nor what pandoc writes
-// around the text: a heading's attributes ("{#id .class}") and the lines of fenced divs (":::").
+// around the text: the attributes of a heading ("{#id .class}") or of a bracketed span
+// ("[words]{.class}"), and the lines of fenced divs (":::").
 //
 // Places: cmark gives each node its line and byte column; a text node's or code span's text
 // found among the node's bytes is placed exactly, byte by byte, and one that cmark changed

@@ -65,10 +65,15 @@ struct ConversionRequest {
     // Where voice names in markup are looked up; none: the voices are discovered when markup
     // names one.
     const VoiceRegistry* voices = nullptr;
+    // Called with the seconds of sound written so far, after each chunk, on the converting
+    // thread; none: nobody is told.
+    std::function<void(double)> soundWritten;
     // Told about what markup holds that is read as plain text; none: nobody is told.
     std::function<void(const std::string&)> warning;
     // Written into the file; a container that cannot hold them fails before rendering.
     SoundTags tags;
+    // Where tags.cover was read from: checked with the other paths, never written over.
+    std::filesystem::path coverFile;
     // Where each sentence lands, in the result's timings. Each sentence is then a chunk of its
     // own, rendered in a call of its own, so the engine's pause between two sentences is the
     // silence it ends one with and begins the next with (with a sentence pause set, the sound

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "speech/audio_format.h"
+#include "speech/sound_tags.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+namespace kestrova::speech {
+
+// A chapter a player can jump to inside the sound file, in frames of its sound.
+struct EmbeddedChapter {
+    std::string title; // UTF-8; empty: a chapter without a name
+    std::uint64_t startFrame = 0;
+    std::uint64_t endFrame = 0;
+};
+
+// Whether a complete file of the container is edited through TagLib to carry these: MP3 with
+// any tag or chapter (ID3v2.4), a wave file with any tag (an ID3 chunk beside INFO), FLAC, Ogg
+// Vorbis and Opus with chapters or a cover (their comments, which libsndfile writes, hold the
+// text tags already). The rest are left as libsndfile wrote them.
+bool editedThroughTagLibrary(Container container, const SoundTags& tags, bool hasChapters);
+
+// Edits the complete file open in fd (for reading and writing) in place: the tags, the cover
+// and the chapters, each where editedThroughTagLibrary says. Chapter times are in
+// milliseconds of frames at sampleRate. A plain wave file beyond 4 GiB (RF64) keeps its
+// INFO chunk only. Throws FileError naming shownAs when the file cannot be read or written
+// (ConversionCancelled when cancel is set meanwhile).
+void writeEmbeddedTags(int fd, Container container, const SoundTags& tags,
+                       std::span<const EmbeddedChapter> chapters, int sampleRate,
+                       const std::filesystem::path& shownAs, const std::atomic<bool>* cancel);
+
+// "01:02:03.456": a time in milliseconds as a Vorbis comment's chapter names it.
+std::string chapterTimeText(std::uint64_t milliseconds);
+
+} // namespace kestrova::speech
