@@ -3,11 +3,13 @@
 #include "speech/conversion/structured_reading.h"
 #include "speech/converter.h"
 
+#include <filesystem>
+
 namespace kestrova::speech {
 namespace {
 
-// LAME stores tags as Latin-1: a tag the book gives beyond it is left out rather than failing
-// a conversion that never asked for it.
+// An MP3 stream gets LAME's tags, Latin-1 only: a tag the book gives beyond it is left out
+// rather than failing a conversion that never asked for it.
 bool fitsLatin1(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         const CodePoint character = codePointAt(text.substr(at));
@@ -18,8 +20,16 @@ bool fitsLatin1(std::string_view text) {
     return true;
 }
 
-void adoptTag(std::optional<std::string>& tag, const std::string& value, Container container) {
-    if (tag || value.empty() || (container == Container::Mp3 && !fitsLatin1(value)))
+// Standard output, or a FIFO or a device at the path: the sound is streamed.
+bool streamed(const ConversionRequest& request) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(request.output, error);
+    return request.toStandardOutput ||
+           (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status));
+}
+
+void adoptTag(std::optional<std::string>& tag, const std::string& value, bool latin1Only) {
+    if (tag || value.empty() || (latin1Only && !fitsLatin1(value)))
         return;
     tag = value;
 }
@@ -34,9 +44,10 @@ void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& regi
     const DocumentMetadata& metadata = document->metadata();
     const Container container = chosenContainer(request);
     if (holdsTags(container)) {
-        adoptTag(request.tags.title, metadata.title, container);
-        adoptTag(request.tags.artist, metadata.author, container);
-        adoptTag(request.tags.date, metadata.date, container);
+        const bool latin1Only = container == Container::Mp3 && streamed(request);
+        adoptTag(request.tags.title, metadata.title, latin1Only);
+        adoptTag(request.tags.artist, metadata.author, latin1Only);
+        adoptTag(request.tags.date, metadata.date, latin1Only);
         if (!request.tags.cover && !metadata.coverBytes.empty())
             request.tags.cover =
                 CoverArt{.mediaType = metadata.coverType, .bytes = metadata.coverBytes};

@@ -139,7 +139,8 @@ ChapterPlan planChapters(const ConversionRequest& request);
 
 // Opens the request's structured document for what it says of itself: its title, author
 // and date become the request's title, artist and date tags, and its cover image the cover,
-// where the request has none (and the container can hold tags; for MP3, Latin-1 text only); with chooseVoice, its language chooses a voice of
+// where the request has none (and the container can hold tags; for an MP3 stream, Latin-1
+// text only); with chooseVoice, its language chooses a voice of
 // the registry speaking it (voiceChoice then says so). Nothing for other inputs. Throws
 // FileError when the document cannot be opened.
 void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& registry,
