@@ -34,8 +34,9 @@ PendingFile::PendingFile(const std::filesystem::path& folder, std::string name,
     folder_.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder_)
         failWithErrno(errno);
-    // 0666 before the umask, as for any new file the user makes.
-    file_.reset(::openat(folder_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+    // 0666 before the umask, as for any new file the user makes. Readable too: an M4B
+    // writer reads its sound back to put the index in front of it.
+    file_.reset(::openat(folder_.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (!file_) {
         // EISDIR: a kernel older than O_TMPFILE, which takes it for O_DIRECTORY.
         if (errno != EOPNOTSUPP && errno != EISDIR)
@@ -50,7 +51,7 @@ void PendingFile::createNamed() {
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string candidate = temporaryName();
         file_.reset(::openat(folder_.get(), candidate.c_str(),
-                             O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+                             O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (file_) {
             temporaryName_ = std::move(candidate);
             guard_.emplace(folder_.get(), temporaryName_);

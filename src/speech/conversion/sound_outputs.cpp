@@ -17,6 +17,8 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
         throw FileError(outputFailure(request.output,
                                       "chapters split into files cannot go to a stream",
                                       soundFileKind(chosenContainer(request))));
+    if (chosenContainer(request) == Container::M4b)
+        Mp4AudioWriter::checkBitrate(request.format, request.bitrateKbps, request.output);
     if (request.splitChapters && request.controls.ssml)
         throw SpeechError("chapters are found in plain text only, not in SSML");
     if (!request.splitChapters) {
@@ -45,13 +47,16 @@ void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
         throw FileError(inputFailure("read", request_.input,
                                      "its chapters changed while it was being converted"));
     open(plan_.files[index], tags);
+    // An M4B file of one chapter holds that one chapter.
+    if (auto* mp4 = std::get_if<Mp4AudioWriter>(&files_.back().writer))
+        mp4->setChapters({{.name = chapter.title, .frame = 0}});
 }
 
 void SoundOutputs::write(std::span<const std::int16_t> samples) {
     if (files_.empty()) // split, and sound before any chapter: cannot happen with text
         throw FileError(outputFailure(request_.output, "no chapter to write the sound into",
                                       soundFileKind(chosenContainer(request_))));
-    files_.back().writer.write(samples);
+    std::visit([samples](auto& writer) { writer.write(samples); }, files_.back().writer);
     frames_ += samples.size();
 }
 
@@ -74,12 +79,21 @@ void SoundOutputs::write(const RenderedChunk& chunk) {
 void SoundOutputs::addCuePoints(const std::vector<ChapterTiming>& chapters) {
     if (request_.splitChapters || files_.empty())
         return;
+    // An M4B file's chapters cover its sound: each from where its sound starts, the text
+    // before the first heading included.
+    if (auto* mp4 = std::get_if<Mp4AudioWriter>(&files_.back().writer)) {
+        std::vector<CuePoint> starts;
+        for (const ChapterTiming& chapter : chapters)
+            starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
+        mp4->setChapters(std::move(starts));
+        return;
+    }
     std::vector<CuePoint> points;
     for (const ChapterTiming& chapter : chapters)
         if (chapter.number > 0)
             points.push_back({.name = chapter.title, .frame = chapter.headingFrame});
     if (!points.empty())
-        files_.back().writer.setCuePoints(std::move(points));
+        std::get<SoundFileWriter>(files_.back().writer).setCuePoints(std::move(points));
 }
 
 void SoundOutputs::commit() {
@@ -88,7 +102,7 @@ void SoundOutputs::commit() {
         beginChapter({});
     if (!request_.splitChapters) {
         for (File& file : files_) {
-            file.writer.close();
+            close(file.writer);
             file.target.commit(request_.replaceExisting, request_.syncToDisk);
         }
         return;
@@ -111,8 +125,23 @@ std::vector<std::filesystem::path> SoundOutputs::paths() const {
 }
 
 void SoundOutputs::setAside(File& file) const {
-    file.writer.close();
+    close(file.writer);
     file.target.park(request_.syncToDisk);
+}
+
+SoundOutputs::SoundWriter
+SoundOutputs::openWriter(const OutputTarget& target, const ConversionRequest& request,
+                         const std::filesystem::path& path, std::uint64_t expectedFrames,
+                         const SoundTags& tags, const std::atomic<bool>* cancel) {
+    if (containerRow(target.container()).bySndfile)
+        return SoundWriter(std::in_place_type<SoundFileWriter>, target.fd(), target.container(),
+                           request.format, path, expectedFrames, tags, cancel);
+    return SoundWriter(std::in_place_type<Mp4AudioWriter>, target.fd(), request.format, path, tags,
+                       request.bitrateKbps, cancel);
+}
+
+void SoundOutputs::close(SoundWriter& writer) {
+    std::visit([](auto& opened) { opened.close(); }, writer);
 }
 
 void SoundOutputs::open(const std::filesystem::path& path, const SoundTags& tags) {

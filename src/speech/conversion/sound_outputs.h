@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/audio/mp4_audio_writer.h"
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
 #include "speech/conversion/request_rules.h"
@@ -11,6 +12,7 @@
 #include <deque>
 #include <filesystem>
 #include <span>
+#include <variant>
 #include <vector>
 
 namespace kestrova::speech {
@@ -38,17 +40,23 @@ public:
     std::vector<std::filesystem::path> paths() const;
 
 private:
+    // libsndfile's containers, or M4B through FFmpeg.
+    using SoundWriter = std::variant<SoundFileWriter, Mp4AudioWriter>;
+    static SoundWriter openWriter(const OutputTarget& target, const ConversionRequest& request,
+                                  const std::filesystem::path& path, std::uint64_t expectedFrames,
+                                  const SoundTags& tags, const std::atomic<bool>* cancel);
+    static void close(SoundWriter& writer);
+
     // Must not move, as its pending file cannot: the deque below never moves its elements.
     struct File {
         File(const std::filesystem::path& path, const ConversionRequest& request,
              std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
             : path(path), target(path, soundTargetOptions(request, cancel)),
-              writer(target.fd(), target.container(), request.format, path, expectedFrames, tags,
-                     cancel) {}
+              writer(openWriter(target, request, path, expectedFrames, tags, cancel)) {}
 
         std::filesystem::path path;
         OutputTarget target;
-        SoundFileWriter writer;
+        SoundWriter writer;
     };
 
     // A chapter's file once complete: closed, holding no descriptor until it is named.
