@@ -157,6 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OutputCase{"ReadOnlyFolderOverAFile", Place::ReadOnly, "ro/out.wav", true},
                       OutputCase{"DiskFills", Place::SmallDisk, "small/out.wav", false},
                       OutputCase{"DiskFillsOverAFile", Place::SmallDisk, "small/out.wav", true},
+                      OutputCase{"DiskFillsM4b", Place::SmallDisk, "small/out.m4b", false},
+                      OutputCase{"DiskFillsOverAnM4b", Place::SmallDisk, "small/out.m4b", true},
                       OutputCase{"FileSizeLimit", Place::FileSizeLimit, "out.wav", false},
                       OutputCase{"FileSizeLimitOverAFile", Place::FileSizeLimit, "out.wav", true}),
     [](const auto& info) { return std::string(info.param.name); });
