@@ -383,6 +383,10 @@ void Mp4AudioWriter::addCover(const CoverArt& cover) {
     picture->codecpar->codec_type = AVMEDIA_TYPE_VIDEO;
     picture->codecpar->codec_id =
         cover.mediaType == "image/png" ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG;
+    // FFmpeg takes no picture stream without a size; an MP4 cover is its bytes alone (the
+    // "covr" tag), where no size is written: any will do.
+    picture->codecpar->width = 1;
+    picture->codecpar->height = 1;
 }
 
 // An attached picture is one packet: the muxer's cover.
