@@ -358,6 +358,21 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"HangUpOverAFile", SIGHUP, true, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An M4B file keeps its encoded sound in the file while rendering: a stop in the middle
+// leaves nothing, as for any other file.
+TEST_F(CliFault, StopsAnM4bInTheMiddle) {
+    test::writeBytes(at("long.txt"), sentences(400000));
+    const Snapshot before = test::snapshot(scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "Flite slt", "--type", "m4b", "long.txt"},
+                       scratch.path());
+    ASSERT_TRUE(cli.waitFor([&] {
+        const auto unfinished = test::unfinishedOutput(cli.pid(), scratch.path());
+        return unfinished && *unfinished > 0;
+    }));
+    const Outcome outcome = stopAndWait(cli, SIGTERM);
+    expectCleanFailure(outcome, 128 + SIGTERM, "long.m4b", "the conversion was cancelled", before);
+}
+
 // Whether a process holds a file open.
 bool holdsOpen(pid_t pid, const fs::path& file) {
     std::error_code error;
