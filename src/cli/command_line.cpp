@@ -131,7 +131,7 @@ void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand
         ->add_option("--bitrate", options.bitrateKbps,
                      "AAC bit rate of an M4B file in kb/s, a decimal number 8 to 320 (default "
-                     "64); at most 6 per 1000 Hz of the rate (132 at 22.05 kHz)")
+                     "64, 48 at 8 kHz); at most 6 per 1000 Hz of the rate (132 at 22.05 kHz)")
         ->type_name("KBPS")
         ->transform(
             decimalNumber(8, 320, false, "the bit rate is a decimal number of kb/s from 8 to 320"));

@@ -283,13 +283,17 @@ Mp4AudioWriter::~Mp4AudioWriter() = default;
 Mp4AudioWriter::Mp4AudioWriter(Mp4AudioWriter&&) noexcept = default;
 Mp4AudioWriter& Mp4AudioWriter::operator=(Mp4AudioWriter&&) noexcept = default;
 
+int Mp4AudioWriter::mostBitrateKbps(const AudioFormat& format) {
+    return static_cast<int>(std::int64_t{6144} * format.sampleRate * format.channels / 1024 / 1000);
+}
+
 void Mp4AudioWriter::checkBitrate(const AudioFormat& format, int bitrateKbps,
                                   const std::filesystem::path& path) {
-    const std::int64_t most = std::int64_t{6144} * format.sampleRate * format.channels / 1024;
-    if (std::int64_t{bitrateKbps} * 1000 > most)
+    const int most = mostBitrateKbps(format);
+    if (bitrateKbps > most)
         throw FileError(outputFailure(path,
                                       "AAC at " + format.describe() + " takes at most " +
-                                          std::to_string(most / 1000) + " kb/s, not " +
+                                          std::to_string(most) + " kb/s, not " +
                                           std::to_string(bitrateKbps),
                                       soundFileKind(Container::M4b)));
 }

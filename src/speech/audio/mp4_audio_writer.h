@@ -4,6 +4,7 @@
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
@@ -38,6 +39,11 @@ class Mp4AudioWriter {
 public:
     // Throws FileError naming path when AAC cannot be given the bit rate at the format's rate
     // (at most 6144 bits a frame of 1024 samples, each channel): nothing else would tell.
+    static int mostBitrateKbps(const AudioFormat& format);
+    // 64 kb/s, or less where the format's rate carries less.
+    static int defaultBitrateKbps(const AudioFormat& format) {
+        return std::min(64, mostBitrateKbps(format));
+    }
     static void checkBitrate(const AudioFormat& format, int bitrateKbps,
                              const std::filesystem::path& path);
 

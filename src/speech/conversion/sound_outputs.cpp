@@ -18,7 +18,10 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
                                       "chapters split into files cannot go to a stream",
                                       soundFileKind(chosenContainer(request))));
     if (chosenContainer(request) == Container::M4b)
-        Mp4AudioWriter::checkBitrate(request.format, request.bitrateKbps, request.output);
+        Mp4AudioWriter::checkBitrate(
+            request.format,
+            request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format)),
+            request.output);
     if (request.splitChapters && request.controls.ssml)
         throw SpeechError("chapters are found in plain text only, not in SSML");
     if (!request.splitChapters) {
@@ -136,8 +139,10 @@ SoundOutputs::openWriter(const OutputTarget& target, const ConversionRequest& re
     if (containerRow(target.container()).bySndfile)
         return SoundWriter(std::in_place_type<SoundFileWriter>, target.fd(), target.container(),
                            request.format, path, expectedFrames, tags, cancel);
+    const int bitrateKbps =
+        request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format));
     return SoundWriter(std::in_place_type<Mp4AudioWriter>, target.fd(), request.format, path, tags,
-                       request.bitrateKbps, cancel);
+                       bitrateKbps, cancel);
 }
 
 void SoundOutputs::close(SoundWriter& writer) {
