@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <mutex>

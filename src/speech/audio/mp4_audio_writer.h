@@ -37,13 +37,14 @@ class Mp4FileIo;
 // clock or of FFmpeg's version is written.
 class Mp4AudioWriter {
 public:
-    // Throws FileError naming path when AAC cannot be given the bit rate at the format's rate
-    // (at most 6144 bits a frame of 1024 samples, each channel): nothing else would tell.
+    // The most AAC carries at the format's rate, in kb/s: 6144 bits a frame of 1024 samples,
+    // each channel.
     static int mostBitrateKbps(const AudioFormat& format);
     // 64 kb/s, or less where the format's rate carries less.
     static int defaultBitrateKbps(const AudioFormat& format) {
         return std::min(64, mostBitrateKbps(format));
     }
+    // Throws FileError naming path for a bit rate past the most: FFmpeg would lower it unsaid.
     static void checkBitrate(const AudioFormat& format, int bitrateKbps,
                              const std::filesystem::path& path);
 
