@@ -87,12 +87,24 @@ void checkRate(const ConvertOptions& options) {
                      "): choose a format code of " + listedAs(rates, "or") + " kHz");
 }
 
+// A bit rate only an encoder that takes one is given: M4B's AAC.
+void checkBitrate(const ConvertOptions& options) {
+    if (!options.bitrateKbps)
+        return;
+    const Container container =
+        writtenContainer(options.type, options.output, options.toStandardOutput());
+    if (container != Container::M4b)
+        throw UsageError(std::string("--bitrate sets the AAC bit rate of an M4B file: not of ") +
+                         containerRow(container).namedInSentence);
+}
+
 } // namespace
 
 void ConvertOptions::validate() const {
     checkInputsAndOutputs(*this);
     checkTagsAndSideFiles(*this);
     checkRate(*this);
+    checkBitrate(*this);
 }
 
 } // namespace kestrova::cli

@@ -27,6 +27,7 @@ struct ConvertOptions {
     std::string output;
     std::string folder;
     std::optional<speech::Container> type;
+    std::optional<int> bitrateKbps; // M4B's AAC bit rate
     std::vector<std::string> inputs;
     unsigned jobs = speech::defaultJobs();
     bool noClobber = false;
