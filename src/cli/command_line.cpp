@@ -81,12 +81,16 @@ CLI::Validator decimalNumber(unsigned long minimum, unsigned long maximum, bool 
         ""); // the option's help says what is accepted
 }
 
-// ".flac, .ogg, .opus and .mp3": the endings that choose a container other than a wave file.
+// ".flac, .ogg, .opus, .mp3, .m4b and .m4a": the endings that choose a container other than a wave
+// file.
 std::string endingsChoosingContainers() {
     std::vector<std::string> endings;
     for (const ContainerRow& row : containerRows())
-        if (row.chosenByEnding && row.container != Container::Wave)
+        if (row.chosenByEnding && row.container != Container::Wave) {
             endings.emplace_back(row.ending);
+            if (row.otherEnding != nullptr)
+                endings.emplace_back(row.otherEnding);
+        }
     return listedAs(endings, "and");
 }
 
@@ -133,6 +137,13 @@ void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
                          listedAs(unstreamable, "and") + " can be streamed")
         ->type_name(CLI::detail::join(typeNames, "|"))
         ->transform(CLI::CheckedTransformer(types, CLI::ignore_case).description(""));
+    convertCommand
+        ->add_option("--bitrate", options.bitrateKbps,
+                     "AAC bit rate of an M4B file in kb/s, a decimal number 8 to 320 (default "
+                     "64, 48 at 8 kHz); at most 6 per 1000 Hz of the rate (132 at 22.05 kHz)")
+        ->type_name("KBPS")
+        ->transform(
+            decimalNumber(8, 320, false, "the bit rate is a decimal number of kb/s from 8 to 320"));
 }
 
 // What the inputs are read as, and what a document's reader leaves out.

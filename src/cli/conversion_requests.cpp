@@ -44,6 +44,7 @@ Container chosenContainerOf(const ConversionRequest& request) {
 ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegistry& registry) {
     ConversionRequest common;
     common.container = options.type;
+    common.bitrateKbps = options.bitrateKbps;
     common.voice = registry.find(options.engine);
     common.format = AudioFormat::fromFormatCode(
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));

@@ -100,6 +100,17 @@ void checkInputType(const ConvertOptions& options) {
                          (options.namesSsml() ? "SSML" : "plain text") + " input");
 }
 
+// A bit rate only an encoder that takes one is given: M4B's AAC.
+void checkBitrate(const ConvertOptions& options) {
+    if (!options.bitrateKbps)
+        return;
+    const Container container =
+        writtenContainer(options.type, options.output, options.toStandardOutput());
+    if (container != Container::M4b)
+        throw UsageError(std::string("--bitrate sets the AAC bit rate of an M4B file: not of ") +
+                         containerRow(container).namedInSentence);
+}
+
 } // namespace
 
 void ConvertOptions::validate() const {
@@ -107,6 +118,7 @@ void ConvertOptions::validate() const {
     checkInputsAndOutputs(*this);
     checkTagsAndSideFiles(*this);
     checkRate(*this);
+    checkBitrate(*this);
 }
 
 } // namespace kestrova::cli

@@ -28,6 +28,7 @@ struct ConvertOptions {
     std::string output;
     std::string folder;
     std::optional<speech::Container> type;
+    std::optional<int> bitrateKbps; // M4B's AAC bit rate
     std::vector<std::string> inputs;
     // What every input is read as; none: each file's content and name choose (--ssml too
     // sets controls.ssml).

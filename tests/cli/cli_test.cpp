@@ -236,20 +236,21 @@ TEST_P(Help, SucceedsAndDescribesTheCommands) {
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Forms, Help,
-    ::testing::Values(HelpCase{{"--help"}, "convert"}, HelpCase{{"-h"}, "voices"},
-                      HelpCase{{"convert", "--help"}, "--no-clobber"},
-                      HelpCase{{"convert", "--help"}, "At most 4 per core"},
-                      HelpCase{{"convert", "--help"}, "--sentence-pause"},
-                      HelpCase{{"convert", "--help"}, "--lexicon"},
-                      HelpCase{{"convert", "--help"}, "--type wav|au|flac|ogg|opus|mp3|raw\n"}));
+INSTANTIATE_TEST_SUITE_P(Forms, Help,
+                         ::testing::Values(HelpCase{{"--help"}, "convert"},
+                                           HelpCase{{"-h"}, "voices"},
+                                           HelpCase{{"convert", "--help"}, "--no-clobber"},
+                                           HelpCase{{"convert", "--help"}, "At most 4 per core"},
+                                           HelpCase{{"convert", "--help"}, "--sentence-pause"},
+                                           HelpCase{{"convert", "--help"}, "--lexicon"},
+                                           HelpCase{{"convert", "--help"},
+                                                    "--type wav|au|flac|ogg|opus|mp3|m4b|raw\n"}));
 
 // Every --type gives the outputs of -d its own ending, and the help shows the names alone.
 TEST_F(CommandLine, EachTypeNamesItsOutputsWithItsEnding) {
     const std::pair<const char*, const char*> types[] = {
         {"wav", "in.wav"},   {"au", "in.au"},   {"FLAC", "in.flac"}, {"ogg", "in.ogg"},
-        {"opus", "in.opus"}, {"mp3", "in.mp3"}, {"raw", "in.raw"}};
+        {"opus", "in.opus"}, {"mp3", "in.mp3"}, {"raw", "in.raw"},   {"M4B", "in.m4b"}};
     for (const auto& [type, name] : types) {
         const Outcome result =
             run({"convert", "-q", "-e", "slt", "--type", type, "-d", "out", "in.txt"});

@@ -157,6 +157,8 @@ INSTANTIATE_TEST_SUITE_P(
                       OutputCase{"ReadOnlyFolderOverAFile", Place::ReadOnly, "ro/out.wav", true},
                       OutputCase{"DiskFills", Place::SmallDisk, "small/out.wav", false},
                       OutputCase{"DiskFillsOverAFile", Place::SmallDisk, "small/out.wav", true},
+                      OutputCase{"DiskFillsM4b", Place::SmallDisk, "small/out.m4b", false},
+                      OutputCase{"DiskFillsOverAnM4b", Place::SmallDisk, "small/out.m4b", true},
                       OutputCase{"FileSizeLimit", Place::FileSizeLimit, "out.wav", false},
                       OutputCase{"FileSizeLimitOverAFile", Place::FileSizeLimit, "out.wav", true}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -355,6 +357,21 @@ INSTANTIATE_TEST_SUITE_P(
                       StopCase{"HangUp", SIGHUP, false, false},
                       StopCase{"HangUpOverAFile", SIGHUP, true, false}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// An M4B file keeps its encoded sound in the file while rendering: a stop in the middle
+// leaves nothing, as for any other file.
+TEST_F(CliFault, StopsAnM4bInTheMiddle) {
+    test::writeBytes(at("long.txt"), sentences(400000));
+    const Snapshot before = test::snapshot(scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-e", "Flite slt", "--type", "m4b", "long.txt"},
+                       scratch.path());
+    ASSERT_TRUE(cli.waitFor([&] {
+        const auto unfinished = test::unfinishedOutput(cli.pid(), scratch.path());
+        return unfinished && *unfinished > 0;
+    }));
+    const Outcome outcome = stopAndWait(cli, SIGTERM);
+    expectCleanFailure(outcome, 128 + SIGTERM, "long.m4b", "the conversion was cancelled", before);
+}
 
 // Whether a process holds a file open.
 bool holdsOpen(pid_t pid, const fs::path& file) {

@@ -140,6 +140,24 @@ INSTANTIATE_TEST_SUITE_P(Kinds, TaggedContainer,
                          ::testing::Values(kinds[0], kinds[2], kinds[3], kinds[4], kinds[5]),
                          kindName);
 
+// An M4B file one byte short of its finished size: it fails as it is completed (the sound it
+// keeps in the file meanwhile makes it larger for a moment), and the older file stays.
+TEST(M4b, FailsOneByteShortOfItsSizeKeepingTheOlderFile) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "A short text. It ends here.\n");
+    const Outcome full = convert(scratch.path(), {"-o", "full.m4b", "in.txt"});
+    ASSERT_EQ(full.exitStatus(), 0) << full.standardError;
+    test::writeBytes(scratch / "out.m4b", "the older file, kept byte for byte");
+    const test::Snapshot before = test::snapshot(scratch.path());
+    ProgramSetup setup;
+    setup.fileSizeBytes = fs::file_size(scratch / "full.m4b") - 1;
+    const Outcome outcome = convert(scratch.path(), {"-o", "out.m4b", "in.txt"}, setup);
+    EXPECT_EQ(outcome.exitStatus(), 1) << outcome.standardError;
+    EXPECT_EQ(withoutAudioProbeLine(outcome.standardError),
+              "kestrova-wav-cli: cannot write the M4B file \"out.m4b\": File too large\n");
+    EXPECT_EQ(test::snapshot(scratch.path()), before);
+}
+
 class EveryStream : public EveryContainer {};
 
 // A full device and a reader that has gone: each fails, naming the file and the reason.

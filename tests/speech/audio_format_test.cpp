@@ -122,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
         ContainerCase{"x.txt", Container::Wave}, ContainerCase{"x.aiff", Container::Wave},
         ContainerCase{"x.flac2", Container::Wave}, ContainerCase{"x.fla", Container::Wave},
         ContainerCase{".flac", Container::Wave}, ContainerCase{"dir.flac/out", Container::Wave},
-        ContainerCase{"", Container::Wave}));
+        ContainerCase{"", Container::Wave}, ContainerCase{"book.m4b", Container::M4b},
+        ContainerCase{"book.M4A", Container::M4b}, ContainerCase{"book.mp4", Container::Wave}));
 
 // Opus is made at the next rate it has; every other container at the rate asked for.
 TEST(WrittenFormat, RaisesOpusToTheNextRateItHas) {
@@ -132,8 +133,9 @@ TEST(WrittenFormat, RaisesOpusToTheNextRateItHas) {
     for (const auto& [asked, written] : opusRates) {
         const AudioFormat format{asked, 8, 2};
         EXPECT_EQ(writtenFormat(Container::OggOpus, format), (AudioFormat{written, 8, 2})) << asked;
-        for (const Container other : {Container::Wave, Container::Flac, Container::OggVorbis,
-                                      Container::Mp3, Container::Au, Container::Raw})
+        for (const Container other :
+             {Container::Wave, Container::Flac, Container::OggVorbis, Container::Mp3, Container::Au,
+              Container::Raw, Container::M4b})
             EXPECT_EQ(writtenFormat(other, format), format) << asked;
     }
 }
@@ -143,7 +145,7 @@ TEST(WrittenFormat, RaisesOpusToTheNextRateItHas) {
 TEST(ContainerTable, HasOneAgreeingRowPerContainer) {
     const Container all[] = {Container::Wave,    Container::Flac, Container::OggVorbis,
                              Container::OggOpus, Container::Mp3,  Container::Au,
-                             Container::Raw};
+                             Container::Raw,     Container::M4b};
     ASSERT_EQ(containerRows().size(), std::size(all));
     for (const Container container : all) {
         const ContainerRow& row = containerRow(container);
@@ -155,7 +157,7 @@ TEST(ContainerTable, HasOneAgreeingRowPerContainer) {
         EXPECT_TRUE(std::is_sorted(row.rates.begin(), row.rates.end())) << row.typeName;
     }
     EXPECT_FALSE(containerNamed("WAV")); // --type's own transform ignores the case
-    EXPECT_EQ(typeNamesWhere(&ContainerRow::holdsTags, "or"), "wav, flac, ogg, opus or mp3");
+    EXPECT_EQ(typeNamesWhere(&ContainerRow::holdsTags, "or"), "wav, flac, ogg, opus, mp3 or m4b");
     EXPECT_EQ(typeNamesWhere(&ContainerRow::streamable, "and"), "au, flac, ogg, opus, mp3 and raw");
 }
 

@@ -111,6 +111,25 @@ constexpr std::array containerTable{
                  .holdsCuePoints = false,
                  .cueSheetType = "MP3",
                  .rates = {}},
+    // AAC in MP4 (FFmpeg, Mp4AudioWriter): its index goes at the front once the sound is
+    // written, which seeks back and reads the file again. Its chapters are its own.
+    ContainerRow{.container = Container::M4b,
+                 .typeName = "m4b",
+                 .ending = ".m4b",
+                 .chosenByEnding = true,
+                 .name = "M4B",
+                 .fileKind = "M4B file",
+                 .namedInSentence = "an M4B file",
+                 .sndfileFormat = 0,
+                 .sixteenBitEncoding = 0,
+                 .eightBitEncoding = 0,
+                 .streamable = false,
+                 .holdsTags = true,
+                 .holdsCuePoints = false,
+                 .cueSheetType = "WAVE",
+                 .rates = {},
+                 .otherEnding = ".m4a",
+                 .bySndfile = false},
     // A cue sheet cannot name raw PCM: no header says its rate.
     ContainerRow{.container = Container::Raw,
                  .typeName = "raw",
@@ -160,7 +179,8 @@ Container containerForPath(const std::filesystem::path& path) {
     std::transform(ending.begin(), ending.end(), ending.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     for (const ContainerRow& row : containerTable)
-        if (row.chosenByEnding && ending == row.ending)
+        if (row.chosenByEnding &&
+            (ending == row.ending || (row.otherEnding != nullptr && ending == row.otherEnding)))
             return row.container;
     return Container::Wave;
 }

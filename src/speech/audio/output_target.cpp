@@ -113,9 +113,13 @@ void OutputTarget::fail(const std::string& reason) const {
 
 void OutputTarget::settleStreamContainer(std::optional<Container> chosen, const char* what) {
     if (chosen) {
+        // "a wave file" as ever; "an M4B file"
+        const std::string named = *chosen == Container::Wave
+                                      ? std::string("a ") + soundFileKind(*chosen)
+                                      : std::string(containerRow(*chosen).namedInSentence);
         if (!canStream(*chosen))
-            fail(std::string("a ") + soundFileKind(*chosen) + " cannot be streamed into " + what +
-                 " (" + typeNamesWhere(&ContainerRow::streamable, "and") + " can)");
+            fail(named + " cannot be streamed into " + what + " (" +
+                 typeNamesWhere(&ContainerRow::streamable, "and") + " can)");
         container_ = *chosen;
         return;
     }

@@ -34,7 +34,8 @@ PendingFile::PendingFile(const std::filesystem::path& folder, std::string name,
     folder_.reset(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder_)
         failWithErrno(errno);
-    // 0666 before the umask, as for any new file the user makes.
+    // 0666 before the umask, as for any new file the user makes. Readable too: the tags are
+    // edited in place and an M4B writer reads its sound back to put the index in front of it.
     file_.reset(::openat(folder_.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (!file_) {
         // EISDIR: a kernel older than O_TMPFILE, which takes it for O_DIRECTORY.

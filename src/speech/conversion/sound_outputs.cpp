@@ -17,6 +17,11 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
         throw FileError(outputFailure(request.output,
                                       "chapters split into files cannot go to a stream",
                                       soundFileKind(chosenContainer(request))));
+    if (chosenContainer(request) == Container::M4b)
+        Mp4AudioWriter::checkBitrate(
+            request.format,
+            request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format)),
+            request.output);
     if (request.splitChapters && readsMarkup(request))
         throw SpeechError("chapters are found in plain text only, not in SSML");
     if (!request.splitChapters) {
@@ -46,13 +51,16 @@ void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
                                      "its chapters changed while it was being converted"));
     open(plan_.files[index], tags);
     files_.back().chapterTitle = chapter.title;
+    // An M4B file of one chapter holds that one chapter.
+    if (auto* mp4 = std::get_if<Mp4AudioWriter>(&files_.back().writer))
+        mp4->setChapters({{.name = chapter.title, .frame = 0}});
 }
 
 void SoundOutputs::write(std::span<const std::int16_t> samples) {
     if (files_.empty()) // split, and sound before any chapter: cannot happen with text
         throw FileError(outputFailure(request_.output, "no chapter to write the sound into",
                                       soundFileKind(chosenContainer(request_))));
-    files_.back().writer.write(samples);
+    std::visit([samples](auto& writer) { writer.write(samples); }, files_.back().writer);
     frames_ += samples.size();
 }
 
@@ -75,6 +83,15 @@ void SoundOutputs::write(const RenderedChunk& chunk) {
 void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
     if (request_.splitChapters || files_.empty())
         return;
+    // An M4B file's chapters cover its sound: each from where its sound starts, the text
+    // before the first heading included.
+    if (auto* mp4 = std::get_if<Mp4AudioWriter>(&files_.back().writer)) {
+        std::vector<CuePoint> starts;
+        for (const ChapterTiming& chapter : chapters)
+            starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
+        mp4->setChapters(std::move(starts));
+        return;
+    }
     std::vector<CuePoint> points;
     chapters_.clear();
     for (const ChapterTiming& chapter : chapters) {
@@ -87,7 +104,7 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
                                  .endFrame = chapter.endFrame});
     }
     if (!points.empty())
-        files_.back().writer.setCuePoints(std::move(points));
+        std::get<SoundFileWriter>(files_.back().writer).setCuePoints(std::move(points));
 }
 
 void SoundOutputs::commit() {
@@ -96,7 +113,7 @@ void SoundOutputs::commit() {
         beginChapter({});
     if (!request_.splitChapters) {
         for (File& file : files_) {
-            file.writer.close();
+            close(file.writer);
             embedTags(file, chapters_);
             file.target.commit(request_.replaceExisting, request_.syncToDisk);
         }
@@ -122,11 +139,12 @@ std::vector<std::filesystem::path> SoundOutputs::paths() const {
 // A chapter's file holds its one chapter, named by its heading: the text before the first
 // heading, which has none, holds no chapter.
 void SoundOutputs::setAside(File& file) const {
-    file.writer.close();
+    close(file.writer);
+    const std::uint64_t frames =
+        std::visit([](const auto& writer) { return writer.framesWritten(); }, file.writer);
     std::vector<EmbeddedChapter> chapters;
     if (!file.chapterTitle.empty())
-        chapters.push_back(
-            {.title = file.chapterTitle, .startFrame = 0, .endFrame = file.writer.framesWritten()});
+        chapters.push_back({.title = file.chapterTitle, .startFrame = 0, .endFrame = frames});
     embedTags(file, chapters);
     file.target.park(request_.syncToDisk);
 }
@@ -137,8 +155,9 @@ SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& 
     return tags;
 }
 
+// An M4B writer puts its own tags, cover and chapters in as it completes the file.
 void SoundOutputs::embedTags(File& file, std::span<const EmbeddedChapter> chapters) const {
-    if (!file.target.isFile())
+    if (!file.target.isFile() || !std::holds_alternative<SoundFileWriter>(file.writer))
         return;
     writeEmbeddedTags(file.target.fd(), file.target.container(), file.tags, chapters,
                       request_.format.sampleRate, file.path, cancel_);
@@ -152,6 +171,23 @@ void SoundOutputs::open(const std::filesystem::path& path, const SoundTags& tags
                                       "a cover is written into a file of a type that holds tags, "
                                       "not into a stream or device",
                                       soundFileKind(file.target.container())));
+}
+
+SoundOutputs::SoundWriter
+SoundOutputs::openWriter(const OutputTarget& target, const ConversionRequest& request,
+                         const std::filesystem::path& path, std::uint64_t expectedFrames,
+                         const SoundTags& tags, const std::atomic<bool>* cancel) {
+    if (containerRow(target.container()).bySndfile)
+        return SoundWriter(std::in_place_type<SoundFileWriter>, target.fd(), target.container(),
+                           request.format, path, expectedFrames, writerTags(target, tags), cancel);
+    const int bitrateKbps =
+        request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format));
+    return SoundWriter(std::in_place_type<Mp4AudioWriter>, target.fd(), request.format, path, tags,
+                       bitrateKbps, cancel);
+}
+
+void SoundOutputs::close(SoundWriter& writer) {
+    std::visit([](auto& opened) { opened.close(); }, writer);
 }
 
 } // namespace kestrova::speech

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/audio/embedded_tags.h"
+#include "speech/audio/mp4_audio_writer.h"
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
 #include "speech/conversion/request_rules.h"
@@ -12,6 +13,7 @@
 #include <deque>
 #include <filesystem>
 #include <span>
+#include <variant>
 #include <vector>
 
 namespace kestrova::speech {
@@ -41,18 +43,23 @@ public:
     std::vector<std::filesystem::path> paths() const;
 
 private:
+    // libsndfile's containers, or M4B through FFmpeg.
+    using SoundWriter = std::variant<SoundFileWriter, Mp4AudioWriter>;
+    static SoundWriter openWriter(const OutputTarget& target, const ConversionRequest& request,
+                                  const std::filesystem::path& path, std::uint64_t expectedFrames,
+                                  const SoundTags& tags, const std::atomic<bool>* cancel);
+    static void close(SoundWriter& writer);
+
     // Must not move, as its pending file cannot: the deque below never moves its elements.
     struct File {
         File(const std::filesystem::path& path, const ConversionRequest& request,
              std::uint64_t expectedFrames, const SoundTags& tags, const std::atomic<bool>* cancel)
             : path(path), target(path, soundTargetOptions(request, cancel)),
-              writer(target.fd(), target.container(), request.format, path, expectedFrames,
-                     writerTags(target, tags), cancel),
-              tags(tags) {}
+              writer(openWriter(target, request, path, expectedFrames, tags, cancel)), tags(tags) {}
 
         std::filesystem::path path;
         OutputTarget target;
-        SoundFileWriter writer;
+        SoundWriter writer;
         SoundTags tags;
         std::string chapterTitle; // split: its chapter's heading
     };

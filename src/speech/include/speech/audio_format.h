@@ -27,7 +27,7 @@ struct AudioFormat {
 
 // The container written around the samples, chosen by the output file's ending or by name.
 // Raw is 16-bit little-endian (8-bit unsigned) PCM without any header.
-enum class Container { Wave, Flac, OggVorbis, OggOpus, Mp3, Au, Raw };
+enum class Container { Wave, Flac, OggVorbis, OggOpus, Mp3, Au, Raw, M4b };
 
 // One row per container: every rule about a container is read from its row, so that a new
 // container is one new row (and its writer).
@@ -49,6 +49,11 @@ struct ContainerRow {
     bool holdsCuePoints;        // chapters as cue points
     const char* cueSheetType;   // the FILE type a cue sheet names it by; null: cannot be named
     std::span<const int> rates; // every rate it is encoded at, rising; empty: any PCM rate
+    // Another ending that chooses it as the one above does (none: null); a file is still
+    // named with the one above by default.
+    const char* otherEnding = nullptr;
+    // Written by libsndfile; otherwise by a writer of its own (M4B through FFmpeg).
+    bool bySndfile = true;
 };
 
 // Every container, in the order --help lists them.
@@ -58,7 +63,7 @@ const ContainerRow& containerRow(Container container);
 // The container --type calls NAME (exact letters), if any.
 std::optional<Container> containerNamed(std::string_view typeName);
 
-// Every container but a wave file can be written into a pipe.
+// Every container but a wave file and M4B can be written into a pipe.
 bool canStream(Container container);
 
 // Whether the container holds tags: AU and raw PCM do not.
@@ -81,7 +86,7 @@ inline constexpr Container streamedByDefault = Container::Au;
 Container writtenContainer(std::optional<Container> chosen, const std::filesystem::path& output,
                            bool toStandardOutput);
 
-// ".flac", ".ogg", ".opus" and ".mp3" (any letter case) choose those containers;
+// ".flac", ".ogg", ".opus", ".mp3", ".m4b" and ".m4a" (any letter case) choose those containers;
 // every other name, one without an ending included, gets a wave file.
 Container containerForPath(const std::filesystem::path& path);
 

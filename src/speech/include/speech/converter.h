@@ -48,6 +48,8 @@ struct ConversionRequest {
     // None: chosen by the output file's ending; for standard output or a FIFO, AU unless
     // the ending names another container that can be streamed.
     std::optional<Container> container;
+    // The AAC bit rate of an M4B file, in kb/s; none: 64, or at 8 kHz the most AAC carries.
+    std::optional<int> bitrateKbps;
     TextEncoding encoding = TextEncoding::Automatic;
     std::uint64_t firstCharacter = 0;            // characters skipped before rendering
     std::optional<std::uint64_t> characterCount; // characters rendered; none: to the end

@@ -1,0 +1,96 @@
+// The M4B writer on its own: the cover and the chapters as mutagen reads them, the refusals,
+// and a stop flag.
+
+#include "speech/audio/mp4_audio_writer.h"
+#include "speech/speech_error.h"
+#include "support/running_program.h"
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace kestrova::speech {
+namespace {
+
+using test::ScratchDir;
+
+// Three seconds of a rising tone, as a conversion gives them: in pieces.
+void writeTone(Mp4AudioWriter& writer) {
+    std::vector<std::int16_t> samples(3 * 22050);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>((i * (40 + i / 2000)) % 16000 - 8000);
+    writer.write(std::span(samples).first(1000));
+    writer.write(std::span(samples).subspan(1000));
+}
+
+// The picture's own bytes: the muxer takes them as they are.
+const std::string pngBytes = std::string("\x89PNG\r\n\x1a\n", 8) + "picture bytes";
+
+TEST(Mp4AudioWriter, CarriesTheCoverAndTheChaptersGiven) {
+    ScratchDir scratch;
+    const auto path = scratch / "tone.m4b";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    SoundTags tags;
+    tags.title = "Ton";
+    tags.cover = CoverArt{.mediaType = "image/png", .bytes = pngBytes};
+    {
+        Mp4AudioWriter writer(fd, AudioFormat{}, path, tags, 64);
+        writeTone(writer);
+        writer.setChapters({{.name = "Eins", .frame = 0}, {.name = "Zwei", .frame = 44100}});
+        writer.close();
+    }
+    ::close(fd);
+    const test::Outcome read = test::runProgram(
+        "/usr/bin/python3",
+        {"-c",
+         "import sys, mutagen.mp4\n"
+         "m = mutagen.mp4.MP4(sys.argv[1])\n"
+         "c = m.tags['covr'][0]\n"
+         "print(c.imageformat == mutagen.mp4.MP4Cover.FORMAT_PNG, bytes(c) == "
+         "b'\\x89PNG\\r\\n\\x1a\\npicture bytes')\n"
+         "print([(round(x.start, 2), x.title) for x in m.chapters], m.tags['\\xa9nam'])",
+         path.string()},
+        scratch.path());
+    ASSERT_EQ(read.exitStatus(), 0) << read.standardError;
+    EXPECT_EQ(read.standardOutput, "True True\n[(0.0, 'Eins'), (2.0, 'Zwei')] ['Ton']\n");
+}
+
+// A pipe cannot be read back; a bit rate past AAC's most is refused, not lowered unsaid.
+TEST(Mp4AudioWriter, RefusesWhatItCannotWrite) {
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    EXPECT_THROW(Mp4AudioWriter(ends[1], AudioFormat{}, "piped.m4b", {}, 64), FileError);
+    ::close(ends[0]);
+    ::close(ends[1]);
+    ScratchDir scratch;
+    const auto path = scratch / "x.m4b";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    try {
+        Mp4AudioWriter(fd, AudioFormat{8000, 16, 1}, path, {}, 64);
+        ADD_FAILURE() << "64 kb/s at 8 kHz taken";
+    } catch (const FileError& failure) {
+        EXPECT_NE(std::string(failure.what()).find("at most 48 kb/s"), std::string::npos)
+            << failure.what();
+    }
+    ::close(fd);
+}
+
+// A stop asked while the file is being made ends it at its next write.
+TEST(Mp4AudioWriter, StopsAtItsNextWriteOnceCancelled) {
+    ScratchDir scratch;
+    const auto path = scratch / "x.m4b";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> cancel{false};
+    Mp4AudioWriter writer(fd, AudioFormat{}, path, {}, 64, &cancel);
+    writeTone(writer);
+    cancel = true;
+    EXPECT_THROW(writer.close(), ConversionCancelled);
+    ::close(fd);
+}
+
+} // namespace
+} // namespace kestrova::speech
