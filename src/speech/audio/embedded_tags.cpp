@@ -225,6 +225,7 @@ bool editedThroughTagLibrary(Container container, const SoundTags& tags, bool ha
         return hasChapters || tags.cover.has_value();
     case Container::Au:
     case Container::Raw:
+    case Container::M4b: // its writer puts the tags and chapters in the file itself
         break;
     }
     return false;
