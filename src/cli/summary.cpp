@@ -3,6 +3,7 @@
 #include "speech/quoted_name.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace kestrova::cli {
@@ -20,9 +21,38 @@ Container containerOf(const ConversionRequest& request) {
     return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
 
+std::string level(double decibels, const char* unit) {
+    if (!std::isfinite(decibels))
+        return std::string("silent (no ") + unit + ")";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", decibels, unit);
+    return text;
+}
+
+// "  loudness -21.2 LUFS, true peak -0.1 dBTP", and with a second pass what it wrote.
+void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& report) {
+    const bool asked = request.loudness.changesLevel() || request.loudness.measure;
+    std::string line = "  loudness " + level(report.before.integratedLufs, "LUFS") +
+                       ", true peak " + level(report.before.truePeakDbtp, "dBTP");
+    if (report.after && request.loudness.changesLevel()) {
+        char gain[32];
+        std::snprintf(gain, sizeof gain, "%+.1f dB", report.gainDb);
+        line += "; written with " + std::string(gain) + ": " +
+                level(report.after->integratedLufs, "LUFS") + ", true peak " +
+                level(report.after->truePeakDbtp, "dBTP");
+    }
+    if (report.limitedSamples > 0)
+        line += "; " + level(report.ceilingDbtp, "dBTP") + " ceiling held on " +
+                std::to_string(report.limitedSamples) + " samples in " +
+                std::to_string(report.limitedStretches) + " stretches";
+    if (asked || report.limitedSamples > 0)
+        std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 } // namespace
 
-void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples) {
+void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples,
+               const std::optional<LoudnessReport>& loudness) {
     const Container container = containerOf(request);
     const AudioFormat written = writtenFormat(container, request.format);
     std::string format = written.describe();
@@ -35,6 +65,8 @@ void summarize(const ConversionRequest& request, double seconds, std::uint64_t l
         limited += ", one file per chapter"; // named NAME-NN-Title beside it
     std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s\n", shownName(request.output).c_str(),
                  seconds, format.c_str(), request.voice.displayName.c_str(), limited.c_str());
+    if (loudness)
+        summarizeLoudness(request, *loudness);
 }
 
 void summarizeChapters(const ConversionResult& result) {

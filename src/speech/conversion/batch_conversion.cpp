@@ -17,6 +17,39 @@
 namespace kestrova::speech {
 namespace {
 
+// A loudness report as words after the "done" line's counts, and back: " L" and its eight
+// numbers, nothing without one.
+std::string loudnessWords(const std::optional<LoudnessReport>& report) {
+    if (!report)
+        return {};
+    const LoudnessMeasure after = report->after.value_or(LoudnessMeasure{});
+    char words[256];
+    std::snprintf(words, sizeof words, " L %d %.17g %.17g %.17g %.17g %.17g %.17g %llu %llu",
+                  report->after ? 1 : 0, report->before.integratedLufs, report->before.truePeakDbtp,
+                  after.integratedLufs, after.truePeakDbtp, report->gainDb, report->ceilingDbtp,
+                  static_cast<unsigned long long>(report->limitedSamples),
+                  static_cast<unsigned long long>(report->limitedStretches));
+    return words;
+}
+
+std::optional<LoudnessReport> loudnessOfWords(const char* words) {
+    int measuredAfter = 0;
+    LoudnessReport report;
+    LoudnessMeasure after;
+    unsigned long long limited = 0;
+    unsigned long long stretches = 0;
+    if (std::sscanf(words, " L %d %lf %lf %lf %lf %lf %lf %llu %llu", &measuredAfter,
+                    &report.before.integratedLufs, &report.before.truePeakDbtp,
+                    &after.integratedLufs, &after.truePeakDbtp, &report.gainDb, &report.ceilingDbtp,
+                    &limited, &stretches) != 9)
+        return std::nullopt;
+    if (measuredAfter != 0)
+        report.after = after;
+    report.limitedSamples = limited;
+    report.limitedStretches = stretches;
+    return report;
+}
+
 // A file's process tells the batch how it goes, one line at a time: "progress FRACTION",
 // then "done FRAMES LIMITED", "cancelled MESSAGE" or "failed MESSAGE".
 void sendLine(int fd, const std::string& line) {
@@ -52,7 +85,8 @@ std::string asOneLine(std::string text) {
     try {
         const ConversionResult result = convertTextFile(request, progress, cancel);
         sendLine(out, "done " + std::to_string(result.frames) + " " +
-                          std::to_string(result.limitedSamples) + "\n");
+                          std::to_string(result.limitedSamples) + loudnessWords(result.loudness) +
+                          "\n");
     } catch (const ConversionCancelled& failure) {
         sendLine(out, "cancelled " + asOneLine(failure.what()) + "\n");
     } catch (const std::exception& failure) {
@@ -194,7 +228,8 @@ private:
                                      .converted = true,
                                      .frames = frames,
                                      .failure = {},
-                                     .limitedSamples = std::strtoull(limited, nullptr, 10)};
+                                     .limitedSamples = std::strtoull(limited, &limited, 10),
+                                     .loudness = loudnessOfWords(limited)};
             } else if (kind == "cancelled")
                 file.outcome =
                     BatchFileOutcome{.index = file.index, .cancelled = true, .failure = rest};

@@ -21,16 +21,34 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
         throw SpeechError("chapters are found in plain text only, not in SSML");
     if (!request.splitChapters) {
         open(request.output, request.tags);
-        return;
+    } else {
+        // Every chapter's file is known now: one that cannot be written fails before any
+        // sound.
+        for (const std::filesystem::path& file : plan.files)
+            OutputTarget::checkBeforehand(file, soundTargetOptions(request, nullptr));
     }
-    // Every chapter's file is known now: one that cannot be written fails before any sound.
-    for (const std::filesystem::path& file : plan.files)
-        OutputTarget::checkBeforehand(file, soundTargetOptions(request, nullptr));
+    startMeasuring();
+}
+
+void SoundOutputs::startMeasuring() {
+    const Container container =
+        files_.empty() ? chosenContainer(request_) : files_.front().target.container();
+    if (takesSecondPass(request_, container))
+        secondPass_.emplace(request_, container, spoolFolder(request_.output, isFile()));
+    else if (request_.loudness.measure)
+        meter_.emplace(request_.format.sampleRate, request_.format.channels == 2);
 }
 
 void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
     if (!request_.splitChapters)
         return;
+    if (secondPass_)
+        chapterStarts_.push_back({.frame = frames_, .chapter = chapter});
+    else
+        openChapter(chapter);
+}
+
+void SoundOutputs::openChapter(const ChapterTiming& chapter) {
     if (!files_.empty())
         setAside(files_.back());
     SoundTags tags = request_.tags;
@@ -48,11 +66,48 @@ void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
 }
 
 void SoundOutputs::write(std::span<const std::int16_t> samples) {
+    if (secondPass_ && !(request_.splitChapters && chapterStarts_.empty())) {
+        secondPass_->add(samples);
+    } else {
+        writeToFile(samples);
+        if (meter_)
+            meter_->add(samples);
+    }
+    frames_ += samples.size();
+}
+
+void SoundOutputs::writeToFile(std::span<const std::int16_t> samples) {
     if (files_.empty()) // split, and sound before any chapter: cannot happen with text
         throw FileError(outputFailure(request_.output, "no chapter to write the sound into",
                                       soundFileKind(chosenContainer(request_))));
     files_.back().writer.write(samples);
-    frames_ += samples.size();
+}
+
+// Every sample kept, into the files, each chapter's file begun where its chapter began.
+void SoundOutputs::writeSecondPass() {
+    std::size_t next = 0;
+    std::uint64_t frame = 0;
+    const auto beginDue = [&] {
+        while (next < chapterStarts_.size() && chapterStarts_[next].frame <= frame)
+            openChapter(chapterStarts_[next++].chapter);
+    };
+    loudness_ = secondPass_->replay(
+        [&](std::span<const std::int16_t> samples) {
+            while (!samples.empty()) {
+                beginDue();
+                const std::uint64_t untilNext = next < chapterStarts_.size()
+                                                    ? chapterStarts_[next].frame - frame
+                                                    : samples.size();
+                const std::size_t take =
+                    static_cast<std::size_t>(std::min<std::uint64_t>(untilNext, samples.size()));
+                writeToFile(samples.first(take));
+                frame += take;
+                samples = samples.subspan(take);
+            }
+        },
+        cancel_);
+    beginDue();
+    secondPass_.reset();
 }
 
 void SoundOutputs::write(const RenderedChunk& chunk) {
@@ -83,9 +138,13 @@ void SoundOutputs::addCuePoints(const std::vector<ChapterTiming>& chapters) {
 }
 
 void SoundOutputs::commit() {
+    if (secondPass_)
+        writeSecondPass();
+    if (meter_)
+        loudness_ = LoudnessReport{.before = meter_->measure()};
     // A text without a sound still gets its one file.
     if (request_.splitChapters && files_.empty())
-        beginChapter({});
+        openChapter({});
     if (!request_.splitChapters) {
         for (File& file : files_) {
             file.writer.close();

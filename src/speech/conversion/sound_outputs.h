@@ -2,6 +2,7 @@
 
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
+#include "speech/conversion/loudness_pass.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/converter.h"
 #include "speech/render/render_pipeline.h"
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -17,6 +19,8 @@ namespace kestrova::speech {
 
 // Where the sound goes: one file, or with split chapters one file per chapter, each begun
 // when its chapter's first sound arrives and all named only when the last is complete.
+// With a second pass (LoudnessPass) the sound is kept until commit(), which writes it, each
+// chapter's file begun at the frame its chapter began at.
 class SoundOutputs {
 public:
     SoundOutputs(const ConversionRequest& request, const ChapterPlan& plan,
@@ -36,6 +40,8 @@ public:
 
     bool isFile() const { return files_.empty() || files_.front().target.isFile(); }
     std::vector<std::filesystem::path> paths() const;
+    // Once committed, when the loudness was measured.
+    const std::optional<LoudnessReport>& loudness() const { return loudness_; }
 
 private:
     // Must not move, as its pending file cannot: the deque below never moves its elements.
@@ -54,6 +60,15 @@ private:
     // A chapter's file once complete: closed, holding no descriptor until it is named.
     void setAside(File& file) const;
     void open(const std::filesystem::path& path, const SoundTags& tags);
+    void openChapter(const ChapterTiming& chapter);
+    void writeToFile(std::span<const std::int16_t> samples);
+    void startMeasuring();
+    void writeSecondPass();
+
+    struct ChapterStart {
+        std::uint64_t frame;
+        ChapterTiming chapter;
+    };
 
     const ConversionRequest& request_;
     const ChapterPlan& plan_;
@@ -61,6 +76,10 @@ private:
     const std::atomic<bool>* cancel_;
     std::deque<File> files_;
     std::uint64_t frames_ = 0;
+    std::optional<LoudnessPass> secondPass_;
+    std::optional<LoudnessMeter> meter_;      // measured only, as written
+    std::vector<ChapterStart> chapterStarts_; // with a second pass, split
+    std::optional<LoudnessReport> loudness_;
 };
 
 } // namespace kestrova::speech

@@ -30,6 +30,38 @@ unsigned defaultJobs();
 // A request for more is taken as this many.
 unsigned maximumJobs();
 
+// The loudness of the whole sound (EBU R 128 integrated loudness, libebur128) and a ceiling
+// on its true peak.
+struct LoudnessControl {
+    // One gain for the whole sound brings it to this many LUFS; none: the sound's own level.
+    std::optional<double> targetLufs = std::nullopt;
+    // The ceiling, where one applies: with a target, when given, and always for a lossy
+    // container (whose decoder would clip a peak near full scale). None: -1 dBTP.
+    std::optional<double> truePeakDbtp = std::nullopt;
+    // Measured and reported, the samples as they would be without it.
+    bool measure = false;
+
+    bool changesLevel() const { return targetLufs || truePeakDbtp; }
+};
+
+inline constexpr double defaultTruePeakDbtp = -1.0;
+
+struct LoudnessMeasure {
+    double integratedLufs = 0; // -inf for a sound with nothing audible
+    double truePeakDbtp = 0;   // -inf for silence
+};
+
+struct LoudnessReport {
+    LoudnessMeasure before; // of the rendered sound
+    // Of the samples written, when a second pass wrote them (before a lossy encoder).
+    std::optional<LoudnessMeasure> after = std::nullopt;
+    double gainDb = 0;
+    double ceilingDbtp = defaultTruePeakDbtp;
+    // Samples the true-peak limiter lowered below the gain, and the runs of them.
+    std::uint64_t limitedSamples = 0;
+    std::uint64_t limitedStretches = 0;
+};
+
 struct ConversionRequest {
     std::filesystem::path input;
     std::filesystem::path output;
@@ -80,6 +112,10 @@ struct ConversionRequest {
     // With chapters: exactly this much silence before each heading, at the end of the chapter
     // before it (none before the first sound of the conversion); none: as without chapters.
     std::optional<int> chapterPauseMs;
+    // With a target or a ceiling, and for every lossy container, the rendered samples are
+    // kept in a spool (SampleSpool) and written in a second pass: the timings and chapters
+    // keep their frames.
+    LoudnessControl loudness = {};
 };
 
 struct ConversionResult {
@@ -99,6 +135,8 @@ struct ConversionResult {
     SpeechTimings timings;
     // With split chapters: the files written, in order.
     std::vector<std::filesystem::path> chapterFiles;
+    // Whenever the loudness was measured: asked for, or a lossy container's ceiling checked.
+    std::optional<LoudnessReport> loudness = std::nullopt;
 };
 
 // The chapters a conversion will find, known before anything is rendered by reading the text
