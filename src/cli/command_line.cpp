@@ -87,8 +87,8 @@ CLI::Validator decibels(double lowest, double highest, const std::string& accept
             const char* const end = value.data() + value.size();
             const auto [stop, error] =
                 std::from_chars(value.data(), end, number, std::chars_format::fixed);
-            if (value.empty() || error != std::errc{} || stop != end || number < lowest ||
-                number > highest)
+            if (value.empty() || value.find_first_not_of("-.0123456789") != std::string::npos ||
+                error != std::errc{} || stop != end || number < lowest || number > highest)
                 return refused;
             return {};
         },

@@ -36,8 +36,8 @@ void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& r
                        ", true peak " + level(report.before.truePeakDbtp, "dBTP");
     if (report.after && request.loudness.changesLevel()) {
         char gain[32];
-        std::snprintf(gain, sizeof gain, "%+.1f dB", report.gainDb);
-        line += "; written with " + std::string(gain) + ": " +
+        std::snprintf(gain, sizeof gain, " with %+.1f dB", report.gainDb);
+        line += "; written" + std::string(request.loudness.targetLufs ? gain : "") + ": " +
                 level(report.after->integratedLufs, "LUFS") + ", true peak " +
                 level(report.after->truePeakDbtp, "dBTP");
     }

@@ -4,6 +4,7 @@
 #include "speech/audio/true_peak_limiter.h"
 #include "speech/conversion/request_rules.h"
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -70,20 +71,28 @@ LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* 
     return report;
 }
 
-// The limiter takes off some loudness with the peaks: the gain is raised by what it took, as
-// measured on the limited sound without writing it, twice at most (the second raise is a
-// fraction of the first).
+// The limiter takes off some loudness with the peaks: the gain is raised until the limited
+// sound, measured without writing it, is within closeEnoughLu of the target; each raise by
+// the shortfall scaled by how much the last raise gave (a secant step), three at most.
 double LoudnessPass::limitedGainDb(double gainDb, double thresholdDb,
                                    const std::atomic<bool>* cancel) {
-    for (int round = 0; round < 2; ++round) {
+    const double target = *request_.loudness.targetLufs;
+    double slope = 1.0; // LU the limited sound gains for each dB of gain
+    double previousGain = 0;
+    double previousLevel = 0;
+    for (int round = 0; round < 3; ++round) {
         LoudnessMeter trial(request_.format.sampleRate, request_.format.channels == 2, false);
         readBack(
             gainDb, thresholdDb, [&](std::span<const std::int16_t> samples) { trial.add(samples); },
             nullptr, cancel);
-        const double shortfall = *request_.loudness.targetLufs - trial.measure().integratedLufs;
-        if (!(shortfall > closeEnoughLu))
+        const double level = trial.measure().integratedLufs;
+        if (!std::isfinite(level) || !(target - level > closeEnoughLu))
             break;
-        gainDb += shortfall;
+        if (round > 0 && gainDb != previousGain)
+            slope = std::clamp((level - previousLevel) / (gainDb - previousGain), 0.25, 1.0);
+        previousGain = gainDb;
+        previousLevel = level;
+        gainDb += (target - level) / slope;
     }
     return gainDb;
 }
