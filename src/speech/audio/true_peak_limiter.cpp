@@ -136,8 +136,14 @@ void TruePeakLimiter::settle(std::uint64_t index, std::vector<std::int16_t>* out
         released_ = 1.0;
     const double reduction = 1.0 - released_;
     const std::size_t mask = held_.size() - 1;
-    if (index >= attack_) {
-        const double leaving = held_[(index - attack_) & mask];
+    // Before the first sample the gain is taken as the first one's, so that a sound that
+    // begins with a peak is held from its first sample.
+    if (index == 0) {
+        firstReduction_ = reduction;
+        reductionSum_ = static_cast<double>(attack_ - 1) * reduction;
+        reductionsHeld_ = reduction > 0 ? attack_ - 1 : 0;
+    } else {
+        const double leaving = index >= attack_ ? held_[(index - attack_) & mask] : firstReduction_;
         reductionSum_ -= leaving;
         reductionsHeld_ -= leaving > 0 ? 1 : 0;
     }
@@ -149,18 +155,25 @@ void TruePeakLimiter::settle(std::uint64_t index, std::vector<std::int16_t>* out
     emit(index, 1.0 - reductionSum_ / static_cast<double>(attack_), out);
 }
 
+// A sample counts as limited where the limiter changed it; a stretch, a run of lowered gain
+// that changed any.
 void TruePeakLimiter::emit(std::uint64_t index, double gain, std::vector<std::int16_t>* out) {
     if (index >= real_)
         return;
     ++given_;
-    const bool limited = gain < 1.0;
-    limitedSamples_ += limited ? 1 : 0;
-    limitedStretches_ += limited && !limiting_ ? 1 : 0;
-    limiting_ = limited;
     constexpr double highest = std::numeric_limits<std::int16_t>::max();
     constexpr double lowest = std::numeric_limits<std::int16_t>::min();
-    const double value = std::nearbyint(gainedAt(static_cast<std::int64_t>(index)) * gain);
-    out->push_back(static_cast<std::int16_t>(std::clamp(value, lowest, highest)));
+    const double gained = gainedAt(static_cast<std::int64_t>(index));
+    const double value = std::clamp(std::nearbyint(gained * gain), lowest, highest);
+    const bool changed = value != std::clamp(std::nearbyint(gained), lowest, highest);
+    if (gain >= 1.0)
+        stretchCounted_ = false;
+    limitedSamples_ += changed ? 1 : 0;
+    if (changed && !stretchCounted_) {
+        ++limitedStretches_;
+        stretchCounted_ = true;
+    }
+    out->push_back(static_cast<std::int16_t>(value));
 }
 
 } // namespace kestrova::speech

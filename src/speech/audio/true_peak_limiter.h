@@ -29,8 +29,9 @@ public:
     void add(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out);
     void finish(std::vector<std::int16_t>& out);
 
+    // Samples the limiter changed.
     std::uint64_t limitedSamples() const { return limitedSamples_; }
-    // Runs of limited samples, each counted once.
+    // Runs of lowered gain that changed samples.
     std::uint64_t limitedStretches() const { return limitedStretches_; }
 
 private:
@@ -72,10 +73,11 @@ private:
     SlidingMinimum needed_;      // the lowest gain any peak near a sample needs
     double released_ = 1.0;
     double reductionSum_ = 0;
+    double firstReduction_ = 0;
     std::uint64_t reductionsHeld_ = 0;
     std::uint64_t limitedSamples_ = 0;
     std::uint64_t limitedStretches_ = 0;
-    bool limiting_ = false;
+    bool stretchCounted_ = false; // the run of lowered gain now has changed a sample
 };
 
 } // namespace kestrova::speech
