@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace kestrova::cli {
 namespace {
@@ -29,23 +31,29 @@ std::string level(double decibels, const char* unit) {
     return text;
 }
 
-// "  loudness -21.2 LUFS, true peak -0.1 dBTP", and with a second pass what it wrote.
+// "  loudness -21.2 LUFS, true peak -0.1 dBTP", what was written when it changed, and the
+// limiter's work.
 void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& report) {
-    const bool asked = request.loudness.changesLevel() || request.loudness.measure;
-    std::string line = "  loudness " + level(report.before.integratedLufs, "LUFS") +
-                       ", true peak " + level(report.before.truePeakDbtp, "dBTP");
-    if (report.after && request.loudness.changesLevel()) {
+    const LoudnessControl& asked = request.loudness;
+    std::vector<std::string> parts;
+    if (report.before)
+        parts.push_back("loudness " + level(report.before->integratedLufs, "LUFS") +
+                        ", true peak " + level(report.before->truePeakDbtp, "dBTP"));
+    if (report.after && (asked.changesLevel() || report.limitedSamples > 0)) {
         char gain[32];
         std::snprintf(gain, sizeof gain, " with %+.1f dB", report.gainDb);
-        line += "; written" + std::string(request.loudness.targetLufs ? gain : "") + ": " +
-                level(report.after->integratedLufs, "LUFS") + ", true peak " +
-                level(report.after->truePeakDbtp, "dBTP");
+        parts.push_back("written" + std::string(asked.targetLufs ? gain : "") + ": " +
+                        level(report.after->integratedLufs, "LUFS") + ", true peak " +
+                        level(report.after->truePeakDbtp, "dBTP"));
     }
     if (report.limitedSamples > 0)
-        line += "; " + level(report.ceilingDbtp, "dBTP") + " ceiling held on " +
-                std::to_string(report.limitedSamples) + " samples in " +
-                std::to_string(report.limitedStretches) + " stretches";
-    if (asked || report.limitedSamples > 0)
+        parts.push_back(level(report.ceilingDbtp, "dBTP") + " ceiling held on " +
+                        std::to_string(report.limitedSamples) + " samples in " +
+                        std::to_string(report.limitedStretches) + " stretches");
+    std::string line;
+    for (const std::string& part : parts)
+        line += (line.empty() ? "  " : "; ") + part;
+    if (!line.empty())
         std::fprintf(stderr, "%s\n", line.c_str());
 }
 

@@ -108,8 +108,8 @@ TEST_F(Loudness, MeasuringLeavesTheSamplesAsTheyAre) {
     EXPECT_NEAR(std::stod(summary.substr(shown + 11)), oracle->integrated, 0.2) << summary;
 }
 
-// A lossy file without any option gets the -1 dBTP ceiling, and only where the peaks pass
-// it: Flite slt's stay as they are.
+// A lossy file without any option gets the -1 dBTP ceiling as it is written, no second
+// pass, and only where the peaks pass it: Flite slt's stay as they are.
 TEST_F(Loudness, LossyFilesGetTheCeiling) {
     for (const std::string voice : {"en-us", "slt"}) {
         SCOPED_TRACE(voice);
@@ -117,9 +117,11 @@ TEST_F(Loudness, LossyFilesGetTheCeiling) {
         ASSERT_EQ(run.exitStatus(), 0) << run.standardError;
         const bool held = run.standardError.find("-1.0 dBTP ceiling held on") != std::string::npos;
         EXPECT_EQ(held, voice == "en-us") << run.standardError;
+        // The samples given to the encoder peak at -1 dBTP; its own overshoot stays well
+        // clear of full scale (without the ceiling eSpeak NG's decoded peaks reach -0.4).
         const std::optional<Ebur128> measured = measuredByFfmpeg(scratch / (voice + ".mp3"));
         ASSERT_TRUE(measured);
-        EXPECT_LE(measured->truePeak, -1.0);
+        EXPECT_LE(measured->truePeak, -0.7);
     }
 }
 

@@ -17,32 +17,37 @@
 namespace kestrova::speech {
 namespace {
 
-// A loudness report as words after the "done" line's counts, and back: " L" and its eight
-// numbers, nothing without one.
+// A loudness report as words after the "done" line's counts, and back: " L", whether each
+// measure was taken, the eight numbers and the two counts; nothing without a report.
 std::string loudnessWords(const std::optional<LoudnessReport>& report) {
     if (!report)
         return {};
+    const LoudnessMeasure before = report->before.value_or(LoudnessMeasure{});
     const LoudnessMeasure after = report->after.value_or(LoudnessMeasure{});
-    char words[256];
-    std::snprintf(words, sizeof words, " L %d %.17g %.17g %.17g %.17g %.17g %.17g %llu %llu",
-                  report->after ? 1 : 0, report->before.integratedLufs, report->before.truePeakDbtp,
-                  after.integratedLufs, after.truePeakDbtp, report->gainDb, report->ceilingDbtp,
-                  static_cast<unsigned long long>(report->limitedSamples),
+    char words[320];
+    std::snprintf(words, sizeof words, " L %d %d %.17g %.17g %.17g %.17g %.17g %.17g %llu %llu",
+                  report->before ? 1 : 0, report->after ? 1 : 0, before.integratedLufs,
+                  before.truePeakDbtp, after.integratedLufs, after.truePeakDbtp, report->gainDb,
+                  report->ceilingDbtp, static_cast<unsigned long long>(report->limitedSamples),
                   static_cast<unsigned long long>(report->limitedStretches));
     return words;
 }
 
 std::optional<LoudnessReport> loudnessOfWords(const char* words) {
+    int measuredBefore = 0;
     int measuredAfter = 0;
     LoudnessReport report;
+    LoudnessMeasure before;
     LoudnessMeasure after;
     unsigned long long limited = 0;
     unsigned long long stretches = 0;
-    if (std::sscanf(words, " L %d %lf %lf %lf %lf %lf %lf %llu %llu", &measuredAfter,
-                    &report.before.integratedLufs, &report.before.truePeakDbtp,
+    if (std::sscanf(words, " L %d %d %lf %lf %lf %lf %lf %lf %llu %llu", &measuredBefore,
+                    &measuredAfter, &before.integratedLufs, &before.truePeakDbtp,
                     &after.integratedLufs, &after.truePeakDbtp, &report.gainDb, &report.ceilingDbtp,
-                    &limited, &stretches) != 9)
+                    &limited, &stretches) != 10)
         return std::nullopt;
+    if (measuredBefore != 0)
+        report.before = before;
     if (measuredAfter != 0)
         report.after = after;
     report.limitedSamples = limited;

@@ -45,18 +45,16 @@ void LoudnessPass::add(std::span<const std::int16_t> samples) {
 }
 
 LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* cancel) {
-    LoudnessReport report{.before = meter_.measure(),
+    const LoudnessMeasure before = meter_.measure();
+    LoudnessReport report{.before = before,
                           .ceilingDbtp =
                               request_.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp)};
-    report.gainDb = gainDbFor(request_.loudness, report.before);
-    const double threshold = report.ceilingDbtp - limiterHeadroomDb(container_);
-    // Asked for, the limiter keeps the peaks within the headroom too; the lossy containers'
-    // own ceiling changes only a sound whose peak passes it.
-    const double passes = request_.loudness.changesLevel() ? threshold : report.ceilingDbtp;
+    report.gainDb = gainDbFor(request_.loudness, before);
+    const double threshold = limiterThresholdDb(request_, container_).value_or(0);
     std::optional<double> limiting;
-    if (report.gainDb + report.before.truePeakDbtp > passes) {
+    if (report.gainDb + before.truePeakDbtp > threshold) {
         limiting = threshold;
-        if (request_.loudness.targetLufs && std::isfinite(report.before.integratedLufs))
+        if (std::isfinite(before.integratedLufs))
             report.gainDb = limitedGainDb(report.gainDb, threshold, cancel);
     }
     LoudnessMeter after(request_.format.sampleRate, request_.format.channels == 2);
@@ -133,8 +131,13 @@ void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, co
     }
 }
 
-bool takesSecondPass(const ConversionRequest& request, Container container) {
-    return request.loudness.changesLevel() || isLossy(container);
+std::optional<double> limiterThresholdDb(const ConversionRequest& request, Container container) {
+    const double ceiling = request.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp);
+    if (request.loudness.changesLevel())
+        return ceiling - limiterHeadroomDb(container);
+    if (isLossy(container))
+        return ceiling;
+    return std::nullopt;
 }
 
 } // namespace kestrova::speech

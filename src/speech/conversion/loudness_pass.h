@@ -43,8 +43,9 @@ private:
     LoudnessMeter meter_;
 };
 
-// A target or a ceiling was asked for, or the container is lossy: the sound goes through
-// the second pass.
-bool takesSecondPass(const ConversionRequest& request, Container container);
+// Where the true-peak limiter aims, in dBTP, when a ceiling applies: asked for, below the
+// ceiling by a headroom; for a lossy container's own ceiling, at it, so that a sound whose
+// peaks stay under it keeps every sample.
+std::optional<double> limiterThresholdDb(const ConversionRequest& request, Container container);
 
 } // namespace kestrova::speech

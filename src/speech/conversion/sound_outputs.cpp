@@ -33,16 +33,24 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
 void SoundOutputs::startMeasuring() {
     const Container container =
         files_.empty() ? chosenContainer(request_) : files_.front().target.container();
-    if (takesSecondPass(request_, container))
+    const bool stereo = request_.format.channels == 2;
+    if (request_.loudness.targetLufs) {
         secondPass_.emplace(request_, container, spoolFolder(request_.output, isFile()));
-    else if (request_.loudness.measure)
-        meter_.emplace(request_.format.sampleRate, request_.format.channels == 2);
+        return;
+    }
+    if (request_.loudness.measure)
+        meter_.emplace(request_.format.sampleRate, stereo);
+    if (const std::optional<double> threshold = limiterThresholdDb(request_, container)) {
+        limiter_.emplace(1.0, gainOfDecibels(*threshold), request_.format.sampleRate);
+        if (request_.loudness.measure)
+            limitedMeter_.emplace(request_.format.sampleRate, stereo);
+    }
 }
 
 void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
     if (!request_.splitChapters)
         return;
-    if (secondPass_)
+    if (secondPass_ || limiter_)
         chapterStarts_.push_back({.frame = frames_, .chapter = chapter});
     else
         openChapter(chapter);
@@ -66,12 +74,16 @@ void SoundOutputs::openChapter(const ChapterTiming& chapter) {
 }
 
 void SoundOutputs::write(std::span<const std::int16_t> samples) {
-    if (secondPass_ && !(request_.splitChapters && chapterStarts_.empty())) {
+    if (meter_)
+        meter_->add(samples);
+    if (secondPass_) {
         secondPass_->add(samples);
+    } else if (limiter_) {
+        limited_.clear();
+        limiter_->add(samples, limited_);
+        deliver(limited_);
     } else {
         writeToFile(samples);
-        if (meter_)
-            meter_->add(samples);
     }
     frames_ += samples.size();
 }
@@ -83,31 +95,55 @@ void SoundOutputs::writeToFile(std::span<const std::int16_t> samples) {
     files_.back().writer.write(samples);
 }
 
-// Every sample kept, into the files, each chapter's file begun where its chapter began.
-void SoundOutputs::writeSecondPass() {
-    std::size_t next = 0;
-    std::uint64_t frame = 0;
-    const auto beginDue = [&] {
-        while (next < chapterStarts_.size() && chapterStarts_[next].frame <= frame)
-            openChapter(chapterStarts_[next++].chapter);
-    };
-    loudness_ = secondPass_->replay(
-        [&](std::span<const std::int16_t> samples) {
-            while (!samples.empty()) {
-                beginDue();
-                const std::uint64_t untilNext = next < chapterStarts_.size()
-                                                    ? chapterStarts_[next].frame - frame
-                                                    : samples.size();
-                const std::size_t take =
-                    static_cast<std::size_t>(std::min<std::uint64_t>(untilNext, samples.size()));
-                writeToFile(samples.first(take));
-                frame += take;
-                samples = samples.subspan(take);
-            }
-        },
-        cancel_);
-    beginDue();
-    secondPass_.reset();
+// Samples that were held back (kept for the second pass, or looked ahead of by the limiter)
+// into the files, each chapter's file begun at the frame its chapter began at.
+void SoundOutputs::deliver(std::span<const std::int16_t> samples) {
+    if (limitedMeter_)
+        limitedMeter_->add(samples);
+    do {
+        beginDueChapters();
+        const std::uint64_t untilNext = nextChapter_ < chapterStarts_.size()
+                                            ? chapterStarts_[nextChapter_].frame - delivered_
+                                            : samples.size();
+        const auto take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(untilNext, samples.size()));
+        if (take > 0)
+            writeToFile(samples.first(take));
+        delivered_ += take;
+        samples = samples.subspan(take);
+    } while (!samples.empty());
+}
+
+void SoundOutputs::beginDueChapters() {
+    while (nextChapter_ < chapterStarts_.size() && chapterStarts_[nextChapter_].frame <= delivered_)
+        openChapter(chapterStarts_[nextChapter_++].chapter);
+}
+
+// Every sample held back, written: the second pass's, or the limiter's look-ahead.
+void SoundOutputs::writeHeldBack() {
+    if (secondPass_) {
+        loudness_ = secondPass_->replay(
+            [this](std::span<const std::int16_t> samples) { deliver(samples); }, cancel_);
+        secondPass_.reset();
+    } else if (limiter_) {
+        limited_.clear();
+        limiter_->finish(limited_);
+        deliver(limited_);
+        loudness_ = LoudnessReport{
+            .limitedSamples = limiter_->limitedSamples(),
+            .limitedStretches = limiter_->limitedStretches(),
+        };
+        loudness_->ceilingDbtp = request_.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp);
+        if (limitedMeter_)
+            loudness_->after = limitedMeter_->measure();
+        limiter_.reset();
+    }
+    beginDueChapters();
+    if (meter_) {
+        if (!loudness_)
+            loudness_.emplace();
+        loudness_->before = meter_->measure();
+    }
 }
 
 void SoundOutputs::write(const RenderedChunk& chunk) {
@@ -138,10 +174,7 @@ void SoundOutputs::addCuePoints(const std::vector<ChapterTiming>& chapters) {
 }
 
 void SoundOutputs::commit() {
-    if (secondPass_)
-        writeSecondPass();
-    if (meter_)
-        loudness_ = LoudnessReport{.before = meter_->measure()};
+    writeHeldBack();
     // A text without a sound still gets its one file.
     if (request_.splitChapters && files_.empty())
         openChapter({});

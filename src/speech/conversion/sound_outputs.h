@@ -2,6 +2,7 @@
 
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
+#include "speech/audio/true_peak_limiter.h"
 #include "speech/conversion/loudness_pass.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/converter.h"
@@ -19,8 +20,9 @@ namespace kestrova::speech {
 
 // Where the sound goes: one file, or with split chapters one file per chapter, each begun
 // when its chapter's first sound arrives and all named only when the last is complete.
-// With a second pass (LoudnessPass) the sound is kept until commit(), which writes it, each
-// chapter's file begun at the frame its chapter began at.
+// With a second pass (LoudnessPass) the sound is kept until commit(), which writes it; with
+// a ceiling alone it goes through the true-peak limiter, which holds back its look-ahead
+// until commit(). Either way each chapter's file begins at the frame its chapter began at.
 class SoundOutputs {
 public:
     SoundOutputs(const ConversionRequest& request, const ChapterPlan& plan,
@@ -63,7 +65,9 @@ private:
     void openChapter(const ChapterTiming& chapter);
     void writeToFile(std::span<const std::int16_t> samples);
     void startMeasuring();
-    void writeSecondPass();
+    void deliver(std::span<const std::int16_t> samples);
+    void beginDueChapters();
+    void writeHeldBack();
 
     struct ChapterStart {
         std::uint64_t frame;
@@ -76,9 +80,18 @@ private:
     const std::atomic<bool>* cancel_;
     std::deque<File> files_;
     std::uint64_t frames_ = 0;
+    // With a loudness target: everything kept for the second pass.
     std::optional<LoudnessPass> secondPass_;
-    std::optional<LoudnessMeter> meter_;      // measured only, as written
-    std::vector<ChapterStart> chapterStarts_; // with a second pass, split
+    // Without one, with a ceiling: the true peaks held as the sound is written.
+    std::optional<TruePeakLimiter> limiter_;
+    std::vector<std::int16_t> limited_;
+    std::optional<LoudnessMeter> meter_;        // --measure: the rendered sound
+    std::optional<LoudnessMeter> limitedMeter_; // --measure: what the limiter wrote
+    // Split, with samples held back: where each chapter's file begins, and how far the files
+    // have got.
+    std::vector<ChapterStart> chapterStarts_;
+    std::size_t nextChapter_ = 0;
+    std::uint64_t delivered_ = 0;
     std::optional<LoudnessReport> loudness_;
 };
 

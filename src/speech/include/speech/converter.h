@@ -36,7 +36,8 @@ struct LoudnessControl {
     // One gain for the whole sound brings it to this many LUFS; none: the sound's own level.
     std::optional<double> targetLufs = std::nullopt;
     // The ceiling, where one applies: with a target, when given, and always for a lossy
-    // container (whose decoder would clip a peak near full scale). None: -1 dBTP.
+    // container (whose decoder would clip a peak near full scale). None: -1 dBTP. Without a
+    // target the limiter works as the sound is written, with no second pass.
     std::optional<double> truePeakDbtp = std::nullopt;
     // Measured and reported, the samples as they would be without it.
     bool measure = false;
@@ -52,8 +53,9 @@ struct LoudnessMeasure {
 };
 
 struct LoudnessReport {
-    LoudnessMeasure before; // of the rendered sound
-    // Of the samples written, when a second pass wrote them (before a lossy encoder).
+    // Of the rendered sound: with a target, or measure asked for.
+    std::optional<LoudnessMeasure> before = std::nullopt;
+    // Of the samples written, when they were changed and measured (before a lossy encoder).
     std::optional<LoudnessMeasure> after = std::nullopt;
     double gainDb = 0;
     double ceilingDbtp = defaultTruePeakDbtp;
@@ -112,9 +114,8 @@ struct ConversionRequest {
     // With chapters: exactly this much silence before each heading, at the end of the chapter
     // before it (none before the first sound of the conversion); none: as without chapters.
     std::optional<int> chapterPauseMs;
-    // With a target or a ceiling, and for every lossy container, the rendered samples are
-    // kept in a spool (SampleSpool) and written in a second pass: the timings and chapters
-    // keep their frames.
+    // With a target the rendered samples are kept in a spool (SampleSpool) and written in a
+    // second pass: the timings and chapters keep their frames.
     LoudnessControl loudness = {};
 };
 
