@@ -90,7 +90,9 @@ void TruePeakLimiter::take(double gained, std::vector<std::int16_t>* out) {
     const std::uint64_t peak = j - halfTaps;
     if (j + 1 >= 2 * halfTaps)
         loudest_.dropBefore(j + 1 - 2 * halfTaps);
-    needed_.push(peak, requiredGain(peak));
+    // The window's minimum is 1 where it holds nothing: a gain of 1 need not be kept.
+    if (const double needed = requiredGain(peak); needed < 1.0)
+        needed_.push(peak, needed);
     const std::uint64_t lag = attack_ - 1 + halfTaps;
     if (peak < lag)
         return;
@@ -116,11 +118,14 @@ double TruePeakLimiter::requiredGain(std::uint64_t index) const {
 
 double TruePeakLimiter::interpolatedPeak(std::uint64_t index) const {
     const auto first = static_cast<std::int64_t>(index) - halfTaps + 1;
+    Phase around{};
+    for (int tap = 0; tap < 2 * halfTaps; ++tap)
+        around[tap] = gainedAt(first + tap);
     double peak = 0;
     for (int phase = 1; phase < phases; ++phase) {
         double value = 0;
         for (int tap = 0; tap < 2 * halfTaps; ++tap)
-            value += filter_[phase][tap] * gainedAt(first + tap);
+            value += filter_[phase][tap] * around[tap];
         peak = std::max(peak, std::abs(value));
     }
     return peak;

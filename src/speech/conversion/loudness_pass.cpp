@@ -71,14 +71,14 @@ LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* 
 
 // The limiter takes off some loudness with the peaks: the gain is raised until the limited
 // sound, measured without writing it, is within closeEnoughLu of the target; each raise by
-// the shortfall scaled by how much the last raise gave (a secant step), three at most.
+// the shortfall scaled by how much the last raise gave (a secant step), twice at most.
 double LoudnessPass::limitedGainDb(double gainDb, double thresholdDb,
                                    const std::atomic<bool>* cancel) {
     const double target = *request_.loudness.targetLufs;
     double slope = 1.0; // LU the limited sound gains for each dB of gain
     double previousGain = 0;
     double previousLevel = 0;
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 2; ++round) {
         LoudnessMeter trial(request_.format.sampleRate, request_.format.channels == 2, false);
         readBack(
             gainDb, thresholdDb, [&](std::span<const std::int16_t> samples) { trial.add(samples); },
