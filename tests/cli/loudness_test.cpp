@@ -125,27 +125,33 @@ TEST_F(Loudness, LossyFilesGetTheCeiling) {
     }
 }
 
-// One gain for the whole book: the chapters' files hold the one file's samples, and the
-// output is the same for any number of workers.
+// One gain for the whole book, and the limiter's look-ahead, across the chapters' files: they
+// hold the one file's samples, and the output is the same for any number of workers.
 TEST_F(Loudness, OneGainForTheWholeBookWhateverTheWorkers) {
     test::writeBytes(scratch / "in.txt", "Chapter 1\n\nA quiet start.\n\nChapter 2\n\nA LOUD "
                                          "AND LONG SECOND CHAPTER, SPOKEN ON AND ON.\n");
-    const Outcome one =
-        convert({"-q", "-j", "1", "--chapters", "--loudness", "-20", "-o", "one.wav"});
-    const Outcome many =
-        convert({"-q", "-j", "3", "--chapters", "--loudness", "-20", "-o", "many.wav"});
-    const Outcome split = convert({"-q", "--loudness", "-20", "--split-chapters", "-o", "b.wav"});
-    ASSERT_EQ(one.exitStatus(), 0) << one.standardError;
-    ASSERT_EQ(many.exitStatus(), 0) << many.standardError;
-    ASSERT_EQ(split.exitStatus(), 0) << split.standardError;
-    EXPECT_EQ(bytes("one.wav"), bytes("many.wav"));
-    std::vector<short> joined;
-    for (const char* chapter : {"b-01-Chapter_1.wav", "b-02-Chapter_2.wav"}) {
-        const auto sound = test::readSound(scratch / chapter);
-        ASSERT_TRUE(sound) << chapter;
-        joined.insert(joined.end(), sound->samples.begin(), sound->samples.end());
+    for (const std::vector<std::string>& level :
+         {std::vector<std::string>{"--loudness", "-20"}, {"--true-peak", "-6"}}) {
+        SCOPED_TRACE(level[0]);
+        const auto with = [&](std::vector<std::string> arguments) {
+            arguments.insert(arguments.begin(), level.begin(), level.end());
+            return convert(arguments);
+        };
+        const Outcome one = with({"-q", "-j", "1", "--chapters", "-o", "one.wav"});
+        const Outcome many = with({"-q", "-j", "3", "--chapters", "-o", "many.wav"});
+        const Outcome split = with({"-q", "--split-chapters", "-o", "b.wav"});
+        ASSERT_EQ(one.exitStatus(), 0) << one.standardError;
+        ASSERT_EQ(many.exitStatus(), 0) << many.standardError;
+        ASSERT_EQ(split.exitStatus(), 0) << split.standardError;
+        EXPECT_EQ(bytes("one.wav"), bytes("many.wav"));
+        std::vector<short> joined;
+        for (const char* chapter : {"b-01-Chapter_1.wav", "b-02-Chapter_2.wav"}) {
+            const auto sound = test::readSound(scratch / chapter);
+            ASSERT_TRUE(sound) << chapter;
+            joined.insert(joined.end(), sound->samples.begin(), sound->samples.end());
+        }
+        EXPECT_EQ(joined, test::readSound(scratch / "one.wav")->samples);
     }
-    EXPECT_EQ(joined, test::readSound(scratch / "one.wav")->samples);
 }
 
 TEST_F(Loudness, LevelsOutsideTheRangeAreBadUsage) {
