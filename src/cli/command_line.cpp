@@ -81,6 +81,48 @@ CLI::Validator decimalNumber(unsigned long minimum, unsigned long maximum, bool 
         ""); // the option's help says what is accepted
 }
 
+// A level in decibels: an optional minus sign, digits and at most one decimal point (no
+// exponent, no "inf"), from lowest to highest.
+CLI::Validator decibels(double lowest, double highest, const std::string& accepted) {
+    return CLI::Validator(
+        [=](std::string& value) -> std::string {
+            const std::string refused = quotedName(value) + " is not accepted: " + accepted;
+            double number = 0;
+            const char* const end = value.data() + value.size();
+            const auto [stop, error] =
+                std::from_chars(value.data(), end, number, std::chars_format::fixed);
+            if (value.empty() || value.find_first_not_of("-.0123456789") != std::string::npos ||
+                error != std::errc{} || stop != end || number < lowest || number > highest)
+                return refused;
+            return {};
+        },
+        "");
+}
+
+// The level of the whole sound: a target and a ceiling, or a measurement alone.
+void declareLoudnessOptions(CLI::App* convertCommand, ConvertOptions& options) {
+    LoudnessControl& loudness = options.loudness;
+    convertCommand
+        ->add_option("--loudness", loudness.targetLufs,
+                     "Integrated loudness of the whole sound (EBU R 128), in LUFS, -40 to -5 "
+                     "(-16 for podcasts, -18 to -20 for audiobooks): measured over the whole "
+                     "conversion, then one gain for it all; where the gain would carry the true "
+                     "peak past --true-peak, a look-ahead limiter holds it there. The samples go "
+                     "to a temporary file ($TMPDIR, else beside OUT) between the two passes")
+        ->type_name("LUFS")
+        ->check(decibels(-40, -5, "the loudness is a number of LUFS from -40 to -5"));
+    convertCommand
+        ->add_option("--true-peak", loudness.truePeakDbtp,
+                     "Ceiling of the true peak, in dBTP, -9 to 0 (default -1). MP3, Ogg Vorbis "
+                     "and Opus always get the -1 dBTP ceiling, so that decoding never clips; "
+                     "alone, it sets the ceiling without a loudness target")
+        ->type_name("DBTP")
+        ->check(decibels(-9, 0, "the true peak is a number of dBTP from -9 to 0"));
+    convertCommand->add_flag("--measure", loudness.measure,
+                             "Measure the integrated loudness and the true peak and show them in "
+                             "the summary; the samples stay as they are");
+}
+
 // ".flac, .ogg, .opus, .mp3, .m4b and .m4a": the endings that choose a container other than a wave
 // file.
 std::string endingsChoosingContainers() {
@@ -365,7 +407,7 @@ int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOpt
             view->clear();
         const ConversionRequest& request = requests[outcome.index];
         if (outcome.converted)
-            summarize(request, outcome.seconds, outcome.limitedSamples);
+            summarize(request, outcome.seconds, outcome.limitedSamples, outcome.loudness);
         else
             std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
     };
@@ -411,7 +453,7 @@ int convert(const ConvertOptions& options) {
     if (view)
         view->finish();
     if (!options.quiet) {
-        summarize(request, result.seconds, result.limitedSamples);
+        summarize(request, result.seconds, result.limitedSamples, result.loudness);
         if (options.findsChapters() || isStructured(request.inputKind))
             summarizeChapters(result);
     }
@@ -438,6 +480,7 @@ int run(int argc, char** argv) {
         cli.add_subcommand("convert", "Render a text file into a sound file");
     declareWhereOptions(convertCommand, options);
     declareRenderingOptions(convertCommand, options);
+    declareLoudnessOptions(convertCommand, options);
     declareFileOptions(convertCommand, options);
 
     std::string shellName;

@@ -67,6 +67,7 @@ ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegis
     if (options.chaptersOnly)
         common.chapterSelection = ChapterSelection::parse(*options.chaptersOnly);
     common.chapterPauseMs = options.chapterPauseMs;
+    common.loudness = options.loudness;
     common.recordTimings = !options.timings.empty() || !options.subtitles.empty();
     // Each chapter's file is titled with its heading.
     const bool typeHoldsTags = !options.type || holdsTags(*options.type);

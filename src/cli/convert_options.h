@@ -51,6 +51,7 @@ struct ConvertOptions {
     bool splitChapters = false;
     std::optional<std::string> chaptersOnly; // checked by ChapterSelection::parse when given
     std::optional<int> chapterPauseMs;
+    speech::LoudnessControl loudness; // --loudness, --true-peak, --measure
 
     bool findsChapters() const {
         return chapters || chapterPattern || !cueSheet.empty() || splitChapters || chaptersOnly ||

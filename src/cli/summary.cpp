@@ -3,7 +3,10 @@
 #include "speech/quoted_name.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace kestrova::cli {
 namespace {
@@ -20,9 +23,44 @@ Container containerOf(const ConversionRequest& request) {
     return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
 
+std::string level(double decibels, const char* unit) {
+    if (!std::isfinite(decibels))
+        return std::string("silent (no ") + unit + ")";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f %s", decibels, unit);
+    return text;
+}
+
+// "  loudness -21.2 LUFS, true peak -0.1 dBTP", what was written when it changed, and the
+// limiter's work.
+void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& report) {
+    const LoudnessControl& asked = request.loudness;
+    std::vector<std::string> parts;
+    if (report.before)
+        parts.push_back("loudness " + level(report.before->integratedLufs, "LUFS") +
+                        ", true peak " + level(report.before->truePeakDbtp, "dBTP"));
+    if (report.after && (asked.changesLevel() || report.limitedSamples > 0)) {
+        char gain[32];
+        std::snprintf(gain, sizeof gain, " with %+.1f dB", report.gainDb);
+        parts.push_back("written" + std::string(asked.targetLufs ? gain : "") + ": " +
+                        level(report.after->integratedLufs, "LUFS") + ", true peak " +
+                        level(report.after->truePeakDbtp, "dBTP"));
+    }
+    if (report.limitedSamples > 0)
+        parts.push_back(level(report.ceilingDbtp, "dBTP") + " ceiling held on " +
+                        std::to_string(report.limitedSamples) + " samples in " +
+                        std::to_string(report.limitedStretches) + " stretches");
+    std::string line;
+    for (const std::string& part : parts)
+        line += (line.empty() ? "  " : "; ") + part;
+    if (!line.empty())
+        std::fprintf(stderr, "%s\n", line.c_str());
+}
+
 } // namespace
 
-void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples) {
+void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples,
+               const std::optional<LoudnessReport>& loudness) {
     const Container container = containerOf(request);
     const AudioFormat written = writtenFormat(container, request.format);
     std::string format = written.describe();
@@ -37,6 +75,8 @@ void summarize(const ConversionRequest& request, double seconds, std::uint64_t l
     std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s%s\n", shownName(request.output).c_str(),
                  seconds, format.c_str(), request.voice.displayName.c_str(), why.c_str(),
                  limited.c_str());
+    if (loudness)
+        summarizeLoudness(request, *loudness);
 }
 
 void summarizeChapters(const ConversionResult& result) {

@@ -163,6 +163,33 @@ INSTANTIATE_TEST_SUITE_P(
                       OutputCase{"FileSizeLimitOverAFile", Place::FileSizeLimit, "out.wav", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The samples kept for the second pass of --loudness fill their disk, in $TMPDIR or beside
+// the output, through an unnamed file or one whose name is removed at once: the conversion
+// fails naming its output and the reason, and leaves nothing anywhere.
+TEST_F(CliFault, LoudnessSpoolFillsTheDisk) {
+    if (!test::privateMountTable())
+        GTEST_SKIP() << "mounting a small file system needs root";
+    test::writeBytes(at("in.txt"), sentences(3000));
+    fs::create_directory(at("small"));
+    mount.emplace(at("small"), 128 << 10);
+    ASSERT_TRUE(mount->mounted());
+    const Snapshot before = test::snapshot(scratch.path());
+    ProgramSetup inTemporary;
+    inTemporary.environment = {{"TMPDIR", at("small").string()}};
+    expectCleanFailure(
+        run({"convert", "-q", "--loudness", "-18", "-o", "out.mp3", "in.txt"}, inTemporary), 1,
+        "out.mp3", "No space left on device", before);
+    inTemporary.withoutUnnamedFiles = true;
+    expectCleanFailure(
+        run({"convert", "-q", "--loudness", "-18", "-o", "out.wav", "in.txt"}, inTemporary), 1,
+        "out.wav", "No space left on device", before);
+    ProgramSetup beside;
+    beside.environment = {{"TMPDIR", std::nullopt}};
+    expectCleanFailure(
+        run({"convert", "-q", "--loudness", "-18", "-o", "small/out.wav", "in.txt"}, beside), 1,
+        "small/out.wav", "No space left on device", before);
+}
+
 // The output's folder removed while the file is written, as when a removable disk is
 // pulled: the finished file cannot take its name, and the failure names it.
 TEST_F(CliFault, OutputFolderRemovedWhileRendering) {

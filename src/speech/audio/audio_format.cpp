@@ -174,6 +174,10 @@ std::string AudioFormat::describe() const {
            (channels == 1 ? "mono" : "stereo");
 }
 
+bool isLossy(Container container) {
+    return containerRow(container).sixteenBitEncoding != SF_FORMAT_PCM_16;
+}
+
 Container containerForPath(const std::filesystem::path& path) {
     std::string ending = path.extension().string();
     std::transform(ending.begin(), ending.end(), ending.begin(),

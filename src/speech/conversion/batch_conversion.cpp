@@ -17,6 +17,44 @@
 namespace kestrova::speech {
 namespace {
 
+// A loudness report as words after the "done" line's counts, and back: " L", whether each
+// measure was taken, the eight numbers and the two counts; nothing without a report.
+std::string loudnessWords(const std::optional<LoudnessReport>& report) {
+    if (!report)
+        return {};
+    const LoudnessMeasure before = report->before.value_or(LoudnessMeasure{});
+    const LoudnessMeasure after = report->after.value_or(LoudnessMeasure{});
+    char words[320];
+    std::snprintf(words, sizeof words, " L %d %d %.17g %.17g %.17g %.17g %.17g %.17g %llu %llu",
+                  report->before ? 1 : 0, report->after ? 1 : 0, before.integratedLufs,
+                  before.truePeakDbtp, after.integratedLufs, after.truePeakDbtp, report->gainDb,
+                  report->ceilingDbtp, static_cast<unsigned long long>(report->limitedSamples),
+                  static_cast<unsigned long long>(report->limitedStretches));
+    return words;
+}
+
+std::optional<LoudnessReport> loudnessOfWords(const char* words) {
+    int measuredBefore = 0;
+    int measuredAfter = 0;
+    LoudnessReport report;
+    LoudnessMeasure before;
+    LoudnessMeasure after;
+    unsigned long long limited = 0;
+    unsigned long long stretches = 0;
+    if (std::sscanf(words, " L %d %d %lf %lf %lf %lf %lf %lf %llu %llu", &measuredBefore,
+                    &measuredAfter, &before.integratedLufs, &before.truePeakDbtp,
+                    &after.integratedLufs, &after.truePeakDbtp, &report.gainDb, &report.ceilingDbtp,
+                    &limited, &stretches) != 10)
+        return std::nullopt;
+    if (measuredBefore != 0)
+        report.before = before;
+    if (measuredAfter != 0)
+        report.after = after;
+    report.limitedSamples = limited;
+    report.limitedStretches = stretches;
+    return report;
+}
+
 // A file's process tells the batch how it goes, one line at a time: "progress FRACTION",
 // then "done FRAMES LIMITED", "cancelled MESSAGE" or "failed MESSAGE".
 void sendLine(int fd, const std::string& line) {
@@ -52,7 +90,8 @@ std::string asOneLine(std::string text) {
     try {
         const ConversionResult result = convertTextFile(request, progress, cancel);
         sendLine(out, "done " + std::to_string(result.frames) + " " +
-                          std::to_string(result.limitedSamples) + "\n");
+                          std::to_string(result.limitedSamples) + loudnessWords(result.loudness) +
+                          "\n");
     } catch (const ConversionCancelled& failure) {
         sendLine(out, "cancelled " + asOneLine(failure.what()) + "\n");
     } catch (const std::exception& failure) {
@@ -194,7 +233,8 @@ private:
                                      .converted = true,
                                      .frames = frames,
                                      .failure = {},
-                                     .limitedSamples = std::strtoull(limited, nullptr, 10)};
+                                     .limitedSamples = std::strtoull(limited, &limited, 10),
+                                     .loudness = loudnessOfWords(limited)};
             } else if (kind == "cancelled")
                 file.outcome =
                     BatchFileOutcome{.index = file.index, .cancelled = true, .failure = rest};

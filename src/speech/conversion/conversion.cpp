@@ -274,6 +274,7 @@ ConversionResult Conversion::finish() {
     result_.textFile = reader_.identity();
     result_.wroteFile = outputs_->isFile();
     result_.chapterFiles = outputs_->paths();
+    result_.loudness = outputs_->loudness();
     return std::move(result_);
 }
 

@@ -26,16 +26,42 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
         throw SpeechError("chapters are found in plain text only, not in SSML");
     if (!request.splitChapters) {
         open(request.output, request.tags);
+    } else {
+        // Every chapter's file is known now: one that cannot be written fails before any
+        // sound.
+        for (const std::filesystem::path& file : plan.files)
+            OutputTarget::checkBeforehand(file, soundTargetOptions(request, nullptr));
+    }
+    startMeasuring();
+}
+
+void SoundOutputs::startMeasuring() {
+    const Container container =
+        files_.empty() ? chosenContainer(request_) : files_.front().target.container();
+    const bool stereo = request_.format.channels == 2;
+    if (request_.loudness.targetLufs) {
+        secondPass_.emplace(request_, container, spoolFolder(request_.output, isFile()));
         return;
     }
-    // Every chapter's file is known now: one that cannot be written fails before any sound.
-    for (const std::filesystem::path& file : plan.files)
-        OutputTarget::checkBeforehand(file, soundTargetOptions(request, nullptr));
+    if (request_.loudness.measure)
+        meter_.emplace(request_.format.sampleRate, stereo);
+    if (const std::optional<double> threshold = limiterThresholdDb(request_, container)) {
+        limiter_.emplace(1.0, gainOfDecibels(*threshold), request_.format.sampleRate);
+        if (request_.loudness.measure)
+            limitedMeter_.emplace(request_.format.sampleRate, stereo);
+    }
 }
 
 void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
     if (!request_.splitChapters)
         return;
+    if (secondPass_ || limiter_)
+        chapterStarts_.push_back({.frame = frames_, .chapter = chapter});
+    else
+        openChapter(chapter);
+}
+
+void SoundOutputs::openChapter(const ChapterTiming& chapter) {
     if (!files_.empty())
         setAside(files_.back());
     SoundTags tags = request_.tags;
@@ -57,11 +83,76 @@ void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
 }
 
 void SoundOutputs::write(std::span<const std::int16_t> samples) {
+    if (meter_)
+        meter_->add(samples);
+    if (secondPass_) {
+        secondPass_->add(samples);
+    } else if (limiter_) {
+        limited_.clear();
+        limiter_->add(samples, limited_);
+        deliver(limited_);
+    } else {
+        writeToFile(samples);
+    }
+    frames_ += samples.size();
+}
+
+void SoundOutputs::writeToFile(std::span<const std::int16_t> samples) {
     if (files_.empty()) // split, and sound before any chapter: cannot happen with text
         throw FileError(outputFailure(request_.output, "no chapter to write the sound into",
                                       soundFileKind(chosenContainer(request_))));
     std::visit([samples](auto& writer) { writer.write(samples); }, files_.back().writer);
-    frames_ += samples.size();
+}
+
+// Samples that were held back (kept for the second pass, or looked ahead of by the limiter)
+// into the files, each chapter's file begun at the frame its chapter began at.
+void SoundOutputs::deliver(std::span<const std::int16_t> samples) {
+    if (limitedMeter_)
+        limitedMeter_->add(samples);
+    do {
+        beginDueChapters();
+        const std::uint64_t untilNext = nextChapter_ < chapterStarts_.size()
+                                            ? chapterStarts_[nextChapter_].frame - delivered_
+                                            : samples.size();
+        const auto take =
+            static_cast<std::size_t>(std::min<std::uint64_t>(untilNext, samples.size()));
+        if (take > 0)
+            writeToFile(samples.first(take));
+        delivered_ += take;
+        samples = samples.subspan(take);
+    } while (!samples.empty());
+}
+
+void SoundOutputs::beginDueChapters() {
+    while (nextChapter_ < chapterStarts_.size() && chapterStarts_[nextChapter_].frame <= delivered_)
+        openChapter(chapterStarts_[nextChapter_++].chapter);
+}
+
+// Every sample held back, written: the second pass's, or the limiter's look-ahead.
+void SoundOutputs::writeHeldBack() {
+    if (secondPass_) {
+        loudness_ = secondPass_->replay(
+            [this](std::span<const std::int16_t> samples) { deliver(samples); }, cancel_);
+        secondPass_.reset();
+    } else if (limiter_) {
+        limited_.clear();
+        limiter_->finish(limited_);
+        deliver(limited_);
+        loudness_ = LoudnessReport{
+            .limitedSamples = limiter_->limitedSamples(),
+            .limitedStretches = limiter_->limitedStretches(),
+        };
+        loudness_->ceilingDbtp = request_.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp);
+        if (limitedMeter_)
+            loudness_->after = limitedMeter_->measure();
+        limiter_.reset();
+    }
+    beginDueChapters();
+    if (meter_) {
+        if (!loudness_)
+            loudness_.emplace();
+        loudness_->before = meter_->measure();
+    }
 }
 
 void SoundOutputs::write(const RenderedChunk& chunk) {
@@ -108,9 +199,10 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
 }
 
 void SoundOutputs::commit() {
+    writeHeldBack();
     // A text without a sound still gets its one file.
     if (request_.splitChapters && files_.empty())
-        beginChapter({});
+        openChapter({});
     if (!request_.splitChapters) {
         for (File& file : files_) {
             close(file.writer);

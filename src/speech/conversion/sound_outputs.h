@@ -4,6 +4,8 @@
 #include "speech/audio/mp4_audio_writer.h"
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
+#include "speech/audio/true_peak_limiter.h"
+#include "speech/conversion/loudness_pass.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/converter.h"
 #include "speech/render/render_pipeline.h"
@@ -12,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <variant>
 #include <vector>
@@ -20,6 +23,9 @@ namespace kestrova::speech {
 
 // Where the sound goes: one file, or with split chapters one file per chapter, each begun
 // when its chapter's first sound arrives and all named only when the last is complete.
+// With a second pass (LoudnessPass) the sound is kept until commit(), which writes it; with
+// a ceiling alone it goes through the true-peak limiter, which holds back its look-ahead
+// until commit(). Either way each chapter's file begins at the frame its chapter began at.
 class SoundOutputs {
 public:
     SoundOutputs(const ConversionRequest& request, const ChapterPlan& plan,
@@ -41,6 +47,8 @@ public:
 
     bool isFile() const { return files_.empty() || files_.front().target.isFile(); }
     std::vector<std::filesystem::path> paths() const;
+    // Once committed, when the loudness was measured.
+    const std::optional<LoudnessReport>& loudness() const { return loudness_; }
 
 private:
     // libsndfile's containers, or M4B through FFmpeg.
@@ -72,6 +80,17 @@ private:
     // A chapter's file once complete: closed, holding no descriptor until it is named.
     void setAside(File& file) const;
     void open(const std::filesystem::path& path, const SoundTags& tags);
+    void openChapter(const ChapterTiming& chapter);
+    void writeToFile(std::span<const std::int16_t> samples);
+    void startMeasuring();
+    void deliver(std::span<const std::int16_t> samples);
+    void beginDueChapters();
+    void writeHeldBack();
+
+    struct ChapterStart {
+        std::uint64_t frame;
+        ChapterTiming chapter;
+    };
 
     const ConversionRequest& request_;
     const ChapterPlan& plan_;
@@ -80,6 +99,19 @@ private:
     std::deque<File> files_;
     std::uint64_t frames_ = 0;
     std::vector<EmbeddedChapter> chapters_;
+    // With a loudness target: everything kept for the second pass.
+    std::optional<LoudnessPass> secondPass_;
+    // Without one, with a ceiling: the true peaks held as the sound is written.
+    std::optional<TruePeakLimiter> limiter_;
+    std::vector<std::int16_t> limited_;
+    std::optional<LoudnessMeter> meter_;        // --measure: the rendered sound
+    std::optional<LoudnessMeter> limitedMeter_; // --measure: what the limiter wrote
+    // Split, with samples held back: where each chapter's file begins, and how far the files
+    // have got.
+    std::vector<ChapterStart> chapterStarts_;
+    std::size_t nextChapter_ = 0;
+    std::uint64_t delivered_ = 0;
+    std::optional<LoudnessReport> loudness_;
 };
 
 } // namespace kestrova::speech

@@ -69,6 +69,10 @@ bool canStream(Container container);
 // Whether the container holds tags: AU and raw PCM do not.
 bool holdsTags(Container container);
 
+// Whether the container's encoder keeps something other than the samples themselves (Vorbis,
+// Opus, MP3: any encoding but PCM and FLAC's): a decoder may then clip a peak near full scale.
+bool isLossy(Container container);
+
 // What a file of the container is called in messages: "wave file", "FLAC file", "Opus file"...
 const char* soundFileKind(Container container);
 

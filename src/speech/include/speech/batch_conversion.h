@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct BatchFileOutcome {
     double seconds = 0;
     std::string failure;              // one line naming the file and the reason, when not converted
     std::uint64_t limitedSamples = 0; // as in ConversionResult
+    std::optional<LoudnessReport> loudness = std::nullopt;
 };
 
 struct BatchSummary {

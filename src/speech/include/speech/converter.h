@@ -31,6 +31,40 @@ unsigned defaultJobs();
 // A request for more is taken as this many.
 unsigned maximumJobs();
 
+// The loudness of the whole sound (EBU R 128 integrated loudness, libebur128) and a ceiling
+// on its true peak.
+struct LoudnessControl {
+    // One gain for the whole sound brings it to this many LUFS; none: the sound's own level.
+    std::optional<double> targetLufs = std::nullopt;
+    // The ceiling, where one applies: with a target, when given, and always for a lossy
+    // container (whose decoder would clip a peak near full scale). None: -1 dBTP. Without a
+    // target the limiter works as the sound is written, with no second pass.
+    std::optional<double> truePeakDbtp = std::nullopt;
+    // Measured and reported, the samples as they would be without it.
+    bool measure = false;
+
+    bool changesLevel() const { return targetLufs || truePeakDbtp; }
+};
+
+inline constexpr double defaultTruePeakDbtp = -1.0;
+
+struct LoudnessMeasure {
+    double integratedLufs = 0; // -inf for a sound with nothing audible
+    double truePeakDbtp = 0;   // -inf for silence
+};
+
+struct LoudnessReport {
+    // Of the rendered sound: with a target, or measure asked for.
+    std::optional<LoudnessMeasure> before = std::nullopt;
+    // Of the samples written, when they were changed and measured (before a lossy encoder).
+    std::optional<LoudnessMeasure> after = std::nullopt;
+    double gainDb = 0;
+    double ceilingDbtp = defaultTruePeakDbtp;
+    // Samples the true-peak limiter lowered below the gain, and the runs of them.
+    std::uint64_t limitedSamples = 0;
+    std::uint64_t limitedStretches = 0;
+};
+
 struct ConversionRequest {
     std::filesystem::path input;
     // What the input is read as: plain text unless told (controls.ssml also reads SSML).
@@ -97,6 +131,9 @@ struct ConversionRequest {
     // before it (none before the first sound of the conversion); none: as without chapters,
     // but defaultDocumentChapterPauseMs for a structured document.
     std::optional<int> chapterPauseMs;
+    // With a target the rendered samples are kept in a spool (SampleSpool) and written in a
+    // second pass: the timings and chapters keep their frames.
+    LoudnessControl loudness = {};
 };
 
 struct ConversionResult {
@@ -116,6 +153,8 @@ struct ConversionResult {
     SpeechTimings timings;
     // With split chapters: the files written, in order.
     std::vector<std::filesystem::path> chapterFiles;
+    // Whenever the loudness was measured: asked for, or a lossy container's ceiling checked.
+    std::optional<LoudnessReport> loudness = std::nullopt;
 };
 
 // The chapters a conversion will find, known before anything is rendered by reading the text

@@ -1,0 +1,184 @@
+#include "true_peak_limiter.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+namespace kestrova::speech {
+namespace {
+
+// Fast enough that a peak is caught within a syllable, slow enough to be heard as no more
+// than a slightly softer sound.
+constexpr double attackSeconds = 0.002;
+constexpr double releaseSeconds = 0.08;
+// Less than half a step of the loudest 16-bit sample.
+constexpr double smallestReduction = 0.5 / 32768;
+
+double sinc(double x) {
+    return x == 0 ? 1.0 : std::sin(std::numbers::pi * x) / (std::numbers::pi * x);
+}
+
+double blackman(double x, double half) {
+    const double a = std::numbers::pi * x / half;
+    return 0.42 + 0.5 * std::cos(a) + 0.08 * std::cos(2 * a);
+}
+
+std::size_t ringSizeFor(std::uint64_t span) {
+    std::size_t size = 64;
+    while (size < span)
+        size *= 2;
+    return size;
+}
+
+} // namespace
+
+void TruePeakLimiter::SlidingMinimum::push(std::uint64_t index, double value) {
+    while (!window_.empty() && window_.back().second >= value)
+        window_.pop_back();
+    window_.emplace_back(index, value);
+}
+
+void TruePeakLimiter::SlidingMinimum::dropBefore(std::uint64_t index) {
+    while (!window_.empty() && window_.front().first < index)
+        window_.pop_front();
+}
+
+TruePeakLimiter::TruePeakLimiter(double gain, double ceiling, int sampleRate)
+    : gain_(gain), threshold_(ceiling * 32768.0),
+      attack_(std::max<std::uint64_t>(1, std::llround(sampleRate * attackSeconds))),
+      releaseKept_(std::exp(-1.0 / (sampleRate * releaseSeconds))) {
+    for (int phase = 1; phase < phases; ++phase) {
+        const double fraction = static_cast<double>(phase) / phases;
+        double sum = 0;
+        for (int tap = 0; tap < 2 * halfTaps; ++tap) {
+            const double distance = fraction - (tap - halfTaps + 1);
+            filter_[phase][tap] = sinc(distance) * blackman(distance, halfTaps);
+            sum += filter_[phase][tap];
+        }
+        double magnitude = 0;
+        for (double& coefficient : filter_[phase]) {
+            coefficient /= sum; // a steady level stays that level
+            magnitude += std::abs(coefficient);
+        }
+        interpolationBound_ = std::max(interpolationBound_, magnitude);
+    }
+    gained_.assign(ringSizeFor(attack_ + 2 * halfTaps + 2), 0.0);
+    held_.assign(ringSizeFor(attack_ + 1), 0.0);
+}
+
+void TruePeakLimiter::add(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out) {
+    for (const std::int16_t sample : samples) {
+        ++real_;
+        take(gain_ * sample, &out);
+    }
+}
+
+void TruePeakLimiter::finish(std::vector<std::int16_t>& out) {
+    while (given_ < real_)
+        take(0.0, &out);
+}
+
+// Takes sample j in; settles sample j - (attack - 1) - 2 * halfTaps, the last whose gain
+// every sample up to j decides.
+void TruePeakLimiter::take(double gained, std::vector<std::int16_t>* out) {
+    const std::uint64_t j = received_++;
+    gained_[j & (gained_.size() - 1)] = gained;
+    loudest_.push(j, -std::abs(gained));
+    if (j < static_cast<std::uint64_t>(halfTaps))
+        return;
+    const std::uint64_t peak = j - halfTaps;
+    if (j + 1 >= 2 * halfTaps)
+        loudest_.dropBefore(j + 1 - 2 * halfTaps);
+    // The window's minimum is 1 where it holds nothing: a gain of 1 need not be kept.
+    if (const double needed = requiredGain(peak); needed < 1.0)
+        needed_.push(peak, needed);
+    const std::uint64_t lag = attack_ - 1 + halfTaps;
+    if (peak < lag)
+        return;
+    const std::uint64_t settled = peak - lag;
+    needed_.dropBefore(settled < static_cast<std::uint64_t>(halfTaps) ? 0 : settled - halfTaps);
+    settle(settled, out);
+}
+
+double TruePeakLimiter::gainedAt(std::int64_t index) const {
+    return index < 0 ? 0.0 : gained_[static_cast<std::uint64_t>(index) & (gained_.size() - 1)];
+}
+
+// The gain the sound around a sample may have at most: 1 unless its peak, or a peak between
+// it and the next, passes the threshold.
+double TruePeakLimiter::requiredGain(std::uint64_t index) const {
+    const double loudest = -loudest_.minimum();
+    if (loudest * interpolationBound_ <= threshold_)
+        return 1.0;
+    const double peak =
+        std::max(std::abs(gainedAt(static_cast<std::int64_t>(index))), interpolatedPeak(index));
+    return peak > threshold_ ? threshold_ / peak : 1.0;
+}
+
+double TruePeakLimiter::interpolatedPeak(std::uint64_t index) const {
+    const auto first = static_cast<std::int64_t>(index) - halfTaps + 1;
+    Phase around{};
+    for (int tap = 0; tap < 2 * halfTaps; ++tap)
+        around[tap] = gainedAt(first + tap);
+    double peak = 0;
+    for (int phase = 1; phase < phases; ++phase) {
+        double value = 0;
+        for (int tap = 0; tap < 2 * halfTaps; ++tap)
+            value += filter_[phase][tap] * around[tap];
+        peak = std::max(peak, std::abs(value));
+    }
+    return peak;
+}
+
+// The gain of a sample: the lowest any peak within the attack after it needs, released
+// slowly, then averaged over the attack so that it ramps rather than steps. The average is
+// kept as a sum of reductions that is exactly 0 where nothing is reduced.
+void TruePeakLimiter::settle(std::uint64_t index, std::vector<std::int16_t>* out) {
+    released_ = std::min(needed_.minimum(), 1.0 - (1.0 - released_) * releaseKept_);
+    // A release ends: a reduction too small to change any 16-bit sample is none.
+    if (1.0 - released_ < smallestReduction)
+        released_ = 1.0;
+    const double reduction = 1.0 - released_;
+    const std::size_t mask = held_.size() - 1;
+    // Before the first sample the gain is taken as the first one's, so that a sound that
+    // begins with a peak is held from its first sample.
+    if (index == 0) {
+        firstReduction_ = reduction;
+        reductionSum_ = static_cast<double>(attack_ - 1) * reduction;
+        reductionsHeld_ = reduction > 0 ? attack_ - 1 : 0;
+    } else {
+        const double leaving = index >= attack_ ? held_[(index - attack_) & mask] : firstReduction_;
+        reductionSum_ -= leaving;
+        reductionsHeld_ -= leaving > 0 ? 1 : 0;
+    }
+    held_[index & mask] = reduction;
+    reductionSum_ += reduction;
+    reductionsHeld_ += reduction > 0 ? 1 : 0;
+    if (reductionsHeld_ == 0)
+        reductionSum_ = 0;
+    emit(index, 1.0 - reductionSum_ / static_cast<double>(attack_), out);
+}
+
+// A sample counts as limited where the limiter changed it; a stretch, a run of lowered gain
+// that changed any.
+void TruePeakLimiter::emit(std::uint64_t index, double gain, std::vector<std::int16_t>* out) {
+    if (index >= real_)
+        return;
+    ++given_;
+    constexpr double highest = std::numeric_limits<std::int16_t>::max();
+    constexpr double lowest = std::numeric_limits<std::int16_t>::min();
+    const double gained = gainedAt(static_cast<std::int64_t>(index));
+    const double value = std::clamp(std::nearbyint(gained * gain), lowest, highest);
+    const bool changed = value != std::clamp(std::nearbyint(gained), lowest, highest);
+    if (gain >= 1.0)
+        stretchCounted_ = false;
+    limitedSamples_ += changed ? 1 : 0;
+    if (changed && !stretchCounted_) {
+        ++limitedStretches_;
+        stretchCounted_ = true;
+    }
+    out->push_back(static_cast<std::int16_t>(value));
+}
+
+} // namespace kestrova::speech

@@ -1,0 +1,51 @@
+#pragma once
+
+#include "speech/audio/loudness_meter.h"
+#include "speech/audio/sample_spool.h"
+#include "speech/converter.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+
+namespace kestrova::speech {
+
+// A conversion whose level is settled over the whole sound, in two passes. The first takes
+// every rendered sample into a spool on disk and a meter; the second reads them back and
+// writes them with one gain for the whole sound (the target's), through the true-peak
+// limiter where the gained sound would pass the ceiling, measuring what it writes.
+class LoudnessPass {
+public:
+    LoudnessPass(const ConversionRequest& request, Container container,
+                 const std::filesystem::path& spoolFolder);
+
+    void add(std::span<const std::int16_t> samples);
+
+    // Every sample, in order and in blocks, to write; a set cancel flag stops it between
+    // blocks.
+    LoudnessReport replay(const std::function<void(std::span<const std::int16_t>)>& write,
+                          const std::atomic<bool>* cancel);
+
+private:
+    using Sink = std::function<void(std::span<const std::int16_t>)>;
+    // Every sample kept, with the gain and, given a threshold, through the limiter; the
+    // limiter's counts into report.
+    void readBack(double gainDb, std::optional<double> thresholdDb, const Sink& sink,
+                  LoudnessReport* report, const std::atomic<bool>* cancel);
+    double limitedGainDb(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
+
+    const ConversionRequest& request_;
+    Container container_;
+    SampleSpool spool_;
+    LoudnessMeter meter_;
+};
+
+// Where the true-peak limiter aims, in dBTP, when a ceiling applies: asked for, below the
+// ceiling by a headroom; for a lossy container's own ceiling, at it, so that a sound whose
+// peaks stay under it keeps every sample.
+std::optional<double> limiterThresholdDb(const ConversionRequest& request, Container container);
+
+} // namespace kestrova::speech

@@ -1,0 +1,69 @@
+// The true-peak limiter against libebur128's meter: peaks held under the ceiling, inter-sample
+// ones included; nothing changed where nothing passes it; the same output however the samples
+// come in.
+
+#include "speech/audio/loudness_meter.h"
+#include "speech/audio/true_peak_limiter.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <vector>
+
+namespace kestrova::speech {
+namespace {
+
+constexpr int rate = 22050;
+
+// Bursts of a tone at a quarter of the rate, phased so that its peaks fall between samples
+// (3 dB above them), among silences.
+std::vector<std::int16_t> bursts(double amplitude) {
+    std::vector<std::int16_t> samples;
+    for (int burst = 0; burst < 6; ++burst) {
+        for (int i = 0; i < rate / 4; ++i)
+            samples.push_back(static_cast<std::int16_t>(std::lround(
+                amplitude * std::sin(std::numbers::pi / 2 * i + std::numbers::pi / 4))));
+        samples.insert(samples.end(), rate, 0); // longer than the release
+    }
+    return samples;
+}
+
+std::vector<std::int16_t> limited(TruePeakLimiter& limiter, const std::vector<std::int16_t>& in,
+                                  std::size_t block) {
+    std::vector<std::int16_t> out;
+    for (std::size_t at = 0; at < in.size(); at += block)
+        limiter.add(std::span(in).subspan(at, std::min(block, in.size() - at)), out);
+    limiter.finish(out);
+    return out;
+}
+
+double truePeakDb(const std::vector<std::int16_t>& samples) {
+    LoudnessMeter meter(rate, false);
+    meter.add(samples);
+    return meter.measure().truePeakDbtp;
+}
+
+TEST(TruePeakLimiter, HoldsInterSamplePeaksUnderTheCeiling) {
+    const std::vector<std::int16_t> in = bursts(16000); // samples at -6 dBFS, peaks at -3
+    const double ceiling = -6.0;
+    TruePeakLimiter limiter(gainOfDecibels(4.0), gainOfDecibels(ceiling), rate);
+    const std::vector<std::int16_t> out = limited(limiter, in, 4096);
+    ASSERT_EQ(out.size(), in.size());
+    EXPECT_LE(truePeakDb(out), ceiling);
+    EXPECT_GT(truePeakDb(out), ceiling - 0.5); // held at it, not far below
+    EXPECT_EQ(limiter.limitedStretches(), 6u);
+    EXPECT_LT(limiter.limitedSamples(), in.size());
+
+    TruePeakLimiter again(gainOfDecibels(4.0), gainOfDecibels(ceiling), rate);
+    EXPECT_EQ(limited(again, in, 777), out);
+}
+
+TEST(TruePeakLimiter, ChangesNothingBelowTheCeiling) {
+    const std::vector<std::int16_t> in = bursts(8000); // peaks at -9 dBFS
+    TruePeakLimiter limiter(1.0, gainOfDecibels(-1.0), rate);
+    EXPECT_EQ(limited(limiter, in, 1000), in);
+    EXPECT_EQ(limiter.limitedSamples(), 0u);
+}
+
+} // namespace
+} // namespace kestrova::speech
