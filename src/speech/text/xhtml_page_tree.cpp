@@ -1,5 +1,6 @@
 #include "speech/text/xhtml_page_tree.h"
 
+#include "speech/base/utf8.h"
 #include "speech/quoted_name.h"
 #include "speech/text/ssml_xml_parser.h"
 
@@ -223,6 +224,19 @@ struct PageTree::Parse {
 
 namespace {
 
+// Whether every byte is part of a valid UTF-8 sequence, and one at least is not ASCII.
+bool isNonAsciiUtf8(std::string_view bytes) {
+    bool nonAscii = false;
+    for (std::size_t at = 0; at < bytes.size();) {
+        const std::size_t length = utf8SequenceLength(bytes.substr(at));
+        if (length == 0)
+            return false;
+        nonAscii = nonAscii || length > 1;
+        at += length;
+    }
+    return nonAscii;
+}
+
 ParserContextOwner newContext(std::string_view bytes, bool html) {
     xmlInitParser();
     const auto size = static_cast<int>(bytes.size());
@@ -234,7 +248,11 @@ ParserContextOwner newContext(std::string_view bytes, bool html) {
     if (html)
         htmlCtxtUseOptions(context.get(),
                            HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING);
-    else
+    // libxml2's HTML parser takes a page that declares no charset as Latin-1, as HTML 4 did;
+    // text that is valid UTF-8 beyond ASCII is UTF-8, as browsers find it.
+    if (html && isNonAsciiUtf8(bytes))
+        xmlSwitchEncoding(context.get(), XML_CHAR_ENCODING_UTF8);
+    if (!html)
         xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
     return context;
 }
