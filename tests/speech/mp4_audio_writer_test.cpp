@@ -1,11 +1,12 @@
 // The M4B writer on its own: the cover and the chapters as mutagen reads them, the refusals,
-// and a stop flag.
+// a stop flag, and its encoding thread: the samples kept in order, its failures reported.
 
 #include "speech/audio/mp4_audio_writer.h"
 #include "speech/speech_error.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -89,6 +90,60 @@ TEST(Mp4AudioWriter, StopsAtItsNextWriteOnceCancelled) {
     writeTone(writer);
     cancel = true;
     EXPECT_THROW(writer.close(), ConversionCancelled);
+    ::close(fd);
+}
+
+// The samples reach the encoding thread in order whatever pieces they come in: a sample
+// lost, doubled or swapped at a handover changes the bytes.
+TEST(Mp4AudioWriter, GivesTheSameBytesForAnyPiecesOfTheSameSound) {
+    ScratchDir scratch;
+    std::vector<std::int16_t> samples(20 * 22050);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>((i * (40 + i / 2000)) % 16000 - 8000);
+    std::vector<std::string> files;
+    for (const std::size_t piece : {samples.size(), std::size_t{1}, std::size_t{777}}) {
+        const auto path = scratch / ("piece" + std::to_string(piece) + ".m4b");
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        ASSERT_GE(fd, 0);
+        {
+            Mp4AudioWriter writer(fd, AudioFormat{}, path, {}, 64);
+            for (std::size_t at = 0; at < samples.size(); at += piece)
+                writer.write(std::span(samples).subspan(at, std::min(piece, samples.size() - at)));
+            writer.close();
+        }
+        ::close(fd);
+        files.push_back(test::readBytes(path));
+    }
+    EXPECT_GT(files[0].size(), 100'000u);
+    EXPECT_EQ(files[1], files[0]);
+    EXPECT_EQ(files[2], files[0]);
+}
+
+// A write that fails on the encoding thread reaches the caller naming the file, even one
+// waiting for room in the queue; the writer then goes away without hanging.
+TEST(Mp4AudioWriter, ReportsAFailureOfItsEncodingThread) {
+    ScratchDir scratch;
+    const auto path = scratch / "read-only.m4b";
+    test::writeBytes(path, "");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    const std::vector<std::int16_t> noise = [] {
+        std::vector<std::int16_t> samples(22050);
+        for (std::size_t i = 0; i < samples.size(); ++i)
+            samples[i] = static_cast<std::int16_t>((i * 7919) % 30000 - 15000);
+        return samples;
+    }();
+    try {
+        Mp4AudioWriter writer(fd, AudioFormat{}, path, {}, 64);
+        for (int second = 0; second < 600; ++second)
+            writer.write(noise);
+        writer.close();
+        ADD_FAILURE() << "a write into a read-only descriptor succeeded";
+    } catch (const FileError& failure) {
+        const std::string message = failure.what();
+        EXPECT_NE(message.find("read-only.m4b"), std::string::npos) << message;
+        EXPECT_NE(message.find(std::strerror(EBADF)), std::string::npos) << message;
+    }
     ::close(fd);
 }
 

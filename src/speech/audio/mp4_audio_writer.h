@@ -11,6 +11,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct AVCodecContext;
@@ -22,6 +23,7 @@ struct AVPacket;
 namespace kestrova::speech {
 
 class Mp4FileIo;
+class Mp4FrameQueue;
 
 // An audiobook file: AAC-LC from FFmpeg's own encoder in an iTunes MP4 (M4B, M4A), with its
 // index at the front so a player can start before the whole file is read, and its chapters in
@@ -35,6 +37,9 @@ class Mp4FileIo;
 // the system's reason. A set cancel flag ends the writing at its next write, as
 // ConversionCancelled. The same samples, tags and chapters give the same bytes: nothing of the
 // clock or of FFmpeg's version is written.
+// The encoding runs on a thread of its own, so that it overlaps the rendering: write() hands
+// blocks of whole frames over, in order, through a bounded queue, and a failure there reaches the
+// caller at its next write() or close().
 class Mp4AudioWriter {
 public:
     // The most AAC carries at the format's rate, in kb/s: 6144 bits a frame of 1024 samples,
@@ -52,9 +57,11 @@ public:
     // path ending in .m4b gets the audiobook brand.
     Mp4AudioWriter(int fd, AudioFormat format, std::filesystem::path path, SoundTags tags,
                    int bitrateKbps, const std::atomic<bool>* cancel = nullptr);
+    // Stops the encoding thread, if still running, and waits for it.
     ~Mp4AudioWriter();
-    Mp4AudioWriter(Mp4AudioWriter&&) noexcept;
-    Mp4AudioWriter& operator=(Mp4AudioWriter&&) noexcept;
+    // Not movable: the encoding thread works on this object.
+    Mp4AudioWriter(Mp4AudioWriter&&) = delete;
+    Mp4AudioWriter& operator=(Mp4AudioWriter&&) = delete;
 
     void write(std::span<const std::int16_t> monoSamples);
     // Where each chapter starts, in the order given; each runs to the next, the last to the
@@ -88,7 +95,11 @@ private:
     void addCover(const CoverArt& cover);
     void writeCover(const CoverArt& cover);
     void placeChapters();
-    void encodeFrame();
+    std::size_t blockSamples() const;
+    void encodeFrames(std::span<const float> samples);
+    void encodeFrame(std::span<const float> samples);
+    void encodeHandedOver();
+    void finishEncoding();
     void sendToEncoder(const AVFrame* frame);
     void muxKeptPackets(std::int64_t keptEnd);
 
@@ -103,8 +114,11 @@ private:
     std::unique_ptr<AVFrame, FrameDeleter> frame_;
     std::unique_ptr<AVPacket, PacketDeleter> packet_;
     int audioStream_ = 0;
-    std::string keptBlock_;      // encoded packets not yet written into the file
-    std::vector<float> pending_; // samples short of a whole encoder frame
+    std::string keptBlock_; // encoded packets not yet written into the file
+    const std::atomic<bool>* cancel_;
+    std::vector<float> pending_; // samples short of a block to hand over
+    std::unique_ptr<Mp4FrameQueue> handover_;
+    std::thread encoding_;
     std::uint64_t frames_ = 0;
     std::int64_t encodedFrames_ = 0;
     std::vector<CuePoint> chapters_;
