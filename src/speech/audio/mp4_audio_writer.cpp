@@ -349,7 +349,8 @@ Mp4AudioWriter::Mp4AudioWriter(int fd, AudioFormat format, std::filesystem::path
     if (!packet_)
         throw std::bad_alloc();
     openEncoder(bitrateKbps);
-    pending_.reserve(blockSamples());
+    blockSamples_ = static_cast<std::size_t>(encoder_->frame_size) * Mp4FrameQueue::framesInBlock;
+    pending_.reserve(blockSamples_);
     encoding_ = std::thread([this] { encodeHandedOver(); });
     open_ = true;
 }
@@ -494,18 +495,13 @@ void Mp4AudioWriter::writeCover(const CoverArt& cover) {
     check(result, "cannot write the cover");
 }
 
-std::size_t Mp4AudioWriter::blockSamples() const {
-    return static_cast<std::size_t>(encoder_->frame_size) * Mp4FrameQueue::framesInBlock;
-}
-
 void Mp4AudioWriter::write(std::span<const std::int16_t> monoSamples) {
-    const std::size_t blockSize = blockSamples();
     for (const std::int16_t sample : monoSamples) {
         pending_.push_back(static_cast<float>(sample) / 32768.0f);
-        if (pending_.size() == blockSize) {
+        if (pending_.size() == blockSamples_) {
             if (!handover_->push(std::exchange(pending_, {})))
                 handover_->rethrow();
-            pending_.reserve(blockSize);
+            pending_.reserve(blockSamples_);
         }
     }
     frames_ += monoSamples.size();

@@ -95,7 +95,6 @@ private:
     void addCover(const CoverArt& cover);
     void writeCover(const CoverArt& cover);
     void placeChapters();
-    std::size_t blockSamples() const;
     void encodeFrames(std::span<const float> samples);
     void encodeFrame(std::span<const float> samples);
     void encodeHandedOver();
@@ -117,6 +116,8 @@ private:
     std::string keptBlock_; // encoded packets not yet written into the file
     const std::atomic<bool>* cancel_;
     std::vector<float> pending_; // samples short of a block to hand over
+    // Read here only, not in the encoder, which the encoding thread is using meanwhile.
+    std::size_t blockSamples_ = 0;
     std::unique_ptr<Mp4FrameQueue> handover_;
     std::thread encoding_;
     std::uint64_t frames_ = 0;
