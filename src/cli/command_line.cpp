@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "acx_check.h"
 #include "app/format_rule.h"
 #include "conversion_requests.h"
 #include "convert_options.h"
@@ -490,6 +491,8 @@ int convert(const ConvertOptions& options) {
         summarize(request, result.seconds, result.limitedSamples, result.loudness);
         if (options.findsChapters() || isStructured(request.inputKind))
             summarizeChapters(result);
+        if (options.acx)
+            summarizeAcx(result.chapterFiles);
     }
     writeSideFiles(options, request, result);
     return 0;
