@@ -108,7 +108,10 @@ void summarizeAcx(const std::vector<std::filesystem::path>& files) {
             for (std::size_t index = 0; index < misses.size(); ++index)
                 line += (index > 0 ? "; " : "") + misses[index];
         }
-        std::fprintf(stderr, "  %s: %s\n", speech::quotedName(file.native()).c_str(), line.c_str());
+        const std::string& name = file.native();
+        std::fprintf(stderr, "  %s: %s\n",
+                     (speech::isPlainName(name) ? name : speech::quotedName(name)).c_str(),
+                     line.c_str());
     }
 }
 
