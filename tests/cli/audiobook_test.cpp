@@ -122,6 +122,18 @@ TEST_F(Audiobook, GivenOptionsWinOverThePreset) {
     ASSERT_FALSE(integrated.empty());
     EXPECT_NEAR(integrated.back(), -23.0, 0.5);
     EXPECT_EQ(convert({"--audiobook", "--acx", "book.md"}).exitStatus(), 2);
+    // --acx's rate and bit rate give way too: an MP3 file at 22.05 kHz takes no constant
+    // rate from libsndfile, and fails before any file is made.
+    const Outcome low = convert({"--acx", "-f", "22", "-o", "low.mp3", "book.md"});
+    EXPECT_EQ(low.exitStatus(), 1);
+    EXPECT_NE(low.standardError.find("a constant MP3 bit rate needs 32 kHz or more"),
+              std::string::npos)
+        << low.standardError;
+    EXPECT_FALSE(fs::exists(scratch / "low-01-A_Small_Book.mp3"));
+    const Outcome lower = convert({"-q", "--acx", "--bitrate", "128", "-o", "b.mp3", "book.md"});
+    ASSERT_EQ(lower.exitStatus(), 0) << lower.standardError;
+    EXPECT_NE(probed(scratch / "b-02-Chapter_One.mp3", "stream=bit_rate").find("bit_rate=128000"),
+              std::string::npos);
 }
 
 // --split-chapters with --lead-in and --tail: the silence opens the first file and closes the
