@@ -128,7 +128,7 @@ void declareRoomTone(CLI::App* convertCommand, ConvertOptions& options) {
         "--acx", options.acx,
         "Preset for an audiobook store: --split-chapters, MP3 at 44.1 kHz 16-bit mono (-f 34), "
         "constant 192 kb/s, --loudness -19 --true-peak -3.5 (RMS -23 to -18 dB, peaks under "
-        "-3 dB), 500 ms of silence at the head and 1000 at the tail of every file, "
+        "-3 dB), 600 ms of silence at the head and 1500 at the tail of every file, "
         "--chapter-pause 0; options given win. The summary checks each file");
 }
 

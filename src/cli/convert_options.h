@@ -80,8 +80,10 @@ struct AcxRules {
     static constexpr double lowestRmsDb = -23;
     static constexpr double highestRmsDb = -18;
     static constexpr double highestPeakDb = -3;
-    static constexpr int leadInMs = 500;
-    static constexpr int tailMs = 1000;
+    // Inside the room tone's ranges by a margin: an MP3 decoder spreads a sound's onset a
+    // little into the silence before it, and its end into the silence after.
+    static constexpr int leadInMs = 600;
+    static constexpr int tailMs = 1500;
     // Room tone at each end of a file, in seconds.
     static constexpr double shortestHead = 0.5, longestHead = 1, shortestTail = 1, longestTail = 5;
 };
