@@ -261,7 +261,7 @@ void Conversion::recordSentence(const RenderedChunk& chunk, std::size_t sentence
     beginChapterOf(timing);
 }
 
-// The first sentence of a chapter begins it (and, split, its file), ending the one before.
+// Whether the sentence is the first of a chapter not yet begun.
 bool Conversion::beginsChapter(const SentenceTiming& timing) const {
     return chapterWritten_ < timings_.chapters.size() &&
            (chapterWritten_ == 0 ||
@@ -286,6 +286,7 @@ void Conversion::writeTail() {
                            framesOfMs(request_.tailMs, request_.format));
 }
 
+// The first sentence of a chapter begins it (and, split, its file), ending the one before.
 void Conversion::beginChapterOf(const SentenceTiming& timing) {
     if (!beginsChapter(timing))
         return;
