@@ -85,7 +85,7 @@ void SoundOutputs::openChapter(const ChapterTiming& chapter) {
     open(plan_.files[index], tags);
     files_.back().chapterTitle = chapter.title;
     // An M4B file of one chapter holds that one chapter.
-    if (auto* mp4 = std::get_if<Mp4AudioWriter>(&files_.back().writer))
+    if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer))
         mp4->setChapters({{.name = chapter.title, .frame = 0}});
 }
 
@@ -187,7 +187,7 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
         return;
     // An M4B file's chapters cover its sound: each from where its sound starts, the text
     // before the first heading included.
-    if (auto* mp4 = std::get_if<Mp4AudioWriter>(&files_.back().writer)) {
+    if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer)) {
         std::vector<CuePoint> starts;
         for (const ChapterTiming& chapter : chapters)
             starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
@@ -289,8 +289,12 @@ SoundOutputs::openWriter(const OutputTarget& target, const ConversionRequest& re
     }
     const int bitrateKbps =
         request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format));
-    return SoundWriter(std::in_place_type<Mp4AudioWriter>, target.fd(), request.format, path, tags,
-                       bitrateKbps, cancel);
+    return SoundWriter(std::in_place_type<Mp4Output>, Mp4WriterArguments{.fd = target.fd(),
+                                                                         .format = request.format,
+                                                                         .path = path,
+                                                                         .tags = tags,
+                                                                         .bitrateKbps = bitrateKbps,
+                                                                         .cancel = cancel});
 }
 
 void SoundOutputs::close(SoundWriter& writer) {

@@ -2,6 +2,7 @@
 
 #include "speech/audio/embedded_tags.h"
 #include "speech/audio/mp4_audio_writer.h"
+#include "speech/audio/mp4_output.h"
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
 #include "speech/audio/true_peak_limiter.h"
@@ -54,7 +55,7 @@ public:
 
 private:
     // libsndfile's containers, or M4B through FFmpeg.
-    using SoundWriter = std::variant<SoundFileWriter, Mp4AudioWriter>;
+    using SoundWriter = std::variant<SoundFileWriter, Mp4Output>;
     static SoundWriter openWriter(const OutputTarget& target, const ConversionRequest& request,
                                   const std::filesystem::path& path, std::uint64_t expectedFrames,
                                   const SoundTags& tags, const std::atomic<bool>* cancel);

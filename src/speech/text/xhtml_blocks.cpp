@@ -21,9 +21,21 @@ using namespace xhtml;
                     ": " + fault.reason);
 }
 
-PageTree parsedPage(const XhtmlPage& page) {
+// A page that is not well-formed XML (a stray control character, a tag left open: books made
+// by careless tools have them) is read by the HTML parser, as reading systems read it, with
+// the same limits; what the XML parser refuses outright stays refused.
+PageTree parsedPage(const XhtmlPage& page, const DocumentOptions* options = nullptr) {
     try {
         return PageTree(page.bytes, page.html);
+    } catch (const PageFault& fault) {
+        if (page.html || !fault.malformed)
+            throwPageFault(page.name, fault);
+        if (options != nullptr && options->warning)
+            options->warning(page.name + ":" + std::to_string(fault.line) + ": " + fault.reason +
+                             ": read as HTML");
+    }
+    try {
+        return PageTree(page.bytes, true);
     } catch (const PageFault& fault) {
         throwPageFault(page.name, fault);
     }
@@ -258,7 +270,7 @@ void gatherNoteTargets(const xmlNode& parent, const std::string& pageName, bool 
 void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink) {
     if (options.cancel != nullptr && options.cancel->load())
         throw ConversionCancelled(page.name + ": the reading was cancelled");
-    const PageTree tree = parsedPage(page);
+    const PageTree tree = parsedPage(page, &options);
     PageReader(page, options, sink, tree).read();
 }
 

@@ -151,8 +151,9 @@ struct PageTree::Parse {
         // resolved by the reader.
         if (error->level >= XML_ERR_ERROR && error->code != XML_WAR_UNDECLARED_ENTITY &&
             !parse.fault)
-            parse.fault =
-                PageFault{.line = error->line, .reason = ssml::parserReason(error->message)};
+            parse.fault = PageFault{.line = error->line,
+                                    .reason = ssml::parserReason(error->message),
+                                    .malformed = true};
     }
 
     static void ignoreError(void*, xmlError*) {}
@@ -281,7 +282,8 @@ PageTree::PageTree(std::string_view bytes, bool html) {
         xmlParseDocument(context.get());
     if (!parse.fault && !html && !context->wellFormed)
         parse.fault = PageFault{.line = context->lastError.line,
-                                .reason = ssml::parserReason(context->lastError.message)};
+                                .reason = ssml::parserReason(context->lastError.message),
+                                .malformed = true};
     if (parse.fault)
         throw *parse.fault;
     document_.reset(context->myDoc);

@@ -26,6 +26,7 @@ inline constexpr int pageMaxDepth = 200;
 struct PageFault {
     int line = 0; // 0: the page as a whole
     std::string reason;
+    bool malformed = false; // not well-formed XML, but nothing refused
 };
 
 // Where a text node's content stands in the page: content byte first lies at page byte second,
