@@ -4,9 +4,11 @@
 #include "speech/quoted_name.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <sndfile.h>
@@ -25,6 +27,7 @@ struct SoundLevels {
     double peakDb = -INFINITY;
     double headSeconds = 0; // room tone before the first louder sample
     double tailSeconds = 0; // and after the last
+    int bitrateKbps = 0;    // constant, as its first frame says
 };
 
 double decibels(double amplitude) {
@@ -62,6 +65,31 @@ SoundLevels measured(SNDFILE* sound, const SF_INFO& info) {
     return levels;
 }
 
+// The bit rate of an MPEG-1 Layer III file's first frame, past its ID3v2 tag, in kb/s; 0
+// when it has none, or when its first frame is LAME's Xing header of a variable rate (a
+// constant rate's is named Info).
+int constantBitrateKbps(const std::filesystem::path& file) {
+    std::ifstream stream(file, std::ios::binary);
+    std::string head(64 * 1024, '\0');
+    stream.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(stream.gcount()));
+    std::size_t at = 0;
+    if (head.size() >= 10 && head.compare(0, 3, "ID3") == 0) {
+        at = 10; // and the tag's size, 7 bits in each of 4 bytes
+        for (std::size_t index = 6; index < 10; ++index)
+            at = at + (static_cast<std::size_t>(head[index] & 0x7f) << (7 * (9 - index)));
+    }
+    static constexpr std::array<int, 15> layer3Kbps{0,   32,  40,  48,  56,  64,  80, 96,
+                                                    112, 128, 160, 192, 224, 256, 320};
+    if (at + 200 > head.size() || static_cast<unsigned char>(head[at]) != 0xff ||
+        (static_cast<unsigned char>(head[at + 1]) & 0xfe) != 0xfa)
+        return 0;
+    const unsigned index = static_cast<unsigned char>(head[at + 2]) >> 4;
+    if (index >= layer3Kbps.size() || head.find("Xing", at) < at + 200)
+        return 0;
+    return layer3Kbps[index];
+}
+
 std::string numbered(const char* format, double value) {
     char text[96];
     std::snprintf(text, sizeof text, format, value);
@@ -72,6 +100,8 @@ std::vector<std::string> shortfallsOf(const SoundLevels& levels) {
     std::vector<std::string> misses;
     if (levels.majorFormat != SF_FORMAT_MPEG)
         misses.emplace_back("not an MP3 file");
+    else if (levels.bitrateKbps != AcxRules::bitrateKbps)
+        misses.emplace_back("not a constant 192 kb/s");
     if (levels.sampleRate != 44100 || levels.channels != 1)
         misses.push_back("not 44.1 kHz mono (" + std::to_string(levels.sampleRate) + " Hz, " +
                          std::to_string(levels.channels) + " channels)");
@@ -96,7 +126,9 @@ std::vector<std::string> acxShortfalls(const std::filesystem::path& file) {
                                                             &sf_close);
     if (!sound)
         return {std::string("unreadable: ") + sf_strerror(nullptr)};
-    return shortfallsOf(measured(sound.get(), info));
+    SoundLevels levels = measured(sound.get(), info);
+    levels.bitrateKbps = constantBitrateKbps(file);
+    return shortfallsOf(levels);
 }
 
 void summarizeAcx(const std::vector<std::filesystem::path>& files) {
