@@ -165,8 +165,8 @@ TEST(M4b, RefusesABitRateItCannotUse) {
     copyBook(scratch);
     const Outcome wave = convert(scratch, {"--bitrate", "64", "-o", "book.wav"});
     EXPECT_EQ(wave.exitStatus(), 2);
-    EXPECT_EQ(wave.standardError, "kestrova-wav-cli: --bitrate sets the AAC bit rate of an M4B "
-                                  "file: not of a WAV file\n");
+    EXPECT_EQ(wave.standardError, "kestrova-wav-cli: --bitrate sets the bit rate of an M4B or "
+                                  "MP3 file: not of a WAV file\n");
     const Outcome high = convert(scratch, {"--bitrate", "256", "-o", "book.m4b"});
     EXPECT_EQ(high.exitStatus(), 1);
     EXPECT_EQ(high.standardError,

@@ -39,6 +39,8 @@ public:
     // A chunk's samples with its pauses in their places, each pause written as blocks of
     // zeros: however long, it never stands in memory whole.
     void write(const RenderedChunk& chunk);
+    // Digital silence, in blocks.
+    void writeSilence(std::uint64_t frames);
     std::uint64_t frames() const { return frames_; }
 
     // The chapters of the one file, set before commit(): cue points in a wave file, and
