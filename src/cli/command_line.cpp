@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+#include "acx_check.h"
 #include "app/format_rule.h"
 #include "conversion_requests.h"
 #include "convert_options.h"
@@ -99,6 +100,38 @@ CLI::Validator decibels(double lowest, double highest, const std::string& accept
         "");
 }
 
+// The silence at the ends, and the presets that set it with the rest.
+void declareRoomTone(CLI::App* convertCommand, ConvertOptions& options) {
+    const std::string pauseLimit = std::to_string(maximumPauseMs);
+    const auto addSilence = [&](const char* name, std::optional<int>& silence, const char* where) {
+        convertCommand
+            ->add_option(name, silence,
+                         std::string("Silence ") + where +
+                             ", in milliseconds, a decimal number 0 "
+                             "to " +
+                             pauseLimit + "; the timings and chapters move with it")
+            ->type_name("MS")
+            ->transform(decimalNumber(0, maximumPauseMs, false,
+                                      "a silence is a decimal number of milliseconds from 0 to " +
+                                          pauseLimit));
+    };
+    addSilence("--lead-in", options.leadInMs,
+               "before the first sound (with --split-chapters, in the first file)");
+    addSilence("--tail", options.tailMs,
+               "after the last sound (with --split-chapters, in the last file)");
+    convertCommand->add_flag(
+        "--audiobook", options.audiobook,
+        "Preset for a book: --chapters, an M4B file (unless -o's ending or --type says "
+        "otherwise), --loudness -18 --true-peak -1 --lead-in 500 --tail 2000; options given "
+        "win");
+    convertCommand->add_flag(
+        "--acx", options.acx,
+        "Preset for an audiobook store: --split-chapters, MP3 at 44.1 kHz 16-bit mono (-f 34), "
+        "constant 192 kb/s, --loudness -19 --true-peak -3.5 (RMS -23 to -18 dB, peaks under "
+        "-3 dB), 600 ms of silence at the head and 1500 at the tail of every file, "
+        "--chapter-pause 0; options given win. The summary checks each file");
+}
+
 // The level of the whole sound: a target and a ceiling, or a measurement alone.
 void declareLoudnessOptions(CLI::App* convertCommand, ConvertOptions& options) {
     LoudnessControl& loudness = options.loudness;
@@ -121,6 +154,7 @@ void declareLoudnessOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_flag("--measure", loudness.measure,
                              "Measure the integrated loudness and the true peak and show them in "
                              "the summary; the samples stay as they are");
+    declareRoomTone(convertCommand, options);
 }
 
 // ".flac, .ogg, .opus, .mp3, .m4b and .m4a": the endings that choose a container other than a wave
@@ -182,7 +216,8 @@ void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand
         ->add_option("--bitrate", options.bitrateKbps,
                      "AAC bit rate of an M4B file in kb/s, a decimal number 8 to 320 (default "
-                     "64, 48 at 8 kHz); at most 6 per 1000 Hz of the rate (132 at 22.05 kHz)")
+                     "64, 48 at 8 kHz); at most 6 per 1000 Hz of the rate (132 at 22.05 kHz). "
+                     "For an MP3 file at 32 kHz and up: a constant bit rate, 32 to 320")
         ->type_name("KBPS")
         ->transform(
             decimalNumber(8, 320, false, "the bit rate is a decimal number of kb/s from 8 to 320"));
@@ -456,6 +491,8 @@ int convert(const ConvertOptions& options) {
         summarize(request, result.seconds, result.limitedSamples, result.loudness);
         if (options.findsChapters() || isStructured(request.inputKind))
             summarizeChapters(result);
+        if (options.acx)
+            summarizeAcx(result.chapterFiles);
     }
     writeSideFiles(options, request, result);
     return 0;
@@ -507,6 +544,7 @@ int run(int argc, char** argv) {
                        ? 0
                        : exitFailure;
         }
+        options.applyPreset();
         options.validate();
         return convert(options);
     } catch (const UsageError& failure) {

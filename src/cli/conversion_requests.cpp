@@ -68,6 +68,9 @@ ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegis
         common.chapterSelection = ChapterSelection::parse(*options.chaptersOnly);
     common.chapterPauseMs = options.chapterPauseMs;
     common.loudness = options.loudness;
+    common.leadInMs = options.leadInMs.value_or(0);
+    common.tailMs = options.tailMs.value_or(0);
+    common.roomTonePerFile = options.acx;
     common.recordTimings = !options.timings.empty() || !options.subtitles.empty();
     // Each chapter's file is titled with its heading.
     const bool typeHoldsTags = !options.type || holdsTags(*options.type);

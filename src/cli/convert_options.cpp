@@ -100,18 +100,58 @@ void checkInputType(const ConvertOptions& options) {
                          (options.namesSsml() ? "SSML" : "plain text") + " input");
 }
 
-// A bit rate only an encoder that takes one is given: M4B's AAC.
+// A bit rate only an encoder that takes one is given: M4B's AAC, MP3's constant rate.
 void checkBitrate(const ConvertOptions& options) {
     if (!options.bitrateKbps)
         return;
     const Container container =
         writtenContainer(options.type, options.output, options.toStandardOutput());
-    if (container != Container::M4b)
-        throw UsageError(std::string("--bitrate sets the AAC bit rate of an M4B file: not of ") +
+    if (container != Container::M4b && container != Container::Mp3)
+        throw UsageError(std::string("--bitrate sets the bit rate of an M4B or MP3 file: not of ") +
                          containerRow(container).namedInSentence);
 }
 
+// A book in one M4B file: chapters, the loudness of audiobooks, a little silence at each end.
+void applyAudiobook(ConvertOptions& options) {
+    options.chapters = true;
+    // -o's ending, or --type, chooses the file type; -d and the name beside INPUT get M4B.
+    if (!options.type && options.output.empty())
+        options.type = Container::M4b;
+    options.loudness.targetLufs = options.loudness.targetLufs.value_or(-18.0);
+    options.loudness.truePeakDbtp = options.loudness.truePeakDbtp.value_or(-1.0);
+    options.leadInMs = options.leadInMs.value_or(500);
+    options.tailMs = options.tailMs.value_or(2000);
+}
+
+// One MP3 file per chapter, as an audiobook store takes them. An integrated loudness of
+// -19 LUFS puts the RMS of synthetic speech, its pauses and room tone counted, near -20 dB,
+// inside -23 to -18; the -3.5 dBTP ceiling keeps the decoded sample peaks under -3 dB. Room
+// tone is at both ends of every file, so no chapter pause is added unless asked for.
+void applyAcx(ConvertOptions& options) {
+    options.splitChapters = true;
+    if (!options.type && (options.output.empty() || options.toStandardOutput()))
+        options.type = Container::Mp3;
+    options.formatCode = options.formatCode.value_or(AcxRules::formatCode);
+    if (writtenContainer(options.type, options.output, options.toStandardOutput()) ==
+        Container::Mp3)
+        options.bitrateKbps = options.bitrateKbps.value_or(AcxRules::bitrateKbps);
+    options.loudness.targetLufs = options.loudness.targetLufs.value_or(-19.0);
+    options.loudness.truePeakDbtp = options.loudness.truePeakDbtp.value_or(-3.5);
+    options.leadInMs = options.leadInMs.value_or(AcxRules::leadInMs);
+    options.tailMs = options.tailMs.value_or(AcxRules::tailMs);
+    options.chapterPauseMs = options.chapterPauseMs.value_or(0);
+}
+
 } // namespace
+
+void ConvertOptions::applyPreset() {
+    if (audiobook && acx)
+        throw UsageError("--audiobook and --acx are two presets: choose one");
+    if (audiobook)
+        applyAudiobook(*this);
+    if (acx)
+        applyAcx(*this);
+}
 
 void ConvertOptions::validate() const {
     checkInputType(*this);

@@ -52,6 +52,11 @@ struct ConvertOptions {
     std::optional<std::string> chaptersOnly; // checked by ChapterSelection::parse when given
     std::optional<int> chapterPauseMs;
     speech::LoudnessControl loudness; // --loudness, --true-peak, --measure
+    std::optional<int> leadInMs;      // --lead-in
+    std::optional<int> tailMs;        // --tail
+    // The presets: each fills in what the options above leave unset.
+    bool audiobook = false;
+    bool acx = false;
 
     bool findsChapters() const {
         return chapters || chapterPattern || !cueSheet.empty() || splitChapters || chaptersOnly ||
@@ -61,8 +66,26 @@ struct ConvertOptions {
     // SSML named by --ssml or --input-type.
     bool namesSsml() const { return controls.ssml || inputType == speech::InputKind::Ssml; }
 
+    // --audiobook and --acx: the options they stand for, where not given; then validate().
+    void applyPreset();
     // Every rule of usage that can be settled before anything is read: throws UsageError.
     void validate() const;
+};
+
+// What --acx aims at and checks each file against: an audiobook store's requirements for
+// its MP3 files.
+struct AcxRules {
+    static constexpr int formatCode = 34; // 44.1 kHz 16-bit mono
+    static constexpr int bitrateKbps = 192;
+    static constexpr double lowestRmsDb = -23;
+    static constexpr double highestRmsDb = -18;
+    static constexpr double highestPeakDb = -3;
+    // Inside the room tone's ranges by a margin: an MP3 decoder spreads a sound's onset a
+    // little into the silence before it, and its end into the silence after.
+    static constexpr int leadInMs = 600;
+    static constexpr int tailMs = 1500;
+    // Room tone at each end of a file, in seconds.
+    static constexpr double shortestHead = 0.5, longestHead = 1, shortestTail = 1, longestTail = 5;
 };
 
 } // namespace kestrova::cli

@@ -165,13 +165,33 @@ TEST(M4b, RefusesABitRateItCannotUse) {
     copyBook(scratch);
     const Outcome wave = convert(scratch, {"--bitrate", "64", "-o", "book.wav"});
     EXPECT_EQ(wave.exitStatus(), 2);
-    EXPECT_EQ(wave.standardError, "kestrova-wav-cli: --bitrate sets the AAC bit rate of an M4B "
-                                  "file: not of a WAV file\n");
+    EXPECT_EQ(wave.standardError, "kestrova-wav-cli: --bitrate sets the bit rate of an M4B or "
+                                  "MP3 file: not of a WAV file\n");
     const Outcome high = convert(scratch, {"--bitrate", "256", "-o", "book.m4b"});
     EXPECT_EQ(high.exitStatus(), 1);
     EXPECT_EQ(high.standardError,
               "kestrova-wav-cli: cannot write the M4B file \"book.m4b\": AAC at 22050 Hz 16-bit "
               "mono takes at most 132 kb/s, not 256\n");
+    EXPECT_FALSE(fs::exists(scratch / "book.m4b"));
+}
+
+// The encoder is a module the program loads when it writes an M4B file: a program without it
+// still converts to every other type, and fails an M4B file before any sound, naming it.
+TEST(M4b, AProgramWithoutItsEncoderModuleRefusesOnlyM4b) {
+    ScratchDir scratch;
+    copyBook(scratch);
+    fs::create_directory(scratch / "bin");
+    fs::copy_file(KESTROVA_CLI_PATH, scratch / "bin/kestrova-wav-cli");
+    const std::string alone = (scratch / "bin/kestrova-wav-cli").string();
+    const Outcome wave =
+        test::runProgram(alone, {"convert", "-q", "-o", "book.wav", "book.txt"}, scratch.path());
+    EXPECT_EQ(wave.exitStatus(), 0) << wave.standardError;
+    const Outcome m4b =
+        test::runProgram(alone, {"convert", "-q", "-o", "book.m4b", "book.txt"}, scratch.path());
+    EXPECT_EQ(m4b.exitStatus(), 1);
+    EXPECT_EQ(m4b.standardError,
+              "kestrova-wav-cli: cannot write the M4B file \"book.m4b\": its encoder "
+              "kestrova-mp4.so cannot be loaded: it is not installed beside the program\n");
     EXPECT_FALSE(fs::exists(scratch / "book.m4b"));
 }
 

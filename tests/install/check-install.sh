@@ -214,6 +214,12 @@ if [ -x "$cli" ]; then
     else
         pass "bin/kestrova-wav-cli convert writes a wave file"
     fi
+    # M4B goes through the encoder module, found from the installed program.
+    if ! out=$(cd "$prefix" && "$cli" convert -q -o check.m4b check.txt 2>&1); then
+        fail "bin/kestrova-wav-cli convert -o check.m4b failed: $out"
+    else
+        pass "bin/kestrova-wav-cli convert writes an M4B file through its module"
+    fi
     check_completions
 fi
 

@@ -362,21 +362,6 @@ Mp4AudioWriter::~Mp4AudioWriter() {
     }
 }
 
-int Mp4AudioWriter::mostBitrateKbps(const AudioFormat& format) {
-    return static_cast<int>(std::int64_t{6144} * format.sampleRate * format.channels / 1024 / 1000);
-}
-
-void Mp4AudioWriter::checkBitrate(const AudioFormat& format, int bitrateKbps,
-                                  const std::filesystem::path& path) {
-    const int most = mostBitrateKbps(format);
-    if (bitrateKbps > most)
-        throw FileError(outputFailure(path,
-                                      "AAC at " + format.describe() + " takes at most " +
-                                          std::to_string(most) + " kb/s, not " +
-                                          std::to_string(bitrateKbps),
-                                      soundFileKind(Container::M4b)));
-}
-
 void Mp4AudioWriter::fail(const std::string& reason) const {
     throw FileError(outputFailure(path_, reason, soundFileKind(Container::M4b)));
 }

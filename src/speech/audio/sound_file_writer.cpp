@@ -249,6 +249,19 @@ SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format
     writeSoundTags(file_.get(), tagStrings, path_, fileKind_);
 }
 
+// libsndfile takes a compression level of 0 to 1 for MPEG Layer III, a constant rate of
+// 320 kb/s at 0 down to 32 at 1 for MPEG-1 (32 kHz and up); LAME takes the nearest rate it
+// has. The level is aimed half a kb/s inside the step, away from the truncation's edge.
+void SoundFileWriter::setConstantBitrate(int kbps) {
+    int mode = SF_BITRATE_MODE_CONSTANT;
+    double level = std::clamp((320.0 - kbps + 0.5) / (320.0 - 32.0), 0.0, 1.0);
+    // Setting the mode reports no success of its own: the mode read back does.
+    sf_command(file_.get(), SFC_SET_BITRATE_MODE, &mode, sizeof mode);
+    if (sf_command(file_.get(), SFC_GET_BITRATE_MODE, nullptr, 0) != SF_BITRATE_MODE_CONSTANT ||
+        sf_command(file_.get(), SFC_SET_COMPRESSION_LEVEL, &level, sizeof level) != SF_TRUE)
+        fail("the encoder refused a constant bit rate of " + std::to_string(kbps) + " kb/s");
+}
+
 SoundFileWriter::~SoundFileWriter() = default;
 SoundFileWriter::SoundFileWriter(SoundFileWriter&&) noexcept = default;
 SoundFileWriter& SoundFileWriter::operator=(SoundFileWriter&&) noexcept = default;

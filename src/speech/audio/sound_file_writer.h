@@ -37,6 +37,9 @@ public:
     SoundFileWriter(SoundFileWriter&&) noexcept;
     SoundFileWriter& operator=(SoundFileWriter&&) noexcept;
 
+    // An MP3 file's constant bit rate, in kb/s (LAME's variable rate otherwise): before any
+    // sample.
+    void setConstantBitrate(int kbps);
     // Any number of samples: the encoders are given them in bounded blocks.
     void write(std::span<const std::int16_t> monoSamples);
     // The cue points the finished file gets, at frames of the sound written by close(), in

@@ -28,6 +28,11 @@ std::uint64_t frameOf(const RenderedChunk& chunk, std::size_t sample) {
     return frame;
 }
 
+std::uint64_t framesOfMs(int ms, const AudioFormat& format) {
+    return static_cast<std::uint64_t>(std::max(ms, 0)) *
+           static_cast<std::uint64_t>(format.sampleRate) / 1000;
+}
+
 } // namespace
 
 Conversion::Conversion(const ConversionRequest& request, const ProgressCallback& progress,
@@ -52,7 +57,8 @@ Conversion::Conversion(const ConversionRequest& request, const ProgressCallback&
                 [this](RenderTask task) { submit(std::move(task)); }),
       asked_(askedProsody(request.controls)),
       // With timings, every sentence is a chunk of its own.
-      chunker_(chunkerFor(timed_, request.voice)) {
+      chunker_(chunkerFor(timed_, request.voice)),
+      leadInLeft_(framesOfMs(request.leadInMs, request.format)) {
     timings_.sampleRate = request.format.sampleRate;
     // Chapters are found in plain text; markup has its own structure, and so has a document.
     if (timed_ && !markup_ && !document_)
@@ -75,6 +81,7 @@ ConversionResult Conversion::run() {
     sequence_.finish();
     writeRendered(true);
     throwIfCancelled(cancel_, request_);
+    writeTail();
     finishTimings();
     outputs_->addChapters(timings_.chapters);
     outputs_->commit();
@@ -210,14 +217,19 @@ void Conversion::writeRendered(bool wait) {
 
 void Conversion::write(RenderedChunk chunk) {
     throwIfCancelled(cancel_, request_);
-    for (auto& [name, offset] : chunk.marks)
-        timings_.marks.push_back({.name = std::move(name), .frame = outputs_->frames() + offset});
     if (chunk.volume != 1.0)
         result_.limitedSamples += applyGain(chunk.samples, chunk.volume);
     const std::size_t sentence = sentencesInFlight_.front();
     sentencesInFlight_.pop_front();
+    if (sentence != RenderTask::noSentence && beginsChapter(timings_.sentences[sentence]))
+        separateChapterFiles();
+    // The chunk's sound starts after the lead-in still to be written.
+    const std::uint64_t start = outputs_->frames() + leadInLeft_;
+    for (auto& [name, offset] : chunk.marks)
+        timings_.marks.push_back({.name = std::move(name), .frame = start + offset});
     if (sentence != RenderTask::noSentence)
-        recordSentence(chunk, sentence);
+        recordSentence(chunk, sentence, start);
+    outputs_->writeSilence(std::exchange(leadInLeft_, 0));
     outputs_->write(chunk);
     if (request_.soundWritten)
         request_.soundWritten(static_cast<double>(outputs_->frames()) / request_.format.sampleRate);
@@ -228,7 +240,8 @@ void Conversion::write(RenderedChunk chunk) {
 // Where the sentence's speech lands, before the chunk is written. A sentence of markup may
 // take several chunks in a row: its speech runs from the first audible sample of the first
 // of them to the last of the last.
-void Conversion::recordSentence(const RenderedChunk& chunk, std::size_t sentence) {
+void Conversion::recordSentence(const RenderedChunk& chunk, std::size_t sentence,
+                                std::uint64_t start) {
     SentenceTiming& timing = timings_.sentences[sentence];
     const std::optional<std::pair<std::size_t, std::size_t>> span =
         ChunkRenderer::audibleSpan(chunk.samples);
@@ -236,22 +249,46 @@ void Conversion::recordSentence(const RenderedChunk& chunk, std::size_t sentence
     recordedSentence_ = sentence;
     if (continued) {
         if (span && !recordedAudible_)
-            timing.firstFrame = outputs_->frames() + frameOf(chunk, span->first);
+            timing.firstFrame = start + frameOf(chunk, span->first);
         if (span)
-            timing.lastFrame = outputs_->frames() + frameOf(chunk, span->second);
+            timing.lastFrame = start + frameOf(chunk, span->second);
         recordedAudible_ = recordedAudible_ || span;
         return;
     }
     recordedAudible_ = span.has_value();
-    timing.firstFrame = outputs_->frames() + (span ? frameOf(chunk, span->first) : 0);
-    timing.lastFrame = outputs_->frames() + (span ? frameOf(chunk, span->second) : 0);
+    timing.firstFrame = start + (span ? frameOf(chunk, span->first) : 0);
+    timing.lastFrame = start + (span ? frameOf(chunk, span->second) : 0);
     beginChapterOf(timing);
+}
+
+// Whether the sentence is the first of a chapter not yet begun.
+bool Conversion::beginsChapter(const SentenceTiming& timing) const {
+    return chapterWritten_ < timings_.chapters.size() &&
+           (chapterWritten_ == 0 ||
+            timing.chapter != timings_.chapters[chapterWritten_ - 1].number);
+}
+
+// With room tone in every file, the chapter whose file ends gets its tail and the next its
+// lead-in (it begins where its lead-in begins).
+void Conversion::separateChapterFiles() {
+    if (!request_.roomTonePerFile || !request_.splitChapters || chapterWritten_ == 0)
+        return;
+    outputs_->writeSilence(framesOfMs(request_.tailMs, request_.format));
+    leadInLeft_ = framesOfMs(request_.leadInMs, request_.format);
+}
+
+// The silence after the last sound; split, only once a chapter's file has begun (a text
+// without sound gets its one file empty).
+void Conversion::writeTail() {
+    if (request_.splitChapters && chapterWritten_ == 0)
+        return;
+    outputs_->writeSilence(std::exchange(leadInLeft_, 0) +
+                           framesOfMs(request_.tailMs, request_.format));
 }
 
 // The first sentence of a chapter begins it (and, split, its file), ending the one before.
 void Conversion::beginChapterOf(const SentenceTiming& timing) {
-    if (chapterWritten_ >= timings_.chapters.size() ||
-        (chapterWritten_ > 0 && timing.chapter == timings_.chapters[chapterWritten_ - 1].number))
+    if (!beginsChapter(timing))
         return;
     if (chapterWritten_ > 0)
         timings_.chapters[chapterWritten_ - 1].endFrame = outputs_->frames();

@@ -56,7 +56,10 @@ private:
 
     // Writing and timings
     void write(RenderedChunk chunk);
-    void recordSentence(const RenderedChunk& chunk, std::size_t sentence);
+    void recordSentence(const RenderedChunk& chunk, std::size_t sentence, std::uint64_t start);
+    bool beginsChapter(const SentenceTiming& timing) const;
+    void separateChapterFiles();
+    void writeTail();
     void beginChapterOf(const SentenceTiming& timing);
     void finishTimings();
     ConversionResult finish();
@@ -92,6 +95,8 @@ private:
     bool sequencedSound_ = false;
     const Prosody asked_;
     TextChunker chunker_;
+    // The lead-in still to be written before the next chunk's sound.
+    std::uint64_t leadInLeft_;
 };
 
 } // namespace kestrova::speech

@@ -22,6 +22,13 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
             request.format,
             request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format)),
             request.output);
+    // libsndfile sets a constant rate only on MPEG-1 Layer III, 32 kHz and up.
+    if (chosenContainer(request) == Container::Mp3 && request.bitrateKbps &&
+        (request.format.sampleRate < 32000 || *request.bitrateKbps < 32))
+        throw SpeechError("a constant MP3 bit rate needs 32 kHz or more (-f 28 to 37) and 32 "
+                          "kb/s or more: not " +
+                          std::to_string(request.format.sampleRate) + " Hz at " +
+                          std::to_string(*request.bitrateKbps) + " kb/s");
     if (request.splitChapters && readsMarkup(request))
         throw SpeechError("chapters are found in plain text only, not in SSML");
     if (!request.splitChapters) {
@@ -78,7 +85,7 @@ void SoundOutputs::openChapter(const ChapterTiming& chapter) {
     open(plan_.files[index], tags);
     files_.back().chapterTitle = chapter.title;
     // An M4B file of one chapter holds that one chapter.
-    if (auto* mp4 = std::get_if<Mp4AudioWriter>(&files_.back().writer))
+    if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer))
         mp4->setChapters({{.name = chapter.title, .frame = 0}});
 }
 
@@ -161,14 +168,18 @@ void SoundOutputs::write(const RenderedChunk& chunk) {
     for (const RenderedChunk::Silence& silence : chunk.silences) {
         write(samples.subspan(written, silence.before - written));
         written = silence.before;
-        static constexpr std::array<std::int16_t, 8192> zeros{};
-        for (std::uint64_t left = silence.frames; left > 0;) {
-            const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
-            write(std::span<const std::int16_t>(zeros.data(), take));
-            left -= take;
-        }
+        writeSilence(silence.frames);
     }
     write(samples.subspan(written));
+}
+
+void SoundOutputs::writeSilence(std::uint64_t frames) {
+    static constexpr std::array<std::int16_t, 8192> zeros{};
+    for (std::uint64_t left = frames; left > 0;) {
+        const auto take = static_cast<std::size_t>(std::min<std::uint64_t>(left, zeros.size()));
+        write(std::span<const std::int16_t>(zeros.data(), take));
+        left -= take;
+    }
 }
 
 void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
@@ -176,7 +187,7 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
         return;
     // An M4B file's chapters cover its sound: each from where its sound starts, the text
     // before the first heading included.
-    if (auto* mp4 = std::get_if<Mp4AudioWriter>(&files_.back().writer)) {
+    if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer)) {
         std::vector<CuePoint> starts;
         for (const ChapterTiming& chapter : chapters)
             starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
@@ -269,13 +280,21 @@ SoundOutputs::SoundWriter
 SoundOutputs::openWriter(const OutputTarget& target, const ConversionRequest& request,
                          const std::filesystem::path& path, std::uint64_t expectedFrames,
                          const SoundTags& tags, const std::atomic<bool>* cancel) {
-    if (containerRow(target.container()).bySndfile)
-        return SoundWriter(std::in_place_type<SoundFileWriter>, target.fd(), target.container(),
+    if (containerRow(target.container()).bySndfile) {
+        SoundWriter writer(std::in_place_type<SoundFileWriter>, target.fd(), target.container(),
                            request.format, path, expectedFrames, writerTags(target, tags), cancel);
+        if (target.container() == Container::Mp3 && request.bitrateKbps)
+            std::get<SoundFileWriter>(writer).setConstantBitrate(*request.bitrateKbps);
+        return writer;
+    }
     const int bitrateKbps =
         request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format));
-    return SoundWriter(std::in_place_type<Mp4AudioWriter>, target.fd(), request.format, path, tags,
-                       bitrateKbps, cancel);
+    return SoundWriter(std::in_place_type<Mp4Output>, Mp4WriterArguments{.fd = target.fd(),
+                                                                         .format = request.format,
+                                                                         .path = path,
+                                                                         .tags = tags,
+                                                                         .bitrateKbps = bitrateKbps,
+                                                                         .cancel = cancel});
 }
 
 void SoundOutputs::close(SoundWriter& writer) {

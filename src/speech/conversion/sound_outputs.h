@@ -2,6 +2,7 @@
 
 #include "speech/audio/embedded_tags.h"
 #include "speech/audio/mp4_audio_writer.h"
+#include "speech/audio/mp4_output.h"
 #include "speech/audio/output_target.h"
 #include "speech/audio/sound_file_writer.h"
 #include "speech/audio/true_peak_limiter.h"
@@ -38,6 +39,8 @@ public:
     // A chunk's samples with its pauses in their places, each pause written as blocks of
     // zeros: however long, it never stands in memory whole.
     void write(const RenderedChunk& chunk);
+    // Digital silence, in blocks.
+    void writeSilence(std::uint64_t frames);
     std::uint64_t frames() const { return frames_; }
 
     // The chapters of the one file, set before commit(): cue points in a wave file, and
@@ -52,7 +55,7 @@ public:
 
 private:
     // libsndfile's containers, or M4B through FFmpeg.
-    using SoundWriter = std::variant<SoundFileWriter, Mp4AudioWriter>;
+    using SoundWriter = std::variant<SoundFileWriter, Mp4Output>;
     static SoundWriter openWriter(const OutputTarget& target, const ConversionRequest& request,
                                   const std::filesystem::path& path, std::uint64_t expectedFrames,
                                   const SoundTags& tags, const std::atomic<bool>* cancel);

@@ -83,6 +83,7 @@ struct ConversionRequest {
     // the ending names another container that can be streamed.
     std::optional<Container> container;
     // The AAC bit rate of an M4B file, in kb/s; none: 64, or at 8 kHz the most AAC carries.
+    // For an MP3 file: a constant bit rate (LAME's own variable rate without it).
     std::optional<int> bitrateKbps;
     TextEncoding encoding = TextEncoding::Automatic;
     std::uint64_t firstCharacter = 0;            // characters skipped before rendering
@@ -134,6 +135,13 @@ struct ConversionRequest {
     // With a target the rendered samples are kept in a spool (SampleSpool) and written in a
     // second pass: the timings and chapters keep their frames.
     LoudnessControl loudness = {};
+    // Digital silence before the first sound and after the last, in milliseconds; split, at
+    // the start of the first file and the end of the last, or with roomTonePerFile at both
+    // ends of every chapter's file. The timings and chapters move with it; the first chapter
+    // still begins at frame 0, where the silence begins.
+    int leadInMs = 0;
+    int tailMs = 0;
+    bool roomTonePerFile = false;
 };
 
 struct ConversionResult {
