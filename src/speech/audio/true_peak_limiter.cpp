@@ -44,34 +44,143 @@ void TruePeakLimiter::SlidingMinimum::dropBefore(std::uint64_t index) {
         window_.pop_front();
 }
 
-TruePeakLimiter::TruePeakLimiter(double gain, double ceiling, int sampleRate)
-    : gain_(gain), threshold_(ceiling * 32768.0),
-      attack_(std::max<std::uint64_t>(1, std::llround(sampleRate * attackSeconds))),
-      releaseKept_(std::exp(-1.0 / (sampleRate * releaseSeconds))) {
+PeakInterpolation::PeakInterpolation() {
     for (int phase = 1; phase < phases; ++phase) {
         const double fraction = static_cast<double>(phase) / phases;
         double sum = 0;
         for (int tap = 0; tap < 2 * halfTaps; ++tap) {
             const double distance = fraction - (tap - halfTaps + 1);
-            filter_[phase][tap] = sinc(distance) * blackman(distance, halfTaps);
-            sum += filter_[phase][tap];
+            filter[phase][tap] = sinc(distance) * blackman(distance, halfTaps);
+            sum += filter[phase][tap];
         }
         double magnitude = 0;
-        for (double& coefficient : filter_[phase]) {
+        for (double& coefficient : filter[phase]) {
             coefficient /= sum; // a steady level stays that level
             magnitude += std::abs(coefficient);
         }
-        interpolationBound_ = std::max(interpolationBound_, magnitude);
+        bound = std::max(bound, magnitude);
     }
+}
+
+double PeakInterpolation::peakBetween(const Phase& around) const {
+    double peak = 0;
+    for (int phase = 1; phase < phases; ++phase) {
+        double value = 0;
+        for (int tap = 0; tap < 2 * halfTaps; ++tap)
+            value += filter[phase][tap] * around[tap];
+        peak = std::max(peak, std::abs(value));
+    }
+    return peak;
+}
+
+TruePeakMeter::TruePeakMeter() : work_(kept, 0) {}
+
+void TruePeakMeter::add(std::span<const std::int16_t> samples) {
+    work_.insert(work_.end(), samples.begin(), samples.end());
+    // Between samples i and i + 1 the taps run from i - (halfTaps - 1) to i + halfTaps: the
+    // first `kept` samples were taken in before, the gaps after them are new.
+    constexpr std::size_t before = PeakInterpolation::halfTaps - 1;
+    constexpr std::size_t after = PeakInterpolation::halfTaps;
+    if (work_.size() >= kept + 1)
+        scan(before, work_.size() - after);
+    work_.erase(work_.begin(), work_.end() - kept);
+}
+
+double TruePeakMeter::finishedPeak() {
+    if (!finished_) {
+        const std::array<std::int16_t, kept + 1> zeros{};
+        add(zeros);
+        finished_ = true;
+    }
+    return peak_;
+}
+
+// The samples themselves, then the gaps in runs: a run is looked into only where the loudest
+// sample its taps read, times the bound, could pass the peak found so far.
+void TruePeakMeter::scan(std::size_t first, std::size_t last) {
+    for (std::size_t at = first; at < last; ++at)
+        peak_ = std::max(peak_, std::abs(static_cast<double>(work_[at])));
+    constexpr std::size_t run = 64;
+    constexpr std::size_t before = PeakInterpolation::halfTaps - 1;
+    constexpr std::size_t after = PeakInterpolation::halfTaps;
+    for (std::size_t from = first; from < last; from += run) {
+        const std::size_t to = std::min(last, from + run);
+        int loudest = 0;
+        for (std::size_t tap = from - before; tap < to + after; ++tap)
+            loudest = std::max(loudest, std::abs(static_cast<int>(work_[tap])));
+        if (loudest * interpolation_.bound <= peak_)
+            continue;
+        for (std::size_t gap = from; gap < to; ++gap)
+            interpolateAt(gap);
+    }
+}
+
+void TruePeakMeter::interpolateAt(std::size_t index) {
+    constexpr std::size_t before = PeakInterpolation::halfTaps - 1;
+    PeakInterpolation::Phase around{};
+    int loudest = 0;
+    for (std::size_t tap = 0; tap < around.size(); ++tap) {
+        around[tap] = work_[index - before + tap];
+        loudest = std::max(loudest, std::abs(static_cast<int>(work_[index - before + tap])));
+    }
+    if (loudest * interpolation_.bound > peak_)
+        peak_ = std::max(peak_, interpolation_.peakBetween(around));
+}
+
+TruePeakLimiter::TruePeakLimiter(double gain, double ceiling, int sampleRate)
+    : gain_(gain), threshold_(ceiling * 32768.0),
+      attack_(std::max<std::uint64_t>(1, std::llround(sampleRate * attackSeconds))),
+      releaseKept_(std::exp(-1.0 / (sampleRate * releaseSeconds))) {
     gained_.assign(ringSizeFor(attack_ + 2 * halfTaps + 2), 0.0);
     held_.assign(ringSizeFor(attack_ + 1), 0.0);
 }
 
 void TruePeakLimiter::add(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out) {
-    for (const std::int16_t sample : samples) {
-        ++real_;
-        take(gain_ * sample, &out);
+    constexpr std::size_t run = 256;
+    while (!samples.empty()) {
+        const std::span<const std::int16_t> part = samples.first(std::min(run, samples.size()));
+        if (!passQuietly(part, out)) {
+            for (const std::int16_t sample : part) {
+                ++real_;
+                take(gain_ * sample, &out);
+            }
+        }
+        samples = samples.subspan(part.size());
     }
+}
+
+// Most of a sound is far under the threshold. Where no reduction is held or on its way and
+// no sample that a peak's interpolation would read passes threshold / bound, take() would
+// find no peak and settle every sample at gain 1: this does exactly that, without the
+// windows' bookkeeping, and leaves them as take() would have.
+bool TruePeakLimiter::passQuietly(std::span<const std::int16_t> samples,
+                                  std::vector<std::int16_t>& out) {
+    const std::uint64_t lag = attack_ - 1 + 2 * halfTaps;
+    if (received_ < lag + attack_ + 2 * halfTaps || received_ != real_ || released_ != 1.0 ||
+        reductionsHeld_ != 0 || !needed_.empty())
+        return false;
+    int loudest = 0;
+    for (const std::int16_t sample : samples)
+        loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
+    double loudestBefore = 0; // the samples before these that the next peaks read
+    for (std::uint64_t back = 1; back < 2 * halfTaps; ++back)
+        loudestBefore = std::max(loudestBefore,
+                                 std::abs(gainedAt(static_cast<std::int64_t>(received_ - back))));
+    if (std::max(gain_ * loudest, loudestBefore) * interpolation_.bound > threshold_)
+        return false;
+    const std::size_t mask = held_.size() - 1;
+    real_ = received_ + samples.size();
+    for (const std::int16_t sample : samples) {
+        const std::uint64_t j = received_++;
+        gained_[j & (gained_.size() - 1)] = gain_ * sample;
+        held_[(j - lag) & mask] = 0.0;
+        emit(j - lag, 1.0, &out);
+    }
+    reductionSum_ = 0;
+    loudest_.clear();
+    for (std::uint64_t index = received_ - 2 * halfTaps; index < received_; ++index)
+        loudest_.push(index, -std::abs(gainedAt(static_cast<std::int64_t>(index))));
+    return true;
 }
 
 void TruePeakLimiter::finish(std::vector<std::int16_t>& out) {
@@ -109,7 +218,7 @@ double TruePeakLimiter::gainedAt(std::int64_t index) const {
 // it and the next, passes the threshold.
 double TruePeakLimiter::requiredGain(std::uint64_t index) const {
     const double loudest = -loudest_.minimum();
-    if (loudest * interpolationBound_ <= threshold_)
+    if (loudest * interpolation_.bound <= threshold_)
         return 1.0;
     const double peak =
         std::max(std::abs(gainedAt(static_cast<std::int64_t>(index))), interpolatedPeak(index));
@@ -121,14 +230,7 @@ double TruePeakLimiter::interpolatedPeak(std::uint64_t index) const {
     Phase around{};
     for (int tap = 0; tap < 2 * halfTaps; ++tap)
         around[tap] = gainedAt(first + tap);
-    double peak = 0;
-    for (int phase = 1; phase < phases; ++phase) {
-        double value = 0;
-        for (int tap = 0; tap < 2 * halfTaps; ++tap)
-            value += filter_[phase][tap] * around[tap];
-        peak = std::max(peak, std::abs(value));
-    }
-    return peak;
+    return interpolation_.peakBetween(around);
 }
 
 // The gain of a sample: the lowest any peak within the attack after it needs, released
