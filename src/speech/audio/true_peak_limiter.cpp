@@ -131,14 +131,15 @@ TruePeakLimiter::TruePeakLimiter(double gain, double ceiling, int sampleRate)
     : gain_(gain), threshold_(ceiling * 32768.0),
       attack_(std::max<std::uint64_t>(1, std::llround(sampleRate * attackSeconds))),
       releaseKept_(std::exp(-1.0 / (sampleRate * releaseSeconds))) {
-    gained_.assign(ringSizeFor(attack_ + 2 * halfTaps + 2), 0.0);
+    // Room for a run taken in whole by passQuietly() too.
+    gained_.assign(ringSizeFor(attack_ + 2 * halfTaps + 2 + quietRun), 0.0);
     held_.assign(ringSizeFor(attack_ + 1), 0.0);
 }
 
 void TruePeakLimiter::add(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out) {
-    constexpr std::size_t run = 256;
     while (!samples.empty()) {
-        const std::span<const std::int16_t> part = samples.first(std::min(run, samples.size()));
+        const std::span<const std::int16_t> part =
+            samples.first(std::min(quietRun, samples.size()));
         if (!passQuietly(part, out)) {
             for (const std::int16_t sample : part) {
                 ++real_;
@@ -149,38 +150,50 @@ void TruePeakLimiter::add(std::span<const std::int16_t> samples, std::vector<std
     }
 }
 
-// Most of a sound is far under the threshold. Where no reduction is held or on its way and
-// no sample that a peak's interpolation would read passes threshold / bound, take() would
-// find no peak and settle every sample at gain 1: this does exactly that, without the
-// windows' bookkeeping, and leaves them as take() would have.
+// Most of a sound has no peak that passes the threshold. There, with no peak waiting in
+// needed_, take() would push nothing there and only settle each sample: this settles them
+// without the windows' bookkeeping (the same output), looking between samples only near one
+// loud enough for it to matter (PeakInterpolation::bound), and leaves the windows as take()
+// would have.
 bool TruePeakLimiter::passQuietly(std::span<const std::int16_t> samples,
                                   std::vector<std::int16_t>& out) {
     const std::uint64_t lag = attack_ - 1 + 2 * halfTaps;
-    if (received_ < lag + attack_ + 2 * halfTaps || received_ != real_ || released_ != 1.0 ||
-        reductionsHeld_ != 0 || !needed_.empty())
+    if (received_ < lag + attack_ + 2 * halfTaps || received_ != real_ || !needed_.empty())
         return false;
-    int loudest = 0;
+    const std::uint64_t first = received_;
     for (const std::int16_t sample : samples)
-        loudest = std::max(loudest, std::abs(static_cast<int>(sample)));
-    double loudestBefore = 0; // the samples before these that the next peaks read
-    for (std::uint64_t back = 1; back < 2 * halfTaps; ++back)
-        loudestBefore = std::max(loudestBefore,
-                                 std::abs(gainedAt(static_cast<std::int64_t>(received_ - back))));
-    if (std::max(gain_ * loudest, loudestBefore) * interpolation_.bound > threshold_)
+        gained_[received_++ & (gained_.size() - 1)] = gain_ * sample;
+    // The peaks take() would look at for these samples: halfTaps before each.
+    if (anyPeakPasses(first - halfTaps, received_ - halfTaps)) {
+        received_ = first;
         return false;
-    const std::size_t mask = held_.size() - 1;
-    real_ = received_ + samples.size();
-    for (const std::int16_t sample : samples) {
-        const std::uint64_t j = received_++;
-        gained_[j & (gained_.size() - 1)] = gain_ * sample;
-        held_[(j - lag) & mask] = 0.0;
-        emit(j - lag, 1.0, &out);
     }
-    reductionSum_ = 0;
+    real_ = received_;
+    for (std::uint64_t j = first; j < received_; ++j)
+        settle(j - lag, &out);
     loudest_.clear();
     for (std::uint64_t index = received_ - 2 * halfTaps; index < received_; ++index)
         loudest_.push(index, -std::abs(gainedAt(static_cast<std::int64_t>(index))));
     return true;
+}
+
+// Whether requiredGain() would be below 1 at any sample from first to last: only a sample
+// whose interpolation reads one louder than threshold / bound can be.
+bool TruePeakLimiter::anyPeakPasses(std::uint64_t first, std::uint64_t last) const {
+    const double loudEnough = threshold_ / interpolation_.bound;
+    std::uint64_t looked = first; // every sample before this one is known not to pass
+    for (std::uint64_t tap = first - (halfTaps - 1); tap < last + halfTaps; ++tap) {
+        if (std::abs(gainedAt(static_cast<std::int64_t>(tap))) <= loudEnough)
+            continue;
+        // The samples whose interpolation reads this tap.
+        const std::uint64_t until = std::min(last, tap + halfTaps);
+        for (std::uint64_t index = std::max(looked, tap - halfTaps); index < until; ++index)
+            if (std::abs(gainedAt(static_cast<std::int64_t>(index))) > threshold_ ||
+                interpolatedPeak(index) > threshold_)
+                return true;
+        looked = std::max(looked, until);
+    }
+    return false;
 }
 
 void TruePeakLimiter::finish(std::vector<std::int16_t>& out) {

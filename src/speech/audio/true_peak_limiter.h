@@ -77,6 +77,7 @@ public:
 private:
     static constexpr int halfTaps = PeakInterpolation::halfTaps;
     using Phase = PeakInterpolation::Phase;
+    static constexpr std::size_t quietRun = 256; // samples passQuietly() looks at together
 
     // A running minimum (or maximum, with the values negated) over a moving window.
     class SlidingMinimum {
@@ -92,6 +93,7 @@ private:
     };
 
     bool passQuietly(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out);
+    bool anyPeakPasses(std::uint64_t first, std::uint64_t last) const;
     void take(double gained, std::vector<std::int16_t>* out);
     double gainedAt(std::int64_t index) const;
     double requiredGain(std::uint64_t index) const;
