@@ -24,6 +24,16 @@ double blackman(double x, double half) {
     return 0.42 + 0.5 * std::cos(a) + 0.08 * std::cos(2 * a);
 }
 
+// A 16-bit sample of a value, rounded to nearest, ties to even (as std::nearbyint in the
+// default rounding mode, without its call): adding and taking away 1.5 * 2^52 leaves no
+// bits below the units, exactly so for any magnitude under 2^51.
+double roundedSample(double value) {
+    constexpr double shift = 6755399441055744.0;
+    constexpr double highest = std::numeric_limits<std::int16_t>::max();
+    constexpr double lowest = std::numeric_limits<std::int16_t>::min();
+    return std::clamp((std::clamp(value, -1e9, 1e9) + shift) - shift, lowest, highest);
+}
+
 std::size_t ringSizeFor(std::uint64_t span) {
     std::size_t size = 64;
     while (size < span)
@@ -169,8 +179,21 @@ bool TruePeakLimiter::passQuietly(std::span<const std::int16_t> samples,
         return false;
     }
     real_ = received_;
-    for (std::uint64_t j = first; j < received_; ++j)
-        settle(j - lag, &out);
+    if (released_ == 1.0 && reductionsHeld_ == 0) {
+        // No reduction held or on its way: settle() would give each sample gain 1.
+        const std::size_t mask = held_.size() - 1;
+        for (std::uint64_t j = first; j < received_; ++j) {
+            held_[(j - lag) & mask] = 0.0;
+            out.push_back(static_cast<std::int16_t>(
+                roundedSample(gainedAt(static_cast<std::int64_t>(j - lag)))));
+        }
+        given_ += received_ - first;
+        stretchCounted_ = false;
+        reductionSum_ = 0;
+    } else {
+        for (std::uint64_t j = first; j < received_; ++j)
+            settle(j - lag, &out);
+    }
     loudest_.clear();
     for (std::uint64_t index = received_ - 2 * halfTaps; index < received_; ++index)
         loudest_.push(index, -std::abs(gainedAt(static_cast<std::int64_t>(index))));
@@ -180,16 +203,14 @@ bool TruePeakLimiter::passQuietly(std::span<const std::int16_t> samples,
 // Whether requiredGain() would be below 1 at any sample from first to last: only a sample
 // whose interpolation reads one louder than threshold / bound can be.
 bool TruePeakLimiter::anyPeakPasses(std::uint64_t first, std::uint64_t last) const {
-    const double loudEnough = threshold_ / interpolation_.bound;
     std::uint64_t looked = first; // every sample before this one is known not to pass
     for (std::uint64_t tap = first - (halfTaps - 1); tap < last + halfTaps; ++tap) {
-        if (std::abs(gainedAt(static_cast<std::int64_t>(tap))) <= loudEnough)
+        if (std::abs(gainedAt(static_cast<std::int64_t>(tap))) * interpolation_.bound <= threshold_)
             continue;
         // The samples whose interpolation reads this tap.
         const std::uint64_t until = std::min(last, tap + halfTaps);
         for (std::uint64_t index = std::max(looked, tap - halfTaps); index < until; ++index)
-            if (std::abs(gainedAt(static_cast<std::int64_t>(index))) > threshold_ ||
-                interpolatedPeak(index) > threshold_)
+            if (requiredGainAround(index) < 1.0)
                 return true;
         looked = std::max(looked, until);
     }
@@ -233,6 +254,19 @@ double TruePeakLimiter::requiredGain(std::uint64_t index) const {
     const double loudest = -loudest_.minimum();
     if (loudest * interpolation_.bound <= threshold_)
         return 1.0;
+    return gainForPeakAt(index);
+}
+
+// requiredGain() with its window's loudest sample found here rather than kept.
+double TruePeakLimiter::requiredGainAround(std::uint64_t index) const {
+    const auto first = static_cast<std::int64_t>(index) - halfTaps + 1;
+    double loudest = 0;
+    for (std::int64_t tap = first; tap < first + 2 * halfTaps; ++tap)
+        loudest = std::max(loudest, std::abs(gainedAt(tap)));
+    return loudest * interpolation_.bound <= threshold_ ? 1.0 : gainForPeakAt(index);
+}
+
+double TruePeakLimiter::gainForPeakAt(std::uint64_t index) const {
     const double peak =
         std::max(std::abs(gainedAt(static_cast<std::int64_t>(index))), interpolatedPeak(index));
     return peak > threshold_ ? threshold_ / peak : 1.0;
@@ -281,11 +315,9 @@ void TruePeakLimiter::emit(std::uint64_t index, double gain, std::vector<std::in
     if (index >= real_)
         return;
     ++given_;
-    constexpr double highest = std::numeric_limits<std::int16_t>::max();
-    constexpr double lowest = std::numeric_limits<std::int16_t>::min();
     const double gained = gainedAt(static_cast<std::int64_t>(index));
-    const double value = std::clamp(std::nearbyint(gained * gain), lowest, highest);
-    const bool changed = value != std::clamp(std::nearbyint(gained), lowest, highest);
+    const double value = roundedSample(gained * gain);
+    const bool changed = gain != 1.0 && value != roundedSample(gained);
     if (gain >= 1.0)
         stretchCounted_ = false;
     limitedSamples_ += changed ? 1 : 0;

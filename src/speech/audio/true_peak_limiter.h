@@ -97,6 +97,8 @@ private:
     void take(double gained, std::vector<std::int16_t>* out);
     double gainedAt(std::int64_t index) const;
     double requiredGain(std::uint64_t index) const;
+    double requiredGainAround(std::uint64_t index) const;
+    double gainForPeakAt(std::uint64_t index) const;
     double interpolatedPeak(std::uint64_t index) const;
     void settle(std::uint64_t index, std::vector<std::int16_t>* out);
     void emit(std::uint64_t index, double gain, std::vector<std::int16_t>* out);
