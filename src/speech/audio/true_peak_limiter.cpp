@@ -27,7 +27,7 @@ double blackman(double x, double half) {
 // A 16-bit sample of a value, rounded to nearest, ties to even (as std::nearbyint in the
 // default rounding mode, without its call): adding and taking away 1.5 * 2^52 leaves no
 // bits below the units, exactly so for any magnitude under 2^51.
-double roundedSample(double value) {
+[[gnu::always_inline]] inline double roundedSample(double value) {
     constexpr double shift = 6755399441055744.0;
     constexpr double highest = std::numeric_limits<std::int16_t>::max();
     constexpr double lowest = std::numeric_limits<std::int16_t>::min();
@@ -242,10 +242,6 @@ void TruePeakLimiter::take(double gained, std::vector<std::int16_t>* out) {
     const std::uint64_t settled = peak - lag;
     needed_.dropBefore(settled < static_cast<std::uint64_t>(halfTaps) ? 0 : settled - halfTaps);
     settle(settled, out);
-}
-
-double TruePeakLimiter::gainedAt(std::int64_t index) const {
-    return index < 0 ? 0.0 : gained_[static_cast<std::uint64_t>(index) & (gained_.size() - 1)];
 }
 
 // The gain the sound around a sample may have at most: 1 unless its peak, or a peak between

@@ -95,7 +95,9 @@ private:
     bool passQuietly(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out);
     bool anyPeakPasses(std::uint64_t first, std::uint64_t last) const;
     void take(double gained, std::vector<std::int16_t>* out);
-    double gainedAt(std::int64_t index) const;
+    double gainedAt(std::int64_t index) const {
+        return index < 0 ? 0.0 : gained_[static_cast<std::uint64_t>(index) & (gained_.size() - 1)];
+    }
     double requiredGain(std::uint64_t index) const;
     double requiredGainAround(std::uint64_t index) const;
     double gainForPeakAt(std::uint64_t index) const;
