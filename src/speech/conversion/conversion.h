@@ -60,6 +60,7 @@ private:
     void beginChapterOf(const SentenceTiming& timing);
     void finishTimings();
     ConversionResult finish();
+    double renderShare() const;
 
     const ConversionRequest& request_;
     const ProgressCallback& progress_;

@@ -135,7 +135,8 @@ void LoudnessPass::add(std::span<const std::int16_t> samples) {
     }
 }
 
-LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* cancel) {
+LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* cancel,
+                                    const std::function<void(double)>& done) {
     const LoudnessMeasure before = level_.measure();
     LoudnessReport report{.before = before,
                           .ceilingDbtp =
@@ -155,7 +156,7 @@ LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* 
             after.add(samples);
             write(samples);
         },
-        &report, cancel);
+        &report, cancel, done);
     report.after = after.measure();
     return report;
 }
@@ -267,7 +268,8 @@ void LoudnessPass::limiterChange(std::size_t first, std::size_t last, double gai
 }
 
 void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, const Sink& sink,
-                            LoudnessReport* report, const std::atomic<bool>* cancel) {
+                            LoudnessReport* report, const std::atomic<bool>* cancel,
+                            const std::function<void(double)>& done) {
     const double gain = gainOfDecibels(gainDb);
     std::optional<TruePeakLimiter> limiter;
     if (thresholdDb)
@@ -280,6 +282,8 @@ void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, co
         if (count == 0)
             break;
         from += count;
+        if (done)
+            done(static_cast<double>(from) / static_cast<double>(spool_.samples()));
         const std::span<std::int16_t> samples(block.data(), count);
         if (limiter) {
             limited.clear();

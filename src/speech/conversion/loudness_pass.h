@@ -43,16 +43,18 @@ public:
     void add(std::span<const std::int16_t> samples);
 
     // Every sample, in order and in blocks, to write; a set cancel flag stops it between
-    // blocks.
+    // blocks; done (when set) hears how much of it is done, 0 to 1.
     LoudnessReport replay(const std::function<void(std::span<const std::int16_t>)>& write,
-                          const std::atomic<bool>* cancel);
+                          const std::atomic<bool>* cancel,
+                          const std::function<void(double)>& done = {});
 
 private:
     using Sink = std::function<void(std::span<const std::int16_t>)>;
     // Every sample kept, with the gain and, given a threshold, through the limiter; the
     // limiter's counts into report.
     void readBack(double gainDb, std::optional<double> thresholdDb, const Sink& sink,
-                  LoudnessReport* report, const std::atomic<bool>* cancel);
+                  LoudnessReport* report, const std::atomic<bool>* cancel,
+                  const std::function<void(double)>& done = {});
 
     double limitedGainDb(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
     double limiterLossLu(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
