@@ -126,8 +126,8 @@ void LoudnessPass::add(std::span<const std::int16_t> samples) {
             loudestInSegment_ = std::max(loudestInSegment_, std::abs(static_cast<int>(sample)));
         filled_ += take;
         if (filled_ == segmentSamples_) {
-            segments_.push_back(
-                {.energy = level_.loudness.momentaryEnergy(), .loudest = loudestInSegment_});
+            segments_.push_back({.energy = static_cast<float>(level_.loudness.momentaryEnergy()),
+                                 .loudest = loudestInSegment_});
             filled_ = 0;
             loudestInSegment_ = 0;
         }
