@@ -6,9 +6,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <limits>
 #include <numbers>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace kestrova::speech {
@@ -198,7 +200,7 @@ double LoudnessPass::limiterLossLu(double gainDb, double thresholdDb,
         return 0;
     const double gain = gainOfDecibels(gainDb);
     const double quiet = gainOfDecibels(thresholdDb - 3.0) * 32768.0;
-    std::vector<double> change(segments_.size(), 0.0);
+    std::vector<std::pair<std::size_t, std::size_t>> runs;
     for (std::size_t at = 0; at < segments_.size();) {
         if (!(gain * segments_[at].loudest > quiet)) {
             ++at;
@@ -209,11 +211,27 @@ double LoudnessPass::limiterLossLu(double gainDb, double thresholdDb,
              ++next)
             if (gain * segments_[next].loudest > quiet)
                 end = next + 1;
-        const std::size_t from = at > marginSegments ? at - marginSegments : 0;
-        limiterChange(from, std::min(segments_.size(), end + marginSegments), gain,
-                      gainOfDecibels(thresholdDb), change, cancel);
+        runs.emplace_back(at > marginSegments ? at - marginSegments : 0,
+                          std::min(segments_.size(), end + marginSegments));
         at = end;
     }
+    // The runs' segments do not overlap: each segment's change comes from one run, whichever
+    // thread measures it. Half of the runs on another core.
+    std::vector<double> change(segments_.size(), 0.0);
+    const auto measureRuns = [&](std::size_t parity) {
+        for (std::size_t run = parity; run < runs.size(); run += 2)
+            limiterChange(runs[run].first, runs[run].second, gain, gainOfDecibels(thresholdDb),
+                          change, cancel);
+    };
+    spool_.read(0, {}); // written out whole: from here on reading only reads
+    std::future<void> other = std::async(std::launch::async, measureRuns, 1);
+    try {
+        measureRuns(0);
+    } catch (...) {
+        other.wait();
+        throw;
+    }
+    other.get();
     const double weight = request_.format.channels == 2 ? 2.0 : 1.0;
     const double perBlock =
         weight / (4.0 * static_cast<double>(segmentSamples_) * 32768.0 * 32768.0);
