@@ -5,6 +5,7 @@
 #include "speech/audio/loudness_meter.h"
 #include "speech/audio/true_peak_limiter.h"
 
+#include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -63,6 +64,25 @@ TEST(TruePeakLimiter, ChangesNothingBelowTheCeiling) {
     TruePeakLimiter limiter(1.0, gainOfDecibels(-1.0), rate);
     EXPECT_EQ(limited(limiter, in, 1000), in);
     EXPECT_EQ(limiter.limitedSamples(), 0u);
+}
+
+// Its own meter, which looks between samples only near the loudest, finds the peaks between
+// them as libebur128 does, the last sample's included, however the samples come in.
+TEST(TruePeakMeter, FindsPeaksBetweenSamplesAsLibebur128Does) {
+    std::vector<std::int16_t> in = bursts(16000);
+    in.push_back(-30000); // the loudest sample last: counted only once the zeros after it are
+    for (const std::size_t block : {std::size_t{1}, std::size_t{100}, in.size()}) {
+        TruePeakMeter meter;
+        for (std::size_t at = 0; at < in.size(); at += block)
+            meter.add(std::span(in).subspan(at, std::min(block, in.size() - at)));
+        EXPECT_NEAR(decibelsOfGain(meter.finishedPeak() / 32768.0), truePeakDb(in), 0.2);
+    }
+    in.pop_back();
+    TruePeakMeter meter;
+    meter.add(in);
+    EXPECT_NEAR(decibelsOfGain(meter.finishedPeak() / 32768.0), truePeakDb(in), 0.2);
+    const auto loudest = std::ranges::max(in, {}, [](std::int16_t x) { return std::abs(x); });
+    EXPECT_GT(meter.finishedPeak(), 1.4 * loudest); // between samples, 3 dB above them
 }
 
 } // namespace

@@ -23,6 +23,14 @@ void LoudnessMeter::add(std::span<const std::int16_t> samples) {
         throw SpeechError("cannot measure the loudness: out of memory");
 }
 
+double LoudnessMeter::momentaryEnergy() const {
+    double loudness = 0;
+    if (ebur128_loudness_momentary(state_.get(), &loudness) != EBUR128_SUCCESS ||
+        !std::isfinite(loudness))
+        return 0;
+    return std::pow(10.0, (loudness + 0.691) / 10.0); // BS.1770: L = -0.691 + 10 log10(E)
+}
+
 LoudnessMeasure LoudnessMeter::measure() const {
     constexpr double none = -std::numeric_limits<double>::infinity();
     double integrated = none;

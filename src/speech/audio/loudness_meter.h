@@ -18,6 +18,9 @@ public:
     LoudnessMeter(int sampleRate, bool writtenAsStereo, bool truePeak = true);
 
     void add(std::span<const std::int16_t> samples);
+    // The mean square of the K-weighted samples of the last 400 ms, in libebur128's units
+    // (full scale 1, a dual mono channel counted twice).
+    double momentaryEnergy() const;
     // -inf for either when nothing audible was added.
     LoudnessMeasure measure() const;
 

@@ -24,6 +24,16 @@ double blackman(double x, double half) {
     return 0.42 + 0.5 * std::cos(a) + 0.08 * std::cos(2 * a);
 }
 
+// A 16-bit sample of a value, rounded to nearest, ties to even (as std::nearbyint in the
+// default rounding mode, without its call): adding and taking away 1.5 * 2^52 leaves no
+// bits below the units, exactly so for any magnitude under 2^51.
+[[gnu::always_inline]] inline double roundedSample(double value) {
+    constexpr double shift = 6755399441055744.0;
+    constexpr double highest = std::numeric_limits<std::int16_t>::max();
+    constexpr double lowest = std::numeric_limits<std::int16_t>::min();
+    return std::clamp((std::clamp(value, -1e9, 1e9) + shift) - shift, lowest, highest);
+}
+
 std::size_t ringSizeFor(std::uint64_t span) {
     std::size_t size = 64;
     while (size < span)
@@ -44,34 +54,167 @@ void TruePeakLimiter::SlidingMinimum::dropBefore(std::uint64_t index) {
         window_.pop_front();
 }
 
-TruePeakLimiter::TruePeakLimiter(double gain, double ceiling, int sampleRate)
-    : gain_(gain), threshold_(ceiling * 32768.0),
-      attack_(std::max<std::uint64_t>(1, std::llround(sampleRate * attackSeconds))),
-      releaseKept_(std::exp(-1.0 / (sampleRate * releaseSeconds))) {
+PeakInterpolation::PeakInterpolation() {
     for (int phase = 1; phase < phases; ++phase) {
         const double fraction = static_cast<double>(phase) / phases;
         double sum = 0;
         for (int tap = 0; tap < 2 * halfTaps; ++tap) {
             const double distance = fraction - (tap - halfTaps + 1);
-            filter_[phase][tap] = sinc(distance) * blackman(distance, halfTaps);
-            sum += filter_[phase][tap];
+            filter[phase][tap] = sinc(distance) * blackman(distance, halfTaps);
+            sum += filter[phase][tap];
         }
         double magnitude = 0;
-        for (double& coefficient : filter_[phase]) {
+        for (double& coefficient : filter[phase]) {
             coefficient /= sum; // a steady level stays that level
             magnitude += std::abs(coefficient);
         }
-        interpolationBound_ = std::max(interpolationBound_, magnitude);
+        bound = std::max(bound, magnitude);
     }
-    gained_.assign(ringSizeFor(attack_ + 2 * halfTaps + 2), 0.0);
+}
+
+double PeakInterpolation::peakBetween(const Phase& around) const {
+    double peak = 0;
+    for (int phase = 1; phase < phases; ++phase) {
+        double value = 0;
+        for (int tap = 0; tap < 2 * halfTaps; ++tap)
+            value += filter[phase][tap] * around[tap];
+        peak = std::max(peak, std::abs(value));
+    }
+    return peak;
+}
+
+TruePeakMeter::TruePeakMeter() : work_(kept, 0) {}
+
+void TruePeakMeter::add(std::span<const std::int16_t> samples) {
+    work_.insert(work_.end(), samples.begin(), samples.end());
+    // Between samples i and i + 1 the taps run from i - (halfTaps - 1) to i + halfTaps: the
+    // first `kept` samples were taken in before, the gaps after them are new.
+    constexpr std::size_t before = PeakInterpolation::halfTaps - 1;
+    constexpr std::size_t after = PeakInterpolation::halfTaps;
+    if (work_.size() >= kept + 1)
+        scan(before, work_.size() - after);
+    work_.erase(work_.begin(), work_.end() - kept);
+}
+
+double TruePeakMeter::finishedPeak() {
+    if (!finished_) {
+        const std::array<std::int16_t, kept + 1> zeros{};
+        add(zeros);
+        finished_ = true;
+    }
+    return peak_;
+}
+
+// The samples themselves, then the gaps in runs: a run is looked into only where the loudest
+// sample its taps read, times the bound, could pass the peak found so far.
+void TruePeakMeter::scan(std::size_t first, std::size_t last) {
+    for (std::size_t at = first; at < last; ++at)
+        peak_ = std::max(peak_, std::abs(static_cast<double>(work_[at])));
+    constexpr std::size_t run = 64;
+    constexpr std::size_t before = PeakInterpolation::halfTaps - 1;
+    constexpr std::size_t after = PeakInterpolation::halfTaps;
+    for (std::size_t from = first; from < last; from += run) {
+        const std::size_t to = std::min(last, from + run);
+        int loudest = 0;
+        for (std::size_t tap = from - before; tap < to + after; ++tap)
+            loudest = std::max(loudest, std::abs(static_cast<int>(work_[tap])));
+        if (loudest * interpolation_.bound <= peak_)
+            continue;
+        for (std::size_t gap = from; gap < to; ++gap)
+            interpolateAt(gap);
+    }
+}
+
+void TruePeakMeter::interpolateAt(std::size_t index) {
+    constexpr std::size_t before = PeakInterpolation::halfTaps - 1;
+    PeakInterpolation::Phase around{};
+    int loudest = 0;
+    for (std::size_t tap = 0; tap < around.size(); ++tap) {
+        around[tap] = work_[index - before + tap];
+        loudest = std::max(loudest, std::abs(static_cast<int>(work_[index - before + tap])));
+    }
+    if (loudest * interpolation_.bound > peak_)
+        peak_ = std::max(peak_, interpolation_.peakBetween(around));
+}
+
+TruePeakLimiter::TruePeakLimiter(double gain, double ceiling, int sampleRate)
+    : gain_(gain), threshold_(ceiling * 32768.0),
+      attack_(std::max<std::uint64_t>(1, std::llround(sampleRate * attackSeconds))),
+      releaseKept_(std::exp(-1.0 / (sampleRate * releaseSeconds))) {
+    // Room for a run taken in whole by passQuietly() too.
+    gained_.assign(ringSizeFor(attack_ + 2 * halfTaps + 2 + quietRun), 0.0);
     held_.assign(ringSizeFor(attack_ + 1), 0.0);
 }
 
 void TruePeakLimiter::add(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out) {
-    for (const std::int16_t sample : samples) {
-        ++real_;
-        take(gain_ * sample, &out);
+    while (!samples.empty()) {
+        const std::span<const std::int16_t> part =
+            samples.first(std::min(quietRun, samples.size()));
+        if (!passQuietly(part, out)) {
+            for (const std::int16_t sample : part) {
+                ++real_;
+                take(gain_ * sample, &out);
+            }
+        }
+        samples = samples.subspan(part.size());
     }
+}
+
+// Most of a sound has no peak that passes the threshold. There, with no peak waiting in
+// needed_, take() would push nothing there and only settle each sample: this settles them
+// without the windows' bookkeeping (the same output), looking between samples only near one
+// loud enough for it to matter (PeakInterpolation::bound), and leaves the windows as take()
+// would have.
+bool TruePeakLimiter::passQuietly(std::span<const std::int16_t> samples,
+                                  std::vector<std::int16_t>& out) {
+    const std::uint64_t lag = attack_ - 1 + 2 * halfTaps;
+    if (received_ < lag + attack_ + 2 * halfTaps || received_ != real_ || !needed_.empty())
+        return false;
+    const std::uint64_t first = received_;
+    for (const std::int16_t sample : samples)
+        gained_[received_++ & (gained_.size() - 1)] = gain_ * sample;
+    // The peaks take() would look at for these samples: halfTaps before each.
+    if (anyPeakPasses(first - halfTaps, received_ - halfTaps)) {
+        received_ = first;
+        return false;
+    }
+    real_ = received_;
+    if (released_ == 1.0 && reductionsHeld_ == 0) {
+        // No reduction held or on its way: settle() would give each sample gain 1.
+        const std::size_t mask = held_.size() - 1;
+        for (std::uint64_t j = first; j < received_; ++j) {
+            held_[(j - lag) & mask] = 0.0;
+            out.push_back(static_cast<std::int16_t>(
+                roundedSample(gainedAt(static_cast<std::int64_t>(j - lag)))));
+        }
+        given_ += received_ - first;
+        stretchCounted_ = false;
+        reductionSum_ = 0;
+    } else {
+        for (std::uint64_t j = first; j < received_; ++j)
+            settle(j - lag, &out);
+    }
+    loudest_.clear();
+    for (std::uint64_t index = received_ - 2 * halfTaps; index < received_; ++index)
+        loudest_.push(index, -std::abs(gainedAt(static_cast<std::int64_t>(index))));
+    return true;
+}
+
+// Whether requiredGain() would be below 1 at any sample from first to last: only a sample
+// whose interpolation reads one louder than threshold / bound can be.
+bool TruePeakLimiter::anyPeakPasses(std::uint64_t first, std::uint64_t last) const {
+    std::uint64_t looked = first; // every sample before this one is known not to pass
+    for (std::uint64_t tap = first - (halfTaps - 1); tap < last + halfTaps; ++tap) {
+        if (std::abs(gainedAt(static_cast<std::int64_t>(tap))) * interpolation_.bound <= threshold_)
+            continue;
+        // The samples whose interpolation reads this tap.
+        const std::uint64_t until = std::min(last, tap + halfTaps);
+        for (std::uint64_t index = std::max(looked, tap - halfTaps); index < until; ++index)
+            if (requiredGainAround(index) < 1.0)
+                return true;
+        looked = std::max(looked, until);
+    }
+    return false;
 }
 
 void TruePeakLimiter::finish(std::vector<std::int16_t>& out) {
@@ -101,16 +244,25 @@ void TruePeakLimiter::take(double gained, std::vector<std::int16_t>* out) {
     settle(settled, out);
 }
 
-double TruePeakLimiter::gainedAt(std::int64_t index) const {
-    return index < 0 ? 0.0 : gained_[static_cast<std::uint64_t>(index) & (gained_.size() - 1)];
-}
-
 // The gain the sound around a sample may have at most: 1 unless its peak, or a peak between
 // it and the next, passes the threshold.
 double TruePeakLimiter::requiredGain(std::uint64_t index) const {
     const double loudest = -loudest_.minimum();
-    if (loudest * interpolationBound_ <= threshold_)
+    if (loudest * interpolation_.bound <= threshold_)
         return 1.0;
+    return gainForPeakAt(index);
+}
+
+// requiredGain() with its window's loudest sample found here rather than kept.
+double TruePeakLimiter::requiredGainAround(std::uint64_t index) const {
+    const auto first = static_cast<std::int64_t>(index) - halfTaps + 1;
+    double loudest = 0;
+    for (std::int64_t tap = first; tap < first + 2 * halfTaps; ++tap)
+        loudest = std::max(loudest, std::abs(gainedAt(tap)));
+    return loudest * interpolation_.bound <= threshold_ ? 1.0 : gainForPeakAt(index);
+}
+
+double TruePeakLimiter::gainForPeakAt(std::uint64_t index) const {
     const double peak =
         std::max(std::abs(gainedAt(static_cast<std::int64_t>(index))), interpolatedPeak(index));
     return peak > threshold_ ? threshold_ / peak : 1.0;
@@ -121,14 +273,7 @@ double TruePeakLimiter::interpolatedPeak(std::uint64_t index) const {
     Phase around{};
     for (int tap = 0; tap < 2 * halfTaps; ++tap)
         around[tap] = gainedAt(first + tap);
-    double peak = 0;
-    for (int phase = 1; phase < phases; ++phase) {
-        double value = 0;
-        for (int tap = 0; tap < 2 * halfTaps; ++tap)
-            value += filter_[phase][tap] * around[tap];
-        peak = std::max(peak, std::abs(value));
-    }
-    return peak;
+    return interpolation_.peakBetween(around);
 }
 
 // The gain of a sample: the lowest any peak within the attack after it needs, released
@@ -166,11 +311,9 @@ void TruePeakLimiter::emit(std::uint64_t index, double gain, std::vector<std::in
     if (index >= real_)
         return;
     ++given_;
-    constexpr double highest = std::numeric_limits<std::int16_t>::max();
-    constexpr double lowest = std::numeric_limits<std::int16_t>::min();
     const double gained = gainedAt(static_cast<std::int64_t>(index));
-    const double value = std::clamp(std::nearbyint(gained * gain), lowest, highest);
-    const bool changed = value != std::clamp(std::nearbyint(gained), lowest, highest);
+    const double value = roundedSample(gained * gain);
+    const bool changed = gain != 1.0 && value != roundedSample(gained);
     if (gain >= 1.0)
         stretchCounted_ = false;
     limitedSamples_ += changed ? 1 : 0;

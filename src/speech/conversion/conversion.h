@@ -63,6 +63,7 @@ private:
     void beginChapterOf(const SentenceTiming& timing);
     void finishTimings();
     ConversionResult finish();
+    double renderShare() const;
 
     const ConversionRequest& request_;
     const ProgressCallback& progress_;

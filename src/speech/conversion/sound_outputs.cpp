@@ -136,10 +136,10 @@ void SoundOutputs::beginDueChapters() {
 }
 
 // Every sample held back, written: the second pass's, or the limiter's look-ahead.
-void SoundOutputs::writeHeldBack() {
+void SoundOutputs::writeHeldBack(const std::function<void(double)>& passDone) {
     if (secondPass_) {
         loudness_ = secondPass_->replay(
-            [this](std::span<const std::int16_t> samples) { deliver(samples); }, cancel_);
+            [this](std::span<const std::int16_t> samples) { deliver(samples); }, cancel_, passDone);
         secondPass_.reset();
     } else if (limiter_) {
         limited_.clear();
@@ -209,8 +209,8 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
         std::get<SoundFileWriter>(files_.back().writer).setCuePoints(std::move(points));
 }
 
-void SoundOutputs::commit() {
-    writeHeldBack();
+void SoundOutputs::commit(const std::function<void(double)>& passDone) {
+    writeHeldBack(passDone);
     // A text without a sound still gets its one file.
     if (request_.splitChapters && files_.empty())
         openChapter({});

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <variant>
@@ -46,7 +47,8 @@ public:
     // The chapters of the one file, set before commit(): cue points in a wave file, and
     // inside MP3, FLAC, Ogg Vorbis and Opus files (not streams, which cannot be edited).
     void addChapters(const std::vector<ChapterTiming>& chapters);
-    void commit();
+    // passDone: how much of the second pass is done, 0 to 1, as it goes.
+    void commit(const std::function<void(double)>& passDone = {});
 
     bool isFile() const { return files_.empty() || files_.front().target.isFile(); }
     std::vector<std::filesystem::path> paths() const;
@@ -88,7 +90,7 @@ private:
     void startMeasuring();
     void deliver(std::span<const std::int16_t> samples);
     void beginDueChapters();
-    void writeHeldBack();
+    void writeHeldBack(const std::function<void(double)>& passDone);
 
     struct ChapterStart {
         std::uint64_t frame;
