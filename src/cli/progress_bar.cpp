@@ -73,7 +73,8 @@ void ProgressBar::update(double fraction) {
     shownPercent_ = percent;
     shownAt_ = now;
     const int filled = percent * barWidth / 100;
-    std::string line = "[" + std::string(filled, '#') + std::string(barWidth - filled, '-') + "] ";
+    std::string line = "[";
+    line.append(filled, '#').append(barWidth - filled, '-').append("] ");
     char figures[64];
     std::snprintf(figures, sizeof figures, "%3d%%", percent);
     line += figures;
