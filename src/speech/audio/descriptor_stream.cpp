@@ -1,5 +1,7 @@
 #include "descriptor_stream.h"
 
+#include "speech/base/positioned_io.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <sys/stat.h>
@@ -73,31 +75,11 @@ void DescriptorStream::truncate(long length) {
 }
 
 std::size_t DescriptorStream::readAt(char* data, std::size_t size, off_t at) {
-    std::size_t done = 0;
-    while (done < size && error_ == 0) {
-        const ssize_t got = ::pread(fd_, data + done, size - done, at + static_cast<off_t>(done));
-        if (got > 0)
-            done += static_cast<std::size_t>(got);
-        else if (got == 0)
-            break;
-        else if (errno != EINTR)
-            error_ = errno;
-    }
-    return done;
+    return readFullyAt(fd_, data, size, at, error_);
 }
 
 void DescriptorStream::writeAt(const char* data, std::size_t size, off_t at) {
-    std::size_t done = 0;
-    while (done < size && error_ == 0) {
-        const ssize_t written =
-            ::pwrite(fd_, data + done, size - done, at + static_cast<off_t>(done));
-        if (written > 0)
-            done += static_cast<std::size_t>(written);
-        else if (written == 0)
-            error_ = EIO;
-        else if (errno != EINTR)
-            error_ = errno;
-    }
+    writeFullyAt(fd_, data, size, at, error_);
 }
 
 // Moves the bytes from..end to begin at to: from the back when they move towards the end,

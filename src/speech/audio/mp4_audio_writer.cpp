@@ -1,5 +1,6 @@
 #include "mp4_audio_writer.h"
 
+#include "speech/base/positioned_io.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 
@@ -112,33 +113,11 @@ private:
             cancelled_ = true;
             error_ = ECANCELED;
         }
-        const auto* bytes = static_cast<const char*>(data);
-        for (std::size_t done = 0; done < size && error_ == 0;) {
-            const ssize_t written =
-                ::pwrite(fd_, bytes + done, size - done, offset + static_cast<off_t>(done));
-            if (written > 0)
-                done += static_cast<std::size_t>(written);
-            else if (written == 0)
-                error_ = EIO;
-            else if (errno != EINTR)
-                error_ = errno;
-        }
+        writeFullyAt(fd_, static_cast<const char*>(data), size, offset, error_);
     }
 
     std::size_t readFully(off_t offset, void* data, std::size_t size) {
-        auto* bytes = static_cast<char*>(data);
-        std::size_t done = 0;
-        while (done < size && error_ == 0) {
-            const ssize_t got =
-                ::pread(fd_, bytes + done, size - done, offset + static_cast<off_t>(done));
-            if (got > 0)
-                done += static_cast<std::size_t>(got);
-            else if (got == 0)
-                break;
-            else if (errno != EINTR)
-                error_ = errno;
-        }
-        return done;
+        return readFullyAt(fd_, static_cast<char*>(data), size, offset, error_);
     }
 
     std::int64_t seekFrom(std::int64_t& position, std::int64_t offset, int whence) {
