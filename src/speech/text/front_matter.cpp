@@ -57,7 +57,8 @@ Block blockAtStart(std::string_view text) {
         } else if ((bare == "---" || bare == "...") && line.front() != ' ' &&
                    line.front() != '\t') {
             block.length = std::min(at, text.size());
-            return opensAMap(block.lines.front()) ? block : Block{};
+            // "---" closed at once holds nothing: no front matter.
+            return !block.lines.empty() && opensAMap(block.lines.front()) ? block : Block{};
         } else {
             block.lines.push_back(line);
         }
