@@ -147,20 +147,20 @@ std::string bashScript(const std::string& program, const std::vector<CompletedVe
     return script + "    esac\n}\ncomplete -o filenames -F " + function + " " + program + "\n";
 }
 
-std::string zshSpecOf(const CompletedOption& option) {
+std::string zshArgumentOf(const CompletedOption& option) {
     std::string names = option.names.size() == 1
                             ? option.names.front()
                             : "(" + joined(option.names) + ")'{" + joined(option.names, ",") + "}'";
-    std::string spec = "'" + names + "[" + option.help + "]";
+    std::string argument = "'" + names + "[" + option.help + "]";
     if (option.value == CompletedOption::Value::Choices)
-        spec += ":value:(" + joined(option.choices) + ")";
+        argument += ":value:(" + joined(option.choices) + ")";
     else if (option.value == CompletedOption::Value::File)
-        spec += ":file:_files";
+        argument += ":file:_files";
     else if (option.value == CompletedOption::Value::Folder)
-        spec += ":folder:_files -/";
+        argument += ":folder:_files -/";
     else if (option.value == CompletedOption::Value::Other)
-        spec += ":value: ";
-    return spec + "'";
+        argument += ":value: ";
+    return argument + "'";
 }
 
 std::string zshScript(const std::string& program, const std::vector<CompletedVerb>& verbs) {
@@ -174,7 +174,7 @@ std::string zshScript(const std::string& program, const std::vector<CompletedVer
     for (const CompletedVerb& verb : verbs) {
         script += "    " + verb.name + ")\n        _arguments -s";
         for (const CompletedOption& option : verb.options)
-            script += " \\\n            " + zshSpecOf(option);
+            script += " \\\n            " + zshArgumentOf(option);
         if (verb.takesFiles)
             script += " \\\n            '*:file:_files'";
         else if (!verb.choices.empty())

@@ -11,10 +11,10 @@ namespace kestrova::speech {
 
 // One XHTML or HTML page of a document, as the block reader is to read it.
 struct XhtmlPage {
-    std::string_view bytes;   // the page's own bytes
-    std::string name;         // for messages and DocumentBlock::source: "OEBPS/ch1.xhtml"
-    bool html = false;        // libxml2's HTML parser (a lone .html file) instead of XML's
-    std::string language;     // inherited from the book when the page gives none
+    std::string_view bytes; // the page's own bytes
+    std::string name;       // for messages and DocumentBlock::source: "OEBPS/ch1.xhtml"
+    bool html = false;      // libxml2's HTML parser (a lone .html file) instead of XML's
+    std::string language;   // inherited from the book when the page gives none
     // Chapters that begin at an element of the page, by its id, with their titles; "" as
     // the key: a chapter that begins with the page.
     std::map<std::string, std::string> chaptersAt;
