@@ -52,6 +52,13 @@ private:
     std::size_t pageBytes_;
 };
 
+// A note target's file is resolved inside the book: no ".." step remains ("notes..html" is a
+// plain name).
+bool climbsAbove(const std::string& file) {
+    return file == ".." || file.starts_with("../") || file.ends_with("/..") ||
+           file.find("/../") != std::string::npos;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -74,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         CheckingSink sink(page.bytes.size());
         readXhtmlPage(page, options, sink);
         for (const auto& [file, id] : noteTargetsOf(page))
-            FUZZ_CHECK(!id.empty() && file.find("..") == std::string::npos);
+            FUZZ_CHECK(!id.empty() && !climbsAbove(file));
     } catch (const FileError& error) {
         FUZZ_CHECK(namesThePage(error.what()));
     }
