@@ -164,8 +164,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 // The samples kept for the second pass of --loudness fill their disk, in $TMPDIR or beside
-// the output, through an unnamed file or one whose name is removed at once: the conversion
-// fails naming its output and the reason, and leaves nothing anywhere.
+// the output, through an unnamed file or one whose name is removed at once, or the output's
+// disk fills in the second pass: the conversion fails naming its output and the reason, and
+// leaves nothing anywhere.
 TEST_F(CliFault, LoudnessSpoolFillsTheDisk) {
     if (!test::privateMountTable())
         GTEST_SKIP() << "mounting a small file system needs root";
@@ -188,6 +189,14 @@ TEST_F(CliFault, LoudnessSpoolFillsTheDisk) {
     expectCleanFailure(
         run({"convert", "-q", "--loudness", "-18", "-o", "small/out.wav", "in.txt"}, beside), 1,
         "small/out.wav", "No space left on device", before);
+    // The spool has room, the output not: the second pass fails while its samples are still
+    // being read back and limited on another thread.
+    ProgramSetup spoolWithRoom;
+    spoolWithRoom.environment = {{"TMPDIR", scratch.path().string()}};
+    expectCleanFailure(run({"convert", "-q", "--loudness", "-18", "-o", "small/out.wav",
+                            "in.txt"},
+                           spoolWithRoom),
+                       1, "small/out.wav", "No space left on device", before);
 }
 
 // The output's folder removed while the file is written, as when a removable disk is

@@ -1,5 +1,6 @@
 #include "mp4_audio_writer.h"
 
+#include "speech/base/block_handover.h"
 #include "speech/base/positioned_io.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
@@ -17,9 +18,7 @@ extern "C" {
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
 #include <mutex>
 #include <new>
@@ -144,71 +143,11 @@ private:
     bool cancelled_ = false;
 };
 
-// Blocks of whole frames from the writer to its encoding thread, in order. Bounded, so that
-// memory stays small when the encoder is slower than the rendering; a failure of the encoding
-// thread, or a stop, wakes a writer waiting for room. Each side is woken only when the other
-// has something for it, a block at a time: on a loaded machine every wake-up waits its turn.
-class Mp4FrameQueue {
+// Blocks of whole frames from the writer to its encoding thread.
+class Mp4FrameQueue : public BlockHandover<std::vector<float>> {
 public:
     static constexpr std::size_t framesInBlock = 16; // about 0.75 s of sound at 22.05 kHz
-
-    // Waits for room; false once the encoding has failed (the failure is kept for rethrow()).
-    bool push(std::vector<float> block) {
-        std::unique_lock lock(mutex_);
-        roomMade_.wait(lock, [this] { return blocks_.size() < capacity || failure_; });
-        if (failure_)
-            return false;
-        blocks_.push_back(std::move(block));
-        if (blocks_.size() == 1)
-            blockAdded_.notify_one();
-        return true;
-    }
-
-    // The next block; none once the writer has finished or stopped and nothing is left.
-    std::optional<std::vector<float>> pop() {
-        std::unique_lock lock(mutex_);
-        blockAdded_.wait(lock, [this] { return !blocks_.empty() || finished_ || stopped_; });
-        if (stopped_ || blocks_.empty())
-            return std::nullopt;
-        std::vector<float> block = std::move(blocks_.front());
-        blocks_.pop_front();
-        if (blocks_.size() == capacity - 1)
-            roomMade_.notify_one();
-        return block;
-    }
-
-    void fail(std::exception_ptr failure) {
-        const std::lock_guard lock(mutex_);
-        failure_ = std::move(failure);
-        blocks_.clear();
-        roomMade_.notify_one();
-    }
-    void finish() {
-        const std::lock_guard lock(mutex_);
-        finished_ = true;
-        blockAdded_.notify_one();
-    }
-    // The rest is dropped: the writer is going away without its file.
-    void stop() {
-        const std::lock_guard lock(mutex_);
-        stopped_ = true;
-        blockAdded_.notify_one();
-    }
-    void rethrow() {
-        const std::lock_guard lock(mutex_);
-        if (failure_)
-            std::rethrow_exception(failure_);
-    }
-
-private:
-    static constexpr std::size_t capacity = 4; // blocks: a quarter MB
-    std::mutex mutex_;
-    std::condition_variable blockAdded_;
-    std::condition_variable roomMade_;
-    std::deque<std::vector<float>> blocks_;
-    std::exception_ptr failure_;
-    bool finished_ = false;
-    bool stopped_ = false;
+    Mp4FrameQueue() : BlockHandover(4) {}             // blocks: a quarter MB
 };
 
 namespace {

@@ -3,6 +3,7 @@
 #include "speech/audio/loudness_meter.h"
 #include "speech/audio/sample_spool.h"
 #include "speech/audio/true_peak_limiter.h"
+#include "speech/base/block_handover.h"
 #include "speech/converter.h"
 
 #include <atomic>
@@ -55,6 +56,14 @@ private:
     void readBack(double gainDb, std::optional<double> thresholdDb, const Sink& sink,
                   LoudnessReport* report, const std::atomic<bool>* cancel,
                   const std::function<void(double)>& done = {});
+
+    // Samples read back, and how many of the spool's were read for them.
+    struct ReadBlock {
+        std::vector<std::int16_t> samples;
+        std::uint64_t readUpTo = 0;
+    };
+    void readGained(double gain, TruePeakLimiter* limiter, BlockHandover<ReadBlock>& handover,
+                    const std::atomic<bool>* cancel);
 
     double limitedGainDb(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
     double limiterLossLu(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
