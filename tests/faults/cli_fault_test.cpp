@@ -193,10 +193,9 @@ TEST_F(CliFault, LoudnessSpoolFillsTheDisk) {
     // being read back and limited on another thread.
     ProgramSetup spoolWithRoom;
     spoolWithRoom.environment = {{"TMPDIR", scratch.path().string()}};
-    expectCleanFailure(run({"convert", "-q", "--loudness", "-18", "-o", "small/out.wav",
-                            "in.txt"},
-                           spoolWithRoom),
-                       1, "small/out.wav", "No space left on device", before);
+    expectCleanFailure(
+        run({"convert", "-q", "--loudness", "-18", "-o", "small/out.wav", "in.txt"}, spoolWithRoom),
+        1, "small/out.wav", "No space left on device", before);
 }
 
 // The output's folder removed while the file is written, as when a removable disk is

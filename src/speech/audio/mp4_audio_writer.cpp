@@ -147,7 +147,7 @@ private:
 class Mp4FrameQueue : public BlockHandover<std::vector<float>> {
 public:
     static constexpr std::size_t framesInBlock = 16; // about 0.75 s of sound at 22.05 kHz
-    Mp4FrameQueue() : BlockHandover(4) {}             // blocks: a quarter MB
+    Mp4FrameQueue() : BlockHandover(4) {}            // blocks: a quarter MB
 };
 
 namespace {

@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <cmath>
 #include <future>
-#include <thread>
 #include <limits>
 #include <numbers>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -331,8 +331,7 @@ void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, co
 // Every sample kept, with the gain and through the limiter when there is one, handed over in
 // blocks; stops early when the other side has.
 void LoudnessPass::readGained(double gain, TruePeakLimiter* limiter,
-                              BlockHandover<ReadBlock>& handover,
-                              const std::atomic<bool>* cancel) {
+                              BlockHandover<ReadBlock>& handover, const std::atomic<bool>* cancel) {
     std::vector<std::int16_t> block(blockSamples);
     for (std::uint64_t from = 0;;) {
         throwIfCancelled(cancel, request_);
