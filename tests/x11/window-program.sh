@@ -31,6 +31,7 @@ work=$scratch/work
 mkdir -p "$work" "$scratch/config"
 mkdir -m 700 "$scratch/runtime"
 xvfb_pid=""
+bus_pid=""
 watcher_pid=""
 
 cleanup() {
@@ -39,6 +40,7 @@ cleanup() {
     fi
     [ -z "$watcher_pid" ] || kill "$watcher_pid" 2>/dev/null || true
     [ -z "$xvfb_pid" ] || kill "$xvfb_pid" 2>/dev/null || true
+    [ -z "$bus_pid" ] || kill "$bus_pid" 2>/dev/null || true
     wait 2>/dev/null || true
     rm -rf "$scratch"
 }
@@ -255,6 +257,17 @@ x_server_answers() {
     xdpyinfo > /dev/null 2>&1
 }
 wait_for "answer from the X server on $DISPLAY" x_server_answers
+
+# --- A session bus of the run's own. Without one, Qt's accessibility bridge asks libdbus for
+# the session bus, and where dbus-x11 is installed libdbus autolaunches a dbus-daemon that
+# outlives the program (and carries the run's environment). Started before the program, it
+# carries none of the run's marker; it ends with the script. ---
+dbus-daemon --session --fork --print-address=4 --print-pid=5 4> "$scratch/bus.address" \
+    5> "$scratch/bus.pid"
+bus_pid=$(cat "$scratch/bus.pid")
+export DBUS_SESSION_BUS_ADDRESS
+DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$scratch/bus.address")
+[ -n "$DBUS_SESSION_BUS_ADDRESS" ] || fail "no session bus"
 
 case $case_name in
 refusal)
