@@ -207,6 +207,11 @@ Container writtenContainer(std::optional<Container> chosen, const std::filesyste
     return chosen.value_or(toStandardOutput ? streamedByDefault : containerForPath(output));
 }
 
+Container streamedContainer(std::optional<Container> chosen, const std::filesystem::path& name) {
+    const Container byName = containerForPath(name);
+    return chosen.value_or(canStream(byName) ? byName : streamedByDefault);
+}
+
 std::span<const ContainerRow> containerRows() {
     return containerTable;
 }

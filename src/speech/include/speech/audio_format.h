@@ -93,6 +93,10 @@ AudioFormat writtenFormat(Container container, const AudioFormat& format);
 // streams: AU, whose header needs no seeking back.
 inline constexpr Container streamedByDefault = Container::Au;
 
+// What a stream named NAME is written as: the container chosen, else the one its name chooses
+// where that one streams, else streamedByDefault.
+Container streamedContainer(std::optional<Container> chosen, const std::filesystem::path& name);
+
 // The container a sound is written in, as far as it is known before the output is opened:
 // the one chosen, else AU into standard output, else by the output's ending.
 Container writtenContainer(std::optional<Container> chosen, const std::filesystem::path& output,
