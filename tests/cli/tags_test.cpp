@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <memory>
+#include <sstream>
 
 namespace kestrova::cli {
 namespace {
@@ -191,6 +192,148 @@ INSTANTIATE_TEST_SUITE_P(
                                   {"-o", "x.mp3", "--cover", "in.txt"},
                                   "neither a JPEG nor a PNG"},
                       RefusedCase{"AuStream", {"-o", "-", "--title", "T"}, "AU"}),
+    [](const auto& info) { return info.param.name; });
+
+// ---- a conversion without a sample ----
+
+// The title, the artist and the length, as mutagen reads them: "title|artist|seconds".
+const char* const mutagenReadBack = R"(import sys, mutagen
+f = mutagen.File(sys.argv[1], easy=True)
+tags = f.tags or {}
+def tag(easy, id3):
+    if id3 in tags: return str(tags[id3])
+    return tags[easy][0] if easy in tags else ''
+print('%s|%s|%.2f' % (tag('title', 'TIT2'), tag('artist', 'TPE1'), f.info.length))
+)";
+
+struct EmptyCase {
+    std::string name;
+    std::string ending;
+    std::vector<std::string> type;    // --type, where the ending does not choose it
+    std::vector<std::string> checker; // the container's own checker; the file is added
+    bool tagged;                      // the container holds tags (mutagen reads them)
+    double seconds;                   // what a file of no sample holds
+};
+
+void PrintTo(const EmptyCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class EmptySound : public ::testing::TestWithParam<EmptyCase> {
+protected:
+    EmptySound() {
+        test::writeBytes(scratch / "empty.txt", "");
+        test::writeBytes(scratch / "code.md", "```\nint main() {}\n```\n");
+    }
+
+    Outcome convert(const std::string& input, const std::string& output,
+                    std::vector<std::string> more) const {
+        std::vector<std::string> arguments = {"convert", "-q", "-e", "slt", "-o", output};
+        arguments.insert(arguments.end(), GetParam().type.begin(), GetParam().type.end());
+        arguments.insert(arguments.end(), more.begin(), more.end());
+        arguments.push_back(input);
+        return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
+    }
+
+    Outcome run(const std::string& program, const std::vector<std::string>& arguments) const {
+        return test::runProgram(program, arguments, scratch.path());
+    }
+
+    // ffprobe's length of the sound; raw PCM's by its size (22.05 kHz 16-bit mono).
+    double secondsOf(const std::string& file) const {
+        if (GetParam().ending == ".raw")
+            return static_cast<double>(fs::file_size(scratch / file)) / (2 * 22050);
+        const Outcome probed =
+            run("/usr/bin/ffprobe", {"-v", "error", "-select_streams", "a:0", "-show_entries",
+                                     "stream=duration", "-of", "csv=p=0", file});
+        EXPECT_EQ(probed.exitStatus(), 0) << probed.standardError;
+        try {
+            return std::stod(probed.standardOutput);
+        } catch (const std::exception&) {
+            ADD_FAILURE() << file << " has no length: " << probed.standardOutput;
+            return -1.0;
+        }
+    }
+
+    ScratchDir scratch;
+};
+
+// An empty text and a Markdown file of a code block alone (code is not read aloud) have no
+// sample to speak: each is a file its container's checker, ffprobe and mutagen take, the tags
+// in it, byte for byte the same for both.
+TEST_P(EmptySound, IsAFileTheReadersTakeWithItsTags) {
+    const EmptyCase& entry = GetParam();
+    const std::string file = "none" + entry.ending;
+    const std::vector<std::string> tags =
+        entry.tagged ? std::vector<std::string>{"--title", unicode, "--artist", "Nobody"}
+                     : std::vector<std::string>{};
+    const Outcome made = convert("empty.txt", file, tags);
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    EXPECT_EQ(made.standardError, "");
+    ASSERT_EQ(convert("code.md", "code" + entry.ending, tags).exitStatus(), 0);
+    EXPECT_EQ(test::readBytes(scratch / ("code" + entry.ending)), test::readBytes(scratch / file));
+    EXPECT_NEAR(secondsOf(file), entry.seconds, 0.06);
+
+    if (!entry.checker.empty()) {
+        std::vector<std::string> checker = entry.checker;
+        const std::string program = checker.front();
+        checker.erase(checker.begin());
+        checker.push_back(file);
+        const Outcome checked = run(program, checker);
+        EXPECT_EQ(checked.exitStatus(), 0) << checked.standardOutput << checked.standardError;
+        // mp3val's count of frames is a guess at whether a file is MP3 at all: a tenth of a
+        // second is fewer frames than it looks for.
+        std::istringstream report(checked.standardOutput + checked.standardError);
+        for (std::string line; std::getline(report, line);) {
+            if (line.find("Too few MPEG frames") != std::string::npos)
+                continue;
+            for (const char* problem : {"WARN", "Warn", "ERROR", "Error", "buggy", "is empty"})
+                EXPECT_EQ(line.find(problem), std::string::npos) << line;
+        }
+    }
+    if (entry.ending != ".raw") {
+        const Outcome streams =
+            run("/usr/bin/ffprobe",
+                {"-v", "error", "-show_entries", "stream=codec_type", "-of", "csv=p=0", file});
+        EXPECT_EQ(streams.standardOutput, "audio\n") << streams.standardError;
+    } else {
+        EXPECT_EQ(fs::file_size(scratch / file), 0u);
+    }
+    if (entry.tagged) {
+        const Outcome read = run("/usr/bin/python3", {"-c", mutagenReadBack, file});
+        ASSERT_EQ(read.exitStatus(), 0) << read.standardError;
+        const std::string title = read.standardOutput.substr(0, read.standardOutput.find('|'));
+        EXPECT_EQ(title, unicode);
+        EXPECT_NE(read.standardOutput.find("|Nobody|"), std::string::npos) << read.standardOutput;
+    }
+}
+
+// Split into chapters, a text without sound is one file holding the lead-in and the tail it
+// holds unsplit: the same length.
+TEST_P(EmptySound, SplitHoldsTheLeadInAndTailAsUnsplit) {
+    const std::vector<std::string> roomTone = {"--lead-in", "600", "--tail", "1500"};
+    ASSERT_EQ(convert("empty.txt", "whole" + GetParam().ending, roomTone).exitStatus(), 0);
+    std::vector<std::string> split = roomTone;
+    split.push_back("--split-chapters");
+    const Outcome made = convert("empty.txt", "part" + GetParam().ending, split);
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    const std::string part = "part-00" + GetParam().ending;
+    const double seconds = secondsOf(part);
+    EXPECT_NEAR(seconds, 2.1, 0.07);
+    EXPECT_DOUBLE_EQ(seconds, secondsOf("whole" + GetParam().ending));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, EmptySound,
+    ::testing::Values(EmptyCase{"Wave", ".wav", {}, {}, true, 0.0},
+                      EmptyCase{"Au", ".au", {"--type", "au"}, {}, false, 0.0},
+                      EmptyCase{"Raw", ".raw", {"--type", "raw"}, {}, false, 0.0},
+                      EmptyCase{"Flac", ".flac", {}, {"/usr/bin/flac", "-t", "-s"}, true, 0.1},
+                      EmptyCase{"OggVorbis", ".ogg", {}, {"/usr/bin/ogginfo"}, true, 0.1},
+                      EmptyCase{"Opus", ".opus", {}, {"/usr/bin/opusinfo"}, true, 0.1},
+                      EmptyCase{"Mp3", ".mp3", {}, {"/usr/bin/mp3val"}, true, 0.1},
+                      EmptyCase{"M4b", ".m4b", {}, {}, true, 0.1},
+                      EmptyCase{"M4a", ".m4a", {}, {}, true, 0.1}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

@@ -476,20 +476,33 @@ struct StalledReader {
     }
 };
 
-class StopWhileTheReaderStalls : public CliFault, public ::testing::WithParamInterface<bool> {};
+// Where the stalled sound goes: a FIFO of that name, or standard output.
+struct StalledCase {
+    const char* name;
+    const char* fifo; // null: standard output
+};
+
+void PrintTo(const StalledCase& entry, std::ostream* out) {
+    *out << entry.name;
+}
+
+class StopWhileTheReaderStalls : public CliFault,
+                                 public ::testing::WithParamInterface<StalledCase> {};
 
 // SIGTERM while the sound's write waits on a reader that stopped reading, into standard output
 // or a FIFO: the converter ends as cancelled, not when (or if) the reader reads. The sentence's
 // speech is several times what the pipe holds: once it is full the converter is writing.
+// Every one of them is sent AU, a FIFO named for M4B (which cannot stream) too, and the
+// message names the AU file.
 TEST_P(StopWhileTheReaderStalls, EndsAsCancelled) {
-    const bool toFifo = GetParam();
+    const char* const fifo = GetParam().fifo;
     test::writeBytes(at("t.txt"), "This one sentence is spoken for a good deal longer than the "
                                   "pipe it goes into can hold.\n");
     StalledReader reader;
-    if (toFifo) {
-        ASSERT_EQ(::mkfifo(at("sound.au").c_str(), 0600), 0);
-        reader.readEnd = ::open(at("sound.au").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        reader.writeEnd = ::open(at("sound.au").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fifo != nullptr) {
+        ASSERT_EQ(::mkfifo(at(fifo).c_str(), 0600), 0);
+        reader.readEnd = ::open(at(fifo).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        reader.writeEnd = ::open(at(fifo).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     } else {
         int ends[2];
         ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
@@ -501,21 +514,28 @@ TEST_P(StopWhileTheReaderStalls, EndsAsCancelled) {
     const Snapshot before = test::snapshot(scratch.path());
 
     ProgramSetup setup;
-    if (!toFifo)
+    if (fifo == nullptr)
         setup.standardOutput = reader.writeEnd;
-    RunningProgram cli(cliPath, {"convert", "-q", "-o", toFifo ? "sound.au" : "-", "t.txt"},
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", fifo != nullptr ? fifo : "-", "t.txt"},
                        scratch.path(), setup);
     ASSERT_TRUE(cli.waitFor([&] { return reader.full(); }));
     ::kill(cli.pid(), SIGTERM);
     // A bound for a hang, not a measure of speed.
-    expectCleanFailure(cli.wait(5s), 128 + SIGTERM, toFifo ? "sound.au" : "standard output",
+    const Outcome outcome = cli.wait(5s);
+    expectCleanFailure(outcome, 128 + SIGTERM, fifo != nullptr ? fifo : "standard output",
                        "the conversion was cancelled", before);
+    EXPECT_TRUE(outcome.standardError.starts_with("kestrova-wav-cli: cannot write the AU file "))
+        << outcome.standardError;
+    char magic[4] = {};
+    ASSERT_EQ(::read(reader.readEnd, magic, sizeof magic), 4);
+    EXPECT_EQ(std::string(magic, sizeof magic), ".snd");
 }
 
-INSTANTIATE_TEST_SUITE_P(Outputs, StopWhileTheReaderStalls, ::testing::Bool(),
-                         [](const auto& info) {
-                             return std::string(info.param ? "Fifo" : "StandardOutput");
-                         });
+INSTANTIATE_TEST_SUITE_P(Outputs, StopWhileTheReaderStalls,
+                         ::testing::Values(StalledCase{"StandardOutput", nullptr},
+                                           StalledCase{"Fifo", "sound.au"},
+                                           StalledCase{"FifoNamedForM4b", "sound.m4b"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // An engine that dies in the middle of the text, as a crash would end it: the conversion
 // fails naming the text file, and nothing is left.

@@ -19,6 +19,14 @@ constexpr std::array pcmRates{8000, 11025, 12000, 16000, 22050, 24000, 32000, 44
 // Every rate an Opus stream is encoded at, rising.
 constexpr std::array opusRates{8000, 12000, 16000, 24000, 48000};
 
+// Where a file cannot hold no sound, it holds a tenth of a second of silence: FLAC counts
+// 0 samples as "unknown", libvorbis ends an empty stream on a page of granule position 0
+// (which ogginfo reports as a faulty encoder), libsndfile's Opus writer leaves an empty stream
+// without its end, LAME writes no MP3 frame at all and the MP4 muxer no track. A tenth of a
+// second is more than one frame of any of their encoders at any rate but AAC's at 8 kHz
+// (which encodes a short last frame), and too short to hear.
+constexpr int silenceOfNoSoundMs = 100;
+
 // A wave file of more than 4 GiB is written as RF64 (SoundFileWriter).
 constexpr std::array containerTable{
     ContainerRow{.container = Container::Wave,
@@ -65,7 +73,8 @@ constexpr std::array containerTable{
                  .holdsTags = true,
                  .holdsCuePoints = false,
                  .cueSheetType = "WAVE",
-                 .rates = {}},
+                 .rates = {},
+                 .shortestSoundMs = silenceOfNoSoundMs},
     ContainerRow{.container = Container::OggVorbis,
                  .typeName = "ogg",
                  .ending = ".ogg",
@@ -80,7 +89,8 @@ constexpr std::array containerTable{
                  .holdsTags = true,
                  .holdsCuePoints = false,
                  .cueSheetType = "WAVE",
-                 .rates = {}},
+                 .rates = {},
+                 .shortestSoundMs = silenceOfNoSoundMs},
     ContainerRow{.container = Container::OggOpus,
                  .typeName = "opus",
                  .ending = ".opus",
@@ -95,7 +105,8 @@ constexpr std::array containerTable{
                  .holdsTags = true,
                  .holdsCuePoints = false,
                  .cueSheetType = "WAVE",
-                 .rates = opusRates},
+                 .rates = opusRates,
+                 .shortestSoundMs = silenceOfNoSoundMs},
     ContainerRow{.container = Container::Mp3,
                  .typeName = "mp3",
                  .ending = ".mp3",
@@ -110,7 +121,8 @@ constexpr std::array containerTable{
                  .holdsTags = true,
                  .holdsCuePoints = false,
                  .cueSheetType = "MP3",
-                 .rates = {}},
+                 .rates = {},
+                 .shortestSoundMs = silenceOfNoSoundMs},
     // AAC in MP4 (FFmpeg, Mp4AudioWriter): its index goes at the front once the sound is
     // written, which seeks back and reads the file again. Its chapters are its own.
     ContainerRow{.container = Container::M4b,
@@ -129,7 +141,8 @@ constexpr std::array containerTable{
                  .cueSheetType = "WAVE",
                  .rates = {},
                  .otherEnding = ".m4a",
-                 .bySndfile = false},
+                 .bySndfile = false,
+                 .shortestSoundMs = silenceOfNoSoundMs},
     // A cue sheet cannot name raw PCM: no header says its rate.
     ContainerRow{.container = Container::Raw,
                  .typeName = "raw",
@@ -194,6 +207,11 @@ Container writtenContainer(std::optional<Container> chosen, const std::filesyste
     return chosen.value_or(toStandardOutput ? streamedByDefault : containerForPath(output));
 }
 
+Container streamedContainer(std::optional<Container> chosen, const std::filesystem::path& name) {
+    const Container byName = containerForPath(name);
+    return chosen.value_or(canStream(byName) ? byName : streamedByDefault);
+}
+
 std::span<const ContainerRow> containerRows() {
     return containerTable;
 }
@@ -212,6 +230,11 @@ std::optional<Container> containerNamed(std::string_view typeName) {
         if (typeName == row.typeName)
             return row.container;
     return std::nullopt;
+}
+
+std::uint64_t shortestSoundFrames(Container container, int sampleRate) {
+    return static_cast<std::uint64_t>(containerRow(container).shortestSoundMs) *
+           static_cast<std::uint64_t>(sampleRate) / 1000;
 }
 
 const char* soundFileKind(Container container) {

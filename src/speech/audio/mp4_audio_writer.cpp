@@ -546,6 +546,9 @@ void Mp4AudioWriter::close() {
     if (std::any_of(chapters_.begin(), chapters_.end(),
                     [this](const CuePoint& point) { return point.frame > frames_; }))
         throw std::logic_error("a chapter lies beyond the end of the sound");
+    // Without a packet the muxer writes no audio track.
+    if (frames_ == 0)
+        write(std::vector<std::int16_t>(shortestSoundFrames(Container::M4b, format_.sampleRate)));
     finishEncoding();
     const std::int64_t keptEnd = file_->written();
     file_->beginMuxingAfter(keptEnd);

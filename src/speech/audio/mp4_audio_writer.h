@@ -67,7 +67,8 @@ public:
     // Where each chapter starts, in the order given; each runs to the next, the last to the
     // end. Set at any time before close().
     void setChapters(std::vector<CuePoint> starts);
-    // Makes the MP4 of the sound written; the descriptor stays open.
+    // Makes the MP4 of the sound written, a sound of none filled out with silence
+    // (shortestSoundFrames); the descriptor stays open.
     void close();
     std::uint64_t framesWritten() const { return frames_; }
 

@@ -107,6 +107,11 @@ void OutputTarget::checkBeforehand(const std::filesystem::path& path, const Opti
         fail("a file is already there");
 }
 
+bool OutputTarget::isFifo(const std::filesystem::path& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+}
+
 void OutputTarget::fail(const std::string& reason) const {
     throw FileError(outputFailure(path_, reason, fileKind_));
 }
@@ -123,8 +128,7 @@ void OutputTarget::settleStreamContainer(std::optional<Container> chosen, const 
         container_ = *chosen;
         return;
     }
-    const Container byName = containerForPath(path_);
-    container_ = canStream(byName) ? byName : streamedByDefault;
+    container_ = streamedContainer(std::nullopt, path_);
 }
 
 void OutputTarget::openDevice(const std::filesystem::path& path, std::optional<Container> chosen) {
@@ -149,7 +153,8 @@ void OutputTarget::openFifo(const std::filesystem::path& path, std::optional<Con
         if (errno != ENXIO && errno != EINTR)
             fail(std::strerror(errno));
         if (cancel && cancel->load())
-            throw ConversionCancelled(outputFailure(path_, "the conversion was cancelled"));
+            throw ConversionCancelled(
+                outputFailure(path_, "the conversion was cancelled", fileKind_));
         std::this_thread::sleep_for(50ms);
     }
     struct stat status {};

@@ -44,6 +44,9 @@ public:
     // missing folder. Throws the same FileError.
     static void checkBeforehand(const std::filesystem::path& path, const Options& options);
 
+    // Whether a FIFO is at the path (through links): the sound is streamed into it.
+    static bool isFifo(const std::filesystem::path& path);
+
     int fd() const { return pending_ ? pending_->fd() : stream_.get(); }
     Container container() const { return container_; }
     // True when the sound goes into a new regular file rather than into a device or stream.

@@ -231,7 +231,8 @@ int sndfileFormat(Container container, const AudioFormat& format, bool large) {
 SoundFileWriter::SoundFileWriter(int fd, Container container, AudioFormat format,
                                  std::filesystem::path path, std::uint64_t expectedFrames,
                                  const SoundTags& tags, const std::atomic<bool>* cancel)
-    : fd_(fd), fileKind_(soundFileKind(container)), format_(format), path_(std::move(path)) {
+    : fd_(fd), container_(container), fileKind_(soundFileKind(container)), format_(format),
+      path_(std::move(path)) {
     const std::uint64_t frameBytes =
         static_cast<std::uint64_t>(format.channels) * (format.bitsPerSample / 8);
     // Twice the expected length still fits a plain wave: no need for RF64.
@@ -361,6 +362,8 @@ void SoundFileWriter::setCuePoints(std::vector<CuePoint> points) {
 void SoundFileWriter::close() {
     if (!file_)
         return;
+    if (frames_ == 0)
+        write(std::vector<std::int16_t>(shortestSoundFrames(container_, format_.sampleRate)));
     if (std::any_of(cuePoints_.begin(), cuePoints_.end(),
                     [this](const CuePoint& point) { return point.frame > frames_; }))
         throw std::logic_error("a cue point lies beyond the end of the sound");

@@ -46,7 +46,9 @@ public:
     // the order given; set at any time before it. Only a plain wave file written into a
     // regular file holds them: other containers, RF64 and streams are written without.
     void setCuePoints(std::vector<CuePoint> points);
-    // Completes the headers and closes the handle; the file descriptor stays open.
+    // Completes the headers and closes the handle; the file descriptor stays open. A file of
+    // no samples is first given the silence its container needs to be a file of it
+    // (shortestSoundFrames).
     void close();
     std::uint64_t framesWritten() const { return frames_; }
 
@@ -66,6 +68,7 @@ private:
     UniqueFd pipeWrite_;
     std::unique_ptr<SNDFILE, Deleter> file_;
     int fd_;
+    Container container_;
     const char* fileKind_;
     bool holdsCuePoints_ = false; // a plain wave file
     AudioFormat format_;

@@ -282,11 +282,11 @@ void Conversion::separateChapterFiles() {
     leadInLeft_ = framesOfMs(request_.leadInMs, request_.format);
 }
 
-// The silence after the last sound; split, only once a chapter's file has begun (a text
-// without sound gets its one file empty).
+// The silence after the last sound. Split, a text without sound has begun no chapter's file:
+// its one file begins here, with the lead-in and the tail it has unsplit.
 void Conversion::writeTail() {
     if (request_.splitChapters && chapterWritten_ == 0)
-        return;
+        outputs_->beginChapter({});
     outputs_->writeSilence(std::exchange(leadInLeft_, 0) +
                            framesOfMs(request_.tailMs, request_.format));
 }

@@ -8,6 +8,8 @@
 namespace kestrova::speech {
 
 Container chosenContainer(const ConversionRequest& request) {
+    if (!request.toStandardOutput && !request.splitChapters && OutputTarget::isFifo(request.output))
+        return streamedContainer(request.container, request.output);
     return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
 

@@ -11,8 +11,10 @@
 
 namespace kestrova::speech {
 
-// The container the sound is written in, as far as it is known before the output is opened
-// (a stream without a chosen container gets AU).
+// The container the sound is written in, as far as it is known before the output is opened:
+// into standard output or a FIFO, one that streams (AU where none is chosen and the name
+// chooses none that streams, as for "fifo.m4b"), so that every message names what the stream
+// takes.
 Container chosenContainer(const ConversionRequest& request);
 
 // How the sound's files are opened: the request's rules, and the container's kind in messages.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <span>
@@ -54,6 +55,9 @@ struct ContainerRow {
     const char* otherEnding = nullptr;
     // Written by libsndfile; otherwise by a writer of its own (M4B through FFmpeg).
     bool bySndfile = true;
+    // The least sound a file of it holds, in milliseconds: a conversion without a sample is
+    // given that much silence where a file of no samples would not be one its readers take.
+    int shortestSoundMs = 0;
 };
 
 // Every container, in the order --help lists them.
@@ -73,6 +77,10 @@ bool holdsTags(Container container);
 // Opus, MP3: any encoding but PCM and FLAC's): a decoder may then clip a peak near full scale.
 bool isLossy(Container container);
 
+// The frames of silence a file of the container is filled out to when no sample is written
+// (its row's shortestSoundMs at the rate given); 0 where a file may hold none.
+std::uint64_t shortestSoundFrames(Container container, int sampleRate);
+
 // What a file of the container is called in messages: "wave file", "FLAC file", "Opus file"...
 const char* soundFileKind(Container container);
 
@@ -84,6 +92,10 @@ AudioFormat writtenFormat(Container container, const AudioFormat& format);
 // What a stream is written as when no container is chosen and its name chooses none that
 // streams: AU, whose header needs no seeking back.
 inline constexpr Container streamedByDefault = Container::Au;
+
+// What a stream named NAME is written as: the container chosen, else the one its name chooses
+// where that one streams, else streamedByDefault.
+Container streamedContainer(std::optional<Container> chosen, const std::filesystem::path& name);
 
 // The container a sound is written in, as far as it is known before the output is opened:
 // the one chosen, else AU into standard output, else by the output's ending.
