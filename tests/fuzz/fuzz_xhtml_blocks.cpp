@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.readAlt = (choice & 2) != 0;
     options.readNotes = (choice & 4) != 0;
     options.warning = [](const std::string& line) {
-        FUZZ_CHECK(line.rfind(pageName, 0) == 0);
+        FUZZ_CHECK(line.rfind("\"" + pageName + "\": ", 0) == 0);
     };
     try {
         CheckingSink sink(page.bytes.size());
