@@ -36,7 +36,7 @@ void checkRun(const DocumentRun& run, std::size_t pageBytes) {
 class CheckingSink : public DocumentSink {
 public:
     explicit CheckingSink(std::size_t pageBytes) : pageBytes_(pageBytes) {}
-    void chapter(std::string) override {}
+    void chapter(std::string title) override { FUZZ_CHECK(kestrova::fuzz::isCleanMetadata(title)); }
     void block(DocumentBlock block) override {
         FUZZ_CHECK(!block.runs.empty());
         FUZZ_CHECK(block.source == pageName);

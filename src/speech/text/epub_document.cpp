@@ -278,6 +278,9 @@ void EpubDocument::readPage(const XhtmlPage& page,
                             const std::function<void(const XhtmlPage&)>& reading) const {
     try {
         reading(page);
+    } catch (const ConversionCancelled&) {
+        checkCancel(); // the book's words for it
+        throw;
     } catch (const FileError& error) {
         std::string_view said = error.what();
         const std::string pageName = said.starts_with(page.name) ? quotedEntry(page.name) : "";

@@ -15,11 +15,17 @@ namespace {
 
 using namespace xhtml;
 
+// The page as its failures name it, NAME:LINE as compilers write it: bare when plain, else
+// quoted, and cut, as a book's entry may be named anything.
+std::string shownPage(const std::string& pageName) {
+    return shownValue(pageName, longestDocumentName);
+}
+
 // NAME:LINE: REASON, as the SSML reader and compilers write it.
 [[noreturn]] void throwPageFault(const std::string& pageName, const PageFault& fault) {
-    const std::string name = isPlainName(pageName) ? pageName : quotedName(pageName);
-    throw FileError(name + (fault.line > 0 ? ":" + std::to_string(fault.line) : std::string()) +
-                    ": " + fault.reason);
+    throw FileError(shownPage(pageName) +
+                    (fault.line > 0 ? ":" + std::to_string(fault.line) : std::string()) + ": " +
+                    fault.reason);
 }
 
 PageTree parsedPage(const XhtmlPage& page) {
@@ -219,7 +225,7 @@ private:
         sink_.block({.runs = block_.take(), .source = page_.name});
         chapterOpen_ = false;
         if (options_.cancel != nullptr && options_.cancel->load())
-            throw ConversionCancelled(page_.name + ": the reading was cancelled");
+            throw ConversionCancelled(shownPage(page_.name) + ": the reading was cancelled");
     }
 
     const XhtmlPage& page_;
@@ -282,7 +288,7 @@ void PageWarnings::tellUntold(const std::string& prefix) {
 void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
                    PageWarnings& warnings) {
     if (options.cancel != nullptr && options.cancel->load())
-        throw ConversionCancelled(page.name + ": the reading was cancelled");
+        throw ConversionCancelled(shownPage(page.name) + ": the reading was cancelled");
     const PageTree tree = parsedPage(page);
     PageReader(page, options, sink, tree, warnings).read();
 }
