@@ -73,9 +73,7 @@ public:
         if (collectNotes_ && !noteIds_)
             noteIds_ = noteTargets();
         // The pages' warnings name the book, and are told a few of each kind for the book.
-        PageWarnings warnings(options_.warning ? [this](const std::string& message) {
-            warn(message);
-        } : std::function<void(const std::string&)>());
+        PageWarnings warnings(bookWarning());
         for (const Page& page : pages_) {
             checkCancel();
             const std::string bytes = archive_->read(page.entry, UINT64_MAX);
@@ -96,6 +94,15 @@ private:
     void warn(const std::string& message) const {
         if (options_.warning)
             options_.warning(quotedName(archive_->name().native()) + ": " + message);
+    }
+
+    // The warning that names the book before what it is told; none when nobody listens.
+    WarningTally::Warning bookWarning() const {
+        if (!options_.warning)
+            return {};
+        return [this](const std::string& message) {
+            warn(message);
+        };
     }
 
     void checkCancel() const {
@@ -169,7 +176,7 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
     std::set<std::string> named;
     for (const TocEntry& entry : toc)
         named.insert(entry.place.entry);
-    WarningTally leftOut([this](const std::string& message) { warn(message); });
+    WarningTally leftOut(bookWarning());
     for (const SpineItem& item : package.spine) {
         if (!item.linear && !named.contains(item.entry))
             continue;
