@@ -206,6 +206,19 @@ TEST_F(CommandLine, ALanguageNoVoiceSpeaksIsReadWithOneWarning) {
         "kestrova-wav-cli: warning: lang.ssml: no eSpeak NG voice speaks the language \"tlh\""))
         << result.standardError;
     EXPECT_EQ(test::lineCount(result.standardError), 2u) << result.standardError;
+    // Many languages no voice speaks: five told, then their number.
+    std::string many = "<speak>";
+    for (int i = 0; i < 12; ++i)
+        many += "<s xml:lang=\"q" + std::to_string(i) + "\">a</s>";
+    test::writeBytes(scratch / "many.ssml", many + "</speak>\n");
+    const Outcome flood = run({"convert", "-q", "-e", "slt", "--ssml", "-o", "x.wav", "many.ssml"});
+    EXPECT_EQ(flood.exitStatus(), 0) << flood.standardError;
+    EXPECT_EQ(test::lineCount(flood.standardError), 6u) << flood.standardError;
+    EXPECT_NE(flood.standardError.find("\nkestrova-wav-cli: warning: many.ssml: 7 more languages "
+                                       "that no eSpeak NG voice speaks are read by the voice in "
+                                       "effect there\n"),
+              std::string::npos)
+        << flood.standardError;
 }
 
 TEST_F(CommandLine, NoClobberKeepsAnExistingFile) {

@@ -72,9 +72,7 @@ std::string archiveOf(const std::vector<std::string_view>& pieces) {
 
 class CheckingSink : public DocumentSink {
 public:
-    void chapter(std::string title) override {
-        FUZZ_CHECK(title.find_first_of("\n\r\t") == std::string::npos);
-    }
+    void chapter(std::string title) override { FUZZ_CHECK(kestrova::fuzz::isCleanMetadata(title)); }
     void block(DocumentBlock block) override {
         FUZZ_CHECK(!block.source.empty()); // a page of the book
     }
@@ -100,6 +98,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const DocumentMetadata& metadata = document->metadata();
         FUZZ_CHECK(metadata.coverBytes.size() <= limits.coverBytes);
         FUZZ_CHECK(metadata.coverBytes.empty() == metadata.coverType.empty());
+        for (const std::string* field :
+             {&metadata.title, &metadata.author, &metadata.language, &metadata.date})
+            FUZZ_CHECK(kestrova::fuzz::isCleanMetadata(*field));
         CheckingSink sink;
         document->read(sink);
     } catch (const FileError& error) {

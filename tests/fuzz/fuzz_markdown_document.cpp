@@ -37,7 +37,7 @@ public:
     explicit CheckingSink(std::size_t fileSize) : fileSize_(fileSize) {}
 
     void chapter(std::string title) override {
-        FUZZ_CHECK(!title.empty() && isClean(title));
+        FUZZ_CHECK(!title.empty() && kestrova::fuzz::isCleanMetadata(title));
         events.push_back("# " + title);
     }
 
@@ -80,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const DocumentMetadata& metadata = document->metadata();
         for (const std::string* field :
              {&metadata.title, &metadata.author, &metadata.language, &metadata.date})
-            FUZZ_CHECK(isClean(*field));
+            FUZZ_CHECK(kestrova::fuzz::isCleanMetadata(*field));
         CheckingSink first(bytes.size());
         document->read(first);
         CheckingSink second(bytes.size());

@@ -36,7 +36,7 @@ void checkRun(const DocumentRun& run, std::size_t pageBytes) {
 class CheckingSink : public DocumentSink {
 public:
     explicit CheckingSink(std::size_t pageBytes) : pageBytes_(pageBytes) {}
-    void chapter(std::string) override {}
+    void chapter(std::string title) override { FUZZ_CHECK(kestrova::fuzz::isCleanMetadata(title)); }
     void block(DocumentBlock block) override {
         FUZZ_CHECK(!block.runs.empty());
         FUZZ_CHECK(block.source == pageName);
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     options.readAlt = (choice & 2) != 0;
     options.readNotes = (choice & 4) != 0;
     options.warning = [](const std::string& line) {
-        FUZZ_CHECK(line.rfind(pageName, 0) == 0);
+        FUZZ_CHECK(line.rfind("\"" + pageName + "\": ", 0) == 0);
     };
     try {
         CheckingSink sink(page.bytes.size());

@@ -323,6 +323,9 @@ TEST(EpubDocument, RefusesBadBooksNamingTheEntryAndTheReason) {
     otherMimetype.front().bytes = "application/zip";
     std::vector<Entry> withoutContainer = book(onePage, {firstPage});
     withoutContainer.erase(withoutContainer.begin() + 1);
+    std::vector<Entry> largeMimetype = book(onePage, {firstPage});
+    largeMimetype.front().bytes += std::string(5000, ' ');
+    const std::string longName(10000, 'x');
     const std::vector<BadBook> books{
         {"no-mimetype.epub", withoutMimetype, {"no \"mimetype\" entry"}},
         {"other-mimetype.epub",
@@ -353,6 +356,18 @@ TEST(EpubDocument, RefusesBadBooksNamingTheEntryAndTheReason) {
         {"no-spine.epub",
          book(package("", ""), {firstPage}),
          {"\"OPS/book.opf\": the spine lists no pages"}},
+        {"large-mimetype.epub",
+         largeMimetype,
+         {"\"mimetype\": it is larger than 1024 bytes (5020 bytes declared)"}},
+        {"twice.epub",
+         book(onePage, {firstPage, firstPage}),
+         {"two of its entries are named \"OPS/a.xhtml\""}},
+        {"long-name.epub",
+         book(package("<item id=\"a\" href=\"" + longName +
+                          "\" media-type=\"application/xhtml+xml\"/>",
+                      "<itemref idref=\"a\"/>"),
+              {}),
+         {"\"OPS/xxxx", "xxxx...xxxx", "xxx\": the spine lists it, but the book does not hold it"}},
     };
     test::ScratchDir scratch;
     for (const BadBook& bad : books) {
@@ -368,6 +383,7 @@ TEST(EpubDocument, RefusesBadBooksNamingTheEntryAndTheReason) {
             for (const std::string& words : bad.said)
                 EXPECT_NE(message.find(words), std::string::npos) << message;
             EXPECT_EQ(message.find('\n'), std::string::npos);
+            EXPECT_LT(message.size(), 400u); // an entry's name is cut as a value is
         }
     }
     // Not an archive, or not a file at all (a FIFO would block the opening).
@@ -421,6 +437,86 @@ TEST(EpubDocument, RefusesAPageLongerThanDeclaredAndReadsObfuscatedFonts) {
             << message;
         EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     }
+}
+
+// A page under XHTML's DTD, which gives meaning to named references the page does not declare.
+std::string withXhtmlDoctype(std::string xhtml) {
+    xhtml.insert(xhtml.find("<html"), "<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.1//EN\" "
+                                      "\"http://www.w3.org/TR/xhtml11/DTD/xhtml11.dtd\">\n");
+    return xhtml;
+}
+
+// A table of contents of 50 000 links to ids its page does not hold, and a page of unknown
+// entities: each kind is told a few times, one line each naming the book and the page (its
+// name quoted, as it may hold anything), then one line counts the rest; every chapter still
+// begins.
+TEST(EpubDocument, WarnsAFewTimesOfEachFaultNamingTheBookAndThePage) {
+    std::string links;
+    for (int i = 0; i < 50000; ++i)
+        links += "<li><a href=\"a%0A.xhtml#m" + std::to_string(i) + "\">T" + std::to_string(i) +
+                 "</a></li>";
+    std::string entities;
+    for (int i = 0; i < 7; ++i)
+        entities += " &e" + std::to_string(i) + ";";
+    test::ScratchDir scratch;
+    const fs::path file = writeZip(
+        scratch, "many.epub",
+        book(
+            package(
+                R"(<item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
+<item id="a" href="a%0A.xhtml" media-type="application/xhtml+xml"/>)",
+                R"(<itemref idref="a"/>)"),
+            {{.name = "OPS/nav.xhtml",
+              .bytes = page("<nav epub:type=\"toc\"><ol>" + links + "</ol></nav>")},
+             {.name = "OPS/a\n.xhtml",
+              .bytes = withXhtmlDoctype(page("<p>Text" + entities + ".</p>"))}}));
+    std::vector<std::string> warnings;
+    DocumentOptions options;
+    options.warning = [&](const std::string& warning) {
+        warnings.push_back(warning);
+    };
+    EXPECT_EQ(chaptersOf(readAll(file, options)).size(), 50000u);
+    const std::string book = "\"" + file.string() + "\": ";
+    const std::string entry = "'OPS/a'$'\\n''.xhtml': ";
+    ASSERT_EQ(warnings.size(), 12u);
+    EXPECT_EQ(warnings[0], book + entry + "the entity &e0; is not one of HTML's; it is left out");
+    EXPECT_EQ(warnings[5],
+              book + entry + "no element has the id \"m0\" where the chapter \"T0\" begins");
+    EXPECT_EQ(warnings[10], book + "49995 more chapters begin where no element has their id");
+    EXPECT_EQ(warnings[11], book + "2 more entities that are not HTML's are left out");
+    for (const std::string& warning : warnings) {
+        EXPECT_TRUE(warning.starts_with(book)) << warning;
+        EXPECT_EQ(warning.find('\n'), std::string::npos) << warning;
+    }
+}
+
+// Controls in the book's metadata, its table of contents and its text (C1's NEL and CSI, a
+// line separator, a right-to-left override) are read as every reader reads them: a space each,
+// the override left out.
+TEST(EpubDocument, CleansControlsFromItsMetadataTitlesAndText) {
+    const std::string packageXml = R"(<?xml version="1.0"?>
+<package version="3.0" xmlns="http://www.idpf.org/2007/opf">
+<metadata xmlns:dc="http://purl.org/dc/elements/1.1/"><dc:title>The&#x85;Quiet&#x9B;2J Book&#x202E;</dc:title>
+<dc:creator>Ann&#x2028;Writer</dc:creator><dc:language>en&#x9B;</dc:language></metadata>
+<manifest><item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
+<item id="a" href="a.xhtml" media-type="application/xhtml+xml"/></manifest>
+<spine><itemref idref="a"/></spine></package>)";
+    test::ScratchDir scratch;
+    const fs::path file = writeZip(
+        scratch, "controls.epub",
+        book(
+            packageXml,
+            {{.name = "OPS/nav.xhtml",
+              .bytes = page(
+                  R"(<nav epub:type="toc"><ol><li><a href="a.xhtml">One&#x85;&#x85;Two&#x202E;</a></li></ol></nav>)")},
+             {.name = "OPS/a.xhtml", .bytes = page("<p>Text&#x85;here&#x9B;now.</p>")}}));
+    const auto document = openEpub(file, {});
+    EXPECT_EQ(document->metadata().title, "The Quiet 2J Book");
+    EXPECT_EQ(document->metadata().author, "Ann Writer");
+    EXPECT_EQ(document->metadata().language, "en");
+    RecordingSink sink;
+    document->read(sink);
+    EXPECT_EQ(sink.lines, (std::vector<std::string>{"# One Two", "Text here now."}));
 }
 
 TEST(EpubDocument, StopsReadingWhenCancelled) {

@@ -176,6 +176,64 @@ TEST(MarkdownDocument, TakesItsTitleFromTheFirstTopHeadingAndReadsFrontMatterVar
               (std::vector<std::string>{"# A setext heading", "A setext heading"}));
 }
 
+// Double-quoted values with YAML's escapes, single-quoted ones with their doubled quote, read
+// as PyYAML (libyaml) reads them, then cleaned as every reader cleans metadata: a control or
+// a line separator a space, a direction override left out, no space at the ends.
+TEST(MarkdownDocument, ReadsFrontMatterEscapesAsYamlDoes) {
+    const std::vector<std::string> titles = {R"("Caf\xE9 No\xEBl")",
+                                             R"("Zo\u00EB")",
+                                             R"("\U0001F600 smile")",
+                                             R"("a\"b\\c\/d")",
+                                             R"('it''s \x41')",
+                                             R"("tab\there\nnew\rline")",
+                                             R"("\0nul\a\b\v\f\e[2J\ end")",
+                                             R"("next\Nline\_nbsp\Lsep\Pend")",
+                                             R"("\u202Eevil\u202C ok")",
+                                             R"("\x9B2J\u0085x")",
+                                             R"("caf\u00e9 \u00C9")"};
+    ScratchDir scratch;
+    std::string lines;
+    for (const std::string& title : titles)
+        lines += "title: " + title + "\n";
+    writeBytes(scratch / "titles.yaml", lines);
+    const test::Outcome oracle = test::runProgram(
+        "/usr/bin/python3",
+        {"-c",
+         "import sys, yaml, unicodedata\n"
+         "gap = lambda c: c == ' ' or unicodedata.category(c) in ('Cc', 'Zl', 'Zp')\n"
+         "turns = ('LRE', 'RLE', 'LRO', 'RLO', 'PDF', 'LRI', 'RLI', 'FSI', 'PDI')\n"
+         "for line in open(sys.argv[1], encoding='utf-8'):\n"
+         "  value = yaml.load(line, Loader=yaml.CSafeLoader)['title']\n"
+         "  value = ''.join(' ' if gap(c) else c for c in value\n"
+         "                  if unicodedata.bidirectional(c) not in turns)\n"
+         "  words = [word for word in value.split(' ') if word]\n"
+         "  sys.stdout.buffer.write(' '.join(words).encode() + b'\\0')\n",
+         "titles.yaml"},
+        scratch.path());
+    ASSERT_EQ(oracle.exitStatus(), 0) << oracle.standardError;
+    std::vector<std::string> expected;
+    for (std::size_t at = 0, end; (end = oracle.standardOutput.find('\0', at)) != std::string::npos;
+         at = end + 1)
+        expected.push_back(oracle.standardOutput.substr(at, end - at));
+    ASSERT_EQ(expected.size(), titles.size());
+    EXPECT_EQ(expected[0], "Caf\xC3\xA9 No\xC3\xABl");
+    for (std::size_t i = 0; i < titles.size(); ++i)
+        EXPECT_EQ(readFile("---\ntitle: " + titles[i] + "\n---\nBody.\n").metadata.title,
+                  expected[i])
+            << titles[i];
+}
+
+// A heading's chapter title and the front matter's values come cleaned of C1 controls and
+// direction overrides, as the text read aloud does.
+TEST(MarkdownDocument, CleansControlsFromChapterTitlesAndFrontMatter) {
+    const Read read = readFile("---\nauthor: Ann\xC2\x85Lee\xE2\x80\xAE\n---\n\n"
+                               "# One\xC2\x9B\x32J \xE2\x80\xAETwo\n\nText\xC2\x85here.\n");
+    EXPECT_EQ(read.metadata.author, "Ann Lee");
+    EXPECT_EQ(read.metadata.title, "One 2J Two");
+    EXPECT_EQ(read.sink.events,
+              (std::vector<std::string>{"# One 2J Two", "One 2J \xE2\x80\xAETwo", "Text here."}));
+}
+
 // pandoc's own Markdown, made from an HTML page: its front matter, heading and span attributes
 // and fenced divs are pandoc's, not text.
 TEST(MarkdownDocument, ReadsTheMarkdownPandocWrites) {

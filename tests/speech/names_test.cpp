@@ -1,3 +1,4 @@
+#include "speech/base/clean_text.h"
 #include "speech/quoted_name.h"
 #include "speech/text/case_folder.h"
 
@@ -40,6 +41,51 @@ INSTANTIATE_TEST_SUITE_P(
                       QuoteCase{"overlong\xC0\xAF", "'overlong'$'\\300\\257'"},
                       QuoteCase{"surrogate\xED\xA0\x80", "'surrogate'$'\\355\\240\\200'"},
                       QuoteCase{"rtl\xE2\x80\xAEtxt.exe", "'rtl'$'\\342\\200\\256''txt.exe'"}));
+
+// What every reader makes of a document's title, author or chapter name: one line, in the order
+// it is written, however the document tries to drive the terminal or turn the text around.
+TEST(CleanText, MakesGapsOfControlsAndLeavesOutDirectionControls) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"  A\tB\n\nC  ", "A B C"},
+        {"Caf\xC3\xA9\xC2\x85No\xC3\xABl", "Caf\xC3\xA9 No\xC3\xABl"}, // NEL
+        {"x\xC2\x9B"
+         "2Jy\x1B]0;owned\x07",
+         "x 2Jy ]0;owned"}, // CSI, ESC, BEL
+        {"del\x7F"
+         "end\xC2\x80",
+         "del end"},
+        {"\xE2\x80\xAE"
+         "evil\xE2\x80\xAC \xE2\x81\xA6"
+         "ok\xE2\x81\xA9",
+         "evil ok"},
+        {"a\xE2\x80\xA8"
+         "b\xE2\x80\xA9"
+         "c",
+         "a b c"},
+        {"bad\xFF"
+         "byte\xE2\x82",
+         "bad\xEF\xBF\xBD"
+         "byte\xEF\xBF\xBD\xEF\xBF\xBD"},
+        {"keeps\xC2\xA0no-break \xE2\x80\x8F"
+         "marks",
+         "keeps\xC2\xA0no-break \xE2\x80\x8F"
+         "marks"},
+        {"nul\0inside"s, "nul inside"},
+        {"\xC2\x85\xE2\x80\xAE", ""}};
+    for (const auto& [text, cleaned] : cases) {
+        EXPECT_EQ(cleanText(text), cleaned) << quotedName(text);
+        EXPECT_EQ(cleanText(cleaned), cleaned) << quotedName(text); // cleaning again: no change
+    }
+}
+
+// Where a message has always shown a value bare, it stays bare when it can; otherwise it is
+// quoted, and cut, as values are.
+TEST(QuotedValue, ShowsPlainShortValuesBareAndTheRestQuotedAndCut) {
+    EXPECT_EQ(shownValue("en-GB"), "en-GB");
+    EXPECT_EQ(shownValue("en\x1B[2J"), "'en'$'\\033''[2J'");
+    const std::string shown = shownValue(std::string(10000, 'x'));
+    EXPECT_EQ(shown, "\"" + std::string(40, 'x') + "..." + std::string(40, 'x') + "\"");
+}
 
 struct FoldCase {
     std::string a;

@@ -312,6 +312,19 @@ TEST(SsmlReader, WarnsOnceForEachUnknownElementAndReadsItsText) {
                             "doc.ssml:2:43: unknown element <audio> is read as its text"}));
 }
 
+// A document of thousands of unknown elements is told of five, then of the number of the rest.
+TEST(SsmlReader, TellsAFewUnknownElementsAndCountsTheRest) {
+    std::string document = "<speak>";
+    for (int i = 0; i < 3000; ++i)
+        document += "<e" + std::to_string(i) + ">w</e" + std::to_string(i) + ">";
+    std::vector<std::string> warnings;
+    readSsml(document + "</speak>", source,
+             [&](const std::string& message) { warnings.push_back(message); });
+    ASSERT_EQ(warnings.size(), 6u);
+    EXPECT_EQ(warnings[4], "doc.ssml:1:48: unknown element <e4> is read as its text");
+    EXPECT_EQ(warnings[5], "doc.ssml: 2995 more unknown elements are read as their text");
+}
+
 class SsmlEntities : public ::testing::Test {
 protected:
     void SetUp() override {

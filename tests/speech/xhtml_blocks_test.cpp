@@ -346,8 +346,9 @@ TEST(XhtmlPage, LeavesOutWhatIsNotReadAndReadsLanguagesAndEntities) {
     const std::vector<std::string> expected = {"Ruby 漢.", "Café au lait merci beaucoup end done.",
                                                "Owl."};
     EXPECT_EQ(sink.events, expected) << sink.all();
-    EXPECT_EQ(warnings, std::vector<std::string>{"OEBPS/page.xhtml: the entity &unknown; is not "
-                                                 "one of HTML's; it is left out"});
+    EXPECT_EQ(warnings,
+              std::vector<std::string>{"\"OEBPS/page.xhtml\": the entity &unknown; is not "
+                                       "one of HTML's; it is left out"});
     ASSERT_EQ(sink.blocks[1].runs.size(), 3u);
     EXPECT_EQ(sink.blocks[1].runs[1].text, "merci beaucoup ");
     EXPECT_EQ(sink.blocks[1].runs[1].language, "fr");

@@ -117,4 +117,10 @@ std::string quotedValue(std::string_view value, std::size_t longestBytes) {
     return quotedName(cutInTheMiddle(value, longestBytes));
 }
 
+std::string shownValue(std::string_view value, std::size_t longestBytes) {
+    if (value.size() <= longestBytes && isPlainName(value))
+        return std::string(value);
+    return quotedValue(value, longestBytes);
+}
+
 } // namespace kestrova::speech

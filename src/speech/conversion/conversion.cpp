@@ -161,6 +161,7 @@ void Conversion::readDocument() {
                                   sequenceChunk(std::move(chunk), sentence, voice);
                               });
     document_->read(reading);
+    reading.tellUntold();
 }
 
 void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice) {

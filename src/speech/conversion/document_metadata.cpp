@@ -2,6 +2,7 @@
 #include "speech/conversion/request_rules.h"
 #include "speech/conversion/structured_reading.h"
 #include "speech/converter.h"
+#include "speech/quoted_name.h"
 
 #include <filesystem>
 
@@ -55,11 +56,13 @@ void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& regi
     if (!chooseVoice || metadata.language.empty())
         return;
     const std::string kind = inputKindRow(request.inputKind).fileKind;
+    // Shown as it is, as it always was, unless it could break the line or flood it.
+    const std::string language = shownValue(metadata.language);
     if (const std::optional<Voice> voice = registry.voiceForLanguage(metadata.language)) {
         request.voice = *voice;
-        request.voiceChoice = "the " + kind + "'s language, " + metadata.language;
+        request.voiceChoice = "the " + kind + "'s language, " + language;
     } else {
-        request.voiceChoice = "no voice speaks the " + kind + "'s language, " + metadata.language;
+        request.voiceChoice = "no voice speaks the " + kind + "'s language, " + language;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "speech/conversion/markup_reading.h"
 
 #include "speech/base/utf8.h"
+#include "speech/base/warning_tally.h"
 #include "speech/conversion/paragraph_counter.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
@@ -28,7 +29,15 @@ namespace {
 class MarkupVoices {
 public:
     MarkupVoices(const ConversionRequest& request, std::string sourceName, Markup& markup)
-        : request_(request), sourceName_(std::move(sourceName)), markup_(markup) {}
+        : request_(request), sourceName_(std::move(sourceName)), markup_(markup),
+          unspokenTold_(request.warning) {}
+
+    // Once every run is resolved: how many more languages no voice speaks than were told of.
+    void tellUntold() {
+        unspokenTold_.tellUntold(sourceName_ + ": ",
+                                 "languages that no eSpeak NG voice speaks are read by the voice "
+                                 "in effect there");
+    }
 
     void resolve(SpeechRun& run) {
         if (!run.voiceName.empty() && !markup_.voices.contains(run.voiceName))
@@ -64,10 +73,10 @@ private:
             return std::nullopt;
         const auto chosen = registry().voiceForLanguage(language);
         if (!chosen) {
-            if (request_.warning && unspoken_.insert(language).second)
-                request_.warning(sourceName_ + ": no eSpeak NG voice speaks the language " +
-                                 quotedValue(language) + " (xml:lang); " + inEffect.displayName +
-                                 " reads it");
+            if (unspokenTold_.listened() && unspoken_.insert(language).second)
+                unspokenTold_.tell(sourceName_ + ": no eSpeak NG voice speaks the language " +
+                                   quotedValue(language) + " (xml:lang); " + inEffect.displayName +
+                                   " reads it");
             return std::nullopt;
         }
         markup_.voices.try_emplace(chosen->displayName, *chosen);
@@ -80,6 +89,8 @@ private:
     std::optional<VoiceRegistry> discovered_;
     std::map<std::string, std::optional<std::string>> choices_; // by voice and language
     std::set<std::string> unspoken_;
+    // Told of once each, and past a few only counted: a document may tag runs with thousands.
+    WarningTally unspokenTold_;
 };
 
 // Whether text ends a sentence: its last mark, past closing quotes and brackets, is one the
@@ -181,6 +192,7 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
         markup.characters += characterCount(run->text);
         voices.resolve(*run);
     }
+    voices.tellUntold();
     return markup;
 }
 

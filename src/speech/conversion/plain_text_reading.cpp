@@ -1,5 +1,6 @@
 #include "speech/conversion/plain_text_reading.h"
 
+#include "speech/base/clean_text.h"
 #include "speech/base/utf8.h"
 #include "speech/text/text_file_reader.h"
 #include "speech/text/text_measures.h"
@@ -58,7 +59,7 @@ void SentenceLedger::followChapter(const TextChunk& chunk) {
     const HeadingFinder::Heading* heading = headings_->headingAt(chunk.startByte);
     if (heading && heading != heading_) {
         heading_ = heading;
-        chapter_ = ChapterTiming{.number = ++headingsSeen_, .title = heading->title};
+        chapter_ = ChapterTiming{.number = ++headingsSeen_, .title = cleanText(heading->title)};
     } else if (!chapter_) {
         chapter_ = ChapterTiming{.number = 0, .title = {}};
     }

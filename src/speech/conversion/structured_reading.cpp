@@ -2,6 +2,7 @@
 
 #include "speech/base/utf8.h"
 #include "speech/conversion/request_rules.h"
+#include "speech/quoted_name.h"
 
 #include <algorithm>
 #include <cctype>
@@ -27,8 +28,15 @@ StructuredReading::StructuredReading(const ConversionRequest& request, const Voi
                                      std::string documentLanguage, const VoiceRegistry* registry,
                                      SpeechTimings& timings, Speak speak)
     : request_(request), documentVoice_(documentVoice),
-      documentLanguage_(std::move(documentLanguage)), registry_(registry), timings_(timings),
+      documentLanguage_(std::move(documentLanguage)), registry_(registry),
+      unspokenTold_(speak ? request.warning : nullptr), timings_(timings),
       speak_(std::move(speak)) {}
+
+void StructuredReading::tellUntold() {
+    unspokenTold_.tellUntold(quotedName(request_.input.native()) + ": ",
+                             "languages that no voice speaks are read by " +
+                                 documentVoice_.displayName);
+}
 
 void StructuredReading::chapter(std::string title) {
     ++chapterNumber_;
@@ -66,10 +74,10 @@ const Voice& StructuredReading::voiceFor(const std::string& language) {
             registry_ = discovered_.get();
         }
         found = voicesByLanguage_.emplace(language, registry_->voiceForLanguage(language)).first;
-        if (!found->second && speak_ && request_.warning)
-            request_.warning("no voice speaks the language \"" + language + "\" of " +
-                             request_.input.string() + ": " + documentVoice_.displayName +
-                             " reads it");
+        if (!found->second && unspokenTold_.listened())
+            unspokenTold_.tell("no voice speaks the language " + quotedValue(language) + " of " +
+                               quotedName(request_.input.native()) + ": " +
+                               documentVoice_.displayName + " reads it");
     }
     return found->second ? *found->second : documentVoice_;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/base/warning_tally.h"
 #include "speech/conversion/paragraph_counter.h"
 #include "speech/converter.h"
 #include "speech/render/render_task.h"
@@ -41,6 +42,9 @@ public:
     void chapter(std::string title) override;
     void block(DocumentBlock block) override;
 
+    // Once the document is read: how many more languages no voice speaks than were told of.
+    void tellUntold();
+
     // Chapters the document began, selected or not.
     unsigned chapters() const { return chapterNumber_; }
     // Characters of the chunks of the chapters selected.
@@ -69,6 +73,9 @@ private:
     // The voice of each language met; none: no voice speaks it.
     std::map<std::string, std::optional<Voice>> voicesByLanguage_;
     std::set<std::string> unspokenLanguages_;
+    // The languages no voice speaks, each told of once, and past a few only counted: a
+    // document may tag its passages with thousands.
+    WarningTally unspokenTold_;
     SpeechTimings& timings_;
     Speak speak_;
     ParagraphCounter paragraphs_;

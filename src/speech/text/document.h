@@ -23,6 +23,9 @@ struct DocumentMetadata {
     std::string coverBytes;
 };
 
+// Each of the metadata's texts as cleanText leaves it: every reader gives its metadata so.
+void cleanMetadata(DocumentMetadata& metadata);
+
 // A stretch of a block's text in one language, with where its bytes stand in the source.
 struct DocumentRun {
     std::string text;     // as read aloud: white space collapsed to single spaces

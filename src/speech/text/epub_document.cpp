@@ -1,5 +1,6 @@
 #include "speech/text/epub_document.h"
 
+#include "speech/base/warning_tally.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/epub_encryption.h"
@@ -30,6 +31,11 @@ struct Page {
     std::map<std::string, std::string> chaptersAt;
 };
 
+// An entry's name in a message, quoted and cut as bookFailure gives it.
+std::string quotedEntry(std::string_view entry) {
+    return quotedValue(entry, longestDocumentName);
+}
+
 bool isPageType(std::string_view mediaType) {
     return mediaType == "application/xhtml+xml" || mediaType == "text/html";
 }
@@ -54,6 +60,7 @@ public:
         const Package package = readPackage(archive_->read(packageEntry, limits_.xmlBytes),
                                             packageEntry, refusalIn(packageEntry));
         metadata_ = package.metadata;
+        cleanMetadata(metadata_);
         placePages(package, tableOfContents(package));
         checkReadingSize(package.coverEntry);
         readCover(package.coverEntry);
@@ -65,12 +72,16 @@ public:
     void read(DocumentSink& sink) override {
         if (collectNotes_ && !noteIds_)
             noteIds_ = noteTargets();
+        // The pages' warnings name the book, and are told a few of each kind for the book.
+        PageWarnings warnings(bookWarning());
         for (const Page& page : pages_) {
             checkCancel();
             const std::string bytes = archive_->read(page.entry, UINT64_MAX);
-            readPage(xhtmlPageOf(page, bytes),
-                     [&](const XhtmlPage& xhtml) { readXhtmlPage(xhtml, options_, sink); });
+            readPage(xhtmlPageOf(page, bytes), [&](const XhtmlPage& xhtml) {
+                readXhtmlPage(xhtml, options_, sink, warnings);
+            });
         }
+        warnings.tellUntold("");
     }
 
 private:
@@ -83,6 +94,15 @@ private:
     void warn(const std::string& message) const {
         if (options_.warning)
             options_.warning(quotedName(archive_->name().native()) + ": " + message);
+    }
+
+    // The warning that names the book before what it is told; none when nobody listens.
+    WarningTally::Warning bookWarning() const {
+        if (!options_.warning)
+            return {};
+        return [this](const std::string& message) {
+            warn(message);
+        };
     }
 
     void checkCancel() const {
@@ -140,7 +160,7 @@ std::vector<TocEntry> EpubDocument::tableOfContents(const Package& package) cons
         try {
             return parse(bytes, entry, [](const std::string& reason) { throw TocFault{reason}; });
         } catch (const TocFault& fault) {
-            warn("the table of contents " + quotedName(entry) + " is left out: " + fault.reason);
+            warn("the table of contents " + quotedEntry(entry) + " is left out: " + fault.reason);
             return {};
         }
     };
@@ -156,12 +176,13 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
     std::set<std::string> named;
     for (const TocEntry& entry : toc)
         named.insert(entry.place.entry);
+    WarningTally leftOut(bookWarning());
     for (const SpineItem& item : package.spine) {
         if (!item.linear && !named.contains(item.entry))
             continue;
         if (!isPageType(item.mediaType)) {
-            warn(quotedName(item.entry) + " is left out: its type " + quotedValue(item.mediaType) +
-                 " is not XHTML");
+            leftOut.tell(quotedEntry(item.entry) + " is left out: its type " +
+                         quotedValue(item.mediaType) + " is not XHTML");
             continue;
         }
         if (!archive_->contains(item.entry))
@@ -169,6 +190,7 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
         pages_.push_back(
             {.entry = item.entry, .html = item.mediaType == "text/html", .chaptersAt = {}});
     }
+    leftOut.tellUntold("", "pages of the spine are left out: their types are not XHTML");
     if (pages_.empty())
         throw FileError(bookFailure(archive_->name(), "it has no pages to read"));
     std::map<std::string_view, Page*> firstPageOf; // a table may be as long as the spine
@@ -198,10 +220,9 @@ void EpubDocument::checkReadingSize(const std::string& coverEntry) const {
     if (!coverEntry.empty() && archive_->contains(coverEntry))
         total += std::min(archive_->declaredSize(coverEntry), limits_.coverBytes);
     if (total > limits_.readingBytes)
-        throw FileError(bookFailure(archive_->name(),
-                                    "its pages are larger than " +
-                                        std::to_string(limits_.readingBytes >> 20) +
-                                        " MiB together (" + std::to_string(total) + " bytes)"));
+        throw FileError(bookFailure(
+            archive_->name(), "its pages are larger than " + sizeInWords(limits_.readingBytes) +
+                                  " together (" + std::to_string(total) + " bytes)"));
 }
 
 // A cover that cannot serve as a picture tag is left out with a warning: the text still reads.
@@ -216,7 +237,7 @@ void EpubDocument::readCover(const std::string& coverEntry) {
     else if (!archive_->contains(coverEntry))
         reason = "the book does not hold it";
     else if (archive_->declaredSize(coverEntry) > limits_.coverBytes)
-        reason = "it is larger than " + std::to_string(limits_.coverBytes >> 20) + " MiB";
+        reason = "it is larger than " + sizeInWords(limits_.coverBytes);
     if (reason.empty()) {
         std::string bytes = archive_->read(coverEntry, limits_.coverBytes);
         if (coverBytesMatch(type, bytes)) {
@@ -226,7 +247,7 @@ void EpubDocument::readCover(const std::string& coverEntry) {
         }
         reason = "its bytes are not " + type;
     }
-    warn("the cover " + quotedName(coverEntry) + " is left out: " + reason);
+    warn("the cover " + quotedEntry(coverEntry) + " is left out: " + reason);
 }
 
 // EPUB 2 marks no notes: their bodies are known only as the targets of note references
@@ -264,9 +285,12 @@ void EpubDocument::readPage(const XhtmlPage& page,
                             const std::function<void(const XhtmlPage&)>& reading) const {
     try {
         reading(page);
+    } catch (const ConversionCancelled&) {
+        checkCancel(); // the book's words for it
+        throw;
     } catch (const FileError& error) {
         std::string_view said = error.what();
-        const std::string pageName = said.starts_with(page.name) ? quotedName(page.name) : "";
+        const std::string pageName = said.starts_with(page.name) ? quotedEntry(page.name) : "";
         said.remove_prefix(pageName.empty() ? 0 : page.name.size());
         throw FileError(bookFailure(archive_->name(), pageName + std::string(said)));
     }

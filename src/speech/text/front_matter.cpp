@@ -1,8 +1,13 @@
 #include "front_matter.h"
 
+#include "speech/base/clean_text.h"
+#include "speech/base/utf8.h"
+
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,15 +71,77 @@ Block blockAtStart(std::string_view text) {
     return {}; // never closed: Markdown after all
 }
 
-// A double-quoted scalar's content, its common escapes undone; text starts at the quote.
+// The value of count hex digits at text's start; none where one is missing.
+std::optional<std::uint32_t> hexDigits(std::string_view text, std::size_t count) {
+    if (text.size() < count)
+        return std::nullopt;
+    std::uint32_t value = 0;
+    for (const char c : text.substr(0, count)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (!std::isxdigit(byte))
+            return std::nullopt;
+        const int digit = std::isdigit(byte) ? c - '0' : std::tolower(byte) - 'a' + 10;
+        value = value * 16 + static_cast<std::uint32_t>(digit);
+    }
+    return value;
+}
+
+void appendUtf8(std::uint32_t code, std::string& out) {
+    if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        out += replacementCharacter; // no character: a surrogate, or past Unicode
+    } else if (code < 0x80) {
+        out += static_cast<char>(code);
+    } else if (code < 0x800) {
+        out += static_cast<char>(0xC0 | (code >> 6));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+        out += static_cast<char>(0xE0 | (code >> 12));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (code >> 18));
+        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+}
+
+// The character YAML's escape stands for (the letter after the backslash), as a code point;
+// none for an escape YAML does not have, or a number escape, read by its digits.
+std::optional<std::uint32_t> escapedCharacter(char letter) {
+    static constexpr std::pair<char, std::uint32_t> escapes[] = {
+        {'0', 0x00}, {'a', 0x07},  {'b', 0x08}, {'t', 0x09}, {'\t', 0x09},  {'n', 0x0A},
+        {'v', 0x0B}, {'f', 0x0C},  {'r', 0x0D}, {'e', 0x1B}, {' ', 0x20},   {'"', 0x22},
+        {'/', 0x2F}, {'\\', 0x5C}, {'N', 0x85}, {'_', 0xA0}, {'L', 0x2028}, {'P', 0x2029}};
+    for (const auto& [escape, code] : escapes)
+        if (escape == letter)
+            return code;
+    return std::nullopt;
+}
+
+// The digits \x, \u and \U take.
+std::size_t digitsOfEscape(char letter) {
+    return letter == 'x' ? 2 : letter == 'u' ? 4 : letter == 'U' ? 8 : 0;
+}
+
+// A double-quoted scalar's content with YAML's escapes undone, the numbered ones (\xE9,
+// \u00EB, \U0001F600) as the UTF-8 of their characters; text starts at the quote. An
+// escape YAML does not have keeps its letter.
 std::string doubleQuoted(std::string_view text) {
     std::string value;
     for (std::size_t i = 1; i < text.size() && text[i] != '"'; ++i) {
-        if (text[i] == '\\' && i + 1 < text.size()) {
-            const char escaped = text[++i];
-            value += escaped == 'n' || escaped == 't' ? ' ' : escaped;
-        } else {
+        if (text[i] != '\\' || i + 1 == text.size()) {
             value += text[i];
+            continue;
+        }
+        const char letter = text[++i];
+        const std::size_t digits = digitsOfEscape(letter);
+        if (const auto code =
+                digits > 0 ? hexDigits(text.substr(i + 1), digits) : escapedCharacter(letter)) {
+            appendUtf8(*code, value);
+            i += digits;
+        } else {
+            value += letter;
         }
     }
     return value;
@@ -148,23 +215,6 @@ std::string valueOf(const std::vector<std::string_view>& lines, std::size_t inde
     return std::string(trimmed(joined));
 }
 
-// White space and control characters as single spaces, none at the ends.
-std::string tidy(std::string_view value) {
-    std::string tidied;
-    bool space = false;
-    for (const char c : value) {
-        if (static_cast<unsigned char>(c) <= ' ' || c == '\x7F') {
-            space = !tidied.empty();
-            continue;
-        }
-        if (space)
-            tidied += ' ';
-        space = false;
-        tidied += c;
-    }
-    return tidied;
-}
-
 std::string* fieldFor(DocumentMetadata& metadata, std::string key) {
     std::transform(key.begin(), key.end(), key.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -193,7 +243,7 @@ FrontMatter readFrontMatter(std::string_view text) {
         std::string* field =
             fieldFor(frontMatter.metadata, std::string(trimmed(line.substr(0, colon))));
         if (field != nullptr && field->empty())
-            *field = tidy(valueOf(block.lines, i, line.substr(colon + 1)));
+            *field = cleanText(valueOf(block.lines, i, line.substr(colon + 1)));
     }
     return frontMatter;
 }

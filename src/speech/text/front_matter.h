@@ -15,9 +15,11 @@ struct FrontMatter {
 };
 
 // Reads the block at the start of text, if there is one. Only the plain forms these keys take
-// are understood, line by line (no YAML library): a plain or quoted scalar, a folded or literal
+// are understood, line by line (no YAML library): a plain or quoted scalar (a double-quoted one
+// with YAML's escapes, "\xE9" and "\u00EB" as the characters they stand for), a folded or literal
 // block ("|", ">"), and a list, block or flow, of which the first entry counts ("author" as a
 // list of names, or of maps with a "name"). "lang" and "language" both give the language.
+// Each value comes cleaned, as cleanText cleans it.
 FrontMatter readFrontMatter(std::string_view text);
 
 } // namespace kestrova::speech

@@ -82,6 +82,7 @@ DocumentMetadata metadataOf(const PageTree& tree) {
     if (metadata.title.empty())
         if (const xmlNode* heading = firstElement(root, "h1"))
             metadata.title = shortTextOf(*heading, 4096);
+    cleanMetadata(metadata);
     return metadata;
 }
 

@@ -1,5 +1,6 @@
 #include "markdown_document.h"
 
+#include "speech/base/clean_text.h"
 #include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/file_identity.h"
@@ -265,12 +266,9 @@ public:
     }
 
 private:
-    // ASCII white space and controls, and the C1 controls (U+0080 to U+009F).
+    // White space and controls, C1's too, as every reader takes them.
     static bool isSpace(std::string_view character) {
-        const auto first = static_cast<unsigned char>(character[0]);
-        if (character.size() == 1)
-            return first <= ' ' || first == 0x7F;
-        return first == 0xC2 && static_cast<unsigned char>(character[1]) <= 0x9F;
+        return isGapCharacter(codePointAt(character).value);
     }
 
     void flushSeparator() {
@@ -353,6 +351,7 @@ void MarkdownDocument::survey(cmark_node* root) {
         }
         return true;
     });
+    cleanMetadata(metadata_);
     if (htmlBlocks > 0 && options_.warning)
         options_.warning(quotedName(name_) + ": " + std::to_string(htmlBlocks) +
                          " HTML block(s) left out: raw HTML is not read aloud");
@@ -392,10 +391,10 @@ bool MarkdownDocument::readBlock(cmark_node* node, DocumentSink& sink) {
 // which the title shows even where it is not read).
 void MarkdownDocument::readHeading(cmark_node* node, DocumentSink& sink) {
     if (cmark_node_get_heading_level(node) <= 2) {
-        RunBuilder title;
-        appendHeading(node, title, true);
-        if (!title.empty())
-            sink.chapter(title.text());
+        RunBuilder heading;
+        appendHeading(node, heading, true);
+        if (std::string title = cleanText(heading.text()); !title.empty())
+            sink.chapter(std::move(title));
     }
     RunBuilder run;
     appendHeading(node, run, options_.readAlt);

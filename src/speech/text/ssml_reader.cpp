@@ -1,5 +1,6 @@
 #include "speech/text/ssml_reader.h"
 
+#include "speech/base/warning_tally.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/speech_script_builder.h"
@@ -113,9 +114,13 @@ public:
         if (!rootSeen_)
             throw SpeechError(sourceName_ + ":1:1: the document has no root element");
         // Said once the document is known to be well formed, as a tree's reader would.
-        if (warn_)
+        if (warn_) {
+            // A few, then their number: a document may hold thousands of unknown elements.
+            WarningTally told(warn_);
             for (const std::string& warning : warnings_)
-                warn_(warning);
+                told.tell(warning);
+            told.tellUntold(sourceName_ + ": ", "unknown elements are read as their text");
+        }
         return builder_.finish();
     }
 

@@ -1,18 +1,27 @@
 #include "speech/text/xhtml_block_text.h"
 
+#include "speech/base/clean_text.h"
+#include "speech/base/utf8.h"
+
 #include <algorithm>
 
 namespace kestrova::speech::xhtml {
 
 namespace {
 
-// The length of the white space at text's start: ASCII's, and the no-break space that books
-// use to indent and to space out marks; 0: none.
+// The length of the white space at text's start: ASCII's, the controls (C1's too) as every
+// reader takes them, and the no-break space that books use to indent and to space out marks;
+// 0: none.
 std::size_t whiteSpaceAt(std::string_view text, std::size_t at) {
-    const char c = text[at];
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f')
-        return 1;
-    return text.substr(at, 2) == "\xC2\xA0" ? 2 : 0;
+    const auto lead = static_cast<unsigned char>(text[at]);
+    if (lead < 0x80)
+        return isGapCharacter(lead) ? 1 : 0;
+    if (lead != 0xC2 && lead != 0xE2) // no gap character leads with another byte
+        return 0;
+    if (text.substr(at, 2) == "\xC2\xA0")
+        return 2;
+    const CodePoint character = codePointAt(text.substr(at));
+    return isGapCharacter(character.value) ? character.length : 0;
 }
 
 constexpr std::string_view softHyphen = "\xC2\xAD";

@@ -1,5 +1,6 @@
 #include "speech/text/xhtml_blocks.h"
 
+#include "speech/base/clean_text.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/xhtml_block_text.h"
@@ -14,11 +15,17 @@ namespace {
 
 using namespace xhtml;
 
+// The page as its failures name it, NAME:LINE as compilers write it: bare when plain, else
+// quoted, and cut, as a book's entry may be named anything.
+std::string shownPage(const std::string& pageName) {
+    return shownValue(pageName, longestDocumentName);
+}
+
 // NAME:LINE: REASON, as the SSML reader and compilers write it.
 [[noreturn]] void throwPageFault(const std::string& pageName, const PageFault& fault) {
-    const std::string name = isPlainName(pageName) ? pageName : quotedName(pageName);
-    throw FileError(name + (fault.line > 0 ? ":" + std::to_string(fault.line) : std::string()) +
-                    ": " + fault.reason);
+    throw FileError(shownPage(pageName) +
+                    (fault.line > 0 ? ":" + std::to_string(fault.line) : std::string()) + ": " +
+                    fault.reason);
 }
 
 PageTree parsedPage(const XhtmlPage& page) {
@@ -29,11 +36,14 @@ PageTree parsedPage(const XhtmlPage& page) {
     }
 }
 
-// The language an element sets for what it holds; XHTML's xml:lang wins over lang.
+// The language an element sets for what it holds, cleaned as the document's own is; XHTML's
+// xml:lang wins over lang.
 std::string languageIn(const xmlNode& element, const std::string& around) {
     if (std::optional<std::string> language = attributeOf(element, "xml:lang"))
-        return *language;
-    return attributeOf(element, "lang").value_or(around);
+        return cleanText(*language);
+    if (std::optional<std::string> language = attributeOf(element, "lang"))
+        return cleanText(*language);
+    return around;
 }
 
 bool isWhiteSpaceText(const xmlNode& node) {
@@ -65,8 +75,8 @@ const xmlNode* leadingLink(const xmlNode& block) {
 class PageReader {
 public:
     PageReader(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
-               const PageTree& tree)
-        : page_(page), options_(options), sink_(sink), tree_(tree),
+               const PageTree& tree, PageWarnings& warnings)
+        : page_(page), options_(options), sink_(sink), tree_(tree), warnings_(warnings),
           marksReferences_(marksNoteReferences(*tree.root())) {}
 
     void read() {
@@ -78,9 +88,7 @@ public:
         // the book keeps every chapter its table of contents names.
         for (const auto& [id, title] : page_.chaptersAt)
             if (!begun_.contains(id)) {
-                if (options_.warning)
-                    options_.warning(page_.name + ": no element has the id " + quotedValue(id) +
-                                     " where the chapter " + quotedValue(title) + " begins");
+                warnings_.missingId(page_.name, id, title);
                 beginChapter(id, title);
             }
     }
@@ -103,9 +111,8 @@ private:
         const std::string text = entityText(name);
         if (!text.empty())
             block_.appendUnplaced(text, language);
-        else if (options_.warning && unknownEntities_.emplace(name).second)
-            options_.warning(page_.name + ": the entity &" + cutInTheMiddle(name) +
-                             "; is not one of HTML's; it is left out");
+        else if (unknownEntities_.emplace(name).second)
+            warnings_.unknownEntity(page_.name, name);
     }
 
     void element(const xmlNode& element, const std::string& around) {
@@ -200,7 +207,7 @@ private:
     void beginChapter(const std::string& id, const std::string& title) {
         if (!id.empty() || page_.chaptersAt.contains(id))
             begun_.insert(id);
-        sink_.chapter(title);
+        sink_.chapter(cleanText(title));
         chapterOpen_ = true;
     }
 
@@ -218,13 +225,14 @@ private:
         sink_.block({.runs = block_.take(), .source = page_.name});
         chapterOpen_ = false;
         if (options_.cancel != nullptr && options_.cancel->load())
-            throw ConversionCancelled(page_.name + ": the reading was cancelled");
+            throw ConversionCancelled(shownPage(page_.name) + ": the reading was cancelled");
     }
 
     const XhtmlPage& page_;
     const DocumentOptions& options_;
     DocumentSink& sink_;
     const PageTree& tree_;
+    PageWarnings& warnings_;
     const bool marksReferences_; // then links are note references only by their marks
     BlockText block_;
     std::set<std::string> begun_;                        // the chapters of chaptersAt begun so far
@@ -255,11 +263,40 @@ void gatherNoteTargets(const xmlNode& parent, const std::string& pageName, bool 
 
 } // namespace
 
-void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink) {
+void PageWarnings::missingId(const std::string& page, const std::string& id,
+                             const std::string& title) {
+    if (missingIds_.listened())
+        missingIds_.tell(quotedValue(page, longestDocumentName) + ": no element has the id " +
+                         quotedValue(id) + " where the chapter " + quotedValue(title) + " begins");
+}
+
+void PageWarnings::unknownEntity(const std::string& page, std::string_view name) {
+    if (!unknownEntities_.listened())
+        return;
+    // An XML name is printable; should the parser give another, it is shown quoted.
+    const std::string entity = "&" + std::string(name) + ";";
+    unknownEntities_.tell(quotedValue(page, longestDocumentName) + ": the entity " +
+                          (isPlainName(entity) ? cutInTheMiddle(entity) : quotedValue(entity)) +
+                          " is not one of HTML's; it is left out");
+}
+
+void PageWarnings::tellUntold(const std::string& prefix) {
+    missingIds_.tellUntold(prefix, "chapters begin where no element has their id");
+    unknownEntities_.tellUntold(prefix, "entities that are not HTML's are left out");
+}
+
+void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
+                   PageWarnings& warnings) {
     if (options.cancel != nullptr && options.cancel->load())
-        throw ConversionCancelled(page.name + ": the reading was cancelled");
+        throw ConversionCancelled(shownPage(page.name) + ": the reading was cancelled");
     const PageTree tree = parsedPage(page);
-    PageReader(page, options, sink, tree).read();
+    PageReader(page, options, sink, tree, warnings).read();
+}
+
+void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink) {
+    PageWarnings warnings(options.warning);
+    readXhtmlPage(page, options, sink, warnings);
+    warnings.tellUntold(quotedValue(page.name, longestDocumentName) + ": ");
 }
 
 std::set<std::pair<std::string, std::string>> noteTargetsOf(const XhtmlPage& page) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/base/warning_tally.h"
 #include "speech/text/document.h"
 
 #include <map>
@@ -26,6 +27,25 @@ struct XhtmlPage {
     std::set<std::string> noteIds;
 };
 
+// What the pages of one reading say of their faults, each kind told a few times and then
+// counted: a book's table of contents may point at thousands of ids its pages do not hold.
+// Each line names the page, quoted; warning puts the book's name before it where there is one.
+class PageWarnings {
+public:
+    explicit PageWarnings(const std::function<void(const std::string&)>& warning)
+        : missingIds_(warning), unknownEntities_(warning) {}
+
+    void missingId(const std::string& page, const std::string& id, const std::string& title);
+    void unknownEntity(const std::string& page, std::string_view name);
+    // One line for each kind of which some were not told, "<prefix>N more ...", once the
+    // reading is over.
+    void tellUntold(const std::string& prefix);
+
+private:
+    WarningTally missingIds_;
+    WarningTally unknownEntities_;
+};
+
 // Reads the page's blocks (headings, paragraphs, list items, table rows, text split at br)
 // into the sink, in document order, calling sink.chapter() where chaptersAt or the headings
 // say. Left out: script, style, head, page-list and landmarks navigation, images (their alt
@@ -38,6 +58,9 @@ struct XhtmlPage {
 // character at its "&"; what the page does not hold as such (an entity resolved through
 // HTML's table, an image's alt text, the comma between table cells) follows on from the byte
 // before it. A page in another encoding has no places.
+void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
+                   PageWarnings& warnings);
+// ... with the page's warnings told through options.warning, the page's alone.
 void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink);
 
 // The ids inside the book that the page's note references point at ("notes.xhtml#n3" as

@@ -4,6 +4,7 @@
 #include "speech/speech_error.h"
 
 #include <algorithm>
+#include <set>
 
 namespace kestrova::speech {
 
@@ -24,13 +25,38 @@ std::string reasonOfCode(int code) {
     return reason;
 }
 
-std::string mebibytes(std::uint64_t bytes) {
-    return std::to_string(bytes >> 20) + " MiB";
-}
-
 struct ZipFileClose {
     void operator()(zip_file_t* file) const { zip_fclose(file); }
 };
+
+struct ZipDiscard {
+    void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+
+// The bytes opened without libzip's checks of consistency; nullptr where they cannot be.
+zip_t* uncheckedArchive(std::string_view bytes) {
+    zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, nullptr);
+    zip_t* archive =
+        source != nullptr ? zip_open_from_source(source, ZIP_RDONLY, nullptr) : nullptr;
+    if (archive == nullptr)
+        zip_source_free(source);
+    return archive;
+}
+
+// libzip's checks refuse two entries of one name as "File already exists"; opened again
+// without them, the archive tells which name it is, for a reason in our words.
+std::string sharedNameReason(zip_t* unchecked) {
+    const std::unique_ptr<zip_t, ZipDiscard> archive(unchecked);
+    std::set<std::string_view> names;
+    const zip_int64_t count = archive ? zip_get_num_entries(archive.get(), 0) : 0;
+    for (zip_int64_t index = 0; index < count; ++index) {
+        const char* name = zip_get_name(archive.get(), static_cast<zip_uint64_t>(index), 0);
+        if (name != nullptr && !names.insert(name).second)
+            return "two of its entries are named " + quotedValue(name, longestDocumentName) +
+                   ": a book's entries are found by name";
+    }
+    return "two of its entries have one name: a book's entries are found by name";
+}
 
 } // namespace
 
@@ -40,13 +66,23 @@ std::string bookFailure(const std::filesystem::path& book, const std::string& re
 
 std::string bookFailure(const std::filesystem::path& book, std::string_view entry,
                         const std::string& reason) {
-    return bookFailure(book, quotedName(entry) + ": " + reason);
+    return bookFailure(book, quotedValue(entry, longestDocumentName) + ": " + reason);
+}
+
+std::string sizeInWords(std::uint64_t bytes) {
+    constexpr std::uint64_t mebibyte = std::uint64_t{1} << 20;
+    if (bytes >= mebibyte && bytes % mebibyte == 0)
+        return std::to_string(bytes / mebibyte) + " MiB";
+    return std::to_string(bytes) + " bytes";
 }
 
 ZipArchive::ZipArchive(const std::filesystem::path& file, ZipLimits limits)
     : name_(file), limits_(limits) {
     int code = ZIP_ER_OK;
     archive_.reset(zip_open(file.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+    if (!archive_ && code == ZIP_ER_EXISTS)
+        throw FileError(
+            bookFailure(name_, sharedNameReason(zip_open(file.c_str(), ZIP_RDONLY, &code))));
     if (!archive_)
         throw FileError(bookFailure(name_, reasonOfCode(code)));
 }
@@ -61,7 +97,9 @@ ZipArchive::ZipArchive(std::string_view bytes, const std::filesystem::path& name
         archive_.reset(zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error));
     if (!archive_) {
         zip_source_free(source);
-        const std::string reason = zipReason(error);
+        std::string reason = zipReason(error);
+        if (zip_error_code_zip(&error) == ZIP_ER_EXISTS)
+            reason = sharedNameReason(uncheckedArchive(bytes));
         zip_error_fini(&error);
         throw FileError(bookFailure(name_, reason));
     }
@@ -98,8 +136,8 @@ std::uint64_t ZipArchive::declaredSize(std::string_view entry) const {
 void ZipArchive::checkSizes(std::string_view name, const Entry& found,
                             std::uint64_t maxBytes) const {
     if (found.size > maxBytes)
-        fail(name, "it is larger than " + mebibytes(maxBytes) + " (" + std::to_string(found.size) +
-                       " bytes declared)");
+        fail(name, "it is larger than " + sizeInWords(maxBytes) + " (" +
+                       std::to_string(found.size) + " bytes declared)");
     // Deflate cannot expand more than about 1032 times: a larger ratio is a forged size, a
     // lesser but large one a bomb built to exhaust memory.
     if (found.size > limits_.ratioCheckedAbove &&

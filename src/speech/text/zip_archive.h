@@ -11,9 +11,13 @@ namespace kestrova::speech {
 
 // A book's failure as messages give it: "cannot read the book "PATH": REASON".
 std::string bookFailure(const std::filesystem::path& book, const std::string& reason);
-// ... and with the entry inside it: "cannot read the book "PATH": "ENTRY": REASON".
+// ... and with the entry inside it: "cannot read the book "PATH": "ENTRY": REASON", the entry's
+// name cut past longestDocumentName.
 std::string bookFailure(const std::filesystem::path& book, std::string_view entry,
                         const std::string& reason);
+
+// A size limit as messages give it: "64 MiB" when it is a whole number of MiB, else "1024 bytes".
+std::string sizeInWords(std::uint64_t bytes);
 
 // What a ZIP archive may make us hold. An entry's size is its uncompressed size; one that
 // would expand more than ratio times from more than ratioCheckedAbove bytes is a bomb.

@@ -19,6 +19,12 @@ bool isPlainName(std::string_view name);
 // quotedName quotes a name, and when longer than longestBytes, cut in the middle to its first
 // and last characters around "...", so that one bad value cannot flood the terminal.
 std::string quotedValue(std::string_view value, std::size_t longestBytes = 80);
+// How long a name read from a document may be in a message before it is cut: the name of an
+// entry in a book, which a ZIP archive allows up to 64 KiB, is cut past it.
+inline constexpr std::size_t longestDocumentName = 200;
+// A value where a message has always shown it bare (a language in the summary): as it is when
+// printable and no longer than longestBytes, else as quotedValue gives it.
+std::string shownValue(std::string_view value, std::size_t longestBytes = 80);
 // The cut alone, unquoted: for text known to be printable, such as an XML name.
 std::string cutInTheMiddle(std::string_view value, std::size_t longestBytes = 80);
 
