@@ -115,5 +115,18 @@ TEST(ContainerLimits, VorbisCommentChaptersPast999AreLeftOutWithOneWarning) {
     }
 }
 
+// An M4B file keeps every chapter in its chapter track: past the Nero list's 255, one warning
+// says which chapters that list leaves out.
+TEST(ContainerLimits, M4bKeepsEveryChapterAndSaysWhichItsNeroListLeavesOut) {
+    std::vector<EmbeddedChapter> chapters(300);
+    std::vector<std::string> warnings;
+    fitChapters(Container::M4b, chapters, &EmbeddedChapter::title, "many.m4b",
+                [&warnings](const std::string& warning) { warnings.push_back(warning); });
+    EXPECT_EQ(chapters.size(), 300u);
+    EXPECT_EQ(warnings, (std::vector<std::string>{
+                            "\"many.m4b\": an M4B file lists 255 chapters in its Nero chapter "
+                            "list: chapters 256 to 300 are in its chapter track alone"}));
+}
+
 } // namespace
 } // namespace kestrova::speech
