@@ -4,6 +4,7 @@
 #include "speech/audio/container_limits.h"
 #include "speech/audio/embedded_tags.h"
 #include "speech/audio/sound_file_writer.h"
+#include "speech/speech_error.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 
@@ -23,18 +24,20 @@ constexpr std::uint64_t frames = 2 * rate;
 
 // Two seconds of a tone, with chapterCount chapters C1, C2... fitted to the container and
 // edited in as a conversion does; the warnings given, one a line.
+void writeTone(const std::filesystem::path& path, Container container) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    SoundFileWriter writer(fd, container, AudioFormat{rate, 16, 1}, path, frames);
+    std::vector<std::int16_t> samples(frames);
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>((i * 37) % 8000 - 4000);
+    writer.write(samples);
+    writer.close();
+    ::close(fd);
+}
+
 std::string writeWithChapters(const std::filesystem::path& path, Container container) {
-    {
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        EXPECT_GE(fd, 0);
-        SoundFileWriter writer(fd, container, AudioFormat{rate, 16, 1}, path, frames);
-        std::vector<std::int16_t> samples(frames);
-        for (std::size_t i = 0; i < samples.size(); ++i)
-            samples[i] = static_cast<std::int16_t>((i * 37) % 8000 - 4000);
-        writer.write(samples);
-        writer.close();
-        ::close(fd);
-    }
+    writeTone(path, container);
     std::vector<EmbeddedChapter> chapters;
     for (std::size_t i = 0; i < chapterCount; ++i)
         chapters.push_back({.title = "C" + std::to_string(i + 1),
@@ -126,6 +129,34 @@ TEST(ContainerLimits, M4bKeepsEveryChapterAndSaysWhichItsNeroListLeavesOut) {
     EXPECT_EQ(warnings, (std::vector<std::string>{
                             "\"many.m4b\": an M4B file lists 255 chapters in its Nero chapter "
                             "list: chapters 256 to 300 are in its chapter track alone"}));
+}
+
+// A FLAC block that would still pass its 24 bits (a cover handed over unfitted) fails the file,
+// naming it, before anything is edited: the file stays as it was, sound.
+TEST(ContainerLimits, FlacBlockPastItsLengthFailsTheFileUntouched) {
+    ScratchDir scratch;
+    const auto path = scratch / "cover.flac";
+    writeTone(path, Container::Flac);
+    const std::string before = test::readBytes(path);
+    SoundTags tags;
+    tags.cover = CoverArt{.mediaType = "image/png",
+                          .bytes = "\x89PNG\r\n\x1a\n" + std::string(flacBlockBytes, '\0')};
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    try {
+        writeEmbeddedTags(fd, Container::Flac, tags, {}, rate, path, nullptr);
+        ADD_FAILURE() << "a picture block past 24 bits written";
+    } catch (const FileError& failure) {
+        EXPECT_EQ(std::string(failure.what()),
+                  "cannot write the FLAC file \"" + path.string() +
+                      "\": its tags, chapters or cover take more than the 16 MiB a FLAC "
+                      "metadata block holds");
+    }
+    ::close(fd);
+    EXPECT_EQ(test::readBytes(path), before);
+    EXPECT_EQ(
+        test::runProgram("/usr/bin/flac", {"-t", "-s", "cover.flac"}, scratch.path()).exitStatus(),
+        0);
 }
 
 } // namespace
