@@ -2,6 +2,7 @@
 
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/text_encoding.h"
 #include "speech/timing_files.h"
 
 #include <algorithm>
@@ -26,8 +27,23 @@ void checkInputsAndOutputs(const ConvertOptions& options) {
         throw UsageError("the sound of standard input (-) needs -o or -d to say where it goes");
 }
 
+// A tag is written as UTF-8 into every container: bytes that are not would be written as they
+// are into some and left out of others.
+void checkTagsAreUtf8(const ConvertOptions& options) {
+    const speech::SoundTags& tags = options.tags;
+    const std::pair<const char*, const std::optional<std::string>*> tagOptions[] = {
+        {"--title", &tags.title}, {"--artist", &tags.artist}, {"--album", &tags.album},
+        {"--genre", &tags.genre}, {"--date", &tags.date},     {"--comment", &tags.comment},
+        {"--track", &tags.track}};
+    for (const auto& [name, value] : tagOptions)
+        if (*value && !isUtf8(**value))
+            throw UsageError(std::string(name) + " " + quotedValue(**value) +
+                             " is not UTF-8: a tag is written as UTF-8 text");
+}
+
 // The tags, the files beside the sound and the split into chapters, each where it can be.
 void checkTagsAndSideFiles(const ConvertOptions& options) {
+    checkTagsAreUtf8(options);
     if ((!options.tags.empty() || !options.cover.empty()) && options.type &&
         !holdsTags(*options.type))
         throw UsageError("tags need a file type that holds them: " +

@@ -1,5 +1,6 @@
 // Chapters, Unicode tags and the cover inside the sound file, read back by other programs:
-// ffprobe, mutagen, exiftool, mediainfo, and each container's own checker.
+// ffprobe, mutagen, exiftool, mediainfo, and each container's own checker; covers, tags and
+// chapters past what a container holds, left out or cut with one warning.
 
 #include "support/running_program.h"
 #include "support/test_support.h"
@@ -182,6 +183,158 @@ TEST_F(EmbeddedTags, SplitFilesHoldTheirOneChapter) {
                                                     "chapter=start_time:chapter_tags=title", "-of",
                                                     "csv=p=0:s=|", "book-02-Chapter_Two.opus"});
     EXPECT_EQ(probed.standardOutput, "0.000000|Chapter Two\n") << probed.standardError;
+}
+
+// An EPUB 3 book of one page whose cover is a PNG signature followed by zeros, as many bytes
+// in all as asked (argv: the book, the cover's size).
+constexpr const char* bookWithCover = R"(
+import sys, zipfile
+book, size = sys.argv[1], int(sys.argv[2])
+page = ('<?xml version="1.0" encoding="UTF-8"?><html xmlns="http://www.w3.org/1999/xhtml" '
+        'xmlns:epub="http://www.idpf.org/2007/ops"><head><title>c</title></head><body>%s</body></html>')
+with zipfile.ZipFile(book, 'w') as z:
+    z.writestr('mimetype', 'application/epub+zip')
+    z.writestr('META-INF/container.xml', '<?xml version="1.0"?><container version="1.0" '
+        'xmlns="urn:oasis:names:tc:opendocument:xmlns:container"><rootfiles><rootfile '
+        'full-path="content.opf" media-type="application/oebps-package+xml"/></rootfiles></container>')
+    z.writestr('content.opf', '<?xml version="1.0" encoding="UTF-8"?><package '
+        'xmlns="http://www.idpf.org/2007/opf" version="3.0" unique-identifier="id"><metadata '
+        'xmlns:dc="http://purl.org/dc/elements/1.1/"><dc:identifier id="id">x</dc:identifier>'
+        '<dc:title>Covered</dc:title><dc:language>en</dc:language></metadata><manifest>'
+        '<item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>'
+        '<item id="c" href="c.xhtml" media-type="application/xhtml+xml"/><item id="cover" '
+        'href="cover.png" media-type="image/png" properties="cover-image"/></manifest>'
+        '<spine><itemref idref="c"/></spine></package>')
+    z.writestr('nav.xhtml', page % '<nav epub:type="toc"><ol><li><a href="c.xhtml">One</a>'
+        '</li></ol></nav>')
+    z.writestr('c.xhtml', page % '<h1>One</h1><p>Hello there.</p>')
+    z.writestr('cover.png', b'\x89PNG\r\n\x1a\n' + bytes(size - 8))
+)";
+
+// The size of the picture each file's cover holds, as mutagen reads it; 0: none.
+constexpr const char* coverSize = R"(
+import base64, sys, mutagen
+from mutagen.flac import Picture
+tags = mutagen.File(sys.argv[1])
+pictures = getattr(tags, 'pictures', []) or [Picture(base64.b64decode(p)) for p in
+    tags.get('metadata_block_picture', [])]
+print(len(pictures[0].data) if pictures else 0)
+)";
+
+// A FLAC picture block counts its bytes in 24 bits, its own fields and "image/png" with them:
+// a cover one byte past that is left out of a FLAC file with one warning (where it wrapped the
+// length, and flac -t lost sync); at the limit, and in an Ogg file, it is kept whole.
+TEST_F(EmbeddedTags, CoverPastAContainersLimitIsLeftOutWithOneWarning) {
+    constexpr std::size_t flacLargest = (1u << 24) - 1 - 32 - 9;
+    for (const std::size_t size : {flacLargest, flacLargest + 1}) {
+        const std::string book = "cover" + std::to_string(size) + ".epub";
+        ASSERT_EQ(
+            run("/usr/bin/python3", {"-c", bookWithCover, book, std::to_string(size)}).exitStatus(),
+            0);
+        for (const std::string ending : {".flac", ".ogg"}) {
+            const std::string file = "cover" + std::to_string(size) + ending;
+            const Outcome made =
+                run(KESTROVA_CLI_PATH, {"convert", "-q", "-e", "slt", "-o", file, book});
+            ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+            const bool leftOut = ending == ".flac" && size > flacLargest;
+            EXPECT_EQ(made.standardError,
+                      leftOut ? "kestrova-wav-cli: warning: \"" + file +
+                                    "\": a FLAC file holds a cover of at most 16777174 bytes: "
+                                    "the cover of 16777175 bytes is left out\n"
+                              : "");
+            const Outcome checked = ending == ".flac" ? run("/usr/bin/flac", {"-t", "-s", file})
+                                                      : run("/usr/bin/ogginfo", {file});
+            EXPECT_EQ(checked.exitStatus(), 0) << checked.standardOutput << checked.standardError;
+            const Outcome held = run("/usr/bin/python3", {"-c", coverSize, file});
+            EXPECT_EQ(held.standardOutput, (leftOut ? "0" : std::to_string(size)) + "\n")
+                << held.standardError;
+        }
+    }
+}
+
+// A Markdown book whose title is 16 MiB of two-byte characters and a few bytes more.
+constexpr std::size_t hugeTitleCharacters = (8u << 20) + 100;
+
+// The title a file holds, as mutagen reads it (one tag of the names given): its length in
+// bytes, and whether it is the start of the book's title, cut between two characters.
+constexpr const char* titleRead = R"(
+import sys, mutagen
+tags = mutagen.File(sys.argv[1]).tags
+title = next(str(tags[k][0] if isinstance(tags[k], list) else tags[k]) for k in sys.argv[3:]
+             if k in tags)
+print(len(title.encode()), title == '\u00e9' * (len(title)) and len(title) <= int(sys.argv[2]))
+)";
+
+// A title longer than a container holds is cut at a character boundary to its share, with one
+// warning: FLAC's one comment block of 16 MiB (its whole title failed the encoder), the wave
+// file's INFO list and the Opus header libsndfile builds in 100 KiB (it left the title out
+// unsaid); MP3 and M4B hold it whole, silently. Each container's checker finds the file sound.
+TEST_F(EmbeddedTags, TagsPastAContainersLimitAreCutWithOneWarning) {
+    std::string markdown = "---\ntitle: ";
+    for (std::size_t i = 0; i < hugeTitleCharacters; ++i)
+        markdown += "\u00e9";
+    markdown += "\n---\n\nHello there.\n";
+    test::writeBytes(scratch / "long.md", markdown);
+    const std::string characters = std::to_string(hugeTitleCharacters);
+    struct Case {
+        std::string ending;
+        std::size_t keptBytes;
+        std::vector<std::string> checker;
+        std::vector<std::string> keys;
+    };
+    const Case cases[] = {
+        {".flac", (8u << 20) - 40, {"/usr/bin/flac", "-t", "-s"}, {"title"}},
+        {".opus", (48u << 10) - 40, {"/usr/bin/opusinfo"}, {"title"}},
+        {".wav", (48u << 10) - 40, {"/usr/bin/soxi"}, {"TIT2"}},
+        {".mp3", 2 * hugeTitleCharacters, {"/usr/bin/mp3val"}, {"TIT2"}},
+        {".m4b", 2 * hugeTitleCharacters, {"/usr/bin/ffprobe", "-v", "error"}, {"\u00a9nam"}}};
+    for (const Case& entry : cases) {
+        SCOPED_TRACE(entry.ending);
+        const std::string file = "long" + entry.ending;
+        const Outcome made =
+            run(KESTROVA_CLI_PATH, {"convert", "-q", "-e", "slt", "-o", file, "long.md"});
+        ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+        const bool cut = entry.keptBytes < 2 * hugeTitleCharacters;
+        EXPECT_EQ(test::lineCount(made.standardError), cut ? 1u : 0u) << made.standardError;
+        EXPECT_EQ(
+            made.standardError.find("the title of 16777416 bytes is cut") != std::string::npos, cut)
+            << made.standardError;
+        std::vector<std::string> checker = entry.checker;
+        checker.push_back(file);
+        const Outcome checked = run(checker.front(), {checker.begin() + 1, checker.end()});
+        EXPECT_EQ(checked.exitStatus(), 0) << checked.standardOutput << checked.standardError;
+        std::vector<std::string> reading = {"-c", titleRead, file, characters};
+        reading.insert(reading.end(), entry.keys.begin(), entry.keys.end());
+        const Outcome read = run("/usr/bin/python3", reading);
+        ASSERT_EQ(read.exitStatus(), 0) << read.standardError;
+        const std::size_t bytes = std::stoul(read.standardOutput);
+        EXPECT_GE(bytes, entry.keptBytes);
+        EXPECT_LE(bytes, cut ? entry.keptBytes + 40 : entry.keptBytes);
+        EXPECT_EQ(read.standardOutput.substr(read.standardOutput.find(' ')), " True\n");
+    }
+    // The wave file's INFO list holds the title its id3 chunk holds.
+    EXPECT_NE(test::readBytes(scratch / "long.wav").find("INFOINAM"), std::string::npos);
+}
+
+// FLAC keeps its tags and every chapter in one comment block of 16 MiB: a chapter title past
+// 8 KiB is cut there at a character boundary, with one warning (the long word is a picture's
+// alternative text: in the title, not spoken).
+TEST_F(EmbeddedTags, FlacChapterTitlePastItsShareIsCutWithOneWarning) {
+    std::string word;
+    for (int i = 0; i < 5'000; ++i)
+        word += "\u00e9";
+    test::writeBytes(scratch / "long.md", "# Go ![" + word + "](a.png)\n\nGo.\n\n# Short\n\nGo.\n");
+    const Outcome made = run(KESTROVA_CLI_PATH, {"convert", "-q", "-e", "slt", "--chapter-pause",
+                                                 "0", "-o", "long.flac", "long.md"});
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    EXPECT_EQ(made.standardError, "kestrova-wav-cli: warning: \"long.flac\": a FLAC file holds "
+                                  "chapter titles of at most 8192 bytes: one title is cut\n");
+    EXPECT_EQ(run("/usr/bin/flac", {"-t", "-s", "long.flac"}).exitStatus(), 0);
+    const Outcome probed =
+        run("/usr/bin/ffprobe",
+            {"-v", "error", "-show_entries", "chapter_tags=title", "-of", "csv=p=0", "long.flac"});
+    EXPECT_EQ(probed.standardOutput, "Go " + word.substr(0, 8188) + "\nShort\n")
+        << probed.standardError;
 }
 
 } // namespace

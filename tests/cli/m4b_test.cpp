@@ -158,6 +158,44 @@ TEST(M4b, SplitChaptersHoldTheirOneChapterEach) {
     EXPECT_EQ(read.standardOutput.find(" False"), std::string::npos) << read.standardOutput;
 }
 
+// FFmpeg counts a chapter title's bytes in 16 bits in the chapter track (it wrapped past 65,535)
+// and cuts it at 255 bytes in the Nero list, inside a character maybe (mutagen then refused the
+// file): every title is cut at a character boundary under 255 bytes, with one warning, and
+// ffprobe (the chapter track) and mutagen (the Nero list) read the same titles. The long words
+// are pictures' alternative text: in the titles, not spoken.
+TEST(M4b, LongChapterTitlesAreCutBetweenCharactersWithOneWarning) {
+    ScratchDir scratch;
+    std::string cutInside = "A";
+    std::string pastSixteenBits;
+    for (int i = 0; i < 200; ++i)
+        cutInside += "\u00e9";
+    for (int i = 0; i < 35'000; ++i)
+        pastSixteenBits += "\u00e9";
+    test::writeBytes(scratch / "long.md", "# Go ![" + cutInside + "](a.png)\n\nGo.\n\n# Go ![" +
+                                              pastSixteenBits +
+                                              "](b.png)\n\nGo.\n\n# Short\n\nGo.\n");
+    const Outcome made = test::runProgram(
+        KESTROVA_CLI_PATH,
+        {"convert", "-q", "-e", "slt", "--chapter-pause", "0", "-o", "long.m4b", "long.md"},
+        scratch.path());
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    EXPECT_EQ(made.standardError, "kestrova-wav-cli: warning: \"long.m4b\": an M4B file holds "
+                                  "chapter titles of at most 255 bytes: 2 titles are cut\n");
+    const Outcome read = test::runProgram(
+        "/usr/bin/python3",
+        {"-c", "import json, subprocess, mutagen.mp4\n"
+               "p = json.loads(subprocess.run(['ffprobe', '-v', 'error', '-of', 'json',\n"
+               "    '-show_chapters', 'long.m4b'], capture_output=True, check=True).stdout)\n"
+               "track = [c['tags']['title'] for c in p['chapters']]\n"
+               "nero = [c.title for c in mutagen.mp4.MP4('long.m4b').chapters]\n"
+               "print([len(t.encode()) for t in track], track == nero,\n"
+               "      track[0] == 'Go A' + '\\xe9' * 125, track[1] == 'Go ' + '\\xe9' * 126,\n"
+               "      track[2])"},
+        scratch.path());
+    ASSERT_EQ(read.exitStatus(), 0) << read.standardError;
+    EXPECT_EQ(read.standardOutput, "[254, 255, 5] True True True Short\n");
+}
+
 // --bitrate is refused where no encoder takes it, and a rate AAC cannot carry at the sound's
 // rate before anything is written.
 TEST(M4b, RefusesABitRateItCannotUse) {

@@ -336,5 +336,28 @@ INSTANTIATE_TEST_SUITE_P(
                       EmptyCase{"M4a", ".m4a", {}, {}, true, 0.1}),
     [](const auto& info) { return info.param.name; });
 
+// A tag option whose value is not UTF-8 is bad usage before anything is rendered, named in one
+// line with the value quoted as the shell reads it back, whatever the container (it was
+// written as raw bytes into M4B and Ogg, and left out of MP3 and FLAC).
+TEST(TagsNotUtf8, AreBadUsageNamingTheOptionAndTheValue) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "in.txt", "Refused.\n");
+    const std::string notUtf8 = "caf\xE9 \xFF";
+    const char* const endings[] = {".m4b", ".ogg", ".mp3", ".flac", ".wav", ".opus", ".m4b"};
+    const char* const options[] = {"--title", "--artist",  "--album", "--genre",
+                                   "--date",  "--comment", "--track"};
+    for (std::size_t i = 0; i < std::size(options); ++i) {
+        const Outcome result = test::runProgram(KESTROVA_CLI_PATH,
+                                                {"convert", "-q", "-e", "slt", options[i], notUtf8,
+                                                 "-o", std::string("out") + endings[i], "in.txt"},
+                                                scratch.path());
+        EXPECT_EQ(result.exitStatus(), 2) << options[i] << result.standardError;
+        EXPECT_EQ(result.standardError, std::string("kestrova-wav-cli: ") + options[i] +
+                                            " 'caf'$'\\351'' '$'\\377' is not UTF-8: a tag is "
+                                            "written as UTF-8 text\n");
+    }
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
+}
+
 } // namespace
 } // namespace kestrova::cli

@@ -58,6 +58,41 @@ TEST(Mp4AudioWriter, CarriesTheCoverAndTheChaptersGiven) {
     EXPECT_EQ(read.standardOutput, "True True\n[(0.0, 'Eins'), (2.0, 'Zwei')] ['Ton']\n");
 }
 
+// The chapter track holds every chapter, the Nero list the first 255 (its count is a byte);
+// a title past what either holds is cut at a character boundary to 255 bytes, as both read it.
+TEST(Mp4AudioWriter, CutsLongTitlesBetweenCharactersAndListsEveryChapterInItsTrack) {
+    ScratchDir scratch;
+    const auto path = scratch / "many.m4b";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    std::vector<CuePoint> chapters;
+    for (std::uint64_t i = 0; i < 300; ++i)
+        chapters.push_back({.name = "C" + std::to_string(i + 1), .frame = i * 200});
+    chapters[0].name = "A";
+    for (int i = 0; i < 35'000; ++i)
+        chapters[0].name += "\u00e9";
+    {
+        Mp4AudioWriter writer(fd, AudioFormat{}, path, {}, 64);
+        writeTone(writer);
+        writer.setChapters(chapters);
+        writer.close();
+    }
+    ::close(fd);
+    const test::Outcome read = test::runProgram(
+        "/usr/bin/python3",
+        {"-c",
+         "import json, subprocess, mutagen.mp4\n"
+         "p = json.loads(subprocess.run(['ffprobe', '-v', 'error', '-of', 'json',\n"
+         "    '-show_chapters', 'many.m4b'], capture_output=True, check=True).stdout)\n"
+         "track = [c['tags']['title'] for c in p['chapters']]\n"
+         "nero = [c.title for c in mutagen.mp4.MP4('many.m4b').chapters]\n"
+         "print(len(track), len(nero), track[:255] == nero, track[0] == 'A' + '\\xe9' * 127,\n"
+         "      track[1:] == ['C%d' % i for i in range(2, 301)])"},
+        scratch.path());
+    ASSERT_EQ(read.exitStatus(), 0) << read.standardError;
+    EXPECT_EQ(read.standardOutput, "300 255 True True True\n");
+}
+
 // A pipe cannot be read back; a bit rate past AAC's most is refused, not lowered unsaid.
 TEST(Mp4AudioWriter, RefusesWhatItCannotWrite) {
     int ends[2];

@@ -1,5 +1,6 @@
 #include "embedded_tags.h"
 
+#include "speech/audio/container_limits.h"
 #include "speech/audio/descriptor_stream.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
@@ -58,6 +59,35 @@ void addId3Cover(TagLib::ID3v2::Tag& tag, const CoverArt& cover) {
     tag.addFrame(frame.release());
 }
 
+std::unique_ptr<TagLib::ID3v2::TableOfContentsFrame>
+tableOfContents(const std::string& id, const TagLib::ByteVectorList& entries, bool topLevel) {
+    auto contents = std::make_unique<TagLib::ID3v2::TableOfContentsFrame>(
+        TagLib::ByteVector(id.c_str()), entries);
+    contents->setIsTopLevel(topLevel);
+    contents->setIsOrdered(true);
+    return contents;
+}
+
+// A table of contents counts its entries in a byte: past that many chapters, the top-level
+// table lists tables of that many each, in order.
+void addId3Tables(TagLib::ID3v2::Tag& tag, const TagLib::ByteVectorList& chapterIds) {
+    if (chapterIds.size() <= id3TableEntries) {
+        tag.addFrame(tableOfContents("toc", chapterIds, true).release());
+        return;
+    }
+    TagLib::ByteVectorList tables;
+    for (unsigned int first = 0; first < chapterIds.size(); first += id3TableEntries) {
+        TagLib::ByteVectorList entries;
+        for (unsigned int index = first;
+             index < chapterIds.size() && index < first + id3TableEntries; ++index)
+            entries.append(chapterIds[index]);
+        const std::string id = "toc" + std::to_string(tables.size() + 1);
+        tag.addFrame(tableOfContents(id, entries, false).release());
+        tables.append(TagLib::ByteVector(id.c_str()));
+    }
+    tag.addFrame(tableOfContents("toc", tables, true).release());
+}
+
 // One CHAP frame per chapter, each titled by a TIT2 frame, and a top-level ordered CTOC
 // listing them: the form players and ffmpeg read.
 void addId3Chapters(TagLib::ID3v2::Tag& tag, std::span<const EmbeddedChapter> chapters,
@@ -85,11 +115,7 @@ void addId3Chapters(TagLib::ID3v2::Tag& tag, std::span<const EmbeddedChapter> ch
                          .release());
         children.append(id);
     }
-    auto contents =
-        std::make_unique<TagLib::ID3v2::TableOfContentsFrame>(TagLib::ByteVector("toc"), children);
-    contents->setIsTopLevel(true);
-    contents->setIsOrdered(true);
-    tag.addFrame(contents.release());
+    addId3Tables(tag, children);
 }
 
 void fillId3Tag(TagLib::ID3v2::Tag& tag, const SoundTags& tags,
@@ -181,14 +207,24 @@ bool saveWave(DescriptorStream& stream, const SoundTags& tags,
     return true;
 }
 
+// A block past the 24 bits of its length would be written wrapped, and the file unreadable.
 bool saveFlac(DescriptorStream& stream, const SoundTags& tags,
-              std::span<const EmbeddedChapter> chapters, int sampleRate) {
+              std::span<const EmbeddedChapter> chapters, int sampleRate,
+              const std::filesystem::path& shownAs) {
     TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid())
         return false;
     addCommentChapters(*file.xiphComment(true), chapters, sampleRate);
-    if (tags.cover)
-        file.addPicture(flacPicture(*tags.cover).release());
+    std::unique_ptr<TagLib::FLAC::Picture> picture =
+        tags.cover ? flacPicture(*tags.cover) : nullptr;
+    if (file.xiphComment()->render(false).size() > flacBlockBytes ||
+        (picture && picture->render().size() > flacBlockBytes))
+        throw FileError(outputFailure(shownAs,
+                                      "its tags, chapters or cover take more than the 16 MiB a "
+                                      "FLAC metadata block holds",
+                                      soundFileKind(Container::Flac)));
+    if (picture)
+        file.addPicture(picture.release());
     return file.save();
 }
 
@@ -245,7 +281,7 @@ void writeEmbeddedTags(int fd, Container container, const SoundTags& tags,
     else if (container == Container::Wave)
         saved = saveWave(stream, tags, shownAs);
     else if (container == Container::Flac)
-        saved = saveFlac(stream, tags, chapters, sampleRate);
+        saved = saveFlac(stream, tags, chapters, sampleRate, shownAs);
     else if (container == Container::OggVorbis)
         saved = saveOgg<TagLib::Ogg::Vorbis::File>(stream, tags, chapters, sampleRate);
     else if (container == Container::OggOpus)

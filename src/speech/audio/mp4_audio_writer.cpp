@@ -1,7 +1,9 @@
 #include "mp4_audio_writer.h"
 
+#include "speech/audio/container_limits.h"
 #include "speech/base/block_handover.h"
 #include "speech/base/positioned_io.h"
+#include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 
@@ -528,15 +530,18 @@ void Mp4AudioWriter::setChapters(std::vector<CuePoint> starts) {
     chapters_ = std::move(starts);
 }
 
-// Each chapter runs to the next one's start, the last to the end of the sound.
+// Each chapter runs to the next one's start, the last to the end of the sound. FFmpeg writes a
+// title's length in 16 bits in the chapter track and cuts it at 255 bytes in the Nero list,
+// where a character may be cut: every title is cut at a character boundary to fit both.
 void Mp4AudioWriter::placeChapters() {
     const auto end = static_cast<std::int64_t>(frames_);
     for (std::size_t i = 0; i < chapters_.size(); ++i) {
         const auto start = static_cast<std::int64_t>(chapters_[i].frame);
         const std::int64_t next =
             i + 1 < chapters_.size() ? static_cast<std::int64_t>(chapters_[i + 1].frame) : end;
+        const std::string& name = chapters_[i].name;
         addChapter(muxer_.get(), encoder_->time_base, start, std::max(next, start),
-                   chapters_[i].name);
+                   name.substr(0, characterCut(name, mp4ChapterTitleBytes)));
     }
 }
 

@@ -1,5 +1,7 @@
 #include "utf8.h"
 
+#include "speech/text_encoding.h"
+
 #include <algorithm>
 
 namespace kestrova::speech {
@@ -33,6 +35,16 @@ std::size_t utf8SequenceLength(std::string_view text) {
         if (!isContinuationByte(text[i]))
             return 0;
     return length;
+}
+
+bool isUtf8(std::string_view text) {
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t length = utf8SequenceLength(text.substr(at));
+        if (length == 0)
+            return false;
+        at += length;
+    }
+    return true;
 }
 
 CodePoint codePointAt(std::string_view text) {

@@ -1,5 +1,6 @@
 #include "speech/conversion/sound_outputs.h"
 
+#include "speech/audio/container_limits.h"
 #include "speech/audio/pending_file.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
@@ -31,8 +32,10 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
                           std::to_string(*request.bitrateKbps) + " kb/s");
     if (request.splitChapters && readsMarkup(request))
         throw SpeechError("chapters are found in plain text only, not in SSML");
+    // What the container cannot hold is cut or left out here, once, before any sound.
+    tags_ = tagsFittedTo(chosenContainer(request), request.tags, request.output, request.warning);
     if (!request.splitChapters) {
-        open(request.output, request.tags);
+        open(request.output, tags_);
     } else {
         // Every chapter's file is known now: one that cannot be written fails before any
         // sound.
@@ -71,7 +74,7 @@ void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
 void SoundOutputs::openChapter(const ChapterTiming& chapter) {
     if (!files_.empty())
         setAside(files_.back());
-    SoundTags tags = request_.tags;
+    SoundTags tags = tags_;
     // AU and raw PCM hold no tags: their files go untitled.
     const Container container = request_.container.value_or(containerForPath(request_.output));
     if (!chapter.title.empty() && holdsTags(container))
@@ -82,11 +85,15 @@ void SoundOutputs::openChapter(const ChapterTiming& chapter) {
         plan_.chapters[index].title != chapter.title)
         throw FileError(inputFailure("read", request_.input,
                                      "its chapters changed while it was being converted"));
-    open(plan_.files[index], tags);
+    open(plan_.files[index],
+         tagsFittedTo(container, std::move(tags), plan_.files[index], request_.warning));
     files_.back().chapterTitle = chapter.title;
     // An M4B file of one chapter holds that one chapter.
-    if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer))
-        mp4->setChapters({{.name = chapter.title, .frame = 0}});
+    if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer)) {
+        std::vector<CuePoint> only = {{.name = chapter.title, .frame = 0}};
+        fitChapters(container, only, &CuePoint::name, plan_.files[index], request_.warning);
+        mp4->setChapters(std::move(only));
+    }
 }
 
 void SoundOutputs::write(std::span<const std::int16_t> samples) {
@@ -187,10 +194,12 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
         return;
     // An M4B file's chapters cover its sound: each from where its sound starts, the text
     // before the first heading included.
-    if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer)) {
+    File& file = files_.back();
+    if (auto* mp4 = std::get_if<Mp4Output>(&file.writer)) {
         std::vector<CuePoint> starts;
         for (const ChapterTiming& chapter : chapters)
             starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
+        fitChapters(Container::M4b, starts, &CuePoint::name, file.path, request_.warning);
         mp4->setChapters(std::move(starts));
         return;
     }
@@ -205,8 +214,12 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
                                  .startFrame = chapter.startFrame,
                                  .endFrame = chapter.endFrame});
     }
+    if (file.target.isFile() &&
+        editedThroughTagLibrary(file.target.container(), file.tags, !chapters_.empty()))
+        fitChapters(file.target.container(), chapters_, &EmbeddedChapter::title, file.path,
+                    request_.warning);
     if (!points.empty())
-        std::get<SoundFileWriter>(files_.back().writer).setCuePoints(std::move(points));
+        std::get<SoundFileWriter>(file.writer).setCuePoints(std::move(points));
 }
 
 void SoundOutputs::commit(const std::function<void(double)>& passDone) {
@@ -248,6 +261,10 @@ void SoundOutputs::setAside(File& file) const {
     std::vector<EmbeddedChapter> chapters;
     if (!file.chapterTitle.empty())
         chapters.push_back({.title = file.chapterTitle, .startFrame = 0, .endFrame = frames});
+    if (file.target.isFile() &&
+        editedThroughTagLibrary(file.target.container(), file.tags, !chapters.empty()))
+        fitChapters(file.target.container(), chapters, &EmbeddedChapter::title, file.path,
+                    request_.warning);
     embedTags(file, chapters);
     file.target.park(request_.syncToDisk);
 }

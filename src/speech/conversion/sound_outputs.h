@@ -101,6 +101,8 @@ private:
     const ChapterPlan& plan_;
     std::uint64_t expectedFrames_;
     const std::atomic<bool>* cancel_;
+    // The request's tags as the container holds them.
+    SoundTags tags_;
     std::deque<File> files_;
     std::uint64_t frames_ = 0;
     std::vector<EmbeddedChapter> chapters_;
