@@ -77,6 +77,7 @@ TEST_F(Loudness, EveryVoiceReachesTheTarget) {
             const std::size_t written = run.standardError.find(" dB: ");
             ASSERT_NE(written, std::string::npos) << run.standardError;
             EXPECT_NEAR(std::stod(run.standardError.substr(written + 5)), -18.0, 0.1);
+            EXPECT_EQ(run.standardError.find("not reached"), std::string::npos);
             const std::optional<Ebur128> measured = measuredByFfmpeg(scratch / output);
             ASSERT_TRUE(measured);
             EXPECT_NEAR(measured->integrated, -18.0, 0.5);
@@ -88,6 +89,36 @@ TEST_F(Loudness, EveryVoiceReachesTheTarget) {
     EXPECT_LT(*std::max_element(levels.begin(), levels.end()) -
                   *std::min_element(levels.begin(), levels.end()),
               1.0);
+}
+
+// A target the ceiling cannot hold without crushing the speech: the gain stops where the
+// peaks would pass the ceiling by 8 dB before the limiter, the summary says why the target
+// was not reached, and the crest factor (true peak less loudness, as ffmpeg reads them) is
+// not flattened by more than those 8 dB. The gain used to run away to +84 dB.
+TEST_F(Loudness, AnUnreachableTargetStopsShortOfCrushingTheSpeech) {
+    const Outcome plain = convert({"-q", "-o", "plain.wav"});
+    ASSERT_EQ(plain.exitStatus(), 0) << plain.standardError;
+    const std::optional<Ebur128> own = measuredByFfmpeg(scratch / "plain.wav");
+    ASSERT_TRUE(own);
+    for (const std::vector<std::string>& level : {std::vector<std::string>{"--loudness", "-12"},
+                                                  {"--loudness", "-5", "--true-peak", "-9"}}) {
+        SCOPED_TRACE(level[1]);
+        std::vector<std::string> arguments = level;
+        arguments.insert(arguments.end(), {"-o", "loud.wav"});
+        const Outcome run = convert(arguments);
+        ASSERT_EQ(run.exitStatus(), 0) << run.standardError;
+        const std::string ceiling = level.size() > 2 ? "-9.0" : "-1.0";
+        EXPECT_NE(run.standardError.find(" LUFS (target " + level[1] + ".0 LUFS not reached: the " +
+                                         ceiling +
+                                         " dBTP ceiling allows at most 8 dB of limiting)"),
+                  std::string::npos)
+            << run.standardError;
+        const std::optional<Ebur128> loud = measuredByFfmpeg(scratch / "loud.wav");
+        ASSERT_TRUE(loud);
+        EXPECT_LE(loud->truePeak, std::stod(ceiling));
+        EXPECT_GE(loud->truePeak - loud->integrated, own->truePeak - own->integrated - 8.0);
+        EXPECT_LT(loud->integrated, std::stod(level[1]) - 1.0);
+    }
 }
 
 // Without a target a wave file keeps the voice's own samples, eSpeak NG's peaks near full

@@ -3,6 +3,7 @@
 #include "speech/audio/sample_gain.h"
 #include "speech/audio/true_peak_limiter.h"
 #include "speech/base/block_handover.h"
+#include "speech/conversion/loudness_gain_search.h"
 #include "speech/conversion/request_rules.h"
 
 #include <algorithm>
@@ -33,9 +34,6 @@ double gainDbFor(const LoudnessControl& control, const LoudnessMeasure& before) 
         return 0;
     return *control.targetLufs - before.integratedLufs;
 }
-
-// Nearer the target than this, the gain is not raised again.
-constexpr double closeEnoughLu = 0.05;
 
 // Segments of sound around a run that the limiter may change whose change is measured too:
 // its release (80 ms) and the K-weighting filter's ringing have ended within them.
@@ -148,10 +146,15 @@ LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* 
     report.gainDb = gainDbFor(request_.loudness, before);
     const double threshold = limiterThresholdDb(request_, container_).value_or(0);
     std::optional<double> limiting;
+    bool heldAtMost = false;
     if (report.gainDb + before.truePeakDbtp > threshold) {
         limiting = threshold;
-        if (std::isfinite(before.integratedLufs))
-            report.gainDb = limitedGainDb(report.gainDb, threshold, cancel);
+        if (std::isfinite(before.integratedLufs)) {
+            const FoundGain found = limitedGain(report.gainDb, threshold, before.truePeakDbtp,
+                                                report.ceilingDbtp, cancel);
+            report.gainDb = found.gainDb;
+            heldAtMost = found.heldAtMost;
+        }
     }
     SoundLevel after(request_.format.sampleRate, request_.format.channels == 2);
     readBack(
@@ -162,31 +165,26 @@ LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* 
         },
         &report, cancel, done);
     report.after = after.measure();
+    // Held at the most, the sound can still land on the target where the gating steps.
+    report.targetOutOfReach =
+        heldAtMost && report.after->integratedLufs < *request_.loudness.targetLufs - closeEnoughLu;
     return report;
 }
 
 // The limiter takes some loudness off with the peaks (up to half a LU for speech raised by
-// 10 dB): the gain is raised until the limited sound's estimated loudness is within
-// closeEnoughLu of the target; each raise by the shortfall scaled by how much the last raise
-// gave (a secant step), twice at most.
-double LoudnessPass::limitedGainDb(double gainDb, double thresholdDb,
-                                   const std::atomic<bool>* cancel) {
+// 10 dB): the gain is raised until the limited sound's estimated loudness is within a
+// twentieth of a LU of the target, but never so far that the peaks would pass the ceiling by
+// more than mostLimitingDb before the limiter: beyond that each dB of gain gives a fraction
+// of a LU and flattens the speech.
+FoundGain LoudnessPass::limitedGain(double gainDb, double thresholdDb, double peakDbtp,
+                                    double ceilingDbtp, const std::atomic<bool>* cancel) {
     const double target = *request_.loudness.targetLufs;
     const double before = target - gainDb;
-    double slope = 1.0; // LU the limited sound gains for each dB of gain
-    double previousGain = 0;
-    double previousLevel = 0;
-    for (int round = 0; round < 2; ++round) {
-        const double level = before + gainDb - limiterLossLu(gainDb, thresholdDb, cancel);
-        if (!(target - level > closeEnoughLu))
-            break;
-        if (round > 0 && gainDb != previousGain)
-            slope = std::clamp((level - previousLevel) / (gainDb - previousGain), 0.25, 1.0);
-        previousGain = gainDb;
-        previousLevel = level;
-        gainDb += (target - level) / slope;
-    }
-    return gainDb;
+    return searchGain(
+        {.targetLufs = target,
+         .plainGainDb = gainDb,
+         .mostGainDb = ceilingDbtp + mostLimitingDb - peakDbtp},
+        [&](double gain) { return before + gain - limiterLossLu(gain, thresholdDb, cancel); });
 }
 
 // How much loudness the limiter takes off at this gain, estimated without a pass over the

@@ -4,6 +4,7 @@
 #include "speech/audio/sample_spool.h"
 #include "speech/audio/true_peak_limiter.h"
 #include "speech/base/block_handover.h"
+#include "speech/conversion/loudness_gain_search.h"
 #include "speech/converter.h"
 
 #include <atomic>
@@ -65,7 +66,8 @@ private:
     void readGained(double gain, TruePeakLimiter* limiter, BlockHandover<ReadBlock>& handover,
                     const std::atomic<bool>* cancel);
 
-    double limitedGainDb(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
+    FoundGain limitedGain(double gainDb, double thresholdDb, double peakDbtp, double ceilingDbtp,
+                          const std::atomic<bool>* cancel);
     double limiterLossLu(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
     void limiterChange(std::size_t first, std::size_t last, double gain, double ceiling,
                        std::vector<double>& change, const std::atomic<bool>* cancel);
