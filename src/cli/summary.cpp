@@ -43,8 +43,8 @@ std::string outOfReach(const ConversionRequest& request, const LoudnessReport& r
            " dB of limiting)";
 }
 
-// "  loudness -21.2 LUFS, true peak -0.1 dBTP", what was written when it changed (with why
-// a target was out of reach), and the limiter's work.
+// "  loudness -21.2 LUFS, true peak -0.1 dBTP", what was written when it changed (a lossy
+// file's loudness as it decodes, with why a target was out of reach), and the limiter's work.
 void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& report) {
     const LoudnessControl& asked = request.loudness;
     std::vector<std::string> parts;
@@ -55,8 +55,9 @@ void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& r
         char gain[32];
         std::snprintf(gain, sizeof gain, " with %+.1f dB", report.gainDb);
         parts.push_back("written" + std::string(asked.targetLufs ? gain : "") + ": " +
-                        level(report.after->integratedLufs, "LUFS") + outOfReach(request, report) +
-                        ", true peak " + level(report.after->truePeakDbtp, "dBTP"));
+                        level(report.after->integratedLufs + report.encoderChangeLu, "LUFS") +
+                        outOfReach(request, report) + ", true peak " +
+                        level(report.after->truePeakDbtp, "dBTP"));
     }
     if (report.limitedSamples > 0)
         parts.push_back(level(report.ceilingDbtp, "dBTP") + " ceiling held on " +

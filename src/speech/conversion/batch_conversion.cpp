@@ -18,20 +18,21 @@ namespace kestrova::speech {
 namespace {
 
 // A loudness report as words after the "done" line's counts, and back: " L", whether each
-// measure was taken, the eight numbers, the two counts and whether the target was out of
-// reach; nothing without a report.
+// measure was taken, the eight numbers, the two counts, whether the target was out of
+// reach and the encoder's change; nothing without a report.
 std::string loudnessWords(const std::optional<LoudnessReport>& report) {
     if (!report)
         return {};
     const LoudnessMeasure before = report->before.value_or(LoudnessMeasure{});
     const LoudnessMeasure after = report->after.value_or(LoudnessMeasure{});
     char words[320];
-    std::snprintf(words, sizeof words, " L %d %d %.17g %.17g %.17g %.17g %.17g %.17g %llu %llu %d",
+    std::snprintf(words, sizeof words,
+                  " L %d %d %.17g %.17g %.17g %.17g %.17g %.17g %llu %llu %d %.17g",
                   report->before ? 1 : 0, report->after ? 1 : 0, before.integratedLufs,
                   before.truePeakDbtp, after.integratedLufs, after.truePeakDbtp, report->gainDb,
                   report->ceilingDbtp, static_cast<unsigned long long>(report->limitedSamples),
                   static_cast<unsigned long long>(report->limitedStretches),
-                  report->targetOutOfReach ? 1 : 0);
+                  report->targetOutOfReach ? 1 : 0, report->encoderChangeLu);
     return words;
 }
 
@@ -44,10 +45,10 @@ std::optional<LoudnessReport> loudnessOfWords(const char* words) {
     unsigned long long limited = 0;
     unsigned long long stretches = 0;
     int outOfReach = 0;
-    if (std::sscanf(words, " L %d %d %lf %lf %lf %lf %lf %lf %llu %llu %d", &measuredBefore,
+    if (std::sscanf(words, " L %d %d %lf %lf %lf %lf %lf %lf %llu %llu %d %lf", &measuredBefore,
                     &measuredAfter, &before.integratedLufs, &before.truePeakDbtp,
                     &after.integratedLufs, &after.truePeakDbtp, &report.gainDb, &report.ceilingDbtp,
-                    &limited, &stretches, &outOfReach) != 11)
+                    &limited, &stretches, &outOfReach, &report.encoderChangeLu) != 12)
         return std::nullopt;
     if (measuredBefore != 0)
         report.before = before;

@@ -69,6 +69,10 @@ struct LoudnessReport {
     // The target needed more gain than mostLimitingDb of limiting allows: the sound is short
     // of it.
     bool targetOutOfReach = false;
+    // A lossy encoder's change of the loudness, made up in the samples given to it (after
+    // measures those): the file decodes this much away from after. 0 where it is within a
+    // twentieth of a LU.
+    double encoderChangeLu = 0;
 };
 
 struct ConversionRequest {
