@@ -3,6 +3,7 @@
 #include "speech/audio/loudness_meter.h"
 #include "speech/audio/sound_file_writer.h"
 #include "speech/base/unique_fd.h"
+#include "speech/file_failures.h"
 #include "speech/speech_error.h"
 
 #include <cerrno>
@@ -21,17 +22,21 @@ struct SoundFileCloser {
     void operator()(SNDFILE* file) const { sf_close(file); }
 };
 
+[[noreturn]] void failTrial(const std::filesystem::path& output, Container container,
+                            const std::string& reason) {
+    throw FileError(outputFailure(output, "measuring the encoder's change of loudness: " + reason,
+                                  soundFileKind(container)));
+}
+
 // The first channel of a sound file from its start, measured.
-double decodedLoudness(int fd) {
+double decodedLoudness(int fd, const std::filesystem::path& output, Container container) {
     if (::lseek(fd, 0, SEEK_SET) != 0)
-        throw SpeechError(std::string("cannot read the encoded sound back: ") +
-                          std::strerror(errno));
+        failTrial(output, container, std::strerror(errno));
     SF_INFO info{};
     const std::unique_ptr<SNDFILE, SoundFileCloser> sound(
         sf_open_fd(fd, SFM_READ, &info, SF_FALSE));
     if (!sound)
-        throw SpeechError(std::string("cannot read the encoded sound back: ") +
-                          sf_strerror(nullptr));
+        failTrial(output, container, sf_strerror(nullptr));
     LoudnessMeter meter(info.samplerate, false, false);
     const auto channels = static_cast<std::size_t>(std::max(info.channels, 1));
     std::vector<std::int16_t> block(4096 * channels);
@@ -47,8 +52,8 @@ double decodedLoudness(int fd) {
 
 } // namespace
 
-double encodedLoudnessChangeLu(Container container, AudioFormat format,
-                               std::optional<int> constantBitrateKbps,
+double encodedLoudnessChangeLu(const std::filesystem::path& output, Container container,
+                               AudioFormat format, std::optional<int> constantBitrateKbps,
                                std::span<const std::int16_t> samples) {
     if (!containerRow(container).bySndfile || samples.empty())
         return 0;
@@ -59,14 +64,13 @@ double encodedLoudnessChangeLu(Container container, AudioFormat format,
         return 0;
     const UniqueFd memory(::memfd_create("kestrova-encoded", MFD_CLOEXEC));
     if (!memory)
-        throw SpeechError(std::string("cannot encode a trial of the sound: ") +
-                          std::strerror(errno));
-    SoundFileWriter writer(memory.get(), container, format, "trial", samples.size());
+        failTrial(output, container, std::strerror(errno));
+    SoundFileWriter writer(memory.get(), container, format, output, samples.size());
     if (container == Container::Mp3 && constantBitrateKbps)
         writer.setConstantBitrate(*constantBitrateKbps);
     writer.write(samples);
     writer.close();
-    const double after = decodedLoudness(memory.get());
+    const double after = decodedLoudness(memory.get(), output, container);
     return std::isfinite(after) ? after - before : 0;
 }
 

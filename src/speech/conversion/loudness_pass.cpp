@@ -208,7 +208,8 @@ double LoudnessPass::encodedChangeLu(const Level& level, const std::atomic<bool>
              nullptr, cancel, {},
              {.from = from,
               .to = from + static_cast<std::uint64_t>(trialSeconds * request_.format.sampleRate)});
-    return encodedLoudnessChangeLu(container_, request_.format, request_.bitrateKbps, trial);
+    return encodedLoudnessChangeLu(request_.output, container_, request_.format,
+                                   request_.bitrateKbps, trial);
 }
 
 // The limiter takes some loudness off with the peaks (up to half a LU for speech raised by
