@@ -31,8 +31,20 @@ std::string level(double decibels, const char* unit) {
     return text;
 }
 
-// "  loudness -21.2 LUFS, true peak -0.1 dBTP", what was written when it changed, and the
-// limiter's work.
+// " (target -5.0 LUFS not reached: the -9.0 dBTP ceiling allows at most 8 dB of limiting)"
+// where the gain stopped short of the target; nothing otherwise.
+std::string outOfReach(const ConversionRequest& request, const LoudnessReport& report) {
+    if (!report.targetOutOfReach || !request.loudness.targetLufs)
+        return {};
+    char most[16];
+    std::snprintf(most, sizeof most, "%g", mostLimitingDb);
+    return " (target " + level(*request.loudness.targetLufs, "LUFS") + " not reached: the " +
+           level(report.ceilingDbtp, "dBTP") + " ceiling allows at most " + most +
+           " dB of limiting)";
+}
+
+// "  loudness -21.2 LUFS, true peak -0.1 dBTP", what was written when it changed (a lossy
+// file's loudness as it decodes, with why a target was out of reach), and the limiter's work.
 void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& report) {
     const LoudnessControl& asked = request.loudness;
     std::vector<std::string> parts;
@@ -43,7 +55,8 @@ void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& r
         char gain[32];
         std::snprintf(gain, sizeof gain, " with %+.1f dB", report.gainDb);
         parts.push_back("written" + std::string(asked.targetLufs ? gain : "") + ": " +
-                        level(report.after->integratedLufs, "LUFS") + ", true peak " +
+                        level(report.after->integratedLufs + report.encoderChangeLu, "LUFS") +
+                        outOfReach(request, report) + ", true peak " +
                         level(report.after->truePeakDbtp, "dBTP"));
     }
     if (report.limitedSamples > 0)

@@ -18,18 +18,21 @@ namespace kestrova::speech {
 namespace {
 
 // A loudness report as words after the "done" line's counts, and back: " L", whether each
-// measure was taken, the eight numbers and the two counts; nothing without a report.
+// measure was taken, the eight numbers, the two counts, whether the target was out of
+// reach and the encoder's change; nothing without a report.
 std::string loudnessWords(const std::optional<LoudnessReport>& report) {
     if (!report)
         return {};
     const LoudnessMeasure before = report->before.value_or(LoudnessMeasure{});
     const LoudnessMeasure after = report->after.value_or(LoudnessMeasure{});
     char words[320];
-    std::snprintf(words, sizeof words, " L %d %d %.17g %.17g %.17g %.17g %.17g %.17g %llu %llu",
+    std::snprintf(words, sizeof words,
+                  " L %d %d %.17g %.17g %.17g %.17g %.17g %.17g %llu %llu %d %.17g",
                   report->before ? 1 : 0, report->after ? 1 : 0, before.integratedLufs,
                   before.truePeakDbtp, after.integratedLufs, after.truePeakDbtp, report->gainDb,
                   report->ceilingDbtp, static_cast<unsigned long long>(report->limitedSamples),
-                  static_cast<unsigned long long>(report->limitedStretches));
+                  static_cast<unsigned long long>(report->limitedStretches),
+                  report->targetOutOfReach ? 1 : 0, report->encoderChangeLu);
     return words;
 }
 
@@ -41,10 +44,11 @@ std::optional<LoudnessReport> loudnessOfWords(const char* words) {
     LoudnessMeasure after;
     unsigned long long limited = 0;
     unsigned long long stretches = 0;
-    if (std::sscanf(words, " L %d %d %lf %lf %lf %lf %lf %lf %llu %llu", &measuredBefore,
+    int outOfReach = 0;
+    if (std::sscanf(words, " L %d %d %lf %lf %lf %lf %lf %lf %llu %llu %d %lf", &measuredBefore,
                     &measuredAfter, &before.integratedLufs, &before.truePeakDbtp,
                     &after.integratedLufs, &after.truePeakDbtp, &report.gainDb, &report.ceilingDbtp,
-                    &limited, &stretches) != 10)
+                    &limited, &stretches, &outOfReach, &report.encoderChangeLu) != 12)
         return std::nullopt;
     if (measuredBefore != 0)
         report.before = before;
@@ -52,6 +56,7 @@ std::optional<LoudnessReport> loudnessOfWords(const char* words) {
         report.after = after;
     report.limitedSamples = limited;
     report.limitedStretches = stretches;
+    report.targetOutOfReach = outOfReach != 0;
     return report;
 }
 

@@ -1,8 +1,10 @@
 #include "speech/conversion/loudness_pass.h"
 
+#include "speech/audio/encoded_loudness.h"
 #include "speech/audio/sample_gain.h"
 #include "speech/audio/true_peak_limiter.h"
 #include "speech/base/block_handover.h"
+#include "speech/conversion/loudness_gain_search.h"
 #include "speech/conversion/request_rules.h"
 
 #include <algorithm>
@@ -28,14 +30,13 @@ double limiterHeadroomDb(Container container) {
 constexpr std::size_t blockSamples = 1 << 16;
 
 // One gain for the whole sound; none for a sound with nothing audible to measure.
-double gainDbFor(const LoudnessControl& control, const LoudnessMeasure& before) {
-    if (!control.targetLufs || !std::isfinite(before.integratedLufs))
-        return 0;
-    return *control.targetLufs - before.integratedLufs;
+double gainDbFor(double targetLufs, const LoudnessMeasure& before) {
+    return std::isfinite(before.integratedLufs) ? targetLufs - before.integratedLufs : 0;
 }
 
-// Nearer the target than this, the gain is not raised again.
-constexpr double closeEnoughLu = 0.05;
+// A lossy encoder's change of loudness is measured on this much of the sound: it is the
+// same all through (a scale, at LAME's constant rates), and encoding is the slow part.
+constexpr int trialSeconds = 10;
 
 // Segments of sound around a run that the limiter may change whose change is measured too:
 // its release (80 ms) and the K-weighting filter's ringing have ended within them.
@@ -145,48 +146,86 @@ LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* 
     LoudnessReport report{.before = before,
                           .ceilingDbtp =
                               request_.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp)};
-    report.gainDb = gainDbFor(request_.loudness, before);
-    const double threshold = limiterThresholdDb(request_, container_).value_or(0);
-    std::optional<double> limiting;
-    if (report.gainDb + before.truePeakDbtp > threshold) {
-        limiting = threshold;
-        if (std::isfinite(before.integratedLufs))
-            report.gainDb = limitedGainDb(report.gainDb, threshold, cancel);
+    const double target = *request_.loudness.targetLufs;
+    Level level = levelFor(target, before, report.ceilingDbtp, cancel);
+    // What a lossy encoder takes off (or adds) is made up by aiming the samples it is given
+    // that much the other way. (FFmpeg's AAC encoder, in its module, keeps the level.)
+    if (isLossy(container_) && containerRow(container_).bySndfile &&
+        std::isfinite(before.integratedLufs)) {
+        const double change = encodedChangeLu(level, cancel);
+        if (std::abs(change) > closeEnoughLu) {
+            level = levelFor(target - change, before, report.ceilingDbtp, cancel);
+            report.encoderChangeLu = change;
+        }
     }
+    report.gainDb = level.gainDb;
     SoundLevel after(request_.format.sampleRate, request_.format.channels == 2);
     readBack(
-        report.gainDb, limiting,
+        level.gainDb, level.thresholdDb,
         [&](std::span<const std::int16_t> samples) {
             after.add(samples);
             write(samples);
         },
         &report, cancel, done);
     report.after = after.measure();
+    // Held at the most, the sound can still land on the target where the gating steps.
+    report.targetOutOfReach =
+        level.heldAtMost &&
+        report.after->integratedLufs + report.encoderChangeLu < target - closeEnoughLu;
     return report;
 }
 
-// The limiter takes some loudness off with the peaks (up to half a LU for speech raised by
-// 10 dB): the gain is raised until the limited sound's estimated loudness is within
-// closeEnoughLu of the target; each raise by the shortfall scaled by how much the last raise
-// gave (a secant step), twice at most.
-double LoudnessPass::limitedGainDb(double gainDb, double thresholdDb,
-                                   const std::atomic<bool>* cancel) {
-    const double target = *request_.loudness.targetLufs;
-    const double before = target - gainDb;
-    double slope = 1.0; // LU the limited sound gains for each dB of gain
-    double previousGain = 0;
-    double previousLevel = 0;
-    for (int round = 0; round < 2; ++round) {
-        const double level = before + gainDb - limiterLossLu(gainDb, thresholdDb, cancel);
-        if (!(target - level > closeEnoughLu))
-            break;
-        if (round > 0 && gainDb != previousGain)
-            slope = std::clamp((level - previousLevel) / (gainDb - previousGain), 0.25, 1.0);
-        previousGain = gainDb;
-        previousLevel = level;
-        gainDb += (target - level) / slope;
+// The gain to the target, and the limiter's threshold where the gained sound passes it.
+LoudnessPass::Level LoudnessPass::levelFor(double targetLufs, const LoudnessMeasure& before,
+                                           double ceilingDbtp, const std::atomic<bool>* cancel) {
+    Level level{.gainDb = gainDbFor(targetLufs, before)};
+    const double threshold = limiterThresholdDb(request_, container_).value_or(0);
+    if (!(level.gainDb + before.truePeakDbtp > threshold))
+        return level;
+    level.thresholdDb = threshold;
+    if (std::isfinite(before.integratedLufs)) {
+        const FoundGain found = limitedGain(targetLufs, level.gainDb, threshold,
+                                            before.truePeakDbtp, ceilingDbtp, cancel);
+        level.gainDb = found.gainDb;
+        level.heldAtMost = found.heldAtMost;
     }
-    return gainDb;
+    return level;
+}
+
+// The encoder's change of loudness on trialSeconds of the sound as it will be written, from
+// the first 400 ms that the gating counts as audible.
+double LoudnessPass::encodedChangeLu(const Level& level, const std::atomic<bool>* cancel) {
+    const double audible = std::pow(10.0, (-70.0 + 0.691) / 10.0);
+    std::size_t first = 0;
+    while (first < segments_.size() && !(segments_[first].energy >= audible))
+        ++first;
+    const std::uint64_t from = (first > 3 ? first - 3 : 0) * segmentSamples_;
+    std::vector<std::int16_t> trial;
+    readBack(level.gainDb, level.thresholdDb,
+             [&](std::span<const std::int16_t> samples) {
+                 trial.insert(trial.end(), samples.begin(), samples.end());
+             },
+             nullptr, cancel, {},
+             {.from = from,
+              .to = from + static_cast<std::uint64_t>(trialSeconds * request_.format.sampleRate)});
+    return encodedLoudnessChangeLu(request_.output, container_, request_.format,
+                                   request_.bitrateKbps, trial);
+}
+
+// The limiter takes some loudness off with the peaks (up to half a LU for speech raised by
+// 10 dB): the gain is raised until the limited sound's estimated loudness is within a
+// twentieth of a LU of the target, but never so far that the peaks would pass the ceiling by
+// more than mostLimitingDb before the limiter: beyond that each dB of gain gives a fraction
+// of a LU and flattens the speech.
+FoundGain LoudnessPass::limitedGain(double target, double gainDb, double thresholdDb,
+                                    double peakDbtp, double ceilingDbtp,
+                                    const std::atomic<bool>* cancel) {
+    const double before = target - gainDb;
+    return searchGain(
+        {.targetLufs = target,
+         .plainGainDb = gainDb,
+         .mostGainDb = ceilingDbtp + mostLimitingDb - peakDbtp},
+        [&](double gain) { return before + gain - limiterLossLu(gain, thresholdDb, cancel); });
 }
 
 // How much loudness the limiter takes off at this gain, estimated without a pass over the
@@ -293,7 +332,7 @@ void LoudnessPass::limiterChange(std::size_t first, std::size_t last, double gai
 // those of one thread doing both.
 void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, const Sink& sink,
                             LoudnessReport* report, const std::atomic<bool>* cancel,
-                            const std::function<void(double)>& done) {
+                            const std::function<void(double)>& done, SampleRange range) {
     BlockHandover<ReadBlock> handover(4); // blocks: half a MB
     std::optional<TruePeakLimiter> limiter;
     if (thresholdDb)
@@ -301,7 +340,8 @@ void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, co
                         request_.format.sampleRate);
     std::thread reading([&] {
         try {
-            readGained(gainOfDecibels(gainDb), limiter ? &*limiter : nullptr, handover, cancel);
+            readGained(gainOfDecibels(gainDb), limiter ? &*limiter : nullptr, range, handover,
+                       cancel);
             handover.finish();
         } catch (...) {
             handover.fail(std::current_exception());
@@ -330,12 +370,14 @@ void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, co
 
 // Every sample kept, with the gain and through the limiter when there is one, handed over in
 // blocks; stops early when the other side has.
-void LoudnessPass::readGained(double gain, TruePeakLimiter* limiter,
+void LoudnessPass::readGained(double gain, TruePeakLimiter* limiter, SampleRange range,
                               BlockHandover<ReadBlock>& handover, const std::atomic<bool>* cancel) {
     std::vector<std::int16_t> block(blockSamples);
-    for (std::uint64_t from = 0;;) {
+    for (std::uint64_t from = range.from; from < range.to;) {
         throwIfCancelled(cancel, request_);
-        const std::size_t count = spool_.read(from, block);
+        const std::size_t count =
+            spool_.read(from, std::span(block).first(static_cast<std::size_t>(
+                                  std::min<std::uint64_t>(range.to - from, block.size()))));
         if (count == 0)
             break;
         from += count;

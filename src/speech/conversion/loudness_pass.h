@@ -4,6 +4,7 @@
 #include "speech/audio/sample_spool.h"
 #include "speech/audio/true_peak_limiter.h"
 #include "speech/base/block_handover.h"
+#include "speech/conversion/loudness_gain_search.h"
 #include "speech/converter.h"
 
 #include <atomic>
@@ -32,6 +33,12 @@ struct SoundLevel {
     TruePeakMeter peaks;
 };
 
+// Samples of a spool, from and up to (not including) these.
+struct SampleRange {
+    std::uint64_t from = 0;
+    std::uint64_t to = UINT64_MAX;
+};
+
 // A conversion whose level is settled over the whole sound, in two passes. The first takes
 // every rendered sample into a spool on disk and a meter; the second reads them back and
 // writes them with one gain for the whole sound (the target's), through the true-peak
@@ -51,21 +58,32 @@ public:
 
 private:
     using Sink = std::function<void(std::span<const std::int16_t>)>;
-    // Every sample kept, with the gain and, given a threshold, through the limiter; the
-    // limiter's counts into report.
+    // Every sample kept in the range, with the gain and, given a threshold, through the
+    // limiter; the limiter's counts into report.
     void readBack(double gainDb, std::optional<double> thresholdDb, const Sink& sink,
                   LoudnessReport* report, const std::atomic<bool>* cancel,
-                  const std::function<void(double)>& done = {});
+                  const std::function<void(double)>& done = {}, SampleRange range = {});
 
     // Samples read back, and how many of the spool's were read for them.
     struct ReadBlock {
         std::vector<std::int16_t> samples;
         std::uint64_t readUpTo = 0;
     };
-    void readGained(double gain, TruePeakLimiter* limiter, BlockHandover<ReadBlock>& handover,
-                    const std::atomic<bool>* cancel);
+    void readGained(double gain, TruePeakLimiter* limiter, SampleRange range,
+                    BlockHandover<ReadBlock>& handover, const std::atomic<bool>* cancel);
 
-    double limitedGainDb(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
+    // The gain for a target, and the threshold of the limiter where it is needed.
+    struct Level {
+        double gainDb = 0;
+        std::optional<double> thresholdDb = std::nullopt;
+        bool heldAtMost = false; // the gain stopped at what the ceiling allows
+    };
+    Level levelFor(double targetLufs, const LoudnessMeasure& before, double ceilingDbtp,
+                   const std::atomic<bool>* cancel);
+    double encodedChangeLu(const Level& level, const std::atomic<bool>* cancel);
+
+    FoundGain limitedGain(double target, double gainDb, double thresholdDb, double peakDbtp,
+                          double ceilingDbtp, const std::atomic<bool>* cancel);
     double limiterLossLu(double gainDb, double thresholdDb, const std::atomic<bool>* cancel);
     void limiterChange(std::size_t first, std::size_t last, double gain, double ceiling,
                        std::vector<double>& change, const std::atomic<bool>* cancel);

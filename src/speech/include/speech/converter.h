@@ -47,6 +47,9 @@ struct LoudnessControl {
 };
 
 inline constexpr double defaultTruePeakDbtp = -1.0;
+// A target's gain stops where the sound's true peak would pass the ceiling by this much
+// before the limiter: speech limited harder loses its shape for little more loudness.
+inline constexpr double mostLimitingDb = 8.0;
 
 struct LoudnessMeasure {
     double integratedLufs = 0; // -inf for a sound with nothing audible
@@ -63,6 +66,13 @@ struct LoudnessReport {
     // Samples the true-peak limiter lowered below the gain, and the runs of them.
     std::uint64_t limitedSamples = 0;
     std::uint64_t limitedStretches = 0;
+    // The target needed more gain than mostLimitingDb of limiting allows: the sound is short
+    // of it.
+    bool targetOutOfReach = false;
+    // A lossy encoder's change of the loudness, made up in the samples given to it (after
+    // measures those): the file decodes this much away from after. 0 where it is within a
+    // twentieth of a LU.
+    double encoderChangeLu = 0;
 };
 
 struct ConversionRequest {
