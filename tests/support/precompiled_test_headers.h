@@ -1,0 +1,18 @@
+// The headers nearly every test file includes, parsed once for each test program rather than
+// once for each file (GoogleTest and <regex> are most of a small test file's compile time).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <optional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <vector>
