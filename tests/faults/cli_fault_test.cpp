@@ -9,9 +9,11 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <thread>
 
 namespace kestrova {
 namespace {
@@ -516,6 +518,38 @@ INSTANTIATE_TEST_SUITE_P(Outputs, StopWhileTheReaderStalls, ::testing::Bool(),
                          [](const auto& info) {
                              return std::string(info.param ? "Fifo" : "StandardOutput");
                          });
+
+// Whether a process has a handler for the signal (its status's SigCgt mask).
+bool catches(pid_t pid, int signal) {
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.starts_with("SigCgt:"))
+            return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1) != 0;
+    return false;
+}
+
+// SIGTERM while a Markdown file of 30 MB is read before any sound (its paragraphs parsed a
+// section at a time, some 6 s of reading in all): the converter ends within half a second,
+// not when the reading is done, and the reading holds one section's tree, not the file's.
+TEST_F(CliFault, StopsWhileReadingALargeMarkdownFile) {
+    std::string paragraphs;
+    while (paragraphs.size() < 30'000'000)
+        paragraphs += "Word after word, the plain text of a long book goes on and on " +
+                      std::to_string(paragraphs.size()) + ".\n\n";
+    test::writeBytes(at("large.md"), paragraphs);
+    const Snapshot before = test::snapshot(scratch.path());
+    RunningProgram cli(cliPath, {"convert", "-q", "-o", "large.wav", "large.md"}, scratch.path());
+    ASSERT_TRUE(cli.waitFor([&] { return catches(cli.pid(), SIGTERM); }));
+    std::this_thread::sleep_for(1s); // well into the reading
+    ::kill(cli.pid(), SIGTERM);
+    const auto signalled = std::chrono::steady_clock::now();
+    const Outcome outcome = cli.wait(30s);
+    EXPECT_LT(std::chrono::steady_clock::now() - signalled, 500ms);
+    expectCleanFailure(outcome, 128 + SIGTERM, "large.wav", "the conversion was cancelled", before);
+    if (!test::sanitizedBuild) {
+        EXPECT_LT(outcome.peakKib, 512 << 10);
+    }
+}
 
 // An engine that dies in the middle of the text, as a crash would end it: the conversion
 // fails naming the text file, and nothing is left.
