@@ -21,9 +21,9 @@ using namespace xhtml;
                     ": " + fault.reason);
 }
 
-PageTree parsedPage(const XhtmlPage& page) {
+PageTree parsedPage(const XhtmlPage& page, const std::atomic<bool>* cancel = nullptr) {
     try {
-        return PageTree(page.bytes, page.html);
+        return PageTree(page.bytes, page.html, cancel);
     } catch (const PageFault& fault) {
         throwPageFault(page.name, fault);
     }
@@ -258,7 +258,7 @@ void gatherNoteTargets(const xmlNode& parent, const std::string& pageName, bool 
 void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink) {
     if (options.cancel != nullptr && options.cancel->load())
         throw ConversionCancelled(page.name + ": the reading was cancelled");
-    const PageTree tree = parsedPage(page);
+    const PageTree tree = parsedPage(page, options.cancel);
     PageReader(page, options, sink, tree).read();
 }
 

@@ -2,6 +2,7 @@
 
 #include "speech/base/utf8.h"
 #include "speech/quoted_name.h"
+#include "speech/speech_error.h"
 #include "speech/text/ssml_xml_parser.h"
 #include "speech/text/text_decoder.h"
 #include "speech/text/xml_error_scope.h"
@@ -91,8 +92,10 @@ struct PageTree::Parse {
     xmlParserCtxt* context = nullptr;
     std::optional<PageFault> fault;
     bool encodingFailed = false; // the bytes could not be read in the encoding chosen
-    std::string_view page;       // the page's own bytes
-    bool converted = false;      // the page was not UTF-8: its places are not its bytes'
+    const std::atomic<bool>* cancel = nullptr;
+    bool cancelled = false;
+    std::string_view page;  // the page's own bytes
+    bool converted = false; // the page was not UTF-8: its places are not its bytes'
     std::unordered_map<const xmlNode*, std::size_t> nodeBytes; // each text node's so far
 
     static Parse& of(void* parserContext) {
@@ -105,6 +108,13 @@ struct PageTree::Parse {
         if (!fault)
             fault = std::move(found);
         xmlStopParser(context);
+    }
+
+    void checkCancel() {
+        if (cancel != nullptr && !cancelled && cancel->load(std::memory_order_relaxed)) {
+            cancelled = true;
+            xmlStopParser(context);
+        }
     }
 
     void checkDepth() {
@@ -120,11 +130,13 @@ struct PageTree::Parse {
         xmlSAX2StartElementNs(parserContext, localName, prefix, uri, namespaceCount, namespaces,
                               attributeCount, defaulted, attributes);
         of(parserContext).checkDepth();
+        of(parserContext).checkCancel();
     }
 
     static void startElement(void* parserContext, const xmlChar* name, const xmlChar** attributes) {
         xmlSAX2StartElement(parserContext, name, attributes);
         of(parserContext).checkDepth();
+        of(parserContext).checkCancel();
     }
 
     static void entityDeclaration(void* parserContext, const xmlChar* name, int, const xmlChar*,
@@ -180,6 +192,7 @@ struct PageTree::Parse {
 
     static void characters(void* parserContext, const xmlChar* text, int length) {
         Parse& parse = of(parserContext);
+        parse.checkCancel();
         xmlNode* parent = parse.context->node;
         xmlNode* lastBefore = parent != nullptr ? parent->last : nullptr;
         xmlSAX2Characters(parserContext, text, length);
@@ -293,7 +306,7 @@ ParserContextOwner newContext(std::string_view bytes, bool html, Reading reading
 
 } // namespace
 
-PageTree::PageTree(std::string_view bytes, bool html) {
+PageTree::PageTree(std::string_view bytes, bool html, const std::atomic<bool>* cancel) {
     if (bytes.size() > pageMaxBytes)
         throw PageFault{.line = 0,
                         .reason = "the page is larger than " + std::to_string(pageMaxBytes >> 20) +
@@ -301,13 +314,13 @@ PageTree::PageTree(std::string_view bytes, bool html) {
     if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
         throw PageFault{.line = 1, .reason = "the page is empty"};
     const Reading reading = readingOf(bytes);
-    if (parsed(bytes, html, reading))
+    if (parsed(bytes, html, reading, cancel))
         return;
     // The encoding named or marked failed the parser: the page is read as plain text would be
     // (Windows-1252, or the mark's encoding with U+FFFD for what is not), never as nothing.
     const TextEncoding fallback =
         reading == Reading::Marked ? encodingFromStart(bytes) : TextEncoding::Windows1252;
-    if (!parsed(decodeText(bytes, fallback), html, Reading::Utf8))
+    if (!parsed(decodeText(bytes, fallback), html, Reading::Utf8, cancel))
         throw PageFault{.line = 0,
                         .reason =
                             std::string("its text cannot be read as ") + encodingName(fallback)};
@@ -315,13 +328,16 @@ PageTree::PageTree(std::string_view bytes, bool html) {
 }
 
 // Throws the page's fault; false when its bytes could not be read in the encoding chosen.
-bool PageTree::parsed(std::string_view bytes, bool html, Reading reading) {
+bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
+                      const std::atomic<bool>* cancel) {
     places_.clear();
     ParserContextOwner context = newContext(bytes, html, reading);
     Parse parse{.tree = *this,
                 .context = context.get(),
                 .fault = {},
                 .encodingFailed = false,
+                .cancel = cancel,
+                .cancelled = false,
                 .page = bytes,
                 .converted = false,
                 .nodeBytes = {}};
@@ -334,6 +350,8 @@ bool PageTree::parsed(std::string_view bytes, bool html, Reading reading) {
         else
             xmlParseDocument(context.get());
     }
+    if (parse.cancelled)
+        throw ConversionCancelled("the reading was cancelled");
     if (parse.encodingFailed)
         return false;
     if (!parse.fault && !html && !context->wellFormed)

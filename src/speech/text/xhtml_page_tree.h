@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <libxml/tree.h>
@@ -55,8 +56,9 @@ struct DocumentFree {
 // standard error: they become the PageFault or are dropped.
 class PageTree {
 public:
-    // Throws PageFault.
-    PageTree(std::string_view bytes, bool html);
+    // Throws PageFault; ConversionCancelled once the cancel flag is set, looked at as the parser
+    // hands over each element and piece of text (a page of 16 MiB takes seconds).
+    PageTree(std::string_view bytes, bool html, const std::atomic<bool>* cancel = nullptr);
 
     xmlNode* root() const { return xmlDocGetRootElement(document_.get()); }
     // Empty when not known.
@@ -66,7 +68,8 @@ public:
 
 private:
     struct Parse;
-    bool parsed(std::string_view bytes, bool html, Reading reading);
+    bool parsed(std::string_view bytes, bool html, Reading reading,
+                const std::atomic<bool>* cancel);
     std::unique_ptr<xmlDoc, DocumentFree> document_;
     std::unordered_map<const xmlNode*, TextPlaces> places_;
 };
