@@ -422,5 +422,45 @@ TEST(Books, Mp3StreamKeepsOnlyTheTagsItCanHold) {
     EXPECT_NE(tagsOf("stream.mp3").find("artist=Ren"), std::string::npos) << tagsOf("stream.mp3");
 }
 
+// A page is read by what its bytes are, not by a charset it wrongly claims: ASCII or UTF-8
+// that says UTF-32 is UTF-8; Latin-1 that says UTF-32, which libxml2 cannot convert it from, is
+// read as plain text reads it. Each sounds byte for byte as the page in UTF-8 that says so, and
+// nothing of libxml2's reaches standard error.
+TEST(Books, PagesAreReadByWhatTheirBytesAre) {
+    ScratchDir scratch;
+    const auto page = [](bool xhtml, const std::string& charset, const std::string& text) {
+        const std::string body =
+            "<body><h1>Caf" + text + "</h1><p>Hello there.</p></body></html>\n";
+        return xhtml
+                   ? "<?xml version=\"1.0\" encoding=\"" + charset +
+                         "\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"><head><title>T"
+                         "</title></head>" +
+                         body
+                   : "<html><head><meta charset=\"" + charset + "\"><title>T</title></head>" + body;
+    };
+    for (const bool xhtml : {false, true}) {
+        const std::string ending = xhtml ? ".xhtml" : ".html";
+        test::writeBytes(scratch / ("utf8" + ending), page(xhtml, "utf-8", "\xC3\xA9"));
+        test::writeBytes(scratch / ("ascii" + ending), page(xhtml, "UTF-32", "&#233;"));
+        test::writeBytes(scratch / ("utf8-claims-utf32" + ending),
+                         page(xhtml, "UTF-32", "\xC3\xA9"));
+        test::writeBytes(scratch / ("latin1-claims-utf32" + ending), page(xhtml, "UTF-32", "\xE9"));
+        test::writeBytes(scratch / ("latin1-claims-unknown" + ending),
+                         page(xhtml, "x-no-such-charset", "\xE9"));
+        const auto sound = [&](const std::string& name) {
+            const Outcome outcome =
+                convert(scratch, {"-q", "-f", "4", "-o", name + ".wav", name + ending});
+            EXPECT_EQ(outcome.exitStatus(), 0) << name << ending;
+            EXPECT_EQ(outcome.standardError, "") << name << ending;
+            return test::readBytes(scratch / (name + ".wav"));
+        };
+        const std::string expected = sound("utf8");
+        ASSERT_GT(expected.size(), 8000u) << "a second of sound at least";
+        for (const char* name :
+             {"ascii", "utf8-claims-utf32", "latin1-claims-utf32", "latin1-claims-unknown"})
+            EXPECT_TRUE(sound(name) == expected) << name << ending;
+    }
+}
+
 } // namespace
 } // namespace kestrova::cli

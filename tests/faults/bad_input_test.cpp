@@ -341,5 +341,56 @@ TEST(SsmlInput, AValueInAMessageStaysOnItsLine) {
               "good'$'\\r' of <break>\n");
 }
 
+// A document through the real CLI at 8 kHz, timed: the wall-clock seconds it took.
+Outcome convertTimed(const test::ScratchDir& scratch, const std::string& input, double& seconds) {
+    const auto start = std::chrono::steady_clock::now();
+    RunningProgram cli(cliPath, {"convert", "-q", "-f", "4", "-o", input + ".wav", input},
+                       scratch.path());
+    Outcome outcome = cli.wait(120s);
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return outcome;
+}
+
+// What cmark-gfm or libzip would spend seconds or gigabytes on is refused before they see
+// it, at once and naming the file and the line: a table row of 50 000 cells (28 s in
+// cmark-gfm's table parser, whose time grows with the square of a row's cells), a paragraph
+// of 60 MB (2.3 GB and 70 s as one tree), a book of 30 000 entries (libzip reads them all as
+// it opens the book; a million took 12 s).
+TEST(DocumentInput, WhatTheParsersCannotBoundIsRefusedAtOnce) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "wide.md", "|a|b|\n|-|-|\n|" + repeated("x|", 50'000) + "\n");
+    test::writeBytes(scratch / "long.md", repeated("word ", 12'000'000) + "\n");
+    const Outcome made =
+        test::runProgram("/usr/bin/python3",
+                         {"-c", "import zipfile\nwith zipfile.ZipFile('many.epub', 'w') as z:\n"
+                                "    z.writestr('mimetype', 'application/epub+zip')\n"
+                                "    for i in range(30000): z.writestr('e%d' % i, '')\n"},
+                         scratch.path());
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    const struct {
+        const char* file;
+        const char* message;
+    } cases[] = {
+        {"wide.md", "kestrova-wav-cli: cannot read the text file \"wide.md\": line 3: a table row "
+                    "of more than 256 cells, the most read\n"},
+        {"long.md", "kestrova-wav-cli: cannot read the text file \"long.md\": line 1: a block of "
+                    "more than 4 MiB or 200000 marks without a blank line to part it, the most "
+                    "read at once\n"},
+        {"many.epub", "kestrova-wav-cli: cannot read the book \"many.epub\": it declares 30001 "
+                      "entries, more than the 20000 a book may hold\n"},
+    };
+    for (const auto& c : cases) {
+        double seconds = 0;
+        const Outcome outcome = convertTimed(scratch, c.file, seconds);
+        EXPECT_EQ(outcome.exitStatus(), 1) << c.file;
+        EXPECT_EQ(outcome.standardError, c.message);
+        EXPECT_FALSE(fs::exists(scratch / (std::string(c.file) + ".wav")));
+        if (!test::sanitizedBuild) {
+            EXPECT_LT(seconds, 3.0) << c.file;
+            EXPECT_LT(outcome.peakKib, 256 << 10) << c.file;
+        }
+    }
+}
+
 } // namespace
 } // namespace kestrova

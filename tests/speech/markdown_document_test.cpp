@@ -348,6 +348,49 @@ TEST(MarkdownDocument, RefusesWhatItCannotReadNamingTheFileAndTheReason) {
     std::filesystem::resize_file(scratch / "huge.md", markdownMaxBytes + 1);
     EXPECT_PRED_FORMAT2(testing::IsSubstring, "huge.md\": it is larger than 64 MiB",
                         failureOf("huge.md", ""));
+    // Lines counted from the file's first, front matter included.
+    std::string row = "|";
+    for (int cell = 0; cell < 257; ++cell)
+        row += "x|";
+    EXPECT_PRED_FORMAT2(testing::IsSubstring,
+                        "wide.md\": line 6: a table row of more than 256 cells, the most read",
+                        failureOf("wide.md", "---\ntitle: T\n---\n\n|a|b|\n" + row + "\n|-|-|\n"));
+    EXPECT_EQ(failureOf("narrow.md", row + "\n\nNo table here.\n"), "no failure");
+    EXPECT_PRED_FORMAT2(testing::IsSubstring,
+                        "long.md\": line 3: a block of more than 4 MiB or 200000 marks",
+                        failureOf("long.md", "Short.\n\n" + std::string(5u << 20, 'a') + "\n"));
+}
+
+// A file too large to parse at once is parsed a section at a time, cut at blank lines outside
+// fenced code and HTML blocks; what one section refers to in another (a reference link, a
+// footnote) is found as in the whole file, and every place is the file's own.
+TEST(MarkdownDocument, ALargeFileIsReadSectionBySectionAsAWhole) {
+    constexpr int paragraphs = 20000; // some 260 000 marks: two sections
+    std::string text = "# Title\n\n```\nfirst\n\nsecond [x]\n```\n\n<!--\n\nhidden\n-->\n\n";
+    std::vector<std::size_t> starts;
+    for (int i = 0; i < paragraphs; ++i) {
+        starts.push_back(text.size());
+        text += "Paragraph " + std::to_string(i) + " sees [the map][Map] and a note[^n" +
+                std::to_string(i) + "].\n\n";
+    }
+    for (int i = 0; i < paragraphs; ++i)
+        text += "[^n" + std::to_string(i) + "]: Note " + std::to_string(i) + ".\n\n";
+    text += "[map]: http://x.test\n";
+    const Read read = readFile(text);
+    ASSERT_EQ(read.sink.events.size(), paragraphs + 2u);
+    EXPECT_EQ(read.sink.events[0], "# Title");
+    for (const int i : {0, 1, paragraphs / 2, paragraphs - 1}) {
+        const std::size_t at = static_cast<std::size_t>(i) + 2;
+        EXPECT_EQ(read.sink.events[at],
+                  "Paragraph " + std::to_string(i) + " sees the map and a note.");
+        ASSERT_FALSE(read.sink.runs[at - 1].sourceBytes.empty());
+        EXPECT_EQ(read.sink.runs[at - 1].sourceBytes.front().second,
+                  starts[static_cast<std::size_t>(i)]);
+    }
+    std::size_t notes = 0;
+    for (const std::string& block : readFile(text, reading("n")).sink.events)
+        notes += block.starts_with("Note ");
+    EXPECT_EQ(notes, static_cast<std::size_t>(paragraphs));
 }
 
 // Words of a text, lower-cased, in order: the oracle compares words, not layout.

@@ -91,7 +91,7 @@ public:
     HtmlDocument(const std::filesystem::path& file, const DocumentOptions& options)
         : file_(file), options_(options), bytes_(fileBytes(file)), xml_(isXhtmlFile(file)) {
         try {
-            metadata_ = metadataOf(PageTree(bytes_, !xml_));
+            metadata_ = metadataOf(PageTree(bytes_, !xml_, options.cancel));
         } catch (const PageFault& fault) {
             throw FileError(inputFailure(
                 "read", file,

@@ -7,10 +7,12 @@
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/front_matter.h"
+#include "speech/text/markdown_sections.h"
 #include "speech/text/text_decoder.h"
 #include "speech/text/text_file_reader.h"
 
 #include <algorithm>
+#include <array>
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm-extension_api.h>
 #include <cmark-gfm.h>
@@ -36,19 +38,31 @@ using ParserHandle = std::unique_ptr<cmark_parser, ParserDeleter>;
     throw FileError(inputFailure("read", name, reason));
 }
 
+void checkCancelled(const DocumentOptions& options, const std::string& name) {
+    if (options.cancel != nullptr && options.cancel->load(std::memory_order_relaxed))
+        throw ConversionCancelled(inputFailure("read", name, "the conversion was cancelled"));
+}
+
 // The Markdown as cmark reads it: UTF-8, without a byte order mark or front matter.
 struct MarkdownSource {
     std::string text;
     std::uint64_t offset = 0; // where text begins in the file
     bool placesKnown = true;  // text holds the file's own bytes from offset on
+    int firstLine = 1;        // the file's line text begins on
     DocumentMetadata frontMatter;
 };
 
 // The bytes that can mark up Markdown, and line ends: what cmark makes its nodes at.
 std::size_t marksIn(std::string_view text) {
+    static constexpr auto isMark = [] {
+        std::array<bool, 256> table{};
+        for (const unsigned char c : std::string_view("*_`[]!<>&\\-+|~#:\n\r"))
+            table[c] = true;
+        return table;
+    }();
     std::size_t marks = 0;
     for (const char c : text)
-        marks += c != '\0' && std::strchr("*_`[]!<>&\\-+|~#:\n\r", c) != nullptr;
+        marks += isMark[static_cast<unsigned char>(c)];
     return marks;
 }
 
@@ -64,9 +78,11 @@ bool isValidUtf8(std::string_view text) {
 // first, and its places are then unknown: cmark would count its columns in other bytes.
 MarkdownSource sourceOf(std::string bytes) {
     MarkdownSource source;
-    const TextEncoding encoding = detectEncoding(bytes);
+    const TextEncoding marked = encodingFromStart(bytes);
     const std::size_t mark = byteOrderMarkLength(bytes);
-    if (encoding == TextEncoding::Utf8 && isValidUtf8(std::string_view(bytes).substr(mark))) {
+    // Valid UTF-8 is what detectEncoding would find unmarked text to be.
+    if ((marked == TextEncoding::Automatic || marked == TextEncoding::Utf8) &&
+        isValidUtf8(std::string_view(bytes).substr(mark))) {
         source.offset = mark;
         source.text = std::move(bytes);
         source.text.erase(0, source.offset);
@@ -74,10 +90,13 @@ MarkdownSource sourceOf(std::string bytes) {
         // a space, as plain text reads it, keeps the places.
         std::replace(source.text.begin(), source.text.end(), '\0', ' ');
     } else {
-        source.text = decodeText(bytes, encoding);
+        source.text = decodeText(bytes, detectEncoding(bytes));
         source.placesKnown = false;
     }
     FrontMatter frontMatter = readFrontMatter(source.text);
+    source.firstLine += static_cast<int>(
+        std::count(source.text.begin(),
+                   source.text.begin() + static_cast<std::ptrdiff_t>(frontMatter.length), '\n'));
     source.text.erase(0, frontMatter.length);
     source.offset += frontMatter.length;
     source.frontMatter = std::move(frontMatter.metadata);
@@ -85,8 +104,10 @@ MarkdownSource sourceOf(std::string bytes) {
 }
 
 // The source, unless it holds too much markup to parse within the memory allowed.
-MarkdownSource checkedSource(std::string bytes, const std::string& name) {
+MarkdownSource checkedSource(std::string bytes, const std::string& name,
+                             const DocumentOptions& options) {
     MarkdownSource source = sourceOf(std::move(bytes));
+    checkCancelled(options, name);
     if (marksIn(source.text) > markdownMaxMarks)
         refuse(name, "it holds more than " + std::to_string(markdownMaxMarks) +
                          " marks of markup and line ends, the most read");
@@ -300,8 +321,15 @@ class MarkdownDocument final : public StructuredDocument {
 public:
     MarkdownDocument(std::string bytes, std::string name, const DocumentOptions& options)
         : name_(std::move(name)), options_(options),
-          source_(checkedSource(std::move(bytes), name_)), lines_(source_.text) {
-        survey(parse(source_.text).get());
+          source_(checkedSource(std::move(bytes), name_, options_)), lines_(source_.text),
+          sections_(sectionsOf(source_, name_, options_)) {
+        metadata_ = source_.frontMatter;
+        std::size_t htmlBlocks = 0;
+        eachSection([&](cmark_node* root) { htmlBlocks += survey(root); });
+        cleanMetadata(metadata_);
+        if (htmlBlocks > 0 && options_.warning)
+            options_.warning(quotedName(name_) + ": " + std::to_string(htmlBlocks) +
+                             " HTML block(s) left out: raw HTML is not read aloud");
     }
 
     const DocumentMetadata& metadata() const override { return metadata_; }
@@ -309,13 +337,63 @@ public:
     void read(DocumentSink& sink) override {
         // The tree is made anew for each reading, and lives only while it is read: it takes
         // several times the text's memory, which the rendering after it can use.
-        const NodeHandle root = parse(source_.text);
-        walk(root.get(), [&](cmark_node* node, int) { return readBlock(node, sink); });
+        eachSection([&](cmark_node* root) {
+            walk(root, [&](cmark_node* node, int depth) {
+                return !isBorrowed(node, depth) && readBlock(node, sink);
+            });
+        });
     }
 
 private:
-    // Checks the depth, finds the title and tells of what is passed over, before any reading.
-    void survey(cmark_node* root);
+    static std::vector<MarkdownSection> sectionsOf(const MarkdownSource& source,
+                                                   const std::string& name,
+                                                   const DocumentOptions& options) {
+        MarkdownSections cut = markdownSections(source.text);
+        checkCancelled(options, name);
+        if (cut.fault)
+            refuse(name, "line " + std::to_string(cut.fault->line + source.firstLine - 1) + ": " +
+                             cut.fault->reason);
+        return std::move(cut.sections);
+    }
+
+    // Parses each section in turn, the cancel flag looked at before each, and hands its tree
+    // to use; the tree lives only while it is used.
+    template <typename Use> void eachSection(Use&& use) {
+        for (const MarkdownSection& section : sections_) {
+            checkCancel();
+            section_ = &section;
+            std::string_view text =
+                std::string_view(source_.text).substr(section.begin, section.end - section.begin);
+            std::string withDefinitions;
+            if (!section.definitions.empty()) {
+                withDefinitions.append(text).append("\n\n").append(section.definitions);
+                text = withDefinitions;
+            }
+            const NodeHandle root = parse(text);
+            use(root.get());
+        }
+        section_ = nullptr;
+    }
+
+    // A block of another section's, parsed after this one's own text for the definitions it
+    // holds: read where it stands, but for a footnote this section refers to.
+    bool isBorrowed(cmark_node* node, int depth) const {
+        return depth == 1 && inDefinitions(node) &&
+               cmark_node_get_type(node) != CMARK_NODE_FOOTNOTE_DEFINITION;
+    }
+
+    // A node of the definitions parsed after a section's own text, whose places are elsewhere.
+    bool inDefinitions(cmark_node* node) const {
+        return section_ != nullptr && cmark_node_get_start_line(node) > section_->lines;
+    }
+
+    // The text's byte at cmark's line and column in the section being read.
+    std::size_t offsetOf(int line, int column) const {
+        return lines_.offsetOf(line + (section_ != nullptr ? section_->firstLine - 1 : 0), column);
+    }
+
+    // Checks the depth, finds the title, counts the HTML blocks passed over.
+    std::size_t survey(cmark_node* root);
     bool readBlock(cmark_node* node, DocumentSink& sink);
     void readHeading(cmark_node* node, DocumentSink& sink);
     void appendHeading(cmark_node* node, RunBuilder& run, bool readAlt) const;
@@ -331,13 +409,16 @@ private:
     DocumentOptions options_;
     MarkdownSource source_;
     LineStarts lines_;
+    std::vector<MarkdownSection> sections_;
+    const MarkdownSection* section_ = nullptr; // the one being read
     DocumentMetadata metadata_;
 };
 
-void MarkdownDocument::survey(cmark_node* root) {
-    metadata_ = source_.frontMatter;
+std::size_t MarkdownDocument::survey(cmark_node* root) {
     std::size_t htmlBlocks = 0;
     walk(root, [&](cmark_node* node, int depth) {
+        if (isBorrowed(node, depth))
+            return false;
         if (depth > markdownMaxDepth)
             refuse(name_, "the Markdown is nested deeper than " + std::to_string(markdownMaxDepth) +
                               " levels");
@@ -351,10 +432,7 @@ void MarkdownDocument::survey(cmark_node* root) {
         }
         return true;
     });
-    cleanMetadata(metadata_);
-    if (htmlBlocks > 0 && options_.warning)
-        options_.warning(quotedName(name_) + ": " + std::to_string(htmlBlocks) +
-                         " HTML block(s) left out: raw HTML is not read aloud");
+    return htmlBlocks;
 }
 
 bool MarkdownDocument::readBlock(cmark_node* node, DocumentSink& sink) {
@@ -458,8 +536,7 @@ void MarkdownDocument::appendInlines(cmark_node* container, RunBuilder& run, boo
 
 void MarkdownDocument::appendLiteral(cmark_node* node, std::string_view literal,
                                      RunBuilder& run) const {
-    std::size_t from =
-        lines_.offsetOf(cmark_node_get_start_line(node), cmark_node_get_start_column(node));
+    std::size_t from = offsetOf(cmark_node_get_start_line(node), cmark_node_get_start_column(node));
     for (bool first = true; !literal.empty(); first = false) {
         const std::size_t end = std::min(literal.find('\n'), literal.size());
         const std::string_view line = literal.substr(0, end);
@@ -474,12 +551,12 @@ void MarkdownDocument::appendLiteral(cmark_node* node, std::string_view literal,
 // it), exact; else the node's start. A piece cmark changed (an entity, an escape) is not found.
 std::optional<Place> MarkdownDocument::placeOf(cmark_node* node, std::string_view piece,
                                                std::size_t& from) const {
-    if (!source_.placesKnown)
+    if (!source_.placesKnown || inDefinitions(node))
         return std::nullopt;
     const std::size_t start =
-        lines_.offsetOf(cmark_node_get_start_line(node), cmark_node_get_start_column(node));
+        offsetOf(cmark_node_get_start_line(node), cmark_node_get_start_column(node));
     const std::size_t end = std::max(
-        start, lines_.offsetOf(cmark_node_get_end_line(node), cmark_node_get_end_column(node)) + 1);
+        start, offsetOf(cmark_node_get_end_line(node), cmark_node_get_end_column(node)) + 1);
     const std::string_view own = std::string_view(source_.text).substr(0, end);
     const std::size_t found = own.find(piece, std::min(from, own.size()));
     if (found == std::string_view::npos)
@@ -489,8 +566,7 @@ std::optional<Place> MarkdownDocument::placeOf(cmark_node* node, std::string_vie
 }
 
 void MarkdownDocument::checkCancel() const {
-    if (options_.cancel != nullptr && options_.cancel->load(std::memory_order_relaxed))
-        throw ConversionCancelled(inputFailure("read", name_, "the conversion was cancelled"));
+    checkCancelled(options_, name_);
 }
 
 void MarkdownDocument::send(RunBuilder& run, DocumentSink& sink) {
@@ -501,16 +577,17 @@ void MarkdownDocument::send(RunBuilder& run, DocumentSink& sink) {
     sink.block(std::move(block));
 }
 
-std::string wholeFile(const std::filesystem::path& file) {
+std::string wholeFile(const std::filesystem::path& file, const DocumentOptions& options) {
     const std::string tooLarge = "it is larger than " + std::to_string(markdownMaxBytes >> 20) +
                                  " MiB, the most a Markdown file may hold";
     // Before the reader's pass over the whole file.
     if (const auto identity = FileIdentity::ofPath(file);
         identity && static_cast<std::uint64_t>(identity->size) > markdownMaxBytes)
         refuse(file.native(), tooLarge);
-    TextFileReader reader(file);
+    TextFileReader reader(file, TextEncoding::Automatic, options.cancel);
     std::string bytes;
     for (std::string piece; reader.readUndecoded(piece);) {
+        checkCancelled(options, file.native());
         if (bytes.size() + piece.size() > markdownMaxBytes)
             refuse(file.native(), tooLarge);
         bytes += piece;
@@ -527,7 +604,7 @@ std::unique_ptr<StructuredDocument> readMarkdown(std::string bytes, const std::s
 
 std::unique_ptr<StructuredDocument> openMarkdown(const std::filesystem::path& file,
                                                  const DocumentOptions& options) {
-    return readMarkdown(wholeFile(file), file.native(), options);
+    return readMarkdown(wholeFile(file, options), file.native(), options);
 }
 
 } // namespace kestrova::speech

@@ -16,11 +16,12 @@ constexpr std::size_t pieceSize = 1 << 16;
 
 } // namespace
 
-TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding)
+TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding,
+                               const std::atomic<bool>* cancel)
     : path_(path), buffer_(pieceSize, '\0') {
     openRegularFile();
     settleEncodingFromStart(encoding);
-    countCharacters();
+    countCharacters(cancel);
     rewindAfterMark();
     decoder_.emplace(encoding_);
 }
@@ -53,7 +54,7 @@ void TextFileReader::settleEncodingFromStart(TextEncoding encoding) {
 }
 
 // One pass over the file settles UTF-8 against Windows-1252 and counts the characters.
-void TextFileReader::countCharacters() {
+void TextFileReader::countCharacters(const std::atomic<bool>* cancel) {
     rewindAfterMark();
     const bool probeUtf8 = encoding_ == TextEncoding::Automatic || encoding_ == TextEncoding::Utf8;
     TextDecoder probe(TextEncoding::Utf8);
@@ -61,6 +62,8 @@ void TextFileReader::countCharacters() {
     std::uint64_t bytes = 0;
     std::uint64_t continuationBytes = 0;
     for (std::size_t got; (got = readBytes(buffer_.data(), buffer_.size())) > 0;) {
+        if (cancel != nullptr && cancel->load(std::memory_order_relaxed))
+            throw ConversionCancelled(inputFailure("read", path_, "the conversion was cancelled"));
         bytes += got;
         if (probeUtf8) {
             for (std::size_t i = 0; i < got; ++i)

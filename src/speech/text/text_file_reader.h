@@ -4,6 +4,7 @@
 #include "speech/file_identity.h"
 #include "speech/text/text_decoder.h"
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -17,8 +18,11 @@ namespace kestrova::speech {
 // or else UTF-8 if the whole file is valid UTF-8 and Windows-1252 if it is not.
 class TextFileReader {
 public:
+    // A set cancel flag stops the pass over the whole file that settles the encoding, with
+    // ConversionCancelled naming the file.
     explicit TextFileReader(const std::filesystem::path& path,
-                            TextEncoding encoding = TextEncoding::Automatic);
+                            TextEncoding encoding = TextEncoding::Automatic,
+                            const std::atomic<bool>* cancel = nullptr);
 
     TextEncoding encoding() const { return encoding_; }
     // The number of characters in the file, for progress; exact for UTF-8, Windows-1252,
@@ -43,7 +47,7 @@ private:
     // The constructor's steps, in order.
     void openRegularFile();
     void settleEncodingFromStart(TextEncoding encoding);
-    void countCharacters();
+    void countCharacters(const std::atomic<bool>* cancel);
     // The characters of a file of this many bytes in the settled encoding.
     std::uint64_t charactersIn(std::uint64_t bytes, std::uint64_t continuationBytes) const;
 

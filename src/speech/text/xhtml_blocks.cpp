@@ -28,9 +28,9 @@ std::string shownPage(const std::string& pageName) {
                     fault.reason);
 }
 
-PageTree parsedPage(const XhtmlPage& page) {
+PageTree parsedPage(const XhtmlPage& page, const std::atomic<bool>* cancel = nullptr) {
     try {
-        return PageTree(page.bytes, page.html);
+        return PageTree(page.bytes, page.html, cancel);
     } catch (const PageFault& fault) {
         throwPageFault(page.name, fault);
     }
@@ -289,7 +289,7 @@ void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, Docume
                    PageWarnings& warnings) {
     if (options.cancel != nullptr && options.cancel->load())
         throw ConversionCancelled(shownPage(page.name) + ": the reading was cancelled");
-    const PageTree tree = parsedPage(page);
+    const PageTree tree = parsedPage(page, options.cancel);
     PageReader(page, options, sink, tree, warnings).read();
 }
 

@@ -2,7 +2,10 @@
 
 #include "speech/base/utf8.h"
 #include "speech/quoted_name.h"
+#include "speech/speech_error.h"
 #include "speech/text/ssml_xml_parser.h"
+#include "speech/text/text_decoder.h"
+#include "speech/text/xml_error_scope.h"
 
 #include <algorithm>
 #include <functional>
@@ -88,6 +91,9 @@ struct PageTree::Parse {
     PageTree& tree;
     xmlParserCtxt* context = nullptr;
     std::optional<PageFault> fault;
+    bool encodingFailed = false; // the bytes could not be read in the encoding chosen
+    const std::atomic<bool>* cancel = nullptr;
+    bool cancelled = false;
     std::string_view page;  // the page's own bytes
     bool converted = false; // the page was not UTF-8: its places are not its bytes'
     std::unordered_map<const xmlNode*, std::size_t> nodeBytes; // each text node's so far
@@ -104,6 +110,13 @@ struct PageTree::Parse {
         xmlStopParser(context);
     }
 
+    void checkCancel() {
+        if (cancel != nullptr && !cancelled && cancel->load(std::memory_order_relaxed)) {
+            cancelled = true;
+            xmlStopParser(context);
+        }
+    }
+
     void checkDepth() {
         if (context->nameNr > pageMaxDepth)
             stop({.line = line(),
@@ -117,11 +130,13 @@ struct PageTree::Parse {
         xmlSAX2StartElementNs(parserContext, localName, prefix, uri, namespaceCount, namespaces,
                               attributeCount, defaulted, attributes);
         of(parserContext).checkDepth();
+        of(parserContext).checkCancel();
     }
 
     static void startElement(void* parserContext, const xmlChar* name, const xmlChar** attributes) {
         xmlSAX2StartElement(parserContext, name, attributes);
         of(parserContext).checkDepth();
+        of(parserContext).checkCancel();
     }
 
     static void entityDeclaration(void* parserContext, const xmlChar* name, int, const xmlChar*,
@@ -145,8 +160,16 @@ struct PageTree::Parse {
         xmlSAX2InternalSubset(parserContext, name, publicId, systemId);
     }
 
+    // A failed conversion from the page's encoding, or an encoding libxml2 does not know.
+    static bool isEncodingFault(const xmlError& error) {
+        return error.domain == XML_FROM_I18N || error.domain == XML_FROM_IO ||
+               error.code == XML_ERR_UNSUPPORTED_ENCODING || error.code == XML_I18N_NO_HANDLER ||
+               error.code == XML_I18N_CONV_FAILED;
+    }
+
     static void keepFirstError(void* parserContext, xmlError* error) {
         Parse& parse = of(parserContext);
+        parse.encodingFailed = parse.encodingFailed || isEncodingFault(*error);
         // A named reference the page does not declare, under a DTD it does not load, is
         // resolved by the reader.
         if (error->level >= XML_ERR_ERROR && error->code != XML_WAR_UNDECLARED_ENTITY &&
@@ -155,10 +178,21 @@ struct PageTree::Parse {
                 PageFault{.line = error->line, .reason = ssml::parserReason(error->message)};
     }
 
-    static void ignoreError(void*, xmlError*) {}
+    // The HTML parser forgives the page's faults, but not an encoding that fails it.
+    static void noteEncodingError(void* parserContext, xmlError* error) {
+        Parse& parse = of(parserContext);
+        parse.encodingFailed = parse.encodingFailed || isEncodingFault(*error);
+    }
+
+    // What libxml2 reports to the thread rather than to the parser (a failed conversion).
+    static void threadError(void* parse, xmlError* error) {
+        Parse& self = *static_cast<Parse*>(parse);
+        self.encodingFailed = self.encodingFailed || isEncodingFault(*error);
+    }
 
     static void characters(void* parserContext, const xmlChar* text, int length) {
         Parse& parse = of(parserContext);
+        parse.checkCancel();
         xmlNode* parent = parse.context->node;
         xmlNode* lastBefore = parent != nullptr ? parent->last : nullptr;
         xmlSAX2Characters(parserContext, text, length);
@@ -214,7 +248,7 @@ struct PageTree::Parse {
         if (!html) // the HTML parser loads no DTD, and reads old HTML's of every kind
             handler.internalSubset = internalSubset;
         handler.externalSubset = nullptr; // never loaded, whatever the options
-        handler.serror = html ? ignoreError : keepFirstError;
+        handler.serror = html ? noteEncodingError : keepFirstError;
         if (html)
             handler.startElement = startElement;
         else
@@ -224,20 +258,32 @@ struct PageTree::Parse {
 
 namespace {
 
-// Whether every byte is part of a valid UTF-8 sequence, and one at least is not ASCII.
-bool isNonAsciiUtf8(std::string_view bytes) {
-    bool nonAscii = false;
-    for (std::size_t at = 0; at < bytes.size();) {
-        const std::size_t length = utf8SequenceLength(bytes.substr(at));
-        if (length == 0)
+bool isValidUtf8(std::string_view bytes) {
+    for (std::size_t length; !bytes.empty(); bytes.remove_prefix(length))
+        if ((length = utf8SequenceLength(bytes)) == 0)
             return false;
-        nonAscii = nonAscii || length > 1;
-        at += length;
-    }
-    return nonAscii;
+    return true;
 }
 
-ParserContextOwner newContext(std::string_view bytes, bool html) {
+// How the page's bytes are read: a byte order mark says what they are; text that is valid
+// UTF-8 is UTF-8, whatever its charset or declaration claims (a page that says UTF-32 or
+// UTF-16 in ASCII is not); else the declared charset (HTML without one: Latin-1, as HTML 4
+// had it).
+} // namespace
+
+enum class PageTree::Reading { Declared, Utf8, Marked };
+
+namespace {
+
+using Reading = PageTree::Reading;
+
+Reading readingOf(std::string_view bytes) {
+    if (byteOrderMarkLength(bytes) > 0)
+        return Reading::Marked;
+    return isValidUtf8(bytes) ? Reading::Utf8 : Reading::Declared;
+}
+
+ParserContextOwner newContext(std::string_view bytes, bool html, Reading reading) {
     xmlInitParser();
     const auto size = static_cast<int>(bytes.size());
     ParserContextOwner context(html ? htmlCreateMemoryParserCtxt(bytes.data(), size)
@@ -245,40 +291,69 @@ ParserContextOwner newContext(std::string_view bytes, bool html) {
     if (!context)
         throw PageFault{.line = 0, .reason = "cannot start the parser: out of memory"};
     // No network, no DTD loaded or applied, no entity substituted, libxml2's limits kept.
+    const bool declared = reading == Reading::Declared;
     if (html)
-        htmlCtxtUseOptions(context.get(),
-                           HTML_PARSE_NONET | HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING);
-    // libxml2's HTML parser takes a page that declares no charset as Latin-1, as HTML 4 did;
-    // text that is valid UTF-8 beyond ASCII is UTF-8, as browsers find it.
-    if (html && isNonAsciiUtf8(bytes))
+        htmlCtxtUseOptions(context.get(), HTML_PARSE_NONET | HTML_PARSE_NOERROR |
+                                              HTML_PARSE_NOWARNING |
+                                              (declared ? 0 : HTML_PARSE_IGNORE_ENC));
+    if (html && reading == Reading::Utf8)
         xmlSwitchEncoding(context.get(), XML_CHAR_ENCODING_UTF8);
     if (!html)
-        xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+        xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                             (declared ? 0 : XML_PARSE_IGNORE_ENC));
     return context;
 }
 
 } // namespace
 
-PageTree::PageTree(std::string_view bytes, bool html) {
+PageTree::PageTree(std::string_view bytes, bool html, const std::atomic<bool>* cancel) {
     if (bytes.size() > pageMaxBytes)
         throw PageFault{.line = 0,
                         .reason = "the page is larger than " + std::to_string(pageMaxBytes >> 20) +
                                   " MiB"};
     if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
         throw PageFault{.line = 1, .reason = "the page is empty"};
-    ParserContextOwner context = newContext(bytes, html);
+    const Reading reading = readingOf(bytes);
+    if (parsed(bytes, html, reading, cancel))
+        return;
+    // The encoding named or marked failed the parser: the page is read as plain text would be
+    // (Windows-1252, or the mark's encoding with U+FFFD for what is not), never as nothing.
+    const TextEncoding fallback =
+        reading == Reading::Marked ? encodingFromStart(bytes) : TextEncoding::Windows1252;
+    if (!parsed(decodeText(bytes, fallback), html, Reading::Utf8, cancel))
+        throw PageFault{.line = 0,
+                        .reason =
+                            std::string("its text cannot be read as ") + encodingName(fallback)};
+    places_.clear(); // the decoded text's, not the page's
+}
+
+// Throws the page's fault; false when its bytes could not be read in the encoding chosen.
+bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
+                      const std::atomic<bool>* cancel) {
+    places_.clear();
+    ParserContextOwner context = newContext(bytes, html, reading);
     Parse parse{.tree = *this,
                 .context = context.get(),
                 .fault = {},
+                .encodingFailed = false,
+                .cancel = cancel,
+                .cancelled = false,
                 .page = bytes,
                 .converted = false,
                 .nodeBytes = {}};
     context->_private = &parse;
     parse.handle(*context->sax, html);
-    if (html)
-        htmlParseDocument(context.get());
-    else
-        xmlParseDocument(context.get());
+    {
+        const XmlErrorScope errors(&parse, Parse::threadError);
+        if (html)
+            htmlParseDocument(context.get());
+        else
+            xmlParseDocument(context.get());
+    }
+    if (parse.cancelled)
+        throw ConversionCancelled("the reading was cancelled");
+    if (parse.encodingFailed)
+        return false;
     if (!parse.fault && !html && !context->wellFormed)
         parse.fault = PageFault{.line = context->lastError.line,
                                 .reason = ssml::parserReason(context->lastError.message)};
@@ -290,6 +365,7 @@ PageTree::PageTree(std::string_view bytes, bool html) {
         throw PageFault{.line = 1, .reason = "the page has no root element"};
     if (parse.converted)
         places_.clear();
+    return true;
 }
 
 const TextPlaces& PageTree::placesOf(const xmlNode* text) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <libxml/tree.h>
@@ -48,17 +49,27 @@ struct DocumentFree {
 // matched backwards against the page's own bytes from where the parser stands, and so placed
 // exactly too. A character reference ("&amp;", "&#233;") is placed at its "&". A page that is
 // not UTF-8 (the parser converts it) has no places.
+//
+// Encoding: a byte order mark decides; else bytes that are valid UTF-8 are read as UTF-8
+// whatever the page declares; else the declared charset, and when libxml2 cannot convert the
+// page from it, the page as plain text decodes it (Windows-1252). libxml2's reports never reach
+// standard error: they become the PageFault or are dropped.
 class PageTree {
 public:
-    // Throws PageFault.
-    PageTree(std::string_view bytes, bool html);
+    // Throws PageFault; ConversionCancelled once the cancel flag is set, looked at as the parser
+    // hands over each element and piece of text (a page of 16 MiB takes seconds).
+    PageTree(std::string_view bytes, bool html, const std::atomic<bool>* cancel = nullptr);
 
     xmlNode* root() const { return xmlDocGetRootElement(document_.get()); }
     // Empty when not known.
     const TextPlaces& placesOf(const xmlNode* text) const;
 
+    enum class Reading; // how the page's encoding is chosen
+
 private:
     struct Parse;
+    bool parsed(std::string_view bytes, bool html, Reading reading,
+                const std::atomic<bool>* cancel);
     std::unique_ptr<xmlDoc, DocumentFree> document_;
     std::unordered_map<const xmlNode*, TextPlaces> places_;
 };

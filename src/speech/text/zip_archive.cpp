@@ -1,10 +1,15 @@
 #include "speech/text/zip_archive.h"
 
+#include "speech/base/positioned_io.h"
+#include "speech/base/unique_fd.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 
 #include <algorithm>
+#include <fcntl.h>
+#include <optional>
 #include <set>
+#include <sys/stat.h>
 
 namespace kestrova::speech {
 
@@ -23,6 +28,36 @@ std::string reasonOfCode(int code) {
     std::string reason = zipReason(error);
     zip_error_fini(&error);
     return reason;
+}
+
+std::uint64_t littleEndian(std::string_view bytes, std::size_t at, std::size_t length) {
+    std::uint64_t value = 0;
+    for (std::size_t i = length; i > 0; --i)
+        value = (value << 8) | static_cast<unsigned char>(bytes[at + i - 1]);
+    return value;
+}
+
+// The entries the end of central directory record declares (ZIP64's where it defers to it),
+// in the archive's last bytes; nullopt where there is none to read, which libzip then reports.
+template <typename BytesAt>
+std::optional<std::uint64_t> declaredEntryCount(std::uint64_t size, BytesAt&& bytesAt) {
+    constexpr std::size_t endRecord = 22;
+    constexpr std::size_t longestComment = 0xFFFF;
+    constexpr std::size_t zip64Locator = 20;
+    const std::size_t tailSize = static_cast<std::size_t>(
+        std::min<std::uint64_t>(size, endRecord + longestComment + zip64Locator));
+    const std::string tail = bytesAt(size - tailSize, tailSize);
+    const std::size_t end = tail.rfind("PK\x05\x06");
+    if (end == std::string::npos || tail.size() - end < endRecord)
+        return std::nullopt;
+    const std::uint64_t entries = littleEndian(tail, end + 10, 2);
+    if (entries != 0xFFFF || end < zip64Locator ||
+        tail.compare(end - zip64Locator, 4, "PK\x06\x07") != 0)
+        return entries;
+    const std::string zip64End = bytesAt(littleEndian(tail, end - zip64Locator + 8, 8), 56);
+    if (zip64End.size() < 40 || !zip64End.starts_with("PK\x06\x06"))
+        return std::nullopt;
+    return littleEndian(zip64End, 32, 8);
 }
 
 struct ZipFileClose {
@@ -76,8 +111,29 @@ std::string sizeInWords(std::uint64_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
+template <typename BytesAt>
+void ZipArchive::checkEntryCount(std::uint64_t size, BytesAt&& bytesAt) const {
+    const std::optional<std::uint64_t> entries = declaredEntryCount(size, bytesAt);
+    if (entries && *entries > limits_.entries)
+        throw FileError(bookFailure(
+            name_, "it declares " + std::to_string(*entries) + " entries, more than the " +
+                       std::to_string(limits_.entries) + " a book may hold"));
+}
+
 ZipArchive::ZipArchive(const std::filesystem::path& file, ZipLimits limits)
     : name_(file), limits_(limits) {
+    if (const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)); fd) {
+        struct stat status {};
+        if (::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode))
+            checkEntryCount(static_cast<std::uint64_t>(status.st_size),
+                            [&](std::uint64_t at, std::size_t count) {
+                                std::string bytes(count, '\0');
+                                int error = 0;
+                                bytes.resize(readFullyAt(fd.get(), bytes.data(), count,
+                                                         static_cast<off_t>(at), error));
+                                return bytes;
+                            });
+    }
     int code = ZIP_ER_OK;
     archive_.reset(zip_open(file.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
     if (!archive_ && code == ZIP_ER_EXISTS)
@@ -90,6 +146,9 @@ ZipArchive::ZipArchive(const std::filesystem::path& file, ZipLimits limits)
 // The bytes must outlive the archive: the source reads them where they are.
 ZipArchive::ZipArchive(std::string_view bytes, const std::filesystem::path& name, ZipLimits limits)
     : name_(name), limits_(limits) {
+    checkEntryCount(bytes.size(), [&](std::uint64_t at, std::size_t count) {
+        return std::string(bytes.substr(std::min<std::uint64_t>(at, bytes.size()), count));
+    });
     zip_error_t error;
     zip_error_init(&error);
     zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);

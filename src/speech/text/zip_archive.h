@@ -25,6 +25,10 @@ struct ZipLimits {
     std::uint64_t entryBytes = std::uint64_t{64} << 20;
     std::uint64_t ratio = 100;
     std::uint64_t ratioCheckedAbove = std::uint64_t{1} << 20;
+    // libzip reads the whole central directory as it opens an archive, and cannot be stopped
+    // there: a million entries take seconds. Books hold hundreds; the count the archive's end
+    // record declares is checked before libzip opens it.
+    std::uint64_t entries = 20'000;
 };
 
 // A ZIP archive opened read-only, its entries read into memory one at a time by name. Names
@@ -58,6 +62,9 @@ private:
         std::uint64_t compressedSize = 0;
     };
 
+    // Refuses an archive that declares more entries than the limit; size: the archive's bytes,
+    // bytesAt(place, count): that many of them (fewer at the end).
+    template <typename BytesAt> void checkEntryCount(std::uint64_t size, BytesAt&& bytesAt) const;
     Entry entry(std::string_view name) const;
     void checkSizes(std::string_view name, const Entry& found, std::uint64_t maxBytes) const;
     [[noreturn]] void fail(std::string_view entry, const std::string& reason) const;
