@@ -56,10 +56,10 @@ const Voice& VoiceRegistry::find(std::string_view engineName) const {
     for (const UnavailableEngine& engine : unavailable_) {
         const auto prefix = folder.fold(std::string(speech::engineName(engine.engine)) + " ");
         if (folded && folded->starts_with(*prefix))
-            throw SpeechError("cannot use the voice " + quotedValue(engineName) + ": " +
+            throw SpeechError("cannot use the voice " + quotedName(engineName) + ": " +
                               unavailability(engine));
     }
-    std::string message = "unknown voice " + quotedValue(engineName) +
+    std::string message = "unknown voice " + quotedName(engineName) +
                           " (\"kestrova-wav-cli voices\" lists the voices)";
     for (const UnavailableEngine& engine : unavailable_)
         message += "; " + unavailability(engine);
