@@ -1,10 +1,10 @@
 #include "speech/audio_format.h"
 
+#include "speech/base/ascii.h"
 #include "speech/speech_error.h"
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <sndfile.h>
 #include <stdexcept>
 #include <vector>
@@ -192,9 +192,7 @@ bool isLossy(Container container) {
 }
 
 Container containerForPath(const std::filesystem::path& path) {
-    std::string ending = path.extension().string();
-    std::transform(ending.begin(), ending.end(), ending.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string ending = lowerCaseEnding(path);
     for (const ContainerRow& row : containerTable)
         if (row.chosenByEnding &&
             (ending == row.ending || (row.otherEnding != nullptr && ending == row.otherEnding)))

@@ -1,6 +1,7 @@
 #include "mp4_audio_writer.h"
 
 #include "speech/audio/container_limits.h"
+#include "speech/base/ascii.h"
 #include "speech/base/block_handover.h"
 #include "speech/base/positioned_io.h"
 #include "speech/base/utf8.h"
@@ -18,7 +19,6 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -230,10 +230,7 @@ void addChapter(AVFormatContext* muxer, AVRational timeBase, std::int64_t start,
 }
 
 bool endsWithM4b(const std::filesystem::path& path) {
-    std::string ending = path.extension().string();
-    std::transform(ending.begin(), ending.end(), ending.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return ending == ".m4b";
+    return lowerCaseEnding(path) == ".m4b";
 }
 
 } // namespace

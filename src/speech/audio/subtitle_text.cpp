@@ -1,4 +1,5 @@
 #include "speech/audio/subtitle_cues.h"
+#include "speech/base/ascii.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 #include "speech/timing_files.h"
@@ -161,9 +162,7 @@ std::string lrc(const std::vector<SubtitleCue>& cues, const std::vector<CueTime>
 } // namespace
 
 SubtitleKind subtitleKindForPath(const std::filesystem::path& path) {
-    std::string ending = path.extension().string();
-    std::transform(ending.begin(), ending.end(), ending.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string ending = lowerCaseEnding(path);
     if (ending == ".srt")
         return SubtitleKind::SubRip;
     if (ending == ".vtt")

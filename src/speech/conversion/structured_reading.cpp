@@ -1,28 +1,14 @@
 #include "speech/conversion/structured_reading.h"
 
+#include "speech/base/language_tag.h"
 #include "speech/base/utf8.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/quoted_name.h"
 
 #include <algorithm>
-#include <cctype>
 #include <utility>
 
 namespace kestrova::speech {
-
-namespace {
-
-// "de-AT" and "DE" name one language.
-bool sameLanguage(std::string_view a, std::string_view b) {
-    a = a.substr(0, a.find_first_of("-_"));
-    b = b.substr(0, b.find_first_of("-_"));
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) ==
-               std::tolower(static_cast<unsigned char>(y));
-    });
-}
-
-} // namespace
 
 StructuredReading::StructuredReading(const ConversionRequest& request, const Voice& documentVoice,
                                      std::string documentLanguage, const VoiceRegistry* registry,

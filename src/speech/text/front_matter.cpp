@@ -1,5 +1,6 @@
 #include "front_matter.h"
 
+#include "speech/base/ascii.h"
 #include "speech/base/clean_text.h"
 #include "speech/base/utf8.h"
 
@@ -80,7 +81,7 @@ std::optional<std::uint32_t> hexDigits(std::string_view text, std::size_t count)
         const auto byte = static_cast<unsigned char>(c);
         if (!std::isxdigit(byte))
             return std::nullopt;
-        const int digit = std::isdigit(byte) ? c - '0' : std::tolower(byte) - 'a' + 10;
+        const int digit = std::isdigit(byte) ? c - '0' : asciiLower(c) - 'a' + 10;
         value = value * 16 + static_cast<std::uint32_t>(digit);
     }
     return value;
@@ -216,8 +217,7 @@ std::string valueOf(const std::vector<std::string_view>& lines, std::size_t inde
 }
 
 std::string* fieldFor(DocumentMetadata& metadata, std::string key) {
-    std::transform(key.begin(), key.end(), key.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    key = asciiLower(key);
     if (key == "title")
         return &metadata.title;
     if (key == "author")

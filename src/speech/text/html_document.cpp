@@ -1,6 +1,7 @@
 // A lone HTML or XHTML file as a structured document: its headings h1-h3 begin chapters, its
 // head gives the title, author, date and language.
 
+#include "speech/base/ascii.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 #include "speech/text/document.h"
@@ -18,9 +19,7 @@ using namespace xhtml;
 // An .xhtml file is XML, read by the XML parser (which refuses it if it is malformed); any
 // other is HTML, read by the HTML parser, which forgives what browsers forgive.
 bool isXhtmlFile(const std::filesystem::path& file) {
-    std::string ending = file.extension().string();
-    for (char& c : ending)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    const std::string ending = lowerCaseEnding(file);
     return ending == ".xhtml" || ending == ".xht";
 }
 
@@ -55,9 +54,7 @@ void readMetaElements(const xmlNode& head, DocumentMetadata& metadata) {
     for (const xmlNode* child = head.children; child != nullptr; child = child->next) {
         if (child->type != XML_ELEMENT_NODE || nameOf(*child) != "meta")
             continue;
-        std::string name = attributeOf(*child, "name").value_or("");
-        for (char& c : name)
-            c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        const std::string name = asciiLower(attributeOf(*child, "name").value_or(""));
         const std::string content = collapsedText(attributeOf(*child, "content").value_or(""));
         if (content.empty())
             continue;

@@ -1,5 +1,6 @@
 #include "speech/input_kinds.h"
 
+#include "speech/base/ascii.h"
 #include "speech/base/unique_fd.h"
 #include "speech/text/document.h"
 
@@ -11,14 +12,6 @@
 
 namespace kestrova::speech {
 namespace {
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
-}
 
 bool isXmlSpace(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
@@ -48,7 +41,7 @@ std::string_view pastPrologue(std::string_view text) {
 // exactly for XML.
 bool rootNamed(std::string_view head, std::string_view name, bool anyCase) {
     std::string_view text = pastPrologue(head);
-    if (startsWithNoCase(text, "<!DOCTYPE")) {
+    if (startsWithIgnoringAsciiCase(text, "<!DOCTYPE")) {
         text.remove_prefix(9);
         while (!text.empty() && isXmlSpace(text.front()))
             text.remove_prefix(1);
@@ -57,7 +50,7 @@ bool rootNamed(std::string_view head, std::string_view name, bool anyCase) {
     } else {
         return false;
     }
-    if (anyCase ? !startsWithNoCase(text, name) : !text.starts_with(name))
+    if (anyCase ? !startsWithIgnoringAsciiCase(text, name) : !text.starts_with(name))
         return false;
     const std::string_view after = text.substr(name.size());
     return after.empty() || isXmlSpace(after.front()) || after.front() == '>' ||
@@ -139,10 +132,10 @@ std::string asciiView(std::string_view head) {
 }
 
 std::optional<InputKind> kindByEnding(const std::filesystem::path& name) {
-    const std::string ending = name.extension().string();
+    const std::string ending = lowerCaseEnding(name);
     for (const InputKindRow& row : inputKindTable)
         for (const std::string_view known : row.endings)
-            if (ending.size() == known.size() && startsWithNoCase(ending, known))
+            if (ending == known)
                 return row.kind;
     return std::nullopt;
 }

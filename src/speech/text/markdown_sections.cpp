@@ -1,5 +1,7 @@
 #include "speech/text/markdown_sections.h"
 
+#include "speech/base/ascii.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -41,13 +43,6 @@ std::size_t indentOf(std::string_view line) {
     return columns;
 }
 
-std::string lowered(std::string_view text) {
-    std::string low(text);
-    for (char& c : low)
-        c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    return low;
-}
-
 // A table's delimiter row: "|---|:-:|", "--- | ---".
 bool isDelimiterRow(std::string_view line) {
     return line.find('|') != std::string_view::npos && line.find('-') != std::string_view::npos &&
@@ -82,7 +77,7 @@ public:
             return;
         }
         if (!closing_.empty()) {
-            if (lowered(line).find(closing_) != std::string::npos)
+            if (asciiLower(line).find(closing_) != std::string::npos)
                 closing_.clear();
             return;
         }
@@ -99,7 +94,7 @@ public:
             }
         }
         if (rest.starts_with('<'))
-            opensHtml(lowered(rest));
+            opensHtml(asciiLower(rest));
     }
 
 private:
@@ -152,7 +147,7 @@ std::optional<std::string> definedLabel(std::string_view line) {
     if (!line.starts_with('[') || close == std::string_view::npos || close < 2 ||
         line.substr(1, close - 1).find_first_of("[]") != std::string_view::npos)
         return std::nullopt;
-    return lowered(line.substr(1, close - 1));
+    return asciiLower(line.substr(1, close - 1));
 }
 
 // A chunk: the lines from one cut to the next.
@@ -278,7 +273,8 @@ private:
             const std::size_t close = own.find(']', open + 1);
             if (close == std::string_view::npos || close - open > 1000)
                 continue;
-            const auto found = definitions_.find(lowered(own.substr(open + 1, close - open - 1)));
+            const auto found =
+                definitions_.find(asciiLower(own.substr(open + 1, close - open - 1)));
             if (found != definitions_.end() && (found->second < first || found->second >= last))
                 used.insert(found->second);
         }

@@ -1,5 +1,6 @@
 #include "speech/text/ssml_values.h"
 
+#include "speech/base/ascii.h"
 #include "speech/base/utf8.h"
 #include "speech/voice_controls.h"
 
@@ -93,13 +94,6 @@ std::string_view trimmed(std::string_view text) {
     return text;
 }
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return (x >= 'A' && x <= 'Z' ? x - 'A' + 'a' : x) ==
-               (y >= 'A' && y <= 'Z' ? y - 'A' + 'a' : y);
-    });
-}
-
 std::optional<Quantity> quantityOf(std::string_view text) {
     text = trimmed(text);
     Quantity quantity;
@@ -143,7 +137,7 @@ std::optional<double> rateOf(std::string_view text, double enclosing) {
 
 std::optional<double> pitchOf(std::string_view text, double enclosing) {
     return prosodyValue(text, enclosing, namedPitches, [](const Quantity& quantity) {
-        return equalsIgnoringCase(quantity.unit, "st")
+        return equalsIgnoringAsciiCase(quantity.unit, "st")
                    ? std::optional<double>(std::exp2(quantity.value / 12.0))
                    : std::nullopt;
     });
@@ -151,7 +145,7 @@ std::optional<double> pitchOf(std::string_view text, double enclosing) {
 
 std::optional<double> volumeOf(std::string_view text, double enclosing) {
     return prosodyValue(text, enclosing, namedVolumes, [](const Quantity& quantity) {
-        return equalsIgnoringCase(quantity.unit, "dB")
+        return equalsIgnoringAsciiCase(quantity.unit, "dB")
                    ? std::optional<double>(decibels(quantity.value))
                    : std::nullopt;
     });
@@ -182,9 +176,9 @@ std::optional<double> breakTimeMilliseconds(std::string_view time) {
     const auto quantity = quantityOf(time);
     if (!quantity || quantity->signedChange)
         return std::nullopt;
-    if (equalsIgnoringCase(quantity->unit, "ms"))
+    if (equalsIgnoringAsciiCase(quantity->unit, "ms"))
         return quantity->value;
-    if (equalsIgnoringCase(quantity->unit, "s"))
+    if (equalsIgnoringAsciiCase(quantity->unit, "s"))
         return quantity->value * 1000.0;
     return std::nullopt;
 }

@@ -12,7 +12,6 @@ namespace kestrova::speech::ssml {
 
 bool isXmlSpace(char c);
 std::string_view trimmed(std::string_view text);
-bool equalsIgnoringCase(std::string_view a, std::string_view b);
 
 // A number as attribute values give it: an optional sign, digits with an optional fraction,
 // then a unit.

@@ -1,5 +1,6 @@
 #include "speech/text/xhtml_elements.h"
 
+#include "speech/base/ascii.h"
 #include "speech/base/utf8.h"
 
 #include <algorithm>
@@ -34,23 +35,13 @@ bool isAsciiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
 }
 
-char lowered(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-std::string loweredText(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), lowered);
-    return lower;
-}
-
 // The white-space separated tokens of an attribute (epub:type, role, class), in lower case.
 std::vector<std::string> tokensOf(const xmlNode& element, std::string_view attribute) {
     std::vector<std::string> tokens;
     const std::optional<std::string> value = attributeOf(element, attribute);
     if (!value)
         return tokens;
-    const std::string lower = loweredText(*value);
+    const std::string lower = asciiLower(*value);
     for (std::size_t at = 0; at < lower.size();) {
         const auto isSpace = [](char c) {
             return isAsciiSpace(c);
@@ -82,9 +73,9 @@ bool isMarked(const xmlNode& element, const std::array<std::string_view, N>& wan
 bool isHidden(const xmlNode& element) {
     if (attributeOf(element, "hidden"))
         return true;
-    if (loweredText(attributeOf(element, "aria-hidden").value_or("")) == "true")
+    if (asciiLower(attributeOf(element, "aria-hidden").value_or("")) == "true")
         return true;
-    std::string style = loweredText(attributeOf(element, "style").value_or(""));
+    std::string style = asciiLower(attributeOf(element, "style").value_or(""));
     std::erase_if(style, isAsciiSpace);
     return style.find("display:none") != std::string::npos;
 }
@@ -222,7 +213,7 @@ bool isNeverRead(const xmlNode& element) {
 bool isImage(const xmlNode& element) {
     const std::string_view name = nameOf(element);
     return name == "img" || name == "area" || name == "svg" || name == "math" ||
-           (name == "input" && loweredText(attributeOf(element, "type").value_or("")) == "image");
+           (name == "input" && asciiLower(attributeOf(element, "type").value_or("")) == "image");
 }
 
 std::optional<std::string> alternativeText(const xmlNode& element) {
@@ -275,7 +266,7 @@ bool isMarkedNoteBody(const xmlNode& element) {
         return true;
     if (nameOf(element) == "aside" && isMarked(element, note))
         return true;
-    const std::string id = loweredText(attributeOf(element, "id").value_or(""));
+    const std::string id = asciiLower(attributeOf(element, "id").value_or(""));
     return id == "footnotes" || id == "endnotes";
 }
 
