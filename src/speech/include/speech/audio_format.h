@@ -62,9 +62,9 @@ struct ContainerRow {
     // length is known: it cannot be written into a pipe.
     bool streamable;
     bool holdsTags;
-    bool holdsCover;    // in a complete file: a stream cannot be given a picture
-    bool holdsChapters; // chapters inside, as players list them (not cue points)
-    StreamTags streamTags;
+    bool holdsCover;       // in a complete file: a stream cannot be given a picture
+    bool holdsChapters;    // chapters inside, as players list them (not cue points)
+    StreamTags streamTags; // MP3's are LAME's, Latin-1 only; AU and raw PCM carry none
     TagLibEdits tagLibEdits;
     bool holdsCuePoints;        // chapters as cue points
     const char* cueSheetType;   // the FILE type a cue sheet names it by; null: cannot be named
