@@ -346,6 +346,34 @@ void declareChapterChoices(CLI::App* convertCommand, ConvertOptions& options) {
                           "a pause is a decimal number of milliseconds from 0 to " + pauseLimit));
 }
 
+// The tags and the cover, each said of the containers that hold them as the table has it.
+void declareTagOptions(CLI::App* convertCommand, ConvertOptions& options) {
+    const std::string latin1Streams =
+        namesWhere([](const ContainerRow& row) { return row.streamTags == StreamTags::Latin1; },
+                   &ContainerRow::name, "or");
+    const std::string tagless = namesWhere([](const ContainerRow& row) { return !row.holdsTags; },
+                                           &ContainerRow::name, "or");
+    const std::pair<const char*, std::optional<std::string>*> tagOptions[] = {
+        {"--title", &options.tags.title}, {"--artist", &options.tags.artist},
+        {"--album", &options.tags.album}, {"--genre", &options.tags.genre},
+        {"--date", &options.tags.date},   {"--comment", &options.tags.comment},
+        {"--track", &options.tags.track}};
+    for (const auto& [name, tag] : tagOptions)
+        convertCommand->add_option(
+            name, *tag,
+            "Tag written into the file (UTF-8; an " + latin1Streams +
+                " stream: Latin-1 only), with software \"kestrova-wav-cli " KESTROVA_VERSION
+                "\"; not in " +
+                tagless);
+    convertCommand
+        ->add_option("--cover", options.cover,
+                     "JPEG or PNG picture (known by its bytes, at most 8 MiB) written "
+                     "into the file as its front cover: " +
+                         namesWhere(&ContainerRow::holdsCover, &ContainerRow::name, "and") +
+                         "; a file only, not a stream")
+        ->type_name("FILE");
+}
+
 void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
@@ -356,23 +384,7 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
                      "on a terminal; json: one JSON line a second on standard error, even with -q")
         ->type_name("bar|json")
         ->check(CLI::IsMember({"bar", "json"}).description(""));
-    const std::pair<const char*, std::optional<std::string>*> tagOptions[] = {
-        {"--title", &options.tags.title}, {"--artist", &options.tags.artist},
-        {"--album", &options.tags.album}, {"--genre", &options.tags.genre},
-        {"--date", &options.tags.date},   {"--comment", &options.tags.comment},
-        {"--track", &options.tags.track}};
-    for (const auto& [name, tag] : tagOptions)
-        convertCommand->add_option(
-            name, *tag,
-            std::string("Tag written into the file (UTF-8; an MP3 stream: Latin-1 "
-                        "only), with software \"kestrova-wav-cli " KESTROVA_VERSION
-                        "\"; not in AU or raw"));
-    convertCommand
-        ->add_option("--cover", options.cover,
-                     "JPEG or PNG picture (known by its bytes, at most 8 MiB) written "
-                     "into the file as its front cover: MP3, FLAC, Ogg, Opus and WAV "
-                     "(in its ID3 chunk); a file only, not a stream")
-        ->type_name("FILE");
+    declareTagOptions(convertCommand, options);
     convertCommand
         ->add_option(
             "--timings", options.timings,
@@ -390,8 +402,11 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
         "--chapters", options.chapters,
         "Find chapters: a chapter starts at a heading, a paragraph of one line that begins with "
         "Chapter, CHAPTER, Part, Book, Prologue, Epilogue or # (or matches --chapter-pattern); "
-        "in a WAV file each heading becomes a cue point; MP3, FLAC, Ogg and Opus files hold the "
-        "chapters inside (not streams)");
+        "in " +
+            namesWhere(&ContainerRow::holdsCuePoints, &ContainerRow::namedInSentence, "or") +
+            " each heading becomes a cue point; " +
+            namesWhere(&ContainerRow::holdsChapters, &ContainerRow::name, "and") +
+            " files hold the chapters inside (not streams)");
     convertCommand->add_option("--chapter-pattern", options.chapterPattern,
                                "A PCRE2 pattern for the headings, instead of the words above; "
                                "implies --chapters");

@@ -44,8 +44,9 @@ void checkTagsAreUtf8(const ConvertOptions& options) {
 // The tags, the files beside the sound and the split into chapters, each where it can be.
 void checkTagsAndSideFiles(const ConvertOptions& options) {
     checkTagsAreUtf8(options);
-    if ((!options.tags.empty() || !options.cover.empty()) && options.type &&
-        !holdsTags(*options.type))
+    const bool tagsHeld = !options.type || holdsTags(*options.type);
+    const bool coverHeld = !options.type || containerRow(*options.type).holdsCover;
+    if ((!options.tags.empty() && !tagsHeld) || (!options.cover.empty() && !coverHeld))
         throw UsageError("tags need a file type that holds them: " +
                          typeNamesWhere(&ContainerRow::holdsTags, "or"));
     if (!options.cover.empty() && options.toStandardOutput())

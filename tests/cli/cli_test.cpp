@@ -1,3 +1,4 @@
+#include "speech/audio_format.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 
@@ -272,6 +273,26 @@ TEST_F(CommandLine, EachTypeNamesItsOutputsWithItsEnding) {
     }
     const Outcome help = run({"convert", "--help"});
     EXPECT_EQ(help.standardOutput.find("->"), std::string::npos) << help.standardOutput;
+}
+
+// The containers --cover and --chapters name are read from the container table, so that a new
+// one that holds a cover or chapters is named there too (M4B was once left out of both).
+TEST_F(CommandLine, HelpNamesEveryContainerThatHoldsACoverOrChapters) {
+    const std::string help = run({"convert", "--help"}).standardOutput;
+    const auto lineOf = [&help](const std::string& option) {
+        const std::size_t start = help.find("\n  " + option + " ");
+        EXPECT_NE(start, std::string::npos) << option;
+        return start == std::string::npos ? std::string()
+                                          : help.substr(start, help.find('\n', start + 1) - start);
+    };
+    const std::string cover = lineOf("--cover");
+    const std::string chapters = lineOf("--chapters");
+    for (const speech::ContainerRow& row : speech::containerRows()) {
+        EXPECT_TRUE(!row.holdsCover || cover.find(row.name) != std::string::npos)
+            << row.name << cover;
+        EXPECT_TRUE(!row.holdsChapters || chapters.find(row.name) != std::string::npos)
+            << row.name << chapters;
+    }
 }
 
 class BadUsage : public CommandLine,

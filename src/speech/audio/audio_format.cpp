@@ -41,6 +41,10 @@ constexpr std::array containerTable{
                  .eightBitEncoding = SF_FORMAT_PCM_U8,
                  .streamable = false,
                  .holdsTags = true,
+                 .holdsCover = true,
+                 .holdsChapters = false,
+                 .streamTags = StreamTags::Utf8,
+                 .tagLibEdits = {.textTags = true, .cover = true},
                  .holdsCuePoints = true,
                  .cueSheetType = "WAVE",
                  .rates = {}},
@@ -56,6 +60,10 @@ constexpr std::array containerTable{
                  .eightBitEncoding = SF_FORMAT_PCM_S8,
                  .streamable = true,
                  .holdsTags = false,
+                 .holdsCover = false,
+                 .holdsChapters = false,
+                 .streamTags = StreamTags::None,
+                 .tagLibEdits = {},
                  .holdsCuePoints = false,
                  .cueSheetType = "WAVE",
                  .rates = {}},
@@ -71,6 +79,10 @@ constexpr std::array containerTable{
                  .eightBitEncoding = SF_FORMAT_PCM_S8,
                  .streamable = true,
                  .holdsTags = true,
+                 .holdsCover = true,
+                 .holdsChapters = true,
+                 .streamTags = StreamTags::Utf8,
+                 .tagLibEdits = {.cover = true, .chapters = true},
                  .holdsCuePoints = false,
                  .cueSheetType = "WAVE",
                  .rates = {},
@@ -87,6 +99,10 @@ constexpr std::array containerTable{
                  .eightBitEncoding = SF_FORMAT_VORBIS,
                  .streamable = true,
                  .holdsTags = true,
+                 .holdsCover = true,
+                 .holdsChapters = true,
+                 .streamTags = StreamTags::Utf8,
+                 .tagLibEdits = {.cover = true, .chapters = true},
                  .holdsCuePoints = false,
                  .cueSheetType = "WAVE",
                  .rates = {},
@@ -103,6 +119,10 @@ constexpr std::array containerTable{
                  .eightBitEncoding = SF_FORMAT_OPUS,
                  .streamable = true,
                  .holdsTags = true,
+                 .holdsCover = true,
+                 .holdsChapters = true,
+                 .streamTags = StreamTags::Utf8,
+                 .tagLibEdits = {.cover = true, .chapters = true},
                  .holdsCuePoints = false,
                  .cueSheetType = "WAVE",
                  .rates = opusRates,
@@ -119,12 +139,20 @@ constexpr std::array containerTable{
                  .eightBitEncoding = SF_FORMAT_MPEG_LAYER_III,
                  .streamable = true,
                  .holdsTags = true,
+                 .holdsCover = true,
+                 .holdsChapters = true,
+                 .streamTags = StreamTags::Latin1,
+                 .tagLibEdits = {.textTags = true,
+                                 .replacesEncoderTags = true,
+                                 .cover = true,
+                                 .chapters = true},
                  .holdsCuePoints = false,
                  .cueSheetType = "MP3",
                  .rates = {},
                  .shortestSoundMs = silenceOfNoSoundMs},
     // AAC in MP4 (FFmpeg, Mp4AudioWriter): its index goes at the front once the sound is
-    // written, which seeks back and reads the file again. Its chapters are its own.
+    // written, which seeks back and reads the file again. Its writer puts in its own tags,
+    // cover and chapters as it completes the file: TagLib edits none of them.
     ContainerRow{.container = Container::M4b,
                  .typeName = "m4b",
                  .ending = ".m4b",
@@ -137,6 +165,10 @@ constexpr std::array containerTable{
                  .eightBitEncoding = 0,
                  .streamable = false,
                  .holdsTags = true,
+                 .holdsCover = true,
+                 .holdsChapters = true,
+                 .streamTags = StreamTags::Utf8,
+                 .tagLibEdits = {},
                  .holdsCuePoints = false,
                  .cueSheetType = "WAVE",
                  .rates = {},
@@ -156,6 +188,10 @@ constexpr std::array containerTable{
                  .eightBitEncoding = SF_FORMAT_PCM_U8,
                  .streamable = true,
                  .holdsTags = false,
+                 .holdsCover = false,
+                 .holdsChapters = false,
+                 .streamTags = StreamTags::None,
+                 .tagLibEdits = {},
                  .holdsCuePoints = false,
                  .cueSheetType = nullptr,
                  .rates = {}},
@@ -268,10 +304,20 @@ std::string listedAs(std::span<const std::string> words, const char* lastJoin) {
 }
 
 std::string typeNamesWhere(bool ContainerRow::*column, const char* lastJoin) {
+    return namesWhere(column, &ContainerRow::typeName, lastJoin);
+}
+
+std::string namesWhere(bool ContainerRow::*column, const char* ContainerRow::*shownBy,
+                       const char* lastJoin) {
+    return namesWhere([column](const ContainerRow& row) { return row.*column; }, shownBy, lastJoin);
+}
+
+std::string namesWhere(const std::function<bool(const ContainerRow&)>& holds,
+                       const char* ContainerRow::*shownBy, const char* lastJoin) {
     std::vector<std::string> names;
     for (const ContainerRow& row : containerTable)
-        if (row.*column)
-            names.emplace_back(row.typeName);
+        if (holds(row))
+            names.emplace_back(row.*shownBy);
     return listedAs(names, lastJoin);
 }
 

@@ -250,21 +250,9 @@ bool isRf64(int fd) {
 } // namespace
 
 bool editedThroughTagLibrary(Container container, const SoundTags& tags, bool hasChapters) {
-    switch (container) {
-    case Container::Mp3:
-        return !tags.empty() || hasChapters;
-    case Container::Wave:
-        return !tags.empty();
-    case Container::Flac:
-    case Container::OggVorbis:
-    case Container::OggOpus:
-        return hasChapters || tags.cover.has_value();
-    case Container::Au:
-    case Container::Raw:
-    case Container::M4b: // its writer puts the tags and chapters in the file itself
-        break;
-    }
-    return false;
+    const TagLibEdits& edits = containerRow(container).tagLibEdits;
+    return (edits.textTags && tags.hasText()) || (edits.cover && tags.cover) ||
+           (edits.chapters && hasChapters);
 }
 
 void writeEmbeddedTags(int fd, Container container, const SoundTags& tags,

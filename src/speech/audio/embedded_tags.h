@@ -18,10 +18,11 @@ struct EmbeddedChapter {
     std::uint64_t endFrame = 0;
 };
 
-// Whether a complete file of the container is edited through TagLib to carry these: MP3 with
-// any tag or chapter (ID3v2.4), a wave file with any tag (an ID3 chunk beside INFO), FLAC, Ogg
-// Vorbis and Opus with chapters or a cover (their comments, which libsndfile writes, hold the
-// text tags already). The rest are left as libsndfile wrote them.
+// Whether a complete file of the container is edited through TagLib to carry these: where
+// its row's tagLibEdits take one of them. MP3 takes all three (ID3v2.4), a wave file tags and
+// a cover (an ID3 chunk beside INFO), FLAC, Ogg Vorbis and Opus chapters and a cover (their
+// comments, which libsndfile writes, hold the text tags already). The rest are left as their
+// writers wrote them.
 bool editedThroughTagLibrary(Container container, const SoundTags& tags, bool hasChapters);
 
 // Edits the complete file open in fd (for reading and writing) in place: the tags, the cover

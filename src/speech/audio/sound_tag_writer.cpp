@@ -11,19 +11,18 @@
 namespace kestrova::speech {
 namespace {
 
-// LAME stores the text it is given as Latin-1: UTF-8 would read back garbled.
-std::string toLatin1(const std::string& utf8, const char* tagName,
+// An encoder that stores the text it is given as Latin-1 (LAME) would read UTF-8 back garbled.
+std::string toLatin1(const std::string& utf8, const char* tagName, const ContainerRow& row,
                      const std::filesystem::path& shownAs) {
-    const char* const fileKind = soundFileKind(Container::Mp3);
     IconvConverter converter("ISO-8859-1", "UTF-8");
     std::string_view rest = utf8;
     std::string latin1;
     if (converter.convert(rest, latin1) != IconvConverter::Stop::Done || !rest.empty())
         throw FileError(outputFailure(shownAs,
                                       std::string("the ") + tagName + " tag " + quotedName(utf8) +
-                                          " has characters an MP3 tag cannot hold "
-                                          "(Latin-1 only)",
-                                      fileKind));
+                                          " has characters an " + row.name +
+                                          " tag cannot hold (Latin-1 only)",
+                                      row.fileKind));
     return latin1;
 }
 
@@ -45,8 +44,10 @@ SoundTagStrings soundTagStrings(Container container, const SoundTags& tags,
                                           std::string(containerRow(container).namedInSentence) +
                                               " cannot hold tags such as the " + name,
                                           soundFileKind(container)));
-        strings.emplace_back(type, container == Container::Mp3 ? toLatin1(**value, name, shownAs)
-                                                               : **value);
+        const ContainerRow& row = containerRow(container);
+        strings.emplace_back(type, row.streamTags == StreamTags::Latin1
+                                       ? toLatin1(**value, name, row, shownAs)
+                                       : **value);
     }
     return strings;
 }

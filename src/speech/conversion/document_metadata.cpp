@@ -9,8 +9,8 @@
 namespace kestrova::speech {
 namespace {
 
-// An MP3 stream gets LAME's tags, Latin-1 only: a tag the book gives beyond it is left out
-// rather than failing a conversion that never asked for it.
+// A stream whose encoder writes Latin-1 tags (MP3's, LAME's): a tag the book gives beyond it
+// is left out rather than failing a conversion that never asked for it.
 bool fitsLatin1(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
         const CodePoint character = codePointAt(text.substr(at));
@@ -45,7 +45,8 @@ void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& regi
     const DocumentMetadata& metadata = document->metadata();
     const Container container = chosenContainer(request);
     if (holdsTags(container)) {
-        const bool latin1Only = container == Container::Mp3 && streamed(request);
+        const bool latin1Only =
+            containerRow(container).streamTags == StreamTags::Latin1 && streamed(request);
         adoptTag(request.tags.title, metadata.title, latin1Only);
         adoptTag(request.tags.artist, metadata.author, latin1Only);
         adoptTag(request.tags.date, metadata.date, latin1Only);

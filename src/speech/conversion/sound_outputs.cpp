@@ -199,7 +199,7 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
         std::vector<CuePoint> starts;
         for (const ChapterTiming& chapter : chapters)
             starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
-        fitChapters(Container::M4b, starts, &CuePoint::name, file.path, request_.warning);
+        fitChapters(file.target.container(), starts, &CuePoint::name, file.path, request_.warning);
         mp4->setChapters(std::move(starts));
         return;
     }
@@ -270,7 +270,7 @@ void SoundOutputs::setAside(File& file) const {
 }
 
 SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& tags) {
-    if (target.isFile() && target.container() == Container::Mp3)
+    if (target.isFile() && containerRow(target.container()).tagLibEdits.replacesEncoderTags)
         return {};
     return tags;
 }
@@ -286,7 +286,7 @@ void SoundOutputs::embedTags(File& file, std::span<const EmbeddedChapter> chapte
 void SoundOutputs::open(const std::filesystem::path& path, const SoundTags& tags) {
     File& file = files_.emplace_back(path, request_, expectedFrames_, tags, cancel_);
     // Only a complete file can be given a picture.
-    if (tags.cover && (!holdsTags(file.target.container()) || !file.target.isFile()))
+    if (tags.cover && (!containerRow(file.target.container()).holdsCover || !file.target.isFile()))
         throw FileError(outputFailure(path,
                                       "a cover is written into a file of a type that holds tags, "
                                       "not into a stream or device",

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,6 +31,20 @@ struct AudioFormat {
 // Raw is 16-bit little-endian (8-bit unsigned) PCM without any header.
 enum class Container { Wave, Flac, OggVorbis, OggOpus, Mp3, Au, Raw, M4b };
 
+// The text tags a container's encoder writes as the sound goes: all that a stream of it
+// carries, since a stream cannot be edited once written.
+enum class StreamTags { None, Utf8, Latin1 };
+
+// What TagLib edits into a complete file of a container once its encoder has written it.
+struct TagLibEdits {
+    bool textTags = false;
+    // TagLib's text tags take the place of the encoder's, which is then given none (LAME's
+    // ID3 tag is Latin-1 and would be a second tag); else they go beside them.
+    bool replacesEncoderTags = false;
+    bool cover = false;
+    bool chapters = false;
+};
+
 // One row per container: every rule about a container is read from its row, so that a new
 // container is one new row (and its writer).
 struct ContainerRow {
@@ -47,6 +62,10 @@ struct ContainerRow {
     // length is known: it cannot be written into a pipe.
     bool streamable;
     bool holdsTags;
+    bool holdsCover;       // in a complete file: a stream cannot be given a picture
+    bool holdsChapters;    // chapters inside, as players list them (not cue points)
+    StreamTags streamTags; // MP3's are LAME's, Latin-1 only; AU and raw PCM carry none
+    TagLibEdits tagLibEdits;
     bool holdsCuePoints;        // chapters as cue points
     const char* cueSheetType;   // the FILE type a cue sheet names it by; null: cannot be named
     std::span<const int> rates; // every rate it is encoded at, rising; empty: any PCM rate
@@ -110,7 +129,14 @@ Container containerForPath(const std::filesystem::path& path);
 std::string listedAs(std::span<const std::string> words, const char* lastJoin);
 
 // The --type names of the containers whose column is true, as a sentence lists them:
-// typeNamesWhere(&ContainerRow::holdsTags, "or") is "wav, flac, ogg, opus or mp3".
+// typeNamesWhere(&ContainerRow::holdsTags, "or") is "wav, flac, ogg, opus, mp3 or m4b".
 std::string typeNamesWhere(bool ContainerRow::*column, const char* lastJoin);
+
+// The same list in the words of shownBy: namesWhere(&ContainerRow::holdsCover,
+// &ContainerRow::name, "and") is "WAV, FLAC, Ogg Vorbis, Opus, MP3 and M4B".
+std::string namesWhere(bool ContainerRow::*column, const char* ContainerRow::*shownBy,
+                       const char* lastJoin);
+std::string namesWhere(const std::function<bool(const ContainerRow&)>& holds,
+                       const char* ContainerRow::*shownBy, const char* lastJoin);
 
 } // namespace kestrova::speech

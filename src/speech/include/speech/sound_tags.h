@@ -25,10 +25,10 @@ struct SoundTags {
     // Not a text tag, but given with them to the containers that hold pictures.
     std::optional<CoverArt> cover;
 
-    bool empty() const {
-        return !title && !artist && !album && !genre && !date && !comment && !track && !software &&
-               !cover;
+    bool hasText() const {
+        return title || artist || album || genre || date || comment || track || software;
     }
+    bool empty() const { return !hasText() && !cover; }
 };
 
 } // namespace kestrova::speech
