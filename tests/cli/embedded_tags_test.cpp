@@ -269,52 +269,64 @@ print(len(title.encode()), title == '\u00e9' * (len(title)) and len(title) <= in
 // warning: FLAC's one comment block of 16 MiB (its whole title failed the encoder), the wave
 // file's INFO list and the Opus header libsndfile builds in 100 KiB (it left the title out
 // unsaid); MP3 and M4B hold it whole, silently. Each container's checker finds the file sound.
-TEST_F(EmbeddedTags, TagsPastAContainersLimitAreCutWithOneWarning) {
+struct HugeTitleCase {
+    std::string name;
+    std::string ending;
+    std::size_t keptBytes;
+    std::vector<std::string> checker;
+    std::string key; // the title's key, as mutagen names it
+};
+
+// One container a test: each conversion of the 16 MiB title takes seconds, more under the
+// sanitizers.
+class HugeTitle : public EmbeddedTags, public ::testing::WithParamInterface<HugeTitleCase> {};
+
+TEST_P(HugeTitle, PastAContainersLimitIsCutWithOneWarning) {
     std::string markdown = "---\ntitle: ";
     for (std::size_t i = 0; i < hugeTitleCharacters; ++i)
         markdown += "\u00e9";
     markdown += "\n---\n\nHello there.\n";
     test::writeBytes(scratch / "long.md", markdown);
-    const std::string characters = std::to_string(hugeTitleCharacters);
-    struct Case {
-        std::string ending;
-        std::size_t keptBytes;
-        std::vector<std::string> checker;
-        std::vector<std::string> keys;
-    };
-    const Case cases[] = {
-        {".flac", (8u << 20) - 40, {"/usr/bin/flac", "-t", "-s"}, {"title"}},
-        {".opus", (48u << 10) - 40, {"/usr/bin/opusinfo"}, {"title"}},
-        {".wav", (48u << 10) - 40, {"/usr/bin/soxi"}, {"TIT2"}},
-        {".mp3", 2 * hugeTitleCharacters, {"/usr/bin/mp3val"}, {"TIT2"}},
-        {".m4b", 2 * hugeTitleCharacters, {"/usr/bin/ffprobe", "-v", "error"}, {"\u00a9nam"}}};
-    for (const Case& entry : cases) {
-        SCOPED_TRACE(entry.ending);
-        const std::string file = "long" + entry.ending;
-        const Outcome made =
-            run(KESTROVA_CLI_PATH, {"convert", "-q", "-e", "slt", "-o", file, "long.md"});
-        ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
-        const bool cut = entry.keptBytes < 2 * hugeTitleCharacters;
-        EXPECT_EQ(test::lineCount(made.standardError), cut ? 1u : 0u) << made.standardError;
-        EXPECT_EQ(
-            made.standardError.find("the title of 16777416 bytes is cut") != std::string::npos, cut)
-            << made.standardError;
-        std::vector<std::string> checker = entry.checker;
-        checker.push_back(file);
-        const Outcome checked = run(checker.front(), {checker.begin() + 1, checker.end()});
-        EXPECT_EQ(checked.exitStatus(), 0) << checked.standardOutput << checked.standardError;
-        std::vector<std::string> reading = {"-c", titleRead, file, characters};
-        reading.insert(reading.end(), entry.keys.begin(), entry.keys.end());
-        const Outcome read = run("/usr/bin/python3", reading);
-        ASSERT_EQ(read.exitStatus(), 0) << read.standardError;
-        const std::size_t bytes = std::stoul(read.standardOutput);
-        EXPECT_GE(bytes, entry.keptBytes);
-        EXPECT_LE(bytes, cut ? entry.keptBytes + 40 : entry.keptBytes);
-        EXPECT_EQ(read.standardOutput.substr(read.standardOutput.find(' ')), " True\n");
-    }
+    const HugeTitleCase& entry = GetParam();
+    const std::string file = "long" + entry.ending;
+    const Outcome made =
+        run(KESTROVA_CLI_PATH, {"convert", "-q", "-e", "slt", "-o", file, "long.md"});
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    const bool cut = entry.keptBytes < 2 * hugeTitleCharacters;
+    EXPECT_EQ(test::lineCount(made.standardError), cut ? 1u : 0u) << made.standardError;
+    EXPECT_EQ(made.standardError.find("the title of 16777416 bytes is cut") != std::string::npos,
+              cut)
+        << made.standardError;
+    std::vector<std::string> checker = entry.checker;
+    checker.push_back(file);
+    const Outcome checked = run(checker.front(), {checker.begin() + 1, checker.end()});
+    EXPECT_EQ(checked.exitStatus(), 0) << checked.standardOutput << checked.standardError;
+    const Outcome read = run("/usr/bin/python3", {"-c", titleRead, file,
+                                                  std::to_string(hugeTitleCharacters), entry.key});
+    ASSERT_EQ(read.exitStatus(), 0) << read.standardError;
+    const std::size_t bytes = std::stoul(read.standardOutput);
+    EXPECT_GE(bytes, entry.keptBytes);
+    EXPECT_LE(bytes, cut ? entry.keptBytes + 40 : entry.keptBytes);
+    EXPECT_EQ(read.standardOutput.substr(read.standardOutput.find(' ')), " True\n");
     // The wave file's INFO list holds the title its id3 chunk holds.
-    EXPECT_NE(test::readBytes(scratch / "long.wav").find("INFOINAM"), std::string::npos);
+    if (entry.ending == ".wav") {
+        EXPECT_NE(test::readBytes(scratch / file).find("INFOINAM"), std::string::npos);
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, HugeTitle,
+    ::testing::Values(
+        HugeTitleCase{"Flac", ".flac", (8u << 20) - 40, {"/usr/bin/flac", "-t", "-s"}, "title"},
+        HugeTitleCase{"Opus", ".opus", (48u << 10) - 40, {"/usr/bin/opusinfo"}, "title"},
+        HugeTitleCase{"Wav", ".wav", (48u << 10) - 40, {"/usr/bin/soxi"}, "TIT2"},
+        HugeTitleCase{"Mp3", ".mp3", 2 * hugeTitleCharacters, {"/usr/bin/mp3val"}, "TIT2"},
+        HugeTitleCase{"M4b",
+                      ".m4b",
+                      2 * hugeTitleCharacters,
+                      {"/usr/bin/ffprobe", "-v", "error"},
+                      "\u00a9nam"}),
+    [](const auto& info) { return info.param.name; });
 
 // FLAC keeps its tags and every chapter in one comment block of 16 MiB: a chapter title past
 // 8 KiB is cut there at a character boundary, with one warning (the long word is a picture's
