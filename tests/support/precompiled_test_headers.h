@@ -2,13 +2,12 @@
 // once for each file (GoogleTest and <regex> are most of a small test file's compile time).
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <optional>
 #include <regex>
