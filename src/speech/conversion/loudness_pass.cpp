@@ -84,10 +84,12 @@ private:
     Biquad pass_{};
 };
 
+// BS.1770's absolute gate: the energy of a 400 ms block at -70 LUFS.
+const double absoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
+
 // BS.1770's gated loudness of 400 ms blocks by their energies: the blocks above -70 LUFS,
 // then those of them less than 10 LU under their mean.
 double gatedLoudness(std::span<const double> energies) {
-    const double absoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
     const auto meanAbove = [&](double gate) {
         double sum = 0;
         std::size_t count = 0;
@@ -195,9 +197,8 @@ LoudnessPass::Level LoudnessPass::levelFor(double targetLufs, const LoudnessMeas
 // The encoder's change of loudness on trialSeconds of the sound as it will be written, from
 // the first 400 ms that the gating counts as audible.
 double LoudnessPass::encodedChangeLu(const Level& level, const std::atomic<bool>* cancel) {
-    const double audible = std::pow(10.0, (-70.0 + 0.691) / 10.0);
     std::size_t first = 0;
-    while (first < segments_.size() && !(segments_[first].energy >= audible))
+    while (first < segments_.size() && !(segments_[first].energy >= absoluteGate))
         ++first;
     const std::uint64_t from = (first > 3 ? first - 3 : 0) * segmentSamples_;
     std::vector<std::int16_t> trial;

@@ -214,10 +214,7 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
                                  .startFrame = chapter.startFrame,
                                  .endFrame = chapter.endFrame});
     }
-    if (file.target.isFile() &&
-        editedThroughTagLibrary(file.target.container(), file.tags, !chapters_.empty()))
-        fitChapters(file.target.container(), chapters_, &EmbeddedChapter::title, file.path,
-                    request_.warning);
+    fitEditedChapters(file, chapters_);
     if (!points.empty())
         std::get<SoundFileWriter>(file.writer).setCuePoints(std::move(points));
 }
@@ -261,12 +258,17 @@ void SoundOutputs::setAside(File& file) const {
     std::vector<EmbeddedChapter> chapters;
     if (!file.chapterTitle.empty())
         chapters.push_back({.title = file.chapterTitle, .startFrame = 0, .endFrame = frames});
+    fitEditedChapters(file, chapters);
+    embedTags(file, chapters);
+    file.target.park(request_.syncToDisk);
+}
+
+void SoundOutputs::fitEditedChapters(const File& file,
+                                     std::vector<EmbeddedChapter>& chapters) const {
     if (file.target.isFile() &&
         editedThroughTagLibrary(file.target.container(), file.tags, !chapters.empty()))
         fitChapters(file.target.container(), chapters, &EmbeddedChapter::title, file.path,
                     request_.warning);
-    embedTags(file, chapters);
-    file.target.park(request_.syncToDisk);
 }
 
 SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& tags) {

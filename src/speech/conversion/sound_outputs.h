@@ -82,6 +82,8 @@ private:
     static SoundTags writerTags(const OutputTarget& target, const SoundTags& tags);
     // The complete file's tags, cover and chapters edited in, where its container needs it.
     void embedTags(File& file, std::span<const EmbeddedChapter> chapters) const;
+    // The chapters TagLib will edit into a complete file, fitted to its container's limits.
+    void fitEditedChapters(const File& file, std::vector<EmbeddedChapter>& chapters) const;
     // A chapter's file once complete: closed, holding no descriptor until it is named.
     void setAside(File& file) const;
     void open(const std::filesystem::path& path, const SoundTags& tags);

@@ -10,6 +10,7 @@
 #include "speech/text/markdown_sections.h"
 #include "speech/text/text_decoder.h"
 #include "speech/text/text_file_reader.h"
+#include "speech/text_encoding.h"
 
 #include <algorithm>
 #include <array>
@@ -66,13 +67,6 @@ std::size_t marksIn(std::string_view text) {
     return marks;
 }
 
-bool isValidUtf8(std::string_view text) {
-    for (std::size_t length; !text.empty(); text.remove_prefix(length))
-        if ((length = utf8SequenceLength(text)) == 0)
-            return false;
-    return true;
-}
-
 // Markdown is UTF-8; a file that is not (UTF-16 with its mark, bytes that are no UTF-8 read
 // as Windows-1252 as plain text is, or behind a UTF-8 mark with U+FFFD for them) is decoded
 // first, and its places are then unknown: cmark would count its columns in other bytes.
@@ -82,7 +76,7 @@ MarkdownSource sourceOf(std::string bytes) {
     const std::size_t mark = byteOrderMarkLength(bytes);
     // Valid UTF-8 is what detectEncoding would find unmarked text to be.
     if ((marked == TextEncoding::Automatic || marked == TextEncoding::Utf8) &&
-        isValidUtf8(std::string_view(bytes).substr(mark))) {
+        isUtf8(std::string_view(bytes).substr(mark))) {
         source.offset = mark;
         source.text = std::move(bytes);
         source.text.erase(0, source.offset);

@@ -6,6 +6,7 @@
 #include "speech/text/ssml_xml_parser.h"
 #include "speech/text/text_decoder.h"
 #include "speech/text/xml_error_scope.h"
+#include "speech/text_encoding.h"
 
 #include <algorithm>
 #include <functional>
@@ -258,13 +259,6 @@ struct PageTree::Parse {
 
 namespace {
 
-bool isValidUtf8(std::string_view bytes) {
-    for (std::size_t length; !bytes.empty(); bytes.remove_prefix(length))
-        if ((length = utf8SequenceLength(bytes)) == 0)
-            return false;
-    return true;
-}
-
 // How the page's bytes are read: a byte order mark says what they are; text that is valid
 // UTF-8 is UTF-8, whatever its charset or declaration claims (a page that says UTF-32 or
 // UTF-16 in ASCII is not); else the declared charset (HTML without one: Latin-1, as HTML 4
@@ -280,7 +274,7 @@ using Reading = PageTree::Reading;
 Reading readingOf(std::string_view bytes) {
     if (byteOrderMarkLength(bytes) > 0)
         return Reading::Marked;
-    return isValidUtf8(bytes) ? Reading::Utf8 : Reading::Declared;
+    return isUtf8(bytes) ? Reading::Utf8 : Reading::Declared;
 }
 
 ParserContextOwner newContext(std::string_view bytes, bool html, Reading reading) {
