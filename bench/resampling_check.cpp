@@ -2,7 +2,7 @@
 // the tone and the level of everything else in the output (aliases, images, rounding), in
 // dB relative to a full-scale sine. Lines: "FREQUENCY GAIN_DB OTHER_DBFS"; GAIN_DB is "-" for
 // a tone above the output's Nyquist frequency, all of whose output counts as alias.
-#include "speech/audio/resampler.h"
+#include "speech/audio/processing/resampler.h"
 
 #include <cmath>
 #include <cstdio>

@@ -6,7 +6,7 @@
 
 #include "fuzz_check.h"
 #include "speech/speech_error.h"
-#include "speech/text/epub_document.h"
+#include "speech/text/readers/epub/epub_document.h"
 
 #include <cstdint>
 #include <string>

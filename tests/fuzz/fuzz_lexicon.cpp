@@ -3,7 +3,7 @@
 
 #include "fuzz_check.h"
 #include "speech/speech_error.h"
-#include "speech/text/lexicon.h"
+#include "speech/text/lexicon/lexicon.h"
 #include "support/test_support.h"
 
 #include <string>

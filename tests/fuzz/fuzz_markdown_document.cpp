@@ -5,7 +5,7 @@
 #include "fuzz_check.h"
 #include "speech/base/utf8.h"
 #include "speech/speech_error.h"
-#include "speech/text/markdown_document.h"
+#include "speech/text/readers/markdown/markdown_document.h"
 
 #include <cstdint>
 #include <string>

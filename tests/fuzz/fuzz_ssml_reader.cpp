@@ -4,7 +4,7 @@
 
 #include "fuzz_check.h"
 #include "speech/speech_error.h"
-#include "speech/text/ssml_reader.h"
+#include "speech/text/readers/ssml/ssml_reader.h"
 
 #include <cmath>
 #include <cstdint>

@@ -3,8 +3,8 @@
 // rest is the text, taken both as it is and as the decoder cleans it.
 
 #include "fuzz_check.h"
-#include "speech/text/text_chunker.h"
-#include "speech/text/text_decoder.h"
+#include "speech/text/readers/plain/text_decoder.h"
+#include "speech/text/script/text_chunker.h"
 #include "support/test_support.h"
 
 #include <string>

@@ -2,7 +2,7 @@
 // next two seed the piece sizes; the rest are the text's bytes.
 
 #include "fuzz_check.h"
-#include "speech/text/text_decoder.h"
+#include "speech/text/readers/plain/text_decoder.h"
 #include "support/test_support.h"
 
 #include <string>

@@ -4,7 +4,7 @@
 
 #include "fuzz_check.h"
 #include "speech/speech_error.h"
-#include "speech/text/xhtml_blocks.h"
+#include "speech/text/readers/html/xhtml_blocks.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "speech/conversion/chapter_file_path.h"
+#include "speech/conversion/chapters/chapter_file_path.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // More chapters than a container's lists number, fitted and edited into real files, read back
 // by ffprobe, mutagen and each container's own checker.
 
-#include "speech/audio/container_limits.h"
-#include "speech/audio/embedded_tags.h"
-#include "speech/audio/sound_file_writer.h"
+#include "speech/audio/containers/container_limits.h"
+#include "speech/audio/sndfile/sound_file_writer.h"
+#include "speech/audio/tags/embedded_tags.h"
 #include "speech/speech_error.h"
 #include "support/running_program.h"
 #include "support/test_support.h"

@@ -1,7 +1,7 @@
 // TagLib's way into the pending file: bytes moved behind an insertion or a removal in blocks,
 // from the right end, and a failed write kept rather than lost.
 
-#include "speech/audio/descriptor_stream.h"
+#include "speech/audio/tags/descriptor_stream.h"
 #include "speech/base/unique_fd.h"
 #include "support/test_support.h"
 

@@ -2,7 +2,7 @@
 // with python3's zipfile, for chapters at anchors, chapters across files and the refusals.
 
 #include "speech/speech_error.h"
-#include "speech/text/document.h"
+#include "speech/text/readers/document.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 

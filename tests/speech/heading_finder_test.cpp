@@ -1,5 +1,5 @@
 #include "speech/speech_timings.h"
-#include "speech/text/heading_finder.h"
+#include "speech/text/readers/plain/heading_finder.h"
 
 #include <gtest/gtest.h>
 #include <string>

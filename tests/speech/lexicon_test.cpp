@@ -1,5 +1,5 @@
 #include "speech/speech_error.h"
-#include "speech/text/lexicon.h"
+#include "speech/text/lexicon/lexicon.h"
 #include "support/test_support.h"
 
 #include <csignal>

@@ -2,7 +2,7 @@
 // limiter gave real sounds: a word whose gating falls as the gain rises, and speech whose
 // level the limiter holds whatever the gain.
 
-#include "speech/conversion/loudness_gain_search.h"
+#include "speech/conversion/loudness/loudness_gain_search.h"
 
 #include <algorithm>
 #include <cmath>

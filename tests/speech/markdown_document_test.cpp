@@ -2,7 +2,7 @@
 // left out unless asked, the places of the text in the file, and the refusals.
 
 #include "speech/speech_error.h"
-#include "speech/text/markdown_document.h"
+#include "speech/text/readers/markdown/markdown_document.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 

@@ -1,7 +1,7 @@
 // The M4B writer on its own: the cover and the chapters as mutagen reads them, the refusals,
 // a stop flag, and its encoding thread: the samples kept in order, its failures reported.
 
-#include "speech/audio/mp4_audio_writer.h"
+#include "speech/audio/mp4/mp4_audio_writer.h"
 #include "speech/speech_error.h"
 #include "support/running_program.h"
 #include "support/test_support.h"

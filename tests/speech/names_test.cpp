@@ -1,6 +1,6 @@
 #include "speech/base/clean_text.h"
 #include "speech/quoted_name.h"
-#include "speech/text/case_folder.h"
+#include "speech/text/lexicon/case_folder.h"
 
 #include <gtest/gtest.h>
 #include <string>

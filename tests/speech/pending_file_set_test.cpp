@@ -1,7 +1,7 @@
 // Chapter files named as one set: parked files hold no descriptor, and a failure part way
 // through puts every old file back.
 
-#include "speech/audio/pending_file.h"
+#include "speech/audio/output_files/pending_file.h"
 #include "speech/speech_error.h"
 #include "support/test_support.h"
 

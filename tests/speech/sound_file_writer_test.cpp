@@ -1,4 +1,4 @@
-#include "speech/audio/sound_file_writer.h"
+#include "speech/audio/sndfile/sound_file_writer.h"
 #include "speech/base/unique_fd.h"
 #include "speech/speech_error.h"
 #include "support/test_support.h"

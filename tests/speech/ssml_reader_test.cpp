@@ -1,5 +1,5 @@
 #include "speech/speech_error.h"
-#include "speech/text/ssml_reader.h"
+#include "speech/text/readers/ssml/ssml_reader.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,5 @@
-#include "speech/text/text_chunker.h"
-#include "speech/text/text_decoder.h"
+#include "speech/text/readers/plain/text_decoder.h"
+#include "speech/text/script/text_chunker.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

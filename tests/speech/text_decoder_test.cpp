@@ -1,4 +1,4 @@
-#include "speech/text/text_decoder.h"
+#include "speech/text/readers/plain/text_decoder.h"
 #include "support/test_support.h"
 
 #include <chrono>

@@ -1,5 +1,5 @@
 #include "speech/speech_error.h"
-#include "speech/text/text_file_reader.h"
+#include "speech/text/readers/plain/text_file_reader.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

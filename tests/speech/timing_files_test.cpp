@@ -3,7 +3,7 @@
 // WebVTT file checked by the format's rules, the cue sheet's frames, and the writer that puts
 // them on disk as carefully as the sound.
 
-#include "speech/audio/subtitle_cues.h"
+#include "speech/conversion/side_files/subtitle_cues.h"
 #include "speech/speech_error.h"
 #include "speech/timing_files.h"
 #include "support/running_program.h"

@@ -2,8 +2,8 @@
 // ones included; nothing changed where nothing passes it; the same output however the samples
 // come in.
 
-#include "speech/audio/loudness_meter.h"
-#include "speech/audio/true_peak_limiter.h"
+#include "speech/audio/processing/loudness_meter.h"
+#include "speech/audio/processing/true_peak_limiter.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 #include "speech/speech_error.h"
-#include "speech/text/xhtml_blocks.h"
+#include "speech/text/readers/html/xhtml_blocks.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 

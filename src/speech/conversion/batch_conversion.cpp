@@ -3,7 +3,7 @@
 #include "speech/base/child_process.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
-#include "speech/text/lexicon.h"
+#include "speech/text/lexicon/lexicon.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,11 +1,11 @@
 #include "speech/conversion/conversion.h"
 
-#include "speech/audio/sample_gain.h"
+#include "speech/audio/processing/sample_gain.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/conversion_paths.h"
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/worker_pool.h"
-#include "speech/text/text_measures.h"
+#include "speech/text/script/text_measures.h"
 
 #include <algorithm>
 #include <utility>

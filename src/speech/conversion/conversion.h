@@ -1,15 +1,15 @@
 #pragma once
 
-#include "speech/conversion/markup_reading.h"
-#include "speech/conversion/plain_text_reading.h"
+#include "speech/conversion/reading/markup_reading.h"
+#include "speech/conversion/reading/plain_text_reading.h"
+#include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/sound_outputs.h"
-#include "speech/conversion/structured_reading.h"
 #include "speech/converter.h"
 #include "speech/render/chunk_sequence.h"
 #include "speech/render/render_pipeline.h"
-#include "speech/text/lexicon.h"
-#include "speech/text/text_chunker.h"
-#include "speech/text/text_file_reader.h"
+#include "speech/text/lexicon/lexicon.h"
+#include "speech/text/readers/plain/text_file_reader.h"
+#include "speech/text/script/text_chunker.h"
 
 #include <atomic>
 #include <cstddef>

@@ -1,16 +1,16 @@
 #include "speech/converter.h"
 
-#include "speech/conversion/chapter_file_path.h"
+#include "speech/conversion/chapters/chapter_file_path.h"
 #include "speech/conversion/conversion.h"
-#include "speech/conversion/plain_text_reading.h"
+#include "speech/conversion/reading/plain_text_reading.h"
+#include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/request_rules.h"
-#include "speech/conversion/structured_reading.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
-#include "speech/text/heading_finder.h"
-#include "speech/text/text_chunker.h"
-#include "speech/text/text_file_reader.h"
+#include "speech/text/readers/plain/heading_finder.h"
+#include "speech/text/readers/plain/text_file_reader.h"
+#include "speech/text/script/text_chunker.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,8 +1,8 @@
 #include "speech/engine_only_run.h"
 
 #include "speech/engines/synthesizer.h"
-#include "speech/text/text_chunker.h"
-#include "speech/text/text_file_reader.h"
+#include "speech/text/readers/plain/text_file_reader.h"
+#include "speech/text/script/text_chunker.h"
 
 namespace kestrova::speech {
 

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "speech/audio/output_target.h"
+#include "speech/audio/output_files/output_target.h"
 #include "speech/converter.h"
 #include "speech/render/render_task.h"
-#include "speech/text/speech_script.h"
-#include "speech/text/text_chunker.h"
+#include "speech/text/script/speech_script.h"
+#include "speech/text/script/text_chunker.h"
 
 #include <atomic>
 #include <optional>

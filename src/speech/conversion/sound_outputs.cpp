@@ -1,7 +1,7 @@
 #include "speech/conversion/sound_outputs.h"
 
-#include "speech/audio/container_limits.h"
-#include "speech/audio/pending_file.h"
+#include "speech/audio/containers/container_limits.h"
+#include "speech/audio/output_files/pending_file.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"

@@ -4,7 +4,7 @@
 #include "speech/base/utf8.h"
 #include "speech/engines/measured_response.h"
 #include "speech/speech_error.h"
-#include "speech/text/text_chunker.h"
+#include "speech/text/script/text_chunker.h"
 
 extern "C" {
 #include <flite/cst_cg.h>

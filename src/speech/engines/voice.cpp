@@ -3,7 +3,7 @@
 #include "speech/engines/voice_discovery.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
-#include "speech/text/case_folder.h"
+#include "speech/text/lexicon/case_folder.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "chunk_renderer.h"
 
-#include "speech/audio/resampler.h"
-#include "speech/text/text_chunker.h"
+#include "speech/audio/processing/resampler.h"
+#include "speech/text/script/text_chunker.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "speech/render/render_task.h"
-#include "speech/text/text_chunker.h"
+#include "speech/text/script/text_chunker.h"
 
 #include <cstdint>
 #include <functional>

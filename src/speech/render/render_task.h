@@ -1,6 +1,6 @@
 #pragma once
 
-#include "speech/text/speech_script.h"
+#include "speech/text/script/speech_script.h"
 #include "speech/voice.h"
 
 #include <cstddef>

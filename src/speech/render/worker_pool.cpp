@@ -3,7 +3,7 @@
 #include "speech/render/worker_process.h"
 #include "speech/render/worker_protocol.h"
 #include "speech/speech_error.h"
-#include "speech/text/text_measures.h"
+#include "speech/text/script/text_measures.h"
 
 #include <algorithm>
 #include <cerrno>

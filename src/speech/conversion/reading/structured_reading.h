@@ -1,0 +1,96 @@
+#pragma once
+
+#include "speech/base/warning_tally.h"
+#include "speech/conversion/reading/paragraph_counter.h"
+#include "speech/converter.h"
+#include "speech/render/render_task.h"
+#include "speech/text/readers/document.h"
+#include "speech/text/script/text_chunker.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace kestrova::speech {
+
+// Turns a structured document's blocks into sentences as they arrive, so that a book never
+// stands in memory whole: each block is cut into chunks, one sentence each, by the voice of
+// its runs' language (a block ends a paragraph), recorded in the timings with its chapter and
+// its place in its source, and handed on. Chapters count from 1 at each sink.chapter(); the
+// text before the first is chapter 0. Chunks of chapters the request does not select are
+// passed over; a chapter enters the timings with its first sentence.
+class StructuredReading : public DocumentSink {
+public:
+    // A chunk to speak, with its sentence's index in the timings and its voice.
+    using Speak = std::function<void(TextChunk chunk, std::size_t sentence, const Voice& voice)>;
+
+    // documentVoice and registry (where the voices of other languages are found; none: the
+    // installed voices, discovered when first needed) must outlive this. Without speak, the
+    // document is only surveyed: its chapters and characters counted, its sentences not kept.
+    // documentLanguage: the document's own, which documentVoice reads whatever it speaks (-e
+    // chooses the voice of the document's own language).
+    StructuredReading(const ConversionRequest& request, const Voice& documentVoice,
+                      std::string documentLanguage, const VoiceRegistry* registry,
+                      SpeechTimings& timings, Speak speak);
+
+    void chapter(std::string title) override;
+    void block(DocumentBlock block) override;
+
+    // Once the document is read: how many more languages no voice speaks than were told of.
+    void tellUntold();
+
+    // Chapters the document began, selected or not.
+    unsigned chapters() const { return chapterNumber_; }
+    // Characters of the chunks of the chapters selected.
+    std::uint64_t characters() const { return characters_; }
+
+private:
+    // Consecutive runs of one voice, read through one chunker: a sentence may cross them.
+    struct RunGroup {
+        const Voice* voice = nullptr;
+        std::string text;
+        // Where each run's text begins in text, with the run.
+        std::vector<std::pair<std::size_t, const DocumentRun*>> runs;
+    };
+
+    const Voice& voiceFor(const std::string& language);
+    void readGroup(const RunGroup& group, const std::string& source, bool& beginsBlock);
+    std::size_t record(const TextChunk& chunk, const RunGroup& group, const std::string& source,
+                       unsigned paragraph);
+    static std::optional<std::uint64_t> sourceByte(const RunGroup& group, std::size_t at, bool end);
+
+    const ConversionRequest& request_;
+    const Voice& documentVoice_;
+    const std::string documentLanguage_;
+    const VoiceRegistry* registry_;
+    std::unique_ptr<VoiceRegistry> discovered_;
+    // The voice of each language met; none: no voice speaks it.
+    std::map<std::string, std::optional<Voice>> voicesByLanguage_;
+    std::set<std::string> unspokenLanguages_;
+    // The languages no voice speaks, each told of once, and past a few only counted: a
+    // document may tag its passages with thousands.
+    WarningTally unspokenTold_;
+    SpeechTimings& timings_;
+    Speak speak_;
+    ParagraphCounter paragraphs_;
+    unsigned chapterNumber_ = 0;
+    std::string chapterTitle_;
+    std::uint64_t characters_ = 0;
+};
+
+// The request's structured document, opened by its kind's reader with the request's choices.
+// Throws FileError naming the file when it cannot be opened.
+std::unique_ptr<StructuredDocument> openDocument(const ConversionRequest& request,
+                                                 std::function<void(const std::string&)> warning,
+                                                 const std::atomic<bool>* cancel);
+
+// planChapters, with a flag that stops a document's reading at once (ConversionCancelled).
+ChapterPlan planChapters(const ConversionRequest& request, const std::atomic<bool>* cancel);
+
+} // namespace kestrova::speech

@@ -1,0 +1,71 @@
+#include "speech/text/readers/epub/epub_toc.h"
+
+#include "speech/text/readers/xml/book_xml.h"
+
+namespace kestrova::speech::epub {
+
+using namespace book_xml;
+
+namespace {
+
+bool isTocNav(const xmlNode& element) {
+    return isElement(element, xhtmlNamespace, "nav") &&
+           (listHolds(attribute(element, "type", opsNamespace).value_or(""), "toc") ||
+            listHolds(attribute(element, "role").value_or(""), "doc-toc"));
+}
+
+void addEntry(std::vector<TocEntry>& entries, const std::string& from,
+              const std::optional<std::string>& reference, std::string title) {
+    if (!reference)
+        return;
+    if (auto place = resolveReference(from, *reference))
+        entries.push_back({.place = std::move(*place), .title = std::move(title)});
+}
+
+} // namespace
+
+std::vector<TocEntry> navEntries(std::string_view navXml, const std::string& navEntry,
+                                 const Refusal& fail) {
+    const Document document = parse(navXml, fail);
+    const xmlNode* toc = nullptr;
+    forEachElement(*xmlDocGetRootElement(document.get()), [&](const xmlNode& element) {
+        toc = isTocNav(element) ? &element : nullptr;
+        return toc == nullptr;
+    });
+    std::vector<TocEntry> entries;
+    if (toc == nullptr)
+        return entries;
+    // The links of the nested lists, in document order: each entry before its own sub-entries.
+    forEachElement(*toc, [&](const xmlNode& element) {
+        if (isElement(element, xhtmlNamespace, "a")) {
+            std::string title = textOf(element);
+            if (title.empty())
+                title = attribute(element, "title").value_or("");
+            addEntry(entries, navEntry, attribute(element, "href"), std::move(title));
+        }
+        return true;
+    });
+    return entries;
+}
+
+std::vector<TocEntry> ncxEntries(std::string_view ncxXml, const std::string& ncxEntry,
+                                 const Refusal& fail) {
+    const Document document = parse(ncxXml, fail);
+    const xmlNode* navMap = child(*xmlDocGetRootElement(document.get()), ncxNamespace, "navMap");
+    std::vector<TocEntry> entries;
+    if (navMap == nullptr)
+        return entries;
+    forEachElement(*navMap, [&](const xmlNode& element) {
+        if (!isElement(element, ncxNamespace, "navPoint"))
+            return true;
+        const xmlNode* label = child(element, ncxNamespace, "navLabel");
+        const xmlNode* text = label ? child(*label, ncxNamespace, "text") : nullptr;
+        const xmlNode* content = child(element, ncxNamespace, "content");
+        if (content != nullptr)
+            addEntry(entries, ncxEntry, attribute(*content, "src"), text ? textOf(*text) : "");
+        return true;
+    });
+    return entries;
+}
+
+} // namespace kestrova::speech::epub

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "speech/base/warning_tally.h"
+#include "speech/text/readers/document.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace kestrova::speech {
+
+// One XHTML or HTML page of a document, as the block reader is to read it.
+struct XhtmlPage {
+    std::string_view bytes; // the page's own bytes
+    std::string name;       // for messages and DocumentBlock::source: "OEBPS/ch1.xhtml"
+    bool html = false;      // libxml2's HTML parser (a lone .html file) instead of XML's
+    std::string language;   // inherited from the book when the page gives none
+    // Chapters that begin at an element of the page, by its id, with their titles; "" as
+    // the key: a chapter that begins with the page.
+    std::map<std::string, std::string> chaptersAt;
+    // Headings h1-h3 begin chapters (a lone HTML file, or a book without a usable table of
+    // contents); the heading's text is the title.
+    bool headingsAreChapters = false;
+    // Ids of elements that are note bodies although nothing in them says so (in EPUB 2, the
+    // targets of note references anywhere in the book): left out with the notes.
+    std::set<std::string> noteIds;
+};
+
+// What the pages of one reading say of their faults, each kind told a few times and then
+// counted: a book's table of contents may point at thousands of ids its pages do not hold.
+// Each line names the page, quoted; warning puts the book's name before it where there is one.
+class PageWarnings {
+public:
+    explicit PageWarnings(const std::function<void(const std::string&)>& warning)
+        : missingIds_(warning), unknownEntities_(warning) {}
+
+    void missingId(const std::string& page, const std::string& id, const std::string& title);
+    void unknownEntity(const std::string& page, std::string_view name);
+    // One line for each kind of which some were not told, "<prefix>N more ...", once the
+    // reading is over.
+    void tellUntold(const std::string& prefix);
+
+private:
+    WarningTally missingIds_;
+    WarningTally unknownEntities_;
+};
+
+// Reads the page's blocks (headings, paragraphs, list items, table rows, text split at br)
+// into the sink, in document order, calling sink.chapter() where chaptersAt or the headings
+// say. Left out: script, style, head, page-list and landmarks navigation, images (their alt
+// with options.readAlt), and without options.readNotes note references and note bodies.
+// The page is parsed with no network, no DTD loading and no entity declarations; a page
+// deeper or larger than the limits, or one the parser cannot read, throws FileError naming
+// page.name.
+// Each run's sourceBytes place its text in page.bytes: byte for byte where the page holds the
+// text as it is read (a UTF-8 page, CR LF line ends included); a character reference's
+// character at its "&"; what the page does not hold as such (an entity resolved through
+// HTML's table, an image's alt text, the comma between table cells) follows on from the byte
+// before it. A page in another encoding has no places.
+void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
+                   PageWarnings& warnings);
+// ... with the page's warnings told through options.warning, the page's alone.
+void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink);
+
+// The ids inside the book that the page's note references point at ("notes.xhtml#n3" as
+// "notes.xhtml" and "n3", resolved against the page's name), for a first pass over an EPUB 2
+// book whose notes carry no marks of their own.
+std::set<std::pair<std::string, std::string>> noteTargetsOf(const XhtmlPage& page);
+
+} // namespace kestrova::speech

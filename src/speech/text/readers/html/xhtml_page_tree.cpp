@@ -1,0 +1,395 @@
+#include "speech/text/readers/html/xhtml_page_tree.h"
+
+#include "speech/base/utf8.h"
+#include "speech/quoted_name.h"
+#include "speech/speech_error.h"
+#include "speech/text/readers/plain/text_decoder.h"
+#include "speech/text/readers/ssml/ssml_xml_parser.h"
+#include "speech/text/readers/xml/xml_error_scope.h"
+#include "speech/text_encoding.h"
+
+#include <algorithm>
+#include <functional>
+#include <libxml/HTMLparser.h>
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <optional>
+
+namespace kestrova::speech::xhtml {
+
+namespace {
+
+constexpr std::string_view epubNamespace = "http://www.idpf.org/2007/ops";
+
+struct ParserContextFree {
+    void operator()(xmlParserCtxt* context) const {
+        xmlFreeDoc(context->myDoc); // set only when the tree was not taken
+        context->myDoc = nullptr;
+        xmlFreeParserCtxt(context);
+    }
+};
+using ParserContextOwner = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
+
+// The DTDs an XHTML page may name: the W3C's own (by their public identifiers, wherever a book
+// says they lie, or at the W3C), which no reader loads (nor is any loaded here). Any other names
+// a file or a server for the DTD, which only an attack on a reader that loads it has a reason
+// to.
+bool isKnownDtd(std::string_view publicId, std::string_view systemId) {
+    if (publicId.starts_with("-//W3C//"))
+        return true;
+    return systemId.empty() || systemId.starts_with("http://www.w3.org/") ||
+           systemId.starts_with("https://www.w3.org/") || systemId == "about:legacy-compat";
+}
+
+// The places of a piece the parser copied rather than handing over where it lies, read
+// backwards from where it ends in the page: the XML parser hands over "\n" for a CR LF or a lone
+// CR, so a place begins after each CR LF. Empty: the piece does not end at end.
+TextPlaces placesEndingAt(std::string_view page, std::size_t end, std::string_view piece) {
+    TextPlaces places;
+    std::size_t at = piece.size();
+    for (std::size_t in = end; at > 0; --at, --in) {
+        const char wanted = piece[at - 1];
+        if (in == 0 || (wanted != page[in - 1] && !(wanted == '\n' && page[in - 1] == '\r')))
+            return {};
+        if (wanted == '\n' && page[in - 1] == '\n' && in >= 2 && page[in - 2] == '\r') {
+            places.emplace_back(at - 1, in - 1);
+            --in;
+        }
+        if (at == 1)
+            places.emplace_back(0, in - 1);
+    }
+    std::reverse(places.begin(), places.end());
+    return places;
+}
+
+// A copied piece ends where the parser stands (here), or a character further on (the HTML
+// parser hands over a full buffer before it steps past its last character); a character
+// reference ("&amp;", "&#233;") is placed at its "&"; anything else where it would end at here.
+TextPlaces placesOfCopy(std::string_view page, std::size_t here, std::string_view piece) {
+    for (std::size_t end = here; end <= std::min(here + 4, page.size()); ++end)
+        if (TextPlaces places = placesEndingAt(page, end, piece); !places.empty())
+            return places;
+    if (here > 0 && page[here - 1] == ';') {
+        const std::size_t from = here - std::min<std::size_t>(here, 40);
+        const std::size_t ampersand = page.substr(from, here - from).rfind('&');
+        if (ampersand != std::string_view::npos)
+            return {{0, from + ampersand}};
+    }
+    return {{0, here - std::min(here, piece.size())}};
+}
+
+} // namespace
+
+std::string_view textOf(const xmlChar* text) {
+    return text == nullptr ? std::string_view{} : reinterpret_cast<const char*>(text);
+}
+
+// The parser's callbacks: libxml2's own tree building, with the page's limits checked and the
+// text nodes' places noted on the way. A fault stops the parser; it is thrown once the parser
+// has returned, as no exception may cross it.
+struct PageTree::Parse {
+    PageTree& tree;
+    xmlParserCtxt* context = nullptr;
+    std::optional<PageFault> fault;
+    bool encodingFailed = false; // the bytes could not be read in the encoding chosen
+    const std::atomic<bool>* cancel = nullptr;
+    bool cancelled = false;
+    std::string_view page;  // the page's own bytes
+    bool converted = false; // the page was not UTF-8: its places are not its bytes'
+    std::unordered_map<const xmlNode*, std::size_t> nodeBytes; // each text node's so far
+
+    static Parse& of(void* parserContext) {
+        return *static_cast<Parse*>(static_cast<xmlParserCtxt*>(parserContext)->_private);
+    }
+
+    int line() const { return context->input != nullptr ? context->input->line : 0; }
+
+    void stop(PageFault found) {
+        if (!fault)
+            fault = std::move(found);
+        xmlStopParser(context);
+    }
+
+    void checkCancel() {
+        if (cancel != nullptr && !cancelled && cancel->load(std::memory_order_relaxed)) {
+            cancelled = true;
+            xmlStopParser(context);
+        }
+    }
+
+    void checkDepth() {
+        if (context->nameNr > pageMaxDepth)
+            stop({.line = line(),
+                  .reason = "the markup is nested deeper than " + std::to_string(pageMaxDepth) +
+                            " elements"});
+    }
+
+    static void startElementNs(void* parserContext, const xmlChar* localName, const xmlChar* prefix,
+                               const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                               int attributeCount, int defaulted, const xmlChar** attributes) {
+        xmlSAX2StartElementNs(parserContext, localName, prefix, uri, namespaceCount, namespaces,
+                              attributeCount, defaulted, attributes);
+        of(parserContext).checkDepth();
+        of(parserContext).checkCancel();
+    }
+
+    static void startElement(void* parserContext, const xmlChar* name, const xmlChar** attributes) {
+        xmlSAX2StartElement(parserContext, name, attributes);
+        of(parserContext).checkDepth();
+        of(parserContext).checkCancel();
+    }
+
+    static void entityDeclaration(void* parserContext, const xmlChar* name, int, const xmlChar*,
+                                  const xmlChar*, xmlChar*) {
+        Parse& parse = of(parserContext);
+        parse.stop({.line = parse.line(),
+                    .reason = "entity " + quotedValue(textOf(name)) +
+                              " is declared; entities are not read"});
+    }
+
+    static void internalSubset(void* parserContext, const xmlChar* name, const xmlChar* publicId,
+                               const xmlChar* systemId) {
+        Parse& parse = of(parserContext);
+        if (!isKnownDtd(textOf(publicId), textOf(systemId))) {
+            parse.stop({.line = parse.line(),
+                        .reason = "the page names the external DTD " +
+                                  quotedValue(textOf(systemId != nullptr ? systemId : publicId)) +
+                                  ", which is not read"});
+            return;
+        }
+        xmlSAX2InternalSubset(parserContext, name, publicId, systemId);
+    }
+
+    // A failed conversion from the page's encoding, or an encoding libxml2 does not know.
+    static bool isEncodingFault(const xmlError& error) {
+        return error.domain == XML_FROM_I18N || error.domain == XML_FROM_IO ||
+               error.code == XML_ERR_UNSUPPORTED_ENCODING || error.code == XML_I18N_NO_HANDLER ||
+               error.code == XML_I18N_CONV_FAILED;
+    }
+
+    static void keepFirstError(void* parserContext, xmlError* error) {
+        Parse& parse = of(parserContext);
+        parse.encodingFailed = parse.encodingFailed || isEncodingFault(*error);
+        // A named reference the page does not declare, under a DTD it does not load, is
+        // resolved by the reader.
+        if (error->level >= XML_ERR_ERROR && error->code != XML_WAR_UNDECLARED_ENTITY &&
+            !parse.fault)
+            parse.fault =
+                PageFault{.line = error->line, .reason = ssml::parserReason(error->message)};
+    }
+
+    // The HTML parser forgives the page's faults, but not an encoding that fails it.
+    static void noteEncodingError(void* parserContext, xmlError* error) {
+        Parse& parse = of(parserContext);
+        parse.encodingFailed = parse.encodingFailed || isEncodingFault(*error);
+    }
+
+    // What libxml2 reports to the thread rather than to the parser (a failed conversion).
+    static void threadError(void* parse, xmlError* error) {
+        Parse& self = *static_cast<Parse*>(parse);
+        self.encodingFailed = self.encodingFailed || isEncodingFault(*error);
+    }
+
+    static void characters(void* parserContext, const xmlChar* text, int length) {
+        Parse& parse = of(parserContext);
+        parse.checkCancel();
+        xmlNode* parent = parse.context->node;
+        xmlNode* lastBefore = parent != nullptr ? parent->last : nullptr;
+        xmlSAX2Characters(parserContext, text, length);
+        if (parent != nullptr && parent->last != nullptr && parent->last->type == XML_TEXT_NODE)
+            parse.notePlace(*parent->last, parent->last == lastBefore, text, length);
+    }
+
+    void notePlace(const xmlNode& node, bool appended, const xmlChar* text, int length) {
+        TextPlaces& places = tree.places_[&node];
+        std::size_t& contentBytes = nodeBytes[&node];
+        if (!appended) { // a new node (at an address a freed one may have had)
+            places.clear();
+            contentBytes = 0;
+        }
+        const std::string_view piece(reinterpret_cast<const char*>(text),
+                                     static_cast<std::size_t>(std::max(length, 0)));
+        for (const auto& [first, offset] : placesOf(piece)) {
+            const std::size_t at = contentBytes + first;
+            // A place that follows on from the one before it is not kept.
+            if (places.empty() || places.back().second + (at - places.back().first) != offset)
+                places.emplace_back(at, offset);
+        }
+        contentBytes += piece.size();
+    }
+
+    // Where a piece of text, just handed over by the parser, stands in the page.
+    TextPlaces placesOf(std::string_view piece) {
+        const xmlParserInput* input = context->input;
+        if (piece.empty() || input == nullptr || input->base == nullptr || input->cur == nullptr ||
+            input->end == nullptr) {
+            converted = true;
+            return {};
+        }
+        converted = converted || (input->buf != nullptr && input->buf->encoder != nullptr);
+        const std::less<const xmlChar*> before;
+        const auto* text = reinterpret_cast<const xmlChar*>(piece.data());
+        if (!before(text, input->base) && !before(input->end, text + piece.size()))
+            return {{0, input->consumed + static_cast<std::uint64_t>(text - input->base)}};
+        // The parser keeps only what it has not read yet; the page's own bytes are matched.
+        const std::uint64_t here =
+            input->consumed + static_cast<std::uint64_t>(input->cur - input->base);
+        if (here > page.size()) {
+            converted = true;
+            return {};
+        }
+        return placesOfCopy(page, static_cast<std::size_t>(here), piece);
+    }
+
+    void handle(xmlSAXHandler& handler, bool html) {
+        handler.characters = characters;
+        handler.ignorableWhitespace = characters;
+        handler.entityDecl = entityDeclaration;
+        if (!html) // the HTML parser loads no DTD, and reads old HTML's of every kind
+            handler.internalSubset = internalSubset;
+        handler.externalSubset = nullptr; // never loaded, whatever the options
+        handler.serror = html ? noteEncodingError : keepFirstError;
+        if (html)
+            handler.startElement = startElement;
+        else
+            handler.startElementNs = startElementNs;
+    }
+};
+
+namespace {
+
+// How the page's bytes are read: a byte order mark says what they are; text that is valid
+// UTF-8 is UTF-8, whatever its charset or declaration claims (a page that says UTF-32 or
+// UTF-16 in ASCII is not); else the declared charset (HTML without one: Latin-1, as HTML 4
+// had it).
+} // namespace
+
+enum class PageTree::Reading { Declared, Utf8, Marked };
+
+namespace {
+
+using Reading = PageTree::Reading;
+
+Reading readingOf(std::string_view bytes) {
+    if (byteOrderMarkLength(bytes) > 0)
+        return Reading::Marked;
+    return isUtf8(bytes) ? Reading::Utf8 : Reading::Declared;
+}
+
+ParserContextOwner newContext(std::string_view bytes, bool html, Reading reading) {
+    xmlInitParser();
+    const auto size = static_cast<int>(bytes.size());
+    ParserContextOwner context(html ? htmlCreateMemoryParserCtxt(bytes.data(), size)
+                                    : xmlCreateMemoryParserCtxt(bytes.data(), size));
+    if (!context)
+        throw PageFault{.line = 0, .reason = "cannot start the parser: out of memory"};
+    // No network, no DTD loaded or applied, no entity substituted, libxml2's limits kept.
+    const bool declared = reading == Reading::Declared;
+    if (html)
+        htmlCtxtUseOptions(context.get(), HTML_PARSE_NONET | HTML_PARSE_NOERROR |
+                                              HTML_PARSE_NOWARNING |
+                                              (declared ? 0 : HTML_PARSE_IGNORE_ENC));
+    if (html && reading == Reading::Utf8)
+        xmlSwitchEncoding(context.get(), XML_CHAR_ENCODING_UTF8);
+    if (!html)
+        xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
+                                             (declared ? 0 : XML_PARSE_IGNORE_ENC));
+    return context;
+}
+
+} // namespace
+
+PageTree::PageTree(std::string_view bytes, bool html, const std::atomic<bool>* cancel) {
+    if (bytes.size() > pageMaxBytes)
+        throw PageFault{.line = 0,
+                        .reason = "the page is larger than " + std::to_string(pageMaxBytes >> 20) +
+                                  " MiB"};
+    if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
+        throw PageFault{.line = 1, .reason = "the page is empty"};
+    const Reading reading = readingOf(bytes);
+    if (parsed(bytes, html, reading, cancel))
+        return;
+    // The encoding named or marked failed the parser: the page is read as plain text would be
+    // (Windows-1252, or the mark's encoding with U+FFFD for what is not), never as nothing.
+    const TextEncoding fallback =
+        reading == Reading::Marked ? encodingFromStart(bytes) : TextEncoding::Windows1252;
+    if (!parsed(decodeText(bytes, fallback), html, Reading::Utf8, cancel))
+        throw PageFault{.line = 0,
+                        .reason =
+                            std::string("its text cannot be read as ") + encodingName(fallback)};
+    places_.clear(); // the decoded text's, not the page's
+}
+
+// Throws the page's fault; false when its bytes could not be read in the encoding chosen.
+bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
+                      const std::atomic<bool>* cancel) {
+    places_.clear();
+    ParserContextOwner context = newContext(bytes, html, reading);
+    Parse parse{.tree = *this,
+                .context = context.get(),
+                .fault = {},
+                .encodingFailed = false,
+                .cancel = cancel,
+                .cancelled = false,
+                .page = bytes,
+                .converted = false,
+                .nodeBytes = {}};
+    context->_private = &parse;
+    parse.handle(*context->sax, html);
+    {
+        const XmlErrorScope errors(&parse, Parse::threadError);
+        if (html)
+            htmlParseDocument(context.get());
+        else
+            xmlParseDocument(context.get());
+    }
+    if (parse.cancelled)
+        throw ConversionCancelled("the reading was cancelled");
+    if (parse.encodingFailed)
+        return false;
+    if (!parse.fault && !html && !context->wellFormed)
+        parse.fault = PageFault{.line = context->lastError.line,
+                                .reason = ssml::parserReason(context->lastError.message)};
+    if (parse.fault)
+        throw *parse.fault;
+    document_.reset(context->myDoc);
+    context->myDoc = nullptr;
+    if (root() == nullptr)
+        throw PageFault{.line = 1, .reason = "the page has no root element"};
+    if (parse.converted)
+        places_.clear();
+    return true;
+}
+
+const TextPlaces& PageTree::placesOf(const xmlNode* text) const {
+    static const TextPlaces none;
+    const auto found = places_.find(text);
+    return found != places_.end() ? found->second : none;
+}
+
+std::optional<std::string> attributeOf(const xmlNode& element, std::string_view name) {
+    const std::size_t colon = name.find(':');
+    const std::string_view prefix =
+        colon == std::string_view::npos ? std::string_view{} : name.substr(0, colon);
+    const std::string_view namespaceUri = prefix == "xml"    ? textOf(XML_XML_NAMESPACE)
+                                          : prefix == "epub" ? epubNamespace
+                                                             : std::string_view{};
+    for (const xmlAttr* attribute = element.properties; attribute != nullptr;
+         attribute = attribute->next) {
+        const std::string_view local = textOf(attribute->name);
+        const bool matches = attribute->ns == nullptr
+                                 ? local == name // the HTML parser keeps "epub:type" whole
+                                 : !prefix.empty() && local == name.substr(colon + 1) &&
+                                       textOf(attribute->ns->href) == namespaceUri;
+        if (!matches)
+            continue;
+        xmlChar* value = xmlNodeListGetString(element.doc, attribute->children, 1);
+        std::string text(textOf(value));
+        xmlFree(value);
+        return text;
+    }
+    return std::nullopt;
+}
+
+} // namespace kestrova::speech::xhtml
