@@ -1,5 +1,7 @@
 #include "standard_input.h"
 
+#include "speech/whole_io.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -16,15 +18,10 @@ namespace {
                              std::strerror(errno));
 }
 
-void writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t wrote = ::write(fd, data, size);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote < 0)
-            fail("cannot keep a copy of it");
-        data += wrote;
-        size -= static_cast<std::size_t>(wrote);
+void keepCopy(int fd, const char* data, std::size_t size) {
+    if (const speech::Transfer written = speech::writeAll(fd, data, size); !written.whole()) {
+        errno = written.failure(EIO);
+        fail("cannot keep a copy of it");
     }
 }
 
@@ -40,20 +37,16 @@ std::filesystem::path standardInputAsFile() {
     if (copy < 0)
         fail("cannot keep a copy of it");
     char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
+    for (bool ended = false; !ended;) {
+        const speech::Transfer read = speech::readAll(STDIN_FILENO, buffer, sizeof buffer);
+        if (read.error != 0) {
             ::close(copy);
-            errno = error;
+            errno = read.error;
             fail("reading failed");
         }
-        if (got == 0)
-            break;
+        ended = read.ended;
         try {
-            writeAll(copy, buffer, static_cast<std::size_t>(got));
+            keepCopy(copy, buffer, read.done);
         } catch (...) {
             ::close(copy);
             throw;

@@ -99,7 +99,7 @@ TEST(WorkerProtocol, RecordOfTheWrongLengthIsNoTask) {
             record.push_back('x');
         else
             record.pop_back();
-        ASSERT_TRUE(sendAll(ends.pool.get(), record.data(), record.size()));
+        ASSERT_TRUE(sendAll(ends.pool.get(), record.data(), record.size()).whole());
         RenderTask task;
         bool endsRun = false;
         EXPECT_FALSE(receiveTask(ends.worker.get(), task, endsRun)) << "length change " << change;

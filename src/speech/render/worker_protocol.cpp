@@ -11,20 +11,6 @@
 namespace kestrova::speech {
 namespace {
 
-bool receiveAll(int fd, void* data, std::size_t size) {
-    char* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, bytes, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
 void appendWord(std::uint32_t word, std::string& record) {
     record.append(reinterpret_cast<const char*>(&word), sizeof word);
 }
@@ -129,20 +115,6 @@ void codeTaskFields(Coder& coder, Task& task, Flag& endsRun) {
 
 } // namespace
 
-bool sendAll(int fd, const void* data, std::size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
 bool sendSamples(int socket, std::span<const std::int16_t> block) {
     auto tag = static_cast<std::uint32_t>(block.size());
     iovec parts[2] = {{&tag, sizeof tag},
@@ -175,7 +147,7 @@ bool sendSilence(int socket, std::uint64_t frames) {
     std::string record;
     appendWord(wire::silenceTag, record);
     appendValue(frames, record);
-    return sendAll(socket, record.data(), record.size());
+    return sendAll(socket, record.data(), record.size()).whole();
 }
 
 bool sendTask(int fd, const RenderTask& task, bool endsRun) {
@@ -185,15 +157,15 @@ bool sendTask(int fd, const RenderTask& task, bool endsRun) {
     codeTaskFields(encoder, task, endsRun);
     const auto length = static_cast<std::uint32_t>(record.size() - sizeof(std::uint32_t));
     std::memcpy(record.data(), &length, sizeof length);
-    return sendAll(fd, record.data(), record.size());
+    return sendAll(fd, record.data(), record.size()).whole();
 }
 
 bool receiveTask(int fd, RenderTask& task, bool& endsRun) {
     std::uint32_t length = 0;
-    if (!receiveAll(fd, &length, sizeof length))
+    if (!readAll(fd, &length, sizeof length).whole())
         return false;
     std::string bytes(length, '\0');
-    if (!receiveAll(fd, bytes.data(), length))
+    if (!readAll(fd, bytes.data(), length).whole())
         return false;
     TaskDecoder decoder(bytes);
     codeTaskFields(decoder, task, endsRun);
@@ -215,7 +187,7 @@ void encodeFailure(const std::string& message, std::string& record) {
 bool sendFailure(int fd, const std::string& message) {
     std::string record;
     encodeFailure(message, record);
-    return sendAll(fd, record.data(), record.size());
+    return sendAll(fd, record.data(), record.size()).whole();
 }
 
 std::string workerStartFailure() {
