@@ -1,5 +1,6 @@
 #include "standard_input.h"
 
+#include "speech/stop_signal_owner.h"
 #include "speech/whole_io.h"
 
 #include <cerrno>
@@ -25,6 +26,16 @@ void keepCopy(int fd, const char* data, std::size_t size) {
     }
 }
 
+// While the copy waits on a writer that may never end, a stop signal ends the process as the
+// signal does: nothing has been written yet, and a read restarted would hold the stop off.
+class StopsReleased {
+public:
+    StopsReleased() { speech::StopSignalOwner::releaseStops(); }
+    ~StopsReleased() { speech::StopSignalOwner::takeStops(); }
+    StopsReleased(const StopsReleased&) = delete;
+    StopsReleased& operator=(const StopsReleased&) = delete;
+};
+
 } // namespace
 
 std::filesystem::path standardInputAsFile() {
@@ -37,6 +48,7 @@ std::filesystem::path standardInputAsFile() {
     if (copy < 0)
         fail("cannot keep a copy of it");
     char buffer[1 << 16];
+    const StopsReleased released;
     for (bool ended = false; !ended;) {
         const speech::Transfer read = speech::readAll(STDIN_FILENO, buffer, sizeof buffer);
         if (read.error != 0) {
