@@ -7,6 +7,7 @@
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/stop_signal_owner.h"
 #include "standard_input.h"
 
 #include <algorithm>
@@ -127,7 +128,8 @@ void chooseInputKind(ConversionRequest& request, const ConvertOptions& options,
     request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
     request.input.documentChoices = options.documentChoices;
     try {
-        adoptDocumentMetadata(request, registry, options.engine.empty());
+        adoptDocumentMetadata(request, registry, options.engine.empty(),
+                              StopSignalOwner::stopFlag());
     } catch (const FileError&) {
         if (alone)
             throw;
