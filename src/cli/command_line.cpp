@@ -473,7 +473,7 @@ int convert(const ConvertOptions& options) {
 
     ConversionRequest& request = requests.front();
     if (view)
-        request.soundWritten = [&view](double seconds) {
+        request.callbacks.soundWritten = [&view](double seconds) {
             view->soundWritten(seconds);
         };
     const ConversionResult result =
@@ -482,7 +482,7 @@ int convert(const ConvertOptions& options) {
         view->finish();
     if (!options.quiet) {
         summarize(request, result.seconds, result.limitedSamples, result.loudness);
-        if (options.findsChapters() || isStructured(request.inputKind))
+        if (options.findsChapters() || isStructured(request.input.kind))
             summarizeChapters(result);
         if (options.acx)
             summarizeAcx(result.chapterFiles);

@@ -38,45 +38,47 @@ std::vector<fs::path> outputPaths(const ConvertOptions& options) {
 }
 
 Container chosenContainerOf(const ConversionRequest& request) {
-    return writtenContainer(request.container, request.output, request.toStandardOutput);
+    return writtenContainer(request.output.container, request.output.path,
+                            request.output.toStandardOutput);
 }
 
 // The settings every input's conversion shares.
 ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegistry& registry) {
     ConversionRequest common;
-    common.container = options.type;
-    common.bitrateKbps = options.bitrateKbps;
-    common.voice = registry.find(options.engine);
-    common.format = AudioFormat::fromFormatCode(
+    common.output.container = options.type;
+    common.output.bitrateKbps = options.bitrateKbps;
+    common.speech.voice = registry.find(options.engine);
+    common.output.format = AudioFormat::fromFormatCode(
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
-    common.replaceExisting = !options.noClobber;
-    common.jobs = options.jobs;
-    common.tags = options.tags;
+    common.output.replaceExisting = !options.noClobber;
+    common.speech.jobs = options.jobs;
+    common.output.tags = options.tags;
     if (!options.cover.empty()) {
-        common.tags.cover = readCoverArt(options.cover);
-        common.coverFile = options.cover;
+        common.output.tags.cover = readCoverArt(options.cover);
+        common.output.coverFile = options.cover;
     }
-    common.controls = options.controls;
-    common.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
-    common.voices = &registry;
-    common.warning = [](const std::string& warning) {
+    common.speech.controls = options.controls;
+    common.speech.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
+    common.speech.voices = &registry;
+    common.callbacks.warning = [](const std::string& warning) {
         std::fprintf(stderr, "kestrova-wav-cli: warning: %s\n", warning.c_str());
     };
     if (options.findsChapters())
-        common.chapterPattern = options.chapterPattern.value_or(std::string(defaultChapterPattern));
-    common.splitChapters = options.splitChapters;
+        common.chapters.pattern =
+            options.chapterPattern.value_or(std::string(defaultChapterPattern));
+    common.chapters.split = options.splitChapters;
     if (options.chaptersOnly)
-        common.chapterSelection = ChapterSelection::parse(*options.chaptersOnly);
-    common.chapterPauseMs = options.chapterPauseMs;
-    common.loudness = options.loudness;
-    common.leadInMs = options.leadInMs.value_or(0);
-    common.tailMs = options.tailMs.value_or(0);
-    common.roomTonePerFile = options.acx;
-    common.recordTimings = !options.timings.empty() || !options.subtitles.empty();
+        common.chapters.selection = ChapterSelection::parse(*options.chaptersOnly);
+    common.chapters.pauseMs = options.chapterPauseMs;
+    common.mastering.loudness = options.loudness;
+    common.mastering.leadInMs = options.leadInMs.value_or(0);
+    common.mastering.tailMs = options.tailMs.value_or(0);
+    common.mastering.roomTonePerFile = options.acx;
+    common.chapters.recordTimings = !options.timings.empty() || !options.subtitles.empty();
     // Each chapter's file is titled with its heading.
     const bool typeHoldsTags = !options.type || holdsTags(*options.type);
-    if (!common.tags.empty() || (options.splitChapters && typeHoldsTags))
-        common.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+    if (!common.output.tags.empty() || (options.splitChapters && typeHoldsTags))
+        common.output.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
     return common;
 }
 
@@ -84,18 +86,18 @@ ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegis
 ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& request,
                         const ChapterPlan& plan) {
     ConversionPaths paths;
-    paths.addRead("INPUT", request.input);
-    for (const fs::path& lexicon : request.controls.lexicons)
+    paths.addRead("INPUT", request.input.path);
+    for (const fs::path& lexicon : request.speech.controls.lexicons)
         paths.addRead("--lexicon", lexicon);
-    if (!request.coverFile.empty())
-        paths.addRead("--cover", request.coverFile);
-    if (request.toStandardOutput)
+    if (!request.output.coverFile.empty())
+        paths.addRead("--cover", request.output.coverFile);
+    if (request.output.toStandardOutput)
         paths.addStandardOutput("-o - (standard output)");
-    else if (!request.splitChapters)
+    else if (!request.chapters.split)
         paths.addWritten(options.output.empty()
-                             ? "the sound file of " + quotedName(request.input.native())
+                             ? "the sound file of " + quotedName(request.input.path.native())
                              : std::string("-o"),
-                         request.output);
+                         request.output.path);
     for (const fs::path& file : plan.files)
         paths.addWritten("--split-chapters", file);
     const std::pair<const char*, const std::string*> sideFiles[] = {
@@ -121,10 +123,10 @@ void checkClash(const ConversionPaths& paths) {
 // title, author, date and language settle what the options leave open.
 void chooseInputKind(ConversionRequest& request, const ConvertOptions& options,
                      const VoiceRegistry& registry, bool alone) {
-    request.inputKind = options.inputType.value_or(
-        options.controls.ssml ? InputKind::Ssml : inputKindOfFile(request.input));
-    request.controls.ssml = request.inputKind == InputKind::Ssml;
-    request.documentChoices = options.documentChoices;
+    request.input.kind = options.inputType.value_or(
+        options.controls.ssml ? InputKind::Ssml : inputKindOfFile(request.input.path));
+    request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
+    request.input.documentChoices = options.documentChoices;
     try {
         adoptDocumentMetadata(request, registry, options.engine.empty(),
                               StopSignalOwner::stopFlag());
@@ -133,8 +135,9 @@ void chooseInputKind(ConversionRequest& request, const ConvertOptions& options,
             throw;
         // That file fails on its own when converted, and the others go on.
     }
-    if (!request.tags.empty() && !request.tags.software && holdsTags(chosenContainerOf(request)))
-        request.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+    if (!request.output.tags.empty() && !request.output.tags.software &&
+        holdsTags(chosenContainerOf(request)))
+        request.output.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
 }
 
 } // namespace
@@ -146,16 +149,17 @@ std::vector<ConversionRequest> conversionRequests(const ConvertOptions& options,
     std::vector<ConversionRequest> requests;
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
         ConversionRequest& request = requests.emplace_back(common);
-        request.input = options.inputs[i] == standardInputName ? standardInputAsFile()
-                                                               : fs::path(options.inputs[i]);
-        request.toStandardOutput = options.toStandardOutput();
-        request.output = request.toStandardOutput ? fs::path("standard output") : outputs[i];
+        request.input.path = options.inputs[i] == standardInputName ? standardInputAsFile()
+                                                                    : fs::path(options.inputs[i]);
+        request.output.toStandardOutput = options.toStandardOutput();
+        request.output.path =
+            request.output.toStandardOutput ? fs::path("standard output") : outputs[i];
         chooseInputKind(request, options, registry, options.inputs.size() == 1);
     }
     // Choices for a document's reader with no document to read are a mistake of usage.
     if (options.documentChoices.any() &&
         std::none_of(requests.begin(), requests.end(),
-                     [](const ConversionRequest& r) { return isStructured(r.inputKind); }))
+                     [](const ConversionRequest& r) { return isStructured(r.input.kind); }))
         throw UsageError("--read-alt, --read-notes and --read-code choose what a document's "
                          "reader leaves out: not with plain text or SSML input");
     return requests;

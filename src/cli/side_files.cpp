@@ -27,8 +27,9 @@ void checkSideFiles(const ConvertOptions& options, const ConversionRequest& requ
                     const ChapterPlan& plan) {
     if (!options.cueSheet.empty()) {
         try {
-            checkCueSheetSound(soundNameFrom(options.cueSheet, request.output),
-                               request.container.value_or(containerForPath(request.output)));
+            checkCueSheetSound(
+                soundNameFrom(options.cueSheet, request.output.path),
+                request.output.container.value_or(containerForPath(request.output.path)));
         } catch (const SpeechError& failure) {
             throw UsageError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
         }
@@ -55,11 +56,11 @@ void writeSideFiles(const ConvertOptions& options, const ConversionRequest& requ
         // chapter's; standard output is no file.
         std::optional<std::string> sound;
         std::vector<std::string> chapterFiles;
-        if (request.splitChapters)
+        if (request.chapters.split)
             for (const std::filesystem::path& file : result.chapterFiles)
                 chapterFiles.push_back(soundNameFrom(options.timings, file));
-        else if (!request.toStandardOutput)
-            sound = soundNameFrom(options.timings, request.output);
+        else if (!request.output.toStandardOutput)
+            sound = soundNameFrom(options.timings, request.output.path);
         writeTextFile(options.timings, timingsJson(result.timings, sound, chapterFiles),
                       "timings file", replace);
     }
@@ -70,9 +71,10 @@ void writeSideFiles(const ConvertOptions& options, const ConversionRequest& requ
     if (!options.cueSheet.empty()) {
         std::string sheet;
         try {
-            sheet = cueSheet(result.timings, soundNameFrom(options.cueSheet, request.output),
-                             request.container.value_or(containerForPath(request.output)),
-                             request.tags);
+            sheet =
+                cueSheet(result.timings, soundNameFrom(options.cueSheet, request.output.path),
+                         request.output.container.value_or(containerForPath(request.output.path)),
+                         request.output.tags);
         } catch (const SpeechError& failure) {
             throw FileError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
         }

@@ -20,7 +20,8 @@ std::string shownName(const std::filesystem::path& path) {
 
 // The container a request's sound is written in, as the converter settles it.
 Container containerOf(const ConversionRequest& request) {
-    return writtenContainer(request.container, request.output, request.toStandardOutput);
+    return writtenContainer(request.output.container, request.output.path,
+                            request.output.toStandardOutput);
 }
 
 std::string level(double decibels, const char* unit) {
@@ -34,19 +35,19 @@ std::string level(double decibels, const char* unit) {
 // " (target -5.0 LUFS not reached: the -9.0 dBTP ceiling allows at most 8 dB of limiting)"
 // where the gain stopped short of the target; nothing otherwise.
 std::string outOfReach(const ConversionRequest& request, const LoudnessReport& report) {
-    if (!report.targetOutOfReach || !request.loudness.targetLufs)
+    if (!report.targetOutOfReach || !request.mastering.loudness.targetLufs)
         return {};
     char most[16];
     std::snprintf(most, sizeof most, "%g", mostLimitingDb);
-    return " (target " + level(*request.loudness.targetLufs, "LUFS") + " not reached: the " +
-           level(report.ceilingDbtp, "dBTP") + " ceiling allows at most " + most +
-           " dB of limiting)";
+    return " (target " + level(*request.mastering.loudness.targetLufs, "LUFS") +
+           " not reached: the " + level(report.ceilingDbtp, "dBTP") + " ceiling allows at most " +
+           most + " dB of limiting)";
 }
 
 // "  loudness -21.2 LUFS, true peak -0.1 dBTP", what was written when it changed (a lossy
 // file's loudness as it decodes, with why a target was out of reach), and the limiter's work.
 void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& report) {
-    const LoudnessControl& asked = request.loudness;
+    const LoudnessControl& asked = request.mastering.loudness;
     std::vector<std::string> parts;
     if (report.before)
         parts.push_back("loudness " + level(report.before->integratedLufs, "LUFS") +
@@ -75,18 +76,19 @@ void summarizeLoudness(const ConversionRequest& request, const LoudnessReport& r
 void summarize(const ConversionRequest& request, double seconds, std::uint64_t limitedSamples,
                const std::optional<LoudnessReport>& loudness) {
     const Container container = containerOf(request);
-    const AudioFormat written = writtenFormat(container, request.format);
+    const AudioFormat written = writtenFormat(container, request.output.format);
     std::string format = written.describe();
-    if (written != request.format)
+    if (written != request.output.format)
         format += std::string(" (") + containerRow(container).name + " has no " +
-                  std::to_string(request.format.sampleRate) + " Hz)";
+                  std::to_string(request.output.format.sampleRate) + " Hz)";
     std::string limited =
         limitedSamples > 0 ? ", " + std::to_string(limitedSamples) + " samples limited" : "";
-    if (request.splitChapters)
+    if (request.chapters.split)
         limited += ", one file per chapter"; // named NAME-NN-Title beside it
-    const std::string why = request.voiceChoice.empty() ? "" : " (" + request.voiceChoice + ")";
-    std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s%s\n", shownName(request.output).c_str(),
-                 seconds, format.c_str(), request.voice.displayName.c_str(), why.c_str(),
+    const std::string why =
+        request.speech.voiceChoice.empty() ? "" : " (" + request.speech.voiceChoice + ")";
+    std::fprintf(stderr, "%s: %.1f s of %s, voice %s%s%s\n", shownName(request.output.path).c_str(),
+                 seconds, format.c_str(), request.speech.voice.displayName.c_str(), why.c_str(),
                  limited.c_str());
     if (loudness)
         summarizeLoudness(request, *loudness);

@@ -38,7 +38,7 @@ TEST_P(Soak, TwoHundredConversionsLeaveNothingBehind) {
         const std::string name = numberedName(i);
         speech::ConversionRequest request =
             test::conversion(scratch / (name + ".txt"), scratch / (name + ".wav"), test::fastVoice);
-        request.jobs = GetParam();
+        request.speech.jobs = GetParam();
         const speech::ConversionResult result = speech::convertTextFile(request);
         ASSERT_GT(result.frames, 0u) << name;
         ASSERT_EQ(test::childrenOf(::getpid()), std::vector<pid_t>{}) << "after " << name;

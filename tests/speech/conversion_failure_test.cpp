@@ -106,7 +106,7 @@ TEST_P(CancelFromAnotherThread, StopsWithinHalfASecond) {
         text += "This is one more sentence of a text that takes a while to speak. ";
     test::writeBytes(input, text);
     ConversionRequest request = conversion(input, scratch / "out.wav", "Flite slt");
-    request.jobs = GetParam();
+    request.speech.jobs = GetParam();
     std::atomic<bool> cancel = false;
     std::atomic<bool> cancelled = false;
     std::thread converting([&] {
@@ -239,7 +239,7 @@ TEST_P(ConversionFailure, ThrowsNamingTheFileAndLeavesEverythingAsItWas) {
         EXPECT_EQ(message.find('\n'), std::string::npos) << message;
     }
     EXPECT_EQ(test::snapshot(scratch.path()), before);
-    const auto folder = request.output.parent_path();
+    const auto folder = request.output.path.parent_path();
     if (test::fs::is_directory(folder)) {
         EXPECT_TRUE(test::leftoverParts(folder).empty());
     }
@@ -331,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 test::writeBytes(scratch / "out.wav", olderContent);
                                 named = (scratch / "out.wav").string();
                                 ConversionRequest request = withText(scratch, scratch / "out.wav");
-                                request.replaceExisting = false;
+                                request.output.replaceExisting = false;
                                 return request;
                             }},
                 FailureCase{"NoClobberOverAFolder",
@@ -339,7 +339,7 @@ INSTANTIATE_TEST_SUITE_P(
                                 test::fs::create_directory(scratch / "out.wav");
                                 named = (scratch / "out.wav").string();
                                 ConversionRequest request = withText(scratch, scratch / "out.wav");
-                                request.replaceExisting = false;
+                                request.output.replaceExisting = false;
                                 return request;
                             }}),
     [](const auto& info) { return info.param.name; });
@@ -358,7 +358,7 @@ TEST(Opus, AtARateItLacksIsMadeAtTheNextRate) {
 TEST(NoClobber, WritesWhenNothingIsThere) {
     ScratchDir scratch;
     ConversionRequest request = withText(scratch, scratch / "out.wav");
-    request.replaceExisting = false;
+    request.output.replaceExisting = false;
     const ConversionResult result = convertTextFile(request);
     EXPECT_GT(result.frames, 0u);
     EXPECT_TRUE(test::readSound(scratch / "out.wav"));
@@ -402,9 +402,9 @@ class EngineFailure : public ::testing::TestWithParam<EngineFailureCase> {};
 TEST_P(EngineFailure, NamesTheTextFileAndLeavesNothingBehind) {
     const ConversionScene scene(test::paragraphs, GetParam().existingTarget);
     ConversionRequest request = conversion(scene.input, scene.output);
-    request.voice =
+    request.speech.voice =
         Voice{GetParam().engine, "No such voice", "nosuch", "en", 22050, "no-such-engine-voice"};
-    request.jobs = GetParam().jobs;
+    request.speech.jobs = GetParam().jobs;
     try {
         convertTextFile(request);
         FAIL() << "rendered with a voice that does not exist";

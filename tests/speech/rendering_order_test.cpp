@@ -23,25 +23,25 @@ struct Renderings {
     std::vector<short> renderA(const char* output) {
         ConversionRequest request =
             conversion(scratch / "a.txt", scratch / output, test::fastVoice, 22);
-        request.jobs = 0;
+        request.speech.jobs = 0;
         return render(request);
     }
 
     std::vector<short> renderB(const char* output) {
         ConversionRequest request =
             conversion(scratch / "b.txt", scratch / output, test::fastVoice, 18);
-        request.jobs = 0;
-        request.controls.ratePercent = 180;
-        request.controls.pitchPercent = 140;
-        request.controls.volumePercent = 60;
-        request.controls.sentencePauseMs = 700;
-        request.controls.paragraphPauseMs = 1200;
+        request.speech.jobs = 0;
+        request.speech.controls.ratePercent = 180;
+        request.speech.controls.pitchPercent = 140;
+        request.speech.controls.volumePercent = 60;
+        request.speech.controls.sentencePauseMs = 700;
+        request.speech.controls.paragraphPauseMs = 1200;
         return render(request);
     }
 
     std::vector<short> render(const ConversionRequest& request) {
         convertTextFile(request);
-        const auto sound = test::readSound(request.output);
+        const auto sound = test::readSound(request.output.path);
         return sound ? sound->samples : std::vector<short>{};
     }
 };

@@ -135,7 +135,7 @@ std::string renderLongText(const ScratchDir& scratch, const JobsCase& entry, uns
     const auto input = scratch / "in.txt";
     test::writeBytes(input, test::longText());
     ConversionRequest request = conversion(input, scratch / name, entry.voice, entry.formatCode);
-    request.jobs = jobs;
+    request.speech.jobs = jobs;
     const ConversionResult result = convertTextFile(request);
     EXPECT_GT(result.seconds, 60.0) << "jobs " << jobs;
     return test::readBytes(scratch / name);
@@ -174,7 +174,7 @@ TEST_P(SameBytes, FirstOrTenthInAProcessForAnyJobs) {
     const auto bytesOf = [&](const char* input, unsigned jobs) {
         ConversionRequest request =
             conversion(scratch / input, scratch / "out.wav", GetParam().voice, 22);
-        request.jobs = jobs;
+        request.speech.jobs = jobs;
         convertTextFile(request);
         return test::readBytes(scratch / "out.wav");
     };
@@ -215,7 +215,7 @@ TEST_P(ContainerOverride, WinsOverTheEnding) {
     test::writeBytes(scratch / "in.txt", "Hi there.");
     ConversionRequest request = conversion(scratch / "in.txt", scratch / GetParam().fileName,
                                            "Flite slt", GetParam().formatCode);
-    request.container = GetParam().container;
+    request.output.container = GetParam().container;
     convertTextFile(request);
     const auto sound = test::readSound(scratch / GetParam().fileName);
     ASSERT_TRUE(sound);
@@ -422,8 +422,8 @@ TEST_P(RenderProgress, RisesFromZeroToOne) {
     const auto input = scratch / "in.txt";
     test::writeBytes(input, GetParam().text);
     ConversionRequest request = conversion(input, scratch / "out.wav", GetParam().voice, 4);
-    request.firstCharacter = GetParam().first;
-    request.characterCount = GetParam().count;
+    request.input.firstCharacter = GetParam().first;
+    request.input.characterCount = GetParam().count;
     std::vector<double> values;
     convertTextFile(request, [&](double fraction) { values.push_back(fraction); });
     EXPECT_TRUE(risesFromZeroToOne(values));

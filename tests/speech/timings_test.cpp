@@ -61,10 +61,10 @@ TEST_P(SentenceTimings, StartWhereTheSpeechRisesForEveryJobCount) {
         const auto output = scratch / ("out" + std::to_string(jobs) + ".wav");
         speech::ConversionRequest request =
             test::conversion(scratch / "in.txt", output, GetParam().voice, GetParam().formatCode);
-        request.jobs = jobs;
-        request.recordTimings = true;
-        request.controls.sentencePauseMs = 500;
-        request.controls.paragraphPauseMs = 500;
+        request.speech.jobs = jobs;
+        request.chapters.recordTimings = true;
+        request.speech.controls.sentencePauseMs = 500;
+        request.speech.controls.paragraphPauseMs = 500;
         const speech::ConversionResult result = speech::convertTextFile(request);
         const speech::SpeechTimings& timings = result.timings;
         const auto sound = test::readSound(output);
@@ -134,7 +134,7 @@ TEST(ChapterTimings, HeadingsStartChaptersAndSentencesPointIntoTheFile) {
         test::writeBytes(scratch / name, bytes);
         speech::ConversionRequest request =
             test::conversion(scratch / name, scratch / "book.wav", test::fastVoice);
-        request.chapterPattern = std::string(speech::defaultChapterPattern);
+        request.chapters.pattern = std::string(speech::defaultChapterPattern);
         const speech::ConversionResult result = speech::convertTextFile(request);
         const speech::SpeechTimings& timings = result.timings;
 
@@ -186,17 +186,17 @@ TEST(ChapterTimings, SplitFilesAddUpToTheWholeSound) {
     test::writeBytes(scratch / "book.txt", book);
     speech::ConversionRequest whole =
         test::conversion(scratch / "book.txt", scratch / "whole.wav", test::fastVoice);
-    whole.chapterPattern = std::string(speech::defaultChapterPattern);
+    whole.chapters.pattern = std::string(speech::defaultChapterPattern);
     const speech::ConversionResult one = speech::convertTextFile(whole);
 
     speech::ConversionRequest split = whole;
-    split.output = scratch / "parts" / "book.wav";
+    split.output.path = scratch / "parts" / "book.wav";
     fs::create_directory(scratch / "parts");
-    split.splitChapters = true;
+    split.chapters.split = true;
     const speech::ConversionResult parts = speech::convertTextFile(split);
     ASSERT_EQ(parts.chapterFiles.size(), 3u);
-    EXPECT_FALSE(fs::exists(split.output));
-    const auto wholeSound = test::readSound(whole.output);
+    EXPECT_FALSE(fs::exists(split.output.path));
+    const auto wholeSound = test::readSound(whole.output.path);
     ASSERT_TRUE(wholeSound);
     std::vector<short> joined;
     for (std::size_t i = 0; i < parts.chapterFiles.size(); ++i) {
@@ -213,7 +213,7 @@ TEST(ChapterTimings, SplitFilesAddUpToTheWholeSound) {
                                                "book-02-Épilogue_à_la_mer.wav"}));
 
     // One file: a cue point at each heading's first sample, named with its title.
-    const auto cues = test::readCuePoints(whole.output);
+    const auto cues = test::readCuePoints(whole.output.path);
     ASSERT_EQ(cues.size(), 2u);
     for (std::size_t i = 0; i < cues.size(); ++i) {
         EXPECT_EQ(cues[i].frame, one.timings.chapters[i + 1].headingFrame);
@@ -229,8 +229,8 @@ TEST(ChapterTimings, MarkupSentencesAndMarks) {
                      "Second words.</speak>");
     speech::ConversionRequest request =
         test::conversion(scratch / "in.ssml", scratch / "out.wav", test::fastVoice);
-    request.controls.ssml = true;
-    request.recordTimings = true;
+    request.speech.controls.ssml = true;
+    request.chapters.recordTimings = true;
     const speech::ConversionResult result = speech::convertTextFile(request);
     const speech::SpeechTimings& timings = result.timings;
     ASSERT_EQ(timings.sentences.size(), 2u);
@@ -251,13 +251,13 @@ TEST(DocumentTimings, PlainTextUnlessTheRequestNamesAnotherKind) {
                      "<h1>The Title</h1><p>Hello there. Second words.</p></body></html>\n");
     speech::ConversionRequest request =
         test::conversion(scratch / "page.html", scratch / "out.wav", test::fastVoice);
-    request.recordTimings = true;
+    request.chapters.recordTimings = true;
     const speech::ConversionResult plain = speech::convertTextFile(request);
     ASSERT_FALSE(plain.timings.sentences.empty());
     EXPECT_TRUE(plain.timings.sentences.front().text.starts_with("<!DOCTYPE html>"));
     EXPECT_TRUE(plain.timings.chapters.empty());
 
-    request.inputKind = speech::InputKind::Html;
+    request.input.kind = speech::InputKind::Html;
     const speech::ConversionResult read = speech::convertTextFile(request);
     const speech::SpeechTimings& timings = read.timings;
     ASSERT_EQ(timings.sentences.size(), 3u);
@@ -285,8 +285,8 @@ TEST(ChapterTimings, MarkupSentencesSpanTheirInlineMarkup) {
         "name=\"inside\"/>it ended.</p><s>One</s><break time=\"200ms\"/><s>Two</s></speak>");
     speech::ConversionRequest request =
         test::conversion(scratch / "in.ssml", scratch / "out.wav", test::fastVoice);
-    request.controls.ssml = true;
-    request.recordTimings = true;
+    request.speech.controls.ssml = true;
+    request.chapters.recordTimings = true;
     const speech::SpeechTimings timings = speech::convertTextFile(request).timings;
     const std::vector<std::pair<std::string, unsigned>> expected{
         {"You have 4 new messages.", 1},

@@ -51,7 +51,7 @@ TEST_P(DefaultControls, WriteTheBytesOfBefore) {
     test::writeBytes(scratch / "in.txt", longTextWithParagraphs());
     ConversionRequest request = conversion(scratch / "in.txt", scratch / "out.wav",
                                            GetParam().voice, GetParam().formatCode);
-    request.jobs = 2;
+    request.speech.jobs = 2;
     convertTextFile(request);
     EXPECT_EQ(fingerprint(test::readBytes(scratch / "out.wav")), GetParam().fingerprint);
 }
@@ -72,8 +72,8 @@ test::SoundFile render(const ScratchDir& scratch, std::string_view text, std::st
     test::writeBytes(scratch / "in.txt", text);
     fs::remove(scratch / "out.wav");
     ConversionRequest request = conversion(scratch / "in.txt", scratch / "out.wav", voice);
-    request.controls = controls;
-    request.jobs = jobs;
+    request.speech.controls = controls;
+    request.speech.jobs = jobs;
     const ConversionResult done = convertTextFile(request);
     if (result)
         *result = done;
@@ -387,9 +387,9 @@ TEST(MarkupLanguages, ALanguageNoVoiceSpeaksWarnsOnceAndKeepsTheVoice) {
     test::writeBytes(scratch / "in.ssml",
                      speak("<p xml:lang=\"tlh\">Boohoo</p><s xml:lang=\"tlh\">Boohoo</s>"));
     ConversionRequest request = conversion(scratch / "in.ssml", scratch / "out.wav", "slt");
-    request.controls = markup();
+    request.speech.controls = markup();
     std::vector<std::string> warnings;
-    request.warning = [&](const std::string& message) {
+    request.callbacks.warning = [&](const std::string& message) {
         warnings.push_back(message);
     };
     convertTextFile(request);

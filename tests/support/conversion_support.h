@@ -43,11 +43,11 @@ inline speech::ConversionRequest conversion(const fs::path& input, const fs::pat
                                             std::string_view voice = "Flite slt",
                                             int formatCode = 22) {
     speech::ConversionRequest request;
-    request.input = input;
-    request.output = output;
-    request.voice = installedVoices().find(voice);
-    request.format = speech::AudioFormat::fromFormatCode(formatCode);
-    request.syncToDisk = false; // the tests need no durability, only speed
+    request.input.path = input;
+    request.output.path = output;
+    request.speech.voice = installedVoices().find(voice);
+    request.output.format = speech::AudioFormat::fromFormatCode(formatCode);
+    request.output.syncToDisk = false; // the tests need no durability, only speed
     return request;
 }
 

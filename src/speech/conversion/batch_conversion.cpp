@@ -122,7 +122,7 @@ public:
           cancel_(cancel), slotBusy_(concurrent_, false) {
         for (const ConversionRequest& request : requests) {
             struct stat status {};
-            const double size = ::stat(request.input.c_str(), &status) == 0
+            const double size = ::stat(request.input.path.c_str(), &status) == 0
                                     ? static_cast<double>(status.st_size)
                                     : 0.0;
             weights_.push_back(size + 1); // an empty file still counts
@@ -176,12 +176,12 @@ private:
         std::optional<ChildProcess> process = ChildProcess::start(
             {.deathSignal = SIGTERM, .channel = ChildChannel::Pipe}, [&](int channel) {
                 ConversionRequest own = request;
-                own.jobs = share(slot);
+                own.speech.jobs = share(slot);
                 convertInThisProcess(own, channel, cancel_);
             });
         if (!process) {
             report({index, false, false, 0, 0,
-                    inputFailure("convert", request.input,
+                    inputFailure("convert", request.input.path,
                                  std::string("cannot start a process for it: ") +
                                      std::strerror(errno))},
                    outcome);
@@ -253,12 +253,13 @@ private:
             file.outcome = BatchFileOutcome{
                 .index = file.index,
                 .cancelled = stopped,
-                .failure = stopped ? outputFailure(request.output, "the conversion was cancelled")
-                                   : inputFailure("convert", request.input, howItEnded(end))};
+                .failure = stopped
+                               ? outputFailure(request.output.path, "the conversion was cancelled")
+                               : inputFailure("convert", request.input.path, howItEnded(end))};
         }
         if (file.outcome->converted)
             file.outcome->seconds =
-                static_cast<double>(file.outcome->frames) / request.format.sampleRate;
+                static_cast<double>(file.outcome->frames) / request.output.format.sampleRate;
         report(*file.outcome, outcome);
     }
 
@@ -296,9 +297,9 @@ namespace {
 // when the cancel flag is set while it loads.
 std::optional<std::vector<ConversionRequest>>
 withSharedLexicon(std::vector<ConversionRequest> requests, const std::atomic<bool>* cancel) {
-    const std::vector<std::filesystem::path>& files = requests.front().controls.lexicons;
+    const std::vector<std::filesystem::path>& files = requests.front().speech.controls.lexicons;
     const bool shared = std::all_of(requests.begin(), requests.end(), [&](const auto& request) {
-        return request.controls.lexicons == files && !request.lexicon;
+        return request.speech.controls.lexicons == files && !request.speech.lexicon;
     });
     if (!shared || files.empty())
         return requests;
@@ -312,7 +313,7 @@ withSharedLexicon(std::vector<ConversionRequest> requests, const std::atomic<boo
         return std::nullopt;
     }
     for (ConversionRequest& request : requests)
-        request.lexicon = lexicon;
+        request.speech.lexicon = lexicon;
     return requests;
 }
 

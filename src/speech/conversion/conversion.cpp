@@ -38,34 +38,38 @@ std::uint64_t framesOfMs(int ms, const AudioFormat& format) {
 Conversion::Conversion(const ConversionRequest& request, const ProgressCallback& progress,
                        const std::atomic<bool>* cancel)
     : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request, cancel)),
-      loadedLexicon_(loadLexicon()), lexicon_(request.lexicon ? *request.lexicon : *loadedLexicon_),
-      reader_(request.input, request.encoding),
+      loadedLexicon_(loadLexicon()),
+      lexicon_(request.speech.lexicon ? *request.speech.lexicon : *loadedLexicon_),
+      reader_(request.input.path, request.input.encoding),
       markup_(readsMarkup(request) ? std::optional(readMarkup(reader_, request, lexicon_))
                                    : std::nullopt),
-      document_(isStructured(request.inputKind) ? openDocument(request, request.warning, cancel)
-                                                : nullptr),
+      document_(isStructured(request.input.kind)
+                    ? openDocument(request, request.callbacks.warning, cancel)
+                    : nullptr),
       total_(charactersToSpeak()),
       // With 0 jobs too, every run is rendered in a child process: eSpeak NG keeps state from
       // one rendering to the next that nothing resets, so rendering in this process would make
       // the sound depend on what the process rendered before.
-      pipeline_(std::make_unique<WorkerPool>(request.voice, request.format.sampleRate,
-                                             std::clamp(request.jobs, 1u, maximumJobs()), cancel,
-                                             total_)),
-      timed_(request.recordTimings || request.chapterPattern || request.splitChapters || document_),
+      pipeline_(std::make_unique<WorkerPool>(request.speech.voice, request.output.format.sampleRate,
+                                             std::clamp(request.speech.jobs, 1u, maximumJobs()),
+                                             cancel, total_)),
+      timed_(request.chapters.recordTimings || request.chapters.pattern || request.chapters.split ||
+             document_),
       chapterPauseMs_(chapterPauseOf(request)), timings_(result_.timings),
-      sequence_(pausesOf(request.controls), request.voice,
+      sequence_(pausesOf(request.speech.controls), request.speech.voice,
                 [this](RenderTask task) { submit(std::move(task)); }),
-      asked_(askedProsody(request.controls)),
+      asked_(askedProsody(request.speech.controls)),
       // With timings, every sentence is a chunk of its own.
-      chunker_(chunkerFor(timed_, request.voice)),
-      leadInLeft_(framesOfMs(request.leadInMs, request.format)) {
-    timings_.sampleRate = request.format.sampleRate;
+      chunker_(chunkerFor(timed_, request.speech.voice)),
+      leadInLeft_(framesOfMs(request.mastering.leadInMs, request.output.format)) {
+    timings_.sampleRate = request.output.format.sampleRate;
     // Chapters are found in plain text; markup has its own structure, and so has a document.
     if (timed_ && !markup_ && !document_)
         ledger_.emplace(request, reader_, timings_);
-    if (markup_ && request.chapterPattern && request.warning)
-        request.warning("chapters are found in plain text only: the SSML document is one");
-    outputs_.emplace(request, plan_, expectedFrames(total_, request.format), cancel);
+    if (markup_ && request.chapters.pattern && request.callbacks.warning)
+        request.callbacks.warning(
+            "chapters are found in plain text only: the SSML document is one");
+    outputs_.emplace(request, plan_, expectedFrames(total_, request.output.format), cancel);
 }
 
 ConversionResult Conversion::run() {
@@ -101,8 +105,8 @@ ChapterPlan Conversion::checkedPlan(const ConversionRequest& request,
                                     const std::atomic<bool>* cancel) {
     // A selection of chapters is checked against the text before anything is rendered; a
     // document is surveyed whatever is asked, for the length of its speech.
-    ChapterPlan plan = request.splitChapters || !request.chapterSelection.empty() ||
-                               isStructured(request.inputKind)
+    ChapterPlan plan = request.chapters.split || !request.chapters.selection.empty() ||
+                               isStructured(request.input.kind)
                            ? planChapters(request, cancel)
                            : ChapterPlan{};
     checkPaths(request, plan);
@@ -113,15 +117,15 @@ ChapterPlan Conversion::checkedPlan(const ConversionRequest& request,
 // sound onto the text, say, would destroy the text).
 void Conversion::checkPaths(const ConversionRequest& request, const ChapterPlan& plan) {
     ConversionPaths paths;
-    paths.addRead("the text file", request.input);
-    for (const std::filesystem::path& lexicon : request.controls.lexicons)
+    paths.addRead("the text file", request.input.path);
+    for (const std::filesystem::path& lexicon : request.speech.controls.lexicons)
         paths.addRead("the lexicon", lexicon);
-    if (!request.coverFile.empty())
-        paths.addRead("the cover", request.coverFile);
-    if (request.toStandardOutput)
+    if (!request.output.coverFile.empty())
+        paths.addRead("the cover", request.output.coverFile);
+    if (request.output.toStandardOutput)
         paths.addStandardOutput("standard output");
-    else if (!request.splitChapters)
-        paths.addWritten("the sound file", request.output);
+    else if (!request.chapters.split)
+        paths.addWritten("the sound file", request.output.path);
     for (const std::filesystem::path& file : plan.files)
         paths.addWritten("the chapter file", file);
     paths.check();
@@ -132,19 +136,20 @@ void Conversion::checkPaths(const ConversionRequest& request, const ChapterPlan&
 // A bad line of a lexicon fails the conversion before anything is rendered.
 // A long list, or a FIFO with no writer, must not hold a stop signal off.
 std::optional<Lexicon> Conversion::loadLexicon() const {
-    if (request_.lexicon)
+    if (request_.speech.lexicon)
         return std::nullopt;
-    return Lexicon::load(request_.controls.lexicons,
+    return Lexicon::load(request_.speech.controls.lexicons,
                          [this] { throwIfCancelled(cancel_, request_); });
 }
 
 std::uint64_t Conversion::charactersToSpeak() const {
     const std::uint64_t available =
-        reader_.totalCharacters() - std::min(reader_.totalCharacters(), request_.firstCharacter);
+        reader_.totalCharacters() -
+        std::min(reader_.totalCharacters(), request_.input.firstCharacter);
     return std::max<std::uint64_t>(
         1, markup_     ? markup_->characters
            : document_ ? plan_.characters
-                       : std::min(available, request_.characterCount.value_or(available)));
+                       : std::min(available, request_.input.characterCount.value_or(available)));
 }
 
 // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase never
@@ -155,8 +160,8 @@ std::string Conversion::pronounced(std::string text) const {
 
 // The document's blocks, sequenced as they are read.
 void Conversion::readDocument() {
-    StructuredReading reading(request_, request_.voice, document_->metadata().language,
-                              request_.voices, timings_,
+    StructuredReading reading(request_, request_.speech.voice, document_->metadata().language,
+                              request_.speech.voices, timings_,
                               [this](TextChunk chunk, std::size_t sentence, const Voice& voice) {
                                   sequenceChunk(std::move(chunk), sentence, voice);
                               });
@@ -191,14 +196,14 @@ void Conversion::sequenceReadyChunks() {
         if (ledger_)
             ledger_->add(std::move(*chunk));
         else
-            sequenceChunk(std::move(*chunk), RenderTask::noSentence, request_.voice);
+            sequenceChunk(std::move(*chunk), RenderTask::noSentence, request_.speech.voice);
     }
     std::size_t sentence = RenderTask::noSentence;
     while (ledger_) {
         std::optional<TextChunk> settled = ledger_->next(sentence);
         if (!settled)
             break;
-        sequenceChunk(std::move(*settled), sentence, request_.voice);
+        sequenceChunk(std::move(*settled), sentence, request_.speech.voice);
     }
 }
 
@@ -237,8 +242,9 @@ void Conversion::write(RenderedChunk chunk) {
         recordSentence(chunk, sentence, start);
     outputs_->writeSilence(std::exchange(leadInLeft_, 0));
     outputs_->write(chunk);
-    if (request_.soundWritten)
-        request_.soundWritten(static_cast<double>(outputs_->frames()) / request_.format.sampleRate);
+    if (request_.callbacks.soundWritten)
+        request_.callbacks.soundWritten(static_cast<double>(outputs_->frames()) /
+                                        request_.output.format.sampleRate);
     if (progress_)
         progress_(renderShare() * std::min(1.0, static_cast<double>(chunk.endCharacter) / total_));
 }
@@ -277,19 +283,19 @@ bool Conversion::beginsChapter(const SentenceTiming& timing) const {
 // With room tone in every file, the chapter whose file ends gets its tail and the next its
 // lead-in (it begins where its lead-in begins).
 void Conversion::separateChapterFiles() {
-    if (!request_.roomTonePerFile || !request_.splitChapters || chapterWritten_ == 0)
+    if (!request_.mastering.roomTonePerFile || !request_.chapters.split || chapterWritten_ == 0)
         return;
-    outputs_->writeSilence(framesOfMs(request_.tailMs, request_.format));
-    leadInLeft_ = framesOfMs(request_.leadInMs, request_.format);
+    outputs_->writeSilence(framesOfMs(request_.mastering.tailMs, request_.output.format));
+    leadInLeft_ = framesOfMs(request_.mastering.leadInMs, request_.output.format);
 }
 
 // The silence after the last sound. Split, a text without sound has begun no chapter's file:
 // its one file begins here, with the lead-in and the tail it has unsplit.
 void Conversion::writeTail() {
-    if (request_.splitChapters && chapterWritten_ == 0)
+    if (request_.chapters.split && chapterWritten_ == 0)
         outputs_->beginChapter({});
     outputs_->writeSilence(std::exchange(leadInLeft_, 0) +
-                           framesOfMs(request_.tailMs, request_.format));
+                           framesOfMs(request_.mastering.tailMs, request_.output.format));
 }
 
 // The first sentence of a chapter begins it (and, split, its file), ending the one before.
@@ -313,13 +319,13 @@ void Conversion::finishTimings() {
 // The second pass (measured: rendering takes about half of a conversion with a loudness target
 // on two cores) after the rendering.
 double Conversion::renderShare() const {
-    return request_.loudness.targetLufs ? 0.5 : 1.0;
+    return request_.mastering.loudness.targetLufs ? 0.5 : 1.0;
 }
 
 ConversionResult Conversion::finish() {
     result_.frames = outputs_->frames();
-    result_.format = request_.format;
-    result_.seconds = static_cast<double>(outputs_->frames()) / request_.format.sampleRate;
+    result_.format = request_.output.format;
+    result_.seconds = static_cast<double>(outputs_->frames()) / request_.output.format.sampleRate;
     result_.textFile = reader_.identity();
     result_.wroteFile = outputs_->isFile();
     result_.chapterFiles = outputs_->paths();

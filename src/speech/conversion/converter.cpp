@@ -30,10 +30,10 @@ namespace {
 // The chapters of a plain text, found as the conversion finds them.
 ChapterPlan planTextChapters(const ConversionRequest& request) {
     ChapterPlan plan;
-    TextFileReader reader(request.input, request.encoding);
+    TextFileReader reader(request.input.path, request.input.encoding);
     SpeechTimings timings;
     SentenceLedger ledger(request, reader, timings);
-    TextChunker chunker = chunkerFor(true, request.voice);
+    TextChunker chunker = chunkerFor(true, request.speech.voice);
     const auto settle = [&] {
         while (auto chunk = chunker.next())
             ledger.add(std::move(*chunk));
@@ -54,8 +54,8 @@ ChapterPlan planDocumentChapters(const ConversionRequest& request,
     ChapterPlan plan;
     const std::unique_ptr<StructuredDocument> document = openDocument(request, {}, cancel);
     SpeechTimings timings;
-    StructuredReading reading(request, request.voice, document->metadata().language, request.voices,
-                              timings, {});
+    StructuredReading reading(request, request.speech.voice, document->metadata().language,
+                              request.speech.voices, timings, {});
     document->read(reading);
     plan.chapters = std::move(timings.chapters);
     plan.headings = reading.chapters();
@@ -70,21 +70,22 @@ ChapterPlan planChapters(const ConversionRequest& request) {
 }
 
 ChapterPlan planChapters(const ConversionRequest& request, const std::atomic<bool>* cancel) {
-    const bool structured = isStructured(request.inputKind);
-    if (!structured && (readsMarkup(request) || !(request.chapterPattern || request.splitChapters)))
+    const bool structured = isStructured(request.input.kind);
+    if (!structured &&
+        (readsMarkup(request) || !(request.chapters.pattern || request.chapters.split)))
         return {};
     ChapterPlan plan =
         structured ? planDocumentChapters(request, cancel) : planTextChapters(request);
-    if (plan.chapters.empty() && !request.chapterSelection.empty())
+    if (plan.chapters.empty() && !request.chapters.selection.empty())
         // The text file's own fault, named as a failure to read it is.
         throw FileError(
-            std::string("the ") + inputKindRow(request.inputKind).fileKind + " " +
-            quotedName(request.input.native()) + " has " + std::to_string(plan.headings) +
+            std::string("the ") + inputKindRow(request.input.kind).fileKind + " " +
+            quotedName(request.input.path.native()) + " has " + std::to_string(plan.headings) +
             (structured ? (plan.headings == 1 ? " chapter" : " chapters")
                         : (plan.headings == 1 ? " chapter heading" : " chapter headings")) +
-            ": the chapter range \"" + request.chapterSelection.text() +
+            ": the chapter range \"" + request.chapters.selection.text() +
             "\" names none of its chapters");
-    if (!request.splitChapters)
+    if (!request.chapters.split)
         return plan;
     // A text without a sound still gets its one file.
     if (plan.chapters.empty())
@@ -93,7 +94,7 @@ ChapterPlan planChapters(const ConversionRequest& request, const std::atomic<boo
     const unsigned highest = plan.headings;
     for (const ChapterTiming& chapter : plan.chapters)
         plan.files.push_back(
-            chapterFilePath(request.output, chapter.number, chapter.title, highest));
+            chapterFilePath(request.output.path, chapter.number, chapter.title, highest));
     return plan;
 }
 
@@ -105,17 +106,17 @@ ConversionResult convertTextFile(const ConversionRequest& asked, const ProgressC
                                  const std::atomic<bool>* cancel) {
     // Rendered at the rate the container is written at (Opus has no 22.05 kHz).
     ConversionRequest request = asked;
-    request.format = writtenFormat(chosenContainer(asked), asked.format);
+    request.output.format = writtenFormat(chosenContainer(asked), asked.output.format);
     try {
         return Conversion(request, progress, cancel).run();
     } catch (const ConversionCancelled&) {
-        throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled",
+        throw ConversionCancelled(outputFailure(request.output.path, "the conversion was cancelled",
                                                 soundFileKind(chosenContainer(request))));
     } catch (const FileError&) {
         throw;
     } catch (const SpeechError& failure) {
         // The engines' failures: say which text they failed on.
-        throw SpeechError("cannot render the text file " + quotedName(request.input.native()) +
+        throw SpeechError("cannot render the text file " + quotedName(request.input.path.native()) +
                           ": " + failure.what());
     }
 }

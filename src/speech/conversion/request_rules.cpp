@@ -8,23 +8,25 @@
 namespace kestrova::speech {
 
 Container chosenContainer(const ConversionRequest& request) {
-    if (!request.toStandardOutput && !request.splitChapters && OutputTarget::isFifo(request.output))
-        return streamedContainer(request.container, request.output);
-    return writtenContainer(request.container, request.output, request.toStandardOutput);
+    if (!request.output.toStandardOutput && !request.chapters.split &&
+        OutputTarget::isFifo(request.output.path))
+        return streamedContainer(request.output.container, request.output.path);
+    return writtenContainer(request.output.container, request.output.path,
+                            request.output.toStandardOutput);
 }
 
 OutputTarget::Options soundTargetOptions(const ConversionRequest& request,
                                          const std::atomic<bool>* cancel) {
-    return {.replaceExisting = request.replaceExisting,
-            .standardOutput = request.toStandardOutput,
-            .container = request.container,
+    return {.replaceExisting = request.output.replaceExisting,
+            .standardOutput = request.output.toStandardOutput,
+            .container = request.output.container,
             .cancel = cancel,
             .fileKind = soundFileKind(chosenContainer(request))};
 }
 
 void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request) {
     if (cancel && cancel->load())
-        throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled",
+        throw ConversionCancelled(outputFailure(request.output.path, "the conversion was cancelled",
                                                 soundFileKind(chosenContainer(request))));
 }
 
@@ -46,12 +48,12 @@ Prosody combined(const Prosody& asked, const Prosody& run) {
 }
 
 bool readsMarkup(const ConversionRequest& request) {
-    return request.controls.ssml || request.inputKind == InputKind::Ssml;
+    return request.speech.controls.ssml || request.input.kind == InputKind::Ssml;
 }
 
 std::optional<int> chapterPauseOf(const ConversionRequest& request) {
-    if (request.chapterPauseMs || !isStructured(request.inputKind))
-        return request.chapterPauseMs;
+    if (request.chapters.pauseMs || !isStructured(request.input.kind))
+        return request.chapters.pauseMs;
     return defaultDocumentChapterPauseMs;
 }
 

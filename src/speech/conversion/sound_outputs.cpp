@@ -14,28 +14,29 @@ namespace kestrova::speech {
 SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& plan,
                            std::uint64_t expectedFrames, const std::atomic<bool>* cancel)
     : request_(request), plan_(plan), expectedFrames_(expectedFrames), cancel_(cancel) {
-    if (request.splitChapters && request.toStandardOutput)
-        throw FileError(outputFailure(request.output,
+    if (request.chapters.split && request.output.toStandardOutput)
+        throw FileError(outputFailure(request.output.path,
                                       "chapters split into files cannot go to a stream",
                                       soundFileKind(chosenContainer(request))));
     if (chosenContainer(request) == Container::M4b)
-        Mp4AudioWriter::checkBitrate(
-            request.format,
-            request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format)),
-            request.output);
+        Mp4AudioWriter::checkBitrate(request.output.format,
+                                     request.output.bitrateKbps.value_or(
+                                         Mp4AudioWriter::defaultBitrateKbps(request.output.format)),
+                                     request.output.path);
     // libsndfile sets a constant rate only on MPEG-1 Layer III, 32 kHz and up.
-    if (chosenContainer(request) == Container::Mp3 && request.bitrateKbps &&
-        (request.format.sampleRate < 32000 || *request.bitrateKbps < 32))
+    if (chosenContainer(request) == Container::Mp3 && request.output.bitrateKbps &&
+        (request.output.format.sampleRate < 32000 || *request.output.bitrateKbps < 32))
         throw SpeechError("a constant MP3 bit rate needs 32 kHz or more (-f 28 to 37) and 32 "
                           "kb/s or more: not " +
-                          std::to_string(request.format.sampleRate) + " Hz at " +
-                          std::to_string(*request.bitrateKbps) + " kb/s");
-    if (request.splitChapters && readsMarkup(request))
+                          std::to_string(request.output.format.sampleRate) + " Hz at " +
+                          std::to_string(*request.output.bitrateKbps) + " kb/s");
+    if (request.chapters.split && readsMarkup(request))
         throw SpeechError("chapters are found in plain text only, not in SSML");
     // What the container cannot hold is cut or left out here, once, before any sound.
-    tags_ = tagsFittedTo(chosenContainer(request), request.tags, request.output, request.warning);
-    if (!request.splitChapters) {
-        open(request.output, tags_);
+    tags_ = tagsFittedTo(chosenContainer(request), request.output.tags, request.output.path,
+                         request.callbacks.warning);
+    if (!request.chapters.split) {
+        open(request.output.path, tags_);
     } else {
         // Every chapter's file is known now: one that cannot be written fails before any
         // sound.
@@ -48,22 +49,22 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
 void SoundOutputs::startMeasuring() {
     const Container container =
         files_.empty() ? chosenContainer(request_) : files_.front().target.container();
-    const bool stereo = request_.format.channels == 2;
-    if (request_.loudness.targetLufs) {
-        secondPass_.emplace(request_, container, spoolFolder(request_.output, isFile()));
+    const bool stereo = request_.output.format.channels == 2;
+    if (request_.mastering.loudness.targetLufs) {
+        secondPass_.emplace(request_, container, spoolFolder(request_.output.path, isFile()));
         return;
     }
-    if (request_.loudness.measure)
-        meter_.emplace(request_.format.sampleRate, stereo);
+    if (request_.mastering.loudness.measure)
+        meter_.emplace(request_.output.format.sampleRate, stereo);
     if (const std::optional<double> threshold = limiterThresholdDb(request_, container)) {
-        limiter_.emplace(1.0, gainOfDecibels(*threshold), request_.format.sampleRate);
-        if (request_.loudness.measure)
-            limitedMeter_.emplace(request_.format.sampleRate, stereo);
+        limiter_.emplace(1.0, gainOfDecibels(*threshold), request_.output.format.sampleRate);
+        if (request_.mastering.loudness.measure)
+            limitedMeter_.emplace(request_.output.format.sampleRate, stereo);
     }
 }
 
 void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
-    if (!request_.splitChapters)
+    if (!request_.chapters.split)
         return;
     if (secondPass_ || limiter_)
         chapterStarts_.push_back({.frame = frames_, .chapter = chapter});
@@ -76,22 +77,24 @@ void SoundOutputs::openChapter(const ChapterTiming& chapter) {
         setAside(files_.back());
     SoundTags tags = tags_;
     // AU and raw PCM hold no tags: their files go untitled.
-    const Container container = request_.container.value_or(containerForPath(request_.output));
+    const Container container =
+        request_.output.container.value_or(containerForPath(request_.output.path));
     if (!chapter.title.empty() && holdsTags(container))
         tags.title = chapter.title;
     // Only the files checked beforehand are written.
     const std::size_t index = files_.size();
     if (index >= plan_.files.size() || plan_.chapters[index].number != chapter.number ||
         plan_.chapters[index].title != chapter.title)
-        throw FileError(inputFailure("read", request_.input,
+        throw FileError(inputFailure("read", request_.input.path,
                                      "its chapters changed while it was being converted"));
     open(plan_.files[index],
-         tagsFittedTo(container, std::move(tags), plan_.files[index], request_.warning));
+         tagsFittedTo(container, std::move(tags), plan_.files[index], request_.callbacks.warning));
     files_.back().chapterTitle = chapter.title;
     // An M4B file of one chapter holds that one chapter.
     if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer)) {
         std::vector<CuePoint> only = {{.name = chapter.title, .frame = 0}};
-        fitChapters(container, only, &CuePoint::name, plan_.files[index], request_.warning);
+        fitChapters(container, only, &CuePoint::name, plan_.files[index],
+                    request_.callbacks.warning);
         mp4->setChapters(std::move(only));
     }
 }
@@ -113,7 +116,7 @@ void SoundOutputs::write(std::span<const std::int16_t> samples) {
 
 void SoundOutputs::writeToFile(std::span<const std::int16_t> samples) {
     if (files_.empty()) // split, and sound before any chapter: cannot happen with text
-        throw FileError(outputFailure(request_.output, "no chapter to write the sound into",
+        throw FileError(outputFailure(request_.output.path, "no chapter to write the sound into",
                                       soundFileKind(chosenContainer(request_))));
     std::visit([samples](auto& writer) { writer.write(samples); }, files_.back().writer);
 }
@@ -156,7 +159,8 @@ void SoundOutputs::writeHeldBack(const std::function<void(double)>& passDone) {
             .limitedSamples = limiter_->limitedSamples(),
             .limitedStretches = limiter_->limitedStretches(),
         };
-        loudness_->ceilingDbtp = request_.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp);
+        loudness_->ceilingDbtp =
+            request_.mastering.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp);
         if (limitedMeter_)
             loudness_->after = limitedMeter_->measure();
         limiter_.reset();
@@ -190,7 +194,7 @@ void SoundOutputs::writeSilence(std::uint64_t frames) {
 }
 
 void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
-    if (request_.splitChapters || files_.empty())
+    if (request_.chapters.split || files_.empty())
         return;
     // An M4B file's chapters cover its sound: each from where its sound starts, the text
     // before the first heading included.
@@ -199,7 +203,8 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
         std::vector<CuePoint> starts;
         for (const ChapterTiming& chapter : chapters)
             starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
-        fitChapters(file.target.container(), starts, &CuePoint::name, file.path, request_.warning);
+        fitChapters(file.target.container(), starts, &CuePoint::name, file.path,
+                    request_.callbacks.warning);
         mp4->setChapters(std::move(starts));
         return;
     }
@@ -222,13 +227,13 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
 void SoundOutputs::commit(const std::function<void(double)>& passDone) {
     writeHeldBack(passDone);
     // A text without a sound still gets its one file.
-    if (request_.splitChapters && files_.empty())
+    if (request_.chapters.split && files_.empty())
         openChapter({});
-    if (!request_.splitChapters) {
+    if (!request_.chapters.split) {
         for (File& file : files_) {
             close(file.writer);
             embedTags(file, chapters_);
-            file.target.commit(request_.replaceExisting, request_.syncToDisk);
+            file.target.commit(request_.output.replaceExisting, request_.output.syncToDisk);
         }
         return;
     }
@@ -238,12 +243,13 @@ void SoundOutputs::commit(const std::function<void(double)>& passDone) {
     for (File& file : files_)
         if (PendingFile* parked = file.target.pendingFile())
             pending.push_back(parked);
-    PendingFile::nameTogether(pending, request_.replaceExisting, request_.syncToDisk, cancel_);
+    PendingFile::nameTogether(pending, request_.output.replaceExisting, request_.output.syncToDisk,
+                              cancel_);
 }
 
 std::vector<std::filesystem::path> SoundOutputs::paths() const {
     std::vector<std::filesystem::path> paths;
-    if (request_.splitChapters)
+    if (request_.chapters.split)
         for (const File& file : files_)
             paths.push_back(file.path);
     return paths;
@@ -260,7 +266,7 @@ void SoundOutputs::setAside(File& file) const {
         chapters.push_back({.title = file.chapterTitle, .startFrame = 0, .endFrame = frames});
     fitEditedChapters(file, chapters);
     embedTags(file, chapters);
-    file.target.park(request_.syncToDisk);
+    file.target.park(request_.output.syncToDisk);
 }
 
 void SoundOutputs::fitEditedChapters(const File& file,
@@ -268,7 +274,7 @@ void SoundOutputs::fitEditedChapters(const File& file,
     if (file.target.isFile() &&
         editedThroughTagLibrary(file.target.container(), file.tags, !chapters.empty()))
         fitChapters(file.target.container(), chapters, &EmbeddedChapter::title, file.path,
-                    request_.warning);
+                    request_.callbacks.warning);
 }
 
 SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& tags) {
@@ -282,7 +288,7 @@ void SoundOutputs::embedTags(File& file, std::span<const EmbeddedChapter> chapte
     if (!file.target.isFile() || !std::holds_alternative<SoundFileWriter>(file.writer))
         return;
     writeEmbeddedTags(file.target.fd(), file.target.container(), file.tags, chapters,
-                      request_.format.sampleRate, file.path, cancel_);
+                      request_.output.format.sampleRate, file.path, cancel_);
 }
 
 void SoundOutputs::open(const std::filesystem::path& path, const SoundTags& tags) {
@@ -301,19 +307,21 @@ SoundOutputs::openWriter(const OutputTarget& target, const ConversionRequest& re
                          const SoundTags& tags, const std::atomic<bool>* cancel) {
     if (containerRow(target.container()).bySndfile) {
         SoundWriter writer(std::in_place_type<SoundFileWriter>, target.fd(), target.container(),
-                           request.format, path, expectedFrames, writerTags(target, tags), cancel);
-        if (target.container() == Container::Mp3 && request.bitrateKbps)
-            std::get<SoundFileWriter>(writer).setConstantBitrate(*request.bitrateKbps);
+                           request.output.format, path, expectedFrames, writerTags(target, tags),
+                           cancel);
+        if (target.container() == Container::Mp3 && request.output.bitrateKbps)
+            std::get<SoundFileWriter>(writer).setConstantBitrate(*request.output.bitrateKbps);
         return writer;
     }
-    const int bitrateKbps =
-        request.bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(request.format));
-    return SoundWriter(std::in_place_type<Mp4Output>, Mp4WriterArguments{.fd = target.fd(),
-                                                                         .format = request.format,
-                                                                         .path = path,
-                                                                         .tags = tags,
-                                                                         .bitrateKbps = bitrateKbps,
-                                                                         .cancel = cancel});
+    const int bitrateKbps = request.output.bitrateKbps.value_or(
+        Mp4AudioWriter::defaultBitrateKbps(request.output.format));
+    return SoundWriter(std::in_place_type<Mp4Output>,
+                       Mp4WriterArguments{.fd = target.fd(),
+                                          .format = request.output.format,
+                                          .path = path,
+                                          .tags = tags,
+                                          .bitrateKbps = bitrateKbps,
+                                          .cancel = cancel});
 }
 
 void SoundOutputs::close(SoundWriter& writer) {

@@ -35,17 +35,17 @@ void TextToSpeech::ConvertTextFileToWave(const std::string& textFile, int firstC
         throw SpeechError("the character range " + std::to_string(firstCharacter) + ", " +
                           std::to_string(characterCount) + " is not valid");
     ConversionRequest request;
-    request.input = textFile;
-    request.output = waveFile;
-    request.voice = voice();
-    request.format = AudioFormat::fromFormatCode(formatCode);
-    request.container = Container::Wave; // a wave file, whatever the name's ending
-    request.encoding = encodings[encodingMode];
-    request.firstCharacter = static_cast<std::uint64_t>(firstCharacter);
+    request.input.path = textFile;
+    request.output.path = waveFile;
+    request.speech.voice = voice();
+    request.output.format = AudioFormat::fromFormatCode(formatCode);
+    request.output.container = Container::Wave; // a wave file, whatever the name's ending
+    request.input.encoding = encodings[encodingMode];
+    request.input.firstCharacter = static_cast<std::uint64_t>(firstCharacter);
     if (characterCount >= 0)
-        request.characterCount = static_cast<std::uint64_t>(characterCount);
-    request.replaceExisting = (writeFlags & ReplaceExisting) != 0;
-    request.syncToDisk = (writeFlags & SyncToDisk) != 0;
+        request.input.characterCount = static_cast<std::uint64_t>(characterCount);
+    request.output.replaceExisting = (writeFlags & ReplaceExisting) != 0;
+    request.output.syncToDisk = (writeFlags & SyncToDisk) != 0;
     lastConversion_.reset();
     lastConversion_ = convertTextFile(request, progress_, cancel_);
 }

@@ -118,9 +118,9 @@ LoudnessMeasure SoundLevel::measure() {
 LoudnessPass::LoudnessPass(const ConversionRequest& request, Container container,
                            const std::filesystem::path& spoolFolder)
     : request_(request), container_(container),
-      spool_(spoolFolder, request.output, soundFileKind(container)),
-      level_(request.format.sampleRate, request.format.channels == 2),
-      segmentSamples_(static_cast<std::size_t>((request.format.sampleRate + 5) / 10)) {}
+      spool_(spoolFolder, request.output.path, soundFileKind(container)),
+      level_(request.output.format.sampleRate, request.output.format.channels == 2),
+      segmentSamples_(static_cast<std::size_t>((request.output.format.sampleRate + 5) / 10)) {}
 
 void LoudnessPass::add(std::span<const std::int16_t> samples) {
     spool_.write(samples);
@@ -145,10 +145,10 @@ void LoudnessPass::add(std::span<const std::int16_t> samples) {
 LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* cancel,
                                     const std::function<void(double)>& done) {
     const LoudnessMeasure before = level_.measure();
-    LoudnessReport report{.before = before,
-                          .ceilingDbtp =
-                              request_.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp)};
-    const double target = *request_.loudness.targetLufs;
+    LoudnessReport report{
+        .before = before,
+        .ceilingDbtp = request_.mastering.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp)};
+    const double target = *request_.mastering.loudness.targetLufs;
     Level level = levelFor(target, before, report.ceilingDbtp, cancel);
     // What a lossy encoder takes off (or adds) is made up by aiming the samples it is given
     // that much the other way. (FFmpeg's AAC encoder, in its module, keeps the level.)
@@ -161,7 +161,7 @@ LoudnessReport LoudnessPass::replay(const Sink& write, const std::atomic<bool>* 
         }
     }
     report.gainDb = level.gainDb;
-    SoundLevel after(request_.format.sampleRate, request_.format.channels == 2);
+    SoundLevel after(request_.output.format.sampleRate, request_.output.format.channels == 2);
     readBack(
         level.gainDb, level.thresholdDb,
         [&](std::span<const std::int16_t> samples) {
@@ -208,9 +208,10 @@ double LoudnessPass::encodedChangeLu(const Level& level, const std::atomic<bool>
              },
              nullptr, cancel, {},
              {.from = from,
-              .to = from + static_cast<std::uint64_t>(trialSeconds * request_.format.sampleRate)});
-    return encodedLoudnessChangeLu(request_.output, container_, request_.format,
-                                   request_.bitrateKbps, trial);
+              .to = from +
+                    static_cast<std::uint64_t>(trialSeconds * request_.output.format.sampleRate)});
+    return encodedLoudnessChangeLu(request_.output.path, container_, request_.output.format,
+                                   request_.output.bitrateKbps, trial);
 }
 
 // The limiter takes some loudness off with the peaks (up to half a LU for speech raised by
@@ -274,7 +275,7 @@ double LoudnessPass::limiterLossLu(double gainDb, double thresholdDb,
         throw;
     }
     other.get();
-    const double weight = request_.format.channels == 2 ? 2.0 : 1.0;
+    const double weight = request_.output.format.channels == 2 ? 2.0 : 1.0;
     const double perBlock =
         weight / (4.0 * static_cast<double>(segmentSamples_) * 32768.0 * 32768.0);
     std::vector<double> plain;
@@ -295,9 +296,9 @@ void LoudnessPass::limiterChange(std::size_t first, std::size_t last, double gai
                                  std::vector<double>& change, const std::atomic<bool>* cancel) {
     const std::uint64_t from = first * segmentSamples_;
     const std::uint64_t to = last * segmentSamples_;
-    TruePeakLimiter limiter(gain, ceiling, request_.format.sampleRate);
-    KWeighting plain(request_.format.sampleRate);
-    KWeighting limited(request_.format.sampleRate);
+    TruePeakLimiter limiter(gain, ceiling, request_.output.format.sampleRate);
+    KWeighting plain(request_.output.format.sampleRate);
+    KWeighting limited(request_.output.format.sampleRate);
     std::vector<std::int16_t> block(blockSamples);
     std::vector<std::int16_t> out;
     std::uint64_t compared = from;
@@ -338,7 +339,7 @@ void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, co
     std::optional<TruePeakLimiter> limiter;
     if (thresholdDb)
         limiter.emplace(gainOfDecibels(gainDb), gainOfDecibels(*thresholdDb),
-                        request_.format.sampleRate);
+                        request_.output.format.sampleRate);
     std::thread reading([&] {
         try {
             readGained(gainOfDecibels(gainDb), limiter ? &*limiter : nullptr, range, handover,
@@ -403,8 +404,8 @@ void LoudnessPass::readGained(double gain, TruePeakLimiter* limiter, SampleRange
 }
 
 std::optional<double> limiterThresholdDb(const ConversionRequest& request, Container container) {
-    const double ceiling = request.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp);
-    if (request.loudness.changesLevel())
+    const double ceiling = request.mastering.loudness.truePeakDbtp.value_or(defaultTruePeakDbtp);
+    if (request.mastering.loudness.changesLevel())
         return ceiling - limiterHeadroomDb(container);
     if (isLossy(container))
         return ceiling;

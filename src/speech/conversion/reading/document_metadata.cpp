@@ -25,8 +25,8 @@ bool fitsLatin1(std::string_view text) {
 // Standard output, or a FIFO or a device at the path: the sound is streamed.
 bool streamed(const ConversionRequest& request) {
     std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(request.output, error);
-    return request.toStandardOutput ||
+    const std::filesystem::file_status status = std::filesystem::status(request.output.path, error);
+    return request.output.toStandardOutput ||
            (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status));
 }
 
@@ -40,7 +40,7 @@ void adoptTag(std::optional<std::string>& tag, const std::string& value, bool la
 
 void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& registry,
                            bool chooseVoice, const std::atomic<bool>* cancel) {
-    if (!isStructured(request.inputKind))
+    if (!isStructured(request.input.kind))
         return;
     std::unique_ptr<StructuredDocument> document;
     try {
@@ -54,23 +54,23 @@ void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& regi
     if (holdsTags(container)) {
         const bool latin1Only =
             containerRow(container).streamTags == StreamTags::Latin1 && streamed(request);
-        adoptTag(request.tags.title, metadata.title, latin1Only);
-        adoptTag(request.tags.artist, metadata.author, latin1Only);
-        adoptTag(request.tags.date, metadata.date, latin1Only);
-        if (!request.tags.cover && !metadata.coverBytes.empty())
-            request.tags.cover =
+        adoptTag(request.output.tags.title, metadata.title, latin1Only);
+        adoptTag(request.output.tags.artist, metadata.author, latin1Only);
+        adoptTag(request.output.tags.date, metadata.date, latin1Only);
+        if (!request.output.tags.cover && !metadata.coverBytes.empty())
+            request.output.tags.cover =
                 CoverArt{.mediaType = metadata.coverType, .bytes = metadata.coverBytes};
     }
     if (!chooseVoice || metadata.language.empty())
         return;
-    const std::string kind = inputKindRow(request.inputKind).fileKind;
+    const std::string kind = inputKindRow(request.input.kind).fileKind;
     // Shown as it is, as it always was, unless it could break the line or flood it.
     const std::string language = shownValue(metadata.language);
     if (const std::optional<Voice> voice = registry.voiceForLanguage(metadata.language)) {
-        request.voice = *voice;
-        request.voiceChoice = "the " + kind + "'s language, " + language;
+        request.speech.voice = *voice;
+        request.speech.voiceChoice = "the " + kind + "'s language, " + language;
     } else {
-        request.voiceChoice = "no voice speaks the " + kind + "'s language, " + language;
+        request.speech.voiceChoice = "no voice speaks the " + kind + "'s language, " + language;
     }
 }
 

@@ -30,7 +30,7 @@ class MarkupVoices {
 public:
     MarkupVoices(const ConversionRequest& request, std::string sourceName, Markup& markup)
         : request_(request), sourceName_(std::move(sourceName)), markup_(markup),
-          unspokenTold_(request.warning) {}
+          unspokenTold_(request.callbacks.warning) {}
 
     // Once every run is resolved: how many more languages no voice speaks than were told of.
     void tellUntold() {
@@ -48,16 +48,16 @@ public:
 
 private:
     const VoiceRegistry& registry() {
-        if (!request_.voices && !discovered_)
+        if (!request_.speech.voices && !discovered_)
             discovered_.emplace();
-        return request_.voices ? *request_.voices : *discovered_;
+        return request_.speech.voices ? *request_.speech.voices : *discovered_;
     }
 
     // Text in a language the voice in effect does not speak goes to an eSpeak NG voice of that
     // language. Decided once for each voice and language: a document may hold a million runs.
     void chooseForLanguage(SpeechRun& run) {
         const Voice& inEffect =
-            run.voiceName.empty() ? request_.voice : markup_.voices.at(run.voiceName);
+            run.voiceName.empty() ? request_.speech.voice : markup_.voices.at(run.voiceName);
         const std::string key = inEffect.displayName + '\n' + run.language;
         auto known = choices_.find(key);
         if (known == choices_.end())
@@ -154,7 +154,7 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
                   const Lexicon& lexicon) {
     Markup markup;
     // FILE:LINE:COLUMN as compilers write it; a name that could break the line is quoted.
-    const std::string& name = request.input.native();
+    const std::string& name = request.input.path.native();
     const std::string sourceName = isPlainName(name) ? name : quotedName(name);
     try {
         // The file's own bytes as they are read: the XML parser decodes them, once, as the
@@ -164,13 +164,13 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
         std::uint64_t bytes = 0;
         while (reader.readUndecoded(piece)) {
             if ((bytes += piece.size()) > ssmlMaxBytes)
-                throw FileError(inputFailure("read", request.input,
+                throw FileError(inputFailure("read", request.input.path,
                                              "an SSML document may be at most " +
                                                  std::to_string(ssmlMaxBytes >> 20) + " MiB"));
             if (!ssml)
-                ssml.emplace(sourceName, request.warning,
-                             request.encoding != TextEncoding::Automatic
-                                 ? request.encoding
+                ssml.emplace(sourceName, request.callbacks.warning,
+                             request.input.encoding != TextEncoding::Automatic
+                                 ? request.input.encoding
                                  : ssmlEncoding(piece, reader.encoding()));
             ssml->push(piece);
         }
@@ -198,7 +198,7 @@ Markup readMarkup(TextFileReader& reader, const ConversionRequest& request,
 
 void sequenceMarkup(const Markup& markup, const ConversionRequest& request, ChunkSequence& sequence,
                     SpeechTimings* timings) {
-    const Prosody asked = askedProsody(request.controls);
+    const Prosody asked = askedProsody(request.speech.controls);
     std::uint64_t spoken = 0;
     std::optional<MarkupSentences> sentences;
     if (timings)
@@ -206,7 +206,7 @@ void sequenceMarkup(const Markup& markup, const ConversionRequest& request, Chun
     for (const SpeechItem& item : markup.script) {
         if (const auto* run = std::get_if<SpeechRun>(&item)) {
             const Voice& voice =
-                run->voiceName.empty() ? request.voice : markup.voices.at(run->voiceName);
+                run->voiceName.empty() ? request.speech.voice : markup.voices.at(run->voiceName);
             TextChunker chunker = chunkerFor(timings != nullptr, voice);
             chunker.push(run->text);
             chunker.finish();

@@ -46,9 +46,9 @@ private:
 SentenceLedger::SentenceLedger(const ConversionRequest& request, const TextFileReader& reader,
                                SpeechTimings& timings)
     : timings_(timings), offsets_(reader.encoding(), reader.markLength()),
-      selection_(request.chapterSelection) {
-    if (request.chapterPattern || request.splitChapters)
-        headings_.emplace(request.chapterPattern.value_or(std::string(defaultChapterPattern)));
+      selection_(request.chapters.selection) {
+    if (request.chapters.pattern || request.chapters.split)
+        headings_.emplace(request.chapters.pattern.value_or(std::string(defaultChapterPattern)));
 }
 
 // The chapter the chunk belongs to: a heading begins the next one; the text before the first
@@ -95,7 +95,7 @@ std::optional<TextChunk> SentenceLedger::next(std::size_t& sentence) {
 
 void chunkText(TextFileReader& reader, const ConversionRequest& request, TextChunker& chunker,
                SentenceLedger* ledger, const std::function<void()>& ready) {
-    CharacterWindow window(request.firstCharacter, request.characterCount);
+    CharacterWindow window(request.input.firstCharacter, request.input.characterCount);
     std::string decoded;
     while (!window.done() && reader.read(decoded)) {
         const std::string_view kept = window.take(decoded);

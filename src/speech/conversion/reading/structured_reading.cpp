@@ -15,11 +15,11 @@ StructuredReading::StructuredReading(const ConversionRequest& request, const Voi
                                      SpeechTimings& timings, Speak speak)
     : request_(request), documentVoice_(documentVoice),
       documentLanguage_(std::move(documentLanguage)), registry_(registry),
-      unspokenTold_(speak ? request.warning : nullptr), timings_(timings),
+      unspokenTold_(speak ? request.callbacks.warning : nullptr), timings_(timings),
       speak_(std::move(speak)) {}
 
 void StructuredReading::tellUntold() {
-    unspokenTold_.tellUntold(quotedName(request_.input.native()) + ": ",
+    unspokenTold_.tellUntold(quotedName(request_.input.path.native()) + ": ",
                              "languages that no voice speaks are read by " +
                                  documentVoice_.displayName);
 }
@@ -41,7 +41,7 @@ void StructuredReading::block(DocumentBlock block) {
         groups.back().runs.emplace_back(groups.back().text.size(), &run);
         groups.back().text += run.text;
     }
-    const std::string source = block.source.empty() ? request_.input.string() : block.source;
+    const std::string source = block.source.empty() ? request_.input.path.string() : block.source;
     bool beginsBlock = true;
     for (const RunGroup& group : groups)
         readGroup(group, source, beginsBlock);
@@ -62,7 +62,7 @@ const Voice& StructuredReading::voiceFor(const std::string& language) {
         found = voicesByLanguage_.emplace(language, registry_->voiceForLanguage(language)).first;
         if (!found->second && unspokenTold_.listened())
             unspokenTold_.tell("no voice speaks the language " + quotedValue(language) + " of " +
-                               quotedName(request_.input.native()) + ": " +
+                               quotedName(request_.input.path.native()) + ": " +
                                documentVoice_.displayName + " reads it");
     }
     return found->second ? *found->second : documentVoice_;
@@ -73,7 +73,7 @@ void StructuredReading::readGroup(const RunGroup& group, const std::string& sour
     TextChunker chunker = chunkerFor(true, *group.voice);
     chunker.push(group.text);
     chunker.finish();
-    const bool selected = request_.chapterSelection.contains(chapterNumber_);
+    const bool selected = request_.chapters.selection.contains(chapterNumber_);
     const std::uint64_t before = characters_;
     while (std::optional<TextChunk> chunk = chunker.next()) {
         if (beginsBlock)
@@ -102,7 +102,7 @@ std::size_t StructuredReading::record(const TextChunk& chunk, const RunGroup& gr
     if (!speak_)
         return RenderTask::noSentence;
     // Chapters alone need no words: a book's sentences are kept whole only when asked for.
-    if (!request_.recordTimings) {
+    if (!request_.chapters.recordTimings) {
         timings_.sentences.push_back({.text = {},
                                       .startByte = std::nullopt,
                                       .endByte = std::nullopt,
@@ -145,12 +145,12 @@ std::optional<std::uint64_t> StructuredReading::sourceByte(const RunGroup& group
 std::unique_ptr<StructuredDocument> openDocument(const ConversionRequest& request,
                                                  std::function<void(const std::string&)> warning,
                                                  const std::atomic<bool>* cancel) {
-    const DocumentOptions options{.readAlt = request.documentChoices.readAlt,
-                                  .readNotes = request.documentChoices.readNotes,
-                                  .readCode = request.documentChoices.readCode,
+    const DocumentOptions options{.readAlt = request.input.documentChoices.readAlt,
+                                  .readNotes = request.input.documentChoices.readNotes,
+                                  .readCode = request.input.documentChoices.readCode,
                                   .warning = std::move(warning),
                                   .cancel = cancel};
-    return inputKindRow(request.inputKind).open(request.input, options);
+    return inputKindRow(request.input.kind).open(request.input.path, options);
 }
 
 } // namespace kestrova::speech

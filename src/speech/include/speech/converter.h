@@ -75,19 +75,23 @@ struct LoudnessReport {
     double encoderChangeLu = 0;
 };
 
-struct ConversionRequest {
-    std::filesystem::path input;
+// The text and how it is read.
+struct InputSettings {
+    std::filesystem::path path;
     // What the input is read as: plain text unless told (controls.ssml also reads SSML).
-    InputKind inputKind = InputKind::Text;
+    InputKind kind = InputKind::Text;
     // What a structured document's reader leaves out.
     DocumentChoices documentChoices;
-    std::filesystem::path output;
-    // The sound goes to standard output; output then only names it in messages.
+    TextEncoding encoding = TextEncoding::Automatic;
+    std::uint64_t firstCharacter = 0;            // characters skipped before rendering
+    std::optional<std::uint64_t> characterCount; // characters rendered; none: to the end
+};
+
+// The sound and how it is written.
+struct OutputSettings {
+    std::filesystem::path path;
+    // The sound goes to standard output; path then only names it in messages.
     bool toStandardOutput = false;
-    Voice voice;
-    // Why the voice is the one it is, when something other than the asker chose it (a book's
-    // language, say), for messages; empty: as asked.
-    std::string voiceChoice;
     AudioFormat format;
     // None: chosen by the output file's ending; for standard output or a FIFO, AU unless
     // the ending names another container that can be streamed.
@@ -95,16 +99,22 @@ struct ConversionRequest {
     // The AAC bit rate of an M4B file, in kb/s; none: 64, or at 8 kHz the most AAC carries.
     // For an MP3 file: a constant bit rate (LAME's own variable rate without it).
     std::optional<int> bitrateKbps;
-    TextEncoding encoding = TextEncoding::Automatic;
-    std::uint64_t firstCharacter = 0;            // characters skipped before rendering
-    std::optional<std::uint64_t> characterCount; // characters rendered; none: to the end
     bool replaceExisting = true;
     bool syncToDisk = true;
-    // Worker processes rendering side by side, at most maximumJobs() and never more than
-    // there are chunks; 0 renders in this process.
-    unsigned jobs = defaultJobs();
+    // Written into the file; a container that cannot hold them fails before rendering.
+    SoundTags tags;
+    // Where tags.cover was read from: checked with the other paths, never written over.
+    std::filesystem::path coverFile;
+};
+
+// The voice, how it speaks and how it is rendered.
+struct SpeechSettings {
+    Voice voice;
+    // Why the voice is the one it is, when something other than the asker chose it (a book's
+    // language, say), for messages; empty: as asked.
+    std::string voiceChoice;
     // How the text is spoken; the defaults leave the sound as the voice gives it. With markup
-    // the character window above is not used: the whole document is read.
+    // the character window of the input is not used: the whole document is read.
     VoiceControls controls;
     // The lexicon of controls.lexicons, loaded once for every file of a batch: a FIFO or a
     // pipe gives its entries only once. None: loaded here.
@@ -112,15 +122,13 @@ struct ConversionRequest {
     // Where voice names in markup are looked up; none: the voices are discovered when markup
     // names one.
     const VoiceRegistry* voices = nullptr;
-    // Called with the seconds of sound written so far, after each chunk, on the converting
-    // thread; none: nobody is told.
-    std::function<void(double)> soundWritten;
-    // Told about what markup holds that is read as plain text; none: nobody is told.
-    std::function<void(const std::string&)> warning;
-    // Written into the file; a container that cannot hold them fails before rendering.
-    SoundTags tags;
-    // Where tags.cover was read from: checked with the other paths, never written over.
-    std::filesystem::path coverFile;
+    // Worker processes rendering side by side, at most maximumJobs() and never more than
+    // there are chunks; 0 renders in this process.
+    unsigned jobs = defaultJobs();
+};
+
+// Where sentences and chapters land, and the chapters rendered.
+struct ChapterSettings {
     // Where each sentence lands, in the result's timings. Each sentence is then a chunk of its
     // own, rendered in a call of its own, so the engine's pause between two sentences is the
     // silence it ends one with and begins the next with (with a sentence pause set, the sound
@@ -130,18 +138,22 @@ struct ConversionRequest {
     // defaultChapterPattern), given in the timings and as cue points where the container holds
     // them; none: no chapters. Implies the timings. A structured document always has its own
     // chapters, and this pattern is not used for it.
-    std::optional<std::string> chapterPattern;
+    std::optional<std::string> pattern;
     // With chapters: one file per chapter, at chapterFilePath(output, number, title), instead
-    // of one file at output. Files only: not a device or a stream.
-    bool splitChapters = false;
+    // of one file at the output's path. Files only: not a device or a stream.
+    bool split = false;
     // With chapters: only these are rendered; the others are read for their numbers, no more.
     // The timings, cue points and files keep the book's numbers. A selection naming none of
     // the text's chapters fails before anything is rendered.
-    ChapterSelection chapterSelection;
+    ChapterSelection selection;
     // With chapters: exactly this much silence before each heading, at the end of the chapter
     // before it (none before the first sound of the conversion); none: as without chapters,
     // but defaultDocumentChapterPauseMs for a structured document.
-    std::optional<int> chapterPauseMs;
+    std::optional<int> pauseMs;
+};
+
+// The level of the whole sound and the silence around it.
+struct MasteringSettings {
     // With a target the rendered samples are kept in a spool (SampleSpool) and written in a
     // second pass: the timings and chapters keep their frames.
     LoudnessControl loudness = {};
@@ -152,6 +164,24 @@ struct ConversionRequest {
     int leadInMs = 0;
     int tailMs = 0;
     bool roomTonePerFile = false;
+};
+
+// Who is told what, as the conversion goes.
+struct ConversionCallbacks {
+    // Called with the seconds of sound written so far, after each chunk, on the converting
+    // thread; none: nobody is told.
+    std::function<void(double)> soundWritten;
+    // Told about what markup holds that is read as plain text; none: nobody is told.
+    std::function<void(const std::string&)> warning;
+};
+
+struct ConversionRequest {
+    InputSettings input = {};
+    OutputSettings output = {};
+    SpeechSettings speech = {};
+    ChapterSettings chapters = {};
+    MasteringSettings mastering = {};
+    ConversionCallbacks callbacks = {};
 };
 
 struct ConversionResult {
