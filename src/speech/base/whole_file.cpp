@@ -1,11 +1,10 @@
 #include "speech/base/whole_file.h"
 
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
-#include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestrova::speech {
 
@@ -36,16 +35,14 @@ std::string readWholeFile(int fd, const WholeFileLimit& limit) {
     for (;;) {
         if (limit.cancel != nullptr && limit.cancel->load(std::memory_order_relaxed))
             throw ConversionCancelled(limit.failure("the conversion was cancelled"));
-        const ssize_t got = ::read(fd, piece, sizeof piece);
-        if (got == 0)
-            return bytes;
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw FileError(limit.failure(std::strerror(errno)));
-        if (static_cast<std::uint64_t>(got) > limit.maxBytes - bytes.size())
+        const Transfer read = readAll(fd, piece, sizeof piece);
+        if (read.error != 0)
+            throw FileError(limit.failure(std::strerror(read.error)));
+        if (read.done > limit.maxBytes - bytes.size())
             refuseTooLarge(limit);
-        bytes.append(piece, static_cast<std::size_t>(got));
+        bytes.append(piece, read.done);
+        if (read.ended)
+            return bytes;
     }
 }
 

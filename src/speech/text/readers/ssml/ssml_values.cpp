@@ -1,6 +1,6 @@
 #include "speech/text/readers/ssml/ssml_values.h"
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 #include "speech/base/utf8.h"
 #include "speech/voice_controls.h"
 
