@@ -1,9 +1,9 @@
 #include "speech/cover_art.h"
 
 #include "speech/base/unique_fd.h"
+#include "speech/base/whole_file.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
-#include "speech/whole_io.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,33 +14,30 @@
 namespace kestrova::speech {
 namespace {
 
-[[noreturn]] void refuse(const std::filesystem::path& path, const std::string& reason) {
-    throw FileError("cannot use the cover " + quotedName(path.native()) + ": " + reason);
+std::string coverFailure(const std::filesystem::path& path, const std::string& reason) {
+    return "cannot use the cover " + quotedName(path.native()) + ": " + reason;
 }
 
-// At most limit + 1 bytes: enough to tell that the file is too large, from a FIFO too.
-std::string readUpTo(const std::filesystem::path& path, std::size_t limit) {
+[[noreturn]] void refuse(const std::filesystem::path& path, const std::string& reason) {
+    throw FileError(coverFailure(path, reason));
+}
+
+std::string coverBytes(const std::filesystem::path& path) {
     const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (!file)
         refuse(path, std::strerror(errno));
-    std::string bytes;
-    char block[65536];
-    for (bool ended = false; !ended && bytes.size() <= limit;) {
-        const Transfer read = readAll(file.get(), block, sizeof block);
-        if (read.error != 0)
-            refuse(path, std::strerror(read.error));
-        bytes.append(block, read.done);
-        ended = read.ended;
-    }
-    return bytes;
+    return readWholeFile(
+        file.get(),
+        {.maxBytes = maximumCoverBytes,
+         .cancel = nullptr,
+         .failure = [&path](const std::string& reason) { return coverFailure(path, reason); },
+         .tooLarge = {}});
 }
 
 } // namespace
 
 CoverArt readCoverArt(const std::filesystem::path& path) {
-    std::string bytes = readUpTo(path, maximumCoverBytes);
-    if (bytes.size() > maximumCoverBytes)
-        refuse(path, "it is larger than " + std::to_string(maximumCoverBytes >> 20) + " MiB");
+    std::string bytes = coverBytes(path);
     const std::string_view start(bytes);
     if (start.starts_with("\xFF\xD8\xFF"))
         return {.mediaType = "image/jpeg", .bytes = std::move(bytes)};

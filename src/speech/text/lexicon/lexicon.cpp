@@ -2,6 +2,7 @@
 
 #include "speech/base/unique_fd.h"
 #include "speech/base/utf8.h"
+#include "speech/base/whole_file.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/lexicon/case_folder.h"
@@ -185,7 +186,7 @@ private:
             ended_ = count == 0;
             total_ += static_cast<std::size_t>(count);
             if (total_ > maximumFileSize)
-                throw failure("it is larger than 64 MiB");
+                throw failure("it is larger than " + sizeInWords(maximumFileSize));
             buffer_.append(piece, static_cast<std::size_t>(count));
             return;
         }

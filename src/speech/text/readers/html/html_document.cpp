@@ -23,18 +23,12 @@ bool isXhtmlFile(const std::filesystem::path& file) {
     return ending == ".xhtml" || ending == ".xht";
 }
 
-std::string fileBytes(const std::filesystem::path& file) {
-    TextFileReader reader(file);
-    std::string bytes;
-    std::string piece;
-    while (reader.readUndecoded(piece)) {
-        if (piece.size() > pageMaxBytes - std::min(pageMaxBytes, bytes.size()))
-            throw FileError(inputFailure("read", file,
-                                         "an HTML file may be at most " +
-                                             std::to_string(pageMaxBytes >> 20) + " MiB"));
-        bytes += piece;
-    }
-    return bytes;
+std::string fileBytes(const std::filesystem::path& file, const DocumentOptions& options) {
+    return readWholeTextFile(
+        file, {.maxBytes = pageMaxBytes,
+               .cancel = options.cancel,
+               .failure = {},
+               .tooLarge = "an HTML file may be at most " + sizeInWords(pageMaxBytes)});
 }
 
 const xmlNode* firstElement(const xmlNode& parent, std::string_view name) {
@@ -86,7 +80,8 @@ DocumentMetadata metadataOf(const PageTree& tree) {
 class HtmlDocument : public StructuredDocument {
 public:
     HtmlDocument(const std::filesystem::path& file, const DocumentOptions& options)
-        : file_(file), options_(options), bytes_(fileBytes(file)), xml_(isXhtmlFile(file)) {
+        : file_(file), options_(options), bytes_(fileBytes(file, options)),
+          xml_(isXhtmlFile(file)) {
         try {
             metadata_ = metadataOf(PageTree(bytes_, !xml_, options.cancel));
         } catch (const PageFault& fault) {

@@ -2,7 +2,6 @@
 
 #include "speech/base/utf8.h"
 #include "speech/file_failures.h"
-#include "speech/file_identity.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/markdown/front_matter.h"
 #include "speech/text/readers/markdown/markdown_document.h"
@@ -84,21 +83,12 @@ MarkdownSource checkedSource(std::string bytes, const std::string& name,
 }
 
 std::string wholeFile(const std::filesystem::path& file, const DocumentOptions& options) {
-    const std::string tooLarge = "it is larger than " + std::to_string(markdownMaxBytes >> 20) +
-                                 " MiB, the most a Markdown file may hold";
-    // Before the reader's pass over the whole file.
-    if (const auto identity = FileIdentity::ofPath(file);
-        identity && static_cast<std::uint64_t>(identity->size) > markdownMaxBytes)
-        refuse(file.native(), tooLarge);
-    TextFileReader reader(file, TextEncoding::Automatic, options.cancel);
-    std::string bytes;
-    for (std::string piece; reader.readUndecoded(piece);) {
-        checkCancelled(options, file.native());
-        if (bytes.size() + piece.size() > markdownMaxBytes)
-            refuse(file.native(), tooLarge);
-        bytes += piece;
-    }
-    return bytes;
+    return readWholeTextFile(file,
+                             {.maxBytes = markdownMaxBytes,
+                              .cancel = options.cancel,
+                              .failure = {},
+                              .tooLarge = "it is larger than " + sizeInWords(markdownMaxBytes) +
+                                          ", the most a Markdown file may hold"});
 }
 
 } // namespace kestrova::speech::markdown

@@ -1,6 +1,7 @@
 #include "text_file_reader.h"
 
 #include "speech/base/utf8.h"
+#include "speech/base/whole_file.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 #include "speech/whole_io.h"
@@ -20,29 +21,40 @@ constexpr std::size_t pieceSize = 1 << 16;
 TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding,
                                const std::atomic<bool>* cancel)
     : path_(path), buffer_(pieceSize, '\0') {
-    openRegularFile();
+    file_ = openRegularTextFile(path_, identity_);
     settleEncodingFromStart(encoding);
     countCharacters(cancel);
     rewindAfterMark();
     decoder_.emplace(encoding_);
 }
 
-void TextFileReader::openRegularFile() {
+UniqueFd openRegularTextFile(const std::filesystem::path& path, FileIdentity& identity) {
     // Without blocking: opening a FIFO would wait for a writer.
-    file_.reset(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (!file_)
-        throw FileError(inputFailure("open", path_, std::strerror(errno)));
-    // The file is read twice, and to its end before the rendering begins: a pipe cannot be
-    // read again, and a device such as /dev/zero has no end.
+    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file)
+        throw FileError(inputFailure("open", path, std::strerror(errno)));
+    // The file is read to its end before the rendering begins: a pipe cannot be read again,
+    // and a device such as /dev/zero has no end.
     struct stat status {};
-    if (::fstat(file_.get(), &status) != 0)
-        throw FileError(inputFailure("read", path_, std::strerror(errno)));
+    if (::fstat(file.get(), &status) != 0)
+        throw FileError(inputFailure("read", path, std::strerror(errno)));
     if (S_ISDIR(status.st_mode))
-        throw FileError(inputFailure("read", path_, std::strerror(EISDIR)));
+        throw FileError(inputFailure("read", path, std::strerror(EISDIR)));
     if (!S_ISREG(status.st_mode))
-        throw FileError(inputFailure("read", path_, "it is not a regular file"));
-    identity_ = FileIdentity::of(status);
-    ::fcntl(file_.get(), F_SETFL, ::fcntl(file_.get(), F_GETFL) & ~O_NONBLOCK);
+        throw FileError(inputFailure("read", path, "it is not a regular file"));
+    identity = FileIdentity::of(status);
+    ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+    return file;
+}
+
+std::string readWholeTextFile(const std::filesystem::path& path, WholeFileLimit limit) {
+    FileIdentity identity;
+    const UniqueFd file = openRegularTextFile(path, identity);
+    if (!limit.failure)
+        limit.failure = [&path](const std::string& reason) {
+            return inputFailure("read", path, reason);
+        };
+    return readWholeFile(file.get(), limit);
 }
 
 void TextFileReader::settleEncodingFromStart(TextEncoding encoding) {

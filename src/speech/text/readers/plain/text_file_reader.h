@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/base/unique_fd.h"
+#include "speech/base/whole_file.h"
 #include "speech/file_identity.h"
 #include "speech/text/readers/plain/text_decoder.h"
 
@@ -44,8 +45,7 @@ public:
     bool readUndecoded(std::string& output);
 
 private:
-    // The constructor's steps, in order.
-    void openRegularFile();
+    // The constructor's steps, in order, after openRegularTextFile.
     void settleEncodingFromStart(TextEncoding encoding);
     void countCharacters(const std::atomic<bool>* cancel);
     // The characters of a file of this many bytes in the settled encoding.
@@ -65,5 +65,13 @@ private:
     bool exhausted_ = false;
     bool undecodedBegun_ = false;
 };
+
+// The text file opened for reading, refused unless it is a regular file; identity: the file as
+// it was opened. Failures name it as the text file ("cannot open the text file ...").
+UniqueFd openRegularTextFile(const std::filesystem::path& path, FileIdentity& identity);
+
+// A text file's own bytes, undecoded, whole: openRegularTextFile, then readWholeFile held to
+// limit, whose failures name the text file unless limit.failure words them otherwise.
+std::string readWholeTextFile(const std::filesystem::path& path, WholeFileLimit limit);
 
 } // namespace kestrova::speech

@@ -30,8 +30,8 @@ TextEncoding ssmlEncoding(std::string_view document, TextEncoding detected) {
                                                                   : TextEncoding::Automatic;
 }
 
-// Reads the document as the parser goes, element by element, without a tree: what is kept is
-// the script so far and one frame for each element open.
+// Drives the push parser over the document as it arrives and keeps its first fault; what the
+// elements make of their content is SsmlMarkup's.
 class SsmlReader::Parse {
 public:
     Parse(std::string sourceName, SsmlWarning warn, TextEncoding encoding)

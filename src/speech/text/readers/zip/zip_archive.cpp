@@ -104,13 +104,6 @@ std::string bookFailure(const std::filesystem::path& book, std::string_view entr
     return bookFailure(book, quotedValue(entry, longestDocumentName) + ": " + reason);
 }
 
-std::string sizeInWords(std::uint64_t bytes) {
-    constexpr std::uint64_t mebibyte = std::uint64_t{1} << 20;
-    if (bytes >= mebibyte && bytes % mebibyte == 0)
-        return std::to_string(bytes / mebibyte) + " MiB";
-    return std::to_string(bytes) + " bytes";
-}
-
 template <typename BytesAt>
 void ZipArchive::checkEntryCount(std::uint64_t size, BytesAt&& bytesAt) const {
     const std::optional<std::uint64_t> entries = declaredEntryCount(size, bytesAt);

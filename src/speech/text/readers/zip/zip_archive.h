@@ -1,5 +1,7 @@
 #pragma once
 
+#include "speech/base/whole_file.h" // sizeInWords, for the limits in messages
+
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -15,9 +17,6 @@ std::string bookFailure(const std::filesystem::path& book, const std::string& re
 // name cut past longestDocumentName.
 std::string bookFailure(const std::filesystem::path& book, std::string_view entry,
                         const std::string& reason);
-
-// A size limit as messages give it: "64 MiB" when it is a whole number of MiB, else "1024 bytes".
-std::string sizeInWords(std::uint64_t bytes);
 
 // What a ZIP archive may make us hold. An entry's size is its uncompressed size; one that
 // would expand more than ratio times from more than ratioCheckedAbove bytes is a bomb.
