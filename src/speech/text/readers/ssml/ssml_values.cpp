@@ -82,18 +82,6 @@ const NamedPause pauseStrengths[] = {{"none", 0},     {"x-weak", 100}, {"weak", 
 
 } // namespace
 
-bool isXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isXmlSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isXmlSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
 std::optional<Quantity> quantityOf(std::string_view text) {
     text = trimmed(text);
     Quantity quantity;
