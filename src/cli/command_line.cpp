@@ -38,6 +38,14 @@ constexpr int exitUsage = 2;
 // A minute of silence is already more than any reading needs.
 constexpr unsigned long maximumPauseMs = 60000;
 
+// Only a conversion stops by itself, naming what it stopped: the other commands end as the
+// signal ends a process, a stop that came meanwhile too.
+void leaveStopsToTheSignals() {
+    StopSignalOwner::releaseStops();
+    if (const int signal = StopSignalOwner::stopSignal(); signal != 0)
+        ::raise(signal);
+}
+
 // CLI11 reads "022" as octal and "0x12" as hexadecimal. Numbers here are decimal digits
 // only, leading zeros meaning nothing; the validator leaves the plain decimal number for
 // CLI11 to convert. Above the maximum a number is refused, or with clampAbove taken as it.
@@ -528,6 +536,8 @@ int run(int argc, char** argv) {
         return cli.exit(error) == 0 ? 0 : exitUsage;
     }
     try {
+        if (!cli.got_subcommand("convert"))
+            leaveStopsToTheSignals();
         if (cli.got_subcommand("voices"))
             return listVoicesCommand(voicesAsJson);
         if (cli.got_subcommand("completions")) {

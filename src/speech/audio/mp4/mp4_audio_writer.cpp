@@ -1,12 +1,12 @@
 #include "mp4_audio_writer.h"
 
+#include "mp4_file_io.h"
 #include "speech/ascii.h"
 #include "speech/audio/containers/container_limits.h"
 #include "speech/base/block_handover.h"
 #include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
-#include "speech/whole_io.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -33,123 +33,6 @@ extern "C" {
 
 namespace kestrova::speech {
 
-// The writer's file. First the encoded packets are appended to it; then the MP4 is written
-// after them through FFmpeg's I/O, at the muxer's positions, and read back at a position of
-// its own (moving the index to the front re-reads what was written); last, the MP4 is moved
-// to the start and the file cut after it. Every write is checked, the first failure kept and
-// nothing written after it. Positions count from where the descriptor stood when handed over,
-// the muxer's from where the MP4 begins.
-class Mp4FileIo {
-public:
-    Mp4FileIo(int fd, const std::atomic<bool>* cancel)
-        : fd_(fd), start_(::lseek(fd, 0, SEEK_CUR)), base_(start_), cancel_(cancel) {}
-
-    int error() const { return error_; }
-    bool cancelled() const { return cancelled_; }
-    std::int64_t written() const { return writePosition_; }
-
-    void append(std::string_view bytes) { writeAt(bytes.data(), bytes.size()); }
-
-    // Kept bytes at offset; fewer only past the end or on a failure (kept).
-    std::size_t readKept(std::int64_t offset, char* data, std::size_t size) {
-        return readFully(start_ + offset, data, size);
-    }
-
-    // The muxer's positions count from offset on.
-    void beginMuxingAfter(std::int64_t offset) {
-        base_ = start_ + offset;
-        writePosition_ = readPosition_ = end_ = 0;
-    }
-
-    // The MP4 to the start of the file, and the file cut after it.
-    void moveToStart() {
-        std::vector<char> block(1 << 20);
-        for (std::int64_t at = 0; at < end_ && error_ == 0;) {
-            const auto size =
-                static_cast<std::size_t>(std::min<std::int64_t>(end_ - at, std::ssize(block)));
-            if (readFully(base_ + at, block.data(), size) != size && error_ == 0)
-                error_ = EIO; // the file shrank under the writer
-            putAt(start_ + at, block.data(), size);
-            at += static_cast<std::int64_t>(size);
-        }
-        if (error_ == 0 && ::ftruncate(fd_, start_ + end_) != 0)
-            error_ = errno;
-    }
-
-    static int write(void* io, std::uint8_t* data, int size) {
-        auto* self = static_cast<Mp4FileIo*>(io);
-        self->writeAt(data, static_cast<std::size_t>(size));
-        return self->error_ != 0 ? AVERROR(self->error_) : size;
-    }
-    static std::int64_t seek(void* io, std::int64_t offset, int whence) {
-        auto* self = static_cast<Mp4FileIo*>(io);
-        return self->seekFrom(self->writePosition_, offset, whence);
-    }
-    static int read(void* io, std::uint8_t* data, int size) {
-        auto* self = static_cast<Mp4FileIo*>(io);
-        const std::size_t got = self->readFully(self->base_ + self->readPosition_, data,
-                                                static_cast<std::size_t>(size));
-        if (self->error_ != 0)
-            return AVERROR(self->error_);
-        self->readPosition_ += static_cast<std::int64_t>(got);
-        return got == 0 ? AVERROR_EOF : static_cast<int>(got);
-    }
-    static std::int64_t seekReader(void* io, std::int64_t offset, int whence) {
-        auto* self = static_cast<Mp4FileIo*>(io);
-        return self->seekFrom(self->readPosition_, offset, whence);
-    }
-    void startReading() { readPosition_ = 0; }
-
-private:
-    void writeAt(const void* data, std::size_t size) {
-        putAt(base_ + writePosition_, data, size);
-        if (error_ == 0) {
-            writePosition_ += static_cast<std::int64_t>(size);
-            end_ = std::max(end_, writePosition_);
-        }
-    }
-
-    void putAt(off_t offset, const void* data, std::size_t size) {
-        if (error_ == 0 && cancel_ != nullptr && cancel_->load()) {
-            cancelled_ = true;
-            error_ = ECANCELED;
-        }
-        if (error_ == 0)
-            error_ = writeAllAt(fd_, data, size, offset).failure(EIO);
-    }
-
-    std::size_t readFully(off_t offset, void* data, std::size_t size) {
-        if (error_ != 0)
-            return 0;
-        const Transfer read = readAllAt(fd_, data, size, offset);
-        error_ = read.error;
-        return read.done;
-    }
-
-    std::int64_t seekFrom(std::int64_t& position, std::int64_t offset, int whence) {
-        if ((whence & AVSEEK_SIZE) != 0)
-            return end_;
-        whence &= ~AVSEEK_FORCE;
-        const std::int64_t target = whence == SEEK_SET   ? offset
-                                    : whence == SEEK_CUR ? position + offset
-                                                         : end_ + offset;
-        if (target < 0)
-            return AVERROR(EINVAL);
-        position = target;
-        return target;
-    }
-
-    int fd_;
-    off_t start_;
-    off_t base_;
-    const std::atomic<bool>* cancel_;
-    std::int64_t writePosition_ = 0;
-    std::int64_t readPosition_ = 0;
-    std::int64_t end_ = 0; // of what the muxer wrote
-    int error_ = 0;
-    bool cancelled_ = false;
-};
-
 // Blocks of whole frames from the writer to its encoding thread.
 class Mp4FrameQueue : public BlockHandover<std::vector<float>> {
 public:
@@ -158,8 +41,6 @@ public:
 };
 
 namespace {
-
-constexpr int ioBufferBytes = 1 << 16;
 
 // FFmpeg's own messages would land on the program's standard error beside its own: every
 // failure reaches the writer as a code, and is reported there.
@@ -172,47 +53,6 @@ std::string ffmpegReason(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
-}
-
-AVIOContext* newIoContext(Mp4FileIo& file, bool writing) {
-    auto* buffer = static_cast<unsigned char*>(av_malloc(ioBufferBytes));
-    if (buffer == nullptr)
-        throw std::bad_alloc();
-    AVIOContext* io = writing ? avio_alloc_context(buffer, ioBufferBytes, 1, &file, nullptr,
-                                                   Mp4FileIo::write, Mp4FileIo::seek)
-                              : avio_alloc_context(buffer, ioBufferBytes, 0, &file, Mp4FileIo::read,
-                                                   nullptr, Mp4FileIo::seekReader);
-    if (io == nullptr) {
-        av_free(buffer);
-        throw std::bad_alloc();
-    }
-    return io;
-}
-
-void freeIoContext(AVIOContext* io) {
-    if (io != nullptr)
-        av_freep(&io->buffer); // the context may have replaced the buffer it was given
-    avio_context_free(&io);
-}
-
-// The muxer reopens its output only to read it back as it moves the index to the front.
-int openForReading(AVFormatContext* muxer, AVIOContext** io, const char*, int flags,
-                   AVDictionary**) {
-    if ((flags & AVIO_FLAG_WRITE) != 0)
-        return AVERROR(EPERM);
-    try {
-        auto* file = static_cast<Mp4FileIo*>(muxer->opaque);
-        file->startReading();
-        *io = newIoContext(*file, false);
-        return 0;
-    } catch (const std::bad_alloc&) {
-        return AVERROR(ENOMEM);
-    }
-}
-
-int closeReading(AVFormatContext*, AVIOContext* io) {
-    freeIoContext(io);
-    return 0;
 }
 
 void addChapter(AVFormatContext* muxer, AVRational timeBase, std::int64_t start, std::int64_t end,
