@@ -36,6 +36,10 @@ std::vector<fs::path> outputPaths(const ConvertOptions& options) {
     return outputs;
 }
 
+constexpr const char* documentChoicesMisused =
+    "--read-alt, --read-notes and --read-code choose what a document's reader leaves out: not "
+    "with plain text or SSML input";
+
 Container chosenContainerOf(const ConversionRequest& request) {
     return writtenContainer(request.container, request.output, request.toStandardOutput);
 }
@@ -80,8 +84,8 @@ ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegis
 }
 
 // Every path of one conversion, named by the option that gives it.
-ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& request,
-                        const ChapterPlan& plan) {
+ConversionPaths pathsOf(const ConvertOptions& options, const ConversionPlan& plan) {
+    const ConversionRequest& request = plan.request();
     ConversionPaths paths;
     paths.addRead("INPUT", request.input);
     for (const fs::path& lexicon : request.controls.lexicons)
@@ -95,7 +99,7 @@ ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& 
                              ? "the sound file of " + quotedName(request.input.native())
                              : std::string("-o"),
                          request.output);
-    for (const fs::path& file : plan.files)
+    for (const fs::path& file : plan.chapters().files)
         paths.addWritten("--split-chapters", file);
     const std::pair<const char*, const std::string*> sideFiles[] = {
         {"--timings", &options.timings},
@@ -117,68 +121,92 @@ void checkClash(const ConversionPaths& paths) {
 }
 
 // Each file is read as --input-type says, else as its content and name show; a document's
-// title, author, date and language settle what the options leave open.
-void chooseInputKind(ConversionRequest& request, const ConvertOptions& options,
-                     const VoiceRegistry& registry, bool alone) {
-    request.inputKind = options.inputType.value_or(
-        options.controls.ssml ? InputKind::Ssml : inputKindOfFile(request.input));
+// title, author, date and language settle what the options leave open. Read once: the plan
+// keeps the input open for the conversion.
+PlanChoices planChoices(const ConvertOptions& options, const VoiceRegistry& registry,
+                        ConversionRequest& request, bool alone) {
+    const std::optional<InputKind> kind =
+        options.inputType ? options.inputType
+                          : (options.controls.ssml ? std::optional(InputKind::Ssml) : std::nullopt);
+    request.inputKind = kind.value_or(InputKind::Text);
     request.controls.ssml = request.inputKind == InputKind::Ssml;
     request.documentChoices = options.documentChoices;
+    return PlanChoices{
+        .kindByContent = !kind,
+        .adoptMetadata = true,
+        .voiceByLanguage = options.engine.empty() ? &registry : nullptr,
+        // A selection of chapters none of the text has, and a cue sheet's tracks, are found
+        // before anything is written.
+        .surveyChapters = !options.cueSheet.empty(),
+        .surveyDocument = alone,
+        .opened =
+            [&options, alone](ConversionRequest& opened) {
+                if (!opened.tags.empty() && !opened.tags.software &&
+                    holdsTags(chosenContainerOf(opened)))
+                    opened.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+                if (alone && options.documentChoices.any() && !isStructured(opened.inputKind))
+                    throw UsageError(documentChoicesMisused);
+            },
+    };
+}
+
+// One file of several: its plan, closed, is for the checks; the file is read again in its
+// own process. A file that cannot be read fails on its own when converted, and the others go
+// on. Its reader's words are said once, there.
+ConversionPlan batchPlan(ConversionRequest request, const PlanChoices& choices) {
+    const std::function<void(const std::string&)> warning = std::move(request.warning);
+    request.warning = nullptr;
+    ConversionPlan plan(request);
     try {
-        adoptDocumentMetadata(request, registry, options.engine.empty());
+        plan = planConversion(request, choices);
     } catch (const FileError&) {
-        if (alone)
-            throw;
-        // That file fails on its own when converted, and the others go on.
+        if (choices.kindByContent)
+            request.inputKind = inputKindOfFile(request.input);
+        request.controls.ssml = request.inputKind == InputKind::Ssml;
+        plan = ConversionPlan(request);
     }
-    if (!request.tags.empty() && !request.tags.software && holdsTags(chosenContainerOf(request)))
-        request.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+    plan.closeInput();
+    plan.request().warning = warning;
+    return plan;
 }
 
 } // namespace
 
-std::vector<ConversionRequest> conversionRequests(const ConvertOptions& options,
-                                                  const VoiceRegistry& registry) {
+std::vector<ConversionPlan> conversionPlans(const ConvertOptions& options,
+                                            const VoiceRegistry& registry,
+                                            const std::atomic<bool>* cancel) {
     const std::vector<fs::path> outputs = outputPaths(options);
     const ConversionRequest common = commonSettings(options, registry);
-    std::vector<ConversionRequest> requests;
+    const bool alone = options.inputs.size() == 1;
+    std::vector<ConversionPlan> plans;
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-        ConversionRequest& request = requests.emplace_back(common);
+        ConversionRequest request = common;
         request.input = options.inputs[i] == standardInputName ? standardInputAsFile()
                                                                : fs::path(options.inputs[i]);
         request.toStandardOutput = options.toStandardOutput();
         request.output = request.toStandardOutput ? fs::path("standard output") : outputs[i];
-        chooseInputKind(request, options, registry, options.inputs.size() == 1);
+        const PlanChoices choices = planChoices(options, registry, request, alone);
+        plans.push_back(alone ? planConversion(std::move(request), choices, cancel)
+                              : batchPlan(std::move(request), choices));
     }
     // Choices for a document's reader with no document to read are a mistake of usage.
     if (options.documentChoices.any() &&
-        std::none_of(requests.begin(), requests.end(),
-                     [](const ConversionRequest& r) { return isStructured(r.inputKind); }))
-        throw UsageError("--read-alt, --read-notes and --read-code choose what a document's "
-                         "reader leaves out: not with plain text or SSML input");
-    return requests;
+        std::none_of(plans.begin(), plans.end(), [](const ConversionPlan& plan) {
+            return isStructured(plan.request().inputKind);
+        }))
+        throw UsageError(documentChoicesMisused);
+    return plans;
 }
 
-void checkPaths(const ConvertOptions& options, const std::vector<ConversionRequest>& requests) {
+void checkPaths(const ConvertOptions& options, const std::vector<ConversionPlan>& plans) {
     ConversionPaths batch;
-    // A selection of chapters none of the text has is found here, before anything is written.
-    const bool plans = options.splitChapters || !options.cueSheet.empty() || options.chaptersOnly;
-    for (const ConversionRequest& request : requests) {
-        ChapterPlan plan;
-        try {
-            if (plans)
-                plan = planChapters(request);
-        } catch (const FileError&) {
-            if (requests.size() == 1)
-                throw;
-            // That file fails on its own, and the others go on.
-        }
-        const ConversionPaths paths = pathsOf(options, request, plan);
+    for (const ConversionPlan& plan : plans) {
+        const ConversionPaths paths = pathsOf(options, plan);
         checkClash(paths);
-        checkSideFiles(options, request, plan);
+        checkSideFiles(options, plan);
         batch.add(paths);
     }
-    if (requests.size() > 1)
+    if (plans.size() > 1)
         checkClash(batch);
 }
 

@@ -35,16 +35,15 @@ std::uint64_t framesOfMs(int ms, const AudioFormat& format) {
 
 } // namespace
 
-Conversion::Conversion(const ConversionRequest& request, const ProgressCallback& progress,
-                       const std::atomic<bool>* cancel)
-    : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request, cancel)),
-      loadedLexicon_(loadLexicon()), lexicon_(request.lexicon ? *request.lexicon : *loadedLexicon_),
-      reader_(request.input, request.encoding),
-      markup_(readsMarkup(request) ? std::optional(readMarkup(reader_, request, lexicon_))
+Conversion::Conversion(const ConversionRequest& request, ConversionPlan& plan,
+                       const ProgressCallback& progress, const std::atomic<bool>* cancel)
+    : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request, plan)),
+      input_(*plan.input()), loadedLexicon_(loadLexicon()),
+      lexicon_(request.lexicon ? *request.lexicon : *loadedLexicon_),
+      reader_(input_.document ? nullptr : &input_.text(request, cancel)),
+      markup_(readsMarkup(request) ? std::optional(readMarkup(*reader_, request, lexicon_))
                                    : std::nullopt),
-      document_(isStructured(request.inputKind) ? openDocument(request, request.warning, cancel)
-                                                : nullptr),
-      total_(charactersToSpeak()),
+      document_(input_.document.get()), total_(charactersToSpeak()),
       // With 0 jobs too, every run is rendered in a child process: eSpeak NG keeps state from
       // one rendering to the next that nothing resets, so rendering in this process would make
       // the sound depend on what the process rendered before.
@@ -62,7 +61,7 @@ Conversion::Conversion(const ConversionRequest& request, const ProgressCallback&
     timings_.sampleRate = request.format.sampleRate;
     // Chapters are found in plain text; markup has its own structure, and so has a document.
     if (timed_ && !markup_ && !document_)
-        ledger_.emplace(request, reader_, timings_);
+        ledger_.emplace(request, *reader_, timings_);
     if (markup_ && request.chapterPattern && request.warning)
         request.warning("chapters are found in plain text only: the SSML document is one");
     outputs_.emplace(request, plan_, expectedFrames(total_, request.format), cancel);
@@ -76,7 +75,7 @@ ConversionResult Conversion::run() {
     if (document_)
         readDocument();
     if (!markup_ && !document_)
-        chunkText(reader_, request_, chunker_, ledger_ ? &*ledger_ : nullptr,
+        chunkText(*reader_, request_, chunker_, ledger_ ? &*ledger_ : nullptr,
                   [this] { sequenceReadyChunks(); });
     sequence_.finish();
     writeRendered(true);
@@ -97,16 +96,10 @@ ConversionResult Conversion::run() {
 
 // The paths
 
-ChapterPlan Conversion::checkedPlan(const ConversionRequest& request,
-                                    const std::atomic<bool>* cancel) {
-    // A selection of chapters is checked against the text before anything is rendered; a
-    // document is surveyed whatever is asked, for the length of its speech.
-    ChapterPlan plan = request.splitChapters || !request.chapterSelection.empty() ||
-                               isStructured(request.inputKind)
-                           ? planChapters(request, cancel)
-                           : ChapterPlan{};
-    checkPaths(request, plan);
-    return plan;
+const ChapterPlan& Conversion::checkedPlan(const ConversionRequest& request,
+                                           const ConversionPlan& plan) {
+    checkPaths(request, plan.chapters());
+    return plan.chapters();
 }
 
 // The files the conversion reads and writes: no two of them one file (renaming the finished
@@ -139,12 +132,13 @@ std::optional<Lexicon> Conversion::loadLexicon() const {
 }
 
 std::uint64_t Conversion::charactersToSpeak() const {
+    if (document_)
+        return std::max<std::uint64_t>(1, plan_.characters);
     const std::uint64_t available =
-        reader_.totalCharacters() - std::min(reader_.totalCharacters(), request_.firstCharacter);
+        reader_->totalCharacters() - std::min(reader_->totalCharacters(), request_.firstCharacter);
     return std::max<std::uint64_t>(
-        1, markup_     ? markup_->characters
-           : document_ ? plan_.characters
-                       : std::min(available, request_.characterCount.value_or(available)));
+        1, markup_ ? markup_->characters
+                   : std::min(available, request_.characterCount.value_or(available)));
 }
 
 // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase never
@@ -320,7 +314,7 @@ ConversionResult Conversion::finish() {
     result_.frames = outputs_->frames();
     result_.format = request_.format;
     result_.seconds = static_cast<double>(outputs_->frames()) / request_.format.sampleRate;
-    result_.textFile = reader_.identity();
+    result_.textFile = input_.identity();
     result_.wroteFile = outputs_->isFile();
     result_.chapterFiles = outputs_->paths();
     result_.loudness = outputs_->loudness();

@@ -1,5 +1,5 @@
 #include "speech/base/utf8.h"
-#include "speech/conversion/reading/structured_reading.h"
+#include "speech/conversion/reading/planned_input.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/converter.h"
 #include "speech/quoted_name.h"
@@ -37,12 +37,8 @@ void adoptTag(std::optional<std::string>& tag, const std::string& value, bool la
 
 } // namespace
 
-void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& registry,
-                           bool chooseVoice) {
-    if (!isStructured(request.inputKind))
-        return;
-    const std::unique_ptr<StructuredDocument> document = openDocument(request, {}, nullptr);
-    const DocumentMetadata& metadata = document->metadata();
+void adoptDocumentMetadata(ConversionRequest& request, const DocumentMetadata& metadata,
+                           const VoiceRegistry* voiceByLanguage) {
     const Container container = chosenContainer(request);
     if (holdsTags(container)) {
         const bool latin1Only =
@@ -54,12 +50,12 @@ void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& regi
             request.tags.cover =
                 CoverArt{.mediaType = metadata.coverType, .bytes = metadata.coverBytes};
     }
-    if (!chooseVoice || metadata.language.empty())
+    if (!voiceByLanguage || metadata.language.empty())
         return;
     const std::string kind = inputKindRow(request.inputKind).fileKind;
     // Shown as it is, as it always was, unless it could break the line or flood it.
     const std::string language = shownValue(metadata.language);
-    if (const std::optional<Voice> voice = registry.voiceForLanguage(metadata.language)) {
+    if (const std::optional<Voice> voice = voiceByLanguage->voiceForLanguage(metadata.language)) {
         request.voice = *voice;
         request.voiceChoice = "the " + kind + "'s language, " + language;
     } else {

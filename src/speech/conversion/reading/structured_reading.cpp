@@ -144,12 +144,13 @@ std::optional<std::uint64_t> StructuredReading::sourceByte(const RunGroup& group
 
 std::unique_ptr<StructuredDocument> openDocument(const ConversionRequest& request,
                                                  std::function<void(const std::string&)> warning,
-                                                 const std::atomic<bool>* cancel) {
+                                                 const std::atomic<bool>* cancel, int openFile) {
     const DocumentOptions options{.readAlt = request.documentChoices.readAlt,
                                   .readNotes = request.documentChoices.readNotes,
                                   .readCode = request.documentChoices.readCode,
                                   .warning = std::move(warning),
-                                  .cancel = cancel};
+                                  .cancel = cancel,
+                                  .openFile = openFile};
     return inputKindRow(request.inputKind).open(request.input, options);
 }
 

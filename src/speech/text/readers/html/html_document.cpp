@@ -23,8 +23,8 @@ bool isXhtmlFile(const std::filesystem::path& file) {
     return ending == ".xhtml" || ending == ".xht";
 }
 
-std::string fileBytes(const std::filesystem::path& file) {
-    TextFileReader reader(file);
+std::string fileBytes(const std::filesystem::path& file, const DocumentOptions& options) {
+    TextFileReader reader(file, duplicateOpenFile(options), TextEncoding::Automatic, nullptr);
     std::string bytes;
     std::string piece;
     while (reader.readUndecoded(piece)) {
@@ -86,7 +86,8 @@ DocumentMetadata metadataOf(const PageTree& tree) {
 class HtmlDocument : public StructuredDocument {
 public:
     HtmlDocument(const std::filesystem::path& file, const DocumentOptions& options)
-        : file_(file), options_(options), bytes_(fileBytes(file)), xml_(isXhtmlFile(file)) {
+        : file_(file), options_(options), bytes_(fileBytes(file, options)),
+          xml_(isXhtmlFile(file)) {
         try {
             metadata_ = metadataOf(PageTree(bytes_, !xml_, options.cancel));
         } catch (const PageFault& fault) {

@@ -578,7 +578,8 @@ std::string wholeFile(const std::filesystem::path& file, const DocumentOptions& 
     if (const auto identity = FileIdentity::ofPath(file);
         identity && static_cast<std::uint64_t>(identity->size) > markdownMaxBytes)
         refuse(file.native(), tooLarge);
-    TextFileReader reader(file, TextEncoding::Automatic, options.cancel);
+    TextFileReader reader(file, duplicateOpenFile(options), TextEncoding::Automatic,
+                          options.cancel);
     std::string bytes;
     for (std::string piece; reader.readUndecoded(piece);) {
         checkCancelled(options, file.native());

@@ -18,7 +18,11 @@ constexpr std::size_t pieceSize = 1 << 16;
 
 TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding,
                                const std::atomic<bool>* cancel)
-    : path_(path), buffer_(pieceSize, '\0') {
+    : TextFileReader(path, UniqueFd(), encoding, cancel) {}
+
+TextFileReader::TextFileReader(const std::filesystem::path& path, UniqueFd file,
+                               TextEncoding encoding, const std::atomic<bool>* cancel)
+    : path_(path), file_(std::move(file)), buffer_(pieceSize, '\0') {
     openRegularFile();
     settleEncodingFromStart(encoding);
     countCharacters(cancel);
@@ -28,7 +32,8 @@ TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding e
 
 void TextFileReader::openRegularFile() {
     // Without blocking: opening a FIFO would wait for a writer.
-    file_.reset(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file_)
+        file_.reset(::open(path_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file_)
         throw FileError(inputFailure("open", path_, std::strerror(errno)));
     // The file is read twice, and to its end before the rendering begins: a pipe cannot be
@@ -115,6 +120,12 @@ bool TextFileReader::readUndecoded(std::string& output) {
     const std::size_t got = readBytes(buffer_.data(), buffer_.size());
     output.assign(buffer_.data(), got);
     return got > 0;
+}
+
+void TextFileReader::rewind() {
+    rewindAfterMark();
+    decoder_.emplace(encoding_);
+    exhausted_ = false;
 }
 
 std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {

@@ -23,6 +23,9 @@ public:
     explicit TextFileReader(const std::filesystem::path& path,
                             TextEncoding encoding = TextEncoding::Automatic,
                             const std::atomic<bool>* cancel = nullptr);
+    // The file already open as `file` (none: opened by its path), named `path` in messages.
+    TextFileReader(const std::filesystem::path& path, UniqueFd file, TextEncoding encoding,
+                   const std::atomic<bool>* cancel);
 
     TextEncoding encoding() const { return encoding_; }
     // The number of characters in the file, for progress; exact for UTF-8, Windows-1252,
@@ -42,6 +45,8 @@ public:
     // undecoded, for a reader that decodes the file itself (XML names its encoding); false, and
     // output empty, once the file is exhausted. Not to be mixed with read().
     bool readUndecoded(std::string& output);
+    // Back to the first decoded piece: read() gives the text once more from its start.
+    void rewind();
 
 private:
     // The constructor's steps, in order.

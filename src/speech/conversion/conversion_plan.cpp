@@ -1,0 +1,94 @@
+#include "speech/conversion_plan.h"
+
+#include "speech/base/positioned_io.h"
+#include "speech/conversion/reading/planned_input.h"
+#include "speech/conversion/reading/structured_reading.h"
+#include "speech/conversion/request_rules.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace kestrova::speech {
+
+ConversionPlan::Input::Input(const std::filesystem::path& path) : path(path) {
+    // Only a regular file is opened here: a FIFO gives its bytes once, and its writer would
+    // take this opening for its reader.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return;
+    file.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        file.reset();
+        return;
+    }
+    fileIdentity = FileIdentity::of(status);
+    ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+    head.resize(inputSniffBytes);
+    int readError = 0;
+    head.resize(readFullyAt(file.get(), head.data(), head.size(), 0, readError));
+}
+
+TextFileReader& ConversionPlan::Input::text(const ConversionRequest& request,
+                                            const std::atomic<bool>* cancel) {
+    if (!textReader)
+        textReader.emplace(path, std::move(file), request.encoding, cancel);
+    return *textReader;
+}
+
+void ConversionPlan::Input::openDocument(const ConversionRequest& request,
+                                         const std::atomic<bool>* cancel) {
+    warning = request.warning;
+    std::function<void(const std::string&)> tell;
+    if (warning)
+        tell = [this](const std::string& said) {
+            if (told)
+                warning(said);
+        };
+    document = speech::openDocument(request, std::move(tell), cancel, file.get());
+}
+
+FileIdentity ConversionPlan::Input::identity() const {
+    return textReader ? textReader->identity() : fileIdentity.value_or(FileIdentity{});
+}
+
+ConversionPlan::ConversionPlan(ConversionRequest request, ChapterPlan chapters)
+    : request_(std::move(request)), chapters_(std::move(chapters)) {}
+
+ConversionPlan::ConversionPlan(ConversionRequest request, ChapterPlan chapters,
+                               std::unique_ptr<Input> input)
+    : request_(std::move(request)), chapters_(std::move(chapters)), input_(std::move(input)) {}
+
+ConversionPlan::ConversionPlan(ConversionPlan&&) noexcept = default;
+ConversionPlan& ConversionPlan::operator=(ConversionPlan&&) noexcept = default;
+ConversionPlan::~ConversionPlan() = default;
+
+void ConversionPlan::closeInput() {
+    input_.reset();
+}
+
+ConversionPlan planConversion(ConversionRequest request, const PlanChoices& choices,
+                              const std::atomic<bool>* cancel) {
+    auto input = std::make_unique<ConversionPlan::Input>(request.input);
+    if (choices.kindByContent) {
+        request.inputKind = inputKindOf(input->head, request.input);
+        request.controls.ssml = request.inputKind == InputKind::Ssml;
+    }
+    if (isStructured(request.inputKind)) {
+        input->openDocument(request, cancel);
+        if (choices.adoptMetadata)
+            adoptDocumentMetadata(request, input->document->metadata(), choices.voiceByLanguage);
+    }
+    if (choices.opened)
+        choices.opened(request);
+    // A selection of chapters is checked against the text before anything is rendered; a
+    // document is surveyed whatever is asked, for the length of its speech.
+    ChapterPlan chapters = choices.surveyChapters || request.splitChapters ||
+                                   !request.chapterSelection.empty() ||
+                                   (choices.surveyDocument && isStructured(request.inputKind))
+                               ? planChapters(request, *input, cancel)
+                               : ChapterPlan{};
+    return ConversionPlan(std::move(request), std::move(chapters), std::move(input));
+}
+
+} // namespace kestrova::speech
