@@ -483,13 +483,16 @@ int convertMany(const std::vector<ConversionPlan>& plans, const ConvertOptions& 
 
 int convert(const ConvertOptions& options) {
     const VoiceRegistry registry;
-    std::vector<ConversionPlan> plans = conversionPlans(options, registry, &stopRequested);
+    std::vector<ConversionRequest> requests = conversionRequests(options, registry);
+    // From here a stop signal stops the reading of a document, which may take seconds.
+    stopOnSignals();
+    std::vector<ConversionPlan> plans =
+        conversionPlans(options, registry, std::move(requests), &stopRequested);
     checkPaths(options, plans);
     if (!options.folder.empty())
         makeFolder(options.folder);
 
     const std::unique_ptr<ProgressView> view = progressView(options, plans.size() == 1);
-    stopOnSignals();
     // A reader of standard error that has gone must not end a conversion that succeeded: the
     // progress and the summary are then lost, no more. A write that matters fails with EPIPE
     // and is reported as any failure. Worker processes inherit this.

@@ -172,19 +172,28 @@ ConversionPlan batchPlan(ConversionRequest request, const PlanChoices& choices) 
 
 } // namespace
 
-std::vector<ConversionPlan> conversionPlans(const ConvertOptions& options,
-                                            const VoiceRegistry& registry,
-                                            const std::atomic<bool>* cancel) {
+std::vector<ConversionRequest> conversionRequests(const ConvertOptions& options,
+                                                  const VoiceRegistry& registry) {
     const std::vector<fs::path> outputs = outputPaths(options);
     const ConversionRequest common = commonSettings(options, registry);
-    const bool alone = options.inputs.size() == 1;
-    std::vector<ConversionPlan> plans;
+    std::vector<ConversionRequest> requests;
     for (std::size_t i = 0; i < options.inputs.size(); ++i) {
-        ConversionRequest request = common;
+        ConversionRequest& request = requests.emplace_back(common);
         request.input = options.inputs[i] == standardInputName ? standardInputAsFile()
                                                                : fs::path(options.inputs[i]);
         request.toStandardOutput = options.toStandardOutput();
         request.output = request.toStandardOutput ? fs::path("standard output") : outputs[i];
+    }
+    return requests;
+}
+
+std::vector<ConversionPlan> conversionPlans(const ConvertOptions& options,
+                                            const VoiceRegistry& registry,
+                                            std::vector<ConversionRequest> requests,
+                                            const std::atomic<bool>* cancel) {
+    const bool alone = requests.size() == 1;
+    std::vector<ConversionPlan> plans;
+    for (ConversionRequest& request : requests) {
         const PlanChoices choices = planChoices(options, registry, request, alone);
         plans.push_back(alone ? planConversion(std::move(request), choices, cancel)
                               : batchPlan(std::move(request), choices));

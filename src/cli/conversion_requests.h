@@ -9,12 +9,17 @@
 
 namespace kestrova::cli {
 
-// The conversions the options ask for, one per input, each planned with its voice found in the
-// registry (which must outlive them). One input is opened once, here, and kept open for its
-// conversion; each of several is planned for the checks and read again when converted.
-// A set cancel flag stops the reading of the one input.
+// The conversions the options ask for, one per input, with their voice found in the registry
+// (which must outlive them); standard input is read here.
+std::vector<speech::ConversionRequest> conversionRequests(const ConvertOptions& options,
+                                                          const speech::VoiceRegistry& registry);
+
+// Each request planned: one input is opened once, here, and kept open for its conversion (a
+// set cancel flag stops its reading); each of several is planned for the checks and read again
+// when converted.
 std::vector<speech::ConversionPlan> conversionPlans(const ConvertOptions& options,
                                                     const speech::VoiceRegistry& registry,
+                                                    std::vector<speech::ConversionRequest> requests,
                                                     const std::atomic<bool>* cancel);
 
 // Before anything is rendered or created: no two paths of a conversion, nor two outputs of a

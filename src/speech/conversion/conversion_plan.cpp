@@ -4,6 +4,8 @@
 #include "speech/conversion/reading/planned_input.h"
 #include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/request_rules.h"
+#include "speech/file_failures.h"
+#include "speech/speech_error.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,8 +69,10 @@ void ConversionPlan::closeInput() {
     input_.reset();
 }
 
-ConversionPlan planConversion(ConversionRequest request, const PlanChoices& choices,
-                              const std::atomic<bool>* cancel) {
+namespace {
+
+ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices,
+                           const std::atomic<bool>* cancel) {
     auto input = std::make_unique<ConversionPlan::Input>(request.input);
     if (choices.kindByContent) {
         request.inputKind = inputKindOf(input->head, request.input);
@@ -89,6 +93,19 @@ ConversionPlan planConversion(ConversionRequest request, const PlanChoices& choi
                                ? planChapters(request, *input, cancel)
                                : ChapterPlan{};
     return ConversionPlan(std::move(request), std::move(chapters), std::move(input));
+}
+
+} // namespace
+
+ConversionPlan planConversion(ConversionRequest request, const PlanChoices& choices,
+                              const std::atomic<bool>* cancel) {
+    try {
+        return plannedFrom(request, choices, cancel);
+    } catch (const ConversionCancelled&) {
+        // Named as a conversion cancelled while rendering is.
+        throw ConversionCancelled(outputFailure(request.output, "the conversion was cancelled",
+                                                soundFileKind(chosenContainer(request))));
+    }
 }
 
 } // namespace kestrova::speech
