@@ -14,11 +14,11 @@
 #include "speech/input_kinds.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/stop_signal_owner.h"
 #include "summary.h"
 #include "voice_listing.h"
 
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <charconv>
 #include <climits>
 #include <cstdio>
@@ -38,27 +38,6 @@ constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
 // A minute of silence is already more than any reading needs.
 constexpr unsigned long maximumPauseMs = 60000;
-
-// The signal that asked the conversion to stop, for the handler to set: a signal handler
-// can reach nothing but a lock-free atomic of static duration.
-std::atomic<int> stopSignal{0};
-std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
-
-extern "C" void onStopSignal(int signal) {
-    stopSignal.store(signal);
-    stopRequested.store(true);
-}
-
-// SIGINT, SIGTERM and SIGHUP stop the conversion between chunks, so that the temporary
-// file is removed and nothing is left at the output path.
-void stopOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
-}
 
 // CLI11 reads "022" as octal and "0x12" as hexadecimal. Numbers here are decimal digits
 // only, leading zeros meaning nothing; the validator leaves the plain decimal number for
@@ -465,14 +444,14 @@ int convertMany(const std::vector<ConversionPlan>& plans, const ConvertOptions& 
         else
             std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
     };
-    const BatchSummary summary =
-        convertTextFiles(requests, options.jobs, progressTo(view), report, &stopRequested);
+    const BatchSummary summary = convertTextFiles(requests, options.jobs, progressTo(view), report,
+                                                  StopSignalOwner::stopFlag());
     if (view)
         view->finish();
     if (summary.cancelled) {
         std::fprintf(stderr, "kestrova-wav-cli: stopped: %zu of %zu files converted\n",
                      summary.converted, requests.size());
-        return 128 + stopSignal.load();
+        return 128 + StopSignalOwner::stopSignal();
     }
     if (summary.failed == 0)
         return 0;
@@ -484,10 +463,8 @@ int convertMany(const std::vector<ConversionPlan>& plans, const ConvertOptions& 
 int convert(const ConvertOptions& options) {
     const VoiceRegistry registry;
     std::vector<ConversionRequest> requests = conversionRequests(options, registry);
-    // From here a stop signal stops the reading of a document, which may take seconds.
-    stopOnSignals();
     std::vector<ConversionPlan> plans =
-        conversionPlans(options, registry, std::move(requests), &stopRequested);
+        conversionPlans(options, registry, std::move(requests), StopSignalOwner::stopFlag());
     checkPaths(options, plans);
     if (!options.folder.empty())
         makeFolder(options.folder);
@@ -506,7 +483,8 @@ int convert(const ConvertOptions& options) {
         plan.request().soundWritten = [&view](double seconds) {
             view->soundWritten(seconds);
         };
-    const ConversionResult result = convertTextFile(plan, progressTo(view.get()), &stopRequested);
+    const ConversionResult result =
+        convertTextFile(plan, progressTo(view.get()), StopSignalOwner::stopFlag());
     if (view)
         view->finish();
     if (!options.quiet) {
@@ -574,7 +552,7 @@ int run(int argc, char** argv) {
         return exitUsage;
     } catch (const ConversionCancelled& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
-        return 128 + stopSignal.load(); // as a shell reports a process the signal ended
+        return 128 + StopSignalOwner::stopSignal(); // as a shell reports a process the signal ended
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
     }

@@ -7,6 +7,7 @@
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/stop_signal_owner.h"
 #include "standard_input.h"
 
 #include <algorithm>
@@ -153,12 +154,13 @@ PlanChoices planChoices(const ConvertOptions& options, const VoiceRegistry& regi
 // One file of several: its plan, closed, is for the checks; the file is read again in its
 // own process. A file that cannot be read fails on its own when converted, and the others go
 // on. Its reader's words are said once, there.
-ConversionPlan batchPlan(ConversionRequest request, const PlanChoices& choices) {
+ConversionPlan batchPlan(ConversionRequest request, const PlanChoices& choices,
+                         const std::atomic<bool>* cancel) {
     const std::function<void(const std::string&)> warning = std::move(request.warning);
     request.warning = nullptr;
     ConversionPlan plan(request);
     try {
-        plan = planConversion(request, choices);
+        plan = planConversion(request, choices, cancel);
     } catch (const FileError&) {
         if (choices.kindByContent)
             request.inputKind = inputKindOfFile(request.input);
@@ -196,7 +198,7 @@ std::vector<ConversionPlan> conversionPlans(const ConvertOptions& options,
     for (ConversionRequest& request : requests) {
         const PlanChoices choices = planChoices(options, registry, request, alone);
         plans.push_back(alone ? planConversion(std::move(request), choices, cancel)
-                              : batchPlan(std::move(request), choices));
+                              : batchPlan(std::move(request), choices, cancel));
     }
     // Choices for a document's reader with no document to read are a mistake of usage.
     if (options.documentChoices.any() &&

@@ -2,6 +2,7 @@
 
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -151,15 +152,14 @@ TEST_P(ChapterRanges, AreRefusedBeforeAnythingIsWritten) {
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"book.txt"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Ranges, ChapterRanges,
-    ::testing::Values(RangeCase{"Word", "two", 2, "not a chapter number"},
-                      RangeCase{"Backwards", "3-1", 2, "ends before it begins"},
-                      RangeCase{"EmptyItem", "1,,2", 2, "not a chapter number"},
-                      RangeCase{"NoFirst", "-2", 2, "not a chapter number"},
-                      RangeCase{"Signed", "+2", 2, "not a chapter number"},
-                      RangeCase{"PastTheBook", "6-", 1, "has 5 chapter headings"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Ranges, ChapterRanges,
+                         test::sweep(RangeCase{"Word", "two", 2, "not a chapter number"},
+                                     RangeCase{"Backwards", "3-1", 2, "ends before it begins"},
+                                     RangeCase{"EmptyItem", "1,,2", 2, "not a chapter number"},
+                                     RangeCase{"NoFirst", "-2", 2, "not a chapter number"},
+                                     RangeCase{"Signed", "+2", 2, "not a chapter number"},
+                                     RangeCase{"PastTheBook", "6-", 1, "has 5 chapter headings"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace kestrova::cli

@@ -2,6 +2,7 @@
 
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 #include "support/webvtt_checker.h"
 
 #include <cmath>
@@ -53,7 +54,7 @@ TEST_P(ChapterUsage, IsRefusedBeforeAnythingIsWritten) {
 
 INSTANTIATE_TEST_SUITE_P(
     Options, ChapterUsage,
-    ::testing::Values(
+    test::sweep(
         UsageCase{"TimingsOfTwoInputs", {"--timings", "t.json", "other.txt"}, "one input"},
         UsageCase{"SplitToAStream", {"--split-chapters", "-o", "-"}, "not standard output"},
         UsageCase{"SplitWithACueSheet", {"--split-chapters", "--cue-sheet", "b.cue"}, "cue sheet"},

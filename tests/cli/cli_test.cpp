@@ -1,6 +1,7 @@
 #include "speech/audio_format.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -132,11 +133,11 @@ TEST_P(DefaultFormat, FollowsTheFormatRule) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DefaultFormat,
-                         ::testing::Values(DefaultRateCase{{"-e", "slt"}, 22050},
-                                           DefaultRateCase{{"-e", "Flite kal16"}, 22050},
-                                           DefaultRateCase{{"-e", "kal"}, 22050},
-                                           DefaultRateCase{{}, 22050},
-                                           DefaultRateCase{{"-e", ""}, 22050}));
+                         test::sweep(DefaultRateCase{{"-e", "slt"}, 22050},
+                                     DefaultRateCase{{"-e", "Flite kal16"}, 22050},
+                                     DefaultRateCase{{"-e", "kal"}, 22050},
+                                     DefaultRateCase{{}, 22050},
+                                     DefaultRateCase{{"-e", ""}, 22050}));
 
 TEST_F(CommandLine, ConvertChoosesTheContainerByTheEnding) {
     const Outcome result = run({"convert", "-q", "-e", "slt", "-o", "x.flac", "in.txt"});
@@ -251,14 +252,13 @@ TEST_P(Help, SucceedsAndDescribesTheCommands) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Forms, Help,
-                         ::testing::Values(HelpCase{{"--help"}, "convert"},
-                                           HelpCase{{"-h"}, "voices"},
-                                           HelpCase{{"convert", "--help"}, "--no-clobber"},
-                                           HelpCase{{"convert", "--help"}, "At most 4 per core"},
-                                           HelpCase{{"convert", "--help"}, "--sentence-pause"},
-                                           HelpCase{{"convert", "--help"}, "--lexicon"},
-                                           HelpCase{{"convert", "--help"},
-                                                    "--type wav|au|flac|ogg|opus|mp3|m4b|raw\n"}));
+                         test::sweep(HelpCase{{"--help"}, "convert"}, HelpCase{{"-h"}, "voices"},
+                                     HelpCase{{"convert", "--help"}, "--no-clobber"},
+                                     HelpCase{{"convert", "--help"}, "At most 4 per core"},
+                                     HelpCase{{"convert", "--help"}, "--sentence-pause"},
+                                     HelpCase{{"convert", "--help"}, "--lexicon"},
+                                     HelpCase{{"convert", "--help"},
+                                              "--type wav|au|flac|ogg|opus|mp3|m4b|raw\n"}));
 
 // Every --type gives the outputs of -d its own ending, and the help shows the names alone.
 TEST_F(CommandLine, EachTypeNamesItsOutputsWithItsEnding) {
@@ -312,45 +312,44 @@ TEST_P(BadUsage, ExitsWithTwoAndWritesNothing) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, BadUsage,
-    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"--bogus"},
-                      std::vector<std::string>{"speak", "in.txt"},
-                      std::vector<std::string>{"convert"},
-                      std::vector<std::string>{"convert", "--bogus", "in.txt"},
-                      std::vector<std::string>{"convert", "-x", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "abc", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "3", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "40", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "0x12", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "1e1", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", " 22", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "+22", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "-5", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "99999999999999999999", "in.txt"},
-                      std::vector<std::string>{"convert", "-j", "", "in.txt"},
-                      std::vector<std::string>{"convert", "-j", "0x2", "in.txt"},
-                      std::vector<std::string>{"convert", "-j", "-1", "in.txt"},
-                      std::vector<std::string>{"convert", "-f", "in.txt"},
-                      std::vector<std::string>{"convert", "--rate", "24", "in.txt"},
-                      std::vector<std::string>{"convert", "--rate", "401", "in.txt"},
-                      std::vector<std::string>{"convert", "--pitch", "49", "in.txt"},
-                      std::vector<std::string>{"convert", "--pitch", "201", "in.txt"},
-                      std::vector<std::string>{"convert", "--volume", "401", "in.txt"},
-                      std::vector<std::string>{"convert", "--volume", "-1", "in.txt"},
-                      std::vector<std::string>{"convert", "--volume", "50.5", "in.txt"},
-                      std::vector<std::string>{"convert", "--sentence-pause", "60001", "in.txt"},
-                      std::vector<std::string>{"convert", "--paragraph-pause", "1s", "in.txt"},
-                      std::vector<std::string>{"convert", "-o", "x.wav", "in.txt", "extra.txt"},
-                      std::vector<std::string>{"convert", "-o", "x.wav", "-d", "out", "in.txt"},
-                      std::vector<std::string>{"convert", "-d", "out", "in.txt", "in.txt"},
-                      std::vector<std::string>{"convert", "-d", "out", "in.txt", "./in.txt"},
-                      std::vector<std::string>{"convert", "-"},
-                      std::vector<std::string>{"convert", "-d", "out", "-", "-"},
-                      std::vector<std::string>{"convert", "--type", "raw", "--title", "T", "-o",
-                                               "x.raw", "in.txt"},
-                      std::vector<std::string>{"convert", "--type", "au", "--artist", "A", "-d",
-                                               "out", "in.txt"},
-                      std::vector<std::string>{"voices", "extra"}));
+    test::sweep(std::vector<std::string>{}, std::vector<std::string>{"--bogus"},
+                std::vector<std::string>{"speak", "in.txt"}, std::vector<std::string>{"convert"},
+                std::vector<std::string>{"convert", "--bogus", "in.txt"},
+                std::vector<std::string>{"convert", "-x", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "abc", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "3", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "40", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "0x12", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "1e1", "in.txt"},
+                std::vector<std::string>{"convert", "-f", " 22", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "+22", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "-5", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "99999999999999999999", "in.txt"},
+                std::vector<std::string>{"convert", "-j", "", "in.txt"},
+                std::vector<std::string>{"convert", "-j", "0x2", "in.txt"},
+                std::vector<std::string>{"convert", "-j", "-1", "in.txt"},
+                std::vector<std::string>{"convert", "-f", "in.txt"},
+                std::vector<std::string>{"convert", "--rate", "24", "in.txt"},
+                std::vector<std::string>{"convert", "--rate", "401", "in.txt"},
+                std::vector<std::string>{"convert", "--pitch", "49", "in.txt"},
+                std::vector<std::string>{"convert", "--pitch", "201", "in.txt"},
+                std::vector<std::string>{"convert", "--volume", "401", "in.txt"},
+                std::vector<std::string>{"convert", "--volume", "-1", "in.txt"},
+                std::vector<std::string>{"convert", "--volume", "50.5", "in.txt"},
+                std::vector<std::string>{"convert", "--sentence-pause", "60001", "in.txt"},
+                std::vector<std::string>{"convert", "--paragraph-pause", "1s", "in.txt"},
+                std::vector<std::string>{"convert", "-o", "x.wav", "in.txt", "extra.txt"},
+                std::vector<std::string>{"convert", "-o", "x.wav", "-d", "out", "in.txt"},
+                std::vector<std::string>{"convert", "-d", "out", "in.txt", "in.txt"},
+                std::vector<std::string>{"convert", "-d", "out", "in.txt", "./in.txt"},
+                std::vector<std::string>{"convert", "-"},
+                std::vector<std::string>{"convert", "-d", "out", "-", "-"},
+                std::vector<std::string>{"convert", "--type", "raw", "--title", "T", "-o", "x.raw",
+                                         "in.txt"},
+                std::vector<std::string>{"convert", "--type", "au", "--artist", "A", "-d", "out",
+                                         "in.txt"},
+                std::vector<std::string>{"voices", "extra"}));
 
 struct FailureCase {
     std::string name;
@@ -379,15 +378,14 @@ TEST_P(Failure, ExitsWithOneAndOneLineNamingTheProblem) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Failure,
-    ::testing::Values(
-        FailureCase{"MissingInput", {"convert", "-e", "slt", "missing.txt"}, "missing.txt"},
-        FailureCase{"MissingInputWithOutput",
-                    {"convert", "-e", "slt", "-o", "x.wav", "missing.txt"},
-                    "missing.txt"},
-        FailureCase{"UnknownVoice", {"convert", "-e", "VW Kate", "in.txt"}, "\"VW Kate\""},
-        FailureCase{"OutputFolderMissing",
-                    {"convert", "-e", "slt", "-o", "nowhere/x.wav", "in.txt"},
-                    "nowhere/x.wav"}),
+    test::sweep(FailureCase{"MissingInput", {"convert", "-e", "slt", "missing.txt"}, "missing.txt"},
+                FailureCase{"MissingInputWithOutput",
+                            {"convert", "-e", "slt", "-o", "x.wav", "missing.txt"},
+                            "missing.txt"},
+                FailureCase{"UnknownVoice", {"convert", "-e", "VW Kate", "in.txt"}, "\"VW Kate\""},
+                FailureCase{"OutputFolderMissing",
+                            {"convert", "-e", "slt", "-o", "nowhere/x.wav", "in.txt"},
+                            "nowhere/x.wav"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(CommandLine, AFolderAsInputFailsNamingIt) {
@@ -412,11 +410,11 @@ TEST_P(InputKept, EvenWhenTheOutputWouldBeTheInput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Arguments, InputKept,
-    ::testing::Values(
-        std::vector<std::string>{"convert", "-q", "-e", "slt", "in.txt"},
-        std::vector<std::string>{"convert", "-q", "-e", "slt", "notes.wav"},
-        std::vector<std::string>{"convert", "-q", "-e", "slt", "-o", "in.txt", "in.txt"},
-        std::vector<std::string>{"convert", "-q", "-e", "slt", "-o", "./in.txt", "in.txt"}));
+    test::sweep(std::vector<std::string>{"convert", "-q", "-e", "slt", "in.txt"},
+                std::vector<std::string>{"convert", "-q", "-e", "slt", "notes.wav"},
+                std::vector<std::string>{"convert", "-q", "-e", "slt", "-o", "in.txt", "in.txt"},
+                std::vector<std::string>{"convert", "-q", "-e", "slt", "-o", "./in.txt",
+                                         "in.txt"}));
 
 struct DecimalCase {
     std::vector<std::string> options;
@@ -447,11 +445,11 @@ TEST_P(DecimalNumbers, LeadingZerosMeanNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, DecimalNumbers,
-                         ::testing::Values(DecimalCase{{"-f", "022"}, 22050, 16},
-                                           DecimalCase{{"-f", "010"}, 11025, 16},
-                                           DecimalCase{{"-f", "0004"}, 8000, 8},
-                                           DecimalCase{{"-f", "18", "-j", "007"}, 16000, 16},
-                                           DecimalCase{{"-f", "18", "-j", "1000000"}, 16000, 16}));
+                         test::sweep(DecimalCase{{"-f", "022"}, 22050, 16},
+                                     DecimalCase{{"-f", "010"}, 11025, 16},
+                                     DecimalCase{{"-f", "0004"}, 8000, 8},
+                                     DecimalCase{{"-f", "18", "-j", "007"}, 16000, 16},
+                                     DecimalCase{{"-f", "18", "-j", "1000000"}, 16000, 16}));
 
 // eSpeak NG pointed at an empty data folder cannot start; Flite still serves.
 class BrokenESpeakNg : public CommandLine {
@@ -500,10 +498,9 @@ TEST_P(BrokenESpeakNgVoice, FailsNamingTheEngine) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, BrokenESpeakNgVoice,
-                         ::testing::Values(std::vector<std::string>{},
-                                           std::vector<std::string>{"-e", ""},
-                                           std::vector<std::string>{"-e", "eSpeak NG Māori"},
-                                           std::vector<std::string>{"-e", "en-us"}));
+                         test::sweep(std::vector<std::string>{}, std::vector<std::string>{"-e", ""},
+                                     std::vector<std::string>{"-e", "eSpeak NG Māori"},
+                                     std::vector<std::string>{"-e", "en-us"}));
 
 ProgramSetup standardErrorClosed() {
     ProgramSetup setup;
@@ -554,10 +551,10 @@ TEST_P(NamesInMessages, AreQuotedOnOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, NamesInMessages,
-    ::testing::Values(QuotedNameCase{"nowhere/plain é.wav", "\"nowhere/plain é.wav\""},
-                      QuotedNameCase{"nowhere/a\nb.wav", "'nowhere/a'$'\\n''b.wav'"},
-                      QuotedNameCase{"nowhere/\x1B[31mred.wav", "'nowhere/'$'\\033''[31mred.wav'"},
-                      QuotedNameCase{"nowhere/caf\xE9.wav", "'nowhere/caf'$'\\351''.wav'"}));
+    test::sweep(QuotedNameCase{"nowhere/plain é.wav", "\"nowhere/plain é.wav\""},
+                QuotedNameCase{"nowhere/a\nb.wav", "'nowhere/a'$'\\n''b.wav'"},
+                QuotedNameCase{"nowhere/\x1B[31mred.wav", "'nowhere/'$'\\033''[31mred.wav'"},
+                QuotedNameCase{"nowhere/caf\xE9.wav", "'nowhere/caf'$'\\351''.wav'"}));
 
 } // namespace
 } // namespace kestrova::cli

@@ -4,6 +4,7 @@
 
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <gtest/gtest.h>
 #include <sstream>
@@ -173,7 +174,7 @@ TEST_P(UnicodeTags, ReadTheSameEverywhere) {
     EXPECT_EQ(bytes, test::readBytes(scratch / "again.wav"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Containers, UnicodeTags, ::testing::Values(".wav", ".mp3"),
+INSTANTIATE_TEST_SUITE_P(Containers, UnicodeTags, test::sweep(".wav", ".mp3"),
                          [](const auto& info) { return info.param.substr(1); });
 
 // Each chapter's own file holds that one chapter, from its start to its end.
@@ -316,7 +317,7 @@ TEST_P(HugeTitle, PastAContainersLimitIsCutWithOneWarning) {
 
 INSTANTIATE_TEST_SUITE_P(
     Containers, HugeTitle,
-    ::testing::Values(
+    test::sweep(
         HugeTitleCase{"Flac", ".flac", (8u << 20) - 40, {"/usr/bin/flac", "-t", "-s"}, "title"},
         HugeTitleCase{"Opus", ".opus", (48u << 10) - 40, {"/usr/bin/opusinfo"}, "title"},
         HugeTitleCase{"Wav", ".wav", (48u << 10) - 40, {"/usr/bin/soxi"}, "TIT2"},

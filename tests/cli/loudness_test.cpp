@@ -3,6 +3,7 @@
 
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -68,7 +69,7 @@ protected:
 // a wave file and after an Opus encoder and decoder.
 TEST_F(Loudness, EveryVoiceReachesTheTarget) {
     std::vector<double> levels;
-    for (const std::string voice : {"en-us", "slt", "kal16"}) {
+    for (const std::string voice : test::sweptValues({"en-us", "slt", "kal16"})) {
         for (const std::string ending : {".wav", ".opus"}) {
             SCOPED_TRACE(voice + ending);
             const std::string output = voice + ending;

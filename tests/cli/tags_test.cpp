@@ -1,5 +1,6 @@
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <cstdio>
 #include <cstring>
@@ -183,16 +184,15 @@ TEST_P(TagsRefused, FailWithOneLineAndNothingLeft) {
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Containers, TagsRefused,
-    ::testing::Values(RefusedCase{"Mp3StreamBeyondLatin1",
-                                  {"-o", "-", "--type", "mp3", "--artist", "日本語"},
-                                  "Latin-1"},
-                      RefusedCase{"CoverNotAPicture",
-                                  {"-o", "x.mp3", "--cover", "in.txt"},
-                                  "neither a JPEG nor a PNG"},
-                      RefusedCase{"AuStream", {"-o", "-", "--title", "T"}, "AU"}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Containers, TagsRefused,
+                         test::sweep(RefusedCase{"Mp3StreamBeyondLatin1",
+                                                 {"-o", "-", "--type", "mp3", "--artist", "日本語"},
+                                                 "Latin-1"},
+                                     RefusedCase{"CoverNotAPicture",
+                                                 {"-o", "x.mp3", "--cover", "in.txt"},
+                                                 "neither a JPEG nor a PNG"},
+                                     RefusedCase{"AuStream", {"-o", "-", "--title", "T"}, "AU"}),
+                         [](const auto& info) { return info.param.name; });
 
 // ---- a conversion without a sample ----
 
@@ -325,15 +325,15 @@ TEST_P(EmptySound, SplitHoldsTheLeadInAndTailAsUnsplit) {
 
 INSTANTIATE_TEST_SUITE_P(
     Containers, EmptySound,
-    ::testing::Values(EmptyCase{"Wave", ".wav", {}, {}, true, 0.0},
-                      EmptyCase{"Au", ".au", {"--type", "au"}, {}, false, 0.0},
-                      EmptyCase{"Raw", ".raw", {"--type", "raw"}, {}, false, 0.0},
-                      EmptyCase{"Flac", ".flac", {}, {"/usr/bin/flac", "-t", "-s"}, true, 0.1},
-                      EmptyCase{"OggVorbis", ".ogg", {}, {"/usr/bin/ogginfo"}, true, 0.1},
-                      EmptyCase{"Opus", ".opus", {}, {"/usr/bin/opusinfo"}, true, 0.1},
-                      EmptyCase{"Mp3", ".mp3", {}, {"/usr/bin/mp3val"}, true, 0.1},
-                      EmptyCase{"M4b", ".m4b", {}, {}, true, 0.1},
-                      EmptyCase{"M4a", ".m4a", {}, {}, true, 0.1}),
+    test::sweep(EmptyCase{"Wave", ".wav", {}, {}, true, 0.0},
+                EmptyCase{"Au", ".au", {"--type", "au"}, {}, false, 0.0},
+                EmptyCase{"Raw", ".raw", {"--type", "raw"}, {}, false, 0.0},
+                EmptyCase{"Flac", ".flac", {}, {"/usr/bin/flac", "-t", "-s"}, true, 0.1},
+                EmptyCase{"OggVorbis", ".ogg", {}, {"/usr/bin/ogginfo"}, true, 0.1},
+                EmptyCase{"Opus", ".opus", {}, {"/usr/bin/opusinfo"}, true, 0.1},
+                EmptyCase{"Mp3", ".mp3", {}, {"/usr/bin/mp3val"}, true, 0.1},
+                EmptyCase{"M4b", ".m4b", {}, {}, true, 0.1},
+                EmptyCase{"M4a", ".m4a", {}, {}, true, 0.1}),
     [](const auto& info) { return info.param.name; });
 
 // A tag option whose value is not UTF-8 is bad usage before anything is rendered, named in one

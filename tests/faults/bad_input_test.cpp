@@ -6,6 +6,7 @@
 #include "support/process_support.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -115,7 +116,7 @@ const std::string sentence = "Hello world, this is a text without a byte order m
 
 INSTANTIATE_TEST_SUITE_P(
     Inputs, BadInput,
-    ::testing::Values(
+    test::sweep(
         // Nothing to say: a valid wave file without a sample.
         BadInputCase{.name = "Empty", .bytes = [] { return std::string(); }, .maxSeconds = 0},
         BadInputCase{.name = "OnlyWhiteSpace",

@@ -7,6 +7,7 @@
 #include "support/process_support.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <fcntl.h>
 #include <fstream>
@@ -152,17 +153,17 @@ TEST_P(OutputFault, FailsNamingTheOutputAndLeavesEverything) {
 
 INSTANTIATE_TEST_SUITE_P(
     Places, OutputFault,
-    ::testing::Values(OutputCase{"FolderMissing", Place::Missing, "nowhere/out.wav", false},
-                      OutputCase{"OutputIsAFolder", Place::Folder, "folder", false},
-                      OutputCase{"OutputNamesAFolder", Place::Folder, "folder/", false},
-                      OutputCase{"ReadOnlyFolder", Place::ReadOnly, "ro/out.wav", false},
-                      OutputCase{"ReadOnlyFolderOverAFile", Place::ReadOnly, "ro/out.wav", true},
-                      OutputCase{"DiskFills", Place::SmallDisk, "small/out.wav", false},
-                      OutputCase{"DiskFillsOverAFile", Place::SmallDisk, "small/out.wav", true},
-                      OutputCase{"DiskFillsM4b", Place::SmallDisk, "small/out.m4b", false},
-                      OutputCase{"DiskFillsOverAnM4b", Place::SmallDisk, "small/out.m4b", true},
-                      OutputCase{"FileSizeLimit", Place::FileSizeLimit, "out.wav", false},
-                      OutputCase{"FileSizeLimitOverAFile", Place::FileSizeLimit, "out.wav", true}),
+    test::sweep(OutputCase{"FolderMissing", Place::Missing, "nowhere/out.wav", false},
+                OutputCase{"OutputIsAFolder", Place::Folder, "folder", false},
+                OutputCase{"OutputNamesAFolder", Place::Folder, "folder/", false},
+                OutputCase{"ReadOnlyFolder", Place::ReadOnly, "ro/out.wav", false},
+                OutputCase{"ReadOnlyFolderOverAFile", Place::ReadOnly, "ro/out.wav", true},
+                OutputCase{"DiskFills", Place::SmallDisk, "small/out.wav", false},
+                OutputCase{"DiskFillsOverAFile", Place::SmallDisk, "small/out.wav", true},
+                OutputCase{"DiskFillsM4b", Place::SmallDisk, "small/out.m4b", false},
+                OutputCase{"DiskFillsOverAnM4b", Place::SmallDisk, "small/out.m4b", true},
+                OutputCase{"FileSizeLimit", Place::FileSizeLimit, "out.wav", false},
+                OutputCase{"FileSizeLimitOverAFile", Place::FileSizeLimit, "out.wav", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The samples kept for the second pass of --loudness fill their disk, in $TMPDIR or beside
@@ -278,12 +279,12 @@ TEST_P(InputFault, FailsNamingTheTextFileAndLeavesEverything) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, InputFault,
-    ::testing::Values(InputCase{"Missing", TextFault::Missing, false},
-                      InputCase{"MissingWithAnOutputThere", TextFault::Missing, true},
-                      InputCase{"Unreadable", TextFault::Unreadable, false},
-                      InputCase{"UnreadableWithAnOutputThere", TextFault::Unreadable, true},
-                      InputCase{"EndlessDevice", TextFault::EndlessDevice, true},
-                      InputCase{"FifoWithoutAWriter", TextFault::Fifo, false}),
+    test::sweep(InputCase{"Missing", TextFault::Missing, false},
+                InputCase{"MissingWithAnOutputThere", TextFault::Missing, true},
+                InputCase{"Unreadable", TextFault::Unreadable, false},
+                InputCase{"UnreadableWithAnOutputThere", TextFault::Unreadable, true},
+                InputCase{"EndlessDevice", TextFault::EndlessDevice, true},
+                InputCase{"FifoWithoutAWriter", TextFault::Fifo, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The text file taken away while it is rendered: the converter reads it through the file it
@@ -331,7 +332,7 @@ TEST_P(TextTakenAway, CompletesFromTheOpenFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, TextTakenAway,
-                         ::testing::Values(TakenAway::Deleted, TakenAway::ReplacedByAnother),
+                         test::sweep(TakenAway::Deleted, TakenAway::ReplacedByAnother),
                          [](const auto& info) {
                              return info.param == TakenAway::Deleted ? "Deleted"
                                                                      : "ReplacedByAnother";
@@ -383,17 +384,16 @@ TEST_P(StopSignal, StopsCleanlyInTheMiddle) {
     expectCleanFailure(outcome, 128 + c.signal, "long.wav", "the conversion was cancelled", before);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, StopSignal,
-    ::testing::Values(StopCase{"Interrupt", SIGINT, false, false},
-                      StopCase{"InterruptOverAFile", SIGINT, true, false},
-                      StopCase{"Terminate", SIGTERM, false, false},
-                      StopCase{"TerminateOverAFile", SIGTERM, true, false},
-                      StopCase{"TerminateWithTheEngineHung", SIGTERM, true, true},
-                      StopCase{"InterruptWithTheEngineHung", SIGINT, false, true},
-                      StopCase{"HangUp", SIGHUP, false, false},
-                      StopCase{"HangUpOverAFile", SIGHUP, true, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
+                         test::sweep(StopCase{"Interrupt", SIGINT, false, false},
+                                     StopCase{"InterruptOverAFile", SIGINT, true, false},
+                                     StopCase{"Terminate", SIGTERM, false, false},
+                                     StopCase{"TerminateOverAFile", SIGTERM, true, false},
+                                     StopCase{"TerminateWithTheEngineHung", SIGTERM, true, true},
+                                     StopCase{"InterruptWithTheEngineHung", SIGINT, false, true},
+                                     StopCase{"HangUp", SIGHUP, false, false},
+                                     StopCase{"HangUpOverAFile", SIGHUP, true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // An M4B file keeps its encoded sound in the file while rendering: a stop in the middle
 // leaves nothing, as for any other file.
@@ -455,13 +455,12 @@ TEST_P(StopWhileLoadingLexicon, StopsAtOnce) {
     expectCleanFailure(outcome, 128 + c.signal, "t.wav", "the conversion was cancelled", before);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Signals, StopWhileLoadingLexicon,
-    ::testing::Values(LexiconStopCase{"InterruptLongList", SIGINT, false},
-                      LexiconStopCase{"TerminateLongList", SIGTERM, false},
-                      LexiconStopCase{"InterruptFifoWithoutWriter", SIGINT, true},
-                      LexiconStopCase{"TerminateFifoWithoutWriter", SIGTERM, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Signals, StopWhileLoadingLexicon,
+                         test::sweep(LexiconStopCase{"InterruptLongList", SIGINT, false},
+                                     LexiconStopCase{"TerminateLongList", SIGTERM, false},
+                                     LexiconStopCase{"InterruptFifoWithoutWriter", SIGINT, true},
+                                     LexiconStopCase{"TerminateFifoWithoutWriter", SIGTERM, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A pipe, or a FIFO, whose reader holds it open and never reads.
 struct StalledReader {
@@ -534,9 +533,9 @@ TEST_P(StopWhileTheReaderStalls, EndsAsCancelled) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Outputs, StopWhileTheReaderStalls,
-                         ::testing::Values(StalledCase{"StandardOutput", nullptr},
-                                           StalledCase{"Fifo", "sound.au"},
-                                           StalledCase{"FifoNamedForM4b", "sound.m4b"}),
+                         test::sweep(StalledCase{"StandardOutput", nullptr},
+                                     StalledCase{"Fifo", "sound.au"},
+                                     StalledCase{"FifoNamedForM4b", "sound.m4b"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // Whether a process has a handler for the signal (its status's SigCgt mask).
@@ -605,8 +604,7 @@ TEST_P(EngineKilled, FailsNamingTheTextFile) {
     expectCleanFailure(outcome, 1, "long.txt", "killed by signal", before);
 }
 
-INSTANTIATE_TEST_SUITE_P(Processes, EngineKilled,
-                         ::testing::Values(Killed::Worker, Killed::ChunkProcess),
+INSTANTIATE_TEST_SUITE_P(Processes, EngineKilled, test::sweep(Killed::Worker, Killed::ChunkProcess),
                          [](const auto& info) {
                              return info.param == Killed::Worker ? "Worker" : "ChunkProcess";
                          });

@@ -3,6 +3,7 @@
 
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -52,12 +53,12 @@ TEST_P(NoDisplay, SaysSoInOneLineAndTouchesNothing) {
     EXPECT_EQ(scratch.names(), std::vector<std::string>{"t.txt"});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Displays, NoDisplay,
-    ::testing::Values(NoDisplayCase{"Unreachable", unusedDisplay(),
-                                    "DISPLAY \"" + unusedDisplay() + "\" cannot be reached"},
-                      NoDisplayCase{"Unset", std::nullopt, "DISPLAY is not set"}),
-    [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Displays, NoDisplay,
+                         test::sweep(NoDisplayCase{"Unreachable", unusedDisplay(),
+                                                   "DISPLAY \"" + unusedDisplay() +
+                                                       "\" cannot be reached"},
+                                     NoDisplayCase{"Unset", std::nullopt, "DISPLAY is not set"}),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace kestrova

@@ -7,6 +7,7 @@
 #include "support/process_support.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <functional>
 #include <gtest/gtest.h>
@@ -159,7 +160,7 @@ TEST_P(OutputTargetTest, EverythingButTheChosenFileStaysAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Targets, OutputTargetTest,
-    ::testing::Values(
+    test::sweep(
         TargetCase{"NothingThere", [](const fs::path&) {}, {}, 0, nullptr, "out"},
         TargetCase{"FileOfAnotherOwner",
                    [](const fs::path& at) { makeOldFile(at / "out"); },
@@ -299,7 +300,7 @@ TEST_P(LongName, OfTwoHundredAndFiftyFiveBytesWorks) {
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt", name}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, LongName, ::testing::Values(false, true),
+INSTANTIATE_TEST_SUITE_P(Names, LongName, test::sweep(false, true),
                          [](const auto& info) { return info.param ? "OverAFile" : "New"; });
 
 // ---- streams ---------------------------------------------------------------------------
@@ -363,9 +364,9 @@ TEST_P(StandardOutput, CarriesTheSoundAndNothingElse) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, StandardOutput,
-                         ::testing::Values(StreamCase{"DefaultAu", {}, "au"},
-                                           StreamCase{"Flac", {"--type", "flac"}, "flac"},
-                                           StreamCase{"Raw", {"--type", "raw"}, "raw"}),
+                         test::sweep(StreamCase{"DefaultAu", {}, "au"},
+                                     StreamCase{"Flac", {"--type", "flac"}, "flac"},
+                                     StreamCase{"Raw", {"--type", "raw"}, "raw"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StandardOutputRefusal, AWaveFileCannotBePiped) {
@@ -450,14 +451,13 @@ TEST_P(Death, LeavesTheFolderAsItWas) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, Death,
-                         ::testing::Values(DeathCase{"Kill", SIGKILL, true, false},
-                                           DeathCase{"KillOverAFile", SIGKILL, true, true},
-                                           DeathCase{"QuitOverAFile", SIGQUIT, true, true},
-                                           DeathCase{"NamedFallbackQuit", SIGQUIT, false, false},
-                                           DeathCase{"NamedFallbackUser1", SIGUSR1, false, true},
-                                           DeathCase{"NamedFallbackAlarm", SIGALRM, false, false},
-                                           DeathCase{"NamedFallbackTerminate", SIGTERM, false,
-                                                     true}),
+                         test::sweep(DeathCase{"Kill", SIGKILL, true, false},
+                                     DeathCase{"KillOverAFile", SIGKILL, true, true},
+                                     DeathCase{"QuitOverAFile", SIGQUIT, true, true},
+                                     DeathCase{"NamedFallbackQuit", SIGQUIT, false, false},
+                                     DeathCase{"NamedFallbackUser1", SIGUSR1, false, true},
+                                     DeathCase{"NamedFallbackAlarm", SIGALRM, false, false},
+                                     DeathCase{"NamedFallbackTerminate", SIGTERM, false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // On the named fallback a conversion still completes, replacing a file and keeping its mode,

@@ -5,6 +5,7 @@
 #include "speech/converter.h"
 #include "support/conversion_support.h"
 #include "support/process_support.h"
+#include "support/value_sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -60,7 +61,7 @@ TEST_P(Soak, TwoHundredConversionsLeaveNothingBehind) {
         << residentAfterWarmUp << " KiB, then " << resident << " KiB";
 }
 
-INSTANTIATE_TEST_SUITE_P(Jobs, Soak, ::testing::Values(0u, 1u), [](const auto& info) {
+INSTANTIATE_TEST_SUITE_P(Jobs, Soak, test::sweep(0u, 1u), [](const auto& info) {
     return info.param == 0 ? std::string("InThisProcess") : std::string("OneWorker");
 });
 

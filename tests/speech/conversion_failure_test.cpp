@@ -1,6 +1,7 @@
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
 #include "support/conversion_support.h"
+#include "support/value_sweep.h"
 
 #include <chrono>
 #include <functional>
@@ -91,7 +92,7 @@ std::vector<CancelCase> cancelCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Moments, Cancel, ::testing::ValuesIn(cancelCases()));
+INSTANTIATE_TEST_SUITE_P(Moments, Cancel, test::sweepIn(cancelCases()));
 
 class CancelFromAnotherThread : public ::testing::TestWithParam<unsigned> {};
 
@@ -129,7 +130,7 @@ TEST_P(CancelFromAnotherThread, StopsWithinHalfASecond) {
     EXPECT_EQ(scratch.names(), (std::vector<std::string>{"in.txt"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Workers, CancelFromAnotherThread, ::testing::Values(1u, 2u, 4u));
+INSTANTIATE_TEST_SUITE_P(Workers, CancelFromAnotherThread, test::sweep(1u, 2u, 4u));
 
 TEST(Cancel, ReportsTheCancellationNamingTheOutput) {
     ScratchDir scratch;
@@ -185,7 +186,7 @@ std::vector<CancelCase> failureCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Moments, FailureInTheMiddle, ::testing::ValuesIn(failureCases()));
+INSTANTIATE_TEST_SUITE_P(Moments, FailureInTheMiddle, test::sweepIn(failureCases()));
 
 TEST(FailureInTheMiddle, LeavesTheEnginesUsable) {
     for (const char* voice : {"eSpeak NG English (America)", "Flite slt"}) {
@@ -252,102 +253,95 @@ ConversionRequest withText(const ScratchDir& scratch, const test::fs::path& outp
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, ConversionFailure,
-    ::testing::Values(FailureCase{"MissingInput",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      named = (scratch / "missing.txt").string();
-                                      return conversion(scratch / "missing.txt",
-                                                        scratch / "out.wav");
-                                  }},
-                      FailureCase{"MissingInputOverAFile",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      named = (scratch / "missing.txt").string();
-                                      test::writeBytes(scratch / "out.wav", olderContent);
-                                      return conversion(scratch / "missing.txt",
-                                                        scratch / "out.wav");
-                                  }},
-                      FailureCase{"InputIsAFolder",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      test::fs::create_directory(scratch / "folder.txt");
-                                      named = (scratch / "folder.txt").string();
-                                      return conversion(scratch / "folder.txt",
-                                                        scratch / "out.wav");
-                                  }},
-                      FailureCase{"UnreadableInput",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      test::writeBytes(scratch / "in.txt", test::shortText);
-                                      ::chmod((scratch / "in.txt").c_str(), 0);
-                                      named = (scratch / "in.txt").string();
-                                      return conversion(scratch / "in.txt", scratch / "out.wav");
-                                  },
-                                  true},
-                      FailureCase{"OutputIsTheInput",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      named = (scratch / "in.txt").string();
-                                      return withText(scratch, scratch / "in.txt");
-                                  }},
-                      FailureCase{"OutputIsTheInputByAnotherName",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      test::fs::create_directory(scratch / "sub");
-                                      named = (scratch / "sub" / ".." / "in.txt").string();
-                                      return withText(scratch, scratch / "sub" / ".." / "in.txt");
-                                  }},
-                      FailureCase{"OutputFolderMissing",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      named = (scratch / "no folder" / "out.wav").string();
-                                      return withText(scratch, scratch / "no folder" / "out.wav");
-                                  }},
-                      FailureCase{"OutputIsAFolder",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      test::fs::create_directory(scratch / "out.wav");
-                                      test::writeBytes(scratch / "out.wav" / "inside",
-                                                       olderContent);
-                                      named = (scratch / "out.wav").string();
-                                      return withText(scratch, scratch / "out.wav");
-                                  }},
-                      FailureCase{"OutputEndsInASlash",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      named = (scratch / "out.wav/").string();
-                                      return withText(scratch, scratch / "out.wav/");
-                                  }},
-                      FailureCase{"OutputInAReadOnlyFolder",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      test::fs::create_directory(scratch / "locked");
-                                      test::writeBytes(scratch / "locked" / "out.wav",
-                                                       olderContent);
-                                      ::chmod((scratch / "locked").c_str(), 0555);
-                                      named = (scratch / "locked" / "out.wav").string();
-                                      return withText(scratch, scratch / "locked" / "out.wav");
-                                  },
-                                  true},
-                      FailureCase{"OutputWhereNobodyMayWrite",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      named = "/proc/kestrova-test-out.wav";
-                                      return withText(scratch, "/proc/kestrova-test-out.wav");
-                                  }},
-                      FailureCase{"OutputUnderAFile",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      test::writeBytes(scratch / "file", olderContent);
-                                      named = (scratch / "file" / "out.wav").string();
-                                      return withText(scratch, scratch / "file" / "out.wav");
-                                  }},
-                      FailureCase{"NoClobberOverAFile",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      test::writeBytes(scratch / "out.wav", olderContent);
-                                      named = (scratch / "out.wav").string();
-                                      ConversionRequest request =
-                                          withText(scratch, scratch / "out.wav");
-                                      request.replaceExisting = false;
-                                      return request;
-                                  }},
-                      FailureCase{"NoClobberOverAFolder",
-                                  [](const ScratchDir& scratch, std::string& named) {
-                                      test::fs::create_directory(scratch / "out.wav");
-                                      named = (scratch / "out.wav").string();
-                                      ConversionRequest request =
-                                          withText(scratch, scratch / "out.wav");
-                                      request.replaceExisting = false;
-                                      return request;
-                                  }}),
+    test::sweep(FailureCase{"MissingInput",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                named = (scratch / "missing.txt").string();
+                                return conversion(scratch / "missing.txt", scratch / "out.wav");
+                            }},
+                FailureCase{"MissingInputOverAFile",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                named = (scratch / "missing.txt").string();
+                                test::writeBytes(scratch / "out.wav", olderContent);
+                                return conversion(scratch / "missing.txt", scratch / "out.wav");
+                            }},
+                FailureCase{"InputIsAFolder",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                test::fs::create_directory(scratch / "folder.txt");
+                                named = (scratch / "folder.txt").string();
+                                return conversion(scratch / "folder.txt", scratch / "out.wav");
+                            }},
+                FailureCase{"UnreadableInput",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                test::writeBytes(scratch / "in.txt", test::shortText);
+                                ::chmod((scratch / "in.txt").c_str(), 0);
+                                named = (scratch / "in.txt").string();
+                                return conversion(scratch / "in.txt", scratch / "out.wav");
+                            },
+                            true},
+                FailureCase{"OutputIsTheInput",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                named = (scratch / "in.txt").string();
+                                return withText(scratch, scratch / "in.txt");
+                            }},
+                FailureCase{"OutputIsTheInputByAnotherName",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                test::fs::create_directory(scratch / "sub");
+                                named = (scratch / "sub" / ".." / "in.txt").string();
+                                return withText(scratch, scratch / "sub" / ".." / "in.txt");
+                            }},
+                FailureCase{"OutputFolderMissing",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                named = (scratch / "no folder" / "out.wav").string();
+                                return withText(scratch, scratch / "no folder" / "out.wav");
+                            }},
+                FailureCase{"OutputIsAFolder",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                test::fs::create_directory(scratch / "out.wav");
+                                test::writeBytes(scratch / "out.wav" / "inside", olderContent);
+                                named = (scratch / "out.wav").string();
+                                return withText(scratch, scratch / "out.wav");
+                            }},
+                FailureCase{"OutputEndsInASlash",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                named = (scratch / "out.wav/").string();
+                                return withText(scratch, scratch / "out.wav/");
+                            }},
+                FailureCase{"OutputInAReadOnlyFolder",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                test::fs::create_directory(scratch / "locked");
+                                test::writeBytes(scratch / "locked" / "out.wav", olderContent);
+                                ::chmod((scratch / "locked").c_str(), 0555);
+                                named = (scratch / "locked" / "out.wav").string();
+                                return withText(scratch, scratch / "locked" / "out.wav");
+                            },
+                            true},
+                FailureCase{"OutputWhereNobodyMayWrite",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                named = "/proc/kestrova-test-out.wav";
+                                return withText(scratch, "/proc/kestrova-test-out.wav");
+                            }},
+                FailureCase{"OutputUnderAFile",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                test::writeBytes(scratch / "file", olderContent);
+                                named = (scratch / "file" / "out.wav").string();
+                                return withText(scratch, scratch / "file" / "out.wav");
+                            }},
+                FailureCase{"NoClobberOverAFile",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                test::writeBytes(scratch / "out.wav", olderContent);
+                                named = (scratch / "out.wav").string();
+                                ConversionRequest request = withText(scratch, scratch / "out.wav");
+                                request.replaceExisting = false;
+                                return request;
+                            }},
+                FailureCase{"NoClobberOverAFolder",
+                            [](const ScratchDir& scratch, std::string& named) {
+                                test::fs::create_directory(scratch / "out.wav");
+                                named = (scratch / "out.wav").string();
+                                ConversionRequest request = withText(scratch, scratch / "out.wav");
+                                request.replaceExisting = false;
+                                return request;
+                            }}),
     [](const auto& info) { return info.param.name; });
 
 // Opus has no 22.05 kHz: the file is made at 24 kHz, the next rate it has, and says so.
@@ -426,12 +420,12 @@ TEST_P(EngineFailure, NamesTheTextFileAndLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Engines, EngineFailure,
-    ::testing::Values(EngineFailureCase{"FliteHere", EngineKind::Flite, 0, false},
-                      EngineFailureCase{"FliteHereOverAFile", EngineKind::Flite, 0, true},
-                      EngineFailureCase{"FliteInWorkers", EngineKind::Flite, 2, true},
-                      EngineFailureCase{"ESpeakNgHere", EngineKind::EspeakNg, 0, false},
-                      EngineFailureCase{"ESpeakNgHereOverAFile", EngineKind::EspeakNg, 0, true},
-                      EngineFailureCase{"ESpeakNgInWorkers", EngineKind::EspeakNg, 2, true}),
+    test::sweep(EngineFailureCase{"FliteHere", EngineKind::Flite, 0, false},
+                EngineFailureCase{"FliteHereOverAFile", EngineKind::Flite, 0, true},
+                EngineFailureCase{"FliteInWorkers", EngineKind::Flite, 2, true},
+                EngineFailureCase{"ESpeakNgHere", EngineKind::EspeakNg, 0, false},
+                EngineFailureCase{"ESpeakNgHereOverAFile", EngineKind::EspeakNg, 0, true},
+                EngineFailureCase{"ESpeakNgInWorkers", EngineKind::EspeakNg, 2, true}),
     [](const auto& info) { return info.param.name; });
 
 // ---- the control's argument checks -----------------------------------------------------
@@ -478,16 +472,16 @@ TEST_P(RefusedArguments, ThrowBeforeTouchingTheOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RefusedArguments,
-    ::testing::Values(ArgumentCase{"FormatCode99", 0, 2, -1, 3, 99, 1, "99"},
-                      ArgumentCase{"FormatCode3", 0, 2, -1, 3, 3, 1, "3"},
-                      ArgumentCase{"FormatCode40", 0, 2, -1, 3, 40, 1, "40"},
-                      ArgumentCase{"FormatCodeNegative", 0, 2, -1, 3, -1, 1, "-1"},
-                      ArgumentCase{"WaitMode0", 0, 2, -1, 3, 22, 0, "wait mode 0"},
-                      ArgumentCase{"WaitMode2", 0, 2, -1, 3, 22, 2, "wait mode 2"},
-                      ArgumentCase{"EncodingMode7", 0, 7, -1, 3, 22, 1, "7"},
-                      ArgumentCase{"EncodingModeNegative", 0, -1, -1, 3, 22, 1, "-1"},
-                      ArgumentCase{"FirstCharacterNegative", -1, 2, -1, 3, 22, 1, "-1"},
-                      ArgumentCase{"CharacterCountBelowMinusOne", 0, 2, -2, 3, 22, 1, "-2"}),
+    test::sweep(ArgumentCase{"FormatCode99", 0, 2, -1, 3, 99, 1, "99"},
+                ArgumentCase{"FormatCode3", 0, 2, -1, 3, 3, 1, "3"},
+                ArgumentCase{"FormatCode40", 0, 2, -1, 3, 40, 1, "40"},
+                ArgumentCase{"FormatCodeNegative", 0, 2, -1, 3, -1, 1, "-1"},
+                ArgumentCase{"WaitMode0", 0, 2, -1, 3, 22, 0, "wait mode 0"},
+                ArgumentCase{"WaitMode2", 0, 2, -1, 3, 22, 2, "wait mode 2"},
+                ArgumentCase{"EncodingMode7", 0, 7, -1, 3, 22, 1, "7"},
+                ArgumentCase{"EncodingModeNegative", 0, -1, -1, 3, 22, 1, "-1"},
+                ArgumentCase{"FirstCharacterNegative", -1, 2, -1, 3, 22, 1, "-1"},
+                ArgumentCase{"CharacterCountBelowMinusOne", 0, 2, -2, 3, 22, 1, "-2"}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

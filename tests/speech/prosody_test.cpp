@@ -1,6 +1,7 @@
 #include "speech/engines/synthesizer.h"
 #include "speech/voice.h"
 #include "support/speech_measures.h"
+#include "support/value_sweep.h"
 
 #include <cctype>
 #include <cmath>
@@ -173,12 +174,12 @@ TEST_P(SpeakingRate, ChangesHowLongTheSpeechLasts) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, SpeakingRate,
-                         ::testing::Values(RateCase{"eSpeak NG English (America)", 0.5, 2.0},
-                                           RateCase{"eSpeak NG English (America)", 1.5, 0.667},
-                                           RateCase{"eSpeak NG English (America)", 2.0, 0.5},
-                                           RateCase{"Flite slt", 0.5, 2.0},
-                                           RateCase{"Flite slt", 1.5, 0.667},
-                                           RateCase{"Flite slt", 2.0, 0.5}),
+                         test::sweep(RateCase{"eSpeak NG English (America)", 0.5, 2.0},
+                                     RateCase{"eSpeak NG English (America)", 1.5, 0.667},
+                                     RateCase{"eSpeak NG English (America)", 2.0, 0.5},
+                                     RateCase{"Flite slt", 0.5, 2.0},
+                                     RateCase{"Flite slt", 1.5, 0.667},
+                                     RateCase{"Flite slt", 2.0, 0.5}),
                          rateCaseName);
 
 class SpeakingPitch : public ::testing::TestWithParam<std::string> {};
@@ -195,8 +196,7 @@ TEST_P(SpeakingPitch, HalfAgainAsHighRaisesTheMedianFrequencyByHalf) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, SpeakingPitch,
-                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
-                         voiceCaseName);
+                         test::sweep("eSpeak NG English (America)", "Flite slt"), voiceCaseName);
 
 class ProsodyOfOneSynthesizer : public ::testing::TestWithParam<std::string> {};
 
@@ -276,7 +276,7 @@ TEST_P(ProsodyOfOneSynthesizer, DoesNotReachAnotherOfTheSameVoice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, ProsodyOfOneSynthesizer,
-                         ::testing::Values("eSpeak NG English (America)", "Flite slt", "Flite kal"),
+                         test::sweep("eSpeak NG English (America)", "Flite slt", "Flite kal"),
                          voiceCaseName);
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "speech/speech_error.h"
 #include "support/conversion_support.h"
+#include "support/value_sweep.h"
 
 #include <cstdlib>
 #include <gtest/gtest.h>
@@ -58,14 +59,14 @@ TEST_P(RenderWave, WritesAPlainPcmWaveOfTheSpeech) {
 }
 
 INSTANTIATE_TEST_SUITE_P(VoicesAndFormats, RenderWave,
-                         ::testing::Values(RenderCase{"eSpeak NG English (America)", 18},
-                                           RenderCase{"eSpeak NG English (America)", 22},
-                                           RenderCase{"eSpeak NG English (America)", 5},
-                                           RenderCase{"eSpeak NG English (America)", 39},
-                                           RenderCase{"Flite slt", 18}, RenderCase{"Flite slt", 22},
-                                           RenderCase{"Flite slt", 5}, RenderCase{"Flite slt", 39},
-                                           RenderCase{"Flite kal", 18}, RenderCase{"Flite kal", 22},
-                                           RenderCase{"Flite kal", 4}, RenderCase{"Flite kal", 39}),
+                         test::sweep(RenderCase{"eSpeak NG English (America)", 18},
+                                     RenderCase{"eSpeak NG English (America)", 22},
+                                     RenderCase{"eSpeak NG English (America)", 5},
+                                     RenderCase{"eSpeak NG English (America)", 39},
+                                     RenderCase{"Flite slt", 18}, RenderCase{"Flite slt", 22},
+                                     RenderCase{"Flite slt", 5}, RenderCase{"Flite slt", 39},
+                                     RenderCase{"Flite kal", 18}, RenderCase{"Flite kal", 22},
+                                     RenderCase{"Flite kal", 4}, RenderCase{"Flite kal", 39}),
                          caseName);
 
 class RenderAtEveryRate : public ::testing::TestWithParam<std::string> {};
@@ -94,7 +95,7 @@ TEST_P(RenderAtEveryRate, KeepsTheLengthOfTheSpeech) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, RenderAtEveryRate,
-                         ::testing::Values("eSpeak NG English (America)", "Flite slt", "Flite kal"),
+                         test::sweep("eSpeak NG English (America)", "Flite slt", "Flite kal"),
                          [](const auto& info) {
                              std::string name;
                              for (char c : info.param)
@@ -152,9 +153,9 @@ TEST_P(RenderWithJobs, GivesTheSameFileForAnyNumberOfWorkers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, RenderWithJobs,
-                         ::testing::Values(JobsCase{"eSpeak NG English (America)", 4},
-                                           JobsCase{"eSpeak NG English (America)", 22},
-                                           JobsCase{"Flite kal", 4}));
+                         test::sweep(JobsCase{"eSpeak NG English (America)", 4},
+                                     JobsCase{"eSpeak NG English (America)", 22},
+                                     JobsCase{"Flite kal", 4}));
 
 struct TextCase {
     std::string voice;
@@ -188,11 +189,12 @@ TEST_P(SameBytes, FirstOrTenthInAProcessForAnyJobs) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Voices, SameBytes,
-    ::testing::Values(TextCase{"eSpeak NG English (America)", test::longText()},
-                      TextCase{"Flite slt", std::string(test::paragraphs)}),
-    [](const auto& info) { return info.param.voice.starts_with("Flite") ? "Flite" : "ESpeak"; });
+INSTANTIATE_TEST_SUITE_P(Voices, SameBytes,
+                         test::sweep(TextCase{"eSpeak NG English (America)", test::longText()},
+                                     TextCase{"Flite slt", std::string(test::paragraphs)}),
+                         [](const auto& info) {
+                             return info.param.voice.starts_with("Flite") ? "Flite" : "ESpeak";
+                         });
 
 struct OverrideCase {
     std::string name;
@@ -223,12 +225,12 @@ TEST_P(ContainerOverride, WinsOverTheEnding) {
 
 INSTANTIATE_TEST_SUITE_P(
     Choices, ContainerOverride,
-    ::testing::Values(OverrideCase{"FlacNamedWav", "out.wav", Container::Flac, 22, SF_FORMAT_FLAC},
-                      OverrideCase{"WaveNamedFlac", "out.flac", Container::Wave, 22, SF_FORMAT_WAV},
-                      // A wave holds any rate, though the name says Opus.
-                      OverrideCase{"WaveNamedOpus", "out.opus", Container::Wave, 22, SF_FORMAT_WAV},
-                      OverrideCase{"VorbisWithoutEnding", "out", Container::OggVorbis, 18,
-                                   SF_FORMAT_OGG}),
+    test::sweep(OverrideCase{"FlacNamedWav", "out.wav", Container::Flac, 22, SF_FORMAT_FLAC},
+                OverrideCase{"WaveNamedFlac", "out.flac", Container::Wave, 22, SF_FORMAT_WAV},
+                // A wave holds any rate, though the name says Opus.
+                OverrideCase{"WaveNamedOpus", "out.opus", Container::Wave, 22, SF_FORMAT_WAV},
+                OverrideCase{"VorbisWithoutEnding", "out", Container::OggVorbis, 18,
+                             SF_FORMAT_OGG}),
     [](const auto& info) { return info.param.name; });
 
 TEST(Render, ParagraphsTakeLongerThanOneOfThem) {
@@ -269,14 +271,13 @@ TEST_P(RenderEmptyText, WritesAValidWaveWithoutFrames) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, RenderEmptyText,
-    ::testing::Values(EmptyCase{"EmptyESpeak", "", "eSpeak NG English (America)"},
-                      EmptyCase{"EmptyFlite", "", "Flite slt"},
-                      EmptyCase{"WhitespaceESpeak", "  \n\n \t \r\n  ",
-                                "eSpeak NG English (America)"},
-                      EmptyCase{"WhitespaceFlite", "  \n\n \t \r\n  ", "Flite kal"},
-                      EmptyCase{"MarkOnly", "\xEF\xBB\xBF", "Flite slt"},
-                      EmptyCase{"Utf16MarkOnly", "\xFF\xFE", "Flite slt"},
-                      EmptyCase{"ControlsOnly", std::string("\0\x01\x02\x7F", 4), "Flite slt"}),
+    test::sweep(EmptyCase{"EmptyESpeak", "", "eSpeak NG English (America)"},
+                EmptyCase{"EmptyFlite", "", "Flite slt"},
+                EmptyCase{"WhitespaceESpeak", "  \n\n \t \r\n  ", "eSpeak NG English (America)"},
+                EmptyCase{"WhitespaceFlite", "  \n\n \t \r\n  ", "Flite kal"},
+                EmptyCase{"MarkOnly", "\xEF\xBB\xBF", "Flite slt"},
+                EmptyCase{"Utf16MarkOnly", "\xFF\xFE", "Flite slt"},
+                EmptyCase{"ControlsOnly", std::string("\0\x01\x02\x7F", 4), "Flite slt"}),
     [](const auto& info) { return info.param.name; });
 
 struct ModeCase {
@@ -310,8 +311,8 @@ TEST_P(OutputMode, FollowsTheUmaskLikeAnyNewFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Umasks, OutputMode,
-                         ::testing::Values(ModeCase{022, 0644}, ModeCase{077, 0600},
-                                           ModeCase{002, 0664}, ModeCase{0, 0666}));
+                         test::sweep(ModeCase{022, 0644}, ModeCase{077, 0600}, ModeCase{002, 0664},
+                                     ModeCase{0, 0666}));
 
 TEST(OutputMode, AReplacedFileKeepsItsMode) {
     ScratchDir scratch;
@@ -380,13 +381,13 @@ TEST_P(RenderContainer, IsReadableBackWithTheWholeSpeech) {
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, RenderContainer,
-    ::testing::Values(ContainerCase{"Flac16", ".flac", 18, SF_FORMAT_FLAC, SF_FORMAT_PCM_16},
-                      ContainerCase{"Flac8Stereo", ".flac", 5, SF_FORMAT_FLAC, SF_FORMAT_PCM_S8},
-                      ContainerCase{"FlacUpperCase", ".FLAC", 22, SF_FORMAT_FLAC, SF_FORMAT_PCM_16},
-                      ContainerCase{"Vorbis", ".ogg", 22, SF_FORMAT_OGG, SF_FORMAT_VORBIS},
-                      ContainerCase{"Opus16k", ".opus", 18, SF_FORMAT_OGG, SF_FORMAT_OPUS},
-                      ContainerCase{"Opus48kStereo", ".opus", 39, SF_FORMAT_OGG, SF_FORMAT_OPUS},
-                      ContainerCase{"Mp3", ".mp3", 22, SF_FORMAT_MPEG, 0}),
+    test::sweep(ContainerCase{"Flac16", ".flac", 18, SF_FORMAT_FLAC, SF_FORMAT_PCM_16},
+                ContainerCase{"Flac8Stereo", ".flac", 5, SF_FORMAT_FLAC, SF_FORMAT_PCM_S8},
+                ContainerCase{"FlacUpperCase", ".FLAC", 22, SF_FORMAT_FLAC, SF_FORMAT_PCM_16},
+                ContainerCase{"Vorbis", ".ogg", 22, SF_FORMAT_OGG, SF_FORMAT_VORBIS},
+                ContainerCase{"Opus16k", ".opus", 18, SF_FORMAT_OGG, SF_FORMAT_OPUS},
+                ContainerCase{"Opus48kStereo", ".opus", 39, SF_FORMAT_OGG, SF_FORMAT_OPUS},
+                ContainerCase{"Mp3", ".mp3", 22, SF_FORMAT_MPEG, 0}),
     [](const auto& info) { return info.param.name; });
 
 ::testing::AssertionResult risesFromZeroToOne(const std::vector<double>& values) {
@@ -432,7 +433,7 @@ const std::optional<std::uint64_t> toTheEnd;
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, RenderProgress,
-    ::testing::Values(
+    test::sweep(
         ProgressCase{"LongText", std::string(test::fastVoice), test::longText(), 0, toTheEnd},
         ProgressCase{"Paragraphs", "Flite slt", std::string(test::paragraphs), 0, toTheEnd},
         ProgressCase{"OneSentence", "Flite slt", std::string(test::shortText), 0, toTheEnd},

@@ -1,6 +1,7 @@
 #include "speech/speech_error.h"
 #include "speech/text_to_speech.h"
 #include "support/conversion_support.h"
+#include "support/value_sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -46,11 +47,11 @@ TEST_P(SelectVoice, ByTheEngineNameProperty) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, SelectVoice,
-                         ::testing::Values(SelectCase{"Flite slt", "Flite slt"},
-                                           SelectCase{"flite KAL", "Flite kal"},
-                                           SelectCase{"rms", "Flite rms"},
-                                           SelectCase{"en-us", "eSpeak NG English (America)"},
-                                           SelectCase{"", "eSpeak NG English (America)"}));
+                         test::sweep(SelectCase{"Flite slt", "Flite slt"},
+                                     SelectCase{"flite KAL", "Flite kal"},
+                                     SelectCase{"rms", "Flite rms"},
+                                     SelectCase{"en-us", "eSpeak NG English (America)"},
+                                     SelectCase{"", "eSpeak NG English (America)"}));
 
 TEST_F(SpeechControl, PropertyFiveIsTheEngineName) {
     EXPECT_EQ(TextToSpeech::engineNameProperty, 5);
@@ -76,7 +77,7 @@ TEST_P(OtherProperty, IsRefusedAndTheVoiceStays) {
     EXPECT_EQ(speech.voice().displayName, "Flite kal");
 }
 
-INSTANTIATE_TEST_SUITE_P(Ids, OtherProperty, ::testing::Values(4, 0, 6, -5, 1000));
+INSTANTIATE_TEST_SUITE_P(Ids, OtherProperty, test::sweep(4, 0, 6, -5, 1000));
 
 struct CallCase {
     std::string voice;
@@ -103,10 +104,10 @@ TEST_P(ProgramCall, WritesTheWaveAtTheCodesRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Calls, ProgramCall,
-                         ::testing::Values(CallCase{"", 22, 22050}, CallCase{"", 18, 16000},
-                                           CallCase{"Flite slt", 22, 22050},
-                                           CallCase{"Flite slt", 18, 16000},
-                                           CallCase{"Flite kal", 18, 16000}));
+                         test::sweep(CallCase{"", 22, 22050}, CallCase{"", 18, 16000},
+                                     CallCase{"Flite slt", 22, 22050},
+                                     CallCase{"Flite slt", 18, 16000},
+                                     CallCase{"Flite kal", 18, 16000}));
 
 class AnyFileName : public SpeechControl, public ::testing::WithParamInterface<std::string> {};
 
@@ -123,8 +124,8 @@ TEST_P(AnyFileName, GetsAWaveFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, AnyFileName,
-                         ::testing::Values("out.wav", "OUT.WAV", "out", "out.flac", "out.ogg",
-                                           "out.opus", "out.mp3", "out.txt.wav"));
+                         test::sweep("out.wav", "OUT.WAV", "out", "out.flac", "out.ogg", "out.opus",
+                                     "out.mp3", "out.txt.wav"));
 
 TEST_F(SpeechControl, WithoutTheReplaceFlagKeepsAFileAlreadyThere) {
     speech.SetEngineProperty(5, "slt");
@@ -180,19 +181,19 @@ using namespace std::string_literals;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CharacterRange,
-    ::testing::Values(
-        RangeCase{"Ascii", "Oh. Hello there. Bye.", 2, 4, 12},
-        RangeCase{"AsciiToTheEnd", "Oh. Hello there.", 2, 4, -1},
-        RangeCase{"Utf8MultiByteBefore",
-                  "\xCE\xA9\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 Hello there. \xC3\xA9\xC3\xA9", 2,
-                  5, 12},
-        RangeCase{"Utf8WithMark", "\xEF\xBB\xBF\xC3\xA9\xC3\xA9 Hello there.", 2, 3, -1},
-        RangeCase{"Windows1252", "\xE9\xE9\x93 Hello there.\x94", 2, 4, 12},
-        RangeCase{"Windows1252Named", "\xE9\xE9 Hello there.", 1, 3, 12},
-        RangeCase{"Utf16LEWithMark", "\xFF\xFE\xE9\0 \0H\0e\0l\0l\0o\0 \0t\0h\0e\0r\0e\0.\0"s, 2, 2,
-                  -1},
-        RangeCase{"Utf16BENamed", "\xFE\xFF\0\xE9\0 \0H\0e\0l\0l\0o\0 \0t\0h\0e\0r\0e\0.\0!"s, 4, 2,
-                  12}),
+    test::sweep(RangeCase{"Ascii", "Oh. Hello there. Bye.", 2, 4, 12},
+                RangeCase{"AsciiToTheEnd", "Oh. Hello there.", 2, 4, -1},
+                RangeCase{
+                    "Utf8MultiByteBefore",
+                    "\xCE\xA9\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80 Hello there. \xC3\xA9\xC3\xA9", 2,
+                    5, 12},
+                RangeCase{"Utf8WithMark", "\xEF\xBB\xBF\xC3\xA9\xC3\xA9 Hello there.", 2, 3, -1},
+                RangeCase{"Windows1252", "\xE9\xE9\x93 Hello there.\x94", 2, 4, 12},
+                RangeCase{"Windows1252Named", "\xE9\xE9 Hello there.", 1, 3, 12},
+                RangeCase{"Utf16LEWithMark",
+                          "\xFF\xFE\xE9\0 \0H\0e\0l\0l\0o\0 \0t\0h\0e\0r\0e\0.\0"s, 2, 2, -1},
+                RangeCase{"Utf16BENamed",
+                          "\xFE\xFF\0\xE9\0 \0H\0e\0l\0l\0o\0 \0t\0h\0e\0r\0e\0.\0!"s, 4, 2, 12}),
     [](const auto& info) { return info.param.name; });
 
 struct EncodingCase {
@@ -241,7 +242,7 @@ std::string utf32(std::string_view ascii, bool bigEndian) {
 
 INSTANTIATE_TEST_SUITE_P(
     Encodings, SameTextAnyEncoding,
-    ::testing::Values(
+    test::sweep(
         EncodingCase{"Utf8Named", "The caf\xC3\xA9 is open.", 0},
         EncodingCase{"Utf8WithMark", "\xEF\xBB\xBFThe caf\xC3\xA9 is open.", 2},
         EncodingCase{"Utf8WithMarkNamed", "\xEF\xBB\xBFThe caf\xC3\xA9 is open.", 0},
@@ -285,9 +286,9 @@ TEST_P(EmptyRange, GivesAWaveWithoutFrames) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ranges, EmptyRange,
-    ::testing::Values(NothingCase{"CountZero", 0, 0}, NothingCase{"ESpeakCountZero", 0, 0},
-                      NothingCase{"CountZeroMidText", 7, 0}, NothingCase{"StartAtTheEnd", 34, -1},
-                      NothingCase{"StartPastTheEnd", 1000, 5}, NothingCase{"OnlyASpace", 5, 1}),
+    test::sweep(NothingCase{"CountZero", 0, 0}, NothingCase{"ESpeakCountZero", 0, 0},
+                NothingCase{"CountZeroMidText", 7, 0}, NothingCase{"StartAtTheEnd", 34, -1},
+                NothingCase{"StartPastTheEnd", 1000, 5}, NothingCase{"OnlyASpace", 5, 1}),
     [](const auto& info) { return info.param.name; });
 
 } // namespace

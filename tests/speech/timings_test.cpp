@@ -5,6 +5,7 @@
 #include "support/conversion_support.h"
 #include "support/speech_measures.h"
 #include "support/test_support.h"
+#include "support/value_sweep.h"
 
 #include <algorithm>
 #include <cmath>
@@ -93,10 +94,10 @@ TEST_P(SentenceTimings, StartWhereTheSpeechRisesForEveryJobCount) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, SentenceTimings,
-                         ::testing::Values(TimingCase{"EspeakAt22k", test::fastVoice.data(), 22},
-                                           TimingCase{"EspeakAt16k", test::fastVoice.data(), 18},
-                                           TimingCase{"FliteAt22k", "Flite slt", 22},
-                                           TimingCase{"FliteKalAt16k", "Flite kal16", 18}),
+                         test::sweep(TimingCase{"EspeakAt22k", test::fastVoice.data(), 22},
+                                     TimingCase{"EspeakAt16k", test::fastVoice.data(), 18},
+                                     TimingCase{"FliteAt22k", "Flite slt", 22},
+                                     TimingCase{"FliteKalAt16k", "Flite kal16", 18}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A short book: an opening, headings of each kind, a paragraph that only looks like one.

@@ -1,5 +1,6 @@
 #include "support/conversion_support.h"
 #include "support/speech_measures.h"
+#include "support/value_sweep.h"
 
 #include <algorithm>
 #include <cmath>
@@ -57,10 +58,10 @@ TEST_P(DefaultControls, WriteTheBytesOfBefore) {
 
 INSTANTIATE_TEST_SUITE_P(
     VoicesAndRates, DefaultControls,
-    ::testing::Values(UnchangedCase{"eSpeak NG English (America)", 18, 0x19d5e55291e3195bu},
-                      UnchangedCase{"eSpeak NG English (America)", 22, 0x679c75da8d7787dau},
-                      UnchangedCase{"Flite slt", 18, 0xf21e348621d56753u},
-                      UnchangedCase{"Flite slt", 22, 0x71e9fb864132b2d1u}),
+    test::sweep(UnchangedCase{"eSpeak NG English (America)", 18, 0x19d5e55291e3195bu},
+                UnchangedCase{"eSpeak NG English (America)", 22, 0x679c75da8d7787dau},
+                UnchangedCase{"Flite slt", 18, 0xf21e348621d56753u},
+                UnchangedCase{"Flite slt", 22, 0x71e9fb864132b2d1u}),
     [](const auto& info) {
         return alphanumeric(info.param.voice) + "_Code" + std::to_string(info.param.formatCode);
     });
@@ -113,8 +114,7 @@ TEST_P(Volume, FourfoldLimitsAndCountsWhatWouldClip) {
     EXPECT_EQ(wrong, 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Voices, Volume,
-                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+INSTANTIATE_TEST_SUITE_P(Voices, Volume, test::sweep("eSpeak NG English (America)", "Flite slt"),
                          [](const auto& info) { return alphanumeric(info.param); });
 
 struct PauseCase {
@@ -148,22 +148,22 @@ const std::string twoParagraphs =
 
 INSTANTIATE_TEST_SUITE_P(
     Table, Pauses,
-    ::testing::Values(
-        PauseCase{"ESpeakBoth",
-                  "eSpeak NG English (America)",
-                  twoParagraphs,
-                  800,
-                  1500,
-                  {800, 1500, 800}},
-        PauseCase{"FliteBoth", "Flite slt", twoParagraphs, 800, 1500, {800, 1500, 800}},
-        PauseCase{"ESpeakShort", "eSpeak NG English (America)", twoParagraphs, 0, 200, {200}},
-        PauseCase{"ESpeakAcrossChunks", "eSpeak NG English (America)", longTextWithParagraphs(),
-                  800, 1500,
-                  [] {
-                      std::vector<double> expected(59, 800);
-                      expected.insert(expected.end(), 4, 1500);
-                      return expected;
-                  }()}),
+    test::sweep(PauseCase{"ESpeakBoth",
+                          "eSpeak NG English (America)",
+                          twoParagraphs,
+                          800,
+                          1500,
+                          {800, 1500, 800}},
+                PauseCase{"FliteBoth", "Flite slt", twoParagraphs, 800, 1500, {800, 1500, 800}},
+                PauseCase{
+                    "ESpeakShort", "eSpeak NG English (America)", twoParagraphs, 0, 200, {200}},
+                PauseCase{"ESpeakAcrossChunks", "eSpeak NG English (America)",
+                          longTextWithParagraphs(), 800, 1500,
+                          [] {
+                              std::vector<double> expected(59, 800);
+                              expected.insert(expected.end(), 4, 1500);
+                              return expected;
+                          }()}),
     [](const auto& info) { return info.param.name; });
 
 struct IdentityCase {
@@ -188,11 +188,11 @@ TEST_P(ControlsAcrossJobs, GiveTheSameBytes) {
         EXPECT_TRUE(bytesWith(jobs) == one) << jobs << " jobs";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Voices, ControlsAcrossJobs,
-    ::testing::Values(IdentityCase{"eSpeak NG English (America)", longTextWithParagraphs()},
-                      IdentityCase{"Flite slt", std::string(test::paragraphs)}),
-    [](const auto& info) { return alphanumeric(info.param.voice); });
+INSTANTIATE_TEST_SUITE_P(Voices, ControlsAcrossJobs,
+                         test::sweep(IdentityCase{"eSpeak NG English (America)",
+                                                  longTextWithParagraphs()},
+                                     IdentityCase{"Flite slt", std::string(test::paragraphs)}),
+                         [](const auto& info) { return alphanumeric(info.param.voice); });
 
 class ControlsThroughWorkers : public ::testing::TestWithParam<std::string> {};
 
@@ -228,7 +228,7 @@ TEST_P(ControlsThroughWorkers, SpeakAsAsked) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, ControlsThroughWorkers,
-                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         test::sweep("eSpeak NG English (America)", "Flite slt"),
                          [](const auto& info) { return alphanumeric(info.param); });
 
 class LexiconEntries : public ::testing::TestWithParam<std::string> {};
@@ -252,7 +252,7 @@ TEST_P(LexiconEntries, SoundAsTheirReplacement) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, LexiconEntries,
-                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         test::sweep("eSpeak NG English (America)", "Flite slt"),
                          [](const auto& info) { return alphanumeric(info.param); });
 
 std::string speak(std::string_view body) {
@@ -293,7 +293,7 @@ TEST_P(MarkupBreak, SubSoundsAsItsAlias) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Voices, MarkupBreak,
-                         ::testing::Values("eSpeak NG English (America)", "Flite slt"),
+                         test::sweep("eSpeak NG English (America)", "Flite slt"),
                          [](const auto& info) { return alphanumeric(info.param); });
 
 // From the first sample above -50 dBFS to the last, in seconds, between from and to.

@@ -1,5 +1,6 @@
 #include "speech/speech_error.h"
 #include "speech/voice.h"
+#include "support/value_sweep.h"
 
 #include <algorithm>
 #include <cctype>
@@ -80,11 +81,11 @@ TEST_P(FliteVoice, IsListedWithItsRate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(BuiltIn, FliteVoice,
-                         ::testing::Values(FliteVoiceCase{"Flite slt", "slt", 16000},
-                                           FliteVoiceCase{"Flite kal", "kal", 8000},
-                                           FliteVoiceCase{"Flite kal16", "kal16", 16000},
-                                           FliteVoiceCase{"Flite awb", "awb", 16000},
-                                           FliteVoiceCase{"Flite rms", "rms", 16000}));
+                         test::sweep(FliteVoiceCase{"Flite slt", "slt", 16000},
+                                     FliteVoiceCase{"Flite kal", "kal", 8000},
+                                     FliteVoiceCase{"Flite kal16", "kal16", 16000},
+                                     FliteVoiceCase{"Flite awb", "awb", 16000},
+                                     FliteVoiceCase{"Flite rms", "rms", 16000}));
 
 TEST_F(InstalledVoices, HaveUniqueNamesAndIdsInAnyLetterCase) {
     std::set<std::string> names;
@@ -118,15 +119,15 @@ TEST_P(FindVoice, SelectsTheVoice) {
 
 INSTANTIATE_TEST_SUITE_P(
     Names, FindVoice,
-    ::testing::Values(FindCase{"eSpeak NG English (America)", "eSpeak NG English (America)"},
-                      FindCase{"ESPEAK NG ENGLISH (AMERICA)", "eSpeak NG English (America)"},
-                      FindCase{"Flite slt", "Flite slt"}, FindCase{"flite SLT", "Flite slt"},
-                      FindCase{"en-us", "eSpeak NG English (America)"},
-                      FindCase{"EN-US", "eSpeak NG English (America)"},
-                      FindCase{"slt", "Flite slt"}, FindCase{"KAL16", "Flite kal16"},
-                      FindCase{"kal", "Flite kal"}, FindCase{"", "eSpeak NG English (America)"},
-                      FindCase{"ESPEAK NG MĀORI", "eSpeak NG Māori"},
-                      FindCase{"espeak ng māori", "eSpeak NG Māori"}));
+    test::sweep(FindCase{"eSpeak NG English (America)", "eSpeak NG English (America)"},
+                FindCase{"ESPEAK NG ENGLISH (AMERICA)", "eSpeak NG English (America)"},
+                FindCase{"Flite slt", "Flite slt"}, FindCase{"flite SLT", "Flite slt"},
+                FindCase{"en-us", "eSpeak NG English (America)"},
+                FindCase{"EN-US", "eSpeak NG English (America)"}, FindCase{"slt", "Flite slt"},
+                FindCase{"KAL16", "Flite kal16"}, FindCase{"kal", "Flite kal"},
+                FindCase{"", "eSpeak NG English (America)"},
+                FindCase{"ESPEAK NG MĀORI", "eSpeak NG Māori"},
+                FindCase{"espeak ng māori", "eSpeak NG Māori"}));
 
 TEST_F(InstalledVoices, DefaultIsAmericanEnglishOfESpeakNg) {
     EXPECT_EQ(registry().defaultVoice().displayName, "eSpeak NG English (America)");
@@ -148,8 +149,8 @@ TEST_P(UnknownVoice, IsRefusedNamingItAndTheVoiceList) {
 
 // Names are taken as given: no trimming, no partial match.
 INSTANTIATE_TEST_SUITE_P(Names, UnknownVoice,
-                         ::testing::Values("VW Kate", "nosuchvoice", " slt", "slt ", "Flite",
-                                           "Flite  slt", "eSpeak NG", "slt16", "ATT DTNV 16"));
+                         test::sweep("VW Kate", "nosuchvoice", " slt", "slt ", "Flite",
+                                     "Flite  slt", "eSpeak NG", "slt16", "ATT DTNV 16"));
 
 Voice madeUp(EngineKind engine, std::string name, std::string id) {
     return Voice{engine, std::move(name), id, "en", 16000, id};
@@ -243,7 +244,7 @@ TEST_P(OneEngineBroken, TheDefaultVoiceNeedsESpeakNg) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, OneEngineBroken,
-                         ::testing::Values(EngineKind::EspeakNg, EngineKind::Flite),
+                         test::sweep(EngineKind::EspeakNg, EngineKind::Flite),
                          [](const auto& info) {
                              return info.param == EngineKind::Flite ? "Flite" : "ESpeakNg";
                          });
@@ -277,20 +278,20 @@ TEST_P(VoiceForLanguage, ChoosesTheESpeakNgVoiceThatSpeaksIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Tags, VoiceForLanguage,
-    ::testing::Values(
-        LanguageCase{"de", "de"}, LanguageCase{"DE", "de"}, LanguageCase{"de-AT", "de"},
-        LanguageCase{"de_CH", "de"}, LanguageCase{"en", "en-us"}, LanguageCase{"en-GB", "en-gb"},
-        LanguageCase{"en_gb", "en-gb"}, LanguageCase{"en-Latn-GB", "en-gb"},
-        LanguageCase{"en-AU", "en-us"}, LanguageCase{"EN-GB-X-RP", "en-gb-x-rp"},
-        LanguageCase{"fr", "fr-fr"}, LanguageCase{"fr-CA", "fr-fr"}, LanguageCase{"fr-BE", "fr-be"},
-        LanguageCase{"pt-BR", "pt-br"}, LanguageCase{"pt", "pt"}, LanguageCase{"es-419", "es-419"},
-        LanguageCase{"zh", "cmn"}, LanguageCase{"zh-Hans", "cmn"},
-        LanguageCase{"zh-Hant-TW", "cmn"}, LanguageCase{"cmn", "cmn"},
-        LanguageCase{"zh-yue", "sit/yue"}, LanguageCase{"yue", "sit/yue"},
-        LanguageCase{"cmn-Latn-pinyin", "cmn-latn-pinyin"}, LanguageCase{"no", "nb"},
-        LanguageCase{"nb-NO", "nb"}, LanguageCase{"iw", "he"}, LanguageCase{"tlh", ""},
-        LanguageCase{"xx-YY", ""}, LanguageCase{"", ""}, LanguageCase{"x-klingon", ""},
-        LanguageCase{"d3", ""}, LanguageCase{"en us", ""}));
+    test::sweep(LanguageCase{"de", "de"}, LanguageCase{"DE", "de"}, LanguageCase{"de-AT", "de"},
+                LanguageCase{"de_CH", "de"}, LanguageCase{"en", "en-us"},
+                LanguageCase{"en-GB", "en-gb"}, LanguageCase{"en_gb", "en-gb"},
+                LanguageCase{"en-Latn-GB", "en-gb"}, LanguageCase{"en-AU", "en-us"},
+                LanguageCase{"EN-GB-X-RP", "en-gb-x-rp"}, LanguageCase{"fr", "fr-fr"},
+                LanguageCase{"fr-CA", "fr-fr"}, LanguageCase{"fr-BE", "fr-be"},
+                LanguageCase{"pt-BR", "pt-br"}, LanguageCase{"pt", "pt"},
+                LanguageCase{"es-419", "es-419"}, LanguageCase{"zh", "cmn"},
+                LanguageCase{"zh-Hans", "cmn"}, LanguageCase{"zh-Hant-TW", "cmn"},
+                LanguageCase{"cmn", "cmn"}, LanguageCase{"zh-yue", "sit/yue"},
+                LanguageCase{"yue", "sit/yue"}, LanguageCase{"cmn-Latn-pinyin", "cmn-latn-pinyin"},
+                LanguageCase{"no", "nb"}, LanguageCase{"nb-NO", "nb"}, LanguageCase{"iw", "he"},
+                LanguageCase{"tlh", ""}, LanguageCase{"xx-YY", ""}, LanguageCase{"", ""},
+                LanguageCase{"x-klingon", ""}, LanguageCase{"d3", ""}, LanguageCase{"en us", ""}));
 
 TEST_F(InstalledVoices, SpeakTheirOwnLanguageOnly) {
     const Voice& american = registry().find("en-us");

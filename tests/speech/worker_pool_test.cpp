@@ -1,5 +1,6 @@
 #include "speech/render/worker_pool.h"
 #include "speech/voice.h"
+#include "support/value_sweep.h"
 
 #include <gtest/gtest.h>
 
@@ -40,12 +41,12 @@ TEST_P(WorkerStarts, NeverMoreThanChunksInFlight) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, WorkerStarts,
-                         ::testing::Values(StartCase{1000, 1, 10, 1},
-                                           StartCase{8, 3, WorkerPool::longestRunCharacters, 3},
-                                           StartCase{2, 5, WorkerPool::longestRunCharacters, 2},
-                                           StartCase{1, 2, WorkerPool::longestRunCharacters, 1},
-                                           StartCase{0, 2, WorkerPool::longestRunCharacters, 1},
-                                           StartCase{8, 5, 10, 1}));
+                         test::sweep(StartCase{1000, 1, 10, 1},
+                                     StartCase{8, 3, WorkerPool::longestRunCharacters, 3},
+                                     StartCase{2, 5, WorkerPool::longestRunCharacters, 2},
+                                     StartCase{1, 2, WorkerPool::longestRunCharacters, 1},
+                                     StartCase{0, 2, WorkerPool::longestRunCharacters, 1},
+                                     StartCase{8, 5, 10, 1}));
 
 } // namespace
 } // namespace kestrova::speech

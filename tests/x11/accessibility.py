@@ -102,18 +102,21 @@ class Session:
 
     def start_all(self, scratch):
         # -noreset: a server that resets when its last client leaves refuses new ones meanwhile.
+        # Each try names a display: a server that cannot have it (another holds its socket)
+        # ends at once without writing its number, and the next is tried. Tests side by side
+        # start at numbers spread by their process ids, so they seldom meet.
         display_file = os.path.join(scratch, "display")
-        with open(display_file, "w") as display:
-            self.start(["Xvfb", "-displayfd", str(display.fileno()), "-screen", "0",
-                        f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp", "-noreset"],
-                       display.fileno())
+        first = 100 + os.getpid() % 800
+        for number in range(first, first + 40):
+            if self.start_x_server(display_file, number):
+                break
+        else:
+            raise Failure(f"no free display from :{first} on")
+        os.environ["DISPLAY"] = f":{number}"
 
         def answers():
-            with open(display_file) as display:
-                os.environ["DISPLAY"] = ":" + display.read().strip()
-            return os.environ["DISPLAY"] != ":" and subprocess.run(
-                ["xdpyinfo"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0
-        # The number may come in pieces: the server is ready once a client gets in.
+            return subprocess.run(["xdpyinfo"], stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL).returncode == 0
         wait_for("answer from the X server", answers)
         read_end, write_end = os.pipe()
         self.start(["dbus-daemon", "--session", "--nofork", f"--print-address={write_end}"],
@@ -150,6 +153,24 @@ class Session:
             env=dict(os.environ, HOME=scratch)))
 
         wait_for("Orca", lambda: said(log, "ORCA: Starting ATSPI registry."))
+
+    def start_x_server(self, display_file, number):
+        """Xvfb on the display numbered, True once it listens; False if it ended without."""
+        with open(display_file, "w") as display:
+            self.start(["Xvfb", f":{number}", "-displayfd", str(display.fileno()), "-screen", "0",
+                        f"{SCREEN[0]}x{SCREEN[1]}x24", "-nolisten", "tcp", "-noreset"],
+                       display.fileno())
+        server = self.processes[-1]
+
+        def ready_or_gone():
+            with open(display_file) as display:
+                return bool(display.read().strip()) or server.poll() is not None
+        wait_for("X server (Xvfb)", ready_or_gone)
+        with open(display_file) as display:
+            if display.read().strip():
+                return True
+        self.processes.pop()
+        return False
 
     def start(self, command, descriptor):
         self.processes.append(subprocess.Popen(command, pass_fds=[descriptor],

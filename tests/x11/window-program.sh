@@ -245,13 +245,27 @@ reach_state() {
     esac
 }
 
-# --- A private X server on the first free display, its number written when it is ready. ---
+# --- A private X server on a display of its own, its number written when it is ready. Each
+# try names a display: a server that cannot have it (another holds its socket) ends at once
+# without writing, and the next number is tried. Tests run side by side start at numbers
+# spread by their process ids, so they seldom meet. ---
 # -noreset: by default the server resets when its last client leaves, and refuses new
 # clients meanwhile, so the program could miss it just after xdpyinfo's visit.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3> "$scratch/display" \
-    2> "$scratch/xvfb.log" &
-xvfb_pid=$!
-wait_for "X server (Xvfb)" test -s "$scratch/display"
+x_server_ready_or_gone() {
+    [ -s "$scratch/display" ] || ! kill -0 "$xvfb_pid" 2>/dev/null
+}
+first_display=$((100 + $$ % 800))
+for display_number in $(seq "$first_display" $((first_display + 40))); do
+    : > "$scratch/display"
+    Xvfb ":$display_number" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
+        3> "$scratch/display" 2> "$scratch/xvfb.log" &
+    xvfb_pid=$!
+    wait_for "X server (Xvfb) on :$display_number" x_server_ready_or_gone
+    [ -s "$scratch/display" ] && break
+    wait "$xvfb_pid" 2>/dev/null || true
+    xvfb_pid=""
+done
+[ -n "$xvfb_pid" ] || fail "no free display from :$first_display on"
 export DISPLAY=":$(head -n1 "$scratch/display")"
 x_server_answers() {
     xdpyinfo > /dev/null 2>&1

@@ -1,11 +1,11 @@
 #include "speech/conversion_plan.h"
 
-#include "speech/base/positioned_io.h"
 #include "speech/conversion/reading/planned_input.h"
 #include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -27,8 +27,7 @@ ConversionPlan::Input::Input(const std::filesystem::path& path) : path(path) {
     fileIdentity = FileIdentity::of(status);
     ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
     head.resize(inputSniffBytes);
-    int readError = 0;
-    head.resize(readFullyAt(file.get(), head.data(), head.size(), 0, readError));
+    head.resize(readAllAt(file.get(), head.data(), head.size(), 0).done);
 }
 
 TextFileReader& ConversionPlan::Input::text(const ConversionRequest& request,

@@ -3,6 +3,7 @@
 #include "speech/conversion/request_rules.h"
 #include "speech/converter.h"
 #include "speech/quoted_name.h"
+#include "speech/speech_error.h"
 
 #include <filesystem>
 

@@ -1,9 +1,9 @@
 #include "speech/text/readers/zip/zip_archive.h"
 
-#include "speech/base/positioned_io.h"
 #include "speech/base/unique_fd.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -130,14 +130,13 @@ ZipArchive::ZipArchive(const std::filesystem::path& name, UniqueFd file, ZipLimi
     if (file) {
         struct stat status {};
         if (::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode))
-            checkEntryCount(static_cast<std::uint64_t>(status.st_size),
-                            [&](std::uint64_t at, std::size_t count) {
-                                std::string bytes(count, '\0');
-                                int error = 0;
-                                bytes.resize(readFullyAt(file.get(), bytes.data(), count,
-                                                         static_cast<off_t>(at), error));
-                                return bytes;
-                            });
+            checkEntryCount(static_cast<std::uint64_t>(status.st_size), [&](std::uint64_t at,
+                                                                            std::size_t count) {
+                std::string bytes(count, '\0');
+                bytes.resize(
+                    readAllAt(file.get(), bytes.data(), count, static_cast<off_t>(at)).done);
+                return bytes;
+            });
     }
     int code = ZIP_ER_OK;
     archive_.reset(openArchive(file, ZIP_CHECKCONS, code));
