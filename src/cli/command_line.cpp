@@ -9,6 +9,7 @@
 #include "side_files.h"
 #include "speech/batch_conversion.h"
 #include "speech/chapter_selection.h"
+#include "speech/conversion_plan.h"
 #include "speech/converter.h"
 #include "speech/input_kinds.h"
 #include "speech/quoted_name.h"
@@ -435,8 +436,11 @@ ProgressCallback progressTo(ProgressView* view) {
 }
 
 // Several files: each failure is one line and the others go on; one bar for them all.
-int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOptions& options,
+int convertMany(const std::vector<ConversionPlan>& plans, const ConvertOptions& options,
                 ProgressView* view) {
+    std::vector<ConversionRequest> requests;
+    for (const ConversionPlan& plan : plans)
+        requests.push_back(plan.request());
     const auto report = [&](const BatchFileOutcome& outcome) {
         if (outcome.converted && options.quiet)
             return;
@@ -467,25 +471,28 @@ int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOpt
 int convert(const ConvertOptions& options) {
     const VoiceRegistry registry;
     std::vector<ConversionRequest> requests = conversionRequests(options, registry);
-    checkPaths(options, requests);
+    std::vector<ConversionPlan> plans =
+        conversionPlans(options, registry, std::move(requests), StopSignalOwner::stopFlag());
+    checkPaths(options, plans);
     if (!options.folder.empty())
         makeFolder(options.folder);
 
-    const std::unique_ptr<ProgressView> view = progressView(options, requests.size() == 1);
+    const std::unique_ptr<ProgressView> view = progressView(options, plans.size() == 1);
     // A reader of standard error that has gone must not end a conversion that succeeded: the
     // progress and the summary are then lost, no more. A write that matters fails with EPIPE
     // and is reported as any failure. Worker processes inherit this.
     ::signal(SIGPIPE, SIG_IGN);
-    if (requests.size() > 1)
-        return convertMany(requests, options, view.get());
+    if (plans.size() > 1)
+        return convertMany(plans, options, view.get());
 
-    ConversionRequest& request = requests.front();
+    ConversionPlan& plan = plans.front();
+    const ConversionRequest& request = plan.request();
     if (view)
-        request.callbacks.soundWritten = [&view](double seconds) {
+        plan.request().callbacks.soundWritten = [&view](double seconds) {
             view->soundWritten(seconds);
         };
     const ConversionResult result =
-        convertTextFile(request, progressTo(view.get()), StopSignalOwner::stopFlag());
+        convertTextFile(plan, progressTo(view.get()), StopSignalOwner::stopFlag());
     if (view)
         view->finish();
     if (!options.quiet) {
@@ -495,7 +502,7 @@ int convert(const ConvertOptions& options) {
         if (options.acx)
             summarizeAcx(result.chapterFiles);
     }
-    writeSideFiles(options, request, result);
+    writeSideFiles(options, plan, result);
     return 0;
 }
 

@@ -37,6 +37,10 @@ std::vector<fs::path> outputPaths(const ConvertOptions& options) {
     return outputs;
 }
 
+constexpr const char* documentChoicesMisused =
+    "--read-alt, --read-notes and --read-code choose what a document's reader leaves out: not "
+    "with plain text or SSML input";
+
 Container chosenContainerOf(const ConversionRequest& request) {
     return writtenContainer(request.output.container, request.output.path,
                             request.output.toStandardOutput);
@@ -83,8 +87,8 @@ ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegis
 }
 
 // Every path of one conversion, named by the option that gives it.
-ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& request,
-                        const ChapterPlan& plan) {
+ConversionPaths pathsOf(const ConvertOptions& options, const ConversionPlan& plan) {
+    const ConversionRequest& request = plan.request();
     ConversionPaths paths;
     paths.addRead("INPUT", request.input.path);
     for (const fs::path& lexicon : request.speech.controls.lexicons)
@@ -98,7 +102,7 @@ ConversionPaths pathsOf(const ConvertOptions& options, const ConversionRequest& 
                              ? "the sound file of " + quotedName(request.input.path.native())
                              : std::string("-o"),
                          request.output.path);
-    for (const fs::path& file : plan.files)
+    for (const fs::path& file : plan.chapters().files)
         paths.addWritten("--split-chapters", file);
     const std::pair<const char*, const std::string*> sideFiles[] = {
         {"--timings", &options.timings},
@@ -120,24 +124,54 @@ void checkClash(const ConversionPaths& paths) {
 }
 
 // Each file is read as --input-type says, else as its content and name show; a document's
-// title, author, date and language settle what the options leave open.
-void chooseInputKind(ConversionRequest& request, const ConvertOptions& options,
-                     const VoiceRegistry& registry, bool alone) {
-    request.input.kind = options.inputType.value_or(
-        options.controls.ssml ? InputKind::Ssml : inputKindOfFile(request.input.path));
+// title, author, date and language settle what the options leave open. Read once: the plan
+// keeps the input open for the conversion.
+PlanChoices planChoices(const ConvertOptions& options, const VoiceRegistry& registry,
+                        ConversionRequest& request, bool alone) {
+    const std::optional<InputKind> kind =
+        options.inputType ? options.inputType
+                          : (options.controls.ssml ? std::optional(InputKind::Ssml) : std::nullopt);
+    request.input.kind = kind.value_or(InputKind::Text);
     request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
     request.input.documentChoices = options.documentChoices;
+    return PlanChoices{
+        .kindByContent = !kind,
+        .adoptMetadata = true,
+        .voiceByLanguage = options.engine.empty() ? &registry : nullptr,
+        // A selection of chapters none of the text has, and a cue sheet's tracks, are found
+        // before anything is written.
+        .surveyChapters = !options.cueSheet.empty(),
+        .surveyDocument = alone,
+        .opened =
+            [&options, alone](ConversionRequest& opened) {
+                if (!opened.output.tags.empty() && !opened.output.tags.software &&
+                    holdsTags(chosenContainerOf(opened)))
+                    opened.output.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+                if (alone && options.documentChoices.any() && !isStructured(opened.input.kind))
+                    throw UsageError(documentChoicesMisused);
+            },
+    };
+}
+
+// One file of several: its plan, closed, is for the checks; the file is read again in its
+// own process. A file that cannot be read fails on its own when converted, and the others go
+// on. Its reader's words are said once, there.
+ConversionPlan batchPlan(ConversionRequest request, const PlanChoices& choices,
+                         const std::atomic<bool>* cancel) {
+    const std::function<void(const std::string&)> warning = std::move(request.callbacks.warning);
+    request.callbacks.warning = nullptr;
+    ConversionPlan plan(request);
     try {
-        adoptDocumentMetadata(request, registry, options.engine.empty(),
-                              StopSignalOwner::stopFlag());
+        plan = planConversion(request, choices, cancel);
     } catch (const FileError&) {
-        if (alone)
-            throw;
-        // That file fails on its own when converted, and the others go on.
+        if (choices.kindByContent)
+            request.input.kind = inputKindOfFile(request.input.path);
+        request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
+        plan = ConversionPlan(request);
     }
-    if (!request.output.tags.empty() && !request.output.tags.software &&
-        holdsTags(chosenContainerOf(request)))
-        request.output.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
+    plan.closeInput();
+    plan.request().callbacks.warning = warning;
+    return plan;
 }
 
 } // namespace
@@ -154,37 +188,39 @@ std::vector<ConversionRequest> conversionRequests(const ConvertOptions& options,
         request.output.toStandardOutput = options.toStandardOutput();
         request.output.path =
             request.output.toStandardOutput ? fs::path("standard output") : outputs[i];
-        chooseInputKind(request, options, registry, options.inputs.size() == 1);
     }
-    // Choices for a document's reader with no document to read are a mistake of usage.
-    if (options.documentChoices.any() &&
-        std::none_of(requests.begin(), requests.end(),
-                     [](const ConversionRequest& r) { return isStructured(r.input.kind); }))
-        throw UsageError("--read-alt, --read-notes and --read-code choose what a document's "
-                         "reader leaves out: not with plain text or SSML input");
     return requests;
 }
 
-void checkPaths(const ConvertOptions& options, const std::vector<ConversionRequest>& requests) {
+std::vector<ConversionPlan> conversionPlans(const ConvertOptions& options,
+                                            const VoiceRegistry& registry,
+                                            std::vector<ConversionRequest> requests,
+                                            const std::atomic<bool>* cancel) {
+    const bool alone = requests.size() == 1;
+    std::vector<ConversionPlan> plans;
+    for (ConversionRequest& request : requests) {
+        const PlanChoices choices = planChoices(options, registry, request, alone);
+        plans.push_back(alone ? planConversion(std::move(request), choices, cancel)
+                              : batchPlan(std::move(request), choices, cancel));
+    }
+    // Choices for a document's reader with no document to read are a mistake of usage.
+    if (options.documentChoices.any() &&
+        std::none_of(plans.begin(), plans.end(), [](const ConversionPlan& plan) {
+            return isStructured(plan.request().input.kind);
+        }))
+        throw UsageError(documentChoicesMisused);
+    return plans;
+}
+
+void checkPaths(const ConvertOptions& options, const std::vector<ConversionPlan>& plans) {
     ConversionPaths batch;
-    // A selection of chapters none of the text has is found here, before anything is written.
-    const bool plans = options.splitChapters || !options.cueSheet.empty() || options.chaptersOnly;
-    for (const ConversionRequest& request : requests) {
-        ChapterPlan plan;
-        try {
-            if (plans)
-                plan = planChapters(request);
-        } catch (const FileError&) {
-            if (requests.size() == 1)
-                throw;
-            // That file fails on its own, and the others go on.
-        }
-        const ConversionPaths paths = pathsOf(options, request, plan);
+    for (const ConversionPlan& plan : plans) {
+        const ConversionPaths paths = pathsOf(options, plan);
         checkClash(paths);
-        checkSideFiles(options, request, plan);
+        checkSideFiles(options, plan);
         batch.add(paths);
     }
-    if (requests.size() > 1)
+    if (plans.size() > 1)
         checkClash(batch);
 }
 

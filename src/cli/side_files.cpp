@@ -23,8 +23,8 @@ std::string soundNameFrom(const std::filesystem::path& sideFile,
 
 } // namespace
 
-void checkSideFiles(const ConvertOptions& options, const ConversionRequest& request,
-                    const ChapterPlan& plan) {
+void checkSideFiles(const ConvertOptions& options, const ConversionPlan& plan) {
+    const ConversionRequest& request = plan.request();
     if (!options.cueSheet.empty()) {
         try {
             checkCueSheetSound(
@@ -34,7 +34,7 @@ void checkSideFiles(const ConvertOptions& options, const ConversionRequest& requ
             throw UsageError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
         }
         try {
-            checkCueSheetTracks(plan.chapters);
+            checkCueSheetTracks(plan.chapters().chapters);
         } catch (const SpeechError& failure) {
             throw FileError(outputFailure(options.cueSheet, failure.what(), "cue sheet"));
         }
@@ -48,8 +48,9 @@ void checkSideFiles(const ConvertOptions& options, const ConversionRequest& requ
         checkTextFilePath(options.cueSheet, "cue sheet", replace);
 }
 
-void writeSideFiles(const ConvertOptions& options, const ConversionRequest& request,
+void writeSideFiles(const ConvertOptions& options, const ConversionPlan& plan,
                     const ConversionResult& result) {
+    const ConversionRequest& request = plan.request();
     const bool replace = !options.noClobber;
     if (!options.timings.empty()) {
         // The files written, as the JSON's folder sees them: the one sound file, or each

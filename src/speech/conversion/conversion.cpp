@@ -35,18 +35,15 @@ std::uint64_t framesOfMs(int ms, const AudioFormat& format) {
 
 } // namespace
 
-Conversion::Conversion(const ConversionRequest& request, const ProgressCallback& progress,
-                       const std::atomic<bool>* cancel)
-    : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request, cancel)),
-      loadedLexicon_(loadLexicon()),
+Conversion::Conversion(const ConversionRequest& request, ConversionPlan& plan,
+                       const ProgressCallback& progress, const std::atomic<bool>* cancel)
+    : request_(request), progress_(progress), cancel_(cancel), plan_(checkedPlan(request, plan)),
+      input_(*plan.input()), loadedLexicon_(loadLexicon()),
       lexicon_(request.speech.lexicon ? *request.speech.lexicon : *loadedLexicon_),
-      reader_(request.input.path, request.input.encoding),
-      markup_(readsMarkup(request) ? std::optional(readMarkup(reader_, request, lexicon_))
+      reader_(input_.document ? nullptr : &input_.text(request, cancel)),
+      markup_(readsMarkup(request) ? std::optional(readMarkup(*reader_, request, lexicon_))
                                    : std::nullopt),
-      document_(isStructured(request.input.kind)
-                    ? openDocument(request, request.callbacks.warning, cancel)
-                    : nullptr),
-      total_(charactersToSpeak()),
+      document_(input_.document.get()), total_(charactersToSpeak()),
       // With 0 jobs too, every run is rendered in a child process: eSpeak NG keeps state from
       // one rendering to the next that nothing resets, so rendering in this process would make
       // the sound depend on what the process rendered before.
@@ -65,7 +62,7 @@ Conversion::Conversion(const ConversionRequest& request, const ProgressCallback&
     timings_.sampleRate = request.output.format.sampleRate;
     // Chapters are found in plain text; markup has its own structure, and so has a document.
     if (timed_ && !markup_ && !document_)
-        ledger_.emplace(request, reader_, timings_);
+        ledger_.emplace(request, *reader_, timings_);
     if (markup_ && request.chapters.pattern && request.callbacks.warning)
         request.callbacks.warning(
             "chapters are found in plain text only: the SSML document is one");
@@ -80,7 +77,7 @@ ConversionResult Conversion::run() {
     if (document_)
         readDocument();
     if (!markup_ && !document_)
-        chunkText(reader_, request_, chunker_, ledger_ ? &*ledger_ : nullptr,
+        chunkText(*reader_, request_, chunker_, ledger_ ? &*ledger_ : nullptr,
                   [this] { sequenceReadyChunks(); });
     sequence_.finish();
     writeRendered(true);
@@ -101,16 +98,10 @@ ConversionResult Conversion::run() {
 
 // The paths
 
-ChapterPlan Conversion::checkedPlan(const ConversionRequest& request,
-                                    const std::atomic<bool>* cancel) {
-    // A selection of chapters is checked against the text before anything is rendered; a
-    // document is surveyed whatever is asked, for the length of its speech.
-    ChapterPlan plan = request.chapters.split || !request.chapters.selection.empty() ||
-                               isStructured(request.input.kind)
-                           ? planChapters(request, cancel)
-                           : ChapterPlan{};
-    checkPaths(request, plan);
-    return plan;
+const ChapterPlan& Conversion::checkedPlan(const ConversionRequest& request,
+                                           const ConversionPlan& plan) {
+    checkPaths(request, plan.chapters());
+    return plan.chapters();
 }
 
 // The files the conversion reads and writes: no two of them one file (renaming the finished
@@ -143,13 +134,14 @@ std::optional<Lexicon> Conversion::loadLexicon() const {
 }
 
 std::uint64_t Conversion::charactersToSpeak() const {
+    if (document_)
+        return std::max<std::uint64_t>(1, plan_.characters);
     const std::uint64_t available =
-        reader_.totalCharacters() -
-        std::min(reader_.totalCharacters(), request_.input.firstCharacter);
+        reader_->totalCharacters() -
+        std::min(reader_->totalCharacters(), request_.input.firstCharacter);
     return std::max<std::uint64_t>(
-        1, markup_     ? markup_->characters
-           : document_ ? plan_.characters
-                       : std::min(available, request_.input.characterCount.value_or(available)));
+        1, markup_ ? markup_->characters
+                   : std::min(available, request_.input.characterCount.value_or(available)));
 }
 
 // Entries apply within one chunk, which ends at a sentence or paragraph end: a phrase never
@@ -326,7 +318,7 @@ ConversionResult Conversion::finish() {
     result_.frames = outputs_->frames();
     result_.format = request_.output.format;
     result_.seconds = static_cast<double>(outputs_->frames()) / request_.output.format.sampleRate;
-    result_.textFile = reader_.identity();
+    result_.textFile = input_.identity();
     result_.wroteFile = outputs_->isFile();
     result_.chapterFiles = outputs_->paths();
     result_.loudness = outputs_->loudness();

@@ -2,8 +2,10 @@
 
 #include "speech/conversion/reading/markup_reading.h"
 #include "speech/conversion/reading/plain_text_reading.h"
+#include "speech/conversion/reading/planned_input.h"
 #include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/sound_outputs.h"
+#include "speech/conversion_plan.h"
 #include "speech/converter.h"
 #include "speech/render/chunk_sequence.h"
 #include "speech/render/render_pipeline.h"
@@ -28,8 +30,9 @@ namespace kestrova::speech {
 // Must not move: the ledger holds the timings and the sequence this object by address.
 class Conversion {
 public:
-    Conversion(const ConversionRequest& request, const ProgressCallback& progress,
-               const std::atomic<bool>* cancel);
+    // The plan's input is read from where it stands: opened, and for a document, surveyed.
+    Conversion(const ConversionRequest& request, ConversionPlan& plan,
+               const ProgressCallback& progress, const std::atomic<bool>* cancel);
     Conversion(const Conversion&) = delete;
     Conversion& operator=(const Conversion&) = delete;
 
@@ -37,8 +40,8 @@ public:
 
 private:
     // Paths
-    static ChapterPlan checkedPlan(const ConversionRequest& request,
-                                   const std::atomic<bool>* cancel);
+    static const ChapterPlan& checkedPlan(const ConversionRequest& request,
+                                          const ConversionPlan& plan);
     static void checkPaths(const ConversionRequest& request, const ChapterPlan& plan);
 
     // Reading
@@ -69,12 +72,14 @@ private:
     const ProgressCallback& progress_;
     const std::atomic<bool>* cancel_;
     // The chapters' files are known before anything is rendered, and so checked with the rest.
-    const ChapterPlan plan_;
+    const ChapterPlan& plan_;
+    ConversionPlan::Input& input_;
     std::optional<Lexicon> loadedLexicon_;
     const Lexicon& lexicon_;
-    TextFileReader reader_;
+    // Plain text and markup's reader; none for a structured document.
+    TextFileReader* reader_;
     std::optional<Markup> markup_;
-    std::unique_ptr<StructuredDocument> document_;
+    StructuredDocument* document_;
     std::uint64_t total_;
     std::unique_ptr<RenderPipeline> pipeline_;
     ConversionResult result_;

@@ -3,6 +3,7 @@
 #include "speech/conversion/chapters/chapter_file_path.h"
 #include "speech/conversion/conversion.h"
 #include "speech/conversion/reading/plain_text_reading.h"
+#include "speech/conversion/reading/planned_input.h"
 #include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
@@ -27,10 +28,10 @@ unsigned maximumJobs() {
 
 namespace {
 
-// The chapters of a plain text, found as the conversion finds them.
-ChapterPlan planTextChapters(const ConversionRequest& request) {
+// The chapters of a plain text, found as the conversion finds them; the reader is then
+// rewound for the conversion.
+ChapterPlan planTextChapters(const ConversionRequest& request, TextFileReader& reader) {
     ChapterPlan plan;
-    TextFileReader reader(request.input.path, request.input.encoding);
     SpeechTimings timings;
     SentenceLedger ledger(request, reader, timings);
     TextChunker chunker = chunkerFor(true, request.speech.voice);
@@ -43,20 +44,27 @@ ChapterPlan planTextChapters(const ConversionRequest& request) {
         timings.sentences.clear(); // only the chapters are wanted
     };
     chunkText(reader, request, chunker, &ledger, settle);
+    reader.rewind();
     plan.chapters = std::move(timings.chapters);
     plan.headings = ledger.headings();
     return plan;
 }
 
-// A structured document read through once as the conversion reads it, with no engine.
-ChapterPlan planDocumentChapters(const ConversionRequest& request,
-                                 const std::atomic<bool>* cancel) {
+// A structured document read through once as the conversion reads it, with no engine and
+// without a word of what its reader passes over: the conversion's reading tells that.
+ChapterPlan planDocumentChapters(const ConversionRequest& request, ConversionPlan::Input& input) {
     ChapterPlan plan;
-    const std::unique_ptr<StructuredDocument> document = openDocument(request, {}, cancel);
     SpeechTimings timings;
-    StructuredReading reading(request, request.speech.voice, document->metadata().language,
+    StructuredReading reading(request, request.speech.voice, input.document->metadata().language,
                               request.speech.voices, timings, {});
-    document->read(reading);
+    input.told = false;
+    try {
+        input.document->read(reading);
+    } catch (...) {
+        input.told = true;
+        throw;
+    }
+    input.told = true;
     plan.chapters = std::move(timings.chapters);
     plan.headings = reading.chapters();
     plan.characters = reading.characters();
@@ -65,17 +73,14 @@ ChapterPlan planDocumentChapters(const ConversionRequest& request,
 
 } // namespace
 
-ChapterPlan planChapters(const ConversionRequest& request) {
-    return planChapters(request, nullptr);
-}
-
-ChapterPlan planChapters(const ConversionRequest& request, const std::atomic<bool>* cancel) {
+ChapterPlan planChapters(const ConversionRequest& request, ConversionPlan::Input& input,
+                         const std::atomic<bool>* cancel) {
     const bool structured = isStructured(request.input.kind);
     if (!structured &&
         (readsMarkup(request) || !(request.chapters.pattern || request.chapters.split)))
         return {};
-    ChapterPlan plan =
-        structured ? planDocumentChapters(request, cancel) : planTextChapters(request);
+    ChapterPlan plan = structured ? planDocumentChapters(request, input)
+                                  : planTextChapters(request, input.text(request, cancel));
     if (plan.chapters.empty() && !request.chapters.selection.empty())
         // The text file's own fault, named as a failure to read it is.
         throw FileError(
@@ -102,13 +107,13 @@ void checkChapterPattern(std::string_view pattern) {
     HeadingFinder finder(pattern);
 }
 
-ConversionResult convertTextFile(const ConversionRequest& asked, const ProgressCallback& progress,
-                                 const std::atomic<bool>* cancel) {
-    // Rendered at the rate the container is written at (Opus has no 22.05 kHz).
-    ConversionRequest request = asked;
-    request.output.format = writtenFormat(chosenContainer(asked), asked.output.format);
+namespace {
+
+// The failures of a conversion as it reports them.
+template <typename Convert>
+ConversionResult reported(const ConversionRequest& request, Convert&& convert) {
     try {
-        return Conversion(request, progress, cancel).run();
+        return convert();
     } catch (const ConversionCancelled&) {
         throw ConversionCancelled(outputFailure(request.output.path, "the conversion was cancelled",
                                                 soundFileKind(chosenContainer(request))));
@@ -119,6 +124,30 @@ ConversionResult convertTextFile(const ConversionRequest& asked, const ProgressC
         throw SpeechError("cannot render the text file " + quotedName(request.input.path.native()) +
                           ": " + failure.what());
     }
+}
+
+} // namespace
+
+ConversionResult convertTextFile(ConversionPlan& plan, const ProgressCallback& progress,
+                                 const std::atomic<bool>* cancel) {
+    // Rendered at the rate the container is written at (Opus has no 22.05 kHz).
+    ConversionRequest request = plan.request();
+    request.output.format = writtenFormat(chosenContainer(request), request.output.format);
+    return reported(request, [&] {
+        if (!plan.input())
+            plan = planConversion(plan.request(), {}, cancel);
+        return Conversion(request, plan, progress, cancel).run();
+    });
+}
+
+ConversionResult convertTextFile(const ConversionRequest& asked, const ProgressCallback& progress,
+                                 const std::atomic<bool>* cancel) {
+    ConversionRequest request = asked;
+    request.output.format = writtenFormat(chosenContainer(asked), asked.output.format);
+    return reported(request, [&] {
+        ConversionPlan plan = planConversion(asked, {}, cancel);
+        return Conversion(request, plan, progress, cancel).run();
+    });
 }
 
 } // namespace kestrova::speech

@@ -1,5 +1,5 @@
 #include "speech/base/utf8.h"
-#include "speech/conversion/reading/structured_reading.h"
+#include "speech/conversion/reading/planned_input.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/converter.h"
 #include "speech/quoted_name.h"
@@ -38,18 +38,8 @@ void adoptTag(std::optional<std::string>& tag, const std::string& value, bool la
 
 } // namespace
 
-void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& registry,
-                           bool chooseVoice, const std::atomic<bool>* cancel) {
-    if (!isStructured(request.input.kind))
-        return;
-    std::unique_ptr<StructuredDocument> document;
-    try {
-        document = openDocument(request, {}, cancel);
-    } catch (const ConversionCancelled&) {
-        throwIfCancelled(cancel, request);
-        throw;
-    }
-    const DocumentMetadata& metadata = document->metadata();
+void adoptDocumentMetadata(ConversionRequest& request, const DocumentMetadata& metadata,
+                           const VoiceRegistry* voiceByLanguage) {
     const Container container = chosenContainer(request);
     if (holdsTags(container)) {
         const bool latin1Only =
@@ -61,12 +51,12 @@ void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& regi
             request.output.tags.cover =
                 CoverArt{.mediaType = metadata.coverType, .bytes = metadata.coverBytes};
     }
-    if (!chooseVoice || metadata.language.empty())
+    if (!voiceByLanguage || metadata.language.empty())
         return;
     const std::string kind = inputKindRow(request.input.kind).fileKind;
     // Shown as it is, as it always was, unless it could break the line or flood it.
     const std::string language = shownValue(metadata.language);
-    if (const std::optional<Voice> voice = registry.voiceForLanguage(metadata.language)) {
+    if (const std::optional<Voice> voice = voiceByLanguage->voiceForLanguage(metadata.language)) {
         request.speech.voice = *voice;
         request.speech.voiceChoice = "the " + kind + "'s language, " + language;
     } else {

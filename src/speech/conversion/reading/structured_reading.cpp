@@ -144,12 +144,13 @@ std::optional<std::uint64_t> StructuredReading::sourceByte(const RunGroup& group
 
 std::unique_ptr<StructuredDocument> openDocument(const ConversionRequest& request,
                                                  std::function<void(const std::string&)> warning,
-                                                 const std::atomic<bool>* cancel) {
+                                                 const std::atomic<bool>* cancel, int openFile) {
     const DocumentOptions options{.readAlt = request.input.documentChoices.readAlt,
                                   .readNotes = request.input.documentChoices.readNotes,
                                   .readCode = request.input.documentChoices.readCode,
                                   .warning = std::move(warning),
-                                  .cancel = cancel};
+                                  .cancel = cancel,
+                                  .openFile = openFile};
     return inputKindRow(request.input.kind).open(request.input.path, options);
 }
 

@@ -84,13 +84,11 @@ private:
     std::uint64_t characters_ = 0;
 };
 
-// The request's structured document, opened by its kind's reader with the request's choices.
-// Throws FileError naming the file when it cannot be opened.
+// The request's structured document, opened by its kind's reader with the request's choices,
+// from openFile where it is open (-1: by its path). Throws FileError naming the file when it
+// cannot be opened.
 std::unique_ptr<StructuredDocument> openDocument(const ConversionRequest& request,
                                                  std::function<void(const std::string&)> warning,
-                                                 const std::atomic<bool>* cancel);
-
-// planChapters, with a flag that stops a document's reading at once (ConversionCancelled).
-ChapterPlan planChapters(const ConversionRequest& request, const std::atomic<bool>* cancel);
+                                                 const std::atomic<bool>* cancel, int openFile);
 
 } // namespace kestrova::speech

@@ -206,7 +206,7 @@ struct ConversionResult {
 };
 
 // The chapters a conversion will find, known before anything is rendered by reading the text
-// as the conversion reads it.
+// as the conversion reads it (planConversion, conversion_plan.h).
 struct ChapterPlan {
     // In reading order, number and title: chapter 0 first when text comes before the first
     // heading. Empty without chapters, and for markup. A structured document's chapters
@@ -220,21 +220,6 @@ struct ChapterPlan {
     // any sound).
     std::vector<std::filesystem::path> files;
 };
-
-// Throws FileError when the text cannot be read, SpeechError when the request's chapter
-// selection names none of the text's chapters. A structured document is read through once,
-// with no engine.
-ChapterPlan planChapters(const ConversionRequest& request);
-
-// Opens the request's structured document for what it says of itself: its title, author
-// and date become the request's title, artist and date tags, and its cover image the cover,
-// where the request has none (and the container can hold tags; for an MP3 stream, Latin-1
-// text only); with chooseVoice, its language chooses a voice of
-// the registry speaking it (voiceChoice then says so). Nothing for other inputs. Throws
-// FileError when the document cannot be opened, ConversionCancelled (naming the output, as a
-// conversion does) once cancel is set.
-void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& registry,
-                           bool chooseVoice, const std::atomic<bool>* cancel = nullptr);
 
 // Throws SpeechError, with PCRE2's own words, for a chapter pattern it refuses.
 void checkChapterPattern(std::string_view pattern);

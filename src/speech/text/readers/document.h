@@ -1,5 +1,7 @@
 #pragma once
 
+#include "speech/base/unique_fd.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -64,7 +66,13 @@ struct DocumentOptions {
     // Checked between pieces of a large document; set: the reader stops with
     // ConversionCancelled as soon as it can.
     const std::atomic<bool>* cancel = nullptr;
+    // The file, already open and regular, so that a conversion opens its input once: the
+    // reader reads a duplicate of this descriptor. -1: the reader opens the file by its path.
+    int openFile = -1;
 };
+
+// The reader's own descriptor of options.openFile; none (-1) where it opens the file itself.
+UniqueFd duplicateOpenFile(const DocumentOptions& options);
 
 // A structured document, opened: its metadata known, its text read on demand, one piece
 // (a spine item, say) at a time so that memory stays bounded whatever its size. read() may be

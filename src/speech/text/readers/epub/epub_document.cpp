@@ -310,7 +310,7 @@ std::unique_ptr<StructuredDocument> openEpub(const std::filesystem::path& file,
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error))
         throw FileError(bookFailure(file, error ? error.message() : "it is not a regular file"));
-    return openEpubArchive(std::make_unique<ZipArchive>(file), options);
+    return openEpubArchive(std::make_unique<ZipArchive>(file, duplicateOpenFile(options)), options);
 }
 
 } // namespace kestrova::speech

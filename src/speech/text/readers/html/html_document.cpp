@@ -25,10 +25,12 @@ bool isXhtmlFile(const std::filesystem::path& file) {
 
 std::string fileBytes(const std::filesystem::path& file, const DocumentOptions& options) {
     return readWholeTextFile(
-        file, {.maxBytes = pageMaxBytes,
-               .cancel = options.cancel,
-               .failure = {},
-               .tooLarge = "an HTML file may be at most " + sizeInWords(pageMaxBytes)});
+        file,
+        {.maxBytes = pageMaxBytes,
+         .cancel = options.cancel,
+         .failure = {},
+         .tooLarge = "an HTML file may be at most " + sizeInWords(pageMaxBytes)},
+        duplicateOpenFile(options));
 }
 
 const xmlNode* firstElement(const xmlNode& parent, std::string_view name) {

@@ -88,7 +88,8 @@ std::string wholeFile(const std::filesystem::path& file, const DocumentOptions& 
                               .cancel = options.cancel,
                               .failure = {},
                               .tooLarge = "it is larger than " + sizeInWords(markdownMaxBytes) +
-                                          ", the most a Markdown file may hold"});
+                                          ", the most a Markdown file may hold"},
+                             duplicateOpenFile(options));
 }
 
 } // namespace kestrova::speech::markdown

@@ -20,21 +20,27 @@ constexpr std::size_t pieceSize = 1 << 16;
 
 TextFileReader::TextFileReader(const std::filesystem::path& path, TextEncoding encoding,
                                const std::atomic<bool>* cancel)
+    : TextFileReader(path, UniqueFd(), encoding, cancel) {}
+
+TextFileReader::TextFileReader(const std::filesystem::path& path, UniqueFd file,
+                               TextEncoding encoding, const std::atomic<bool>* cancel)
     : path_(path), buffer_(pieceSize, '\0') {
-    file_ = openRegularTextFile(path_, identity_);
+    file_ = openRegularTextFile(path_, identity_, std::move(file));
     settleEncodingFromStart(encoding);
     countCharacters(cancel);
     rewindAfterMark();
     decoder_.emplace(encoding_);
 }
 
-UniqueFd openRegularTextFile(const std::filesystem::path& path, FileIdentity& identity) {
+UniqueFd openRegularTextFile(const std::filesystem::path& path, FileIdentity& identity,
+                             UniqueFd file) {
     // Without blocking: opening a FIFO would wait for a writer.
-    UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (!file)
+        file.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file)
         throw FileError(inputFailure("open", path, std::strerror(errno)));
-    // The file is read to its end before the rendering begins: a pipe cannot be read again,
-    // and a device such as /dev/zero has no end.
+    // The file is read twice, and to its end before the rendering begins: a pipe cannot be
+    // read again, and a device such as /dev/zero has no end.
     struct stat status {};
     if (::fstat(file.get(), &status) != 0)
         throw FileError(inputFailure("read", path, std::strerror(errno)));
@@ -47,9 +53,13 @@ UniqueFd openRegularTextFile(const std::filesystem::path& path, FileIdentity& id
     return file;
 }
 
-std::string readWholeTextFile(const std::filesystem::path& path, WholeFileLimit limit) {
+std::string readWholeTextFile(const std::filesystem::path& path, WholeFileLimit limit,
+                              UniqueFd openFile) {
     FileIdentity identity;
-    const UniqueFd file = openRegularTextFile(path, identity);
+    const UniqueFd file = openRegularTextFile(path, identity, std::move(openFile));
+    // A file opened before may have been read from: its bytes are read from the start.
+    if (::lseek(file.get(), 0, SEEK_SET) < 0)
+        throw FileError(inputFailure("read", path, std::strerror(errno)));
     if (!limit.failure)
         limit.failure = [&path](const std::string& reason) {
             return inputFailure("read", path, reason);
@@ -128,6 +138,12 @@ bool TextFileReader::readUndecoded(std::string& output) {
     const std::size_t got = readBytes(buffer_.data(), buffer_.size());
     output.assign(buffer_.data(), got);
     return got > 0;
+}
+
+void TextFileReader::rewind() {
+    rewindAfterMark();
+    decoder_.emplace(encoding_);
+    exhausted_ = false;
 }
 
 std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {

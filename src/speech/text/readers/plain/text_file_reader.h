@@ -24,6 +24,9 @@ public:
     explicit TextFileReader(const std::filesystem::path& path,
                             TextEncoding encoding = TextEncoding::Automatic,
                             const std::atomic<bool>* cancel = nullptr);
+    // The file already open as `file` (none: opened by its path), named `path` in messages.
+    TextFileReader(const std::filesystem::path& path, UniqueFd file, TextEncoding encoding,
+                   const std::atomic<bool>* cancel);
 
     TextEncoding encoding() const { return encoding_; }
     // The number of characters in the file, for progress; exact for UTF-8, Windows-1252,
@@ -43,6 +46,8 @@ public:
     // undecoded, for a reader that decodes the file itself (XML names its encoding); false, and
     // output empty, once the file is exhausted. Not to be mixed with read().
     bool readUndecoded(std::string& output);
+    // Back to the first decoded piece: read() gives the text once more from its start.
+    void rewind();
 
 private:
     // The constructor's steps, in order, after openRegularTextFile.
@@ -67,11 +72,15 @@ private:
 };
 
 // The text file opened for reading, refused unless it is a regular file; identity: the file as
-// it was opened. Failures name it as the text file ("cannot open the text file ...").
-UniqueFd openRegularTextFile(const std::filesystem::path& path, FileIdentity& identity);
+// it was opened. Failures name it as the text file ("cannot open the text file ..."). A file
+// already open (file) is checked in place of opening path.
+UniqueFd openRegularTextFile(const std::filesystem::path& path, FileIdentity& identity,
+                             UniqueFd file = {});
 
 // A text file's own bytes, undecoded, whole: openRegularTextFile, then readWholeFile held to
-// limit, whose failures name the text file unless limit.failure words them otherwise.
-std::string readWholeTextFile(const std::filesystem::path& path, WholeFileLimit limit);
+// limit, whose failures name the text file unless limit.failure words them otherwise; from
+// its start, through openFile where the file is already open.
+std::string readWholeTextFile(const std::filesystem::path& path, WholeFileLimit limit,
+                              UniqueFd openFile = {});
 
 } // namespace kestrova::speech

@@ -114,24 +114,43 @@ void ZipArchive::checkEntryCount(std::uint64_t size, BytesAt&& bytesAt) const {
 }
 
 ZipArchive::ZipArchive(const std::filesystem::path& file, ZipLimits limits)
-    : name_(file), limits_(limits) {
-    if (const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)); fd) {
+    : ZipArchive(file, UniqueFd(), limits) {}
+
+ZipArchive::ZipArchive(const std::filesystem::path& name, UniqueFd file, ZipLimits limits)
+    : name_(name), limits_(limits) {
+    if (!file)
+        file.reset(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (file) {
         struct stat status {};
-        if (::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode))
+        if (::fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode))
             checkEntryCount(static_cast<std::uint64_t>(status.st_size), [&](std::uint64_t at,
                                                                             std::size_t count) {
                 std::string bytes(count, '\0');
-                bytes.resize(readAllAt(fd.get(), bytes.data(), count, static_cast<off_t>(at)).done);
+                bytes.resize(
+                    readAllAt(file.get(), bytes.data(), count, static_cast<off_t>(at)).done);
                 return bytes;
             });
     }
     int code = ZIP_ER_OK;
-    archive_.reset(zip_open(file.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));
+    archive_.reset(openArchive(file, ZIP_CHECKCONS, code));
     if (!archive_ && code == ZIP_ER_EXISTS)
-        throw FileError(
-            bookFailure(name_, sharedNameReason(zip_open(file.c_str(), ZIP_RDONLY, &code))));
+        throw FileError(bookFailure(name_, sharedNameReason(openArchive(file, 0, code))));
     if (!archive_)
         throw FileError(bookFailure(name_, reasonOfCode(code)));
+}
+
+// libzip reads the descriptor it is given as its own: each archive gets a duplicate. Without
+// one, the file is opened by its name.
+zip_t* ZipArchive::openArchive(const UniqueFd& file, int flags, int& code) const {
+    if (!file)
+        return zip_open(name_.c_str(), ZIP_RDONLY | flags, &code);
+    UniqueFd own(::fcntl(file.get(), F_DUPFD_CLOEXEC, 0));
+    if (!own)
+        return zip_open(name_.c_str(), ZIP_RDONLY | flags, &code);
+    zip_t* archive = zip_fdopen(own.get(), flags, &code);
+    if (archive != nullptr)
+        own.release();
+    return archive;
 }
 
 // The bytes must outlive the archive: the source reads them where they are.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/base/unique_fd.h"
 #include "speech/base/whole_file.h" // sizeInWords, for the limits in messages
 
 #include <cstdint>
@@ -38,6 +39,9 @@ class ZipArchive {
 public:
     // The archive in a file; its central directory checked against its local headers.
     ZipArchive(const std::filesystem::path& file, ZipLimits limits = {});
+    // The archive in a file already open as `file` (none: opened by its path); the archive
+    // owns the descriptor.
+    ZipArchive(const std::filesystem::path& name, UniqueFd file, ZipLimits limits = {});
     // An archive held in memory (the fuzz target's); messages name it as `name`.
     ZipArchive(std::string_view bytes, const std::filesystem::path& name, ZipLimits limits = {});
 
@@ -66,6 +70,8 @@ private:
     template <typename BytesAt> void checkEntryCount(std::uint64_t size, BytesAt&& bytesAt) const;
     Entry entry(std::string_view name) const;
     void checkSizes(std::string_view name, const Entry& found, std::uint64_t maxBytes) const;
+    // zip_open or zip_fdopen, checked or not: the archive, or null with code set.
+    zip_t* openArchive(const UniqueFd& file, int flags, int& code) const;
     [[noreturn]] void fail(std::string_view entry, const std::string& reason) const;
 
     std::filesystem::path name_;

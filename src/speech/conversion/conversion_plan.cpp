@@ -1,0 +1,110 @@
+#include "speech/conversion_plan.h"
+
+#include "speech/conversion/reading/planned_input.h"
+#include "speech/conversion/reading/structured_reading.h"
+#include "speech/conversion/request_rules.h"
+#include "speech/file_failures.h"
+#include "speech/speech_error.h"
+#include "speech/whole_io.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace kestrova::speech {
+
+ConversionPlan::Input::Input(const std::filesystem::path& path) : path(path) {
+    // Only a regular file is opened here: a FIFO gives its bytes once, and its writer would
+    // take this opening for its reader.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return;
+    file.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        file.reset();
+        return;
+    }
+    fileIdentity = FileIdentity::of(status);
+    ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
+    head.resize(inputSniffBytes);
+    head.resize(readAllAt(file.get(), head.data(), head.size(), 0).done);
+}
+
+TextFileReader& ConversionPlan::Input::text(const ConversionRequest& request,
+                                            const std::atomic<bool>* cancel) {
+    if (!textReader)
+        textReader.emplace(path, std::move(file), request.input.encoding, cancel);
+    return *textReader;
+}
+
+void ConversionPlan::Input::openDocument(const ConversionRequest& request,
+                                         const std::atomic<bool>* cancel) {
+    warning = request.callbacks.warning;
+    std::function<void(const std::string&)> tell;
+    if (warning)
+        tell = [this](const std::string& said) {
+            if (told)
+                warning(said);
+        };
+    document = speech::openDocument(request, std::move(tell), cancel, file.get());
+}
+
+FileIdentity ConversionPlan::Input::identity() const {
+    return textReader ? textReader->identity() : fileIdentity.value_or(FileIdentity{});
+}
+
+ConversionPlan::ConversionPlan(ConversionRequest request, ChapterPlan chapters)
+    : request_(std::move(request)), chapters_(std::move(chapters)) {}
+
+ConversionPlan::ConversionPlan(ConversionRequest request, ChapterPlan chapters,
+                               std::unique_ptr<Input> input)
+    : request_(std::move(request)), chapters_(std::move(chapters)), input_(std::move(input)) {}
+
+ConversionPlan::ConversionPlan(ConversionPlan&&) noexcept = default;
+ConversionPlan& ConversionPlan::operator=(ConversionPlan&&) noexcept = default;
+ConversionPlan::~ConversionPlan() = default;
+
+void ConversionPlan::closeInput() {
+    input_.reset();
+}
+
+namespace {
+
+ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices,
+                           const std::atomic<bool>* cancel) {
+    auto input = std::make_unique<ConversionPlan::Input>(request.input.path);
+    if (choices.kindByContent) {
+        request.input.kind = inputKindOf(input->head, request.input.path);
+        request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
+    }
+    if (isStructured(request.input.kind)) {
+        input->openDocument(request, cancel);
+        if (choices.adoptMetadata)
+            adoptDocumentMetadata(request, input->document->metadata(), choices.voiceByLanguage);
+    }
+    if (choices.opened)
+        choices.opened(request);
+    // A selection of chapters is checked against the text before anything is rendered; a
+    // document is surveyed whatever is asked, for the length of its speech.
+    ChapterPlan chapters = choices.surveyChapters || request.chapters.split ||
+                                   !request.chapters.selection.empty() ||
+                                   (choices.surveyDocument && isStructured(request.input.kind))
+                               ? planChapters(request, *input, cancel)
+                               : ChapterPlan{};
+    return ConversionPlan(std::move(request), std::move(chapters), std::move(input));
+}
+
+} // namespace
+
+ConversionPlan planConversion(ConversionRequest request, const PlanChoices& choices,
+                              const std::atomic<bool>* cancel) {
+    try {
+        return plannedFrom(request, choices, cancel);
+    } catch (const ConversionCancelled&) {
+        // Named as a conversion cancelled while rendering is.
+        throw ConversionCancelled(outputFailure(request.output.path, "the conversion was cancelled",
+                                                soundFileKind(chosenContainer(request))));
+    }
+}
+
+} // namespace kestrova::speech
