@@ -13,11 +13,11 @@
 #include "speech/input_kinds.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/stop_signal_owner.h"
 #include "summary.h"
 #include "voice_listing.h"
 
 #include <CLI/CLI.hpp>
-#include <atomic>
 #include <charconv>
 #include <climits>
 #include <cstdio>
@@ -37,27 +37,6 @@ constexpr int exitFailure = 1;
 constexpr int exitUsage = 2;
 // A minute of silence is already more than any reading needs.
 constexpr unsigned long maximumPauseMs = 60000;
-
-// The signal that asked the conversion to stop, for the handler to set: a signal handler
-// can reach nothing but a lock-free atomic of static duration.
-std::atomic<int> stopSignal{0};
-std::atomic<bool> stopRequested{false};
-static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
-
-extern "C" void onStopSignal(int signal) {
-    stopSignal.store(signal);
-    stopRequested.store(true);
-}
-
-// SIGINT, SIGTERM and SIGHUP stop the conversion between chunks, so that the temporary
-// file is removed and nothing is left at the output path.
-void stopOnSignals() {
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal, &action, nullptr);
-}
 
 // CLI11 reads "022" as octal and "0x12" as hexadecimal. Numbers here are decimal digits
 // only, leading zeros meaning nothing; the validator leaves the plain decimal number for
@@ -461,14 +440,14 @@ int convertMany(const std::vector<ConversionRequest>& requests, const ConvertOpt
         else
             std::fprintf(stderr, "kestrova-wav-cli: %s\n", outcome.failure.c_str());
     };
-    const BatchSummary summary =
-        convertTextFiles(requests, options.jobs, progressTo(view), report, &stopRequested);
+    const BatchSummary summary = convertTextFiles(requests, options.jobs, progressTo(view), report,
+                                                  StopSignalOwner::stopFlag());
     if (view)
         view->finish();
     if (summary.cancelled) {
         std::fprintf(stderr, "kestrova-wav-cli: stopped: %zu of %zu files converted\n",
                      summary.converted, requests.size());
-        return 128 + stopSignal.load();
+        return 128 + StopSignalOwner::stopSignal();
     }
     if (summary.failed == 0)
         return 0;
@@ -485,7 +464,6 @@ int convert(const ConvertOptions& options) {
         makeFolder(options.folder);
 
     const std::unique_ptr<ProgressView> view = progressView(options, requests.size() == 1);
-    stopOnSignals();
     // A reader of standard error that has gone must not end a conversion that succeeded: the
     // progress and the summary are then lost, no more. A write that matters fails with EPIPE
     // and is reported as any failure. Worker processes inherit this.
@@ -499,7 +477,7 @@ int convert(const ConvertOptions& options) {
             view->soundWritten(seconds);
         };
     const ConversionResult result =
-        convertTextFile(request, progressTo(view.get()), &stopRequested);
+        convertTextFile(request, progressTo(view.get()), StopSignalOwner::stopFlag());
     if (view)
         view->finish();
     if (!options.quiet) {
@@ -567,7 +545,7 @@ int run(int argc, char** argv) {
         return exitUsage;
     } catch (const ConversionCancelled& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
-        return 128 + stopSignal.load(); // as a shell reports a process the signal ended
+        return 128 + StopSignalOwner::stopSignal(); // as a shell reports a process the signal ended
     } catch (const std::exception& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
     }

@@ -7,6 +7,7 @@
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/stop_signal_owner.h"
 #include "standard_input.h"
 
 #include <algorithm>
@@ -125,7 +126,8 @@ void chooseInputKind(ConversionRequest& request, const ConvertOptions& options,
     request.controls.ssml = request.inputKind == InputKind::Ssml;
     request.documentChoices = options.documentChoices;
     try {
-        adoptDocumentMetadata(request, registry, options.engine.empty());
+        adoptDocumentMetadata(request, registry, options.engine.empty(),
+                              StopSignalOwner::stopFlag());
     } catch (const FileError&) {
         if (alone)
             throw;

@@ -1,5 +1,8 @@
 #include "standard_input.h"
 
+#include "speech/stop_signal_owner.h"
+#include "speech/whole_io.h"
+
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -16,17 +19,22 @@ namespace {
                              std::strerror(errno));
 }
 
-void writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t wrote = ::write(fd, data, size);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote < 0)
-            fail("cannot keep a copy of it");
-        data += wrote;
-        size -= static_cast<std::size_t>(wrote);
+void keepCopy(int fd, const char* data, std::size_t size) {
+    if (const speech::Transfer written = speech::writeAll(fd, data, size); !written.whole()) {
+        errno = written.failure(EIO);
+        fail("cannot keep a copy of it");
     }
 }
+
+// While the copy waits on a writer that may never end, a stop signal ends the process as the
+// signal does: nothing has been written yet, and a read restarted would hold the stop off.
+class StopsReleased {
+public:
+    StopsReleased() { speech::StopSignalOwner::releaseStops(); }
+    ~StopsReleased() { speech::StopSignalOwner::takeStops(); }
+    StopsReleased(const StopsReleased&) = delete;
+    StopsReleased& operator=(const StopsReleased&) = delete;
+};
 
 } // namespace
 
@@ -40,20 +48,17 @@ std::filesystem::path standardInputAsFile() {
     if (copy < 0)
         fail("cannot keep a copy of it");
     char buffer[1 << 16];
-    for (;;) {
-        const ssize_t got = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
+    const StopsReleased released;
+    for (bool ended = false; !ended;) {
+        const speech::Transfer read = speech::readAll(STDIN_FILENO, buffer, sizeof buffer);
+        if (read.error != 0) {
             ::close(copy);
-            errno = error;
+            errno = read.error;
             fail("reading failed");
         }
-        if (got == 0)
-            break;
+        ended = read.ended;
         try {
-            writeAll(copy, buffer, static_cast<std::size_t>(got));
+            keepCopy(copy, buffer, read.done);
         } catch (...) {
             ::close(copy);
             throw;

@@ -1,54 +1,28 @@
 #include "stop_signals.h"
 
+#include "speech/stop_signal_owner.h"
+
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QWidget>
-#include <atomic>
-#include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
 
 namespace kestrova::platform {
-namespace {
-
-constexpr int stopSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// The pipe's writing end, for the handler: a signal handler reaches nothing but a lock-free
-// atomic of static duration.
-std::atomic<int> signalWriter{-1};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-extern "C" void onStopSignal(int signal) {
-    const int savedErrno = errno;
-    const unsigned char number = static_cast<unsigned char>(signal);
-    if (const int fd = signalWriter.load(); fd >= 0) [[maybe_unused]]
-        const auto written = ::write(fd, &number, 1);
-    errno = savedErrno;
-}
-
-} // namespace
 
 StopSignals::StopSignals(std::function<void()> onStop, Ending ending, QObject* parent)
     : QObject(parent), onStop_(std::move(onStop)), ending_(ending) {
     if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0)
         return; // the signals keep their default: nothing is half-written before the rendering
-    signalWriter.store(pipe_[1]);
     notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &StopSignals::readSignal);
-    struct sigaction action {};
-    action.sa_handler = onStopSignal;
-    action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < std::size(stopSignals); ++i)
-        ::sigaction(stopSignals[i], &action, &previous_[i]);
+    speech::StopSignalOwner::takeStops(pipe_[1]);
 }
 
 StopSignals::~StopSignals() {
     if (pipe_[0] < 0)
         return;
-    for (std::size_t i = 0; i < std::size(stopSignals); ++i)
-        ::sigaction(stopSignals[i], &previous_[i], nullptr);
-    signalWriter.store(-1);
+    speech::StopSignalOwner::releaseStops();
     ::close(pipe_[0]);
     ::close(pipe_[1]);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QObject>
-#include <csignal>
 #include <functional>
 
 class QSocketNotifier;
@@ -9,9 +8,9 @@ class QSocketNotifier;
 namespace kestrova::platform {
 
 // SIGINT, SIGTERM and SIGHUP (a logout) ask the window program to stop, as they ask the
-// command line: the handler only writes the signal's number into a pipe, which the event loop
-// reads, in whichever dialog or message box it runs. Must be made on the thread that owns
-// QApplication; one at a time.
+// command line: their one owner (speech::StopSignalOwner) only writes the signal's number into
+// a pipe, which the event loop reads, in whichever dialog or message box it runs. Must be made on
+// the thread that owns QApplication; one at a time.
 //
 // The program ends its process there with 128 + the signal (EndProcess): closing the dialog on
 // screen is not enough, since a dialog may be nested in another (Qt's replace question in the
@@ -55,7 +54,6 @@ private:
     Ending ending_;
     int pipe_[2] = {-1, -1};
     QSocketNotifier* notifier_ = nullptr;
-    struct sigaction previous_[3] = {};
     int signal_ = 0;
     int holds_ = 0;
 };

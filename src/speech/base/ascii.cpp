@@ -1,4 +1,4 @@
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 
 #include <algorithm>
 
@@ -8,6 +8,12 @@ std::string asciiLower(std::string_view text) {
     std::string lower(text);
     std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return asciiLower(c); });
     return lower;
+}
+
+std::string asciiUpper(std::string_view text) {
+    std::string upper(text);
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return asciiUpper(c); });
+    return upper;
 }
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b) {

@@ -1,6 +1,6 @@
 #include "speech/base/language_tag.h"
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 
 #include <algorithm>
 #include <array>

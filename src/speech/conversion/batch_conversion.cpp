@@ -4,6 +4,7 @@
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 #include "speech/text/lexicon/lexicon.h"
+#include "speech/whole_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -63,14 +64,7 @@ std::optional<LoudnessReport> loudnessOfWords(const char* words) {
 // A file's process tells the batch how it goes, one line at a time: "progress FRACTION",
 // then "done FRAMES LIMITED", "cancelled MESSAGE" or "failed MESSAGE".
 void sendLine(int fd, const std::string& line) {
-    for (std::size_t sent = 0; sent < line.size();) {
-        const ssize_t wrote = ::write(fd, line.data() + sent, line.size() - sent);
-        if (wrote < 0 && errno == EINTR)
-            continue;
-        if (wrote <= 0)
-            return; // the batch is gone: nothing to tell
-        sent += static_cast<std::size_t>(wrote);
-    }
+    writeAll(fd, line.data(), line.size()); // short only when the batch is gone: nothing to tell
 }
 
 std::string asOneLine(std::string text) {

@@ -37,7 +37,7 @@ namespace {
         } catch (const std::exception& error) {
             encodeFailure(error.what(), record);
         }
-        if (!sendAll(socket, record.data(), record.size()))
+        if (!sendAll(socket, record.data(), record.size()).whole())
             ::_exit(1);
         if (endsRun)
             ::_exit(0);

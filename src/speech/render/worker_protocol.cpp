@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -9,20 +10,6 @@
 
 namespace kestrova::speech {
 namespace {
-
-bool receiveAll(int fd, void* data, std::size_t size) {
-    char* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, bytes, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
 
 void appendWord(std::uint32_t word, std::string& record) {
     record.append(reinterpret_cast<const char*>(&word), sizeof word);
@@ -37,22 +24,45 @@ void appendText(const std::string& text, std::string& record) {
     record += text;
 }
 
-// Both ends are the same program: a task goes over as the values' own bytes.
+// Both ends are the same program: a task goes over as the values' own bytes. A field goes as
+// Wire, a type of fixed size, converted from and to the task's own type.
+class TaskEncoder {
+public:
+    explicit TaskEncoder(std::string& record) : record_(record) {}
+
+    template <typename Wire, typename Value> void as(const Value& value) {
+        appendValue(static_cast<Wire>(value), record_);
+    }
+    void text(const std::string& text) { appendText(text, record_); }
+    void texts(const std::vector<std::string>& texts) {
+        appendWord(static_cast<std::uint32_t>(texts.size()), record_);
+        for (const std::string& text : texts)
+            appendText(text, record_);
+    }
+    // A pause as a number: -1 for none.
+    void pause(const std::optional<int>& pause) { as<std::int32_t>(pause ? *pause : -1); }
+
+private:
+    std::string& record_;
+};
+
 class TaskDecoder {
 public:
     explicit TaskDecoder(std::string_view bytes) : bytes_(bytes) {}
 
-    template <typename Value> void value(Value& value) {
-        if (bytes_.size() < sizeof value) {
+    template <typename Wire, typename Value> void as(Value& value) {
+        Wire wire{};
+        if (bytes_.size() < sizeof wire) {
             failed_ = true;
             return;
         }
-        std::memcpy(&value, bytes_.data(), sizeof value);
-        bytes_.remove_prefix(sizeof value);
+        std::memcpy(&wire, bytes_.data(), sizeof wire);
+        bytes_.remove_prefix(sizeof wire);
+        value = static_cast<Value>(wire);
     }
     void text(std::string& text) {
         std::uint32_t length = 0;
-        value(length);
+        as<std::uint32_t>(length);
         if (failed_ || bytes_.size() < length) {
             failed_ = true;
             return;
@@ -60,7 +70,18 @@ public:
         text.assign(bytes_.substr(0, length));
         bytes_.remove_prefix(length);
     }
-    bool failed() const { return failed_; }
+    void texts(std::vector<std::string>& texts) {
+        std::uint32_t count = 0;
+        as<std::uint32_t>(count);
+        texts.clear();
+        for (std::uint32_t i = 0; i < count && !failed_; ++i)
+            text(texts.emplace_back());
+    }
+    void pause(std::optional<int>& pause) {
+        std::int32_t value = -1;
+        as<std::int32_t>(value);
+        pause = value < 0 ? std::nullopt : std::optional<int>(value);
+    }
     bool whole() const { return !failed_ && bytes_.empty(); }
 
 private:
@@ -68,30 +89,31 @@ private:
     bool failed_ = false;
 };
 
-// A pause as a number: -1 for none.
-std::int32_t pauseValue(const std::optional<int>& pause) {
-    return pause ? *pause : -1;
-}
-
-std::optional<int> pauseFrom(std::int32_t value) {
-    return value < 0 ? std::nullopt : std::optional<int>(value);
+// The task's fields in their order on the wire, for the encoder and the decoder alike
+// (Task and Flag const for the encoder): a field added here is both sent and received.
+template <typename Coder, typename Task, typename Flag>
+void codeTaskFields(Coder& coder, Task& task, Flag& endsRun) {
+    coder.text(task.text);
+    coder.template as<std::uint32_t>(task.voice.engine);
+    coder.text(task.voice.displayName);
+    coder.text(task.voice.id);
+    coder.text(task.voice.language);
+    coder.template as<std::int32_t>(task.voice.nativeRate);
+    coder.text(task.voice.engineVoice);
+    coder.template as<double>(task.prosody.rate);
+    coder.template as<double>(task.prosody.pitch);
+    coder.template as<double>(task.prosody.volume);
+    coder.pause(task.pauses.sentenceMs);
+    coder.pause(task.pauses.paragraphMs);
+    coder.template as<std::uint8_t>(task.trimLeading);
+    coder.template as<std::uint8_t>(task.trimTrailing);
+    coder.template as<std::int64_t>(task.trailingSilenceMs);
+    coder.texts(task.marks);
+    coder.template as<std::uint64_t>(task.endCharacter);
+    coder.template as<std::uint8_t>(endsRun);
 }
 
 } // namespace
-
-bool sendAll(int fd, const void* data, std::size_t size) {
-    const char* bytes = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t sent = ::send(fd, bytes, size, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
 
 bool sendSamples(int socket, std::span<const std::int16_t> block) {
     auto tag = static_cast<std::uint32_t>(block.size());
@@ -125,80 +147,28 @@ bool sendSilence(int socket, std::uint64_t frames) {
     std::string record;
     appendWord(wire::silenceTag, record);
     appendValue(frames, record);
-    return sendAll(socket, record.data(), record.size());
+    return sendAll(socket, record.data(), record.size()).whole();
 }
 
 bool sendTask(int fd, const RenderTask& task, bool endsRun) {
     std::string record;
     appendWord(0, record); // the length, filled in below
-    appendText(task.text, record);
-    appendValue(static_cast<std::uint32_t>(task.voice.engine), record);
-    appendText(task.voice.displayName, record);
-    appendText(task.voice.id, record);
-    appendText(task.voice.language, record);
-    appendValue(static_cast<std::int32_t>(task.voice.nativeRate), record);
-    appendText(task.voice.engineVoice, record);
-    appendValue(task.prosody.rate, record);
-    appendValue(task.prosody.pitch, record);
-    appendValue(task.prosody.volume, record);
-    appendValue(pauseValue(task.pauses.sentenceMs), record);
-    appendValue(pauseValue(task.pauses.paragraphMs), record);
-    appendValue(static_cast<std::uint8_t>(task.trimLeading), record);
-    appendValue(static_cast<std::uint8_t>(task.trimTrailing), record);
-    appendValue(task.trailingSilenceMs, record);
-    appendWord(static_cast<std::uint32_t>(task.marks.size()), record);
-    for (const std::string& mark : task.marks)
-        appendText(mark, record);
-    appendValue(task.endCharacter, record);
-    appendValue(static_cast<std::uint8_t>(endsRun), record);
+    TaskEncoder encoder(record);
+    codeTaskFields(encoder, task, endsRun);
     const auto length = static_cast<std::uint32_t>(record.size() - sizeof(std::uint32_t));
     std::memcpy(record.data(), &length, sizeof length);
-    return sendAll(fd, record.data(), record.size());
+    return sendAll(fd, record.data(), record.size()).whole();
 }
 
 bool receiveTask(int fd, RenderTask& task, bool& endsRun) {
     std::uint32_t length = 0;
-    if (!receiveAll(fd, &length, sizeof length))
+    if (!readAll(fd, &length, sizeof length).whole())
         return false;
     std::string bytes(length, '\0');
-    if (!receiveAll(fd, bytes.data(), length))
+    if (!readAll(fd, bytes.data(), length).whole())
         return false;
     TaskDecoder decoder(bytes);
-    decoder.text(task.text);
-    std::uint32_t engine = 0;
-    decoder.value(engine);
-    task.voice.engine = static_cast<EngineKind>(engine);
-    decoder.text(task.voice.displayName);
-    decoder.text(task.voice.id);
-    decoder.text(task.voice.language);
-    std::int32_t nativeRate = 0;
-    decoder.value(nativeRate);
-    task.voice.nativeRate = nativeRate;
-    decoder.text(task.voice.engineVoice);
-    decoder.value(task.prosody.rate);
-    decoder.value(task.prosody.pitch);
-    decoder.value(task.prosody.volume);
-    std::int32_t sentenceMs = -1;
-    std::int32_t paragraphMs = -1;
-    decoder.value(sentenceMs);
-    decoder.value(paragraphMs);
-    task.pauses = {pauseFrom(sentenceMs), pauseFrom(paragraphMs)};
-    std::uint8_t trimLeading = 0;
-    std::uint8_t trimTrailing = 0;
-    decoder.value(trimLeading);
-    decoder.value(trimTrailing);
-    task.trimLeading = trimLeading != 0;
-    task.trimTrailing = trimTrailing != 0;
-    decoder.value(task.trailingSilenceMs);
-    std::uint32_t marks = 0;
-    decoder.value(marks);
-    task.marks.clear();
-    for (std::uint32_t i = 0; i < marks && !decoder.failed(); ++i)
-        decoder.text(task.marks.emplace_back());
-    decoder.value(task.endCharacter);
-    std::uint8_t last = 0;
-    decoder.value(last);
-    endsRun = last != 0;
+    codeTaskFields(decoder, task, endsRun);
     return decoder.whole();
 }
 
@@ -217,7 +187,7 @@ void encodeFailure(const std::string& message, std::string& record) {
 bool sendFailure(int fd, const std::string& message) {
     std::string record;
     encodeFailure(message, record);
-    return sendAll(fd, record.data(), record.size());
+    return sendAll(fd, record.data(), record.size()).whole();
 }
 
 std::string workerStartFailure() {

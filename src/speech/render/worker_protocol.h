@@ -2,6 +2,7 @@
 
 #include "speech/base/child_process.h"
 #include "speech/render/render_task.h"
+#include "speech/whole_io.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,9 +24,6 @@ constexpr std::uint32_t failureTag = 0xFFFFFFFF;
 constexpr std::uint32_t silenceTag = 0xFFFFFFFE;
 constexpr std::size_t socketBufferBytes = 1 << 20;
 } // namespace wire
-
-// Written with send(), which spares a worker SIGPIPE when its reader is gone.
-bool sendAll(int fd, const void* data, std::size_t size);
 
 bool sendTask(int fd, const RenderTask& task, bool endsRun);
 // False once the descriptor is closed, or when what came is no task.

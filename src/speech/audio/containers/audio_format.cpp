@@ -1,6 +1,6 @@
 #include "speech/audio_format.h"
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 #include "speech/speech_error.h"
 
 #include <algorithm>

@@ -1,12 +1,12 @@
 #include "mp4_audio_writer.h"
 
+#include "speech/ascii.h"
 #include "speech/audio/containers/container_limits.h"
-#include "speech/base/ascii.h"
 #include "speech/base/block_handover.h"
-#include "speech/base/positioned_io.h"
 #include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -114,11 +114,16 @@ private:
             cancelled_ = true;
             error_ = ECANCELED;
         }
-        writeFullyAt(fd_, static_cast<const char*>(data), size, offset, error_);
+        if (error_ == 0)
+            error_ = writeAllAt(fd_, data, size, offset).failure(EIO);
     }
 
     std::size_t readFully(off_t offset, void* data, std::size_t size) {
-        return readFullyAt(fd_, static_cast<char*>(data), size, offset, error_);
+        if (error_ != 0)
+            return 0;
+        const Transfer read = readAllAt(fd_, data, size, offset);
+        error_ = read.error;
+        return read.done;
     }
 
     std::int64_t seekFrom(std::int64_t& position, std::int64_t offset, int whence) {

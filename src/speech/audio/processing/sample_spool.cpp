@@ -3,6 +3,7 @@
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -49,19 +50,11 @@ void SampleSpool::write(std::span<const std::int16_t> samples) {
 }
 
 void SampleSpool::flush() {
-    const auto* bytes = reinterpret_cast<const char*>(buffer_.data());
-    std::size_t left = buffer_.size() * sizeof(std::int16_t);
-    auto offset = static_cast<off_t>(written_ * sizeof(std::int16_t));
-    while (left > 0) {
-        const ssize_t done = ::pwrite(file_.get(), bytes, left, offset);
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            fail(done < 0 ? errno : ENOSPC);
-        bytes += done;
-        left -= static_cast<std::size_t>(done);
-        offset += done;
-    }
+    if (const Transfer written =
+            writeAllAt(file_.get(), buffer_.data(), buffer_.size() * sizeof(std::int16_t),
+                       static_cast<off_t>(written_ * sizeof(std::int16_t)));
+        !written.whole())
+        fail(written.failure(ENOSPC));
     written_ += buffer_.size();
     buffer_.clear();
 }
@@ -71,18 +64,10 @@ std::size_t SampleSpool::read(std::uint64_t from, std::span<std::int16_t> sample
         flush();
     const std::size_t wanted =
         static_cast<std::size_t>(std::min<std::uint64_t>(samples.size(), written_ - from));
-    auto* bytes = reinterpret_cast<char*>(samples.data());
-    std::size_t got = 0;
-    const std::size_t total = wanted * sizeof(std::int16_t);
-    while (got < total) {
-        const ssize_t done = ::pread(file_.get(), bytes + got, total - got,
-                                     static_cast<off_t>(from * sizeof(std::int16_t) + got));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            fail(done < 0 ? errno : EIO); // the spool shrank: no one else can reach it
-        got += static_cast<std::size_t>(done);
-    }
+    if (const Transfer read = readAllAt(file_.get(), samples.data(), wanted * sizeof(std::int16_t),
+                                        static_cast<off_t>(from * sizeof(std::int16_t)));
+        !read.whole())
+        fail(read.failure(EIO)); // the spool shrank: no one else can reach it
     return wanted;
 }
 

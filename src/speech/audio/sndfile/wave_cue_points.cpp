@@ -3,6 +3,7 @@
 #include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
 #include <cerrno>
 #include <cstring>
@@ -72,17 +73,14 @@ std::string cueChunks(std::span<const CuePoint> points, const std::filesystem::p
         outputFailure(shownAs, std::string("cannot add its cue points: ") + std::strerror(errno)));
 }
 
-void writeAllAt(int fd, std::string_view bytes, off_t offset,
-                const std::filesystem::path& shownAs) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::pwrite(fd, bytes.data(), bytes.size(), offset);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            failWithSystemError(shownAs);
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-        offset += written;
-    }
+void writeChunkAt(int fd, std::string_view bytes, off_t offset,
+                  const std::filesystem::path& shownAs) {
+    const Transfer written = writeAllAt(fd, bytes.data(), bytes.size(), offset);
+    if (written.whole())
+        return;
+    if (written.error != 0)
+        errno = written.error;
+    failWithSystemError(shownAs);
 }
 
 } // namespace
@@ -101,11 +99,11 @@ void appendWaveCuePoints(int fd, std::span<const CuePoint> points,
     const std::uint64_t riffSize = static_cast<std::uint64_t>(status.st_size) - 8 + chunks.size();
     if (riffSize > std::numeric_limits<std::uint32_t>::max())
         throw FileError(outputFailure(shownAs, "the cue points do not fit in the wave file"));
-    writeAllAt(fd, chunks, status.st_size, shownAs);
+    writeChunkAt(fd, chunks, status.st_size, shownAs);
     // The size last: until it grows, a reader sees the file without the new chunks.
     std::string size;
     appendLittleEndian32(size, static_cast<std::uint32_t>(riffSize));
-    writeAllAt(fd, size, 4, shownAs);
+    writeChunkAt(fd, size, 4, shownAs);
 }
 
 } // namespace kestrova::speech

@@ -3,6 +3,7 @@
 #include "speech/base/unique_fd.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
 #include <cerrno>
 #include <cstring>
@@ -24,15 +25,12 @@ std::string readUpTo(const std::filesystem::path& path, std::size_t limit) {
         refuse(path, std::strerror(errno));
     std::string bytes;
     char block[65536];
-    while (bytes.size() <= limit) {
-        const ssize_t got = ::read(file.get(), block, sizeof block);
-        if (got == 0)
-            break;
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            refuse(path, std::strerror(errno));
-        bytes.append(block, static_cast<std::size_t>(got));
+    for (bool ended = false; !ended && bytes.size() <= limit;) {
+        const Transfer read = readAll(file.get(), block, sizeof block);
+        if (read.error != 0)
+            refuse(path, std::strerror(read.error));
+        bytes.append(block, read.done);
+        ended = read.ended;
     }
     return bytes;
 }

@@ -1,6 +1,6 @@
 #include "descriptor_stream.h"
 
-#include "speech/base/positioned_io.h"
+#include "speech/whole_io.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -75,11 +75,16 @@ void DescriptorStream::truncate(long length) {
 }
 
 std::size_t DescriptorStream::readAt(char* data, std::size_t size, off_t at) {
-    return readFullyAt(fd_, data, size, at, error_);
+    if (error_ != 0)
+        return 0;
+    const Transfer read = readAllAt(fd_, data, size, at);
+    error_ = read.error;
+    return read.done;
 }
 
 void DescriptorStream::writeAt(const char* data, std::size_t size, off_t at) {
-    writeFullyAt(fd_, data, size, at, error_);
+    if (error_ == 0)
+        error_ = writeAllAt(fd_, data, size, at).failure(EIO);
 }
 
 // Moves the bytes from..end to begin at to: from the back when they move towards the end,

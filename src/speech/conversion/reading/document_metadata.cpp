@@ -3,6 +3,7 @@
 #include "speech/conversion/request_rules.h"
 #include "speech/converter.h"
 #include "speech/quoted_name.h"
+#include "speech/speech_error.h"
 
 #include <filesystem>
 
@@ -38,10 +39,16 @@ void adoptTag(std::optional<std::string>& tag, const std::string& value, bool la
 } // namespace
 
 void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& registry,
-                           bool chooseVoice) {
+                           bool chooseVoice, const std::atomic<bool>* cancel) {
     if (!isStructured(request.inputKind))
         return;
-    const std::unique_ptr<StructuredDocument> document = openDocument(request, {}, nullptr);
+    std::unique_ptr<StructuredDocument> document;
+    try {
+        document = openDocument(request, {}, cancel);
+    } catch (const ConversionCancelled&) {
+        throwIfCancelled(cancel, request);
+        throw;
+    }
     const DocumentMetadata& metadata = document->metadata();
     const Container container = chosenContainer(request);
     if (holdsTags(container)) {

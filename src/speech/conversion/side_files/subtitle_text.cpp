@@ -1,4 +1,4 @@
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 #include "speech/conversion/side_files/subtitle_cues.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"

@@ -2,6 +2,7 @@
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 #include "speech/timing_files.h"
+#include "speech/whole_io.h"
 
 #include <cerrno>
 #include <cstring>
@@ -18,15 +19,9 @@ void writeTextFile(const std::filesystem::path& path, std::string_view content,
     options.fifoAllowed = false;
     options.fileKind = std::string(fileKind);
     OutputTarget target(path, options);
-    for (std::size_t written = 0; written < content.size();) {
-        const ssize_t count =
-            ::write(target.fd(), content.data() + written, content.size() - written);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            throw FileError(outputFailure(path, std::strerror(errno), fileKind));
-        written += static_cast<std::size_t>(count);
-    }
+    if (const Transfer written = writeAll(target.fd(), content.data(), content.size());
+        !written.whole())
+        throw FileError(outputFailure(path, std::strerror(written.failure(EIO)), fileKind));
     target.commit(replaceExisting, syncToDisk);
 }
 

@@ -201,9 +201,10 @@ ChapterPlan planChapters(const ConversionRequest& request);
 // where the request has none (and the container can hold tags; for an MP3 stream, Latin-1
 // text only); with chooseVoice, its language chooses a voice of
 // the registry speaking it (voiceChoice then says so). Nothing for other inputs. Throws
-// FileError when the document cannot be opened.
+// FileError when the document cannot be opened, ConversionCancelled (naming the output, as a
+// conversion does) once cancel is set.
 void adoptDocumentMetadata(ConversionRequest& request, const VoiceRegistry& registry,
-                           bool chooseVoice);
+                           bool chooseVoice, const std::atomic<bool>* cancel = nullptr);
 
 // Throws SpeechError, with PCRE2's own words, for a chapter pattern it refuses.
 void checkChapterPattern(std::string_view pattern);

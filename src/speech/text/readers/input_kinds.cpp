@@ -1,8 +1,9 @@
 #include "speech/input_kinds.h"
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 #include "speech/base/unique_fd.h"
 #include "speech/text/readers/document.h"
+#include "speech/whole_io.h"
 
 #include <algorithm>
 #include <array>
@@ -143,16 +144,7 @@ std::optional<InputKind> kindByEnding(const std::filesystem::path& name) {
 std::string fileHead(const std::filesystem::path& file) {
     const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     std::string head(inputSniffBytes, '\0');
-    std::size_t got = 0;
-    while (fd.get() >= 0 && got < head.size()) {
-        const ssize_t read = ::read(fd.get(), head.data() + got, head.size() - got);
-        if (read < 0 && errno == EINTR)
-            continue;
-        if (read <= 0)
-            break;
-        got += static_cast<std::size_t>(read);
-    }
-    head.resize(got);
+    head.resize(fd ? readAll(fd.get(), head.data(), head.size()).done : 0);
     return head;
 }
 

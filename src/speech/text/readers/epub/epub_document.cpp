@@ -7,7 +7,7 @@
 #include "speech/text/readers/epub/epub_package.h"
 #include "speech/text/readers/epub/epub_toc.h"
 #include "speech/text/readers/html/xhtml_blocks.h"
-#include "speech/text/readers/ssml/ssml_values.h"
+#include "speech/text/readers/xml/xml_text.h"
 
 #include <algorithm>
 #include <map>
@@ -114,7 +114,7 @@ private:
         if (!archive_->contains("mimetype"))
             throw FileError(bookFailure(archive_->name(),
                                         "it has no \"mimetype\" entry: it is not an EPUB book"));
-        if (ssml::trimmed(archive_->read("mimetype", 1024)) != "application/epub+zip")
+        if (xml::trimmed(archive_->read("mimetype", 1024)) != "application/epub+zip")
             refusalIn("mimetype")("it does not say application/epub+zip: it is not an EPUB book");
     }
 

@@ -1,7 +1,7 @@
 // A lone HTML or XHTML file as a structured document: its headings h1-h3 begin chapters, its
 // head gives the title, author, date and language.
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/document.h"

@@ -1,6 +1,6 @@
 #include "speech/text/readers/html/xhtml_elements.h"
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 #include "speech/base/utf8.h"
 
 #include <algorithm>

@@ -1,11 +1,11 @@
 #include "speech/text/readers/html/xhtml_page_tree.h"
 
 #include "speech/base/utf8.h"
-#include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/plain/text_decoder.h"
-#include "speech/text/readers/ssml/ssml_xml_parser.h"
 #include "speech/text/readers/xml/xml_error_scope.h"
+#include "speech/text/readers/xml/xml_parser_context.h"
+#include "speech/text/readers/xml/xml_text.h"
 #include "speech/text_encoding.h"
 
 #include <algorithm>
@@ -21,26 +21,6 @@ namespace kestrova::speech::xhtml {
 namespace {
 
 constexpr std::string_view epubNamespace = "http://www.idpf.org/2007/ops";
-
-struct ParserContextFree {
-    void operator()(xmlParserCtxt* context) const {
-        xmlFreeDoc(context->myDoc); // set only when the tree was not taken
-        context->myDoc = nullptr;
-        xmlFreeParserCtxt(context);
-    }
-};
-using ParserContextOwner = std::unique_ptr<xmlParserCtxt, ParserContextFree>;
-
-// The DTDs an XHTML page may name: the W3C's own (by their public identifiers, wherever a book
-// says they lie, or at the W3C), which no reader loads (nor is any loaded here). Any other names
-// a file or a server for the DTD, which only an attack on a reader that loads it has a reason
-// to.
-bool isKnownDtd(std::string_view publicId, std::string_view systemId) {
-    if (publicId.starts_with("-//W3C//"))
-        return true;
-    return systemId.empty() || systemId.starts_with("http://www.w3.org/") ||
-           systemId.starts_with("https://www.w3.org/") || systemId == "about:legacy-compat";
-}
 
 // The places of a piece the parser copied rather than handing over where it lies, read
 // backwards from where it ends in the page: the XML parser hands over "\n" for a CR LF or a lone
@@ -81,10 +61,6 @@ TextPlaces placesOfCopy(std::string_view page, std::size_t here, std::string_vie
 
 } // namespace
 
-std::string_view textOf(const xmlChar* text) {
-    return text == nullptr ? std::string_view{} : reinterpret_cast<const char*>(text);
-}
-
 // The parser's callbacks: libxml2's own tree building, with the page's limits checked and the
 // text nodes' places noted on the way. A fault stops the parser; it is thrown once the parser
 // has returned, as no exception may cross it.
@@ -100,7 +76,7 @@ struct PageTree::Parse {
     std::unordered_map<const xmlNode*, std::size_t> nodeBytes; // each text node's so far
 
     static Parse& of(void* parserContext) {
-        return *static_cast<Parse*>(static_cast<xmlParserCtxt*>(parserContext)->_private);
+        return xml::ParserContext::readerOf<Parse>(parserContext);
     }
 
     int line() const { return context->input != nullptr ? context->input->line : 0; }
@@ -120,9 +96,7 @@ struct PageTree::Parse {
 
     void checkDepth() {
         if (context->nameNr > pageMaxDepth)
-            stop({.line = line(),
-                  .reason = "the markup is nested deeper than " + std::to_string(pageMaxDepth) +
-                            " elements"});
+            stop({.line = line(), .reason = xml::nestedDeeperThan(pageMaxDepth)});
     }
 
     static void startElementNs(void* parserContext, const xmlChar* localName, const xmlChar* prefix,
@@ -140,27 +114,6 @@ struct PageTree::Parse {
         of(parserContext).checkCancel();
     }
 
-    static void entityDeclaration(void* parserContext, const xmlChar* name, int, const xmlChar*,
-                                  const xmlChar*, xmlChar*) {
-        Parse& parse = of(parserContext);
-        parse.stop({.line = parse.line(),
-                    .reason = "entity " + quotedValue(textOf(name)) +
-                              " is declared; entities are not read"});
-    }
-
-    static void internalSubset(void* parserContext, const xmlChar* name, const xmlChar* publicId,
-                               const xmlChar* systemId) {
-        Parse& parse = of(parserContext);
-        if (!isKnownDtd(textOf(publicId), textOf(systemId))) {
-            parse.stop({.line = parse.line(),
-                        .reason = "the page names the external DTD " +
-                                  quotedValue(textOf(systemId != nullptr ? systemId : publicId)) +
-                                  ", which is not read"});
-            return;
-        }
-        xmlSAX2InternalSubset(parserContext, name, publicId, systemId);
-    }
-
     // A failed conversion from the page's encoding, or an encoding libxml2 does not know.
     static bool isEncodingFault(const xmlError& error) {
         return error.domain == XML_FROM_I18N || error.domain == XML_FROM_IO ||
@@ -176,7 +129,7 @@ struct PageTree::Parse {
         if (error->level >= XML_ERR_ERROR && error->code != XML_WAR_UNDECLARED_ENTITY &&
             !parse.fault)
             parse.fault =
-                PageFault{.line = error->line, .reason = ssml::parserReason(error->message)};
+                PageFault{.line = error->line, .reason = xml::parserReason(error->message)};
     }
 
     // The HTML parser forgives the page's faults, but not an encoding that fails it.
@@ -245,10 +198,6 @@ struct PageTree::Parse {
     void handle(xmlSAXHandler& handler, bool html) {
         handler.characters = characters;
         handler.ignorableWhitespace = characters;
-        handler.entityDecl = entityDeclaration;
-        if (!html) // the HTML parser loads no DTD, and reads old HTML's of every kind
-            handler.internalSubset = internalSubset;
-        handler.externalSubset = nullptr; // never loaded, whatever the options
         handler.serror = html ? noteEncodingError : keepFirstError;
         if (html)
             handler.startElement = startElement;
@@ -277,24 +226,17 @@ Reading readingOf(std::string_view bytes) {
     return isUtf8(bytes) ? Reading::Utf8 : Reading::Declared;
 }
 
-ParserContextOwner newContext(std::string_view bytes, bool html, Reading reading) {
-    xmlInitParser();
-    const auto size = static_cast<int>(bytes.size());
-    ParserContextOwner context(html ? htmlCreateMemoryParserCtxt(bytes.data(), size)
-                                    : xmlCreateMemoryParserCtxt(bytes.data(), size));
+// The HTML parser loads no DTD, and reads old HTML's of every kind; XHTML may name the W3C's.
+xml::ParserContext newContext(std::string_view bytes, bool html, Reading reading) {
+    xml::ParserContext context = xml::ParserContext::ofBytes(
+        bytes,
+        {.syntax = html ? xml::Syntax::Html : xml::Syntax::Xml,
+         .declaredEncodingIgnored = reading != Reading::Declared,
+         .externalDtd = html ? xml::ExternalDtd::NotLoaded : xml::ExternalDtd::RefusedUnlessKnown});
     if (!context)
         throw PageFault{.line = 0, .reason = "cannot start the parser: out of memory"};
-    // No network, no DTD loaded or applied, no entity substituted, libxml2's limits kept.
-    const bool declared = reading == Reading::Declared;
-    if (html)
-        htmlCtxtUseOptions(context.get(), HTML_PARSE_NONET | HTML_PARSE_NOERROR |
-                                              HTML_PARSE_NOWARNING |
-                                              (declared ? 0 : HTML_PARSE_IGNORE_ENC));
     if (html && reading == Reading::Utf8)
         xmlSwitchEncoding(context.get(), XML_CHAR_ENCODING_UTF8);
-    if (!html)
-        xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING |
-                                             (declared ? 0 : XML_PARSE_IGNORE_ENC));
     return context;
 }
 
@@ -325,7 +267,7 @@ PageTree::PageTree(std::string_view bytes, bool html, const std::atomic<bool>* c
 bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
                       const std::atomic<bool>* cancel) {
     places_.clear();
-    ParserContextOwner context = newContext(bytes, html, reading);
+    xml::ParserContext context = newContext(bytes, html, reading);
     Parse parse{.tree = *this,
                 .context = context.get(),
                 .fault = {},
@@ -335,8 +277,10 @@ bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
                 .page = bytes,
                 .converted = false,
                 .nodeBytes = {}};
-    context->_private = &parse;
-    parse.handle(*context->sax, html);
+    context.attach(&parse, [&parse](const std::string& reason) {
+        parse.stop({.line = parse.line(), .reason = reason});
+    });
+    parse.handle(context.handler(), html);
     {
         const XmlErrorScope errors(&parse, Parse::threadError);
         if (html)
@@ -350,11 +294,10 @@ bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
         return false;
     if (!parse.fault && !html && !context->wellFormed)
         parse.fault = PageFault{.line = context->lastError.line,
-                                .reason = ssml::parserReason(context->lastError.message)};
+                                .reason = xml::parserReason(context->lastError.message)};
     if (parse.fault)
         throw *parse.fault;
-    document_.reset(context->myDoc);
-    context->myDoc = nullptr;
+    document_ = context.takeDocument();
     if (root() == nullptr)
         throw PageFault{.line = 1, .reason = "the page has no root element"};
     if (parse.converted)

@@ -1,10 +1,12 @@
 #pragma once
 
+#include "speech/text/readers/xml/xml_parser_context.h"
+#include "speech/text/readers/xml/xml_text.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <libxml/tree.h>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,10 +34,6 @@ struct PageFault {
 // Where a text node's content stands in the page: content byte first lies at page byte second,
 // and the bytes after it follow on, up to the next pair's first.
 using TextPlaces = std::vector<std::pair<std::size_t, std::uint64_t>>;
-
-struct DocumentFree {
-    void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
-};
 
 // A page's tree. XHTML is read by the XML parser with no network, no DTD loaded and no entity
 // substituted; a page that declares an entity is refused (the declaration could bring in a file
@@ -70,11 +68,11 @@ private:
     struct Parse;
     bool parsed(std::string_view bytes, bool html, Reading reading,
                 const std::atomic<bool>* cancel);
-    std::unique_ptr<xmlDoc, DocumentFree> document_;
+    xml::Document document_;
     std::unordered_map<const xmlNode*, TextPlaces> places_;
 };
 
-std::string_view textOf(const xmlChar* text);
+using xml::textOf;
 
 // An attribute by its name as HTML writes it: "lang", "epub:type", "xml:lang". Under the XML
 // parser a prefixed name is looked for in its namespace (epub: as EPUB's, xml: as XML's).

@@ -1,6 +1,6 @@
 #include "front_matter.h"
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 #include "speech/base/clean_text.h"
 #include "speech/base/utf8.h"
 

@@ -1,6 +1,6 @@
 #include "speech/text/readers/markdown/markdown_sections.h"
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 
 #include <algorithm>
 #include <array>

@@ -3,6 +3,7 @@
 #include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
 #include <cerrno>
 #include <cstring>
@@ -118,18 +119,10 @@ bool TextFileReader::readUndecoded(std::string& output) {
 }
 
 std::size_t TextFileReader::readBytes(char* buffer, std::size_t size) {
-    std::size_t total = 0;
-    while (total < size) {
-        const ssize_t got = ::read(file_.get(), buffer + total, size - total);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0)
-            throw FileError(inputFailure("read", path_, std::strerror(errno)));
-        if (got == 0)
-            break;
-        total += static_cast<std::size_t>(got);
-    }
-    return total;
+    const Transfer read = readAll(file_.get(), buffer, size);
+    if (read.error != 0)
+        throw FileError(inputFailure("read", path_, std::strerror(read.error)));
+    return read.done;
 }
 
 void TextFileReader::rewindAfterMark() {

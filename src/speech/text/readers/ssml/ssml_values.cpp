@@ -1,6 +1,6 @@
 #include "speech/text/readers/ssml/ssml_values.h"
 
-#include "speech/base/ascii.h"
+#include "speech/ascii.h"
 #include "speech/base/utf8.h"
 #include "speech/voice_controls.h"
 
@@ -81,18 +81,6 @@ const NamedPause pauseStrengths[] = {{"none", 0},     {"x-weak", 100}, {"weak", 
                                      {"medium", 400}, {"strong", 700}, {"x-strong", 1200}};
 
 } // namespace
-
-bool isXmlSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && isXmlSpace(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isXmlSpace(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
 
 std::optional<Quantity> quantityOf(std::string_view text) {
     text = trimmed(text);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/text/readers/xml/xml_text.h"
 #include "speech/text/script/speech_script.h"
 
 #include <optional>
@@ -10,8 +11,8 @@
 // and the named pauses, as the reader applies them.
 namespace kestrova::speech::ssml {
 
-bool isXmlSpace(char c);
-std::string_view trimmed(std::string_view text);
+using xml::isXmlSpace;
+using xml::trimmed;
 
 // A number as attribute values give it: an optional sign, digits with an optional fraction,
 // then a unit.

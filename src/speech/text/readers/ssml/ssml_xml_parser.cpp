@@ -1,10 +1,9 @@
 #include "speech/text/readers/ssml/ssml_xml_parser.h"
 
 #include "speech/base/utf8.h"
-#include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/plain/text_decoder.h"
-#include "speech/text/readers/ssml/ssml_values.h"
+#include "speech/text/readers/xml/xml_text.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -18,20 +17,6 @@ namespace {
 bool isCharacterStart(char c) {
     return !isContinuationByte(c);
 }
-
-struct LimitReason {
-    std::string_view parserWords; // what libxml2's message says
-    std::string_view reason;      // what the user is told instead
-};
-// libxml2's own limits, said in our terms: its advice to relax them is for programmers.
-const LimitReason limitReasons[] = {
-    {"Excessive depth", "the markup is nested deeper than the XML parser allows"},
-    {"AttValue length too long", "an attribute value is longer than 10,000,000 bytes"},
-    {"huge text node", "a text is longer than 10,000,000 bytes"},
-    {"text too long", "a text is longer than 10,000,000 bytes"},
-    {"Name too long", "a name is longer than 50,000 bytes"},
-    {"Huge input lookup", "a piece of markup is longer than the XML parser allows"},
-};
 
 // An attribute value as the document gives it. Without entity substitution the parser hands
 // over "&amp;" as "&#38;" (and every other reference resolved); a literal "&" cannot occur.
@@ -50,16 +35,6 @@ std::string ampersandsDecoded(std::string_view value) {
 }
 
 } // namespace
-
-void ParserContextFree::operator()(xmlParserCtxt* context) const {
-    xmlFreeDoc(context->myDoc); // the document node alone: no tree is built
-    context->myDoc = nullptr;
-    xmlFreeParserCtxt(context);
-}
-
-std::string_view textOf(const xmlChar* text) {
-    return text == nullptr ? std::string_view{} : reinterpret_cast<const char*>(text);
-}
 
 // The parser stands at the tag's end: no '<' can occur inside a tag, so the nearest one before
 // is its beginning. Only the tag is scanned (the input may have been converted from another
@@ -91,7 +66,7 @@ Place tagStart(const xmlParserInput& input) {
 std::optional<std::string> attribute(const StartTag& tag, std::string_view name) {
     for (int i = 0; i < tag.attributeCount; ++i) {
         const xmlChar* const* entry = tag.attributes + 5 * static_cast<std::ptrdiff_t>(i);
-        if (entry[2] == nullptr && textOf(entry[0]) == name)
+        if (entry[2] == nullptr && xml::textOf(entry[0]) == name)
             return ampersandsDecoded(
                 std::string_view(reinterpret_cast<const char*>(entry[3]),
                                  static_cast<std::size_t>(entry[4] - entry[3])));
@@ -103,29 +78,12 @@ std::optional<std::string> xmlLanguage(const StartTag& tag) {
     constexpr std::string_view xmlNamespace = "http://www.w3.org/XML/1998/namespace";
     for (int i = 0; i < tag.attributeCount; ++i) {
         const xmlChar* const* entry = tag.attributes + 5 * static_cast<std::ptrdiff_t>(i);
-        if (textOf(entry[2]) == xmlNamespace && textOf(entry[0]) == "lang")
+        if (xml::textOf(entry[2]) == xmlNamespace && xml::textOf(entry[0]) == "lang")
             return ampersandsDecoded(
                 std::string_view(reinterpret_cast<const char*>(entry[3]),
                                  static_cast<std::size_t>(entry[4] - entry[3])));
     }
     return std::nullopt;
-}
-
-std::string placeOf(int line, int column) {
-    return std::to_string(std::max(line, 1)) + ":" + std::to_string(std::max(column, 1));
-}
-
-std::string parserReason(const char* message) {
-    const std::string_view words = trimmed(message != nullptr ? message : "malformed markup");
-    for (const LimitReason& limit : limitReasons)
-        if (words.find(limit.parserWords) != std::string_view::npos)
-            return std::string(limit.reason);
-    std::string_view kept = words.substr(0, words.find("XML_PARSE_HUGE"));
-    kept = trimmed(kept.substr(0, kept.find_last_not_of(" ,;:") + 1));
-    if (isPlainName(kept) && kept.size() <= 200)
-        return std::string(kept);
-    const std::string quoted = quotedValue(kept, 200); // escaped, in quotes we take off
-    return quoted.front() == '"' ? quoted.substr(1, quoted.size() - 2) : quoted;
 }
 
 void useEncoding(xmlParserCtxt& context, TextEncoding encoding, const std::string& sourceName) {

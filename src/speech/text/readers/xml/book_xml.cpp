@@ -1,44 +1,18 @@
 #include "speech/text/readers/xml/book_xml.h"
 
-#include "speech/quoted_name.h"
-#include "speech/text/readers/ssml/ssml_xml_parser.h"
+#include "speech/text/readers/xml/xml_parser_context.h"
+#include "speech/text/readers/xml/xml_text.h"
 
-#include <libxml/parser.h>
-#include <libxml/parserInternals.h>
-#include <vector>
+#include <cstdint>
 
 namespace kestrova::speech::book_xml {
 
 namespace {
 
-struct ParserContextFree {
-    void operator()(xmlParserCtxt* context) const { xmlFreeParserCtxt(context); }
-};
-
-// Kept while a document is parsed: the first reason to refuse it.
-struct ParseState {
-    std::string fault;
-};
-
-// Entities other than XML's own five could bring in files or blow up in size.
-void refuseEntityDeclaration(void* parserContext, const xmlChar* name, int, const xmlChar*,
-                             const xmlChar*, xmlChar*) {
-    auto* context = static_cast<xmlParserCtxt*>(parserContext);
-    auto& state = *static_cast<ParseState*>(context->_private);
-    if (state.fault.empty())
-        state.fault =
-            "entity " + quotedValue(ssml::textOf(name)) + " is declared; entities are not read";
-    xmlStopParser(context);
-}
-
-bool isSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
-}
-
 void appendText(const xmlNode& node, std::string& text) {
     for (const xmlNode* at = node.children; at != nullptr; at = at->next) {
         if (at->type == XML_TEXT_NODE || at->type == XML_CDATA_SECTION_NODE)
-            text.append(ssml::textOf(at->content));
+            text.append(xml::textOf(at->content));
         else if (at->type == XML_ELEMENT_NODE)
             appendText(*at, text);
     }
@@ -47,26 +21,23 @@ void appendText(const xmlNode& node, std::string& text) {
 } // namespace
 
 Document parse(std::string_view bytes, const std::function<void(const std::string&)>& fail) {
-    xmlInitParser();
     if (bytes.size() > static_cast<std::size_t>(INT32_MAX))
         fail("the document is too large");
-    std::unique_ptr<xmlParserCtxt, ParserContextFree> context(
-        xmlCreateMemoryParserCtxt(bytes.data(), static_cast<int>(bytes.size())));
+    xml::ParserContext context = xml::ParserContext::ofBytes(bytes, {});
     if (!context)
         fail("cannot start the XML parser");
-    ParseState state;
-    // No network, no DTD loaded or applied, no entity substituted, libxml2's limits kept.
-    xmlCtxtUseOptions(context.get(), XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
-    context->_private = &state;
-    context->sax->entityDecl = refuseEntityDeclaration;
+    std::string refusal; // the first reason to refuse the document
+    context.attach(nullptr, [&refusal](const std::string& reason) {
+        if (refusal.empty())
+            refusal = reason;
+    });
     xmlParseDocument(context.get());
-    Document document(context->myDoc);
-    context->myDoc = nullptr;
-    if (!state.fault.empty())
-        fail(state.fault);
+    Document document = context.takeDocument();
+    if (!refusal.empty())
+        fail(refusal);
     if (!context->wellFormed || !document) {
         const xmlError& last = context->lastError;
-        fail(ssml::placeOf(last.line, last.int2) + ": " + ssml::parserReason(last.message));
+        fail(xml::placeOf(last.line, last.int2) + ": " + xml::parserReason(last.message));
     }
     if (xmlDocGetRootElement(document.get()) == nullptr)
         fail("the document has no root element");
@@ -74,13 +45,12 @@ Document parse(std::string_view bytes, const std::function<void(const std::strin
 }
 
 std::string_view nameOf(const xmlNode& node) {
-    return ssml::textOf(node.name);
+    return xml::textOf(node.name);
 }
 
 bool isElement(const xmlNode& node, std::string_view namespaceUri, std::string_view localName) {
     return node.type == XML_ELEMENT_NODE && nameOf(node) == localName &&
-           (node.ns == nullptr ? namespaceUri.empty()
-                               : ssml::textOf(node.ns->href) == namespaceUri);
+           (node.ns == nullptr ? namespaceUri.empty() : xml::textOf(node.ns->href) == namespaceUri);
 }
 
 std::optional<std::string> attribute(const xmlNode& node, const char* name,
@@ -93,7 +63,7 @@ std::optional<std::string> attribute(const xmlNode& node, const char* name,
                            reinterpret_cast<const xmlChar*>(std::string(namespaceUri).c_str()));
     if (value == nullptr)
         return std::nullopt;
-    std::string kept(ssml::textOf(value));
+    std::string kept(xml::textOf(value));
     xmlFree(value);
     return kept;
 }
@@ -103,7 +73,7 @@ std::string textOf(const xmlNode& node) {
     appendText(node, raw);
     std::string text;
     for (char c : raw) {
-        if (!isSpace(c))
+        if (!xml::isXmlSpace(c))
             text.push_back(c);
         else if (!text.empty() && text.back() != ' ')
             text.push_back(' ');
@@ -142,10 +112,10 @@ void forEachElement(const xmlNode& root, const std::function<bool(const xmlNode&
 bool listHolds(std::string_view list, std::string_view word) {
     std::size_t at = 0;
     while (at < list.size()) {
-        while (at < list.size() && isSpace(list[at]))
+        while (at < list.size() && xml::isXmlSpace(list[at]))
             ++at;
         std::size_t end = at;
-        while (end < list.size() && !isSpace(list[end]))
+        while (end < list.size() && !xml::isXmlSpace(list[end]))
             ++end;
         if (end > at && list.substr(at, end - at) == word)
             return true;

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "speech/text/readers/xml/xml_parser_context.h"
+
 #include <functional>
 #include <libxml/tree.h>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,14 +22,11 @@ inline constexpr std::string_view containerNamespace =
     "urn:oasis:names:tc:opendocument:xmlns:container";
 inline constexpr std::string_view encryptionNamespace = "http://www.w3.org/2001/04/xmlenc#";
 
-struct DocumentFree {
-    void operator()(xmlDoc* document) const { xmlFreeDoc(document); }
-};
-using Document = std::unique_ptr<xmlDoc, DocumentFree>;
+using Document = xml::Document;
 
-// Parses bytes as the SSML reader does: no network, no DTD loaded, entity declarations
-// refused, libxml2's depth and size limits kept. A document the parser cannot read throws
-// the reason (through fail, which must not return).
+// Parses bytes through the readers' one front end (xml::ParserContext): no network, no DTD
+// loaded, entity declarations refused, libxml2's depth and size limits kept. A document the
+// parser cannot read throws the reason (through fail, which must not return).
 Document parse(std::string_view bytes, const std::function<void(const std::string&)>& fail);
 
 std::string_view nameOf(const xmlNode& node);

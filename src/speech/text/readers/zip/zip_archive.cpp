@@ -1,9 +1,9 @@
 #include "speech/text/readers/zip/zip_archive.h"
 
-#include "speech/base/positioned_io.h"
 #include "speech/base/unique_fd.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/whole_io.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -125,14 +125,12 @@ ZipArchive::ZipArchive(const std::filesystem::path& file, ZipLimits limits)
     if (const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)); fd) {
         struct stat status {};
         if (::fstat(fd.get(), &status) == 0 && S_ISREG(status.st_mode))
-            checkEntryCount(static_cast<std::uint64_t>(status.st_size),
-                            [&](std::uint64_t at, std::size_t count) {
-                                std::string bytes(count, '\0');
-                                int error = 0;
-                                bytes.resize(readFullyAt(fd.get(), bytes.data(), count,
-                                                         static_cast<off_t>(at), error));
-                                return bytes;
-                            });
+            checkEntryCount(static_cast<std::uint64_t>(status.st_size), [&](std::uint64_t at,
+                                                                            std::size_t count) {
+                std::string bytes(count, '\0');
+                bytes.resize(readAllAt(fd.get(), bytes.data(), count, static_cast<off_t>(at)).done);
+                return bytes;
+            });
     }
     int code = ZIP_ER_OK;
     archive_.reset(zip_open(file.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &code));

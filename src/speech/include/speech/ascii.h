@@ -12,7 +12,12 @@ inline constexpr char asciiLower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+inline constexpr char asciiUpper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
 std::string asciiLower(std::string_view text);
+std::string asciiUpper(std::string_view text);
 
 bool equalsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
