@@ -11,6 +11,9 @@
 namespace kestrova::cli {
 namespace {
 
+// A suite of its own: the fixture of cli_cases.h is this file's own class.
+class CommandLineFailure : public CommandLine {};
+
 class BadUsage : public CommandLine,
                  public ::testing::WithParamInterface<std::vector<std::string>> {};
 
@@ -104,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(
                             "nowhere/x.wav"}),
     [](const auto& info) { return info.param.name; });
 
-TEST_F(CommandLine, AFolderAsInputFailsNamingIt) {
+TEST_F(CommandLineFailure, AFolderAsInputFailsNamingIt) {
     fs::create_directory(scratch / "folder.txt");
     const Outcome result = run({"convert", "-q", "-e", "slt", "folder.txt"});
     EXPECT_EQ(result.exitStatus(), 1);
@@ -225,7 +228,7 @@ ProgramSetup standardErrorClosed() {
 }
 
 // Standard error a pipe nobody reads any more: the summary is lost, the conversion is not.
-TEST_F(CommandLine, AClosedStandardErrorLosesOnlyTheSummary) {
+TEST_F(CommandLineFailure, AClosedStandardErrorLosesOnlyTheSummary) {
     const Outcome result =
         run({"convert", "-e", "slt", "-o", "x.wav", "in.txt"}, standardErrorClosed());
     EXPECT_EQ(result.exitStatus(), 0) << "the run did not exit (SIGPIPE?)";
@@ -237,7 +240,7 @@ TEST_F(CommandLine, AClosedStandardErrorLosesOnlyTheSummary) {
     EXPECT_TRUE(sound->samples == reference->samples);
 }
 
-TEST_F(CommandLine, AClosedStandardErrorKeepsAFailureAFailure) {
+TEST_F(CommandLineFailure, AClosedStandardErrorKeepsAFailureAFailure) {
     const Outcome result =
         run({"convert", "-e", "slt", "-o", "x.wav", "missing.txt"}, standardErrorClosed());
     EXPECT_EQ(result.exitStatus(), 1);

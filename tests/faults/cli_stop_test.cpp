@@ -55,6 +55,9 @@ void PrintTo(const StopCase& entry, std::ostream* out) {
     *out << entry.name;
 }
 
+// The stop tests of one process each, a suite of their own: its fixture is this file's.
+class CliStop : public CliFault {};
+
 class StopSignal : public CliFault, public ::testing::WithParamInterface<StopCase> {};
 
 // SIGINT, SIGTERM and SIGHUP in the middle of the rendering, even with an engine that hangs:
@@ -93,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(Signals, StopSignal,
 
 // An M4B file keeps its encoded sound in the file while rendering: a stop in the middle
 // leaves nothing, as for any other file.
-TEST_F(CliFault, StopsAnM4bInTheMiddle) {
+TEST_F(CliStop, StopsAnM4bInTheMiddle) {
     test::writeBytes(at("long.txt"), sentences(400000));
     const Snapshot before = test::snapshot(scratch.path());
     RunningProgram cli(cliPath, {"convert", "-q", "-e", "Flite slt", "--type", "m4b", "long.txt"},
