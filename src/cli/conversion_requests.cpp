@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <utility>
 
 namespace kestrova::cli {
 namespace {
@@ -158,17 +159,18 @@ PlanChoices planChoices(const ConvertOptions& options, const VoiceRegistry& regi
 // on. Its reader's words are said once, there.
 ConversionPlan batchPlan(ConversionRequest request, const PlanChoices& choices,
                          const std::atomic<bool>* cancel) {
-    const std::function<void(const std::string&)> warning = std::move(request.callbacks.warning);
-    request.callbacks.warning = nullptr;
-    ConversionPlan plan(request);
-    try {
-        plan = planConversion(request, choices, cancel);
-    } catch (const FileError&) {
-        if (choices.kindByContent)
-            request.input.kind = inputKindOfFile(request.input.path);
-        request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
-        plan = ConversionPlan(request);
-    }
+    const std::function<void(const std::string&)> warning =
+        std::exchange(request.callbacks.warning, nullptr);
+    ConversionPlan plan = [&] {
+        try {
+            return planConversion(request, choices, cancel);
+        } catch (const FileError&) {
+            if (choices.kindByContent)
+                request.input.kind = inputKindOfFile(request.input.path);
+            request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
+            return ConversionPlan(std::move(request));
+        }
+    }();
     plan.closeInput();
     plan.request().callbacks.warning = warning;
     return plan;
@@ -203,8 +205,9 @@ std::vector<ConversionPlan> conversionPlans(const ConvertOptions& options,
         plans.push_back(alone ? planConversion(std::move(request), choices, cancel)
                               : batchPlan(std::move(request), choices, cancel));
     }
-    // Choices for a document's reader with no document to read are a mistake of usage.
-    if (options.documentChoices.any() &&
+    // Choices for a document's reader with no document to read are a mistake of usage (one
+    // file's plan says so as it is opened, before its chapters are read).
+    if (!alone && options.documentChoices.any() &&
         std::none_of(plans.begin(), plans.end(), [](const ConversionPlan& plan) {
             return isStructured(plan.request().input.kind);
         }))

@@ -1,5 +1,6 @@
 #include "speech/stop_signal_owner.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -34,7 +35,7 @@ static_assert(std::atomic<pid_t>::is_always_lock_free && std::atomic<int>::is_al
               std::atomic<bool>::is_always_lock_free);
 
 bool isStopSignal(int signal) {
-    return signal == SIGINT || signal == SIGTERM || signal == SIGHUP;
+    return std::find(stopSignals.begin(), stopSignals.end(), signal) != stopSignals.end();
 }
 
 void removeGuarded() {

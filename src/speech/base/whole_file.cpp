@@ -27,10 +27,13 @@ std::string sizeInWords(std::uint64_t bytes) {
 
 std::string readWholeFile(int fd, const WholeFileLimit& limit) {
     struct stat status {};
-    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        static_cast<std::uint64_t>(status.st_size) > limit.maxBytes)
+    const bool regular = ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+    if (regular && static_cast<std::uint64_t>(status.st_size) > limit.maxBytes)
         refuseTooLarge(limit);
     std::string bytes;
+    // A regular file's size is known: one allocation instead of a doubling string's copies.
+    if (regular)
+        bytes.reserve(static_cast<std::size_t>(status.st_size));
     char piece[65536];
     for (;;) {
         if (limit.cancel != nullptr && limit.cancel->load(std::memory_order_relaxed))

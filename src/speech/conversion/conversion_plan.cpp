@@ -7,9 +7,6 @@
 #include "speech/speech_error.h"
 #include "speech/whole_io.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 namespace kestrova::speech {
 
 ConversionPlan::Input::Input(const std::filesystem::path& path) : path(path) {
@@ -18,14 +15,13 @@ ConversionPlan::Input::Input(const std::filesystem::path& path) : path(path) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error))
         return;
-    file.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    struct stat status {};
-    if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        file.reset();
-        return;
+    try {
+        FileIdentity opened;
+        file = openRegularTextFile(path, opened);
+        fileIdentity = opened;
+    } catch (const FileError&) {
+        return; // its reader opens it by its path and says why it cannot
     }
-    fileIdentity = FileIdentity::of(status);
-    ::fcntl(file.get(), F_SETFL, ::fcntl(file.get(), F_GETFL) & ~O_NONBLOCK);
     head.resize(inputSniffBytes);
     head.resize(readAllAt(file.get(), head.data(), head.size(), 0).done);
 }
@@ -98,12 +94,12 @@ ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices
 
 ConversionPlan planConversion(ConversionRequest request, const PlanChoices& choices,
                               const std::atomic<bool>* cancel) {
+    // Named as a conversion cancelled while rendering is, by the request as asked.
+    const ConversionCancelled cancelled = cancelledConversion(request);
     try {
-        return plannedFrom(request, choices, cancel);
+        return plannedFrom(std::move(request), choices, cancel);
     } catch (const ConversionCancelled&) {
-        // Named as a conversion cancelled while rendering is.
-        throw ConversionCancelled(outputFailure(request.output.path, "the conversion was cancelled",
-                                                soundFileKind(chosenContainer(request))));
+        throw cancelled;
     }
 }
 

@@ -115,8 +115,7 @@ ConversionResult reported(const ConversionRequest& request, Convert&& convert) {
     try {
         return convert();
     } catch (const ConversionCancelled&) {
-        throw ConversionCancelled(outputFailure(request.output.path, "the conversion was cancelled",
-                                                soundFileKind(chosenContainer(request))));
+        throw cancelledConversion(request);
     } catch (const FileError&) {
         throw;
     } catch (const SpeechError& failure) {
@@ -140,14 +139,11 @@ ConversionResult convertTextFile(ConversionPlan& plan, const ProgressCallback& p
     });
 }
 
-ConversionResult convertTextFile(const ConversionRequest& asked, const ProgressCallback& progress,
+ConversionResult convertTextFile(const ConversionRequest& request, const ProgressCallback& progress,
                                  const std::atomic<bool>* cancel) {
-    ConversionRequest request = asked;
-    request.output.format = writtenFormat(chosenContainer(asked), asked.output.format);
-    return reported(request, [&] {
-        ConversionPlan plan = planConversion(asked, {}, cancel);
-        return Conversion(request, plan, progress, cancel).run();
-    });
+    // Planned where it is converted, as a plan whose input is not open.
+    ConversionPlan plan(request);
+    return convertTextFile(plan, progress, cancel);
 }
 
 } // namespace kestrova::speech

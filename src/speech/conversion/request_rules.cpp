@@ -24,10 +24,14 @@ OutputTarget::Options soundTargetOptions(const ConversionRequest& request,
             .fileKind = soundFileKind(chosenContainer(request))};
 }
 
+ConversionCancelled cancelledConversion(const ConversionRequest& request) {
+    return ConversionCancelled(outputFailure(request.output.path, "the conversion was cancelled",
+                                             soundFileKind(chosenContainer(request))));
+}
+
 void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request) {
     if (cancel && cancel->load())
-        throw ConversionCancelled(outputFailure(request.output.path, "the conversion was cancelled",
-                                                soundFileKind(chosenContainer(request))));
+        throw cancelledConversion(request);
 }
 
 Prosody askedProsody(const VoiceControls& controls) {

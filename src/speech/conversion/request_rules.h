@@ -3,6 +3,7 @@
 #include "speech/audio/output_files/output_target.h"
 #include "speech/converter.h"
 #include "speech/render/render_task.h"
+#include "speech/speech_error.h"
 #include "speech/text/script/speech_script.h"
 #include "speech/text/script/text_chunker.h"
 
@@ -20,6 +21,10 @@ Container chosenContainer(const ConversionRequest& request);
 // How the sound's files are opened: the request's rules, and the container's kind in messages.
 OutputTarget::Options soundTargetOptions(const ConversionRequest& request,
                                          const std::atomic<bool>* cancel);
+
+// A stop of the conversion, named as its sound file: "cannot write ...: the conversion was
+// cancelled", wherever the stop found it.
+ConversionCancelled cancelledConversion(const ConversionRequest& request);
 
 // Throws ConversionCancelled, naming the output, once the flag is set.
 void throwIfCancelled(const std::atomic<bool>* cancel, const ConversionRequest& request);
