@@ -15,7 +15,7 @@ using test::Outcome;
 using test::ScratchDir;
 namespace fs = std::filesystem;
 
-Outcome convert(const ScratchDir& scratch, std::vector<std::string> arguments) {
+Outcome convertBook(const ScratchDir& scratch, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"convert", "-q", "-e", "eSpeak NG English (America)"});
     arguments.push_back("book.txt");
     return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
@@ -66,8 +66,8 @@ std::vector<TimedChapter> timedChapters(const fs::path& json) {
 TEST(ChapterOptions, PauseComesBeforeEachHeading) {
     ScratchDir scratch;
     copyBook(scratch);
-    const Outcome result =
-        convert(scratch, {"--chapter-pause", "1500", "--timings", "book.json", "-o", "book.wav"});
+    const Outcome result = convertBook(
+        scratch, {"--chapter-pause", "1500", "--timings", "book.json", "-o", "book.wav"});
     ASSERT_EQ(result.exitStatus(), 0) << result.standardError;
     const auto sound = test::readSound(scratch / "book.wav");
     ASSERT_TRUE(sound);
@@ -94,11 +94,11 @@ TEST(ChapterOptions, PauseComesBeforeEachHeading) {
 TEST(ChapterOptions, OnlyTheChosenChaptersAreRendered) {
     ScratchDir scratch;
     copyBook(scratch);
-    ASSERT_EQ(
-        convert(scratch, {"--chapters", "--timings", "whole.json", "-o", "whole.wav"}).exitStatus(),
-        0);
-    const Outcome part =
-        convert(scratch, {"--chapters-only", "2-3", "--timings", "part.json", "-o", "part.wav"});
+    ASSERT_EQ(convertBook(scratch, {"--chapters", "--timings", "whole.json", "-o", "whole.wav"})
+                  .exitStatus(),
+              0);
+    const Outcome part = convertBook(
+        scratch, {"--chapters-only", "2-3", "--timings", "part.json", "-o", "part.wav"});
     ASSERT_EQ(part.exitStatus(), 0) << part.standardError;
     const std::vector<TimedChapter> whole = timedChapters(scratch / "whole.json");
     const std::vector<TimedChapter> chosen = timedChapters(scratch / "part.json");
@@ -125,7 +125,7 @@ TEST(ChapterOptions, SplitFileKeepsTheBooksNumber) {
     ScratchDir scratch;
     copyBook(scratch);
     const Outcome result =
-        convert(scratch, {"--chapters-only", "4", "--split-chapters", "-o", "part.wav"});
+        convertBook(scratch, {"--chapters-only", "4", "--split-chapters", "-o", "part.wav"});
     ASSERT_EQ(result.exitStatus(), 0) << result.standardError;
     EXPECT_EQ(scratch.names(),
               (std::vector<std::string>{"book.txt", "part-04-Chapter_4_The_Lamp.wav"}));
@@ -145,7 +145,8 @@ class ChapterRanges : public ::testing::TestWithParam<RangeCase> {};
 TEST_P(ChapterRanges, AreRefusedBeforeAnythingIsWritten) {
     ScratchDir scratch;
     copyBook(scratch);
-    const Outcome result = convert(scratch, {"--chapters-only", GetParam().range, "-o", "b.wav"});
+    const Outcome result =
+        convertBook(scratch, {"--chapters-only", GetParam().range, "-o", "b.wav"});
     EXPECT_EQ(result.exitStatus(), GetParam().status) << result.standardError;
     EXPECT_NE(result.standardError.find(GetParam().says), std::string::npos)
         << result.standardError;

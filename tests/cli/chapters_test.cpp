@@ -26,7 +26,7 @@ constexpr std::string_view book = "The Lamp\n\n"
                                   "Epilogue\n\n"
                                   "The lamp still burns.\n";
 
-Outcome convert(const ScratchDir& scratch, std::vector<std::string> arguments) {
+Outcome convertLampBook(const ScratchDir& scratch, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"convert", "-q", "-e", "eSpeak NG English (America)"});
     arguments.push_back("book.txt");
     return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
@@ -45,7 +45,7 @@ TEST_P(ChapterUsage, IsRefusedBeforeAnythingIsWritten) {
     ScratchDir scratch;
     test::writeBytes(scratch / "book.txt", book);
     test::writeBytes(scratch / "other.txt", book);
-    const Outcome result = convert(scratch, GetParam().arguments);
+    const Outcome result = convertLampBook(scratch, GetParam().arguments);
     EXPECT_EQ(result.exitStatus(), 2) << result.standardError;
     EXPECT_NE(result.standardError.find(GetParam().says), std::string::npos)
         << result.standardError;
@@ -78,8 +78,8 @@ TEST(Chapters, CueSheetAndCuePointsAgree) {
     ScratchDir scratch;
     test::writeBytes(scratch / "book.txt", book);
     const Outcome result =
-        convert(scratch, {"--cue-sheet", "book.cue", "--title", "The Lamp", "--timings",
-                          "book.json", "--subtitles", "book.vtt", "-o", "book.wav"});
+        convertLampBook(scratch, {"--cue-sheet", "book.cue", "--title", "The Lamp", "--timings",
+                                  "book.json", "--subtitles", "book.vtt", "-o", "book.wav"});
     ASSERT_EQ(result.exitStatus(), 0) << result.standardError;
     const auto cues = test::readCuePoints(scratch / "book.wav");
     const auto info = test::soundInfo(scratch / "book.wav");
@@ -129,8 +129,8 @@ TEST(Chapters, CueSheetAndCuePointsAgree) {
 TEST(Chapters, SplitFilesAddUpAndAreTitled) {
     ScratchDir scratch;
     test::writeBytes(scratch / "book.txt", book);
-    ASSERT_EQ(convert(scratch, {"--chapters", "-o", "whole.flac"}).exitStatus(), 0);
-    const Outcome split = convert(scratch, {"--split-chapters", "-o", "part.flac"});
+    ASSERT_EQ(convertLampBook(scratch, {"--chapters", "-o", "whole.flac"}).exitStatus(), 0);
+    const Outcome split = convertLampBook(scratch, {"--split-chapters", "-o", "part.flac"});
     ASSERT_EQ(split.exitStatus(), 0) << split.standardError;
     const std::vector<std::string> parts{"part-00.flac", "part-01-Chapter_1_The_Harbour.flac",
                                          "part-02-Chapter_Two.flac", "part-03-Epilogue.flac"};

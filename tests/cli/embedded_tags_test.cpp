@@ -16,7 +16,7 @@ using test::Outcome;
 using test::ScratchDir;
 namespace fs = std::filesystem;
 
-const std::string unicode = "Ünïcødé — 日本語";
+const std::string unicodeTag = "Ünïcødé — 日本語";
 
 // A 2 by 2 PNG picture.
 const char pngBytes[] = "\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x48\x44\x52\x00\x00"
@@ -26,22 +26,24 @@ const char pngBytes[] = "\x89\x50\x4E\x47\x0D\x0A\x1A\x0A\x00\x00\x00\x0D\x49\x4
                         "\x82";
 const std::string coverPng(pngBytes, sizeof pngBytes - 1);
 
-const std::string book = "Chapter One\n\nThe first chapter has a sentence. And another one.\n\n"
-                         "Chapter Two\n\nThe second chapter speaks too.\n\n"
-                         "Chapter Three: Ünïcødé\n\nThe end is here.\n";
+const std::string chapteredBook =
+    "Chapter One\n\nThe first chapter has a sentence. And another one.\n\n"
+    "Chapter Two\n\nThe second chapter speaks too.\n\n"
+    "Chapter Three: Ünïcødé\n\nThe end is here.\n";
 
 class EmbeddedTags : public ::testing::Test {
 protected:
     EmbeddedTags() {
-        test::writeBytes(scratch / "book.txt", book);
+        test::writeBytes(scratch / "book.txt", chapteredBook);
         test::writeBytes(scratch / "cover.png", coverPng);
     }
 
     Outcome convert(const std::string& output, const std::string& jobs,
                     std::vector<std::string> more = {}) const {
-        std::vector<std::string> arguments = {
-            "convert", "-q",       "-e",    "slt",     "-j",        jobs, "--chapters", "--title",
-            unicode,   "--artist", unicode, "--cover", "cover.png", "-o", output};
+        std::vector<std::string> arguments = {"convert",   "-q",       "-e",         "slt",
+                                              "-j",        jobs,       "--chapters", "--title",
+                                              unicodeTag,  "--artist", unicodeTag,   "--cover",
+                                              "cover.png", "-o",       output};
         arguments.insert(arguments.end(), more.begin(), more.end());
         arguments.push_back("book.txt");
         return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
@@ -144,7 +146,7 @@ TEST_F(EmbeddedTags, Mp3ChapterFramesAndCoverReadByMutagen) {
                                    "chp3 True Chapter Three: Ünïcødé\n"
                                    "['chp1', 'chp2', 'chp3'] 3\n"
                                    "image/png 3 True\n" +
-                                       unicode + " 3\n");
+                                       unicodeTag + " 3\n");
 }
 
 class UnicodeTags : public EmbeddedTags, public ::testing::WithParamInterface<std::string> {};
@@ -156,13 +158,13 @@ TEST_P(UnicodeTags, ReadTheSameEverywhere) {
     ASSERT_EQ(convert(file, "4").exitStatus(), 0);
     const Outcome exif =
         run("/usr/bin/exiftool", {"-s3", "-ID3v2_4:Title", "-ID3v2_4:Artist", file});
-    EXPECT_EQ(exif.standardOutput, unicode + "\n" + unicode + "\n") << exif.standardError;
+    EXPECT_EQ(exif.standardOutput, unicodeTag + "\n" + unicodeTag + "\n") << exif.standardError;
     const Outcome media =
         run("/usr/bin/mediainfo", {"--Output=General;%Track%|%Performer%|%Cover_Mime%", file});
-    EXPECT_EQ(media.standardOutput, unicode + "|" + unicode + "|image/png\n");
+    EXPECT_EQ(media.standardOutput, unicodeTag + "|" + unicodeTag + "|image/png\n");
     const Outcome probed = run("/usr/bin/ffprobe", {"-v", "error", "-show_entries",
                                                     "format_tags=title", "-of", "csv=p=0", file});
-    EXPECT_EQ(probed.standardOutput, unicode + "\n");
+    EXPECT_EQ(probed.standardOutput, unicodeTag + "\n");
     if (GetParam() != ".wav")
         return;
     EXPECT_EQ(run("/usr/bin/soxi", {file}).exitStatus(), 0);

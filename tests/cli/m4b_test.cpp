@@ -14,7 +14,7 @@ using test::Outcome;
 using test::ScratchDir;
 namespace fs = std::filesystem;
 
-Outcome convert(const ScratchDir& scratch, std::vector<std::string> arguments) {
+Outcome convertForewordBook(const ScratchDir& scratch, std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), {"convert", "-q", "-e", "eSpeak NG English (America)"});
     arguments.push_back("book.txt");
     return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
@@ -108,11 +108,11 @@ std::vector<std::string> with(std::vector<std::string> first,
 TEST(M4b, ReadersAgreeWithTheTimingsAndTheTags) {
     ScratchDir scratch;
     copyBook(scratch);
-    const Outcome book = convert(
+    const Outcome book = convertForewordBook(
         scratch, with({"--chapters", "--timings", "book.json", "-o", "book.m4b"}, tagOptions));
     ASSERT_EQ(book.exitStatus(), 0) << book.standardError;
     EXPECT_EQ(disagreements(scratch, "book.m4b", 64, "M4B "), "");
-    const Outcome other = convert(
+    const Outcome other = convertForewordBook(
         scratch, with({"--chapters", "--timings", "book.json", "--bitrate", "32", "-o", "book.m4a"},
                       tagOptions));
     ASSERT_EQ(other.exitStatus(), 0) << other.standardError;
@@ -125,7 +125,7 @@ TEST(M4b, IsTheSameBytesEveryRunAndForAnyJobs) {
     ScratchDir scratch;
     copyBook(scratch);
     for (const char* jobs : {"1", "2", "2"}) {
-        const Outcome run = convert(
+        const Outcome run = convertForewordBook(
             scratch,
             with({"--chapters", "-j", jobs, "-o", std::string("j") + jobs + ".m4b"}, tagOptions));
         ASSERT_EQ(run.exitStatus(), 0) << run.standardError;
@@ -138,7 +138,7 @@ TEST(M4b, IsTheSameBytesEveryRunAndForAnyJobs) {
 TEST(M4b, SplitChaptersHoldTheirOneChapterEach) {
     ScratchDir scratch;
     copyBook(scratch);
-    const Outcome split = convert(scratch, {"--split-chapters", "-o", "book.m4b"});
+    const Outcome split = convertForewordBook(scratch, {"--split-chapters", "-o", "book.m4b"});
     ASSERT_EQ(split.exitStatus(), 0) << split.standardError;
     const Outcome read = test::runProgram(
         "/usr/bin/python3",
@@ -201,11 +201,11 @@ TEST(M4b, LongChapterTitlesAreCutBetweenCharactersWithOneWarning) {
 TEST(M4b, RefusesABitRateItCannotUse) {
     ScratchDir scratch;
     copyBook(scratch);
-    const Outcome wave = convert(scratch, {"--bitrate", "64", "-o", "book.wav"});
+    const Outcome wave = convertForewordBook(scratch, {"--bitrate", "64", "-o", "book.wav"});
     EXPECT_EQ(wave.exitStatus(), 2);
     EXPECT_EQ(wave.standardError, "kestrova-wav-cli: --bitrate sets the bit rate of an M4B or "
                                   "MP3 file: not of a WAV file\n");
-    const Outcome high = convert(scratch, {"--bitrate", "256", "-o", "book.m4b"});
+    const Outcome high = convertForewordBook(scratch, {"--bitrate", "256", "-o", "book.m4b"});
     EXPECT_EQ(high.exitStatus(), 1);
     EXPECT_EQ(high.standardError,
               "kestrova-wav-cli: cannot write the M4B file \"book.m4b\": AAC at 22050 Hz 16-bit "

@@ -3,6 +3,7 @@
 // what the manual page says about decoding holds: a text is read aloud as text, whatever it
 // looks like.
 
+#include "cli_path.h"
 #include "support/process_support.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
@@ -19,8 +20,6 @@ using test::Outcome;
 using test::RunningProgram;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-constexpr const char* cliPath = KESTROVA_CLI_PATH;
 
 std::string randomBytes(std::size_t count, unsigned seed) {
     std::mt19937 random(seed);

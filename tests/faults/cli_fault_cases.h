@@ -2,6 +2,7 @@
 
 // Shared by the cli_fault tests.
 
+#include "cli_path.h"
 #include "support/process_support.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
@@ -24,8 +25,6 @@ using test::sentences;
 using test::Snapshot;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-constexpr const char* cliPath = KESTROVA_CLI_PATH;
 
 class CliFault : public ::testing::Test {
 protected:

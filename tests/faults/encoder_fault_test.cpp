@@ -4,6 +4,7 @@
 // encoders take in bounded blocks; streams read by each format's own reference tool; Opus at
 // the rates it has; and no tag that libsndfile adds by itself.
 
+#include "cli_path.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 
@@ -16,8 +17,6 @@ namespace {
 using test::Outcome;
 using test::ProgramSetup;
 namespace fs = std::filesystem;
-
-constexpr const char* cliPath = KESTROVA_CLI_PATH;
 
 struct Kind {
     const char* type;    // --type

@@ -2,6 +2,7 @@
 
 // Shared by the output_target tests.
 
+#include "cli_path.h"
 #include "support/process_support.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
@@ -24,7 +25,6 @@ using test::sentences;
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* cliPath = KESTROVA_CLI_PATH;
 const std::string oldContent = "the older file";
 
 // An entry as lstat sees it, with a regular file's bytes and a link's text.

@@ -12,10 +12,10 @@ using test::ScratchDir;
 
 // Two renderings of the same engine as unlike as the controls make them: each engine keeps
 // its rate, pitch and pauses between calls, which a later rendering must not inherit.
-struct Renderings {
+struct OrderedRenderings {
     ScratchDir scratch;
 
-    Renderings() {
+    OrderedRenderings() {
         test::writeBytes(scratch / "a.txt", test::longText());
         test::writeBytes(scratch / "b.txt", test::paragraphs);
     }
@@ -50,7 +50,7 @@ struct Renderings {
 // as B rendered first in a process of its own (a child forked before this process rendered
 // anything: CTest runs each test in a fresh process).
 TEST(RenderingOrder, EarlierRenderingsInAProcessDoNotChangeLaterOnes) {
-    Renderings renderings;
+    OrderedRenderings renderings;
     const pid_t child = ::fork();
     ASSERT_NE(child, -1);
     if (child == 0) {

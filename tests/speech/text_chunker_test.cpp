@@ -86,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {"Short one.", repeat("word ", 6) + "word", "word word word"}}),
     [](const ::testing::TestParamInfo<ChunkCase>& info) { return info.param.name; });
 
-struct ScriptCase {
+struct ChunkScriptCase {
     std::string name;
     std::string language; // of the voice
     std::size_t limit;
@@ -94,11 +94,11 @@ struct ScriptCase {
     std::vector<std::string> chunks;
 };
 
-void PrintTo(const ScriptCase& entry, std::ostream* out) {
+void PrintTo(const ChunkScriptCase& entry, std::ostream* out) {
     *out << entry.name;
 }
 
-class ScriptSentences : public ::testing::TestWithParam<ScriptCase> {};
+class ScriptSentences : public ::testing::TestWithParam<ChunkScriptCase> {};
 
 // Every sentence a chunk of its own, as with timings, whether the text comes whole or byte
 // by byte; a run without spaces is cut between words or whole characters.
@@ -113,48 +113,49 @@ TEST_P(ScriptSentences, AreCutWhereTheyEnd) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ScriptSentences,
     ::testing::Values(
-        ScriptCase{"Chinese",
-                   "cmn",
-                   4000,
-                   "今天天气很好。我们去公园散步吧！你觉得怎么样？",
-                   {"今天天气很好。", "我们去公园散步吧！", "你觉得怎么样？"}},
-        ScriptCase{"ChineseQuoteClosesTheSentence",
-                   "cmn",
-                   4000,
-                   "他说：“你好。”我们走吧。",
-                   {"他说：“你好。”", "我们走吧。"}},
-        ScriptCase{"Japanese",
-                   "ja",
-                   4000,
-                   "今日はいい天気です。公園に行きましょう！どう思いますか？",
-                   {"今日はいい天気です。", "公園に行きましょう！", "どう思いますか？"}},
-        ScriptCase{"Hindi",
-                   "hi",
-                   4000,
-                   "आज मौसम अच्छा है। चलो पार्क चलते हैं!",
-                   {"आज मौसम अच्छा है।", "चलो पार्क चलते हैं!"}},
-        ScriptCase{"Arabic",
-                   "ar",
-                   4000,
-                   "هل تريد أن تذهب إلى الحديقة؟ هيا بنا!",
-                   {"هل تريد أن تذهب إلى الحديقة؟", "هيا بنا!"}},
-        ScriptCase{
+        ChunkScriptCase{"Chinese",
+                        "cmn",
+                        4000,
+                        "今天天气很好。我们去公园散步吧！你觉得怎么样？",
+                        {"今天天气很好。", "我们去公园散步吧！", "你觉得怎么样？"}},
+        ChunkScriptCase{"ChineseQuoteClosesTheSentence",
+                        "cmn",
+                        4000,
+                        "他说：“你好。”我们走吧。",
+                        {"他说：“你好。”", "我们走吧。"}},
+        ChunkScriptCase{"Japanese",
+                        "ja",
+                        4000,
+                        "今日はいい天気です。公園に行きましょう！どう思いますか？",
+                        {"今日はいい天気です。", "公園に行きましょう！", "どう思いますか？"}},
+        ChunkScriptCase{"Hindi",
+                        "hi",
+                        4000,
+                        "आज मौसम अच्छा है। चलो पार्क चलते हैं!",
+                        {"आज मौसम अच्छा है।", "चलो पार्क चलते हैं!"}},
+        ChunkScriptCase{"Arabic",
+                        "ar",
+                        4000,
+                        "هل تريد أن تذهب إلى الحديقة؟ هيا بنا!",
+                        {"هل تريد أن تذهب إلى الحديقة؟", "هيا بنا!"}},
+        ChunkScriptCase{
             "ThaiAfterAnAsciiMark", "th", 4000, "ไปกันเถอะ!แมวกินปลา", {"ไปกันเถอะ!", "แมวกินปลา"}},
-        ScriptCase{"ThaiRunCutBetweenWords",
-                   "th",
-                   40,
-                   repeat("แมวกินปลา", 3),
-                   {"แมวกินปลาแมว", "กินปลาแมวกิน", "ปลา"}},
-        ScriptCase{"DevanagariRunNeverCutInsideAConjunct",
-                   "hi",
-                   16,
-                   repeat("नमस्ते", 2),
-                   {"नम", "स्तेन", "मस्ते"}},
-        ScriptCase{"EnglishAsEver",
-                   "en-us",
-                   4000,
-                   "Dr. Smith met Mr. Jones, e.g. at noon. He said “stop.” Done",
-                   {"Dr.", "Smith met Mr.", "Jones, e.g.", "at noon.", "He said “stop.” Done"}}),
+        ChunkScriptCase{"ThaiRunCutBetweenWords",
+                        "th",
+                        40,
+                        repeat("แมวกินปลา", 3),
+                        {"แมวกินปลาแมว", "กินปลาแมวกิน", "ปลา"}},
+        ChunkScriptCase{"DevanagariRunNeverCutInsideAConjunct",
+                        "hi",
+                        16,
+                        repeat("नमस्ते", 2),
+                        {"नम", "स्तेन", "मस्ते"}},
+        ChunkScriptCase{
+            "EnglishAsEver",
+            "en-us",
+            4000,
+            "Dr. Smith met Mr. Jones, e.g. at noon. He said “stop.” Done",
+            {"Dr.", "Smith met Mr.", "Jones, e.g.", "at noon.", "He said “stop.” Done"}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(TextChunker, CountsCharactersUpToEachChunkEnd) {
