@@ -7,6 +7,8 @@
 #include "speech/speech_error.h"
 #include "speech/whole_io.h"
 
+#include <utility>
+
 namespace kestrova::speech {
 
 ConversionPlan::Input::Input(const std::filesystem::path& path) : path(path) {
@@ -36,13 +38,25 @@ TextFileReader& ConversionPlan::Input::text(const ConversionRequest& request,
 void ConversionPlan::Input::openDocument(const ConversionRequest& request,
                                          const std::atomic<bool>* cancel) {
     warning = request.callbacks.warning;
-    std::function<void(const std::string&)> tell;
+    std::function<void(const std::string&)> told;
     if (warning)
-        tell = [this](const std::string& said) {
-            if (told)
-                warning(said);
+        told = [this](const std::string& said) {
+            tell(said);
         };
-    document = speech::openDocument(request, std::move(tell), cancel, file.get());
+    document = speech::openDocument(request, std::move(told), cancel, file.get());
+}
+
+void ConversionPlan::Input::tell(const std::string& said) {
+    if (holding)
+        held.push_back(said);
+    else if (warning)
+        warning(said);
+}
+
+void ConversionPlan::Input::tellHeld() {
+    for (const std::string& said : std::exchange(held, {}))
+        if (warning)
+            warning(said);
 }
 
 FileIdentity ConversionPlan::Input::identity() const {

@@ -50,22 +50,30 @@ ChapterPlan planTextChapters(const ConversionRequest& request, TextFileReader& r
     return plan;
 }
 
-// A structured document read through once as the conversion reads it, with no engine and
-// without a word of what its reader passes over: the conversion's reading tells that.
+// A structured document read through once as the conversion reads it, with no engine: its
+// sentences are kept for the conversion, and what its reader says is held for it to tell.
 ChapterPlan planDocumentChapters(const ConversionRequest& request, ConversionPlan::Input& input) {
     ChapterPlan plan;
-    SpeechTimings timings;
+    PlannedSentences& sentences = input.sentences.emplace();
+    std::function<void(const std::string&)> told;
+    if (input.warning)
+        told = [&input](const std::string& said) {
+            input.tell(said);
+        };
     StructuredReading reading(request, request.speech.voice, input.document->metadata().language,
-                              request.speech.voices, timings, {});
-    input.told = false;
+                              request.speech.voices, std::move(told),
+                              [&sentences](DocumentSentence sentence) { sentences.add(sentence); });
+    input.holding = true;
     try {
         input.document->read(reading);
+        reading.tellUntold();
     } catch (...) {
-        input.told = true;
+        input.holding = false;
+        input.sentences.reset();
         throw;
     }
-    input.told = true;
-    plan.chapters = std::move(timings.chapters);
+    input.holding = false;
+    plan.chapters = sentences.chapters();
     plan.headings = reading.chapters();
     plan.characters = reading.characters();
     return plan;
