@@ -92,9 +92,8 @@ void SoundOutputs::openChapter(const ChapterTiming& chapter) {
     files_.back().chapterTitle = chapter.title;
     // An M4B file of one chapter holds that one chapter.
     if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer)) {
-        std::vector<CuePoint> only = {{.name = chapter.title, .frame = 0}};
-        fitChapters(container, only, &CuePoint::name, plan_.files[index],
-                    request_.callbacks.warning);
+        std::vector<ChapterTiming> only = {{.number = chapter.number, .title = chapter.title}};
+        fitChapters(container, only, plan_.files[index], request_.callbacks.warning);
         mp4->setChapters(std::move(only));
     }
 }
@@ -200,28 +199,23 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
     // before the first heading included.
     File& file = files_.back();
     if (auto* mp4 = std::get_if<Mp4Output>(&file.writer)) {
-        std::vector<CuePoint> starts;
-        for (const ChapterTiming& chapter : chapters)
-            starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
-        fitChapters(file.target.container(), starts, &CuePoint::name, file.path,
-                    request_.callbacks.warning);
-        mp4->setChapters(std::move(starts));
+        std::vector<ChapterTiming> all = chapters;
+        fitChapters(file.target.container(), all, file.path, request_.callbacks.warning);
+        mp4->setChapters(std::move(all));
         return;
     }
-    std::vector<CuePoint> points;
+    std::vector<ChapterTiming> headings;
     chapters_.clear();
     for (const ChapterTiming& chapter : chapters) {
         if (chapter.number > 0)
-            points.push_back({.name = chapter.title, .frame = chapter.headingFrame});
+            headings.push_back(chapter);
         // Chapters left out of the rendering have no sound.
         if (chapter.endFrame > chapter.startFrame)
-            chapters_.push_back({.title = chapter.title,
-                                 .startFrame = chapter.startFrame,
-                                 .endFrame = chapter.endFrame});
+            chapters_.push_back(chapter);
     }
     fitEditedChapters(file, chapters_);
-    if (!points.empty())
-        std::get<SoundFileWriter>(file.writer).setCuePoints(std::move(points));
+    if (!headings.empty())
+        std::get<SoundFileWriter>(file.writer).setCuePoints(std::move(headings));
 }
 
 void SoundOutputs::commit(const std::function<void(double)>& passDone) {
@@ -261,20 +255,18 @@ void SoundOutputs::setAside(File& file) const {
     close(file.writer);
     const std::uint64_t frames =
         std::visit([](const auto& writer) { return writer.framesWritten(); }, file.writer);
-    std::vector<EmbeddedChapter> chapters;
+    std::vector<ChapterTiming> chapters;
     if (!file.chapterTitle.empty())
-        chapters.push_back({.title = file.chapterTitle, .startFrame = 0, .endFrame = frames});
+        chapters.push_back({.title = file.chapterTitle, .endFrame = frames});
     fitEditedChapters(file, chapters);
     embedTags(file, chapters);
     file.target.park(request_.output.syncToDisk);
 }
 
-void SoundOutputs::fitEditedChapters(const File& file,
-                                     std::vector<EmbeddedChapter>& chapters) const {
+void SoundOutputs::fitEditedChapters(const File& file, std::vector<ChapterTiming>& chapters) const {
     if (file.target.isFile() &&
         editedThroughTagLibrary(file.target.container(), file.tags, !chapters.empty()))
-        fitChapters(file.target.container(), chapters, &EmbeddedChapter::title, file.path,
-                    request_.callbacks.warning);
+        fitChapters(file.target.container(), chapters, file.path, request_.callbacks.warning);
 }
 
 SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& tags) {
@@ -284,7 +276,7 @@ SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& 
 }
 
 // An M4B writer puts its own tags, cover and chapters in as it completes the file.
-void SoundOutputs::embedTags(File& file, std::span<const EmbeddedChapter> chapters) const {
+void SoundOutputs::embedTags(File& file, std::span<const ChapterTiming> chapters) const {
     if (!file.target.isFile() || !std::holds_alternative<SoundFileWriter>(file.writer))
         return;
     writeEmbeddedTags(file.target.fd(), file.target.container(), file.tags, chapters,
