@@ -66,9 +66,10 @@ void SoundOutputs::startMeasuring() {
 void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
     if (!request_.chapters.split)
         return;
-    if (secondPass_ || limiter_)
-        chapterStarts_.push_back({.frame = frames_, .chapter = chapter});
-    else
+    if (secondPass_ || limiter_) {
+        chapterStarts_.push_back(chapter);
+        chapterStarts_.back().startFrame = frames_;
+    } else
         openChapter(chapter);
 }
 
@@ -128,7 +129,7 @@ void SoundOutputs::deliver(std::span<const std::int16_t> samples) {
     do {
         beginDueChapters();
         const std::uint64_t untilNext = nextChapter_ < chapterStarts_.size()
-                                            ? chapterStarts_[nextChapter_].frame - delivered_
+                                            ? chapterStarts_[nextChapter_].startFrame - delivered_
                                             : samples.size();
         const auto take =
             static_cast<std::size_t>(std::min<std::uint64_t>(untilNext, samples.size()));
@@ -140,8 +141,9 @@ void SoundOutputs::deliver(std::span<const std::int16_t> samples) {
 }
 
 void SoundOutputs::beginDueChapters() {
-    while (nextChapter_ < chapterStarts_.size() && chapterStarts_[nextChapter_].frame <= delivered_)
-        openChapter(chapterStarts_[nextChapter_++].chapter);
+    while (nextChapter_ < chapterStarts_.size() &&
+           chapterStarts_[nextChapter_].startFrame <= delivered_)
+        openChapter(chapterStarts_[nextChapter_++]);
 }
 
 // Every sample held back, written: the second pass's, or the limiter's look-ahead.

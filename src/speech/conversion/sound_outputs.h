@@ -94,11 +94,6 @@ private:
     void beginDueChapters();
     void writeHeldBack(const std::function<void(double)>& passDone);
 
-    struct ChapterStart {
-        std::uint64_t frame;
-        ChapterTiming chapter;
-    };
-
     const ConversionRequest& request_;
     const ChapterPlan& plan_;
     std::uint64_t expectedFrames_;
@@ -115,9 +110,9 @@ private:
     std::vector<std::int16_t> limited_;
     std::optional<LoudnessMeter> meter_;        // --measure: the rendered sound
     std::optional<LoudnessMeter> limitedMeter_; // --measure: what the limiter wrote
-    // Split, with samples held back: where each chapter's file begins, and how far the files
-    // have got.
-    std::vector<ChapterStart> chapterStarts_;
+    // Split, with samples held back: the chapters, each with its startFrame where its file
+    // begins, and how far the files have got.
+    std::vector<ChapterTiming> chapterStarts_;
     std::size_t nextChapter_ = 0;
     std::uint64_t delivered_ = 0;
     std::optional<LoudnessReport> loudness_;
