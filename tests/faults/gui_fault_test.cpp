@@ -3,10 +3,8 @@
 // The disk fills up, the folder refuses the file, the text file goes away during the
 // rendering, a speech worker is killed in the middle of the text.
 
-#include "platform/stop_signals.h"
 #include "speech/voice.h"
 #include "support/process_support.h"
-#include "support/running_program.h"
 #include "support/standard_error_capture.h"
 #include "support/window_flow_fixture.h"
 
@@ -16,7 +14,6 @@
 #include <QFileInfo>
 #include <QProgressBar>
 #include <QTest>
-#include <fstream>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -64,14 +61,8 @@ private slots:
     void deviceIsWrittenIntoAndTheTextKept();
     void fifoIsRefusedBeforeRendering();
     void linkIsWrittenThrough();
-    void stopSignalDuringRendering_data();
-    void stopSignalDuringRendering();
-    void stopSignalAtTheCompletionMessage();
-    void stopSignalAtTheReplaceQuestion();
     void textReplacedBeforeOkIsKept_data();
     void textReplacedBeforeOkIsKept();
-    void stopSignalAtTheSaveDialogOfTheProgram_data();
-    void stopSignalAtTheSaveDialogOfTheProgram();
 
 private:
     // The text file handed to the program with the fast voice.
@@ -312,70 +303,6 @@ void GuiFaultTest::linkIsWrittenThrough() {
              (QStringList{"real.wav", "speech.wav"}));
 }
 
-void GuiFaultTest::stopSignalDuringRendering_data() {
-    QTest::addColumn<int>("signal");
-    QTest::addColumn<bool>("fileThere");
-    QTest::newRow("SIGINT") << SIGINT << false;
-    QTest::newRow("SIGTERM over a file") << SIGTERM << true;
-    QTest::newRow("SIGHUP") << SIGHUP << false;
-}
-
-// As the program's main sets it up: the signal closes the window, which cancels the
-// rendering. Nothing at the path, a file already there untouched, the text kept.
-void GuiFaultTest::stopSignalDuringRendering() {
-    QFETCH(int, signal);
-    QFETCH(bool, fileThere);
-    const QString text = path("t.txt");
-    writeFile(text, sentences(102000));
-    const QString wave = path("speech.wav");
-    if (fileThere)
-        writeFile(wave, "an older file");
-    const auto before = snapshot(dir_->path());
-    platform::StopSignals stops([this] { window_->close(); });
-    platform::QtDesktop desktop(window_->saveDialog(), &stops);
-    onceRenderingBegan([signal] { return ::raise(signal) == 0; });
-    driver_->then(ModalDriver::typeName(wave));
-    if (fileThere)
-        driver_->then(ModalDriver::press(QMessageBox::Yes));
-    QCOMPARE(convert(text, desktop), app::ExitSuccess);
-    QCOMPARE(stops.signal(), signal);
-    QCOMPARE(snapshot(dir_->path()), before);
-    QVERIFY(!window_->isVisible());
-}
-
-// Stopped while "Wave file created." is up: the wave file is complete and stays; the user
-// never pressed OK, so the text file stays too.
-void GuiFaultTest::stopSignalAtTheCompletionMessage() {
-    const QString text = path("t.txt");
-    writeFile(text, "A short text.");
-    const QString wave = path("speech.wav");
-    platform::StopSignals stops([this] { window_->close(); });
-    platform::QtDesktop desktop(window_->saveDialog(), &stops);
-    driver_->then(ModalDriver::typeName(wave)).then([](QWidget&) { ::raise(SIGHUP); });
-    QCOMPARE(convert(text, desktop), app::ExitSuccess);
-    QCOMPARE(stops.signal(), SIGHUP);
-    QCOMPARE(driver_->seen().at(1).text, QString("Wave file created."));
-    QVERIFY(soundInfo(wave).frames > 0);
-    QCOMPARE(readFile(text), QByteArray("A short text."));
-}
-
-// Qt's replace question sits in the Save dialog's own exec: the signal closes both, not the
-// question alone, and the file asked about is untouched.
-void GuiFaultTest::stopSignalAtTheReplaceQuestion() {
-    const QString text = path("t.txt");
-    writeFile(text, "A short text.");
-    const QString wave = path("speech.wav");
-    writeFile(wave, "an older file");
-    const auto before = snapshot(dir_->path());
-    platform::StopSignals stops([this] { window_->close(); });
-    platform::QtDesktop desktop(window_->saveDialog(), &stops);
-    driver_->then(ModalDriver::typeName(wave)).then([](QWidget&) { ::raise(SIGTERM); });
-    QCOMPARE(convert(text, desktop), app::ExitSuccess);
-    QCOMPARE(stops.signal(), SIGTERM);
-    QCOMPARE(driver_->sequence(), QString("QFileDialog,QMessageBox"));
-    QCOMPARE(snapshot(dir_->path()), before);
-}
-
 void GuiFaultTest::textReplacedBeforeOkIsKept_data() {
     QTest::addColumn<bool>("anotherFile"); // else the same file, written to
     QTest::addColumn<QString>("reason");
@@ -419,42 +346,6 @@ void GuiFaultTest::textReplacedBeforeOkIsKept() {
              errors.c_str());
     QCOMPARE(readFile(text), newer);
     QVERIFY(soundInfo(wave).frames > 0);
-}
-
-void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram_data() {
-    QTest::addColumn<int>("signal");
-    QTest::newRow("SIGINT") << SIGINT;
-    QTest::newRow("SIGTERM") << SIGTERM;
-    QTest::newRow("SIGHUP") << SIGHUP;
-}
-
-// The real kestrova-wav, offscreen, stopped while its Save dialog waits: 128 + the signal,
-// as the command line ends, and the text file kept.
-void GuiFaultTest::stopSignalAtTheSaveDialogOfTheProgram() {
-    QFETCH(int, signal);
-    const QString text = path("t.txt");
-    writeFile(text, "A short text.");
-    const auto before = snapshot(dir_->path());
-    test::RunningProgram program(KESTROVA_WAV_PATH,
-                                 {(QString(voiceName) + "%" + text).toStdString()},
-                                 QFile::encodeName(dir_->path()).toStdString());
-    // Once the program, not the test's child on its way to it, catches the signal.
-    const auto catches = [&] {
-        std::error_code error;
-        if (std::filesystem::read_symlink("/proc/" + std::to_string(program.pid()) + "/exe",
-                                          error) != std::filesystem::path(KESTROVA_WAV_PATH))
-            return 0ull;
-        std::ifstream status("/proc/" + std::to_string(program.pid()) + "/status");
-        for (std::string line; std::getline(status, line);)
-            if (line.starts_with("SigCgt:"))
-                return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
-        return 0ull;
-    };
-    QVERIFY(program.waitFor([&] { return catches() != 0; }));
-    ::kill(program.pid(), signal);
-    const test::Outcome outcome = program.wait(std::chrono::seconds(30));
-    QCOMPARE(outcome.exitStatus(), 128 + signal);
-    QCOMPARE(snapshot(dir_->path()), before);
 }
 
 int main(int argc, char** argv) {
