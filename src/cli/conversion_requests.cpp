@@ -220,8 +220,8 @@ std::vector<ConversionPlan> conversionPlans(const ConvertOptions& options,
         plans.push_back(alone ? planConversion(std::move(request), choices, cancel)
                               : batchPlan(std::move(request), choices, cancel));
     }
-    // Choices for a document's reader with no document among the inputs to read: the first
-    // input, none of them a document, given them is refused as one file's plan is.
+    // Choices for a document's reader with no document among the inputs: refused in the words
+    // of one file's plan, the first input given the choices.
     if (!alone && options.documentChoices.any() &&
         std::none_of(plans.begin(), plans.end(), [](const ConversionPlan& plan) {
             return isStructured(plan.request().input.kind);
