@@ -14,24 +14,11 @@ namespace kestrova::speech {
 SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& plan,
                            std::uint64_t expectedFrames, const std::atomic<bool>* cancel)
     : request_(request), plan_(plan), expectedFrames_(expectedFrames), cancel_(cancel) {
-    if (request.chapters.split && request.output.toStandardOutput)
-        throw FileError(outputFailure(request.output.path,
-                                      "chapters split into files cannot go to a stream",
-                                      soundFileKind(chosenContainer(request))));
     if (chosenContainer(request) == Container::M4b)
         Mp4AudioWriter::checkBitrate(request.output.format,
                                      request.output.bitrateKbps.value_or(
                                          Mp4AudioWriter::defaultBitrateKbps(request.output.format)),
                                      request.output.path);
-    // libsndfile sets a constant rate only on MPEG-1 Layer III, 32 kHz and up.
-    if (chosenContainer(request) == Container::Mp3 && request.output.bitrateKbps &&
-        (request.output.format.sampleRate < 32000 || *request.output.bitrateKbps < 32))
-        throw SpeechError("a constant MP3 bit rate needs 32 kHz or more (-f 28 to 37) and 32 "
-                          "kb/s or more: not " +
-                          std::to_string(request.output.format.sampleRate) + " Hz at " +
-                          std::to_string(*request.output.bitrateKbps) + " kb/s");
-    if (request.chapters.split && readsMarkup(request))
-        throw SpeechError("chapters are found in plain text only, not in SSML");
     // What the container cannot hold is cut or left out here, once, before any sound.
     tags_ = tagsFittedTo(chosenContainer(request), request.output.tags, request.output.path,
                          request.callbacks.warning);
