@@ -4,6 +4,7 @@
 #include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
+#include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/whole_io.h"
 
@@ -94,6 +95,8 @@ ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices
     }
     if (choices.opened)
         choices.opened(request);
+    checkRequest(request, choices.kindByContent ? InputKindSettled::FoundByContent
+                                                : InputKindSettled::Named);
     // A selection of chapters is checked against the text before anything is rendered; a
     // document is surveyed whatever is asked, for the length of its speech.
     ChapterPlan chapters = choices.surveyChapters || request.chapters.split ||

@@ -8,6 +8,7 @@
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
+#include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/plain/heading_finder.h"
 #include "speech/text/readers/plain/text_file_reader.h"
@@ -126,6 +127,8 @@ ConversionResult reported(const ConversionRequest& request, Convert&& convert) {
         throw cancelledConversion(request);
     } catch (const FileError&) {
         throw;
+    } catch (const RequestRefused&) {
+        throw;
     } catch (const SpeechError& failure) {
         // The engines' failures: say which text they failed on.
         throw SpeechError("cannot render the text file " + quotedName(request.input.path.native()) +
@@ -139,6 +142,7 @@ ConversionResult convertTextFile(ConversionPlan& plan, const ProgressCallback& p
                                  const std::atomic<bool>* cancel) {
     // Rendered at the rate the container is written at (Opus has no 22.05 kHz).
     ConversionRequest request = plan.request();
+    checkRequest(request);
     request.output.format = writtenFormat(chosenContainer(request), request.output.format);
     return reported(request, [&] {
         if (!plan.input())
