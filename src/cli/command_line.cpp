@@ -14,6 +14,7 @@
 #include "speech/converter.h"
 #include "speech/input_kinds.h"
 #include "speech/quoted_name.h"
+#include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/stop_signal_owner.h"
 #include "summary.h"
@@ -185,6 +186,9 @@ int run(int argc, char** argv) {
     } catch (const UsageError& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
         return exitUsage;
+    } catch (const RequestRefused& refusal) {
+        std::fprintf(stderr, "kestrova-wav-cli: %s\n", refusal.what());
+        return refusal.kind() == RefusalKind::Usage ? exitUsage : exitFailure;
     } catch (const ConversionCancelled& failure) {
         std::fprintf(stderr, "kestrova-wav-cli: %s\n", failure.what());
         return 128 + StopSignalOwner::stopSignal(); // as a shell reports a process the signal ended

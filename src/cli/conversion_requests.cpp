@@ -6,6 +6,7 @@
 #include "speech/cover_art.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
+#include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/stop_signal_owner.h"
 #include "standard_input.h"
@@ -38,10 +39,6 @@ std::vector<fs::path> outputPaths(const ConvertOptions& options) {
     return outputs;
 }
 
-constexpr const char* documentChoicesMisused =
-    "--read-alt, --read-notes and --read-code choose what a document's reader leaves out: not "
-    "with plain text or SSML input";
-
 Container chosenContainerOf(const ConversionRequest& request) {
     return writtenContainer(request.output.container, request.output.path,
                             request.output.toStandardOutput);
@@ -49,42 +46,27 @@ Container chosenContainerOf(const ConversionRequest& request) {
 
 // The settings every input's conversion shares.
 ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegistry& registry) {
-    ConversionRequest common;
-    common.output.container = options.type;
-    common.output.bitrateKbps = options.bitrateKbps;
+    ConversionRequest common = askedRequest(options);
     common.speech.voice = registry.find(options.engine);
-    common.output.format = AudioFormat::fromFormatCode(
-        options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
-    common.output.replaceExisting = !options.noClobber;
-    common.speech.jobs = options.jobs;
-    common.output.tags = options.tags;
     if (!options.cover.empty()) {
         common.output.tags.cover = readCoverArt(options.cover);
         common.output.coverFile = options.cover;
     }
-    common.speech.controls = options.controls;
-    common.speech.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
     common.speech.voices = &registry;
     common.callbacks.warning = [](const std::string& warning) {
         std::fprintf(stderr, "kestrova-wav-cli: warning: %s\n", warning.c_str());
     };
-    if (options.findsChapters())
-        common.chapters.pattern =
-            options.chapterPattern.value_or(std::string(defaultChapterPattern));
-    common.chapters.split = options.splitChapters;
-    if (options.chaptersOnly)
-        common.chapters.selection = ChapterSelection::parse(*options.chaptersOnly);
-    common.chapters.pauseMs = options.chapterPauseMs;
-    common.mastering.loudness = options.loudness;
-    common.mastering.leadInMs = options.leadInMs.value_or(0);
-    common.mastering.tailMs = options.tailMs.value_or(0);
-    common.mastering.roomTonePerFile = options.acx;
-    common.chapters.recordTimings = !options.timings.empty() || !options.subtitles.empty();
     // Each chapter's file is titled with its heading.
     const bool typeHoldsTags = !options.type || holdsTags(*options.type);
     if (!common.output.tags.empty() || (options.splitChapters && typeHoldsTags))
         common.output.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
     return common;
+}
+
+// A batch's choices for a document's reader apply to the documents among its inputs.
+void keepDocumentChoicesOfDocuments(ConversionRequest& request) {
+    if (!isStructured(request.input.kind))
+        request.input.documentChoices = {};
 }
 
 // Every path of one conversion, named by the option that gives it.
@@ -144,12 +126,13 @@ PlanChoices planChoices(const ConvertOptions& options, const VoiceRegistry& regi
         .surveyChapters = !options.cueSheet.empty(),
         .surveyDocument = alone,
         .opened =
-            [&options, alone](ConversionRequest& opened) {
+            [alone](ConversionRequest& opened) {
                 if (!opened.output.tags.empty() && !opened.output.tags.software &&
                     holdsTags(chosenContainerOf(opened)))
                     opened.output.tags.software = "kestrova-wav-cli " KESTROVA_VERSION;
-                if (alone && options.documentChoices.any() && !isStructured(opened.input.kind))
-                    throw UsageError(documentChoicesMisused);
+                // One file's plan refuses them for a text (checkRequest).
+                if (!alone)
+                    keepDocumentChoicesOfDocuments(opened);
             },
     };
 }
@@ -168,6 +151,7 @@ ConversionPlan batchPlan(ConversionRequest request, const PlanChoices& choices,
             if (choices.kindByContent)
                 request.input.kind = inputKindOfFile(request.input.path);
             request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
+            keepDocumentChoicesOfDocuments(request);
             return ConversionPlan(std::move(request));
         }
     }();
@@ -177,6 +161,37 @@ ConversionPlan batchPlan(ConversionRequest request, const PlanChoices& choices,
 }
 
 } // namespace
+
+ConversionRequest askedRequest(const ConvertOptions& options) {
+    ConversionRequest asked;
+    asked.input.kind =
+        options.inputType.value_or(options.controls.ssml ? InputKind::Ssml : InputKind::Text);
+    asked.input.documentChoices = options.documentChoices;
+    asked.output.toStandardOutput = options.toStandardOutput();
+    asked.output.path = options.output;
+    asked.output.container = options.type;
+    asked.output.bitrateKbps = options.bitrateKbps;
+    asked.output.format = AudioFormat::fromFormatCode(
+        options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
+    asked.output.replaceExisting = !options.noClobber;
+    asked.output.tags = options.tags;
+    asked.speech.jobs = options.jobs;
+    asked.speech.controls = options.controls;
+    asked.speech.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());
+    if (options.findsChapters())
+        asked.chapters.pattern =
+            options.chapterPattern.value_or(std::string(defaultChapterPattern));
+    asked.chapters.split = options.splitChapters;
+    if (options.chaptersOnly)
+        asked.chapters.selection = ChapterSelection::parse(*options.chaptersOnly);
+    asked.chapters.pauseMs = options.chapterPauseMs;
+    asked.chapters.recordTimings = !options.timings.empty() || !options.subtitles.empty();
+    asked.mastering.loudness = options.loudness;
+    asked.mastering.leadInMs = options.leadInMs.value_or(0);
+    asked.mastering.tailMs = options.tailMs.value_or(0);
+    asked.mastering.roomTonePerFile = options.acx;
+    return asked;
+}
 
 std::vector<ConversionRequest> conversionRequests(const ConvertOptions& options,
                                                   const VoiceRegistry& registry) {
@@ -205,13 +220,16 @@ std::vector<ConversionPlan> conversionPlans(const ConvertOptions& options,
         plans.push_back(alone ? planConversion(std::move(request), choices, cancel)
                               : batchPlan(std::move(request), choices, cancel));
     }
-    // Choices for a document's reader with no document to read are a mistake of usage (one
-    // file's plan says so as it is opened, before its chapters are read).
+    // Choices for a document's reader with no document among the inputs: refused in the words
+    // of one file's plan, the first input given the choices.
     if (!alone && options.documentChoices.any() &&
         std::none_of(plans.begin(), plans.end(), [](const ConversionPlan& plan) {
             return isStructured(plan.request().input.kind);
-        }))
-        throw UsageError(documentChoicesMisused);
+        })) {
+        ConversionRequest text = plans.front().request();
+        text.input.documentChoices = options.documentChoices;
+        checkRequest(text, InputKindSettled::FoundByContent);
+    }
     return plans;
 }
 

@@ -9,6 +9,10 @@
 
 namespace kestrova::cli {
 
+// The conversion the options ask for, as far as they state it without reading a file: no
+// voice looked up, no cover read, its input and output as given; its input's kind where named.
+speech::ConversionRequest askedRequest(const ConvertOptions& options);
+
 // The conversions the options ask for, one per input, with their voice found in the registry
 // (which must outlive them); standard input is read here.
 std::vector<speech::ConversionRequest> conversionRequests(const ConvertOptions& options,

@@ -13,6 +13,7 @@
 #include "speech/converter.h"
 #include "speech/input_kinds.h"
 #include "speech/quoted_name.h"
+#include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/stop_signal_owner.h"
 #include "summary.h"
@@ -33,9 +34,6 @@ namespace kestrova::cli {
 namespace {
 
 using namespace kestrova::speech;
-
-// A minute of silence is already more than any reading needs.
-constexpr unsigned long maximumPauseMs = 60000;
 
 // CLI11 reads "022" as octal and "0x12" as hexadecimal. Numbers here are decimal digits
 // only, leading zeros meaning nothing; the validator leaves the plain decimal number for

@@ -1,6 +1,8 @@
 #include "convert_options.h"
 
+#include "conversion_requests.h"
 #include "speech/quoted_name.h"
+#include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/text_encoding.h"
 #include "speech/timing_files.h"
@@ -55,10 +57,6 @@ void checkTagsAndSideFiles(const ConvertOptions& options) {
         !options.timings.empty() || !options.subtitles.empty() || !options.cueSheet.empty();
     if (namesSideFiles && options.inputs.size() > 1)
         throw UsageError("--timings, --subtitles and --cue-sheet name the files of one input");
-    if (options.splitChapters && options.toStandardOutput())
-        throw UsageError("--split-chapters writes files: not standard output");
-    if (options.splitChapters && options.namesSsml())
-        throw UsageError("chapters are found in plain text: not --split-chapters with --ssml");
     if ((options.chaptersOnly || options.chapterPauseMs) && options.namesSsml())
         throw UsageError("chapters are found in plain text: not --chapters-only or "
                          "--chapter-pause with --ssml");
@@ -104,28 +102,19 @@ void checkRate(const ConvertOptions& options) {
                      "): choose a format code of " + listedAs(rates, "or") + " kHz");
 }
 
-// --ssml is --input-type ssml; what a structured document's reader leaves out is no choice
-// for a stream of text.
+// --ssml is --input-type ssml.
 void checkInputType(const ConvertOptions& options) {
     if (options.controls.ssml && options.inputType && options.inputType != InputKind::Ssml)
         throw UsageError(std::string("--ssml is --input-type ssml: not with --input-type ") +
                          inputKindRow(*options.inputType).typeName);
-    if (options.documentChoices.any() &&
-        (options.namesSsml() || options.inputType == InputKind::Text))
-        throw UsageError(std::string("--read-alt, --read-notes and --read-code choose what a "
-                                     "document's reader leaves out: not with ") +
-                         (options.namesSsml() ? "SSML" : "plain text") + " input");
 }
 
-// A bit rate only an encoder that takes one is given: M4B's AAC, MP3's constant rate.
-void checkBitrate(const ConvertOptions& options) {
-    if (!options.bitrateKbps)
-        return;
-    const Container container =
-        writtenContainer(options.type, options.output, options.toStandardOutput());
-    if (container != Container::M4b && container != Container::Mp3)
-        throw UsageError(std::string("--bitrate sets the bit rate of an M4B or MP3 file: not of ") +
-                         containerRow(container).namedInSentence);
+// The rules of the request itself are the library's, stated there once for every program; the
+// kind's rules wait for the file's content unless the options name the kind.
+void checkAskedRequest(const ConvertOptions& options) {
+    const bool kindNamed = options.inputType || options.controls.ssml;
+    checkRequest(askedRequest(options),
+                 kindNamed ? InputKindSettled::Named : InputKindSettled::NotYet);
 }
 
 // A book in one M4B file: chapters, the loudness of audiobooks, a little silence at each end.
@@ -172,10 +161,10 @@ void ConvertOptions::applyPreset() {
 
 void ConvertOptions::validate() const {
     checkInputType(*this);
+    checkAskedRequest(*this);
     checkInputsAndOutputs(*this);
     checkTagsAndSideFiles(*this);
     checkRate(*this);
-    checkBitrate(*this);
 }
 
 } // namespace kestrova::cli

@@ -68,7 +68,8 @@ struct ConvertOptions {
 
     // --audiobook and --acx: the options they stand for, where not given; then validate().
     void applyPreset();
-    // Every rule of usage that can be settled before anything is read: throws UsageError.
+    // Every rule of usage that can be settled before anything is read: throws UsageError, or
+    // RequestRefused for a rule of the request itself.
     void validate() const;
 };
 

@@ -66,6 +66,40 @@ TEST(Books, DocumentValuesInMessagesStayOnTheirLine) {
     EXPECT_NE(lines[1].find("(the HTML document's language, en)"), std::string::npos) << lines[1];
 }
 
+// What a document's reading says is said once, though the plan reads it for its chapters
+// before the conversion renders it; a plan that is refused before anything is rendered says
+// nothing of it, as a conversion that never read the document would not.
+TEST(Books, ReadingWarningsAreToldOnceAndOnlyByAConversion) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "page.html",
+                     "<html lang=\"en\"><body><h1>One</h1><p>Hi.</p><p lang=\"zz\">Yo.</p>"
+                     "<h1>Two</h1><p lang=\"zz\">Yo again.</p></body></html>");
+    const std::string unspoken = "no voice speaks the language \"zz\"";
+    const auto told = [&](const std::string& standardError) {
+        std::size_t count = 0;
+        for (const std::string& line : messageLines(standardError))
+            count += line.find(unspoken) != std::string::npos;
+        return count;
+    };
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{"--timings", "x.json"},
+          std::vector<std::string>{"--chapters-only", "2", "--cue-sheet", "x.cue"},
+          std::vector<std::string>{"-j", "1", "--split-chapters"}}) {
+        std::vector<std::string> arguments = options;
+        arguments.insert(arguments.end(), {"-o", "out.wav", "page.html"});
+        const Outcome converted = convert(scratch, arguments);
+        ASSERT_EQ(converted.exitStatus(), 0) << converted.standardError;
+        EXPECT_EQ(told(converted.standardError), 1u) << converted.standardError;
+    }
+    const Outcome refused =
+        convert(scratch, {"--chapters-only", "3", "-o", "none.wav", "page.html"});
+    EXPECT_EQ(refused.exitStatus(), 1);
+    EXPECT_EQ(told(refused.standardError), 0u) << refused.standardError;
+    EXPECT_NE(refused.standardError.find("names none of its chapters"), std::string::npos)
+        << refused.standardError;
+    EXPECT_FALSE(fs::exists(scratch / "none.wav"));
+}
+
 // Controls in an HTML page's title, author and headings (C1's NEL and CSI, a line separator, a
 // right-to-left override) reach neither the tags, nor the chapters, nor the cue sheet, nor the
 // timings: each is a space there, the override left out.

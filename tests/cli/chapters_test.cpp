@@ -1,5 +1,6 @@
 // Chapters, cue sheets and the side files of the command line, read back as players would.
 
+#include "speech/request_check.h"
 #include "support/running_program.h"
 #include "support/test_support.h"
 #include "support/value_sweep.h"
@@ -63,6 +64,32 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{"CueSheetOfRawSound", {"--cue-sheet", "b.cue", "--type", "raw"}, "raw"},
         UsageCase{"BrokenPattern", {"--chapter-pattern", "(Chapter"}, "missing closing"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The command line says of a rule of the request what the library says of it, and refuses
+// markup found by its content as bad usage too, naming the file.
+TEST(ChapterUsageAsTheLibrary, SaysTheLibrarysWordsWithStatus2) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "book.txt", book);
+    speech::ConversionRequest stream;
+    stream.chapters.split = stream.output.toStandardOutput = true;
+    try {
+        speech::checkRequest(stream);
+        FAIL() << "a split into standard output passed";
+    } catch (const speech::RequestRefused& refusal) {
+        const Outcome result = convert(scratch, {"--split-chapters", "-o", "-"});
+        EXPECT_EQ(result.exitStatus(), 2);
+        EXPECT_EQ(result.standardError, "kestrova-wav-cli: " + std::string(refusal.what()) + "\n");
+    }
+    test::writeBytes(scratch / "letter.xml",
+                     "<speak version=\"1.1\" xmlns=\"http://www.w3.org/2001/10/synthesis\">"
+                     "Hello.</speak>\n");
+    const Outcome markup = test::runProgram(
+        KESTROVA_CLI_PATH, {"convert", "-q", "--split-chapters", "letter.xml"}, scratch.path());
+    EXPECT_EQ(markup.exitStatus(), 2);
+    EXPECT_EQ(markup.standardError, "kestrova-wav-cli: the SSML document \"letter.xml\" cannot be "
+                                    "split into chapters: chapters are found in plain text only\n");
+    EXPECT_EQ(scratch.names(), (std::vector<std::string>{"book.txt", "letter.xml"}));
+}
 
 // "mm:ss:ff" of a cue sheet's INDEX, in frames of the sound.
 double indexSeconds(const std::string& index) {

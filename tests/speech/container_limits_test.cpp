@@ -38,13 +38,14 @@ void writeTone(const std::filesystem::path& path, Container container) {
 
 std::string writeWithChapters(const std::filesystem::path& path, Container container) {
     writeTone(path, container);
-    std::vector<EmbeddedChapter> chapters;
+    std::vector<ChapterTiming> chapters;
     for (std::size_t i = 0; i < chapterCount; ++i)
-        chapters.push_back({.title = "C" + std::to_string(i + 1),
+        chapters.push_back({.number = static_cast<unsigned>(i + 1),
+                            .title = "C" + std::to_string(i + 1),
                             .startFrame = i * frames / chapterCount,
                             .endFrame = (i + 1) * frames / chapterCount});
     std::string warnings;
-    fitChapters(container, chapters, &EmbeddedChapter::title, path,
+    fitChapters(container, chapters, path,
                 [&warnings](const std::string& warning) { warnings += warning + "\n"; });
     const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
     EXPECT_GE(fd, 0);
@@ -121,9 +122,9 @@ TEST(ContainerLimits, VorbisCommentChaptersPast999AreLeftOutWithOneWarning) {
 // An M4B file keeps every chapter in its chapter track: past the Nero list's 255, one warning
 // says which chapters that list leaves out.
 TEST(ContainerLimits, M4bKeepsEveryChapterAndSaysWhichItsNeroListLeavesOut) {
-    std::vector<EmbeddedChapter> chapters(300);
+    std::vector<ChapterTiming> chapters(300);
     std::vector<std::string> warnings;
-    fitChapters(Container::M4b, chapters, &EmbeddedChapter::title, "many.m4b",
+    fitChapters(Container::M4b, chapters, "many.m4b",
                 [&warnings](const std::string& warning) { warnings.push_back(warning); });
     EXPECT_EQ(chapters.size(), 300u);
     EXPECT_EQ(warnings, (std::vector<std::string>{

@@ -39,7 +39,10 @@ TEST(Mp4AudioWriter, CarriesTheCoverAndTheChaptersGiven) {
     {
         Mp4AudioWriter writer(fd, AudioFormat{}, path, tags, 64);
         writeTone(writer);
-        writer.setChapters({{.name = "Eins", .frame = 0}, {.name = "Zwei", .frame = 44100}});
+        // Each runs from its start to the next one's: its heading and end are the other
+        // writers' to use.
+        writer.setChapters({{.title = "Eins", .headingFrame = 4410, .endFrame = 40000},
+                            {.title = "Zwei", .startFrame = 44100, .headingFrame = 48510}});
         writer.close();
     }
     ::close(fd);
@@ -65,12 +68,12 @@ TEST(Mp4AudioWriter, CutsLongTitlesBetweenCharactersAndListsEveryChapterInItsTra
     const auto path = scratch / "many.m4b";
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
-    std::vector<CuePoint> chapters;
+    std::vector<ChapterTiming> chapters;
     for (std::uint64_t i = 0; i < 300; ++i)
-        chapters.push_back({.name = "C" + std::to_string(i + 1), .frame = i * 200});
-    chapters[0].name = "A";
+        chapters.push_back({.title = "C" + std::to_string(i + 1), .startFrame = i * 200});
+    chapters[0].title = "A";
     for (int i = 0; i < 35'000; ++i)
-        chapters[0].name += "\u00e9";
+        chapters[0].title += "\u00e9";
     {
         Mp4AudioWriter writer(fd, AudioFormat{}, path, {}, 64);
         writeTone(writer);

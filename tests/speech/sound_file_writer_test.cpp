@@ -26,9 +26,16 @@ std::vector<std::int16_t> ramp(std::size_t frames) {
     return samples;
 }
 
+// A chapter as the timings give it: its sound begins before its heading (the pause after the
+// chapter before), and a cue point marks the heading.
+ChapterTiming headingAt(std::string title, std::uint64_t headingFrame) {
+    return {
+        .title = std::move(title), .startFrame = headingFrame / 2, .headingFrame = headingFrame};
+}
+
 // Written as a conversion writes: into a descriptor opened for writing only, in two pieces.
 void writeSound(const std::filesystem::path& path, Container container, AudioFormat format,
-                std::size_t frames, const std::vector<CuePoint>& cues) {
+                std::size_t frames, const std::vector<ChapterTiming>& cues) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     ASSERT_GE(fd, 0);
     SoundTags tags;
@@ -49,17 +56,18 @@ struct CueCase {
     const char* label;
     AudioFormat format;
     std::size_t frames;
-    std::vector<CuePoint> cues;
+    std::vector<ChapterTiming> cues;
 };
 
 void PrintTo(const CueCase& entry, std::ostream* out) {
     *out << entry.label;
 }
 
-std::vector<CuePoint> manyCues(std::size_t count, std::size_t frames) {
-    std::vector<CuePoint> cues;
+std::vector<ChapterTiming> manyCues(std::size_t count, std::size_t frames) {
+    std::vector<ChapterTiming> cues;
     for (std::size_t i = 0; i < count; ++i)
-        cues.push_back({"Chapter " + std::to_string(i + 1), i * (frames - 1) / (count - 1)});
+        cues.push_back(
+            headingAt("Chapter " + std::to_string(i + 1), i * (frames - 1) / (count - 1)));
     return cues;
 }
 
@@ -67,15 +75,16 @@ const CueCase cueCases[] = {
     {"chapters at the first, a middle and the last sample",
      {16000, 16, 1},
      16000,
-     {{"Chapter 1: The Harbour", 0}, {"Chapter Two", 7919}, {"Epilogue", 16000}}},
+     {headingAt("Chapter 1: The Harbour", 0), headingAt("Chapter Two", 7919),
+      headingAt("Epilogue", 16000)}},
     {"8-bit with an odd number of bytes of sound",
      {22050, 8, 1},
      22051,
-     {{"Prologue", 1}, {"Part One", 22049}}},
+     {headingAt("Prologue", 1), headingAt("Part One", 22049)}},
     {"stereo, names beyond Latin and one without a name",
      {44100, 16, 2},
      44100,
-     {{"Глава первая", 441}, {"", 20000}, {"第二章 «港»", 30000}}},
+     {headingAt("Глава первая", 441), headingAt("", 20000), headingAt("第二章 «港»", 30000)}},
     {"more cue points than libsndfile's SF_CUES holds",
      {16000, 16, 1},
      50000,
@@ -93,8 +102,8 @@ TEST_P(WaveCuePoints, ReadBackAtTheirSamplesWithTheirNames) {
     const auto cues = readCuePoints(path);
     ASSERT_EQ(cues.size(), entry.cues.size());
     for (std::size_t i = 0; i < cues.size(); ++i) {
-        EXPECT_EQ(cues[i].frame, entry.cues[i].frame) << i;
-        EXPECT_EQ(cues[i].name, entry.cues[i].name) << i;
+        EXPECT_EQ(cues[i].frame, entry.cues[i].headingFrame) << i;
+        EXPECT_EQ(cues[i].name, entry.cues[i].title) << i;
     }
     // The sound and the tags are as without them.
     const auto sound = readSound(path);
@@ -119,7 +128,7 @@ TEST(WaveCuePoints, OnlyAddChunksAfterWhatLibsndfileWrote) {
     ScratchDir scratch;
     writeSound(scratch / "plain.wav", Container::Wave, {16000, 16, 1}, 8000, {});
     writeSound(scratch / "cued.wav", Container::Wave, {16000, 16, 1}, 8000,
-               {{"Chapter 1", 0}, {"Chapter 2", 4000}});
+               {headingAt("Chapter 1", 0), headingAt("Chapter 2", 4000)});
     const std::string plain = readBytes(scratch / "plain.wav");
     std::string cued = readBytes(scratch / "cued.wav");
     EXPECT_TRUE(readCuePoints(scratch / "plain.wav").empty());
@@ -137,7 +146,7 @@ TEST(WaveCuePoints, ANameLongerThanAReaderKeepsIsCutAtACharacter) {
     for (int i = 0; i < 200; ++i)
         longName += "é";
     writeSound(scratch / "long.wav", Container::Wave, {16000, 16, 1}, 1000,
-               {{longName, 10}, {"Next", 20}});
+               {headingAt(longName, 10), headingAt("Next", 20)});
     const auto cues = readCuePoints(scratch / "long.wav");
     ASSERT_EQ(cues.size(), 2u);
     EXPECT_EQ(cues[0].name, longName.substr(0, 254));
@@ -149,7 +158,7 @@ class ContainerWithoutCuePoints : public ::testing::TestWithParam<Container> {};
 TEST_P(ContainerWithoutCuePoints, IsWrittenAsWithoutThem) {
     ScratchDir scratch;
     writeSound(scratch / "plain", GetParam(), {16000, 16, 1}, 8000, {});
-    writeSound(scratch / "cued", GetParam(), {16000, 16, 1}, 8000, {{"Chapter 1", 100}});
+    writeSound(scratch / "cued", GetParam(), {16000, 16, 1}, 8000, {headingAt("Chapter 1", 100)});
     EXPECT_EQ(readBytes(scratch / "cued"), readBytes(scratch / "plain"));
 }
 
@@ -196,7 +205,7 @@ TEST(WaveCuePoints, AFailedWriteNamesTheFileAndItsReason) {
         tags.title = "Das Buch";
         SoundFileWriter writer(fd, Container::Wave, {16000, 16, 1}, path, 8000, tags);
         writer.write(ramp(8000));
-        writer.setCuePoints({{"Chapter 1", 0}});
+        writer.setCuePoints({headingAt("Chapter 1", 0)});
         writer.close();
         FAIL() << "the cue points were taken as written";
     } catch (const FileError& failure) {

@@ -1,5 +1,6 @@
 // Where each sentence and chapter lands in the sound, checked against the sound itself.
 
+#include "speech/conversion_plan.h"
 #include "speech/converter.h"
 #include "speech/render/chunk_renderer.h"
 #include "support/conversion_support.h"
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace kestrova {
 namespace {
@@ -270,6 +272,57 @@ TEST(DocumentTimings, PlainTextUnlessTheRequestNamesAnotherKind) {
     const auto sound = test::readSound(scratch / "out.wav");
     ASSERT_TRUE(sound);
     expectExactAudibleBounds(sound->samples, timings.sentences);
+}
+
+// The plan reads a document once and keeps its sentences; rendered from them, the sound and
+// every timing are those of a conversion that reads the document itself (a plan that did not
+// survey it): the same text, voice, place in the file, paragraph and chapter for each sentence.
+TEST(DocumentTimings, PlannedSentencesRenderAsTheDocumentReadAgain) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "page.html",
+                     "<!DOCTYPE html>\n<html lang=\"en\"><head><title>Page</title></head><body>"
+                     "<p>Before the first heading.</p><h1>One</h1><p>Hello there. Second "
+                     "words.</p><p lang=\"de\">Guten Tag. Wie geht es?</p><h1>Two</h1>"
+                     "<p>The <em>last</em> words &amp; more.</p></body></html>\n");
+    for (const bool words : {true, false}) {
+        SCOPED_TRACE(words ? "with sentences" : "chapters alone");
+        speech::ConversionRequest request =
+            test::conversion(scratch / "page.html", scratch / "kept.wav", test::fastVoice);
+        request.input.kind = speech::InputKind::Html;
+        request.chapters.recordTimings = words;
+        speech::ConversionPlan kept = speech::planConversion(request);
+        const speech::ConversionResult fromPlan = speech::convertTextFile(kept);
+        request.output.path = scratch / "read.wav";
+        speech::PlanChoices unsurveyedChoices;
+        unsurveyedChoices.surveyDocument = false;
+        speech::ConversionPlan unsurveyed = speech::planConversion(request, unsurveyedChoices);
+        ASSERT_TRUE(unsurveyed.chapters().chapters.empty()); // the conversion reads it
+        const speech::ConversionResult fromReading = speech::convertTextFile(unsurveyed);
+
+        EXPECT_EQ(test::readBytes(scratch / "kept.wav"), test::readBytes(scratch / "read.wav"));
+        const auto& planned = fromPlan.timings;
+        const auto& read = fromReading.timings;
+        ASSERT_EQ(planned.sentences.size(), read.sentences.size());
+        ASSERT_EQ(planned.sentences.size(), 8u);
+        for (std::size_t i = 0; i < read.sentences.size(); ++i) {
+            const speech::SentenceTiming& a = planned.sentences[i];
+            const speech::SentenceTiming& b = read.sentences[i];
+            SCOPED_TRACE(b.text);
+            EXPECT_EQ(std::tie(a.text, a.startByte, a.endByte, a.paragraph, a.chapter, a.source),
+                      std::tie(b.text, b.startByte, b.endByte, b.paragraph, b.chapter, b.source));
+            EXPECT_EQ(std::pair(a.firstFrame, a.lastFrame), std::pair(b.firstFrame, b.lastFrame));
+        }
+        ASSERT_EQ(planned.chapters.size(), read.chapters.size());
+        for (std::size_t i = 0; i < read.chapters.size(); ++i) {
+            const auto& a = planned.chapters[i];
+            const auto& b = read.chapters[i];
+            EXPECT_EQ(std::tie(a.number, a.title, a.startFrame, a.headingFrame, a.endFrame),
+                      std::tie(b.number, b.title, b.startFrame, b.headingFrame, b.endFrame));
+        }
+        if (words) {
+            EXPECT_EQ(planned.sentences[4].text, "Guten Tag.");
+        }
+    }
 }
 
 // Markup inside a sentence (a break, prosody, emphasis, a mark) does not end it: the

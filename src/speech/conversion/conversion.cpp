@@ -150,15 +150,42 @@ std::string Conversion::pronounced(std::string text) const {
     return lexicon_.empty() ? text : lexicon_.apply(text);
 }
 
-// The document's blocks, sequenced as they are read.
+// The document's sentences: the plan's, read when it was made, else read now, sequenced as
+// they are read.
 void Conversion::readDocument() {
+    const auto speak = [this](DocumentSentence sentence) {
+        speakSentence(std::move(sentence));
+    };
+    if (input_.sentences) {
+        input_.tellHeld();
+        input_.sentences->replay(speak);
+        return;
+    }
     StructuredReading reading(request_, request_.speech.voice, document_->metadata().language,
-                              request_.speech.voices, timings_,
-                              [this](TextChunk chunk, std::size_t sentence, const Voice& voice) {
-                                  sequenceChunk(std::move(chunk), sentence, voice);
-                              });
+                              request_.speech.voices, request_.callbacks.warning, speak);
     document_->read(reading);
     reading.tellUntold();
+}
+
+// The sentence enters the timings, and its chapter with its first sentence; a book's words are
+// kept whole only when asked for: chapters alone need none.
+void Conversion::speakSentence(DocumentSentence sentence) {
+    enterChapter(timings_.chapters, sentence);
+    if (request_.chapters.recordTimings)
+        timings_.sentences.push_back({.text = sentence.chunk.text,
+                                      .startByte = sentence.startByte,
+                                      .endByte = sentence.endByte,
+                                      .paragraph = sentence.paragraph,
+                                      .chapter = sentence.chapter,
+                                      .source = std::string(sentence.source)});
+    else
+        timings_.sentences.push_back({.text = {},
+                                      .startByte = std::nullopt,
+                                      .endByte = std::nullopt,
+                                      .paragraph = sentence.paragraph,
+                                      .chapter = sentence.chapter,
+                                      .source = {}});
+    sequenceChunk(std::move(sentence.chunk), timings_.sentences.size() - 1, *sentence.voice);
 }
 
 void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice) {

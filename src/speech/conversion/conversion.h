@@ -49,6 +49,7 @@ private:
     std::uint64_t charactersToSpeak() const;
     std::string pronounced(std::string text) const;
     void readDocument();
+    void speakSentence(DocumentSentence sentence);
     void sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice);
     void pauseBeforeChapter(unsigned chapter);
     void sequenceReadyChunks();

@@ -4,8 +4,11 @@
 #include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
+#include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/whole_io.h"
+
+#include <utility>
 
 namespace kestrova::speech {
 
@@ -36,13 +39,25 @@ TextFileReader& ConversionPlan::Input::text(const ConversionRequest& request,
 void ConversionPlan::Input::openDocument(const ConversionRequest& request,
                                          const std::atomic<bool>* cancel) {
     warning = request.callbacks.warning;
-    std::function<void(const std::string&)> tell;
+    std::function<void(const std::string&)> told;
     if (warning)
-        tell = [this](const std::string& said) {
-            if (told)
-                warning(said);
+        told = [this](const std::string& said) {
+            tell(said);
         };
-    document = speech::openDocument(request, std::move(tell), cancel, file.get());
+    document = speech::openDocument(request, std::move(told), cancel, file.get());
+}
+
+void ConversionPlan::Input::tell(const std::string& said) {
+    if (holding)
+        held.push_back(said);
+    else if (warning)
+        warning(said);
+}
+
+void ConversionPlan::Input::tellHeld() {
+    for (const std::string& said : std::exchange(held, {}))
+        if (warning)
+            warning(said);
 }
 
 FileIdentity ConversionPlan::Input::identity() const {
@@ -80,6 +95,8 @@ ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices
     }
     if (choices.opened)
         choices.opened(request);
+    checkRequest(request, choices.kindByContent ? InputKindSettled::FoundByContent
+                                                : InputKindSettled::Named);
     // A selection of chapters is checked against the text before anything is rendered; a
     // document is surveyed whatever is asked, for the length of its speech.
     ChapterPlan chapters = choices.surveyChapters || request.chapters.split ||

@@ -8,6 +8,7 @@
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
+#include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/plain/heading_finder.h"
 #include "speech/text/readers/plain/text_file_reader.h"
@@ -50,22 +51,30 @@ ChapterPlan planTextChapters(const ConversionRequest& request, TextFileReader& r
     return plan;
 }
 
-// A structured document read through once as the conversion reads it, with no engine and
-// without a word of what its reader passes over: the conversion's reading tells that.
+// A structured document read through once as the conversion reads it, with no engine: its
+// sentences are kept for the conversion, and what its reader says is held for it to tell.
 ChapterPlan planDocumentChapters(const ConversionRequest& request, ConversionPlan::Input& input) {
     ChapterPlan plan;
-    SpeechTimings timings;
+    PlannedSentences& sentences = input.sentences.emplace();
+    std::function<void(const std::string&)> told;
+    if (input.warning)
+        told = [&input](const std::string& said) {
+            input.tell(said);
+        };
     StructuredReading reading(request, request.speech.voice, input.document->metadata().language,
-                              request.speech.voices, timings, {});
-    input.told = false;
+                              request.speech.voices, std::move(told),
+                              [&sentences](DocumentSentence sentence) { sentences.add(sentence); });
+    input.holding = true;
     try {
         input.document->read(reading);
+        reading.tellUntold();
     } catch (...) {
-        input.told = true;
+        input.holding = false;
+        input.sentences.reset();
         throw;
     }
-    input.told = true;
-    plan.chapters = std::move(timings.chapters);
+    input.holding = false;
+    plan.chapters = sentences.chapters();
     plan.headings = reading.chapters();
     plan.characters = reading.characters();
     return plan;
@@ -118,6 +127,8 @@ ConversionResult reported(const ConversionRequest& request, Convert&& convert) {
         throw cancelledConversion(request);
     } catch (const FileError&) {
         throw;
+    } catch (const RequestRefused&) {
+        throw;
     } catch (const SpeechError& failure) {
         // The engines' failures: say which text they failed on.
         throw SpeechError("cannot render the text file " + quotedName(request.input.path.native()) +
@@ -131,6 +142,7 @@ ConversionResult convertTextFile(ConversionPlan& plan, const ProgressCallback& p
                                  const std::atomic<bool>* cancel) {
     // Rendered at the rate the container is written at (Opus has no 22.05 kHz).
     ConversionRequest request = plan.request();
+    checkRequest(request);
     request.output.format = writtenFormat(chosenContainer(request), request.output.format);
     return reported(request, [&] {
         if (!plan.input())

@@ -14,24 +14,11 @@ namespace kestrova::speech {
 SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& plan,
                            std::uint64_t expectedFrames, const std::atomic<bool>* cancel)
     : request_(request), plan_(plan), expectedFrames_(expectedFrames), cancel_(cancel) {
-    if (request.chapters.split && request.output.toStandardOutput)
-        throw FileError(outputFailure(request.output.path,
-                                      "chapters split into files cannot go to a stream",
-                                      soundFileKind(chosenContainer(request))));
     if (chosenContainer(request) == Container::M4b)
         Mp4AudioWriter::checkBitrate(request.output.format,
                                      request.output.bitrateKbps.value_or(
                                          Mp4AudioWriter::defaultBitrateKbps(request.output.format)),
                                      request.output.path);
-    // libsndfile sets a constant rate only on MPEG-1 Layer III, 32 kHz and up.
-    if (chosenContainer(request) == Container::Mp3 && request.output.bitrateKbps &&
-        (request.output.format.sampleRate < 32000 || *request.output.bitrateKbps < 32))
-        throw SpeechError("a constant MP3 bit rate needs 32 kHz or more (-f 28 to 37) and 32 "
-                          "kb/s or more: not " +
-                          std::to_string(request.output.format.sampleRate) + " Hz at " +
-                          std::to_string(*request.output.bitrateKbps) + " kb/s");
-    if (request.chapters.split && readsMarkup(request))
-        throw SpeechError("chapters are found in plain text only, not in SSML");
     // What the container cannot hold is cut or left out here, once, before any sound.
     tags_ = tagsFittedTo(chosenContainer(request), request.output.tags, request.output.path,
                          request.callbacks.warning);
@@ -66,9 +53,10 @@ void SoundOutputs::startMeasuring() {
 void SoundOutputs::beginChapter(const ChapterTiming& chapter) {
     if (!request_.chapters.split)
         return;
-    if (secondPass_ || limiter_)
-        chapterStarts_.push_back({.frame = frames_, .chapter = chapter});
-    else
+    if (secondPass_ || limiter_) {
+        chapterStarts_.push_back(chapter);
+        chapterStarts_.back().startFrame = frames_;
+    } else
         openChapter(chapter);
 }
 
@@ -92,9 +80,8 @@ void SoundOutputs::openChapter(const ChapterTiming& chapter) {
     files_.back().chapterTitle = chapter.title;
     // An M4B file of one chapter holds that one chapter.
     if (auto* mp4 = std::get_if<Mp4Output>(&files_.back().writer)) {
-        std::vector<CuePoint> only = {{.name = chapter.title, .frame = 0}};
-        fitChapters(container, only, &CuePoint::name, plan_.files[index],
-                    request_.callbacks.warning);
+        std::vector<ChapterTiming> only = {{.number = chapter.number, .title = chapter.title}};
+        fitChapters(container, only, plan_.files[index], request_.callbacks.warning);
         mp4->setChapters(std::move(only));
     }
 }
@@ -129,7 +116,7 @@ void SoundOutputs::deliver(std::span<const std::int16_t> samples) {
     do {
         beginDueChapters();
         const std::uint64_t untilNext = nextChapter_ < chapterStarts_.size()
-                                            ? chapterStarts_[nextChapter_].frame - delivered_
+                                            ? chapterStarts_[nextChapter_].startFrame - delivered_
                                             : samples.size();
         const auto take =
             static_cast<std::size_t>(std::min<std::uint64_t>(untilNext, samples.size()));
@@ -141,8 +128,9 @@ void SoundOutputs::deliver(std::span<const std::int16_t> samples) {
 }
 
 void SoundOutputs::beginDueChapters() {
-    while (nextChapter_ < chapterStarts_.size() && chapterStarts_[nextChapter_].frame <= delivered_)
-        openChapter(chapterStarts_[nextChapter_++].chapter);
+    while (nextChapter_ < chapterStarts_.size() &&
+           chapterStarts_[nextChapter_].startFrame <= delivered_)
+        openChapter(chapterStarts_[nextChapter_++]);
 }
 
 // Every sample held back, written: the second pass's, or the limiter's look-ahead.
@@ -200,28 +188,23 @@ void SoundOutputs::addChapters(const std::vector<ChapterTiming>& chapters) {
     // before the first heading included.
     File& file = files_.back();
     if (auto* mp4 = std::get_if<Mp4Output>(&file.writer)) {
-        std::vector<CuePoint> starts;
-        for (const ChapterTiming& chapter : chapters)
-            starts.push_back({.name = chapter.title, .frame = chapter.startFrame});
-        fitChapters(file.target.container(), starts, &CuePoint::name, file.path,
-                    request_.callbacks.warning);
-        mp4->setChapters(std::move(starts));
+        std::vector<ChapterTiming> all = chapters;
+        fitChapters(file.target.container(), all, file.path, request_.callbacks.warning);
+        mp4->setChapters(std::move(all));
         return;
     }
-    std::vector<CuePoint> points;
+    std::vector<ChapterTiming> headings;
     chapters_.clear();
     for (const ChapterTiming& chapter : chapters) {
         if (chapter.number > 0)
-            points.push_back({.name = chapter.title, .frame = chapter.headingFrame});
+            headings.push_back(chapter);
         // Chapters left out of the rendering have no sound.
         if (chapter.endFrame > chapter.startFrame)
-            chapters_.push_back({.title = chapter.title,
-                                 .startFrame = chapter.startFrame,
-                                 .endFrame = chapter.endFrame});
+            chapters_.push_back(chapter);
     }
     fitEditedChapters(file, chapters_);
-    if (!points.empty())
-        std::get<SoundFileWriter>(file.writer).setCuePoints(std::move(points));
+    if (!headings.empty())
+        std::get<SoundFileWriter>(file.writer).setCuePoints(std::move(headings));
 }
 
 void SoundOutputs::commit(const std::function<void(double)>& passDone) {
@@ -261,20 +244,18 @@ void SoundOutputs::setAside(File& file) const {
     close(file.writer);
     const std::uint64_t frames =
         std::visit([](const auto& writer) { return writer.framesWritten(); }, file.writer);
-    std::vector<EmbeddedChapter> chapters;
+    std::vector<ChapterTiming> chapters;
     if (!file.chapterTitle.empty())
-        chapters.push_back({.title = file.chapterTitle, .startFrame = 0, .endFrame = frames});
+        chapters.push_back({.title = file.chapterTitle, .endFrame = frames});
     fitEditedChapters(file, chapters);
     embedTags(file, chapters);
     file.target.park(request_.output.syncToDisk);
 }
 
-void SoundOutputs::fitEditedChapters(const File& file,
-                                     std::vector<EmbeddedChapter>& chapters) const {
+void SoundOutputs::fitEditedChapters(const File& file, std::vector<ChapterTiming>& chapters) const {
     if (file.target.isFile() &&
         editedThroughTagLibrary(file.target.container(), file.tags, !chapters.empty()))
-        fitChapters(file.target.container(), chapters, &EmbeddedChapter::title, file.path,
-                    request_.callbacks.warning);
+        fitChapters(file.target.container(), chapters, file.path, request_.callbacks.warning);
 }
 
 SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& tags) {
@@ -284,7 +265,7 @@ SoundTags SoundOutputs::writerTags(const OutputTarget& target, const SoundTags& 
 }
 
 // An M4B writer puts its own tags, cover and chapters in as it completes the file.
-void SoundOutputs::embedTags(File& file, std::span<const EmbeddedChapter> chapters) const {
+void SoundOutputs::embedTags(File& file, std::span<const ChapterTiming> chapters) const {
     if (!file.target.isFile() || !std::holds_alternative<SoundFileWriter>(file.writer))
         return;
     writeEmbeddedTags(file.target.fd(), file.target.container(), file.tags, chapters,

@@ -81,9 +81,9 @@ private:
     // TagLib once complete (ID3v2.4, UTF-8), an MP3 stream LAME's Latin-1 ones.
     static SoundTags writerTags(const OutputTarget& target, const SoundTags& tags);
     // The complete file's tags, cover and chapters edited in, where its container needs it.
-    void embedTags(File& file, std::span<const EmbeddedChapter> chapters) const;
+    void embedTags(File& file, std::span<const ChapterTiming> chapters) const;
     // The chapters TagLib will edit into a complete file, fitted to its container's limits.
-    void fitEditedChapters(const File& file, std::vector<EmbeddedChapter>& chapters) const;
+    void fitEditedChapters(const File& file, std::vector<ChapterTiming>& chapters) const;
     // A chapter's file once complete: closed, holding no descriptor until it is named.
     void setAside(File& file) const;
     void open(const std::filesystem::path& path, const SoundTags& tags);
@@ -94,11 +94,6 @@ private:
     void beginDueChapters();
     void writeHeldBack(const std::function<void(double)>& passDone);
 
-    struct ChapterStart {
-        std::uint64_t frame;
-        ChapterTiming chapter;
-    };
-
     const ConversionRequest& request_;
     const ChapterPlan& plan_;
     std::uint64_t expectedFrames_;
@@ -107,7 +102,7 @@ private:
     SoundTags tags_;
     std::deque<File> files_;
     std::uint64_t frames_ = 0;
-    std::vector<EmbeddedChapter> chapters_;
+    std::vector<ChapterTiming> chapters_;
     // With a loudness target: everything kept for the second pass.
     std::optional<LoudnessPass> secondPass_;
     // Without one, with a ceiling: the true peaks held as the sound is written.
@@ -115,9 +110,9 @@ private:
     std::vector<std::int16_t> limited_;
     std::optional<LoudnessMeter> meter_;        // --measure: the rendered sound
     std::optional<LoudnessMeter> limitedMeter_; // --measure: what the limiter wrote
-    // Split, with samples held back: where each chapter's file begins, and how far the files
-    // have got.
-    std::vector<ChapterStart> chapterStarts_;
+    // Split, with samples held back: the chapters, each with its startFrame where its file
+    // begins, and how far the files have got.
+    std::vector<ChapterTiming> chapterStarts_;
     std::size_t nextChapter_ = 0;
     std::uint64_t delivered_ = 0;
     std::optional<LoudnessReport> loudness_;

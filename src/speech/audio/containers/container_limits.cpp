@@ -82,6 +82,9 @@ std::optional<std::size_t> mostChapters(Container container) {
     return std::nullopt;
 }
 
+namespace {
+
+// How many of count chapters the container's readers find, at most.
 std::size_t chaptersKept(Container container, std::size_t count,
                          const std::filesystem::path& shownAs,
                          const std::function<void(const std::string&)>& warning) {
@@ -113,6 +116,18 @@ void warnOfCutTitles(Container container, std::size_t cut, const std::filesystem
             std::to_string(largestChapterTitleBytes(container).value_or(0)) + " bytes: " +
             (cut == 1 ? std::string("one title is") : std::to_string(cut) + " titles are") +
             " cut");
+}
+
+} // namespace
+
+void fitChapters(Container container, std::vector<ChapterTiming>& chapters,
+                 const std::filesystem::path& shownAs,
+                 const std::function<void(const std::string&)>& warning) {
+    chapters.resize(chaptersKept(container, chapters.size(), shownAs, warning));
+    std::size_t cut = 0;
+    for (ChapterTiming& chapter : chapters)
+        cut += cutChapterTitle(container, chapter.title) ? 1 : 0;
+    warnOfCutTitles(container, cut, shownAs, warning);
 }
 
 bool cutToCharacters(std::string& text, std::size_t bytes) {

@@ -2,6 +2,7 @@
 
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
+#include "speech/speech_timings.h"
 
 #include <cstddef>
 #include <filesystem>
@@ -46,31 +47,13 @@ std::optional<std::size_t> mostChapters(Container container);
 // text cut at a character boundary to at most bytes; true when it was cut.
 bool cutToCharacters(std::string& text, std::size_t bytes);
 
-// How many of count chapters the container's readers find, at most: the rest are left out, and
-// warning (when set) told so once. An M4B file keeps every one, telling warning which are past
-// its Nero list.
-std::size_t chaptersKept(Container container, std::size_t count,
-                         const std::filesystem::path& shownAs,
-                         const std::function<void(const std::string&)>& warning);
-
-// title cut at a character boundary to what the container holds; true when it was cut.
-bool cutChapterTitle(Container container, std::string& title);
-
-// Tells warning (when set), once, how many chapter titles were cut.
-void warnOfCutTitles(Container container, std::size_t cut, const std::filesystem::path& shownAs,
-                     const std::function<void(const std::string&)>& warning);
-
-// The chapters the container's readers find, each title as the container holds it.
-template <typename Chapter>
-void fitChapters(Container container, std::vector<Chapter>& chapters, std::string Chapter::*title,
+// The chapters the container's readers find, each title cut at a character boundary to what
+// the container holds. The chapters past what its readers find are left out, and warning (when
+// set) told so once; an M4B file keeps every one, telling warning which are past its Nero
+// list. warning is told once, too, how many titles were cut.
+void fitChapters(Container container, std::vector<ChapterTiming>& chapters,
                  const std::filesystem::path& shownAs,
-                 const std::function<void(const std::string&)>& warning) {
-    chapters.resize(chaptersKept(container, chapters.size(), shownAs, warning));
-    std::size_t cut = 0;
-    for (Chapter& chapter : chapters)
-        cut += cutChapterTitle(container, chapter.*title) ? 1 : 0;
-    warnOfCutTitles(container, cut, shownAs, warning);
-}
+                 const std::function<void(const std::string&)>& warning);
 
 // The tags as the container can hold them: a cover too large left out; text tags longer than
 // their share of what the container holds cut, at a character boundary, the shorter ones kept

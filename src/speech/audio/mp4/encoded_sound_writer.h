@@ -1,8 +1,8 @@
 #pragma once
 
-#include "speech/audio/sndfile/wave_cue_points.h"
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
+#include "speech/speech_timings.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,7 +18,7 @@ class EncodedSoundWriter {
 public:
     virtual ~EncodedSoundWriter() = default;
     virtual void write(std::span<const std::int16_t> samples) = 0;
-    virtual void setChapters(std::vector<CuePoint> starts) = 0;
+    virtual void setChapters(std::vector<ChapterTiming> chapters) = 0;
     virtual void close() = 0;
     virtual std::uint64_t framesWritten() const = 0;
 };

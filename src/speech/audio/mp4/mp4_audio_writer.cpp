@@ -368,8 +368,8 @@ void Mp4AudioWriter::muxKeptPackets(std::int64_t keptEnd) {
     }
 }
 
-void Mp4AudioWriter::setChapters(std::vector<CuePoint> starts) {
-    chapters_ = std::move(starts);
+void Mp4AudioWriter::setChapters(std::vector<ChapterTiming> chapters) {
+    chapters_ = std::move(chapters);
 }
 
 // Each chapter runs to the next one's start, the last to the end of the sound. FFmpeg writes a
@@ -378,12 +378,12 @@ void Mp4AudioWriter::setChapters(std::vector<CuePoint> starts) {
 void Mp4AudioWriter::placeChapters() {
     const auto end = static_cast<std::int64_t>(frames_);
     for (std::size_t i = 0; i < chapters_.size(); ++i) {
-        const auto start = static_cast<std::int64_t>(chapters_[i].frame);
+        const auto start = static_cast<std::int64_t>(chapters_[i].startFrame);
         const std::int64_t next =
-            i + 1 < chapters_.size() ? static_cast<std::int64_t>(chapters_[i + 1].frame) : end;
-        const std::string& name = chapters_[i].name;
+            i + 1 < chapters_.size() ? static_cast<std::int64_t>(chapters_[i + 1].startFrame) : end;
+        const std::string& title = chapters_[i].title;
         addChapter(muxer_.get(), encoder_->time_base, start, std::max(next, start),
-                   name.substr(0, characterCut(name, mp4ChapterTitleBytes)));
+                   title.substr(0, characterCut(title, mp4ChapterTitleBytes)));
     }
 }
 
@@ -391,7 +391,7 @@ void Mp4AudioWriter::close() {
     if (!open_)
         return;
     if (std::any_of(chapters_.begin(), chapters_.end(),
-                    [this](const CuePoint& point) { return point.frame > frames_; }))
+                    [this](const ChapterTiming& chapter) { return chapter.startFrame > frames_; }))
         throw std::logic_error("a chapter lies beyond the end of the sound");
     // Without a packet the muxer writes no audio track.
     if (frames_ == 0)

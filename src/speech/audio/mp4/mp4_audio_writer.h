@@ -1,8 +1,8 @@
 #pragma once
 
-#include "speech/audio/sndfile/wave_cue_points.h"
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
+#include "speech/speech_timings.h"
 
 #include <algorithm>
 #include <atomic>
@@ -64,9 +64,11 @@ public:
     Mp4AudioWriter& operator=(Mp4AudioWriter&&) = delete;
 
     void write(std::span<const std::int16_t> monoSamples);
-    // Where each chapter starts, in the order given; each runs to the next, the last to the
-    // end. Set at any time before close().
-    void setChapters(std::vector<CuePoint> starts);
+    // The chapters, in the order given, each titled with its title (an empty one too) from its
+    // startFrame to the next one's startFrame, the last to the end of the sound: the chapter
+    // track leaves no gap, so their endFrame, number and headingFrame are not used. Set at any
+    // time before close().
+    void setChapters(std::vector<ChapterTiming> chapters);
     // Makes the MP4 of the sound written, a sound of none filled out with silence
     // (shortestSoundFrames); the descriptor stays open.
     void close();
@@ -123,7 +125,7 @@ private:
     std::thread encoding_;
     std::uint64_t frames_ = 0;
     std::int64_t encodedFrames_ = 0;
-    std::vector<CuePoint> chapters_;
+    std::vector<ChapterTiming> chapters_;
     bool open_ = false;
 };
 

@@ -15,8 +15,8 @@ public:
                   arguments.bitrateKbps, arguments.cancel) {}
 
     void write(std::span<const std::int16_t> samples) override { writer_.write(samples); }
-    void setChapters(std::vector<CuePoint> starts) override {
-        writer_.setChapters(std::move(starts));
+    void setChapters(std::vector<ChapterTiming> chapters) override {
+        writer_.setChapters(std::move(chapters));
     }
     void close() override { writer_.close(); }
     std::uint64_t framesWritten() const override { return writer_.framesWritten(); }

@@ -20,7 +20,9 @@ public:
     Mp4Output& operator=(Mp4Output&&) noexcept;
 
     void write(std::span<const std::int16_t> samples) { writer_->write(samples); }
-    void setChapters(std::vector<CuePoint> starts) { writer_->setChapters(std::move(starts)); }
+    void setChapters(std::vector<ChapterTiming> chapters) {
+        writer_->setChapters(std::move(chapters));
+    }
     void close() { writer_->close(); }
     std::uint64_t framesWritten() const { return writer_->framesWritten(); }
 

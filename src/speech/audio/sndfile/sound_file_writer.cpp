@@ -355,8 +355,8 @@ void SoundFileWriter::writeBlock(std::span<const std::int16_t> monoSamples) {
     frames_ += monoSamples.size();
 }
 
-void SoundFileWriter::setCuePoints(std::vector<CuePoint> points) {
-    cuePoints_ = std::move(points);
+void SoundFileWriter::setCuePoints(std::vector<ChapterTiming> chapters) {
+    cuePoints_ = std::move(chapters);
 }
 
 void SoundFileWriter::close() {
@@ -364,8 +364,9 @@ void SoundFileWriter::close() {
         return;
     if (frames_ == 0)
         write(std::vector<std::int16_t>(shortestSoundFrames(container_, format_.sampleRate)));
-    if (std::any_of(cuePoints_.begin(), cuePoints_.end(),
-                    [this](const CuePoint& point) { return point.frame > frames_; }))
+    if (std::any_of(cuePoints_.begin(), cuePoints_.end(), [this](const ChapterTiming& chapter) {
+            return chapter.headingFrame > frames_;
+        }))
         throw std::logic_error("a cue point lies beyond the end of the sound");
     const int result = sf_close(file_.release());
     relayPipe();

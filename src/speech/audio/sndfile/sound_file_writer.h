@@ -42,10 +42,11 @@ public:
     void setConstantBitrate(int kbps);
     // Any number of samples: the encoders are given them in bounded blocks.
     void write(std::span<const std::int16_t> monoSamples);
-    // The cue points the finished file gets, at frames of the sound written by close(), in
-    // the order given; set at any time before it. Only a plain wave file written into a
-    // regular file holds them: other containers, RF64 and streams are written without.
-    void setCuePoints(std::vector<CuePoint> points);
+    // The chapters the finished file gets as cue points, each at its heading (headingFrame, a
+    // frame of the sound written by close()), in the order given (see appendWaveCuePoints);
+    // set at any time before close(). Only a plain wave file written into a regular file holds
+    // them: other containers, RF64 and streams are written without.
+    void setCuePoints(std::vector<ChapterTiming> chapters);
     // Completes the headers and closes the handle; the file descriptor stays open. A file of
     // no samples is first given the silence its container needs to be a file of it
     // (shortestSoundFrames).
@@ -78,7 +79,7 @@ private:
     std::vector<int> interleavedWide_;
     std::uint64_t frames_ = 0;
     std::uint64_t frameLimit_ = UINT64_MAX;
-    std::vector<CuePoint> cuePoints_;
+    std::vector<ChapterTiming> cuePoints_;
 };
 
 } // namespace kestrova::speech

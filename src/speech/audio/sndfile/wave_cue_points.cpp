@@ -6,8 +6,10 @@
 #include "speech/whole_io.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,21 +24,22 @@ void appendLittleEndian32(std::string& bytes, std::uint32_t value) {
         bytes.push_back(static_cast<char>((value >> shift) & 0xFF));
 }
 
-std::string_view labelOf(const std::string& name) {
-    std::string_view label(name.c_str()); // a zero byte would end it in the file anyway
+std::string_view labelOf(const std::string& title) {
+    std::string_view label(title.c_str()); // a zero byte would end it in the file anyway
     return label.substr(0, characterCut(label, longestName));
 }
 
-std::string cueChunks(std::span<const CuePoint> points, const std::filesystem::path& shownAs) {
+std::string cueChunks(std::span<const ChapterTiming> chapters,
+                      const std::filesystem::path& shownAs) {
     std::string bytes = "cue ";
-    appendLittleEndian32(bytes, static_cast<std::uint32_t>(4 + 24 * points.size()));
-    appendLittleEndian32(bytes, static_cast<std::uint32_t>(points.size()));
+    appendLittleEndian32(bytes, static_cast<std::uint32_t>(4 + 24 * chapters.size()));
+    appendLittleEndian32(bytes, static_cast<std::uint32_t>(chapters.size()));
     std::uint32_t id = 0;
-    for (const CuePoint& point : points) {
-        if (point.frame > std::numeric_limits<std::uint32_t>::max())
+    for (const ChapterTiming& chapter : chapters) {
+        if (chapter.headingFrame > std::numeric_limits<std::uint32_t>::max())
             throw FileError(
                 outputFailure(shownAs, "a cue point lies beyond what a wave file holds"));
-        const auto frame = static_cast<std::uint32_t>(point.frame);
+        const auto frame = static_cast<std::uint32_t>(chapter.headingFrame);
         appendLittleEndian32(bytes, ++id);
         appendLittleEndian32(bytes, frame); // the place in playing order: the same, no playlist
         bytes += "data";
@@ -46,9 +49,9 @@ std::string cueChunks(std::span<const CuePoint> points, const std::filesystem::p
     }
     std::string labels;
     id = 0;
-    for (const CuePoint& point : points) {
+    for (const ChapterTiming& chapter : chapters) {
         ++id;
-        const std::string_view label = labelOf(point.name);
+        const std::string_view label = labelOf(chapter.title);
         if (label.empty())
             continue;
         labels += "labl";
@@ -85,9 +88,9 @@ void writeChunkAt(int fd, std::string_view bytes, off_t offset,
 
 } // namespace
 
-void appendWaveCuePoints(int fd, std::span<const CuePoint> points,
+void appendWaveCuePoints(int fd, std::span<const ChapterTiming> chapters,
                          const std::filesystem::path& shownAs) {
-    if (points.empty())
+    if (chapters.empty())
         return;
     struct stat status {};
     if (::fstat(fd, &status) != 0)
@@ -95,7 +98,7 @@ void appendWaveCuePoints(int fd, std::span<const CuePoint> points,
     if (!S_ISREG(status.st_mode))
         return;
     // Chunks start at even offsets; libsndfile pads its own, so this is only a guard.
-    const std::string chunks = std::string(status.st_size % 2, '\0') + cueChunks(points, shownAs);
+    const std::string chunks = std::string(status.st_size % 2, '\0') + cueChunks(chapters, shownAs);
     const std::uint64_t riffSize = static_cast<std::uint64_t>(status.st_size) - 8 + chunks.size();
     if (riffSize > std::numeric_limits<std::uint32_t>::max())
         throw FileError(outputFailure(shownAs, "the cue points do not fit in the wave file"));

@@ -90,14 +90,14 @@ void addId3Tables(TagLib::ID3v2::Tag& tag, const TagLib::ByteVectorList& chapter
 
 // One CHAP frame per chapter, each titled by a TIT2 frame, and a top-level ordered CTOC
 // listing them: the form players and ffmpeg read.
-void addId3Chapters(TagLib::ID3v2::Tag& tag, std::span<const EmbeddedChapter> chapters,
+void addId3Chapters(TagLib::ID3v2::Tag& tag, std::span<const ChapterTiming> chapters,
                     int sampleRate) {
     if (chapters.empty())
         return;
     TagLib::ByteVectorList children;
     constexpr unsigned int noOffset = 0xFFFFFFFF; // the times alone place them
     for (std::size_t index = 0; index < chapters.size(); ++index) {
-        const EmbeddedChapter& chapter = chapters[index];
+        const ChapterTiming& chapter = chapters[index];
         const std::string name = "chp" + std::to_string(index + 1);
         const TagLib::ByteVector id(name.c_str());
         TagLib::ID3v2::FrameList embedded;
@@ -119,7 +119,7 @@ void addId3Chapters(TagLib::ID3v2::Tag& tag, std::span<const EmbeddedChapter> ch
 }
 
 void fillId3Tag(TagLib::ID3v2::Tag& tag, const SoundTags& tags,
-                std::span<const EmbeddedChapter> chapters, int sampleRate) {
+                std::span<const ChapterTiming> chapters, int sampleRate) {
     addTextFrame(tag, "TIT2", tags.title);
     addTextFrame(tag, "TPE1", tags.artist);
     addTextFrame(tag, "TALB", tags.album);
@@ -147,8 +147,8 @@ std::unique_ptr<TagLib::FLAC::Picture> flacPicture(const CoverArt& cover) {
 }
 
 // CHAPTER001=00:00:00.000 and CHAPTER001NAME=..., numbered from 1 in order.
-void addCommentChapters(TagLib::Ogg::XiphComment& comment,
-                        std::span<const EmbeddedChapter> chapters, int sampleRate) {
+void addCommentChapters(TagLib::Ogg::XiphComment& comment, std::span<const ChapterTiming> chapters,
+                        int sampleRate) {
     for (std::size_t index = 0; index < chapters.size(); ++index) {
         char key[32];
         std::snprintf(key, sizeof key, "CHAPTER%03zu", index + 1);
@@ -160,7 +160,7 @@ void addCommentChapters(TagLib::Ogg::XiphComment& comment,
 }
 
 bool saveMp3(DescriptorStream& stream, const SoundTags& tags,
-             std::span<const EmbeddedChapter> chapters, int sampleRate) {
+             std::span<const ChapterTiming> chapters, int sampleRate) {
     TagLib::MPEG::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid())
         return false;
@@ -209,7 +209,7 @@ bool saveWave(DescriptorStream& stream, const SoundTags& tags,
 
 // A block past the 24 bits of its length would be written wrapped, and the file unreadable.
 bool saveFlac(DescriptorStream& stream, const SoundTags& tags,
-              std::span<const EmbeddedChapter> chapters, int sampleRate,
+              std::span<const ChapterTiming> chapters, int sampleRate,
               const std::filesystem::path& shownAs) {
     TagLib::FLAC::File file(&stream, TagLib::ID3v2::FrameFactory::instance(), false);
     if (!file.isValid())
@@ -231,7 +231,7 @@ bool saveFlac(DescriptorStream& stream, const SoundTags& tags,
 // Ogg Vorbis and Opus: the picture as a METADATA_BLOCK_PICTURE comment.
 template <typename OggFile>
 bool saveOgg(DescriptorStream& stream, const SoundTags& tags,
-             std::span<const EmbeddedChapter> chapters, int sampleRate) {
+             std::span<const ChapterTiming> chapters, int sampleRate) {
     OggFile file(&stream, false);
     if (!file.isValid())
         return false;
@@ -256,7 +256,7 @@ bool editedThroughTagLibrary(Container container, const SoundTags& tags, bool ha
 }
 
 void writeEmbeddedTags(int fd, Container container, const SoundTags& tags,
-                       std::span<const EmbeddedChapter> chapters, int sampleRate,
+                       std::span<const ChapterTiming> chapters, int sampleRate,
                        const std::filesystem::path& shownAs, const std::atomic<bool>* cancel) {
     if (!editedThroughTagLibrary(container, tags, !chapters.empty()))
         return;

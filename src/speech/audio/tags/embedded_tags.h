@@ -2,6 +2,7 @@
 
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
+#include "speech/speech_timings.h"
 
 #include <atomic>
 #include <cstdint>
@@ -11,13 +12,6 @@
 
 namespace kestrova::speech {
 
-// A chapter a player can jump to inside the sound file, in frames of its sound.
-struct EmbeddedChapter {
-    std::string title; // UTF-8; empty: a chapter without a name
-    std::uint64_t startFrame = 0;
-    std::uint64_t endFrame = 0;
-};
-
 // Whether a complete file of the container is edited through TagLib to carry these: where
 // its row's tagLibEdits take one of them. MP3 takes all three (ID3v2.4), a wave file tags and
 // a cover (an ID3 chunk beside INFO), FLAC, Ogg Vorbis and Opus chapters and a cover (their
@@ -26,12 +20,14 @@ struct EmbeddedChapter {
 bool editedThroughTagLibrary(Container container, const SoundTags& tags, bool hasChapters);
 
 // Edits the complete file open in fd (for reading and writing) in place: the tags, the cover
-// and the chapters, each where editedThroughTagLibrary says. Chapter times are in
-// milliseconds of frames at sampleRate. A plain wave file beyond 4 GiB (RF64) keeps its
-// INFO chunk only. Throws FileError naming shownAs when the file cannot be read or written
-// (ConversionCancelled when cancel is set meanwhile).
+// and the chapters, each where editedThroughTagLibrary says. Each chapter is a place a player
+// can jump to, from its startFrame to its endFrame (frames of the sound, written in
+// milliseconds at sampleRate; a Vorbis comment holds the start alone), named by its title
+// (UTF-8; empty: a chapter without a name); its number and headingFrame are not used. A plain
+// wave file beyond 4 GiB (RF64) keeps its INFO chunk only. Throws FileError naming shownAs when the
+// file cannot be read or written (ConversionCancelled when cancel is set meanwhile).
 void writeEmbeddedTags(int fd, Container container, const SoundTags& tags,
-                       std::span<const EmbeddedChapter> chapters, int sampleRate,
+                       std::span<const ChapterTiming> chapters, int sampleRate,
                        const std::filesystem::path& shownAs, const std::atomic<bool>* cancel);
 
 // "01:02:03.456": a time in milliseconds as a Vorbis comment's chapter names it.

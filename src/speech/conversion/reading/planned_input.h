@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/base/unique_fd.h"
+#include "speech/conversion/reading/planned_sentences.h"
 #include "speech/conversion_plan.h"
 #include "speech/file_identity.h"
 #include "speech/text/readers/document.h"
@@ -11,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrova::speech {
 
@@ -28,8 +30,13 @@ struct ConversionPlan::Input {
     // conversion first reads the text.
     TextFileReader& text(const ConversionRequest& request, const std::atomic<bool>* cancel);
     // Opens the structured document with the request's choices; its warnings go to the
-    // request's while told is set. Throws FileError naming the file.
+    // request's, or are held while holding is set. Throws FileError naming the file.
     void openDocument(const ConversionRequest& request, const std::atomic<bool>* cancel);
+    // A warning of the document: told, or held while holding is set.
+    void tell(const std::string& said);
+    // The warnings held, told in their order: the conversion tells them where it would have
+    // read the document, so that a plan that is never converted says no more than it did.
+    void tellHeld();
     // The file as it was when it was opened.
     FileIdentity identity() const;
 
@@ -40,12 +47,17 @@ struct ConversionPlan::Input {
     std::optional<TextFileReader> textReader;
     std::unique_ptr<StructuredDocument> document;
     std::function<void(const std::string&)> warning;
-    // Whether the document's warnings are told: not while it is read for its chapters alone.
-    bool told = true;
+    // Whether the document's warnings are held: while the plan reads it.
+    bool holding = false;
+    std::vector<std::string> held;
+    // The structured document's sentences, once the plan has read it: the conversion renders
+    // them, and does not read the document again.
+    std::optional<PlannedSentences> sentences;
 };
 
 // The chapters the conversion will find, from the opened input: a plain text read through
-// (and rewound), a structured document read once with no engine. Throws FileError when the
+// (and rewound), a structured document read once with no engine, its sentences kept in the
+// input for the conversion. Throws FileError when the
 // request's chapter selection names none of them.
 ChapterPlan planChapters(const ConversionRequest& request, ConversionPlan::Input& input,
                          const std::atomic<bool>* cancel);

@@ -12,11 +12,10 @@ namespace kestrova::speech {
 
 StructuredReading::StructuredReading(const ConversionRequest& request, const Voice& documentVoice,
                                      std::string documentLanguage, const VoiceRegistry* registry,
-                                     SpeechTimings& timings, Speak speak)
+                                     std::function<void(const std::string&)> warning, Speak speak)
     : request_(request), documentVoice_(documentVoice),
       documentLanguage_(std::move(documentLanguage)), registry_(registry),
-      unspokenTold_(speak ? request.callbacks.warning : nullptr), timings_(timings),
-      speak_(std::move(speak)) {}
+      unspokenTold_(std::move(warning)), speak_(std::move(speak)) {}
 
 void StructuredReading::tellUntold() {
     unspokenTold_.tellUntold(quotedName(request_.input.path.native()) + ": ",
@@ -83,41 +82,22 @@ void StructuredReading::readGroup(const RunGroup& group, const std::string& sour
         beginsBlock = false;
         if (!selected)
             continue;
-        const std::size_t sentence = record(*chunk, group, source, paragraph);
-        chunk->endCharacter += before;
-        if (speak_)
-            speak_(std::move(*chunk), sentence, *group.voice);
+        const std::uint64_t endCharacter = before + chunk->endCharacter;
+        speak_({.chunk = {.text = std::move(chunk->text),
+                          .endCharacter = endCharacter,
+                          .before = chunk->before,
+                          .startByte = chunk->startByte,
+                          .endByte = chunk->endByte},
+                .voice = group.voice,
+                .chapter = chapterNumber_,
+                .chapterTitle = chapterTitle_,
+                .paragraph = paragraph,
+                .startByte = sourceByte(group, chunk->startByte, false),
+                .endByte = sourceByte(group, chunk->endByte, true),
+                .source = source});
     }
     if (selected)
         characters_ += characterCount(group.text);
-}
-
-// The chapter enters the timings with its first sentence; the sentence is kept only when
-// spoken: its index in the timings.
-std::size_t StructuredReading::record(const TextChunk& chunk, const RunGroup& group,
-                                      const std::string& source, unsigned paragraph) {
-    if (timings_.chapters.empty() || timings_.chapters.back().number != chapterNumber_)
-        timings_.chapters.push_back({.number = chapterNumber_,
-                                     .title = chapterNumber_ > 0 ? chapterTitle_ : std::string()});
-    if (!speak_)
-        return RenderTask::noSentence;
-    // Chapters alone need no words: a book's sentences are kept whole only when asked for.
-    if (!request_.chapters.recordTimings) {
-        timings_.sentences.push_back({.text = {},
-                                      .startByte = std::nullopt,
-                                      .endByte = std::nullopt,
-                                      .paragraph = paragraph,
-                                      .chapter = chapterNumber_,
-                                      .source = {}});
-        return timings_.sentences.size() - 1;
-    }
-    timings_.sentences.push_back({.text = chunk.text,
-                                  .startByte = sourceByte(group, chunk.startByte, false),
-                                  .endByte = sourceByte(group, chunk.endByte, true),
-                                  .paragraph = paragraph,
-                                  .chapter = chapterNumber_,
-                                  .source = source});
-    return timings_.sentences.size() - 1;
 }
 
 // Where a byte of the group's text stands in its source: for an end, one past the byte before

@@ -2,6 +2,7 @@
 
 #include "speech/base/warning_tally.h"
 #include "speech/conversion/reading/paragraph_counter.h"
+#include "speech/conversion/reading/planned_sentences.h"
 #include "speech/converter.h"
 #include "speech/render/render_task.h"
 #include "speech/text/readers/document.h"
@@ -21,23 +22,21 @@ namespace kestrova::speech {
 
 // Turns a structured document's blocks into sentences as they arrive, so that a book never
 // stands in memory whole: each block is cut into chunks, one sentence each, by the voice of
-// its runs' language (a block ends a paragraph), recorded in the timings with its chapter and
-// its place in its source, and handed on. Chapters count from 1 at each sink.chapter(); the
-// text before the first is chapter 0. Chunks of chapters the request does not select are
-// passed over; a chapter enters the timings with its first sentence.
+// its runs' language (a block ends a paragraph), and handed on with its chapter and its place
+// in its source. Chapters count from 1 at each sink.chapter(); the text before the first is
+// chapter 0. Chunks of chapters the request does not select are passed over.
 class StructuredReading : public DocumentSink {
 public:
-    // A chunk to speak, with its sentence's index in the timings and its voice.
-    using Speak = std::function<void(TextChunk chunk, std::size_t sentence, const Voice& voice)>;
+    using Speak = std::function<void(DocumentSentence sentence)>;
 
     // documentVoice and registry (where the voices of other languages are found; none: the
-    // installed voices, discovered when first needed) must outlive this. Without speak, the
-    // document is only surveyed: its chapters and characters counted, its sentences not kept.
-    // documentLanguage: the document's own, which documentVoice reads whatever it speaks (-e
-    // chooses the voice of the document's own language).
+    // installed voices, discovered when first needed) must outlive this, and so must the
+    // voice of each sentence handed to speak. documentLanguage: the document's own, which
+    // documentVoice reads whatever it speaks (-e chooses the voice of the document's own
+    // language). warning: where a language no voice speaks is told, if anywhere.
     StructuredReading(const ConversionRequest& request, const Voice& documentVoice,
                       std::string documentLanguage, const VoiceRegistry* registry,
-                      SpeechTimings& timings, Speak speak);
+                      std::function<void(const std::string&)> warning, Speak speak);
 
     void chapter(std::string title) override;
     void block(DocumentBlock block) override;
@@ -61,8 +60,6 @@ private:
 
     const Voice& voiceFor(const std::string& language);
     void readGroup(const RunGroup& group, const std::string& source, bool& beginsBlock);
-    std::size_t record(const TextChunk& chunk, const RunGroup& group, const std::string& source,
-                       unsigned paragraph);
     static std::optional<std::uint64_t> sourceByte(const RunGroup& group, std::size_t at, bool end);
 
     const ConversionRequest& request_;
@@ -76,7 +73,6 @@ private:
     // The languages no voice speaks, each told of once, and past a few only counted: a
     // document may tag its passages with thousands.
     WarningTally unspokenTold_;
-    SpeechTimings& timings_;
     Speak speak_;
     ParagraphCounter paragraphs_;
     unsigned chapterNumber_ = 0;

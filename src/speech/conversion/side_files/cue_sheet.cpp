@@ -58,27 +58,23 @@ void refuseTracks(std::size_t tracks) {
                           std::to_string(tracks) + "; fewer headings, or no cue sheet");
 }
 
-struct Track {
-    std::string title;
-    std::uint64_t frame = 0;
-};
-
-std::vector<Track> tracksOf(const SpeechTimings& timings, const std::string& soundFileName,
-                            const SoundTags& tags) {
-    std::vector<Track> tracks;
+// A track for each chapter, at its heading (headingFrame) and titled as the sheet shows it.
+std::vector<ChapterTiming> tracksOf(const SpeechTimings& timings, const std::string& soundFileName,
+                                    const SoundTags& tags) {
+    std::vector<ChapterTiming> tracks;
     for (const ChapterTiming& chapter : timings.chapters)
-        if (chapter.number > 0)
-            tracks.push_back({.title = chapter.title.empty()
-                                           ? "Chapter " + std::to_string(chapter.number)
-                                           : chapter.title,
-                              .frame = chapter.headingFrame});
+        if (chapter.number > 0) {
+            tracks.push_back(chapter);
+            if (chapter.title.empty())
+                tracks.back().title = "Chapter " + std::to_string(chapter.number);
+        }
     const bool opening = std::any_of(timings.sentences.begin(), timings.sentences.end(),
                                      [](const SentenceTiming& s) { return s.chapter == 0; });
     if (opening || tracks.empty()) {
         // The text before the first heading, or all of it when it has none.
         std::string title = tags.title.value_or(
             tracks.empty() ? std::filesystem::path(soundFileName).stem().string() : "Opening");
-        tracks.insert(tracks.begin(), {.title = std::move(title), .frame = 0});
+        tracks.insert(tracks.begin(), {.number = 0, .title = std::move(title)});
     }
     refuseTracks(tracks.size());
     return tracks;
@@ -92,7 +88,7 @@ std::string cueSheet(const SpeechTimings& timings, const std::string& soundFileN
         throw SpeechError("the timings have no sample rate");
     checkCueSheetSound(soundFileName, container);
     const std::string type = fileType(container);
-    const std::vector<Track> tracks = tracksOf(timings, soundFileName, tags);
+    const std::vector<ChapterTiming> tracks = tracksOf(timings, soundFileName, tags);
 
     std::string sheet;
     if (tags.genre)
@@ -110,10 +106,10 @@ std::string cueSheet(const SpeechTimings& timings, const std::string& soundFileN
         sheet += std::string("  TRACK ") + number + " AUDIO" + lineEnd;
         sheet += "    TITLE " + cueString(tracks[i].title) + lineEnd;
         // The silence before the first heading belongs to the first track, as its pregap.
-        if (i == 0 &&
-            tracks[i].frame * cueFramesPerSecond >= static_cast<std::uint64_t>(timings.sampleRate))
+        if (i == 0 && tracks[i].headingFrame * cueFramesPerSecond >=
+                          static_cast<std::uint64_t>(timings.sampleRate))
             sheet += std::string("    INDEX 00 00:00:00") + lineEnd;
-        sheet += "    INDEX 01 " + indexTime(tracks[i].frame, timings.sampleRate) + lineEnd;
+        sheet += "    INDEX 01 " + indexTime(tracks[i].headingFrame, timings.sampleRate) + lineEnd;
     }
     return sheet;
 }

@@ -31,7 +31,9 @@ struct SentenceTiming {
     std::string source;
 };
 
-// A chapter: from its heading to the next heading or the end of the speech.
+// A chapter: from its heading to the next heading or the end of the speech. The one form a
+// chapter has, from the reading through the timings to every file that holds chapters: each
+// writer takes the fields it needs and says which.
 struct ChapterTiming {
     unsigned number = 0;            // 0: the text before the first heading
     std::string title;              // the heading as read; for chapter 0, empty
