@@ -76,7 +76,7 @@ TEST(ChapterUsageAsTheLibrary, SaysTheLibrarysWordsWithStatus2) {
         speech::checkRequest(stream);
         FAIL() << "a split into standard output passed";
     } catch (const speech::RequestRefused& refusal) {
-        const Outcome result = convert(scratch, {"--split-chapters", "-o", "-"});
+        const Outcome result = convertLampBook(scratch, {"--split-chapters", "-o", "-"});
         EXPECT_EQ(result.exitStatus(), 2);
         EXPECT_EQ(result.standardError, "kestrova-wav-cli: " + std::string(refusal.what()) + "\n");
     }
