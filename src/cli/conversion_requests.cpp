@@ -175,6 +175,7 @@ ConversionRequest askedRequest(const ConvertOptions& options) {
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
     asked.output.replaceExisting = !options.noClobber;
     asked.output.tags = options.tags;
+    asked.output.coverFile = options.cover;
     asked.speech.jobs = options.jobs;
     asked.speech.controls = options.controls;
     asked.speech.controls.lexicons.assign(options.lexicons.begin(), options.lexicons.end());

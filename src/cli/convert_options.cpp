@@ -46,13 +46,6 @@ void checkTagsAreUtf8(const ConvertOptions& options) {
 // The tags, the files beside the sound and the split into chapters, each where it can be.
 void checkTagsAndSideFiles(const ConvertOptions& options) {
     checkTagsAreUtf8(options);
-    const bool tagsHeld = !options.type || holdsTags(*options.type);
-    const bool coverHeld = !options.type || containerRow(*options.type).holdsCover;
-    if ((!options.tags.empty() && !tagsHeld) || (!options.cover.empty() && !coverHeld))
-        throw UsageError("tags need a file type that holds them: " +
-                         typeNamesWhere(&ContainerRow::holdsTags, "or"));
-    if (!options.cover.empty() && options.toStandardOutput())
-        throw UsageError("--cover is written into a complete file: not into standard output");
     const bool namesSideFiles =
         !options.timings.empty() || !options.subtitles.empty() || !options.cueSheet.empty();
     if (namesSideFiles && options.inputs.size() > 1)

@@ -62,6 +62,24 @@ TEST(RequestCheck, EachRuleRefusesTheRequestThatBreaksItAndOnlyThat) {
              r.input.kind = InputKind::Html;
          },
          ""},
+        {"tags, --type holding none",
+         [](auto& r) {
+             r.output.tags.title = "A title";
+             r.output.container = Container::Au;
+         },
+         "tags need a file type that holds them: wav, flac, ogg, opus, mp3 or m4b"},
+        {"tags, type by the ending",
+         [](auto& r) {
+             r.output.tags.title = "A title";
+             r.output.path.replace_extension(".au");
+         },
+         ""},
+        {"cover into a stream",
+         [](auto& r) {
+             r.output.coverFile = "cover.png";
+             r.output.toStandardOutput = true;
+         },
+         "--cover is written into a complete file: not into standard output"},
         {"split into a stream",
          [](auto& r) { r.chapters.split = r.output.toStandardOutput = true; },
          "--split-chapters writes files: not standard output"},

@@ -70,6 +70,26 @@ void checkConstantMp3Bitrate(const ConversionRequest& request) {
                     std::to_string(rate) + " Hz at " + std::to_string(kbps) + " kb/s");
 }
 
+// Tags and a cover go only into a type that holds them, where the asker names the type (a
+// type chosen by the file's ending takes what it can hold, and says what it leaves out).
+void checkTagsHeld(const ConversionRequest& request) {
+    const std::optional<Container> named = request.output.container;
+    if (!named)
+        return;
+    const bool asksCover = request.output.tags.cover || !request.output.coverFile.empty();
+    const bool asksTags = request.output.tags.hasText() || asksCover;
+    if ((asksTags && !holdsTags(*named)) || (asksCover && !containerRow(*named).holdsCover))
+        refuseUsage("tags need a file type that holds them: " +
+                    typeNamesWhere(&ContainerRow::holdsTags, "or"));
+}
+
+// A cover is edited into a complete file, which a stream never is.
+void checkCoverIntoFile(const ConversionRequest& request) {
+    const bool asksCover = request.output.tags.cover || !request.output.coverFile.empty();
+    if (asksCover && request.output.toStandardOutput)
+        refuseUsage("--cover is written into a complete file: not into standard output");
+}
+
 // Each silence asked for, from none to a minute.
 void checkPauses(const ConversionRequest& request) {
     const std::pair<const char*, std::optional<int>> pauses[] = {
@@ -93,6 +113,8 @@ void checkRequest(const ConversionRequest& request, InputKindSettled kind) {
     checkSplitOfMarkup(request, kind);
     checkBitrateApplies(request);
     checkConstantMp3Bitrate(request);
+    checkTagsHeld(request);
+    checkCoverIntoFile(request);
     checkPauses(request);
 }
 
