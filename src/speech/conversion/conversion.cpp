@@ -171,20 +171,15 @@ void Conversion::readDocument() {
 // kept whole only when asked for: chapters alone need none.
 void Conversion::speakSentence(DocumentSentence sentence) {
     enterChapter(timings_.chapters, sentence);
-    if (request_.chapters.recordTimings)
-        timings_.sentences.push_back({.text = sentence.chunk.text,
-                                      .startByte = sentence.startByte,
-                                      .endByte = sentence.endByte,
-                                      .paragraph = sentence.paragraph,
-                                      .chapter = sentence.chapter,
-                                      .source = std::string(sentence.source)});
-    else
-        timings_.sentences.push_back({.text = {},
-                                      .startByte = std::nullopt,
-                                      .endByte = std::nullopt,
-                                      .paragraph = sentence.paragraph,
-                                      .chapter = sentence.chapter,
-                                      .source = {}});
+    SentenceTiming& timing = timings_.sentences.emplace_back();
+    timing.paragraph = sentence.paragraph;
+    timing.chapter = sentence.chapter;
+    if (request_.chapters.recordTimings) {
+        timing.text = sentence.chunk.text;
+        timing.startByte = sentence.startByte;
+        timing.endByte = sentence.endByte;
+        timing.source = std::string(sentence.source);
+    }
     sequenceChunk(std::move(sentence.chunk), timings_.sentences.size() - 1, *sentence.voice);
 }
 

@@ -15,11 +15,6 @@ namespace {
     throw RequestRefused(RefusalKind::Usage, message);
 }
 
-Container writtenContainerOf(const ConversionRequest& request) {
-    return writtenContainer(request.output.container, request.output.path,
-                            request.output.toStandardOutput);
-}
-
 // What a structured document's reader leaves out is no choice for a stream of text.
 void checkDocumentChoices(const ConversionRequest& request, InputKindSettled kind) {
     if (!request.input.documentChoices.any() || kind == InputKindSettled::NotYet ||
@@ -51,7 +46,7 @@ void checkSplitOfMarkup(const ConversionRequest& request, InputKindSettled kind)
 
 // A bit rate only an encoder that takes one is given: M4B's AAC, MP3's constant rate.
 void checkBitrateApplies(const ConversionRequest& request) {
-    const Container container = writtenContainerOf(request);
+    const Container container = askedContainer(request);
     if (request.output.bitrateKbps && container != Container::M4b && container != Container::Mp3)
         refuseUsage(std::string("--bitrate sets the bit rate of an M4B or MP3 file: not of ") +
                     containerRow(container).namedInSentence);
@@ -59,7 +54,7 @@ void checkBitrateApplies(const ConversionRequest& request) {
 
 // libsndfile sets a constant rate only on MPEG-1 Layer III, 32 kHz and up.
 void checkConstantMp3Bitrate(const ConversionRequest& request) {
-    const Container container = writtenContainerOf(request);
+    const Container container = askedContainer(request);
     if (container != Container::Mp3 || !request.output.bitrateKbps)
         return;
     const int rate = writtenFormat(container, request.output.format).sampleRate;

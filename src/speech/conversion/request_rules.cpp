@@ -11,6 +11,10 @@ Container chosenContainer(const ConversionRequest& request) {
     if (!request.output.toStandardOutput && !request.chapters.split &&
         OutputTarget::isFifo(request.output.path))
         return streamedContainer(request.output.container, request.output.path);
+    return askedContainer(request);
+}
+
+Container askedContainer(const ConversionRequest& request) {
     return writtenContainer(request.output.container, request.output.path,
                             request.output.toStandardOutput);
 }

@@ -17,6 +17,9 @@ namespace kestrova::speech {
 // chooses none that streams, as for "fifo.m4b"), so that every message names what the stream
 // takes.
 Container chosenContainer(const ConversionRequest& request);
+// The container the request asks for by its type, name and stream alone (a FIFO not looked
+// for): what the rules of a request are stated over, before any file is looked at.
+Container askedContainer(const ConversionRequest& request);
 
 // How the sound's files are opened: the request's rules, and the container's kind in messages.
 OutputTarget::Options soundTargetOptions(const ConversionRequest& request,

@@ -35,7 +35,6 @@ public:
     // Each sentence again, in order, as the reading handed it on.
     void replay(const std::function<void(DocumentSentence)>& speak) const;
 
-    std::size_t size() const { return records_.size(); }
     // The chapters the sentences are in, each as its first sentence entered it.
     const std::vector<ChapterTiming>& chapters() const { return chapters_; }
 
