@@ -48,5 +48,53 @@ INSTANTIATE_TEST_SUITE_P(Table, WorkerStarts,
                                      StartCase{0, 2, WorkerPool::longestRunCharacters, 1},
                                      StartCase{8, 5, 10, 1}));
 
+std::vector<RenderedChunk> renderAll(unsigned workers, std::size_t ringSamples) {
+    const VoiceRegistry registry;
+    const Voice& voice = registry.find("eSpeak NG English (America)");
+    WorkerPool pool(voice, 22050, workers, nullptr, 0, ringSamples);
+    std::vector<RenderedChunk> chunks;
+    for (int i = 0; i < 6; ++i) {
+        RenderTask task;
+        task.text = "Chunk " + std::to_string(i) + " has a sentence. And then another one.";
+        task.voice = voice;
+        task.pauses.sentenceMs = 250 * i;
+        task.endCharacter =
+            WorkerPool::longestRunCharacters / 2 * static_cast<std::uint64_t>(i + 1);
+        pool.submit(std::move(task));
+        while (auto chunk = pool.next(false))
+            chunks.push_back(std::move(*chunk));
+    }
+    while (auto chunk = pool.next(true))
+        chunks.push_back(std::move(*chunk));
+    return chunks;
+}
+
+// A ring of one page holds no chunk whole: each comes partly in place, partly through the
+// socket, and still arrives as the same samples, with its pauses where they were, as through
+// a ring that holds them all and for any number of workers.
+TEST(WorkerPool, SamplesAreTheSameWhateverTheRingHolds) {
+    const std::vector<RenderedChunk> roomy = renderAll(2, WorkerPool::defaultRingSamples);
+    ASSERT_EQ(roomy.size(), 6u);
+    for (const auto& [workers, ring] : {std::pair{2u, std::size_t{1}},
+                                        {1u, std::size_t{1}},
+                                        {1u, WorkerPool::defaultRingSamples}}) {
+        const std::vector<RenderedChunk> other = renderAll(workers, ring);
+        ASSERT_EQ(other.size(), roomy.size());
+        for (std::size_t i = 0; i < roomy.size(); ++i) {
+            const std::string label = "chunk " + std::to_string(i) + ", " +
+                                      std::to_string(workers) + " workers, ring " +
+                                      std::to_string(ring);
+            EXPECT_FALSE(roomy[i].samples.empty()) << label;
+            EXPECT_TRUE(other[i].samples == roomy[i].samples) << label;
+            ASSERT_EQ(other[i].silences.size(), roomy[i].silences.size()) << label;
+            for (std::size_t s = 0; s < roomy[i].silences.size(); ++s) {
+                EXPECT_EQ(other[i].silences[s].before, roomy[i].silences[s].before) << label;
+                EXPECT_EQ(other[i].silences[s].frames, roomy[i].silences[s].frames) << label;
+            }
+        }
+        EXPECT_EQ(roomy[5].silences.size(), 1u);
+    }
+}
+
 } // namespace
 } // namespace kestrova::speech

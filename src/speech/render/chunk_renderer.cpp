@@ -174,10 +174,7 @@ void ChunkRenderer::silence(std::int64_t milliseconds, const SilenceSink& sink) 
 
 void ChunkRenderer::render(const RenderTask& task, RenderedChunk& chunk) {
     render(
-        task,
-        [&chunk](std::span<const std::int16_t> part) {
-            chunk.samples.insert(chunk.samples.end(), part.begin(), part.end());
-        },
+        task, [&chunk](std::span<const std::int16_t> part) { chunk.samples.append(part); },
         [&chunk](std::uint64_t frames) {
             chunk.silences.push_back({chunk.samples.size(), frames});
         });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/render/chunk_samples.h"
 #include "speech/render/render_task.h"
 
 #include <cstdint>
@@ -11,7 +12,7 @@
 namespace kestrova::speech {
 
 struct RenderedChunk {
-    std::vector<std::int16_t> samples; // at the output rate, before the volume
+    ChunkSamples samples; // at the output rate, before the volume
     // The chunk's pauses of our own, kept as counts of silent frames rather than samples (an
     // hour of them would take hundreds of megabytes): each comes before samples[before], in
     // order, and is written out by the writing side in blocks of zeros.

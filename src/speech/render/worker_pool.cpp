@@ -3,7 +3,6 @@
 #include "speech/render/worker_process.h"
 #include "speech/render/worker_protocol.h"
 #include "speech/speech_error.h"
-#include "speech/text/script/text_measures.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,37 +15,41 @@ namespace {
 
 // A worker leaves signals from the terminal to the program, and keeps no file of the
 // program's open: only its own socket.
-[[noreturn]] void runWorker(int socket, const Voice& voice, int outputRate) {
+[[noreturn]] void runWorker(int socket, const Voice& voice, int outputRate, SampleRing& ring) {
     ::signal(SIGINT, SIG_IGN);
     ::signal(SIGTERM, SIG_IGN);
     ::signal(SIGHUP, SIG_IGN);
     ::close_range(3, static_cast<unsigned>(socket) - 1, 0);
     ::close_range(static_cast<unsigned>(socket) + 1, ~0u, 0);
-    serveChunks(socket, voice, outputRate);
+    serveChunks(socket, voice, outputRate, ring);
 }
 
 } // namespace
 
 WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
-                       const std::atomic<bool>* cancel, std::uint64_t totalCharacters)
+                       const std::atomic<bool>* cancel, std::uint64_t totalCharacters,
+                       std::size_t ringSamples)
     : voice_(voice), maximumWorkers_(std::max(1u, workers)), totalCharacters_(totalCharacters),
-      cancel_(cancel), outputRate_(outputRate) {
+      cancel_(cancel), outputRate_(outputRate), ringSamples_(ringSamples) {
     workers_.reserve(maximumWorkers_);
 }
 
 // Workers start as runs arrive, so that a short text never starts more than it has runs.
 // A worker dies with the program. Room for several blocks on the way in its socket: fewer
-// switches between worker and program.
+// switches between worker and program. Its ring is mapped before the fork: the worker and
+// its run children share it from the start.
 WorkerPool::Worker& WorkerPool::startWorker() {
     const ChildSetup setup = {.deathSignal = SIGKILL,
                               .channel = ChildChannel::Socket,
                               .socketBufferBytes = static_cast<int>(wire::socketBufferBytes)};
-    std::optional<ChildProcess> process =
-        ChildProcess::start(setup, [this](int socket) { runWorker(socket, voice_, outputRate_); });
+    std::shared_ptr<SampleRing> ring = SampleRing::create(ringSamples_);
+    std::optional<ChildProcess> process = ChildProcess::start(
+        setup, [this, &ring](int socket) { runWorker(socket, voice_, outputRate_, *ring); });
     if (!process)
         throw SpeechError(workerStartFailure());
     Worker& worker = workers_.emplace_back();
     worker.process = std::move(*process);
+    worker.ring = std::move(ring);
     return worker;
 }
 
@@ -122,23 +125,10 @@ void WorkerPool::dispatch() {
     }
 }
 
-// Room for slow speech: growing by copies would touch every page again. And never less than
-// the C library's largest threshold for mapping a block apart (32 MiB): such a block goes
-// back to the system when freed, where a smaller one would stay resident in the heap, which
-// the blocks held out of turn then fragment. Only the pages written count.
-void WorkerPool::reserveSamples(Worker& worker) const {
-    constexpr std::size_t mappedApart = (std::size_t{32} << 20) / sizeof(std::int16_t);
-    worker.samples.reserve(std::max(mappedApart, worker.inFlight.front().textBytes *
-                                                     static_cast<std::size_t>(outputRate_) /
-                                                     slowCharactersPerSecond));
-}
-
 void WorkerPool::send(Worker& worker, Queued queued) {
     if (!sendTask(worker.process.channel(), queued.task, queued.endsRun))
         workerDied(worker);
-    worker.inFlight.push_back({queued.index, renderedShell(queued.task), queued.task.text.size()});
-    if (worker.inFlight.size() == 1)
-        reserveSamples(worker);
+    worker.inFlight.push_back({queued.index, renderedShell(queued.task)});
 }
 
 std::optional<RenderedChunk> WorkerPool::next(bool wait) {
@@ -195,6 +185,11 @@ void WorkerPool::receive(Worker& worker) {
             return;
         case ReplyReader::Record::Samples:
             continue;
+        case ReplyReader::Record::Shared:
+            if (!worker.samples.appendShared(worker.ring, worker.reader.sharedPosition(),
+                                             worker.reader.sharedCount()))
+                throw SpeechError("a speech worker's samples were not in its shared memory");
+            continue;
         case ReplyReader::Record::Silence: {
             RenderedChunk& rendered = worker.inFlight.front().rendered;
             rendered.silences.push_back({worker.samples.size(), worker.reader.silenceFrames()});
@@ -205,10 +200,9 @@ void WorkerPool::receive(Worker& worker) {
             chunk.rendered.samples = std::move(worker.samples);
             done_.emplace(chunk.index, std::move(chunk.rendered));
             worker.inFlight.pop_front();
-            worker.samples = {};
+            worker.samples = ChunkSamples();
             if (worker.inFlight.empty())
                 return;
-            reserveSamples(worker);
             continue;
         }
         case ReplyReader::Record::Failure:

@@ -2,12 +2,14 @@
 
 #include "speech/base/child_process.h"
 #include "speech/render/render_pipeline.h"
+#include "speech/render/sample_ring.h"
 #include "speech/render/worker_protocol.h"
 #include "speech/voice.h"
 
 #include <atomic>
 #include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,9 +27,10 @@ public:
     // cancel, when set, stops a wait for the workers within a fifth of a second.
     // At most `workers` processes, each started when a run finds no idle one.
     // totalCharacters, when known, lets the runs shorten towards the end of the text, so
-    // that the workers finish together.
+    // that the workers finish together. ringSamples: the room of each worker's shared ring.
     WorkerPool(const Voice& voice, int outputRate, unsigned workers,
-               const std::atomic<bool>* cancel = nullptr, std::uint64_t totalCharacters = 0);
+               const std::atomic<bool>* cancel = nullptr, std::uint64_t totalCharacters = 0,
+               std::size_t ringSamples = defaultRingSamples);
     ~WorkerPool() override;
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -44,19 +47,22 @@ public:
     static constexpr std::uint64_t longestRunCharacters = 6000;
     static constexpr std::uint64_t shortestRunCharacters = 2000;
     static constexpr std::size_t mostChunksInRun = 64;
+    // Each worker's shared ring, in samples: several minutes of speech, most of a run held
+    // out of turn. What does not fit comes through the socket instead.
+    static constexpr std::size_t defaultRingSamples = std::size_t{8} << 20;
 
 private:
     struct InFlight {
         std::uint64_t index = 0;
         RenderedChunk rendered; // what the chunk carries besides its samples
-        std::size_t textBytes = 0;
     };
     struct Worker {
         ChildProcess process;          // its channel is the worker's socket
         bool holdsOpenRun = false;     // has a run whose tasks are not all sent
         std::deque<InFlight> inFlight; // sent, in order
         ReplyReader reader;
-        std::vector<std::int16_t> samples; // the first chunk in flight so far
+        std::shared_ptr<SampleRing> ring; // the samples it renders, shared with it
+        ChunkSamples samples;             // the first chunk in flight so far
     };
     struct Queued {
         std::uint64_t index = 0;
@@ -74,7 +80,6 @@ private:
     std::uint64_t runLength(std::uint64_t start) const;
     void dispatch();
     void send(Worker& worker, Queued queued);
-    void reserveSamples(Worker& worker) const;
     void collect(bool wait);
     void receive(Worker& worker);
     [[noreturn]] void workerDied(Worker& worker);
@@ -91,6 +96,7 @@ private:
     std::size_t runChunks_ = 0;  // the chunks in the open run so far
     const std::atomic<bool>* cancel_;
     int outputRate_;
+    std::size_t ringSamples_;
 };
 
 } // namespace kestrova::speech

@@ -13,15 +13,45 @@
 namespace kestrova::speech {
 namespace {
 
+// The samples of a chunk as they come: into the ring while it has room, the stretch written
+// there told to the program in one record before anything else goes on the socket; through
+// the socket when the ring is full. Ends the process once the program is gone.
+class SampleSender {
+public:
+    SampleSender(SampleRing& ring, int socket) : ring_(ring), socket_(socket) {}
+
+    void add(std::span<const std::int16_t> block) {
+        if (ring_.write(block)) {
+            stretch_ += block.size();
+            return;
+        }
+        flush();
+        if (!sendSamples(socket_, block))
+            ::_exit(1);
+    }
+    void flush() {
+        if (stretch_ > 0 && !sendShared(socket_, ring_.written() - stretch_, stretch_))
+            ::_exit(1);
+        stretch_ = 0;
+    }
+
+private:
+    SampleRing& ring_;
+    int socket_;
+    std::uint64_t stretch_ = 0; // written into the ring, not told yet
+};
+
 // In the child forked for a run: renders its chunks one after another as they come, each
 // reply written straight onto the program's socket, and ends with the run. Exits 0 once the
 // run is done, 1 once the program is gone.
-[[noreturn]] void renderRun(ChunkRenderer& renderer, RenderTask& task, bool endsRun, int socket) {
-    const auto sendBlock = [socket](std::span<const std::int16_t> block) {
-        if (!sendSamples(socket, block))
-            ::_exit(1);
+[[noreturn]] void renderRun(ChunkRenderer& renderer, RenderTask& task, bool endsRun, int socket,
+                            SampleRing& ring) {
+    SampleSender sender(ring, socket);
+    const auto sendBlock = [&sender](std::span<const std::int16_t> block) {
+        sender.add(block);
     };
-    const auto sendPause = [socket](std::uint64_t frames) {
+    const auto sendPause = [&sender, socket](std::uint64_t frames) {
+        sender.flush();
         if (!sendSilence(socket, frames))
             ::_exit(1);
     };
@@ -34,7 +64,9 @@ namespace {
         try {
             renderer.render(task, sendBlock, sendPause);
             encodeChunkComplete(record);
+            sender.flush();
         } catch (const std::exception& error) {
+            sender.flush();
             encodeFailure(error.what(), record);
         }
         if (!sendAll(socket, record.data(), record.size()).whole())
@@ -54,10 +86,11 @@ namespace {
 // tasks and writes the replies itself, so that samples cross between processes once. A child
 // that dies mid-run may leave a record half written: the worker then dies the same way, and
 // the program reports that. False once the program is gone.
-bool renderRunInFreshProcess(ChunkRenderer& renderer, RenderTask& task, bool endsRun, int socket) {
+bool renderRunInFreshProcess(ChunkRenderer& renderer, RenderTask& task, bool endsRun, int socket,
+                             SampleRing& ring) {
     // Dies with its worker, as the worker with the program.
     std::optional<ChildProcess> child = ChildProcess::start(
-        {.deathSignal = SIGKILL}, [&](int) { renderRun(renderer, task, endsRun, socket); });
+        {.deathSignal = SIGKILL}, [&](int) { renderRun(renderer, task, endsRun, socket, ring); });
     if (!child)
         return sendFailure(socket, workerStartFailure());
     const ChildEnd end = child->wait();
@@ -72,7 +105,7 @@ bool renderRunInFreshProcess(ChunkRenderer& renderer, RenderTask& task, bool end
 
 } // namespace
 
-void serveChunks(int socket, const Voice& voice, int outputRate) {
+void serveChunks(int socket, const Voice& voice, int outputRate, SampleRing& ring) {
     std::optional<ChunkRenderer> renderer;
     std::string setupFailure;
     try {
@@ -83,9 +116,9 @@ void serveChunks(int socket, const Voice& voice, int outputRate) {
     RenderTask task;
     bool endsRun = false;
     while (receiveTask(socket, task, endsRun)) {
-        const bool programThere = renderer
-                                      ? renderRunInFreshProcess(*renderer, task, endsRun, socket)
-                                      : sendFailure(socket, setupFailure);
+        const bool programThere =
+            renderer ? renderRunInFreshProcess(*renderer, task, endsRun, socket, ring)
+                     : sendFailure(socket, setupFailure);
         if (!programThere)
             break;
     }

@@ -150,6 +150,14 @@ bool sendSilence(int socket, std::uint64_t frames) {
     return sendAll(socket, record.data(), record.size()).whole();
 }
 
+bool sendShared(int socket, std::uint64_t position, std::uint64_t count) {
+    std::string record;
+    appendWord(wire::sharedTag, record);
+    appendValue(position, record);
+    appendValue(count, record);
+    return sendAll(socket, record.data(), record.size()).whole();
+}
+
 bool sendTask(int fd, const RenderTask& task, bool endsRun) {
     std::string record;
     appendWord(0, record); // the length, filled in below
@@ -218,7 +226,7 @@ ReplyReader::Record ReplyReader::finish(Record record) {
     return record;
 }
 
-ReplyReader::Record ReplyReader::next(int fd, std::vector<std::int16_t>& samples) {
+ReplyReader::Record ReplyReader::next(int fd, ChunkSamples& chunkSamples) {
     const auto unfinished = [](Part part) {
         return part == Part::Later ? Record::Incomplete : Record::Closed;
     };
@@ -235,6 +243,14 @@ ReplyReader::Record ReplyReader::next(int fd, std::vector<std::int16_t>& samples
         std::memcpy(&silenceFrames_, head_ + sizeof tag, sizeof silenceFrames_);
         return finish(Record::Silence);
     }
+    if (tag == wire::sharedTag) {
+        if (const Part part = readPart(fd, head_, sharedHeadBytes, headBytes_); part != Part::Whole)
+            return unfinished(part);
+        std::memcpy(&sharedPosition_, head_ + sizeof tag, sizeof sharedPosition_);
+        std::memcpy(&sharedCount_, head_ + sizeof tag + sizeof sharedPosition_,
+                    sizeof sharedCount_);
+        return finish(Record::Shared);
+    }
     if (tag == wire::failureTag) {
         if (const Part part = readPart(fd, head_, failureHeadBytes, headBytes_);
             part != Part::Whole)
@@ -248,6 +264,7 @@ ReplyReader::Record ReplyReader::next(int fd, std::vector<std::int16_t>& samples
         return finish(Record::Failure);
     }
     // A block of samples, read straight onto the end of the samples so far.
+    std::vector<std::int16_t>& samples = chunkSamples.own();
     if (bodyBytes_ == 0)
         blockStart_ = samples.size();
     samples.resize(blockStart_ + tag);
