@@ -1,12 +1,10 @@
 #include "sample_ring.h"
 
-#include "speech/base/unique_fd.h"
 #include "speech/speech_error.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/mman.h>
@@ -20,36 +18,32 @@ namespace {
                       "): " + std::strerror(errno));
 }
 
-// Maps the memory file at offset to the fixed address at, over the reserved range.
-void mapAt(char* at, std::size_t bytes, int fd, off_t offset) {
-    if (::mmap(at, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_FIXED, fd, offset) == MAP_FAILED)
+// Shared anonymous memory at the fixed address at, over the reserved range.
+void shareAt(char* at, std::size_t bytes) {
+    if (::mmap(at, bytes, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS | MAP_FIXED, -1, 0) ==
+        MAP_FAILED)
         refused("mmap");
 }
 
 } // namespace
 
-// One memory file: the ring's pages, then a page of counters. Sealed at its size, so that
-// neither side can shrink it under the other's mapping; the descriptor goes once mapped.
+// Shared anonymous memory rather than a memory file: no file size limit the user set for the
+// output applies to it. The ring's pages are mirrored right after it (mremap of a shared
+// mapping with no old size maps the same pages again), then a page of counters.
 std::shared_ptr<SampleRing> SampleRing::create(std::size_t capacity) {
     const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
     const std::size_t ringBytes = (capacity * sizeof(std::int16_t) + page - 1) / page * page;
     const std::size_t mappingBytes = 2 * ringBytes + page;
-    const UniqueFd fd(::memfd_create("kestrova-samples", MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    if (!fd)
-        refused("memfd_create");
-    if (::ftruncate(fd.get(), static_cast<off_t>(ringBytes + page)) != 0)
-        refused("ftruncate");
-    if (::fcntl(fd.get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_SEAL) != 0)
-        refused("F_ADD_SEALS");
     void* reserved = ::mmap(nullptr, mappingBytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (reserved == MAP_FAILED)
         refused("mmap");
     auto ring = std::make_shared<SampleRing>(Made{}, ringBytes / sizeof(std::int16_t),
                                              static_cast<char*>(reserved), mappingBytes);
     char* base = ring->mapping_;
-    mapAt(base, ringBytes, fd.get(), 0);
-    mapAt(base + ringBytes, ringBytes, fd.get(), 0);
-    mapAt(base + 2 * ringBytes, page, fd.get(), static_cast<off_t>(ringBytes));
+    shareAt(base, ringBytes);
+    if (::mremap(base, 0, ringBytes, MREMAP_MAYMOVE | MREMAP_FIXED, base + ringBytes) == MAP_FAILED)
+        refused("mremap");
+    shareAt(base + 2 * ringBytes, page);
     ring->shared_ = std::construct_at(reinterpret_cast<Shared*>(base + 2 * ringBytes));
     return ring;
 }
