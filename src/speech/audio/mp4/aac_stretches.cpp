@@ -42,8 +42,8 @@ void AacStretches::write(std::span<const std::int16_t> samples) {
     while (!samples.empty()) {
         const std::size_t take =
             std::min(frameSamples_ - block_.size() % frameSamples_, samples.size());
-        const auto part = samples.first(take);
-        block_.insert(block_.end(), part.begin(), part.end());
+        const auto piece = samples.first(take);
+        block_.insert(block_.end(), piece.begin(), piece.end());
         samples = samples.subspan(take);
         if (block_.size() % frameSamples_ == 0)
             takeFrame();
