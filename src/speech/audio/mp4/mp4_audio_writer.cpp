@@ -1,9 +1,9 @@
 #include "mp4_audio_writer.h"
 
+#include "aac_stretches.h"
 #include "mp4_file_io.h"
 #include "speech/ascii.h"
 #include "speech/audio/containers/container_limits.h"
-#include "speech/base/block_handover.h"
 #include "speech/base/utf8.h"
 #include "speech/file_failures.h"
 #include "speech/speech_error.h"
@@ -33,13 +33,6 @@ extern "C" {
 
 namespace kestrova::speech {
 
-// Blocks of whole frames from the writer to its encoding thread.
-class Mp4FrameQueue : public BlockHandover<std::vector<float>> {
-public:
-    static constexpr std::size_t framesInBlock = 16; // about 0.75 s of sound at 22.05 kHz
-    Mp4FrameQueue() : BlockHandover(4) {}            // blocks: a quarter MB
-};
-
 namespace {
 
 // FFmpeg's own messages would land on the program's standard error beside its own: every
@@ -47,12 +40,6 @@ namespace {
 void silenceFfmpegLog() {
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
-}
-
-std::string ffmpegReason(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
 }
 
 void addChapter(AVFormatContext* muxer, AVRational timeBase, std::int64_t start, std::int64_t end,
@@ -83,12 +70,6 @@ bool endsWithM4b(const std::filesystem::path& path) {
 void Mp4AudioWriter::FormatDeleter::operator()(AVFormatContext* context) const {
     avformat_free_context(context);
 }
-void Mp4AudioWriter::CodecDeleter::operator()(AVCodecContext* context) const {
-    avcodec_free_context(&context);
-}
-void Mp4AudioWriter::FrameDeleter::operator()(AVFrame* frame) const {
-    av_frame_free(&frame);
-}
 void Mp4AudioWriter::PacketDeleter::operator()(AVPacket* packet) const {
     av_packet_free(&packet);
 }
@@ -99,8 +80,7 @@ void Mp4AudioWriter::IoDeleter::operator()(AVIOContext* io) const {
 Mp4AudioWriter::Mp4AudioWriter(int fd, AudioFormat format, std::filesystem::path path,
                                SoundTags tags, int bitrateKbps, const std::atomic<bool>* cancel)
     : path_(std::move(path)), format_(format), tags_(std::move(tags)),
-      file_(std::make_unique<Mp4FileIo>(fd, cancel)), cancel_(cancel),
-      handover_(std::make_unique<Mp4FrameQueue>()) {
+      file_(std::make_unique<Mp4FileIo>(fd, cancel)), cancel_(cancel) {
     silenceFfmpegLog();
     checkBitrate(format, bitrateKbps, path_);
     struct stat status {};
@@ -110,19 +90,16 @@ Mp4AudioWriter::Mp4AudioWriter(int fd, AudioFormat format, std::filesystem::path
     packet_.reset(av_packet_alloc());
     if (!packet_)
         throw std::bad_alloc();
-    openEncoder(bitrateKbps);
-    blockSamples_ = static_cast<std::size_t>(encoder_->frame_size) * Mp4FrameQueue::framesInBlock;
-    pending_.reserve(blockSamples_);
-    encoding_ = std::thread([this] { encodeHandedOver(); });
+    const AacSettings settings{
+        .format = format_, .bitrateKbps = bitrateKbps, .path = path_, .cancel = cancel_};
+    encoder_ = openAacEncoder(settings);
+    stretches_ =
+        std::make_unique<AacStretches>(settings, static_cast<std::size_t>(encoder_->frame_size),
+                                       [this](std::string_view packets) { keepPackets(packets); });
     open_ = true;
 }
 
-Mp4AudioWriter::~Mp4AudioWriter() {
-    if (encoding_.joinable()) {
-        handover_->stop();
-        encoding_.join();
-    }
-}
+Mp4AudioWriter::~Mp4AudioWriter() = default;
 
 void Mp4AudioWriter::fail(const std::string& reason) const {
     throw FileError(outputFailure(path_, reason, soundFileKind(Container::M4b)));
@@ -137,44 +114,6 @@ void Mp4AudioWriter::check(int result, const char* doing) const {
         fail(std::strerror(file_->error()));
     if (result < 0)
         fail(std::string(doing) + ": " + ffmpegReason(result));
-}
-
-void Mp4AudioWriter::openEncoder(int bitrateKbps) {
-    const AVCodec* codec = avcodec_find_encoder_by_name("aac");
-    if (codec == nullptr)
-        fail("this FFmpeg has no AAC encoder");
-    encoder_.reset(avcodec_alloc_context3(codec));
-    if (!encoder_)
-        throw std::bad_alloc();
-    encoder_->sample_fmt = AV_SAMPLE_FMT_FLTP;
-    encoder_->sample_rate = format_.sampleRate;
-    av_channel_layout_default(&encoder_->ch_layout, format_.channels);
-    encoder_->bit_rate = static_cast<std::int64_t>(bitrateKbps) * 1000;
-    encoder_->profile = FF_PROFILE_AAC_LOW;
-    encoder_->time_base = AVRational{1, format_.sampleRate};
-    // The MP4 muxer takes the decoder's setup from the sample description, not the stream.
-    encoder_->flags |= AV_CODEC_FLAG_BITEXACT | AV_CODEC_FLAG_GLOBAL_HEADER;
-    // The fast coder: five times quicker than the default search for the same size, and
-    // speech loses nothing by it that a listener hears. Noise substitution and temporal noise
-    // shaping save bits that 64 kb/s of one voice does not need, at a quarter of the
-    // encoder's time; intensity stereo has nothing to do in the mono or identical channels
-    // written here.
-    AVDictionary* options = nullptr;
-    av_dict_set(&options, "aac_coder", "fast", 0);
-    av_dict_set(&options, "aac_pns", "0", 0);
-    av_dict_set(&options, "aac_tns", "0", 0);
-    av_dict_set(&options, "aac_is", "0", 0);
-    const int opened = avcodec_open2(encoder_.get(), codec, &options);
-    av_dict_free(&options);
-    check(opened, "the AAC encoder refused its settings");
-    frame_.reset(av_frame_alloc());
-    if (!frame_)
-        throw std::bad_alloc();
-    frame_->format = AV_SAMPLE_FMT_FLTP;
-    frame_->sample_rate = format_.sampleRate;
-    frame_->nb_samples = encoder_->frame_size;
-    check(av_channel_layout_copy(&frame_->ch_layout, &encoder_->ch_layout), "no memory");
-    check(av_frame_get_buffer(frame_.get(), 0), "no memory for a frame");
 }
 
 // The iPod flavour of MP4 is what audiobook players read: its brand, its tags and both kinds
@@ -243,103 +182,32 @@ void Mp4AudioWriter::writeCover(const CoverArt& cover) {
 }
 
 void Mp4AudioWriter::write(std::span<const std::int16_t> monoSamples) {
-    for (const std::int16_t sample : monoSamples) {
-        pending_.push_back(static_cast<float>(sample) / 32768.0f);
-        if (pending_.size() == blockSamples_) {
-            if (!handover_->push(std::exchange(pending_, {})))
-                handover_->rethrow();
-            pending_.reserve(blockSamples_);
-        }
-    }
+    stretches_->write(monoSamples);
     frames_ += monoSamples.size();
 }
 
-// The encoding thread: every block handed over, in order, until the writer finishes or
-// stops; its first failure is kept for the writer, and ends it.
-void Mp4AudioWriter::encodeHandedOver() {
-    try {
-        while (const std::optional<std::vector<float>> block = handover_->pop()) {
-            if (cancel_ != nullptr && cancel_->load())
-                throw ConversionCancelled(outputFailure(path_, "the conversion was cancelled",
-                                                        soundFileKind(Container::M4b)));
-            encodeFrames(*block);
-        }
-    } catch (...) {
-        handover_->fail(std::current_exception());
-    }
-}
-
-// Every frame handed over encoded, the short last one too, and the encoder flushed: from
-// here on the writer alone uses the encoder and the file.
-void Mp4AudioWriter::finishEncoding() {
-    handover_->finish();
-    if (encoding_.joinable())
-        encoding_.join();
-    handover_->rethrow();
-    encodeFrames(pending_);
-    sendToEncoder(nullptr);
-}
-
-// Whole frames, the last one short where fewer samples are left.
-void Mp4AudioWriter::encodeFrames(std::span<const float> samples) {
-    const auto frameSize = static_cast<std::size_t>(encoder_->frame_size);
-    while (!samples.empty()) {
-        const std::size_t take = std::min(frameSize, samples.size());
-        encodeFrame(samples.first(take));
-        samples = samples.subspan(take);
-    }
-}
-
-// One frame (the last may be short), in every channel alike.
-void Mp4AudioWriter::encodeFrame(std::span<const float> samples) {
-    check(av_frame_make_writable(frame_.get()), "no memory for a frame");
-    frame_->nb_samples = static_cast<int>(samples.size());
-    for (int channel = 0; channel < format_.channels; ++channel)
-        std::copy(samples.begin(), samples.end(),
-                  reinterpret_cast<float*>(frame_->extended_data[channel]));
-    frame_->pts = encodedFrames_;
-    encodedFrames_ += frame_->nb_samples;
-    sendToEncoder(frame_.get());
-}
-
 namespace {
-
-// How an encoded packet is kept in the file until the MP4 is made.
-struct KeptPacket {
-    std::int64_t pts = 0;
-    std::int64_t dts = 0;
-    std::int64_t duration = 0;
-    std::int32_t size = 0;
-    std::int32_t flags = 0;
-};
 
 constexpr std::size_t keptBlockBytes = 1 << 16;
 
 } // namespace
 
-// Null flushes the encoder. The packets are kept, in blocks, after those before.
-void Mp4AudioWriter::sendToEncoder(const AVFrame* frame) {
-    check(avcodec_send_frame(encoder_.get(), frame), "the AAC encoder failed");
-    for (;;) {
-        const int received = avcodec_receive_packet(encoder_.get(), packet_.get());
-        if (received == AVERROR(EAGAIN) || received == AVERROR_EOF)
-            break;
-        check(received, "the AAC encoder failed");
-        const KeptPacket kept{.pts = packet_->pts,
-                              .dts = packet_->dts,
-                              .duration = packet_->duration,
-                              .size = packet_->size,
-                              .flags = packet_->flags};
-        keptBlock_.append(reinterpret_cast<const char*>(&kept), sizeof kept);
-        keptBlock_.append(reinterpret_cast<const char*>(packet_->data),
-                          static_cast<std::size_t>(packet_->size));
-        av_packet_unref(packet_.get());
-    }
-    if (keptBlock_.size() >= keptBlockBytes || frame == nullptr) {
+// The packets are kept, in blocks, after those before.
+void Mp4AudioWriter::keepPackets(std::string_view packets) {
+    keptBlock_ += packets;
+    if (keptBlock_.size() >= keptBlockBytes) {
         file_->append(keptBlock_);
         keptBlock_.clear();
         check(0, "");
     }
+}
+
+// Every stretch encoded and every packet kept: from here on the writer alone uses the file.
+void Mp4AudioWriter::finishEncoding() {
+    stretches_->finish();
+    file_->append(keptBlock_);
+    keptBlock_.clear();
+    check(0, "");
 }
 
 // Each kept packet, in order, into the muxer.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/audio/mp4/aac_encoder_setup.h"
 #include "speech/audio_format.h"
 #include "speech/sound_tags.h"
 #include "speech/speech_timings.h"
@@ -11,19 +12,17 @@
 #include <memory>
 #include <span>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
-struct AVCodecContext;
 struct AVFormatContext;
-struct AVFrame;
 struct AVIOContext;
 struct AVPacket;
 
 namespace kestrova::speech {
 
+class AacStretches;
 class Mp4FileIo;
-class Mp4FrameQueue;
 
 // An audiobook file: AAC-LC from FFmpeg's own encoder in an iTunes MP4 (M4B, M4A), with its
 // index at the front so a player can start before the whole file is read, and its chapters in
@@ -37,8 +36,8 @@ class Mp4FrameQueue;
 // the system's reason. A set cancel flag ends the writing at its next write, as
 // ConversionCancelled. The same samples, tags and chapters give the same bytes: nothing of the
 // clock or of FFmpeg's version is written.
-// The encoding runs on a thread of its own, so that it overlaps the rendering: write() hands
-// blocks of whole frames over, in order, through a bounded queue, and a failure there reaches the
+// The encoding runs on threads of their own (AacStretches), stretches of the sound side by
+// side, so that it overlaps the rendering and takes every core; a failure there reaches the
 // caller at its next write() or close().
 class Mp4AudioWriter {
 public:
@@ -57,9 +56,9 @@ public:
     // path ending in .m4b gets the audiobook brand.
     Mp4AudioWriter(int fd, AudioFormat format, std::filesystem::path path, SoundTags tags,
                    int bitrateKbps, const std::atomic<bool>* cancel = nullptr);
-    // Stops the encoding thread, if still running, and waits for it.
+    // Stops the encoding threads still running, and waits for them.
     ~Mp4AudioWriter();
-    // Not movable: the encoding thread works on this object.
+    // Not movable: the encoding threads hand their packets to this object.
     Mp4AudioWriter(Mp4AudioWriter&&) = delete;
     Mp4AudioWriter& operator=(Mp4AudioWriter&&) = delete;
 
@@ -78,12 +77,6 @@ private:
     struct FormatDeleter {
         void operator()(AVFormatContext* context) const;
     };
-    struct CodecDeleter {
-        void operator()(AVCodecContext* context) const;
-    };
-    struct FrameDeleter {
-        void operator()(AVFrame* frame) const;
-    };
     struct PacketDeleter {
         void operator()(AVPacket* packet) const;
     };
@@ -93,16 +86,12 @@ private:
 
     [[noreturn]] void fail(const std::string& reason) const;
     void check(int result, const char* doing) const;
-    void openEncoder(int bitrateKbps);
     void openMuxer();
     void addCover(const CoverArt& cover);
     void writeCover(const CoverArt& cover);
     void placeChapters();
-    void encodeFrames(std::span<const float> samples);
-    void encodeFrame(std::span<const float> samples);
-    void encodeHandedOver();
+    void keepPackets(std::string_view packets);
     void finishEncoding();
-    void sendToEncoder(const AVFrame* frame);
     void muxKeptPackets(std::int64_t keptEnd);
 
     std::filesystem::path path_;
@@ -112,19 +101,14 @@ private:
     std::unique_ptr<Mp4FileIo> file_;
     std::unique_ptr<AVIOContext, IoDeleter> io_;
     std::unique_ptr<AVFormatContext, FormatDeleter> muxer_;
-    std::unique_ptr<AVCodecContext, CodecDeleter> encoder_;
-    std::unique_ptr<AVFrame, FrameDeleter> frame_;
+    CodecContextHandle encoder_; // the stream's setup: every stretch's encoder has the same
     std::unique_ptr<AVPacket, PacketDeleter> packet_;
     int audioStream_ = 0;
     std::string keptBlock_; // encoded packets not yet written into the file
     const std::atomic<bool>* cancel_;
-    std::vector<float> pending_; // samples short of a block to hand over
-    // Read here only, not in the encoder, which the encoding thread is using meanwhile.
-    std::size_t blockSamples_ = 0;
-    std::unique_ptr<Mp4FrameQueue> handover_;
-    std::thread encoding_;
+    // Last of what its threads use: destroyed, and so stopped, first.
+    std::unique_ptr<AacStretches> stretches_;
     std::uint64_t frames_ = 0;
-    std::int64_t encodedFrames_ = 0;
     std::vector<ChapterTiming> chapters_;
     bool open_ = false;
 };
