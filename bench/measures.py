@@ -71,7 +71,7 @@ def recognised_words(path, seconds=None):
         subprocess.run(["ffmpeg", "-v", "error", "-i", str(path)]
                        + ([] if seconds is None else ["-t", str(seconds)])
                        + ["-c:a", "pcm_s16le", str(decoded)], check=True)
-        subprocess.run(["sox", "-D", str(decoded), "-r", "16000", "-b", "16", "-c", "1", str(speech)],
+        subprocess.run(["sox", "-V1", "-D", str(decoded), "-r", "16000", "-b", "16", "-c", "1", str(speech)],
                        check=True)
         heard = subprocess.run([RECOGNISER, "-infile", str(speech), "-hmm", str(MODEL / "en-us"),
                                 "-lm", str(MODEL / "en-us.lm.bin"),
