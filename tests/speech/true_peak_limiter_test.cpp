@@ -4,6 +4,7 @@
 
 #include "speech/audio/processing/loudness_meter.h"
 #include "speech/audio/processing/true_peak_limiter.h"
+#include "speech/conversion/loudness/limiter_pieces.h"
 
 #include <algorithm>
 #include <cmath>
@@ -64,6 +65,53 @@ TEST(TruePeakLimiter, ChangesNothingBelowTheCeiling) {
     TruePeakLimiter limiter(1.0, gainOfDecibels(-1.0), rate);
     EXPECT_EQ(limited(limiter, in, 1000), in);
     EXPECT_EQ(limiter.limitedSamples(), 0u);
+}
+
+// Limiters started afresh on the pieces give the samples of one over the whole sound. The
+// bursts need deep reductions; the quiet noise between them is left alone, in gaps shorter
+// than the release mostly (no cut may fall there: the release would still be lowering the
+// noise) and now and then longer.
+TEST(TruePeakLimiter, PiecesCutWhereItRestsGiveTheWholeSoundsSamples) {
+    std::vector<std::int16_t> in;
+    std::vector<std::int32_t> loudest;
+    const std::size_t segment = rate / 10;
+    for (int burst = 0; in.size() < static_cast<std::size_t>(70 * rate); ++burst) {
+        for (int i = 0; i < rate / 4; ++i)
+            in.push_back(static_cast<std::int16_t>(
+                std::lround(16000 * std::sin(std::numbers::pi / 2 * i + std::numbers::pi / 4))));
+        const int gap = burst % 4 == 3 ? rate * 12 / 10 : rate * 6 / 10;
+        for (int i = 0; i < gap; ++i)
+            in.push_back(static_cast<std::int16_t>((i * 7919) % 2001 - 1000));
+    }
+    for (std::size_t at = 0; at + segment <= in.size(); at += segment)
+        loudest.push_back(
+            *std::max_element(in.begin() + static_cast<std::ptrdiff_t>(at),
+                              in.begin() + static_cast<std::ptrdiff_t>(at + segment),
+                              [](int a, int b) { return std::abs(a) < std::abs(b); }));
+    for (std::int32_t& sample : loudest)
+        sample = std::abs(sample);
+    const double gain = gainOfDecibels(4.0);
+    const double ceiling = gainOfDecibels(-6.0);
+    TruePeakLimiter whole(gain, ceiling, rate);
+    const std::vector<std::int16_t> expected = limited(whole, in, 4096);
+
+    const std::vector<SampleRange> pieces =
+        limiterPieces(loudest, segment, in.size(), gain, ceiling, rate);
+    ASSERT_GE(pieces.size(), 3u);
+    std::vector<std::int16_t> joined;
+    std::uint64_t limitedSamples = 0;
+    for (const SampleRange& piece : pieces) {
+        TruePeakLimiter part(gain, ceiling, rate);
+        const std::vector<std::int16_t> out =
+            limited(part,
+                    {in.begin() + static_cast<std::ptrdiff_t>(piece.from),
+                     in.begin() + static_cast<std::ptrdiff_t>(piece.to)},
+                    4096);
+        joined.insert(joined.end(), out.begin(), out.end());
+        limitedSamples += part.limitedSamples();
+    }
+    EXPECT_EQ(joined, expected);
+    EXPECT_EQ(limitedSamples, whole.limitedSamples());
 }
 
 // Its own meter, which looks between samples only near the loudest, finds the peaks between

@@ -146,6 +146,22 @@ TruePeakLimiter::TruePeakLimiter(double gain, double ceiling, int sampleRate)
     held_.assign(ringSizeFor(attack_ + 1), 0.0);
 }
 
+// As requiredGain() finds it, with a hair to spare for the rounding.
+bool TruePeakLimiter::leavesAlone(double gain, double ceiling, double loudest) {
+    static const double bound = PeakInterpolation().bound;
+    return gain * loudest * bound <= ceiling * 32768.0 * (1 - 1e-9);
+}
+
+// The deepest reduction (less than 1) released to under smallestReduction, with a margin for
+// the rounding of each step; then the attack over which reductions are held, and the taps.
+std::uint64_t TruePeakLimiter::restsAfter(int sampleRate) {
+    const double kept = std::exp(-1.0 / (sampleRate * releaseSeconds));
+    const auto release =
+        static_cast<std::uint64_t>(std::ceil(std::log(smallestReduction) / std::log(kept) * 1.01));
+    const auto attack = std::max<std::uint64_t>(1, std::llround(sampleRate * attackSeconds));
+    return release + 2 * attack + 4 * halfTaps;
+}
+
 void TruePeakLimiter::add(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out) {
     while (!samples.empty()) {
         const std::span<const std::int16_t> part =

@@ -69,6 +69,14 @@ public:
     void add(std::span<const std::int16_t> samples, std::vector<std::int16_t>& out);
     void finish(std::vector<std::int16_t>& out);
 
+    // Whether the limiter leaves a stretch of sound alone whose loudest sample is this, in
+    // 16-bit steps: with the gain, no value between its samples can pass the ceiling.
+    static bool leavesAlone(double gain, double ceiling, double loudest);
+    // After this many samples left alone, the limiter is at rest whatever came before: its
+    // release has ended and no reduction is held over the attack. From there on it gives
+    // what a limiter started afresh on the samples that follow gives.
+    static std::uint64_t restsAfter(int sampleRate);
+
     // Samples the limiter changed.
     std::uint64_t limitedSamples() const { return limitedSamples_; }
     // Runs of lowered gain that changed samples.

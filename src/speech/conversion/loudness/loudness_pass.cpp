@@ -1,9 +1,11 @@
 #include "speech/conversion/loudness/loudness_pass.h"
 
 #include "speech/audio/processing/encoded_loudness.h"
+#include "speech/audio/processing/k_weighting.h"
 #include "speech/audio/processing/sample_gain.h"
 #include "speech/audio/processing/true_peak_limiter.h"
 #include "speech/base/block_handover.h"
+#include "speech/base/ordered_pieces.h"
 #include "speech/conversion/loudness/loudness_gain_search.h"
 #include "speech/conversion/request_rules.h"
 
@@ -11,7 +13,6 @@
 #include <cmath>
 #include <future>
 #include <limits>
-#include <numbers>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -41,48 +42,6 @@ constexpr int trialSeconds = 10;
 // Segments of sound around a run that the limiter may change whose change is measured too:
 // its release (80 ms) and the K-weighting filter's ringing have ended within them.
 constexpr std::size_t marginSegments = 3;
-
-// BS.1770's K-weighting, a high shelf and a high pass, with the coefficients libebur128
-// derives for any sample rate, in transposed direct form II.
-class KWeighting {
-public:
-    explicit KWeighting(int sampleRate) {
-        double k = std::tan(std::numbers::pi * 1681.974450955533 / sampleRate);
-        const double q = 0.7071752369554196;
-        const double vh = std::pow(10.0, 3.999843853973347 / 20.0);
-        const double vb = std::pow(vh, 0.4996667741545416);
-        double a0 = 1.0 + k / q + k * k;
-        shelf_ = {.b0 = (vh + vb * k / q + k * k) / a0,
-                  .b1 = 2.0 * (k * k - vh) / a0,
-                  .b2 = (vh - vb * k / q + k * k) / a0,
-                  .a1 = 2.0 * (k * k - 1.0) / a0,
-                  .a2 = (1.0 - k / q + k * k) / a0};
-        k = std::tan(std::numbers::pi * 38.13547087602444 / sampleRate);
-        const double passQ = 0.5003270373238773;
-        a0 = 1.0 + k / passQ + k * k;
-        pass_ = {.b0 = 1.0,
-                 .b1 = -2.0,
-                 .b2 = 1.0,
-                 .a1 = 2.0 * (k * k - 1.0) / a0,
-                 .a2 = (1.0 - k / passQ + k * k) / a0};
-    }
-
-    double operator()(double x) { return pass_(shelf_(x)); }
-
-private:
-    struct Biquad {
-        double b0 = 0, b1 = 0, b2 = 0, a1 = 0, a2 = 0;
-        double z1 = 0, z2 = 0; // the filter's state
-        double operator()(double x) {
-            const double y = b0 * x + z1;
-            z1 = b1 * x - a1 * y + z2;
-            z2 = b2 * x - a2 * y;
-            return y;
-        }
-    };
-    Biquad shelf_{};
-    Biquad pass_{};
-};
 
 // BS.1770's absolute gate: the energy of a 400 ms block at -70 LUFS.
 const double absoluteGate = std::pow(10.0, (-70.0 + 0.691) / 10.0);
@@ -335,6 +294,10 @@ void LoudnessPass::limiterChange(std::size_t first, std::size_t last, double gai
 void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, const Sink& sink,
                             LoudnessReport* report, const std::atomic<bool>* cancel,
                             const std::function<void(double)>& done, SampleRange range) {
+    if (thresholdDb && range.from == 0 && range.to == UINT64_MAX &&
+        readLimitedInPieces(gainOfDecibels(gainDb), gainOfDecibels(*thresholdDb), sink, report,
+                            cancel, done))
+        return;
     BlockHandover<ReadBlock> handover(4); // blocks: half a MB
     std::optional<TruePeakLimiter> limiter;
     if (thresholdDb)
@@ -370,6 +333,41 @@ void LoudnessPass::readBack(double gainDb, std::optional<double> thresholdDb, co
     }
 }
 
+// The limiter is most of the second pass's work: it runs on pieces side by side, each with a
+// limiter of its own, taken out in order. A piece's 16 blocks hold 48 s of sound at 22.05 kHz.
+bool LoudnessPass::readLimitedInPieces(double gain, double ceiling, const Sink& sink,
+                                       LoudnessReport* report, const std::atomic<bool>* cancel,
+                                       const std::function<void(double)>& done) {
+    std::vector<std::int32_t> loudest;
+    for (const Segment& segment : segments_)
+        loudest.push_back(segment.loudest);
+    const int rate = request_.output.format.sampleRate;
+    const std::vector<SampleRange> pieces =
+        limiterPieces(loudest, segmentSamples_, spool_.samples(), gain, ceiling, rate);
+    if (pieces.size() < 2)
+        return false;
+    std::vector<TruePeakLimiter> limiters(pieces.size(), TruePeakLimiter(gain, ceiling, rate));
+    spool_.read(0, {}); // written out whole: from here on reading only reads
+    takePiecesInOrder<ReadBlock>(
+        pieces.size(), std::min(4u, std::max(1u, std::thread::hardware_concurrency())), 16,
+        [&](std::size_t piece, BlockHandover<ReadBlock>& handover) {
+            readGained(gain, &limiters[piece], pieces[piece], handover, cancel);
+        },
+        [&](ReadBlock& block) {
+            throwIfCancelled(cancel, request_);
+            if (done)
+                done(static_cast<double>(block.readUpTo) /
+                     static_cast<double>(std::max<std::uint64_t>(1, spool_.samples())));
+            sink(block.samples);
+        });
+    if (report)
+        for (const TruePeakLimiter& limiter : limiters) {
+            report->limitedSamples += limiter.limitedSamples();
+            report->limitedStretches += limiter.limitedStretches();
+        }
+    return true;
+}
+
 // Every sample kept, with the gain and through the limiter when there is one, handed over in
 // blocks; stops early when the other side has.
 void LoudnessPass::readGained(double gain, TruePeakLimiter* limiter, SampleRange range,
@@ -398,7 +396,7 @@ void LoudnessPass::readGained(double gain, TruePeakLimiter* limiter, SampleRange
     }
     if (!limiter)
         return;
-    ReadBlock last{.samples = {}, .readUpTo = spool_.samples()};
+    ReadBlock last{.samples = {}, .readUpTo = std::min(range.to, spool_.samples())};
     limiter->finish(last.samples);
     handover.push(std::move(last));
 }

@@ -4,6 +4,7 @@
 #include "speech/audio/processing/sample_spool.h"
 #include "speech/audio/processing/true_peak_limiter.h"
 #include "speech/base/block_handover.h"
+#include "speech/conversion/loudness/limiter_pieces.h"
 #include "speech/conversion/loudness/loudness_gain_search.h"
 #include "speech/converter.h"
 
@@ -31,12 +32,6 @@ struct SoundLevel {
 
     LoudnessMeter loudness;
     TruePeakMeter peaks;
-};
-
-// Samples of a spool, from and up to (not including) these.
-struct SampleRange {
-    std::uint64_t from = 0;
-    std::uint64_t to = UINT64_MAX;
 };
 
 // A conversion whose level is settled over the whole sound, in two passes. The first takes
@@ -71,6 +66,11 @@ private:
     };
     void readGained(double gain, TruePeakLimiter* limiter, SampleRange range,
                     BlockHandover<ReadBlock>& handover, const std::atomic<bool>* cancel);
+    // readBack() of the whole sound through the limiter, piece by piece on every core; false
+    // where the sound is one piece.
+    bool readLimitedInPieces(double gain, double ceiling, const Sink& sink, LoudnessReport* report,
+                             const std::atomic<bool>* cancel,
+                             const std::function<void(double)>& done);
 
     // The gain for a target, and the threshold of the limiter where it is needed.
     struct Level {
