@@ -9,6 +9,8 @@ namespace kestrova::speech::xhtml {
 
 namespace {
 
+constexpr std::string_view noBreakSpace = "\xC2\xA0";
+
 // The length of the white space at text's start: ASCII's, the controls (C1's too) as every
 // reader takes them, and the no-break space that books use to indent and to space out marks;
 // 0: none.
@@ -18,7 +20,7 @@ std::size_t whiteSpaceAt(std::string_view text, std::size_t at) {
         return isGapCharacter(lead) ? 1 : 0;
     if (lead != 0xC2 && lead != 0xE2) // no gap character leads with another byte
         return 0;
-    if (text.substr(at, 2) == "\xC2\xA0")
+    if (text.substr(at, 2) == noBreakSpace)
         return 2;
     const CodePoint character = codePointAt(text.substr(at));
     return isGapCharacter(character.value) ? character.length : 0;
@@ -51,9 +53,13 @@ void BlockText::append(std::string_view text, const std::string& language,
     PlaceCursor cursor(places);
     for (std::size_t at = 0; at < text.size();) {
         if (const std::size_t space = whiteSpaceAt(text, at); space > 0) {
+            const bool noBreak = text.substr(at, space) == noBreakSpace;
             if (!runs_.empty() && !pendingSpace_) {
                 pendingSpace_ = true;
+                pendingNoBreak_ = noBreak;
                 pendingSpacePlace_ = cursor.at(at);
+            } else {
+                pendingNoBreak_ = pendingNoBreak_ && noBreak;
             }
             at += space;
             continue;
@@ -76,6 +82,7 @@ void BlockText::separate() {
         pendingSpace_ = true;
         pendingSpacePlace_.reset();
     }
+    pendingNoBreak_ = false;
 }
 
 void BlockText::separateCell() {
@@ -89,11 +96,19 @@ void BlockText::put(char byte, std::optional<std::uint64_t> place, const std::st
         if (std::string_view(".,;:!?").find(last.text.back()) == std::string_view::npos)
             push(last, ',', std::nullopt);
         pendingSpace_ = true;
+        pendingNoBreak_ = false;
         pendingCell_ = false;
     }
-    if (pendingSpace_ && !runs_.empty())
+    if (pendingSpace_ && !runs_.empty() && pendingNoBreak_) {
+        // No-break spaces alone between two words stay one, as plain text keeps it: it binds
+        // "Mr." to the name after it, where a sentence would otherwise end.
+        push(runs_.back(), noBreakSpace[0], pendingSpacePlace_);
+        push(runs_.back(), noBreakSpace[1], std::nullopt);
+    } else if (pendingSpace_ && !runs_.empty()) {
         push(runs_.back(), ' ', pendingSpacePlace_);
+    }
     pendingSpace_ = false;
+    pendingNoBreak_ = false;
     pendingSpacePlace_.reset();
     if (newRun)
         runs_.push_back({.text = {}, .language = language, .sourceBytes = {}});
@@ -123,6 +138,7 @@ std::vector<DocumentRun> BlockText::take() {
     std::vector<DocumentRun> runs = std::move(runs_);
     runs_.clear();
     pendingSpace_ = false;
+    pendingNoBreak_ = false;
     pendingCell_ = false;
     pendingSpacePlace_.reset();
     return runs;

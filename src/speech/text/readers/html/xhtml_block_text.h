@@ -11,8 +11,9 @@
 namespace kestrova::speech::xhtml {
 
 // The text of one block as it is gathered: white space collapsed to single spaces (none at
-// the block's edges), soft hyphens taken out, split into runs where the language changes, each
-// byte's place in the page kept as DocumentRun::sourceBytes says. A space between two runs ends the
+// the block's edges; no-break spaces alone between two words to one no-break space), soft
+// hyphens taken out, split into runs where the language changes, each byte's place in the
+// page kept as DocumentRun::sourceBytes says. A space between two runs ends the
 // earlier one, so that the runs' texts, joined, are the block's text.
 class BlockText {
 public:
@@ -36,7 +37,8 @@ private:
 
     std::vector<DocumentRun> runs_;
     bool pendingSpace_ = false;
-    bool pendingCell_ = false; // a cell has ended; its separator comes before more text
+    bool pendingNoBreak_ = false; // the pending space is no-break spaces only
+    bool pendingCell_ = false;    // a cell has ended; its separator comes before more text
     std::optional<std::uint64_t> pendingSpacePlace_;
 };
 
