@@ -180,14 +180,25 @@ void Conversion::speakSentence(DocumentSentence sentence) {
         timing.endByte = sentence.endByte;
         timing.source = std::string(sentence.source);
     }
-    sequenceChunk(std::move(sentence.chunk), timings_.sentences.size() - 1, *sentence.voice);
+    sequenceChunk(std::move(sentence.chunk), timings_.sentences.size() - 1, *sentence.voice,
+                  sentence.voiceChanges);
 }
 
-void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice) {
+// A sentence of several voices has each voice's part pronounced on its own.
+void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice,
+                               const std::vector<VoiceStart>& voiceChanges) {
     if (sentence != RenderTask::noSentence)
         pauseBeforeChapter(timings_.sentences[sentence].chapter);
     RenderTask task;
-    task.text = pronounced(std::move(chunk.text));
+    if (voiceChanges.empty()) {
+        task.text = pronounced(std::move(chunk.text));
+    } else {
+        std::vector<VoiceStart> voices{{.at = 0, .voice = &voice}};
+        voices.insert(voices.end(), voiceChanges.begin(), voiceChanges.end());
+        task.voiceChanges = pronouncedParts(
+            chunk.text, voices, [this](std::string text) { return pronounced(std::move(text)); });
+        task.text = std::move(chunk.text);
+    }
     task.voice = voice;
     task.prosody = asked_;
     task.endCharacter = chunk.endCharacter;

@@ -50,7 +50,8 @@ private:
     std::string pronounced(std::string text) const;
     void readDocument();
     void speakSentence(DocumentSentence sentence);
-    void sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice);
+    void sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice,
+                       const std::vector<VoiceStart>& voiceChanges = {});
     void pauseBeforeChapter(unsigned chapter);
     void sequenceReadyChunks();
 

@@ -63,6 +63,19 @@ std::span<const std::int16_t> trimmed(std::span<const std::int16_t> samples, boo
     return samples.subspan(begin, end - begin);
 }
 
+// Bytes [begin, end) of text without the spaces at their edges; empty where they are out of
+// the text's range.
+std::string trimmedText(const std::string& text, std::size_t begin, std::size_t end) {
+    end = std::min(end, text.size());
+    if (begin >= end)
+        return {};
+    const std::string_view part = std::string_view(text).substr(begin, end - begin);
+    const std::size_t first = part.find_first_not_of(" \n");
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(part.substr(first, part.find_last_not_of(" \n") + 1 - first));
+}
+
 void inBlocks(std::span<const std::int16_t> samples, const SampleSink& sink) {
     for (std::size_t at = 0; at < samples.size(); at += ChunkRenderer::blockSamples)
         sink(samples.subspan(at, std::min(ChunkRenderer::blockSamples, samples.size() - at)));
@@ -100,6 +113,11 @@ Synthesizer& ChunkRenderer::synthesizerFor(const Voice& voice) {
 
 void ChunkRenderer::render(const RenderTask& task, const SampleSink& sink,
                            const SilenceSink& silenceSink) {
+    if (!task.voiceChanges.empty()) {
+        renderVoices(task, sink);
+        silence(task.trailingSilenceMs, silenceSink);
+        return;
+    }
     Synthesizer& synthesizer = synthesizerFor(task.voice);
     synthesizer.setProsody(task.prosody.rate, task.prosody.pitch);
     if (task.pauses.any() || task.trimLeading || task.trimTrailing)
@@ -162,6 +180,29 @@ void ChunkRenderer::renderInPieces(Synthesizer& synthesizer, const RenderTask& t
             trimmed(samples, i > 0 || task.trimLeading, i + 1 < pieces.size() || task.trimTrailing),
             sink);
         silence(pieces[i].pauseAfterMs.value_or(0), silenceSink);
+    }
+}
+
+// A sentence of several voices: each part in a call of its own with its voice, the engines'
+// silence at the inner joins taken out so that the sentence runs on as one.
+void ChunkRenderer::renderVoices(const RenderTask& task, const SampleSink& sink) {
+    std::vector<std::int16_t> samples;
+    const std::size_t parts = task.voiceChanges.size() + 1;
+    for (std::size_t i = 0; i < parts; ++i) {
+        const Voice& voice = i == 0 ? task.voice : task.voiceChanges[i - 1].voice;
+        const std::size_t begin = i == 0 ? 0 : task.voiceChanges[i - 1].at;
+        const std::size_t end = i + 1 < parts ? task.voiceChanges[i].at : task.text.size();
+        const std::string text = trimmedText(task.text, begin, end);
+        samples.clear();
+        if (!text.empty()) {
+            Synthesizer& synthesizer = synthesizerFor(voice);
+            synthesizer.setProsody(task.prosody.rate, task.prosody.pitch);
+            stream(synthesizer, text, [&samples](std::span<const std::int16_t> part) {
+                samples.insert(samples.end(), part.begin(), part.end());
+            });
+        }
+        inBlocks(trimmed(samples, i > 0 || task.trimLeading, i + 1 < parts || task.trimTrailing),
+                 sink);
     }
 }
 

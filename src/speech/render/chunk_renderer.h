@@ -47,6 +47,7 @@ private:
     void stream(Synthesizer& synthesizer, const std::string& text, const SampleSink& sink);
     void renderInPieces(Synthesizer& synthesizer, const RenderTask& task, const SampleSink& sink,
                         const SilenceSink& silence);
+    void renderVoices(const RenderTask& task, const SampleSink& sink);
     void silence(std::int64_t milliseconds, const SilenceSink& sink) const;
 
     std::map<std::pair<EngineKind, std::string>, std::unique_ptr<Synthesizer>> synthesizers_;

@@ -19,12 +19,22 @@ struct PauseSettings {
     bool any() const { return sentenceMs || paragraphMs; }
 };
 
+// Where a sentence of several voices turns to another: from byte at of the task's text on,
+// voice reads it.
+struct VoiceChange {
+    std::size_t at = 0;
+    Voice voice;
+};
+
 // One chunk of speech as a worker renders it: its text, spoken with one voice and prosody,
 // the pauses inside it, and how it meets its neighbours. Everything a chunk's samples depend
 // on is here, so that a chunk sounds the same whichever process renders it.
 struct RenderTask {
     std::string text; // may be empty: then the chunk is only its silence
     Voice voice;
+    // In a sentence that holds a passage in another language, each voice after the first and
+    // where it begins, in order: the parts are joined with no pause. Empty: voice reads it all.
+    std::vector<VoiceChange> voiceChanges;
     Prosody prosody; // rate and pitch go to the engine; the volume is applied by the program
     PauseSettings pauses;
     // Where a pause of our own meets the chunk, the engine's silence at that edge goes.

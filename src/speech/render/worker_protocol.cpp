@@ -24,6 +24,16 @@ void appendText(const std::string& text, std::string& record) {
     record += text;
 }
 
+// A voice's fields in their order on the wire (Value const for the encoder).
+template <typename Coder, typename Value> void codeVoice(Coder& coder, Value& voice) {
+    coder.template as<std::uint32_t>(voice.engine);
+    coder.text(voice.displayName);
+    coder.text(voice.id);
+    coder.text(voice.language);
+    coder.template as<std::int32_t>(voice.nativeRate);
+    coder.text(voice.engineVoice);
+}
+
 // Both ends are the same program: a task goes over as the values' own bytes. A field goes as
 // Wire, a type of fixed size, converted from and to the task's own type.
 class TaskEncoder {
@@ -41,6 +51,13 @@ public:
     }
     // A pause as a number: -1 for none.
     void pause(const std::optional<int>& pause) { as<std::int32_t>(pause ? *pause : -1); }
+    void voiceChanges(const std::vector<VoiceChange>& changes) {
+        appendWord(static_cast<std::uint32_t>(changes.size()), record_);
+        for (const VoiceChange& change : changes) {
+            as<std::uint64_t>(change.at);
+            codeVoice(*this, change.voice);
+        }
+    }
 
 private:
     std::string& record_;
@@ -82,6 +99,21 @@ public:
         as<std::int32_t>(value);
         pause = value < 0 ? std::nullopt : std::optional<int>(value);
     }
+    void voiceChanges(std::vector<VoiceChange>& changes) {
+        std::uint32_t count = 0;
+        as<std::uint32_t>(count);
+        changes.clear();
+        // Each change takes more than a byte: a count past the bytes left is a broken record.
+        if (count > bytes_.size()) {
+            failed_ = true;
+            return;
+        }
+        for (std::uint32_t i = 0; i < count && !failed_; ++i) {
+            VoiceChange& change = changes.emplace_back();
+            as<std::uint64_t>(change.at);
+            codeVoice(*this, change.voice);
+        }
+    }
     bool whole() const { return !failed_ && bytes_.empty(); }
 
 private:
@@ -94,12 +126,8 @@ private:
 template <typename Coder, typename Task, typename Flag>
 void codeTaskFields(Coder& coder, Task& task, Flag& endsRun) {
     coder.text(task.text);
-    coder.template as<std::uint32_t>(task.voice.engine);
-    coder.text(task.voice.displayName);
-    coder.text(task.voice.id);
-    coder.text(task.voice.language);
-    coder.template as<std::int32_t>(task.voice.nativeRate);
-    coder.text(task.voice.engineVoice);
+    codeVoice(coder, task.voice);
+    coder.voiceChanges(task.voiceChanges);
     coder.template as<double>(task.prosody.rate);
     coder.template as<double>(task.prosody.pitch);
     coder.template as<double>(task.prosody.volume);

@@ -21,6 +21,9 @@ void enterChapter(std::vector<ChapterTiming>& chapters, const DocumentSentence& 
 void PlannedSentences::add(const DocumentSentence& sentence) {
     enterChapter(chapters_, sentence);
     text_ += sentence.chunk.text;
+    for (const VoiceStart& change : sentence.voiceChanges)
+        changes_.push_back(
+            {.at = static_cast<std::uint32_t>(change.at), .voice = voiceIndex(*change.voice)});
     records_.push_back({.textEnd = text_.size(),
                         .endCharacter = sentence.chunk.endCharacter,
                         .startByte = orNoByte(sentence.startByte, noByte),
@@ -28,6 +31,7 @@ void PlannedSentences::add(const DocumentSentence& sentence) {
                         .paragraph = sentence.paragraph,
                         .chapter = static_cast<std::uint32_t>(chapters_.size() - 1),
                         .source = sourceIndex(sentence.source),
+                        .changesEnd = static_cast<std::uint32_t>(changes_.size()),
                         .voice = voiceIndex(*sentence.voice),
                         .before = sentence.chunk.before});
 }
@@ -37,14 +41,20 @@ void PlannedSentences::replay(const std::function<void(DocumentSentence)>& speak
         return byte == noByte ? std::nullopt : std::optional(byte);
     };
     std::uint64_t textStart = 0;
+    std::uint32_t changesStart = 0;
     for (const Record& record : records_) {
         const ChapterTiming& chapter = chapters_[record.chapter];
+        std::vector<VoiceStart> voiceChanges;
+        for (std::uint32_t i = changesStart; i < record.changesEnd; ++i)
+            voiceChanges.push_back({.at = changes_[i].at, .voice = &voices_[changes_[i].voice]});
+        changesStart = record.changesEnd;
         speak({.chunk = {.text = text_.substr(textStart, record.textEnd - textStart),
                          .endCharacter = record.endCharacter,
                          .before = record.before,
                          .startByte = 0,
                          .endByte = 0},
                .voice = &voices_[record.voice],
+               .voiceChanges = std::move(voiceChanges),
                .chapter = chapter.number,
                .chapterTitle = chapter.title,
                .paragraph = record.paragraph,

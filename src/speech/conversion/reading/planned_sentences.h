@@ -1,5 +1,6 @@
 #pragma once
 
+#include "speech/conversion/reading/sentence_voices.h"
 #include "speech/converter.h"
 #include "speech/text/script/text_chunker.h"
 
@@ -18,6 +19,9 @@ namespace kestrova::speech {
 struct DocumentSentence {
     TextChunk chunk;
     const Voice* voice = nullptr;
+    // Where a passage in another language takes over inside it, and where the voice returns:
+    // each voice after the first, at its byte of chunk.text. Empty: voice reads it all.
+    std::vector<VoiceStart> voiceChanges;
     unsigned chapter = 0;
     std::string_view chapterTitle; // empty for chapter 0
     unsigned paragraph = 1;
@@ -48,10 +52,16 @@ private:
         std::uint64_t startByte; // noByte: none
         std::uint64_t endByte;
         std::uint32_t paragraph;
-        std::uint32_t chapter; // its index in chapters_
-        std::uint32_t source;  // its index in sources_
-        std::uint16_t voice;   // its index in voices_
+        std::uint32_t chapter;    // its index in chapters_
+        std::uint32_t source;     // its index in sources_
+        std::uint32_t changesEnd; // its voice changes end here in changes_
+        std::uint16_t voice;      // its index in voices_
         Boundary before;
+    };
+
+    struct Change {
+        std::uint32_t at;
+        std::uint16_t voice;
     };
 
     std::uint16_t voiceIndex(const Voice& voice);
@@ -59,6 +69,7 @@ private:
 
     std::string text_;
     std::vector<Record> records_;
+    std::vector<Change> changes_;
     std::vector<Voice> voices_;
     std::vector<std::string> sources_;
     std::vector<ChapterTiming> chapters_;

@@ -29,21 +29,19 @@ void StructuredReading::chapter(std::string title) {
 }
 
 void StructuredReading::block(DocumentBlock block) {
-    // Runs of one voice go together; a change of voice begins another group.
-    std::vector<RunGroup> groups;
+    BlockRuns runs;
     for (const DocumentRun& run : block.runs) {
         if (run.text.empty())
             continue;
         const Voice& voice = voiceFor(run.language);
-        if (groups.empty() || groups.back().voice != &voice)
-            groups.push_back({.voice = &voice, .text = {}, .runs = {}});
-        groups.back().runs.emplace_back(groups.back().text.size(), &run);
-        groups.back().text += run.text;
+        if (runs.voices.empty() || runs.voices.back().voice != &voice)
+            runs.voices.push_back({.at = runs.text.size(), .voice = &voice});
+        runs.runs.emplace_back(runs.text.size(), &run);
+        runs.text += run.text;
     }
-    const std::string source = block.source.empty() ? request_.input.path.string() : block.source;
-    bool beginsBlock = true;
-    for (const RunGroup& group : groups)
-        readGroup(group, source, beginsBlock);
+    if (runs.voices.empty())
+        return;
+    readBlock(runs, block.source.empty() ? request_.input.path.string() : block.source);
 }
 
 // The document's own voice for its own language and any its voice speaks, else a voice of the run's
@@ -67,13 +65,32 @@ const Voice& StructuredReading::voiceFor(const std::string& language) {
     return found->second ? *found->second : documentVoice_;
 }
 
-void StructuredReading::readGroup(const RunGroup& group, const std::string& source,
-                                  bool& beginsBlock) {
-    TextChunker chunker = chunkerFor(true, *group.voice);
-    chunker.push(group.text);
+// The voice that reads the most of the block's text: its language's conventions end the
+// block's sentences.
+const Voice& StructuredReading::mainVoice(const BlockRuns& block) {
+    if (block.voices.size() == 1)
+        return *block.voices.front().voice;
+    std::map<const Voice*, std::size_t> bytes;
+    for (std::size_t i = 0; i < block.voices.size(); ++i) {
+        const std::size_t end =
+            i + 1 < block.voices.size() ? block.voices[i + 1].at : block.text.size();
+        bytes[block.voices[i].voice] += end - block.voices[i].at;
+    }
+    // The first voice of the block wins a tie, whatever the voices' order in memory.
+    const Voice* most = block.voices.front().voice;
+    for (const VoiceStart& voice : block.voices)
+        if (bytes[voice.voice] > bytes[most])
+            most = voice.voice;
+    return *most;
+}
+
+void StructuredReading::readBlock(const BlockRuns& block, const std::string& source) {
+    TextChunker chunker = chunkerFor(true, mainVoice(block));
+    chunker.push(block.text);
     chunker.finish();
     const bool selected = request_.chapters.selection.contains(chapterNumber_);
     const std::uint64_t before = characters_;
+    bool beginsBlock = true;
     while (std::optional<TextChunk> chunk = chunker.next()) {
         if (beginsBlock)
             chunk->before = Boundary::Paragraph;
@@ -82,33 +99,39 @@ void StructuredReading::readGroup(const RunGroup& group, const std::string& sour
         beginsBlock = false;
         if (!selected)
             continue;
+        std::vector<VoiceStart> voices = sentenceVoices(block.text, block.voices, *chunk);
+        const Voice* voice = voices.front().voice;
+        voices.erase(voices.begin());
         const std::uint64_t endCharacter = before + chunk->endCharacter;
+        const std::optional<std::uint64_t> startByte = sourceByte(block, chunk->startByte, false);
+        const std::optional<std::uint64_t> endByte = sourceByte(block, chunk->endByte, true);
         speak_({.chunk = {.text = std::move(chunk->text),
                           .endCharacter = endCharacter,
                           .before = chunk->before,
                           .startByte = chunk->startByte,
                           .endByte = chunk->endByte},
-                .voice = group.voice,
+                .voice = voice,
+                .voiceChanges = std::move(voices),
                 .chapter = chapterNumber_,
                 .chapterTitle = chapterTitle_,
                 .paragraph = paragraph,
-                .startByte = sourceByte(group, chunk->startByte, false),
-                .endByte = sourceByte(group, chunk->endByte, true),
+                .startByte = startByte,
+                .endByte = endByte,
                 .source = source});
     }
     if (selected)
-        characters_ += characterCount(group.text);
+        characters_ += characterCount(block.text);
 }
 
-// Where a byte of the group's text stands in its source: for an end, one past the byte before
+// Where a byte of the block's text stands in its source: for an end, one past the byte before
 // it. None where the run has no place.
-std::optional<std::uint64_t> StructuredReading::sourceByte(const RunGroup& group, std::size_t at,
+std::optional<std::uint64_t> StructuredReading::sourceByte(const BlockRuns& block, std::size_t at,
                                                            bool end) {
     const std::size_t byte = end && at > 0 ? at - 1 : at;
     auto run =
-        std::upper_bound(group.runs.begin(), group.runs.end(), byte,
+        std::upper_bound(block.runs.begin(), block.runs.end(), byte,
                          [](std::size_t value, const auto& entry) { return value < entry.first; });
-    if (run == group.runs.begin())
+    if (run == block.runs.begin())
         return std::nullopt;
     --run;
     const auto& places = run->second->sourceBytes;

@@ -21,10 +21,12 @@
 namespace kestrova::speech {
 
 // Turns a structured document's blocks into sentences as they arrive, so that a book never
-// stands in memory whole: each block is cut into chunks, one sentence each, by the voice of
-// its runs' language (a block ends a paragraph), and handed on with its chapter and its place
-// in its source. Chapters count from 1 at each sink.chapter(); the text before the first is
-// chapter 0. Chunks of chapters the request does not select are passed over.
+// stands in memory whole: each block is cut into chunks, one sentence each (a block ends a
+// paragraph), by the conventions of the voice that reads most of it, and handed on with its
+// chapter and its place in its source. A passage in another language stays inside its
+// sentence: the sentence carries where its voice changes. Chapters count from 1 at each
+// sink.chapter(); the text before the first is chapter 0. Chunks of chapters the request does not
+// select are passed over.
 class StructuredReading : public DocumentSink {
 public:
     using Speak = std::function<void(DocumentSentence sentence)>;
@@ -50,17 +52,20 @@ public:
     std::uint64_t characters() const { return characters_; }
 
 private:
-    // Consecutive runs of one voice, read through one chunker: a sentence may cross them.
-    struct RunGroup {
-        const Voice* voice = nullptr;
+    // A block's runs as one text, read through one chunker.
+    struct BlockRuns {
         std::string text;
         // Where each run's text begins in text, with the run.
         std::vector<std::pair<std::size_t, const DocumentRun*>> runs;
+        // Where each voice begins in text; a run of the voice before it goes on with it.
+        std::vector<VoiceStart> voices;
     };
 
     const Voice& voiceFor(const std::string& language);
-    void readGroup(const RunGroup& group, const std::string& source, bool& beginsBlock);
-    static std::optional<std::uint64_t> sourceByte(const RunGroup& group, std::size_t at, bool end);
+    void readBlock(const BlockRuns& block, const std::string& source);
+    static const Voice& mainVoice(const BlockRuns& block);
+    static std::optional<std::uint64_t> sourceByte(const BlockRuns& block, std::size_t at,
+                                                   bool end);
 
     const ConversionRequest& request_;
     const Voice& documentVoice_;

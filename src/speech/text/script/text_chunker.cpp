@@ -22,8 +22,17 @@ bool isCloser(char c) {
     return c == '"' || c == '\'' || c == ')' || c == ']';
 }
 
-// Collapses every run of white space into one space, or into a blank line where the run
-// holds a paragraph end: both engines pause longer there.
+bool hasOnlyAscii(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// Bytes past the limit that Unicode's line rules read to tell where the text may break
+// before it (a word of Thai is known by the text around it).
+constexpr std::size_t lineContextBytes = 64;
+
+} // namespace
+
 std::string singleSpaced(std::string_view text) {
     std::string out;
     out.reserve(text.size());
@@ -43,17 +52,6 @@ std::string singleSpaced(std::string_view text) {
     }
     return out;
 }
-
-bool hasOnlyAscii(std::string_view text) {
-    return std::all_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-}
-
-// Bytes past the limit that Unicode's line rules read to tell where the text may break
-// before it (a word of Thai is known by the text around it).
-constexpr std::size_t lineContextBytes = 64;
-
-} // namespace
 
 TextChunker::TextChunker(std::size_t targetBytes, std::size_t limitBytes, std::string language)
     : targetBytes_(std::max<std::size_t>(targetBytes, 1)),

@@ -27,6 +27,10 @@ struct TextChunk {
     std::uint64_t endByte = 0;
 };
 
+// Text as a chunk holds it: every run of white space one space, or a blank line where the run
+// holds a paragraph end (both engines pause longer there); none at the edges.
+std::string singleSpaced(std::string_view text);
+
 // Splits a stream of UTF-8 text into chunks for the engines. Whole sentences and paragraphs
 // are gathered until a chunk reaches its target size; a sentence longer than the limit is
 // cut at a space, and a run without spaces where a line may break (between the words of

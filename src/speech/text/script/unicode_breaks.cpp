@@ -103,6 +103,14 @@ bool settlesSentenceEnd(int codePoint) {
     }
 }
 
+bool isPunctuation(int codePoint) {
+    return codePoint >= 0 && u_ispunct(codePoint);
+}
+
+bool isWhiteSpace(int codePoint) {
+    return codePoint >= 0 && u_isUWhiteSpace(codePoint);
+}
+
 bool isWrittenWithoutSpaces(int codePoint) {
     if (codePoint < 0)
         return false;

@@ -47,6 +47,11 @@ bool isSentenceCloser(int codePoint);
 // A character that settles whether a sentence ends at the marks before it (and the closing
 // marks and spaces after them): a letter, a line end, another mark, a comma and the like.
 bool settlesSentenceEnd(int codePoint);
+// Punctuation (quotes, brackets, dashes and marks alike), which a voice reads as the end or
+// start of the words beside it, never as words of its own; and white space, the no-break
+// space too.
+bool isPunctuation(int codePoint);
+bool isWhiteSpace(int codePoint);
 // A letter of a script written without spaces between words (Chinese, Japanese, Thai, Lao,
 // Khmer, Myanmar): lines break between its letters.
 bool isWrittenWithoutSpaces(int codePoint);
