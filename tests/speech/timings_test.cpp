@@ -283,7 +283,8 @@ TEST(DocumentTimings, PlannedSentencesRenderAsTheDocumentReadAgain) {
                      "<!DOCTYPE html>\n<html lang=\"en\"><head><title>Page</title></head><body>"
                      "<p>Before the first heading.</p><h1>One</h1><p>Hello there. Second "
                      "words.</p><p lang=\"de\">Guten Tag. Wie geht es?</p><h1>Two</h1>"
-                     "<p>The <em>last</em> words &amp; more.</p></body></html>\n");
+                     "<p>The <em>last</em> words &amp; more.</p><p>It is a <i "
+                     "lang=\"fr\">bijou</i> villa.</p></body></html>\n");
     for (const bool words : {true, false}) {
         SCOPED_TRACE(words ? "with sentences" : "chapters alone");
         speech::ConversionRequest request =
@@ -303,7 +304,7 @@ TEST(DocumentTimings, PlannedSentencesRenderAsTheDocumentReadAgain) {
         const auto& planned = fromPlan.timings;
         const auto& read = fromReading.timings;
         ASSERT_EQ(planned.sentences.size(), read.sentences.size());
-        ASSERT_EQ(planned.sentences.size(), 8u);
+        ASSERT_EQ(planned.sentences.size(), 9u);
         for (std::size_t i = 0; i < read.sentences.size(); ++i) {
             const speech::SentenceTiming& a = planned.sentences[i];
             const speech::SentenceTiming& b = read.sentences[i];
@@ -321,6 +322,7 @@ TEST(DocumentTimings, PlannedSentencesRenderAsTheDocumentReadAgain) {
         }
         if (words) {
             EXPECT_EQ(planned.sentences[4].text, "Guten Tag.");
+            EXPECT_EQ(planned.sentences[8].text, "It is a bijou villa.");
         }
     }
 }

@@ -30,6 +30,20 @@ RenderTask distinctTask() {
                   .language = "en-gb",
                   .nativeRate = 16000,
                   .engineVoice = "cmu_us_slt"};
+    task.voiceChanges = {{.at = 4,
+                          .voice = {.engine = EngineKind::EspeakNg,
+                                    .displayName = "eSpeak NG French (France)",
+                                    .id = "fr-fr",
+                                    .language = "fr",
+                                    .nativeRate = 22050,
+                                    .engineVoice = "gmw/fr"}},
+                         {.at = 10,
+                          .voice = {.engine = EngineKind::Flite,
+                                    .displayName = "Flite awb",
+                                    .id = "awb",
+                                    .language = "en-sc",
+                                    .nativeRate = 16001,
+                                    .engineVoice = "cmu_us_awb"}}};
     task.prosody = {.rate = 1.25, .pitch = 0.75, .volume = 0.5};
     task.pauses = {.sentenceMs = 320, .paragraphMs = 910};
     task.trimLeading = true;
@@ -48,6 +62,15 @@ void expectSameTask(const RenderTask& got, const RenderTask& sent) {
     EXPECT_EQ(got.voice.language, sent.voice.language);
     EXPECT_EQ(got.voice.nativeRate, sent.voice.nativeRate);
     EXPECT_EQ(got.voice.engineVoice, sent.voice.engineVoice);
+    ASSERT_EQ(got.voiceChanges.size(), sent.voiceChanges.size());
+    for (std::size_t i = 0; i < sent.voiceChanges.size(); ++i) {
+        const auto& [gotAt, gotVoice] = got.voiceChanges[i];
+        const auto& [sentAt, sentVoice] = sent.voiceChanges[i];
+        EXPECT_EQ(std::tie(gotAt, gotVoice.engine, gotVoice.displayName, gotVoice.id,
+                           gotVoice.language, gotVoice.nativeRate, gotVoice.engineVoice),
+                  std::tie(sentAt, sentVoice.engine, sentVoice.displayName, sentVoice.id,
+                           sentVoice.language, sentVoice.nativeRate, sentVoice.engineVoice));
+    }
     EXPECT_EQ(got.prosody, sent.prosody);
     EXPECT_EQ(got.pauses.sentenceMs, sent.pauses.sentenceMs);
     EXPECT_EQ(got.pauses.paragraphMs, sent.pauses.paragraphMs);
