@@ -196,19 +196,21 @@ void writeEpub(const ScratchDir& scratch, const std::string& name, const std::st
 }
 
 // A no-break space binds the words beside it in every reader: "Mr." before one ends no
-// sentence in plain text, Markdown, HTML or EPUB, and every reader gives the same sentences.
+// sentence in plain text, Markdown, HTML or EPUB, while one with ordinary white space after
+// it binds nothing; every reader gives the same sentences.
 TEST(Sentences, NoBreakSpaceBindsInEveryReader) {
     ScratchDir scratch;
     const std::string nbsp = "\xC2\xA0";
-    const std::string text = "Mr." + nbsp + "Bennet came home. Mrs." + nbsp + "Bennet did not.";
+    const std::string text =
+        "Mr." + nbsp + "Bennet came home. Mrs." + nbsp + "Bennet did not." + nbsp + " The end.";
     test::writeBytes(scratch / "text.txt", text + "\n");
     test::writeBytes(scratch / "text.md", text + "\n");
     const std::string markup =
-        "<p>Mr.&#160;Bennet came home. Mrs.&#160;&#160;Bennet <b>did</b> not.</p>";
+        "<p>Mr.&#160;Bennet came home. Mrs.&#160;&#160;Bennet <b>did</b> not.&#160; The end.</p>";
     test::writeBytes(scratch / "text.html", page(markup));
     writeEpub(scratch, "text.epub", markup);
     const std::vector<std::string> expected{"Mr." + nbsp + "Bennet came home.",
-                                            "Mrs." + nbsp + "Bennet did not."};
+                                            "Mrs." + nbsp + "Bennet did not.", "The end."};
     for (const char* input : {"text.txt", "text.md", "text.html", "text.epub"}) {
         SCOPED_TRACE(input);
         const std::string name = fs::path(input).extension().string().substr(1);

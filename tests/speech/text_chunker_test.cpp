@@ -64,6 +64,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "He said \"stop.\" Then (he left.) Done.",
                   {"He said \"stop.\"", "Then (he left.)", "Done."}},
         ChunkCase{"MarkInsideAWordIsNoEnd", {1, 40}, "Pi is 3.14 or so.", {"Pi is 3.14 or so."}},
+        // A no-break space alone binds the mark to the next word; with ordinary white space
+        // after it, or at the text's end, the sentence ends at the mark.
+        ChunkCase{"NoBreakSpaceBindsTheNextWord",
+                  {1, 40},
+                  "Mr.\u00A0Bennet. Mrs.\u00A0\u00A0Hill. Done.\u00A0 Next.\u00A0\n\nLast.\u00A0",
+                  {"Mr.\u00A0Bennet.", "Mrs.\u00A0\u00A0Hill.", "Done.", "Next.", "Last."}},
         ChunkCase{"LongSentenceCutAtASpace",
                   {8, 20},
                   "aaaa bbbb cccc dddd eeee ffff",

@@ -27,6 +27,8 @@ bool hasOnlyAscii(std::string_view text) {
                        [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
+constexpr std::string_view noBreakSpace = "\xC2\xA0";
+
 // Bytes past the limit that Unicode's line rules read to tell where the text may break
 // before it (a word of Thai is known by the text around it).
 constexpr std::size_t lineContextBytes = 64;
@@ -156,6 +158,8 @@ TextChunker::Verdict TextChunker::asciiMarkVerdict() {
                 .end = after,
                 .resume = after,
                 .at = Boundary::Sentence};
+    if (after < size && after <= limitBytes_ && pending_.compare(after, 2, noBreakSpace) == 0)
+        return noBreakSpaceVerdict(after);
     if (after < size && after <= limitBytes_ &&
         static_cast<unsigned char>(pending_[after]) >= 0xC0) {
         const std::optional<bool> unspaced = beforeUnspacedScript(after);
@@ -165,6 +169,26 @@ TextChunker::Verdict TextChunker::asciiMarkVerdict() {
             return unicodeMarkVerdict(scanned_);
     }
     return {.kind = Verdict::Kind::NoEnd, .next = after};
+}
+
+// No-break spaces after a mark bind it to the word after them ("Mr.\u00A0Bennet" is one
+// sentence, in every reader); where ordinary white space or the text's end follows them, the
+// sentence ends at the mark, and the next one begins after them.
+TextChunker::Verdict TextChunker::noBreakSpaceVerdict(std::size_t after) const {
+    const std::size_t size = pending_.size();
+    std::size_t spaces = after;
+    while (spaces < size && spaces <= limitBytes_ &&
+           pending_.compare(spaces, noBreakSpace.size(), noBreakSpace) == 0)
+        spaces += noBreakSpace.size();
+    if (spaces + noBreakSpace.size() > size && !finished_ && spaces <= limitBytes_)
+        return {.kind = Verdict::Kind::Wait}; // the next piece decides
+    if (spaces > limitBytes_ || (spaces < size && !isSpace(pending_[spaces])))
+        return {.kind = Verdict::Kind::NoEnd, .next = after};
+    return {.kind = Verdict::Kind::End,
+            .next = spaces,
+            .end = after,
+            .resume = spaces,
+            .at = Boundary::Sentence};
 }
 
 // A character outside ASCII: a mark of another script is left to Unicode's rules.

@@ -39,7 +39,8 @@ std::string singleSpaced(std::string_view text);
 // never on how it was fed in.
 //
 // A sentence ends at . ! ? ; : (and closing quotes or brackets) followed by white space, as
-// it always has, so "Dr. Smith" is two; and, by Unicode's sentence rules in the language's
+// it always has, so "Dr. Smith" is two (no-break spaces alone before the next word bind it:
+// "Dr.\u00A0Smith" is one); and, by Unicode's sentence rules in the language's
 // conventions, at the marks of other scripts (。！？ । ؟ and the like), with or without a
 // space after them, and at an ASCII mark directly followed by Chinese, Japanese or Thai.
 class TextChunker {
@@ -76,6 +77,7 @@ private:
     Verdict verdictAtScan();
     Verdict lineBreakVerdict() const;
     Verdict asciiMarkVerdict();
+    Verdict noBreakSpaceVerdict(std::size_t after) const;
     Verdict otherCharacterVerdict();
     Verdict unicodeMarkVerdict(std::size_t mark);
     std::optional<bool> beforeUnspacedScript(std::size_t at) const;
