@@ -107,7 +107,9 @@ TEST(XhtmlPage, LeavesOutWhatIsNotReadAndReadsLanguagesAndEntities) {
         warnings.push_back(line);
     };
     const RecordingSink sink = readPage(page, options);
-    const std::vector<std::string> expected = {"Ruby 漢.", "Café\xC2\xA0" "au lait merci beaucoup end done.",
+    const std::vector<std::string> expected = {"Ruby 漢.",
+                                               "Café\xC2\xA0"
+                                               "au lait merci beaucoup end done.",
                                                "Owl."};
     EXPECT_EQ(sink.events, expected) << sink.all();
     EXPECT_EQ(warnings,
