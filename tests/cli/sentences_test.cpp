@@ -126,7 +126,7 @@ double longestInnerSilenceMs(const fs::path& wav) {
 
 // A word in another language is read by its language's voice inside its sentence: one
 // sentence in the timings and the subtitles, its text whole, and no sentence's pause where
-// the voice changes (the engines' own silence at the join is taken out).
+// the voice changes (the engines' own silence at the join is taken out, but for a comma's).
 TEST(Sentences, PassageInAnotherLanguageStaysInItsSentence) {
     ScratchDir scratch;
     test::writeBytes(scratch / "mixed.html",
@@ -139,6 +139,14 @@ TEST(Sentences, PassageInAnotherLanguageStaysInItsSentence) {
     EXPECT_EQ(cueTexts(test::readBytes(scratch / "mixed.srt")), whole);
     EXPECT_LT(longestInnerSilenceMs(scratch / "mixed.wav"), 150.0);
     EXPECT_NE(test::readBytes(scratch / "mixed.wav"), test::readBytes(scratch / "english.wav"));
+
+    // A comma at a join keeps its pause, as the voice makes it inside a sentence (150 ms).
+    test::writeBytes(scratch / "comma.html",
+                     page("<p>Oh, <i lang=\"fr\">mon dieu</i>, she said.</p>"));
+    ASSERT_TRUE(convertTimed(scratch, "comma.html", "comma"));
+    EXPECT_EQ(timedSentences(scratch / "comma.json"),
+              std::vector<std::string>{"Oh, mon dieu, she said."});
+    EXPECT_GT(longestInnerSilenceMs(scratch / "comma.wav"), 100.0);
 }
 
 // Marks the document leaves outside a passage are read with it, never on their own ("colon",

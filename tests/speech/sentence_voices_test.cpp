@@ -1,4 +1,5 @@
 #include "speech/conversion/reading/sentence_voices.h"
+#include "speech/text/script/unicode_breaks.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -96,6 +97,16 @@ TEST(SentenceVoices, PartsArePronouncedEachOnItsOwn) {
     EXPECT_EQ(changes[0].voice.displayName, "French");
     EXPECT_EQ(changes[1].at, 17u);
     EXPECT_EQ(changes[1].voice.displayName, "English");
+}
+
+// A part ends where a voice pauses at a comma, semicolon, colon or dash of any script, before
+// any closing quote; not at a word, a full stop or a hyphen that joins two words.
+TEST(ClauseMarks, EndAPartWhereAVoicePauses) {
+    for (const char* text : {"Oh,", "Oh, ", "bijou;", "said:", "\"Oh,\"", "wait\u2014",
+                             "\u4F60\u597D\uFF0C", "\u0645\u0631\u062D\u0628\u0627\u060C"})
+        EXPECT_TRUE(endsAtClauseMark(text)) << text;
+    for (const char* text : {"", " ", "bijou", "Mr.", "well-", "no!\"", "(aside)", "\u00AB"})
+        EXPECT_FALSE(endsAtClauseMark(text)) << text;
 }
 
 } // namespace

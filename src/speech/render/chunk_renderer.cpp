@@ -2,6 +2,7 @@
 
 #include "speech/audio/processing/resampler.h"
 #include "speech/text/script/text_chunker.h"
+#include "speech/text/script/unicode_breaks.h"
 
 #include <algorithm>
 #include <cmath>
@@ -184,7 +185,8 @@ void ChunkRenderer::renderInPieces(Synthesizer& synthesizer, const RenderTask& t
 }
 
 // A sentence of several voices: each part in a call of its own with its voice, the engines'
-// silence at the inner joins taken out so that the sentence runs on as one.
+// silence at the inner joins taken out so that the sentence runs on as one (after a comma
+// the engine's own pause stays).
 void ChunkRenderer::renderVoices(const RenderTask& task, const SampleSink& sink) {
     std::vector<std::int16_t> samples;
     const std::size_t parts = task.voiceChanges.size() + 1;
@@ -201,8 +203,10 @@ void ChunkRenderer::renderVoices(const RenderTask& task, const SampleSink& sink)
                 samples.insert(samples.end(), part.begin(), part.end());
             });
         }
-        inBlocks(trimmed(samples, i > 0 || task.trimLeading, i + 1 < parts || task.trimTrailing),
-                 sink);
+        // A part that ends at a comma or the like keeps the engine's pause after it, which is
+        // that mark's pause inside a sentence.
+        const bool trailing = i + 1 < parts ? !endsAtClauseMark(text) : task.trimTrailing;
+        inBlocks(trimmed(samples, i > 0 || task.trimLeading, trailing), sink);
     }
 }
 

@@ -111,6 +111,33 @@ bool isWhiteSpace(int codePoint) {
     return codePoint >= 0 && u_isUWhiteSpace(codePoint);
 }
 
+namespace {
+
+// Unicode's marks that go on a sentence (commas and colons of every script, dashes) and the
+// semicolon; a hyphen joins two words rather than parting two clauses.
+bool isClauseMark(int codePoint) {
+    if (codePoint < 0 || codePoint == '-' || codePoint == 0x2010 || codePoint == 0x2011)
+        return false;
+    return codePoint == ';' || u_charType(codePoint) == U_DASH_PUNCTUATION ||
+           u_getIntPropertyValue(codePoint, UCHAR_SENTENCE_BREAK) == U_SB_SCONTINUE;
+}
+
+} // namespace
+
+bool endsAtClauseMark(std::string_view text) {
+    std::size_t end = text.size();
+    while (end > 0) {
+        std::size_t start = end - 1;
+        while (start > 0 && isContinuationByte(text[start]))
+            --start;
+        const int codePoint = codePointAt(text.substr(start, end - start)).value;
+        if (!isSentenceCloser(codePoint) && !isWhiteSpace(codePoint))
+            return isClauseMark(codePoint);
+        end = start;
+    }
+    return false;
+}
+
 bool isWrittenWithoutSpaces(int codePoint) {
     if (codePoint < 0)
         return false;

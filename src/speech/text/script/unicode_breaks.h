@@ -52,6 +52,9 @@ bool settlesSentenceEnd(int codePoint);
 // space too.
 bool isPunctuation(int codePoint);
 bool isWhiteSpace(int codePoint);
+// Whether text ends, before any closing quotes or brackets, at a mark that parts two clauses
+// of a sentence (a comma, semicolon, colon or dash, of any script), where a voice pauses.
+bool endsAtClauseMark(std::string_view text);
 // A letter of a script written without spaces between words (Chinese, Japanese, Thai, Lao,
 // Khmer, Myanmar): lines break between its letters.
 bool isWrittenWithoutSpaces(int codePoint);
