@@ -186,5 +186,48 @@ TEST(EpubDocument, LeavesOutEpub2NotesFoundThroughTheirReferences) {
     withNotes.readNotes = true;
     EXPECT_NE(joined(readAll(file, withNotes)).find("The note body."), std::string::npos);
 }
+// A link whose text is a number is a note's reference only when it leads to a note, on any
+// page: the index's and the text's links to pages are read as their numbers, in EPUB 2 and
+// EPUB 3 alike; an EPUB 2 book's note, known by what leads to it, is left out.
+TEST(EpubDocument, ReadsNumberLinksToPagesAndLeavesOutThoseToNotes) {
+    const std::string items = R"(<item id="a" href="a.xhtml" media-type="application/xhtml+xml"/>
+<item id="n" href="notes/n.xhtml" media-type="application/xhtml+xml"/>
+<item id="i" href="index.xhtml" media-type="application/xhtml+xml"/>)";
+    const std::vector<Entry> pages = {
+        {.name = "OPS/a.xhtml",
+         .bytes = page(
+             R"(<p>A claim<a href="notes/n.xhtml#fn3">3</a> (see page <a href="#Page_2">2</a>).</p>
+<p>It was in<span class="pagenum"><a id="Page_2">[Pg 2]</a></span> one variation.</p>)")},
+        {.name = "OPS/notes/n.xhtml",
+         .bytes = page(
+             R"(<h2 id="s4">Notes</h2><p id="fn3">3. The note body.</p>
+<p>Back to <a href="../a.xhtml#Page_2">2</a>.</p>)")},
+        {.name = "OPS/index.xhtml",
+         .bytes = page(
+             R"(<p>Addison, <a href="a.xhtml#Page_2">2</a>, <a href="notes/n.xhtml#s4">4</a></p>)")}};
+    for (const char* version : {"2.0", "3.0"}) {
+        SCOPED_TRACE(version);
+        std::string packageXml = package(items, R"(<itemref idref="a"/><itemref idref="n"/>
+<itemref idref="i"/>)");
+        packageXml.replace(packageXml.find("version=\"3.0\""), 13,
+                           std::string("version=\"") + version + "\"");
+        test::ScratchDir scratch;
+        const fs::path file = writeZip(scratch, "links.epub", book(packageXml, pages));
+        // Without a table of contents, the heading begins a chapter.
+        std::vector<std::string> expected = {"A claim (see page 2).",
+                                             "It was in one variation.",
+                                             "# Notes",
+                                             "Notes",
+                                             "3. The note body.",
+                                             "Back to 2.",
+                                             "Addison, 2, 4"};
+        if (std::string_view(version) == "2.0")
+            expected.erase(expected.begin() + 4);
+        EXPECT_EQ(readAll(file), expected);
+        DocumentOptions withNotes;
+        withNotes.readNotes = true;
+        EXPECT_EQ(readAll(file, withNotes).front(), "A claim3 (see page 2).");
+    }
+}
 } // namespace
 } // namespace kestrova::speech

@@ -64,7 +64,11 @@ public:
         placePages(package, tableOfContents(package));
         checkReadingSize(package.coverEntry);
         readCover(package.coverEntry);
-        collectNotes_ = package.majorVersion < 3 && !options_.readNotes;
+        // Every book's number links are looked at, as EPUB 3 books too may leave their
+        // references unmarked; an EPUB 2 book's notes, which carry no marks, are left out by
+        // what leads to them.
+        collectNotes_ = !options_.readNotes;
+        notesByLinks_ = package.majorVersion < 3;
     }
 
     const DocumentMetadata& metadata() const override { return metadata_; }
@@ -131,7 +135,7 @@ private:
     void placePages(const Package& package, const std::vector<TocEntry>& toc);
     void checkReadingSize(const std::string& coverEntry) const;
     void readCover(const std::string& coverEntry);
-    std::map<std::string, std::set<std::string>> noteTargets() const;
+    IdsByPage noteTargets() const;
     XhtmlPage xhtmlPageOf(const Page& page, std::string_view bytes) const;
     void readPage(const XhtmlPage& page,
                   const std::function<void(const XhtmlPage&)>& reading) const;
@@ -143,8 +147,9 @@ private:
     std::vector<Page> pages_;
     bool headingsAreChapters_ = false;
     bool collectNotes_ = false;
-    // Per page, the ids of the elements note references point at (EPUB 2), once collected.
-    std::optional<std::map<std::string, std::set<std::string>>> noteIds_;
+    bool notesByLinks_ = false; // the notes are left out as the targets of note references
+    // Per page, the ids of the notes that note references point at, once collected.
+    std::optional<IdsByPage> noteIds_;
 };
 
 // A table of contents that cannot be read is passed over with a warning, not the book.
@@ -251,18 +256,22 @@ void EpubDocument::readCover(const std::string& coverEntry) {
 }
 
 // EPUB 2 marks no notes: their bodies are known only as the targets of note references
-// anywhere in the book. Only the ids are kept, one page read at a time.
-std::map<std::string, std::set<std::string>> EpubDocument::noteTargets() const {
-    std::map<std::string, std::set<std::string>> ids;
+// anywhere in the book; and a link whose text is a number is a reference only when it leads to
+// a note, which may be on any page. Only the ids are kept, one page read at a time.
+IdsByPage EpubDocument::noteTargets() const {
+    IdsByPage targets;
+    IdsByPage noteLike;
     for (const Page& page : pages_) {
         checkCancel();
         const std::string bytes = archive_->read(page.entry, UINT64_MAX);
         readPage(xhtmlPageOf(page, bytes), [&](const XhtmlPage& xhtml) {
-            for (const auto& [entry, id] : noteTargetsOf(xhtml))
-                ids[entry].insert(id);
+            PageNotes notes = notesOf(xhtml);
+            for (const auto& [entry, id] : notes.targets)
+                targets[entry].insert(id);
+            noteLike[page.entry] = std::move(notes.noteLikeIds);
         });
     }
-    return ids;
+    return noteBodies(targets, noteLike);
 }
 
 XhtmlPage EpubDocument::xhtmlPageOf(const Page& page, std::string_view bytes) const {
@@ -272,8 +281,9 @@ XhtmlPage EpubDocument::xhtmlPageOf(const Page& page, std::string_view bytes) co
                     .language = metadata_.language,
                     .chaptersAt = page.chaptersAt,
                     .headingsAreChapters = headingsAreChapters_,
-                    .noteIds = {}};
-    if (noteIds_)
+                    .noteIds = {},
+                    .bookNotes = noteIds_ ? &*noteIds_ : nullptr};
+    if (noteIds_ && notesByLinks_)
         if (const auto found = noteIds_->find(page.entry); found != noteIds_->end())
             xhtml.noteIds = found->second;
     return xhtml;

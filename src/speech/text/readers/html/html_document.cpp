@@ -103,7 +103,8 @@ public:
                              .language = {},
                              .chaptersAt = {},
                              .headingsAreChapters = true,
-                             .noteIds = {}};
+                             .noteIds = {},
+                             .bookNotes = nullptr};
         readXhtmlPage(page, options_, sink);
     }
 

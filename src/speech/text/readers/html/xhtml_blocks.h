@@ -10,6 +10,9 @@
 
 namespace kestrova::speech {
 
+// Ids of elements by their page: "OEBPS/notes.xhtml" and "n3", "n4".
+using IdsByPage = std::map<std::string, std::set<std::string>, std::less<>>;
+
 // One XHTML or HTML page of a document, as the block reader is to read it.
 struct XhtmlPage {
     std::string_view bytes; // the page's own bytes
@@ -25,6 +28,10 @@ struct XhtmlPage {
     // Ids of elements that are note bodies although nothing in them says so (in EPUB 2, the
     // targets of note references anywhere in the book): left out with the notes.
     std::set<std::string> noteIds;
+    // The book's elements that a link whose text is only a number leads to as to a note, by
+    // page: such a link is a note reference only when it leads to one. nullptr: only the
+    // page's own are known, found as it is read (a lone HTML file).
+    const IdsByPage* bookNotes = nullptr;
 };
 
 // What the pages of one reading say of their faults, each kind told a few times and then
@@ -63,9 +70,18 @@ void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, Docume
 // ... with the page's warnings told through options.warning, the page's alone.
 void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink);
 
-// The ids inside the book that the page's note references point at ("notes.xhtml#n3" as
-// "notes.xhtml" and "n3", resolved against the page's name), for a first pass over an EPUB 2
-// book whose notes carry no marks of their own.
+// What a first pass over a book finds in one page of its notes.
+struct PageNotes {
+    // The ids inside the book that the page's note references, marked or by their number,
+    // point at ("notes.xhtml#n3" as "notes.xhtml" and "n3", resolved against the page's name).
+    std::set<std::pair<std::string, std::string>> targets;
+    // The ids of the page's elements that may be notes (xhtml::noteLikeIds).
+    std::set<std::string> noteLikeIds;
+};
+PageNotes notesOf(const XhtmlPage& page);
+// notesOf(page).targets.
 std::set<std::pair<std::string, std::string>> noteTargetsOf(const XhtmlPage& page);
+// Of the targets gathered over the book, those that may be notes: the note bodies by page.
+IdsByPage noteBodies(const IdsByPage& targets, const IdsByPage& noteLikeIds);
 
 } // namespace kestrova::speech

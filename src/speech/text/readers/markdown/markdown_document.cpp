@@ -276,6 +276,8 @@ void MarkdownDocument::send(RunBuilder& run, DocumentSink& sink) {
         return;
     DocumentBlock block;
     block.runs.push_back(run.take());
+    if (isSceneBreak(block.runs.front().text))
+        return;
     sink.block(std::move(block));
 }
 

@@ -1,0 +1,47 @@
+// A block of marks only, as books set between scenes, is no block: every reader hands over
+// the paragraphs around it and nothing for it, so that the break is one paragraph's pause.
+
+#include "speech/text/readers/document.h"
+#include "xhtml_blocks_cases.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace kestrova::speech {
+namespace {
+
+TEST(SceneBreak, IsMarksAndSpacesOnly) {
+    for (const char* mark : {"* * *", "*",           "— — — —", "-----", "⁂",     "• • •", "· · ·",
+                             ". . .", "…",           "~ ~ ~",   "***",   "___",   "═══",   "❧",
+                             "✻ ✻ ✻", "\xC2\xA0* *", "– – –",   "⸻",     "# # #", "+ + +"})
+        EXPECT_TRUE(isSceneBreak(mark)) << mark;
+    for (const char* text : {"", " ", "— he said.", "3.", "* * * A", "Yes — no", "x", "?", "!",
+                             "* 1 *", "“…”", "(— — —)"})
+        EXPECT_FALSE(isSceneBreak(text)) << text;
+}
+
+TEST(SceneBreak, GivesNoBlockInAPage) {
+    const std::string page =
+        "<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>The first part ends.</p>"
+        "<p>— — — —</p><p>Second.</p><p>* * *</p><hr/><p class=\"center\">-----</p>"
+        "<div><p>⁂</p></div><p>Third.</p><p>  .  .  .  </p><p>— he said.</p></body></html>";
+    const std::vector<std::string> expected = {"The first part ends.", "Second.", "Third.",
+                                               "— he said."};
+    EXPECT_EQ(readPage(page).events, expected);
+    EXPECT_EQ(readPage(page, reading(true, true)).events, expected);
+}
+
+TEST(SceneBreak, GivesNoBlockInMarkdown) {
+    test::ScratchDir scratch;
+    test::writeBytes(scratch / "breaks.md", "The first part ends.\n\n* * *\n\nSecond.\n\n"
+                                            "— — — —\n\nThird.\n\n⁂\n\n> • • •\n\n- — — —\n"
+                                            "- An item.\n\n— he said.\n");
+    RecordingSink sink;
+    openMarkdown(scratch / "breaks.md", {})->read(sink);
+    EXPECT_EQ(sink.events, (std::vector<std::string>{"The first part ends.", "Second.", "Third.",
+                                                     "An item.", "— he said."}));
+}
+
+} // namespace
+} // namespace kestrova::speech
