@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
+#include <utility>
 
 namespace kestrova::speech {
 
@@ -48,6 +50,24 @@ bool coverBytesMatch(std::string_view type, std::string_view bytes) {
     return false;
 }
 
+// Hands a chapter on only once a block follows it: a table's entry whose pages hold nothing
+// to read (a title page of one image) is no chapter, and is not counted, as an entry left out
+// is not.
+class ReadChaptersSink : public DocumentSink {
+public:
+    explicit ReadChaptersSink(DocumentSink& sink) : sink_(sink) {}
+    void chapter(std::string title) override { pending_ = std::move(title); }
+    void block(DocumentBlock block) override {
+        if (pending_)
+            sink_.chapter(std::move(*std::exchange(pending_, std::nullopt)));
+        sink_.block(std::move(block));
+    }
+
+private:
+    DocumentSink& sink_;
+    std::optional<std::string> pending_;
+};
+
 class EpubDocument : public StructuredDocument {
 public:
     EpubDocument(std::unique_ptr<ZipArchive> archive, const DocumentOptions& options,
@@ -73,9 +93,10 @@ public:
 
     const DocumentMetadata& metadata() const override { return metadata_; }
 
-    void read(DocumentSink& sink) override {
+    void read(DocumentSink& bookSink) override {
         if (collectNotes_ && !noteIds_)
             noteIds_ = noteTargets();
+        ReadChaptersSink sink(bookSink);
         // The pages' warnings name the book, and are told a few of each kind for the book.
         PageWarnings warnings(bookWarning());
         for (const Page& page : pages_) {
@@ -133,6 +154,7 @@ private:
 
     std::vector<TocEntry> tableOfContents(const Package& package) const;
     void placePages(const Package& package, const std::vector<TocEntry>& toc);
+    void placeChapters(const std::vector<TocEntry>& toc);
     void checkReadingSize(const std::string& coverEntry) const;
     void readCover(const std::string& coverEntry);
     IdsByPage noteTargets() const;
@@ -198,14 +220,26 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
     leftOut.tellUntold("", "pages of the spine are left out: their types are not XHTML");
     if (pages_.empty())
         throw FileError(bookFailure(archive_->name(), "it has no pages to read"));
+    placeChapters(toc);
+}
+
+// An entry whose page the book does not hold is told of and left out; one that points at a
+// page the spine does not read, left out.
+void EpubDocument::placeChapters(const std::vector<TocEntry>& toc) {
     std::map<std::string_view, Page*> firstPageOf; // a table may be as long as the spine
     for (Page& page : pages_)
         firstPageOf.emplace(page.entry, &page);
     bool anyChapter = false;
+    WarningTally missing(bookWarning());
     for (const TocEntry& entry : toc) {
         const auto found = firstPageOf.find(entry.place.entry);
-        if (found == firstPageOf.end())
+        if (found == firstPageOf.end()) {
+            if (missing.listened() && !archive_->contains(entry.place.entry))
+                missing.tell(quotedEntry(entry.place.entry) +
+                             ": the book does not hold it, where the chapter " +
+                             quotedValue(entry.title) + " begins; the chapter is left out");
             continue;
+        }
         std::string& title = found->second->chaptersAt[entry.place.fragment];
         if (title.empty())
             title = entry.title;
@@ -213,6 +247,7 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
             title += ": " + entry.title;
         anyChapter = true;
     }
+    missing.tellUntold("", "chapters are left out: the book does not hold their pages");
     headingsAreChapters_ = !anyChapter;
 }
 
