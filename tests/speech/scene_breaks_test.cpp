@@ -1,6 +1,7 @@
 // A block of marks only, as books set between scenes, is no block: every reader hands over
 // the paragraphs around it and nothing for it, so that the break is one paragraph's pause.
 
+#include "speech/base/scene_break.h"
 #include "speech/text/readers/document.h"
 #include "xhtml_blocks_cases.h"
 

@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace kestrova::speech {
@@ -46,12 +45,6 @@ struct DocumentBlock {
     std::vector<DocumentRun> runs;
     std::string source; // the file the block comes from (inside an EPUB); empty: the input
 };
-
-// Whether a block's text is only marks that a book sets between scenes: dashes, asterisks,
-// bullets, dots, ornaments, with spaces ("* * *", "— — —", "⁂"). Engines read them as a
-// pause each or by their names; a reader hands no such block over, so that the break is
-// the one pause between two paragraphs.
-bool isSceneBreak(std::string_view text);
 
 // Receives a document in reading order.
 class DocumentSink {

@@ -1,6 +1,7 @@
 #include "speech/text/readers/html/xhtml_blocks.h"
 
 #include "speech/base/clean_text.h"
+#include "speech/base/scene_break.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/html/xhtml_block_text.h"
