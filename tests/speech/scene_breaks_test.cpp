@@ -3,6 +3,7 @@
 
 #include "speech/base/scene_break.h"
 #include "speech/text/readers/document.h"
+#include "speech/text/readers/plain/scene_break_lines.h"
 #include "xhtml_blocks_cases.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,30 @@ TEST(SceneBreak, GivesNoBlockInMarkdown) {
     openMarkdown(scratch / "breaks.md", {})->read(sink);
     EXPECT_EQ(sink.events, (std::vector<std::string>{"The first part ends.", "Second.", "Third.",
                                                      "An item.", "— he said."}));
+}
+
+// Plain text: a line of marks only becomes spaces, its length and line end kept, however the
+// text arrives in pieces (a mark's bytes parted among them); other lines pass as they are, and
+// a long line of marks is the text's.
+TEST(SceneBreak, BlanksPlainTextLinesOfMarksOnly) {
+    const std::string longRow(5000, '-');
+    const std::string text = "He paused.\r\n* * *\r\n\u2014 \u2014 \u2014\nShe * * left.\n"
+                             "\u2042\n\n- an item\n" +
+                             longRow + "\n\u2026";
+    const std::string blanked = "He paused.\r\n     \r\n" + std::string(11, ' ') +
+                                "\nShe * * left.\n   \n\n- an item\n" + longRow + "\n   ";
+    for (const std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, text.size()}) {
+        SCOPED_TRACE(piece);
+        SceneBreakLines lines;
+        std::string passed;
+        for (std::size_t at = 0; at < text.size(); at += piece) {
+            const std::string out = lines.push(std::string_view(text).substr(at, piece));
+            passed += out;
+            EXPECT_LE(passed.size(), std::min(text.size(), at + piece)); // none added
+        }
+        passed += lines.finish();
+        EXPECT_EQ(passed, blanked);
+    }
 }
 
 } // namespace

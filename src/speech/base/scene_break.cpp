@@ -36,4 +36,8 @@ bool isSceneBreak(std::string_view text) {
     return marked;
 }
 
+bool mayBeInSceneBreak(int codePoint) {
+    return isBreakMark(codePoint) || isBreakSpace(codePoint);
+}
+
 } // namespace kestrova::speech

@@ -9,5 +9,7 @@ namespace kestrova::speech {
 // by their names; no reader hands such a block or paragraph to an engine, so that the break
 // is the one pause between two paragraphs.
 bool isSceneBreak(std::string_view text);
+// Whether the character may stand in such a text: one of its marks or spaces.
+bool mayBeInSceneBreak(int codePoint);
 
 } // namespace kestrova::speech
