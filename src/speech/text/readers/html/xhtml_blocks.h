@@ -64,7 +64,8 @@ private:
 // text as it is read (a UTF-8 page, CR LF line ends included); a character reference's
 // character at its "&"; what the page does not hold as such (an entity resolved through
 // HTML's table, an image's alt text, the comma between table cells) follows on from the byte
-// before it. A page in another encoding has no places.
+// before it. A Latin-1 page is placed in its own bytes, a byte for each character; a page in
+// another encoding has no places.
 void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
                    PageWarnings& warnings);
 // ... with the page's warnings told through options.warning, the page's alone.
