@@ -57,7 +57,9 @@ TEST(XhtmlNumberLinks, FollowTheBooksNotesWhenGiven) {
               R"(there<a href="#fn3">3</a>.</p><p id="fn3">3. Not a note here.</p>)");
     XhtmlPage where;
     const IdsByPage bookNotes = {{"OEBPS/notes.xhtml", {"n1"}}};
-    where.bookNotes = &bookNotes;
+    where.bookNotes = [&]() -> const IdsByPage& {
+        return bookNotes;
+    };
     EXPECT_EQ(readPage(text, {}, where).events,
               (std::vector<std::string>{"Here, page 2, there3.", "3. Not a note here."}));
 }

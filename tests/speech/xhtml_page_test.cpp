@@ -137,7 +137,9 @@ TEST(XhtmlPage, NotesAreLeftOutUnlessAsked) {
     XhtmlPage where;
     where.noteIds = {"n3", "n4", "n5", "c9"};
     const IdsByPage bookNotes = {{"OEBPS/notes.xhtml", {"n2"}}, {"OEBPS/page.xhtml", {"n3"}}};
-    where.bookNotes = &bookNotes;
+    where.bookNotes = [&]() -> const IdsByPage& {
+        return bookNotes;
+    };
     const RecordingSink quiet = readPage(page, {}, where);
     const std::vector<std::string> expected = {"Plain and starred and classed and linked 3.",
                                                "Nine", "A chapter a number links to."};

@@ -94,8 +94,8 @@ public:
     const DocumentMetadata& metadata() const override { return metadata_; }
 
     void read(DocumentSink& bookSink) override {
-        if (collectNotes_ && !noteIds_)
-            noteIds_ = noteTargets();
+        if (collectNotes_ && notesByLinks_)
+            notes();
         ReadChaptersSink sink(bookSink);
         // The pages' warnings name the book, and are told a few of each kind for the book.
         PageWarnings warnings(bookWarning());
@@ -158,6 +158,11 @@ private:
     void checkReadingSize(const std::string& coverEntry) const;
     void readCover(const std::string& coverEntry);
     IdsByPage noteTargets() const;
+    const IdsByPage& notes() const {
+        if (!noteIds_)
+            noteIds_ = noteTargets();
+        return *noteIds_;
+    }
     XhtmlPage xhtmlPageOf(const Page& page, std::string_view bytes) const;
     void readPage(const XhtmlPage& page,
                   const std::function<void(const XhtmlPage&)>& reading) const;
@@ -170,8 +175,9 @@ private:
     bool headingsAreChapters_ = false;
     bool collectNotes_ = false;
     bool notesByLinks_ = false; // the notes are left out as the targets of note references
-    // Per page, the ids of the notes that note references point at, once collected.
-    std::optional<IdsByPage> noteIds_;
+    // Per page, the ids of the notes that note references point at, once collected: before
+    // the reading where notes are left out by them, else once a page asks.
+    mutable std::optional<IdsByPage> noteIds_;
 };
 
 // A table of contents that cannot be read is passed over with a warning, not the book.
@@ -317,7 +323,11 @@ XhtmlPage EpubDocument::xhtmlPageOf(const Page& page, std::string_view bytes) co
                     .chaptersAt = page.chaptersAt,
                     .headingsAreChapters = headingsAreChapters_,
                     .noteIds = {},
-                    .bookNotes = noteIds_ ? &*noteIds_ : nullptr};
+                    .bookNotes = {}};
+    if (collectNotes_)
+        xhtml.bookNotes = [this]() -> const IdsByPage& {
+            return notes();
+        };
     if (noteIds_ && notesByLinks_)
         if (const auto found = noteIds_->find(page.entry); found != noteIds_->end())
             xhtml.noteIds = found->second;
@@ -335,6 +345,8 @@ void EpubDocument::readPage(const XhtmlPage& page,
         throw;
     } catch (const FileError& error) {
         std::string_view said = error.what();
+        if (said.starts_with(bookFailure(archive_->name(), ""))) // another page's, in a pass
+            throw;
         const std::string pageName = said.starts_with(page.name) ? quotedEntry(page.name) : "";
         said.remove_prefix(pageName.empty() ? 0 : page.name.size());
         throw FileError(bookFailure(archive_->name(), pageName + std::string(said)));

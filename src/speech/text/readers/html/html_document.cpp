@@ -104,7 +104,7 @@ public:
                              .chaptersAt = {},
                              .headingsAreChapters = true,
                              .noteIds = {},
-                             .bookNotes = nullptr};
+                             .bookNotes = {}};
         readXhtmlPage(page, options_, sink);
     }
 

@@ -171,9 +171,10 @@ private:
         const auto target = linkTarget(element, page_.name);
         if (!target)
             return false;
-        if (page_.bookNotes != nullptr) {
-            const auto found = page_.bookNotes->find(target->first);
-            return found != page_.bookNotes->end() && found->second.contains(target->second);
+        if (page_.bookNotes) {
+            const IdsByPage& notes = page_.bookNotes();
+            const auto found = notes.find(target->first);
+            return found != notes.end() && found->second.contains(target->second);
         }
         if (target->first != page_.name)
             return false;

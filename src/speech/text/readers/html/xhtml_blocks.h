@@ -3,6 +3,7 @@
 #include "speech/base/warning_tally.h"
 #include "speech/text/readers/document.h"
 
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -29,9 +30,10 @@ struct XhtmlPage {
     // targets of note references anywhere in the book): left out with the notes.
     std::set<std::string> noteIds;
     // The book's elements that a link whose text is only a number leads to as to a note, by
-    // page: such a link is a note reference only when it leads to one. nullptr: only the
-    // page's own are known, found as it is read (a lone HTML file).
-    const IdsByPage* bookNotes = nullptr;
+    // page: such a link is a note reference only when it leads to one. Asked for once the page
+    // holds such a link (a book finds them in a pass over its pages); empty: only the page's
+    // own are known, found as it is read (a lone HTML file).
+    std::function<const IdsByPage&()> bookNotes = {};
 };
 
 // What the pages of one reading say of their faults, each kind told a few times and then
