@@ -34,17 +34,6 @@ TEST(SceneBreak, GivesNoBlockInAPage) {
     EXPECT_EQ(readPage(page, reading(true, true)).events, expected);
 }
 
-TEST(SceneBreak, GivesNoBlockInMarkdown) {
-    test::ScratchDir scratch;
-    test::writeBytes(scratch / "breaks.md", "The first part ends.\n\n* * *\n\nSecond.\n\n"
-                                            "— — — —\n\nThird.\n\n⁂\n\n> • • •\n\n- — — —\n"
-                                            "- An item.\n\n— he said.\n");
-    RecordingSink sink;
-    openMarkdown(scratch / "breaks.md", {})->read(sink);
-    EXPECT_EQ(sink.events, (std::vector<std::string>{"The first part ends.", "Second.", "Third.",
-                                                     "An item.", "— he said."}));
-}
-
 // Plain text: a line of marks only becomes spaces, its length and line end kept, however the
 // text arrives in pieces (a mark's bytes parted among them); other lines pass as they are, and
 // a long line of marks is the text's.

@@ -49,21 +49,6 @@ TEST(XhtmlNumberLinks, AreNoteReferencesOnlyWhenTheyLeadToANote) {
     EXPECT_EQ(notes.events.at(2), "Chapter 3, a note3, a label[4], a mark*, elsewhere 9.");
 }
 
-// In a book the notes may be on any page: what the book's first pass found decides, for the
-// page's own links too.
-TEST(XhtmlNumberLinks, FollowTheBooksNotesWhenGiven) {
-    const std::string text =
-        xhtml(R"(<p>Here<a href="notes.xhtml#n1">1</a>, page <a href="notes.xhtml#pg2">2</a>, )"
-              R"(there<a href="#fn3">3</a>.</p><p id="fn3">3. Not a note here.</p>)");
-    XhtmlPage where;
-    const IdsByPage bookNotes = {{"OEBPS/notes.xhtml", {"n1"}}};
-    where.bookNotes = [&]() -> const IdsByPage& {
-        return bookNotes;
-    };
-    EXPECT_EQ(readPage(text, {}, where).events,
-              (std::vector<std::string>{"Here, page 2, there3.", "3. Not a note here."}));
-}
-
 // The first pass keeps of a page's number links' targets those that may be notes.
 TEST(XhtmlNumberLinks, NoteBodiesAreTheTargetsThatMayBeNotes) {
     XhtmlPage where = pageNamed("OEBPS/page.xhtml");
