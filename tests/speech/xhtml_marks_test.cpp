@@ -24,20 +24,21 @@ std::string xhtml(const std::string& body) {
 const std::string unmarkedPage = xhtml(
     R"(<p>For the comparison (see page <a href="#Page_82">82</a>), I select the bands.</p>
 <p>Addison, <a href="#Page_82">82</a>, <a href="#page83">83</a>, <a href="#pg84">84</a>, <a href="#p85">85</a>, <a href="#Page_iv">iv</a>.</p>
-<p>Chapter <a href="#c3">3</a>, a note<a href="#fn3">3</a>, a label<a href="#n4">[4]</a>, a mark<a href="#m5">*</a>, elsewhere <a href="other.xhtml#fn9">9</a>.</p>
+<p>Chapter <a href="#c3">3</a>, a note<a href="#fn3">3</a>, a label<a href="#n4">[4]</a>, a mark<a href="#m5">*</a>, elsewhere <a href="other.xhtml#fn9">9</a>, an edition's<a href="#Footnote_1_1" class="fnanchor">[1]</a>.</p>
 <h2 id="c3">Three</h2>
 <p>It was in<span class="pagenum"><a id="Page_82">[Pg 82]</a></span> one variation.</p>
 <p>Text<a id="page83"></a> more<span id="pg84"></span> and<span epub:type="pagebreak" id="p85" title="85"/> end<a id="Page_iv">iv</a>.</p>
 <p id="fn3">3. The note text.</p>
 <p><a id="n4" href="#r4">4</a> Labelled note.</p>
-<aside epub:type="footnote" id="m5"><p>Marked note.</p></aside>)");
+<aside epub:type="footnote" id="m5"><p>Marked note.</p></aside>
+<div class="footnote"><p><a id="Footnote_1_1"></a><a href="#FNanchor_1_1"><span class="label">[1]</span></a> An edition's note.</p></div>)");
 
 TEST(XhtmlNumberLinks, AreNoteReferencesOnlyWhenTheyLeadToANote) {
     const RecordingSink quiet = readPage(unmarkedPage);
     const std::vector<std::string> expected = {
         "For the comparison (see page 82), I select the bands.",
         "Addison, 82, 83, 84, 85, iv.",
-        "Chapter 3, a note, a label, a mark, elsewhere 9.",
+        "Chapter 3, a note, a label, a mark, elsewhere 9, an edition's.",
         "Three",
         "It was in one variation.",
         "Text more and endiv.",
@@ -46,7 +47,8 @@ TEST(XhtmlNumberLinks, AreNoteReferencesOnlyWhenTheyLeadToANote) {
     EXPECT_EQ(quiet.events, expected) << quiet.all();
     expectPlacesInPage(quiet.blocks, unmarkedPage);
     const RecordingSink notes = readPage(unmarkedPage, reading(false, true));
-    EXPECT_EQ(notes.events.at(2), "Chapter 3, a note3, a label[4], a mark*, elsewhere 9.");
+    EXPECT_EQ(notes.events.at(2),
+              "Chapter 3, a note3, a label[4], a mark*, elsewhere 9, an edition's[1].");
 }
 
 // The first pass keeps of a page's number links' targets those that may be notes.

@@ -65,13 +65,17 @@ bool isNoteLike(const xmlNode& element, const xmlNode* block) {
     return block != nullptr && shortTextOf(*block, 64).size() > text.size();
 }
 
-void gatherNoteLikeIds(const xmlNode& parent, const xmlNode* block, std::set<std::string>& ids) {
+// inNote: inside a note's body by its marks, where any id is the note's (an empty anchor at
+// its start, as HTML editions place them).
+void gatherNoteLikeIds(const xmlNode& parent, const xmlNode* block, bool inNote,
+                       std::set<std::string>& ids) {
     for (const xmlNode* child = parent.children; child != nullptr; child = child->next) {
         if (child->type != XML_ELEMENT_NODE || isNeverRead(*child))
             continue;
-        if (std::string id = idOf(*child); !id.empty() && isNoteLike(*child, block))
+        if (std::string id = idOf(*child); !id.empty() && (inNote || isNoteLike(*child, block)))
             ids.insert(std::move(id));
-        gatherNoteLikeIds(*child, isBlockElement(nameOf(*child)) ? child : block, ids);
+        gatherNoteLikeIds(*child, isBlockElement(nameOf(*child)) ? child : block,
+                          inNote || isMarkedNoteBody(*child), ids);
     }
 }
 
@@ -90,7 +94,7 @@ bool isPageAnchor(const xmlNode& element) {
 
 std::set<std::string> noteLikeIds(const xmlNode& root) {
     std::set<std::string> ids;
-    gatherNoteLikeIds(root, nullptr, ids);
+    gatherNoteLikeIds(root, nullptr, false, ids);
     return ids;
 }
 

@@ -17,7 +17,8 @@ bool isPageAnchor(const xmlNode& element);
 
 // The ids of the elements under root that a number link may lead to as to a note: a note's
 // body by its own marks; an element that may be a note (mayBeNote), is no page anchor and holds
-// more than a number; or a note's label, only a number or a mark, in a block that holds more.
+// more than a number; a note's label, only a number or a mark, in a block that holds more; or
+// any element inside a note's body.
 std::set<std::string> noteLikeIds(const xmlNode& root);
 
 } // namespace kestrova::speech::xhtml
