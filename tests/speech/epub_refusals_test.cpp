@@ -197,7 +197,7 @@ TEST(EpubDocument, WarnsAFewTimesOfEachFaultNamingTheBookAndThePage) {
         warnings.push_back(warning);
     };
     // Each chapter begins where the page ends; of those, only the last has text to read.
-    EXPECT_EQ(chaptersOf(readAll(file, options)).size(), 1u);
+    EXPECT_EQ(chaptersOf(readAll(file, options)), std::vector<std::string>{"T49999"});
     const std::string book = "\"" + file.string() + "\": ";
     const std::string entry = "'OPS/a'$'\\n''.xhtml': ";
     ASSERT_EQ(warnings.size(), 12u);

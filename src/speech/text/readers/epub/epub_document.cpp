@@ -31,6 +31,7 @@ struct Page {
     std::string entry;
     bool html = false; // served as text/html: libxml2's HTML parser
     std::map<std::string, std::string> chaptersAt;
+    std::vector<std::string> chapterOrder; // chaptersAt's ids in the table's order
 };
 
 // An entry's name in a message, quoted and cut as bookFailure gives it.
@@ -220,8 +221,10 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
         }
         if (!archive_->contains(item.entry))
             refusalIn(item.entry)("the spine lists it, but the book does not hold it");
-        pages_.push_back(
-            {.entry = item.entry, .html = item.mediaType == "text/html", .chaptersAt = {}});
+        pages_.push_back({.entry = item.entry,
+                          .html = item.mediaType == "text/html",
+                          .chaptersAt = {},
+                          .chapterOrder = {}});
     }
     leftOut.tellUntold("", "pages of the spine are left out: their types are not XHTML");
     if (pages_.empty())
@@ -246,7 +249,10 @@ void EpubDocument::placeChapters(const std::vector<TocEntry>& toc) {
                              quotedValue(entry.title) + " begins; the chapter is left out");
             continue;
         }
-        std::string& title = found->second->chaptersAt[entry.place.fragment];
+        auto [at, added] = found->second->chaptersAt.try_emplace(entry.place.fragment);
+        if (added)
+            found->second->chapterOrder.push_back(entry.place.fragment);
+        std::string& title = at->second;
         if (title.empty())
             title = entry.title;
         else if (!entry.title.empty() && title.size() < maxJoinedTitleBytes)
@@ -321,6 +327,7 @@ XhtmlPage EpubDocument::xhtmlPageOf(const Page& page, std::string_view bytes) co
                     .html = page.html,
                     .language = metadata_.language,
                     .chaptersAt = page.chaptersAt,
+                    .chapterOrder = page.chapterOrder,
                     .headingsAreChapters = headingsAreChapters_,
                     .noteIds = {},
                     .bookNotes = {}};

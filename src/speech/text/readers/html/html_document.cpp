@@ -102,6 +102,7 @@ public:
                              .html = !xml_,
                              .language = {},
                              .chaptersAt = {},
+                             .chapterOrder = {},
                              .headingsAreChapters = true,
                              .noteIds = {},
                              .bookNotes = {}};

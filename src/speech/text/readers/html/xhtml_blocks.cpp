@@ -89,13 +89,20 @@ public:
         // An id the page does not hold still begins its chapter, where the page ends, so that
         // the book keeps every chapter its table of contents names.
         for (const auto& [id, title] : page_.chaptersAt)
-            if (!begun_.contains(id)) {
-                warnings_.missingId(page_.name, id, title);
-                beginChapter(id, title);
-            }
+            if (!begun_.contains(id) && page_.chapterOrder.empty())
+                beginMissing(id, title);
+        for (const std::string& id : page_.chapterOrder)
+            if (const auto found = page_.chaptersAt.find(id);
+                found != page_.chaptersAt.end() && !begun_.contains(id))
+                beginMissing(id, found->second);
     }
 
 private:
+    void beginMissing(const std::string& id, const std::string& title) {
+        warnings_.missingId(page_.name, id, title);
+        beginChapter(id, title);
+    }
+
     void children(const xmlNode& parent, const std::string& language) {
         for (const xmlNode* child = parent.children; child != nullptr; child = child->next) {
             if (child->type == XML_ELEMENT_NODE)

@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrova::speech {
 
@@ -23,6 +24,9 @@ struct XhtmlPage {
     // Chapters that begin at an element of the page, by its id, with their titles; "" as
     // the key: a chapter that begins with the page.
     std::map<std::string, std::string> chaptersAt;
+    // The ids of chaptersAt in the table of contents' order, in which those the page does not
+    // hold begin where it ends; empty: in the ids' order.
+    std::vector<std::string> chapterOrder = {};
     // Headings h1-h3 begin chapters (a lone HTML file, or a book without a usable table of
     // contents); the heading's text is the title.
     bool headingsAreChapters = false;
