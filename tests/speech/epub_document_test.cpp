@@ -186,5 +186,90 @@ TEST(EpubDocument, LeavesOutEpub2NotesFoundThroughTheirReferences) {
     withNotes.readNotes = true;
     EXPECT_NE(joined(readAll(file, withNotes)).find("The note body."), std::string::npos);
 }
+// Chapters follow the table's order as kept: an entry whose page the book does not hold is
+// told of and left out, one whose pages hold nothing to read (a title page of one image) is no
+// chapter either, and neither is counted; a chapter whose first page is only an image begins
+// with the text of the next.
+TEST(EpubDocument, CountsOnlyTheChaptersThatHaveTextToRead) {
+    const std::string nav = page(R"(<nav epub:type="toc"><ol>
+<li><a href="title.xhtml">Title Page</a></li><li><a href="gone.xhtml#x">Gone</a></li>
+<li><a href="one.xhtml">One</a></li><li><a href="two.xhtml">Two</a></li></ol></nav>)");
+    const std::string items =
+        R"(<item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
+<item id="t" href="title.xhtml" media-type="application/xhtml+xml"/>
+<item id="a" href="one.xhtml" media-type="application/xhtml+xml"/>
+<item id="b" href="two.xhtml" media-type="application/xhtml+xml"/>
+<item id="c" href="two-text.xhtml" media-type="application/xhtml+xml"/>)";
+    test::ScratchDir scratch;
+    const fs::path file = writeZip(
+        scratch, "numbered.epub",
+        book(package(items, R"(<itemref idref="t"/><itemref idref="a"/><itemref idref="b"/>
+<itemref idref="c"/>)"),
+             {{.name = "OPS/nav.xhtml", .bytes = nav},
+              {.name = "OPS/title.xhtml",
+               .bytes = page(R"(<div><img src="c.png" alt="Cover"/></div>)")},
+              {.name = "OPS/one.xhtml", .bytes = page("<p>First text.</p>")},
+              {.name = "OPS/two.xhtml", .bytes = page(R"(<img src="p.png" alt="Plate"/>)")},
+              {.name = "OPS/two-text.xhtml", .bytes = page("<p>Second text.</p>")}}));
+    std::vector<std::string> warnings;
+    DocumentOptions options;
+    options.warning = [&](const std::string& warning) {
+        warnings.push_back(warning);
+    };
+    EXPECT_EQ(readAll(file, options),
+              (std::vector<std::string>{"# One", "First text.", "# Two", "Second text."}));
+    EXPECT_EQ(warnings, std::vector<std::string>{
+                            "\"" + file.string() +
+                            "\": \"OPS/gone.xhtml\": the book does not hold it, where the chapter "
+                            "\"Gone\" begins; the chapter is left out"});
+    DocumentOptions withAlt;
+    withAlt.readAlt = true;
+    EXPECT_EQ(chaptersOf(readAll(file, withAlt)),
+              (std::vector<std::string>{"Title Page", "One", "Two"}));
+}
+
+// A link whose text is a number is a note's reference only when it leads to a note, on any
+// page: the index's and the text's links to pages are read as their numbers, in EPUB 2 and
+// EPUB 3 alike; an EPUB 2 book's note, known by what leads to it, is left out.
+TEST(EpubDocument, ReadsNumberLinksToPagesAndLeavesOutThoseToNotes) {
+    const std::string items = R"(<item id="a" href="a.xhtml" media-type="application/xhtml+xml"/>
+<item id="n" href="notes/n.xhtml" media-type="application/xhtml+xml"/>
+<item id="i" href="index.xhtml" media-type="application/xhtml+xml"/>)";
+    const std::vector<Entry> pages = {
+        {.name = "OPS/a.xhtml",
+         .bytes = page(
+             R"(<p>A claim<a href="notes/n.xhtml#fn3">3</a> (see page <a href="#Page_2">2</a>).</p>
+<p>It was in<span class="pagenum"><a id="Page_2">[Pg 2]</a></span> one variation.</p>)")},
+        {.name = "OPS/notes/n.xhtml",
+         .bytes = page(
+             R"(<h2 id="s4">Notes</h2><p id="fn3">3. The note body.</p>
+<p>Back to <a href="../a.xhtml#Page_2">2</a>.</p>)")},
+        {.name = "OPS/index.xhtml",
+         .bytes = page(
+             R"(<p>Addison, <a href="a.xhtml#Page_2">2</a>, <a href="notes/n.xhtml#s4">4</a></p>)")}};
+    for (const char* version : {"2.0", "3.0"}) {
+        SCOPED_TRACE(version);
+        std::string packageXml = package(items, R"(<itemref idref="a"/><itemref idref="n"/>
+<itemref idref="i"/>)");
+        packageXml.replace(packageXml.find("version=\"3.0\""), 13,
+                           std::string("version=\"") + version + "\"");
+        test::ScratchDir scratch;
+        const fs::path file = writeZip(scratch, "links.epub", book(packageXml, pages));
+        // Without a table of contents, the heading begins a chapter.
+        std::vector<std::string> expected = {"A claim (see page 2).",
+                                             "It was in one variation.",
+                                             "# Notes",
+                                             "Notes",
+                                             "3. The note body.",
+                                             "Back to 2.",
+                                             "Addison, 2, 4"};
+        if (std::string_view(version) == "2.0")
+            expected.erase(expected.begin() + 4);
+        EXPECT_EQ(readAll(file), expected);
+        DocumentOptions withNotes;
+        withNotes.readNotes = true;
+        EXPECT_EQ(readAll(file, withNotes).front(), "A claim3 (see page 2).");
+    }
+}
 } // namespace
 } // namespace kestrova::speech

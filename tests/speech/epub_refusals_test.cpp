@@ -183,18 +183,21 @@ TEST(EpubDocument, WarnsAFewTimesOfEachFaultNamingTheBookAndThePage) {
         book(
             package(
                 R"(<item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
-<item id="a" href="a%0A.xhtml" media-type="application/xhtml+xml"/>)",
-                R"(<itemref idref="a"/>)"),
+<item id="a" href="a%0A.xhtml" media-type="application/xhtml+xml"/>
+<item id="b" href="b.xhtml" media-type="application/xhtml+xml"/>)",
+                R"(<itemref idref="a"/><itemref idref="b"/>)"),
             {{.name = "OPS/nav.xhtml",
               .bytes = page("<nav epub:type=\"toc\"><ol>" + links + "</ol></nav>")},
              {.name = "OPS/a\n.xhtml",
-              .bytes = withXhtmlDoctype(page("<p>Text" + entities + ".</p>"))}}));
+              .bytes = withXhtmlDoctype(page("<p>Text" + entities + ".</p>"))},
+             {.name = "OPS/b.xhtml", .bytes = page("<p>After.</p>")}}));
     std::vector<std::string> warnings;
     DocumentOptions options;
     options.warning = [&](const std::string& warning) {
         warnings.push_back(warning);
     };
-    EXPECT_EQ(chaptersOf(readAll(file, options)).size(), 50000u);
+    // Each chapter begins where the page ends; of those, only the last has text to read.
+    EXPECT_EQ(chaptersOf(readAll(file, options)), std::vector<std::string>{"T49999"});
     const std::string book = "\"" + file.string() + "\": ";
     const std::string entry = "'OPS/a'$'\\n''.xhtml': ";
     ASSERT_EQ(warnings.size(), 12u);

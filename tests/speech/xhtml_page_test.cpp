@@ -1,3 +1,4 @@
+#include "speech/base/utf8.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/html/xhtml_blocks.h"
 #include "support/running_program.h"
@@ -137,6 +138,10 @@ TEST(XhtmlPage, NotesAreLeftOutUnlessAsked) {
               "<div id=\"c9\"><h2>Nine</h2><p>A chapter a number links to.</p></div>");
     XhtmlPage where;
     where.noteIds = {"n3", "n4", "n5", "c9"};
+    const IdsByPage bookNotes = {{"OEBPS/notes.xhtml", {"n2"}}, {"OEBPS/page.xhtml", {"n3"}}};
+    where.bookNotes = [&]() -> const IdsByPage& {
+        return bookNotes;
+    };
     const RecordingSink quiet = readPage(page, {}, where);
     const std::vector<std::string> expected = {"Plain and starred and classed and linked 3.",
                                                "Nine", "A chapter a number links to."};
@@ -223,7 +228,53 @@ TEST(HtmlPage, ReadsNoDeclaredEntityAndConvertsOtherEncodings) {
                  "cr\xE8me</p></body></html>",
                  {}, pageNamed("page.html", true));
     ASSERT_EQ(latin.events, std::vector<std::string>{"café crème"});
-    EXPECT_TRUE(latin.blocks[0].runs[0].sourceBytes.empty());
+}
+
+// The page byte a run's byte at stands at, as the run's places say.
+std::uint64_t placeOf(const DocumentRun& run, std::size_t at) {
+    std::size_t k = 0;
+    while (k + 1 < run.sourceBytes.size() && run.sourceBytes[k + 1].first <= at)
+        ++k;
+    return run.sourceBytes.at(k).second + (at - run.sourceBytes.at(k).first);
+}
+
+// A page that declares Latin-1 is placed in its own bytes: one in ASCII (valid UTF-8) as it
+// stands, one with Latin-1's letters a byte for each character, both bytes of the character's
+// UTF-8 there, so that a sentence ending in one ends after it.
+TEST(XhtmlPage, PagesDeclaringLatin1ArePlacedInTheirBytes) {
+    const std::string xmlDeclared = "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\n<html "
+                                    "xmlns=\"http://www.w3.org/1999/xhtml\"><body>";
+    const std::string meta = "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                             "charset=iso-8859-1\"></head><body>";
+    for (const bool html : {false, true}) {
+        SCOPED_TRACE(html);
+        const std::string head = html ? meta : xmlDeclared;
+        const std::string ascii = head + "<p>Plain words &amp; more.</p></body></html>";
+        const RecordingSink plain = readPage(ascii, {}, pageNamed("p.xhtml", html));
+        expectPlacesInPage(plain.blocks, ascii);
+        const std::string latin1 =
+            head + "<p>\xC9t\xE9 au caf\xE9.</p><p>Na\xEFve &#233; caf\xE9</p></body></html>";
+        const RecordingSink read = readPage(latin1, {}, pageNamed("p.xhtml", html));
+        ASSERT_EQ(read.events, (std::vector<std::string>{"Été au café.", "Naïve é café"}));
+        for (const DocumentBlock& block : read.blocks) {
+            const DocumentRun& run = block.runs.at(0);
+            for (std::size_t at = 0; at < run.text.size();) {
+                const CodePoint character = codePointAt(std::string_view(run.text).substr(at));
+                const std::uint64_t place = placeOf(run, at);
+                ASSERT_LT(place, latin1.size());
+                if (std::isalpha(character.value) != 0 || character.value >= 0x80) {
+                    const auto byte = static_cast<unsigned char>(latin1[place]);
+                    if (latin1[place] == '&') { // a character reference, placed at its "&"
+                        at += character.length;
+                        continue;
+                    }
+                    EXPECT_EQ(byte, character.value) << run.text << " at " << at;
+                    EXPECT_EQ(placeOf(run, at + character.length - 1), place);
+                }
+                at += character.length;
+            }
+        }
+    }
 }
 
 TEST(HtmlFile, FailuresNameTheFile) {

@@ -2,6 +2,7 @@
 
 #include "speech/base/clean_text.h"
 #include "speech/base/utf8.h"
+#include "speech/text/readers/plain/scene_break_lines.h"
 #include "speech/text/readers/plain/text_file_reader.h"
 #include "speech/text/script/text_measures.h"
 
@@ -96,6 +97,7 @@ std::optional<TextChunk> SentenceLedger::next(std::size_t& sentence) {
 void chunkText(TextFileReader& reader, const ConversionRequest& request, TextChunker& chunker,
                SentenceLedger* ledger, const std::function<void()>& ready) {
     CharacterWindow window(request.input.firstCharacter, request.input.characterCount);
+    SceneBreakLines breaks; // blanked to the length they had: the places stay the text's
     std::string decoded;
     while (!window.done() && reader.read(decoded)) {
         const std::string_view kept = window.take(decoded);
@@ -103,13 +105,15 @@ void chunkText(TextFileReader& reader, const ConversionRequest& request, TextChu
             ledger->read(std::string_view(decoded).substr(
                              0, static_cast<std::size_t>(kept.data() - decoded.data())),
                          kept);
+        const std::string passed = breaks.push(kept);
         // Small slices keep the chunker's own buffer short.
         constexpr std::size_t slice = 4096;
-        for (std::size_t at = 0; at < kept.size(); at += slice) {
-            chunker.push(kept.substr(at, slice));
+        for (std::size_t at = 0; at < passed.size(); at += slice) {
+            chunker.push(std::string_view(passed).substr(at, slice));
             ready();
         }
     }
+    chunker.push(breaks.finish());
     chunker.finish();
     if (ledger)
         ledger->finish();

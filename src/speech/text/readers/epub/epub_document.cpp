@@ -11,7 +11,9 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <set>
+#include <utility>
 
 namespace kestrova::speech {
 
@@ -29,6 +31,7 @@ struct Page {
     std::string entry;
     bool html = false; // served as text/html: libxml2's HTML parser
     std::map<std::string, std::string> chaptersAt;
+    std::vector<std::string> chapterOrder; // chaptersAt's ids in the table's order
 };
 
 // An entry's name in a message, quoted and cut as bookFailure gives it.
@@ -48,6 +51,24 @@ bool coverBytesMatch(std::string_view type, std::string_view bytes) {
     return false;
 }
 
+// Hands a chapter on only once a block follows it: a table's entry whose pages hold nothing
+// to read (a title page of one image) is no chapter, and is not counted, as an entry left out
+// is not.
+class ReadChaptersSink : public DocumentSink {
+public:
+    explicit ReadChaptersSink(DocumentSink& sink) : sink_(sink) {}
+    void chapter(std::string title) override { pending_ = std::move(title); }
+    void block(DocumentBlock block) override {
+        if (pending_)
+            sink_.chapter(std::move(*std::exchange(pending_, std::nullopt)));
+        sink_.block(std::move(block));
+    }
+
+private:
+    DocumentSink& sink_;
+    std::optional<std::string> pending_;
+};
+
 class EpubDocument : public StructuredDocument {
 public:
     EpubDocument(std::unique_ptr<ZipArchive> archive, const DocumentOptions& options,
@@ -64,14 +85,19 @@ public:
         placePages(package, tableOfContents(package));
         checkReadingSize(package.coverEntry);
         readCover(package.coverEntry);
-        collectNotes_ = package.majorVersion < 3 && !options_.readNotes;
+        // Every book's number links are looked at, as EPUB 3 books too may leave their
+        // references unmarked; an EPUB 2 book's notes, which carry no marks, are left out by
+        // what leads to them.
+        collectNotes_ = !options_.readNotes;
+        notesByLinks_ = package.majorVersion < 3;
     }
 
     const DocumentMetadata& metadata() const override { return metadata_; }
 
-    void read(DocumentSink& sink) override {
-        if (collectNotes_ && !noteIds_)
-            noteIds_ = noteTargets();
+    void read(DocumentSink& bookSink) override {
+        if (collectNotes_ && notesByLinks_)
+            notes();
+        ReadChaptersSink sink(bookSink);
         // The pages' warnings name the book, and are told a few of each kind for the book.
         PageWarnings warnings(bookWarning());
         for (const Page& page : pages_) {
@@ -129,9 +155,15 @@ private:
 
     std::vector<TocEntry> tableOfContents(const Package& package) const;
     void placePages(const Package& package, const std::vector<TocEntry>& toc);
+    void placeChapters(const std::vector<TocEntry>& toc);
     void checkReadingSize(const std::string& coverEntry) const;
     void readCover(const std::string& coverEntry);
-    std::map<std::string, std::set<std::string>> noteTargets() const;
+    IdsByPage noteTargets() const;
+    const IdsByPage& notes() const {
+        if (!noteIds_)
+            noteIds_ = noteTargets();
+        return *noteIds_;
+    }
     XhtmlPage xhtmlPageOf(const Page& page, std::string_view bytes) const;
     void readPage(const XhtmlPage& page,
                   const std::function<void(const XhtmlPage&)>& reading) const;
@@ -143,8 +175,10 @@ private:
     std::vector<Page> pages_;
     bool headingsAreChapters_ = false;
     bool collectNotes_ = false;
-    // Per page, the ids of the elements note references point at (EPUB 2), once collected.
-    std::optional<std::map<std::string, std::set<std::string>>> noteIds_;
+    bool notesByLinks_ = false; // the notes are left out as the targets of note references
+    // Per page, the ids of the notes that note references point at, once collected: before
+    // the reading where notes are left out by them, else once a page asks.
+    mutable std::optional<IdsByPage> noteIds_;
 };
 
 // A table of contents that cannot be read is passed over with a warning, not the book.
@@ -187,27 +221,45 @@ void EpubDocument::placePages(const Package& package, const std::vector<TocEntry
         }
         if (!archive_->contains(item.entry))
             refusalIn(item.entry)("the spine lists it, but the book does not hold it");
-        pages_.push_back(
-            {.entry = item.entry, .html = item.mediaType == "text/html", .chaptersAt = {}});
+        pages_.push_back({.entry = item.entry,
+                          .html = item.mediaType == "text/html",
+                          .chaptersAt = {},
+                          .chapterOrder = {}});
     }
     leftOut.tellUntold("", "pages of the spine are left out: their types are not XHTML");
     if (pages_.empty())
         throw FileError(bookFailure(archive_->name(), "it has no pages to read"));
+    placeChapters(toc);
+}
+
+// An entry whose page the book does not hold is told of and left out; one that points at a
+// page the spine does not read, left out.
+void EpubDocument::placeChapters(const std::vector<TocEntry>& toc) {
     std::map<std::string_view, Page*> firstPageOf; // a table may be as long as the spine
     for (Page& page : pages_)
         firstPageOf.emplace(page.entry, &page);
     bool anyChapter = false;
+    WarningTally missing(bookWarning());
     for (const TocEntry& entry : toc) {
         const auto found = firstPageOf.find(entry.place.entry);
-        if (found == firstPageOf.end())
+        if (found == firstPageOf.end()) {
+            if (missing.listened() && !archive_->contains(entry.place.entry))
+                missing.tell(quotedEntry(entry.place.entry) +
+                             ": the book does not hold it, where the chapter " +
+                             quotedValue(entry.title) + " begins; the chapter is left out");
             continue;
-        std::string& title = found->second->chaptersAt[entry.place.fragment];
+        }
+        auto [at, added] = found->second->chaptersAt.try_emplace(entry.place.fragment);
+        if (added)
+            found->second->chapterOrder.push_back(entry.place.fragment);
+        std::string& title = at->second;
         if (title.empty())
             title = entry.title;
         else if (!entry.title.empty() && title.size() < maxJoinedTitleBytes)
             title += ": " + entry.title;
         anyChapter = true;
     }
+    missing.tellUntold("", "chapters are left out: the book does not hold their pages");
     headingsAreChapters_ = !anyChapter;
 }
 
@@ -251,18 +303,22 @@ void EpubDocument::readCover(const std::string& coverEntry) {
 }
 
 // EPUB 2 marks no notes: their bodies are known only as the targets of note references
-// anywhere in the book. Only the ids are kept, one page read at a time.
-std::map<std::string, std::set<std::string>> EpubDocument::noteTargets() const {
-    std::map<std::string, std::set<std::string>> ids;
+// anywhere in the book; and a link whose text is a number is a reference only when it leads to
+// a note, which may be on any page. Only the ids are kept, one page read at a time.
+IdsByPage EpubDocument::noteTargets() const {
+    IdsByPage targets;
+    IdsByPage noteLike;
     for (const Page& page : pages_) {
         checkCancel();
         const std::string bytes = archive_->read(page.entry, UINT64_MAX);
         readPage(xhtmlPageOf(page, bytes), [&](const XhtmlPage& xhtml) {
-            for (const auto& [entry, id] : noteTargetsOf(xhtml))
-                ids[entry].insert(id);
+            PageNotes notes = notesOf(xhtml);
+            for (const auto& [entry, id] : notes.targets)
+                targets[entry].insert(id);
+            noteLike[page.entry] = std::move(notes.noteLikeIds);
         });
     }
-    return ids;
+    return noteBodies(targets, noteLike);
 }
 
 XhtmlPage EpubDocument::xhtmlPageOf(const Page& page, std::string_view bytes) const {
@@ -271,9 +327,15 @@ XhtmlPage EpubDocument::xhtmlPageOf(const Page& page, std::string_view bytes) co
                     .html = page.html,
                     .language = metadata_.language,
                     .chaptersAt = page.chaptersAt,
+                    .chapterOrder = page.chapterOrder,
                     .headingsAreChapters = headingsAreChapters_,
-                    .noteIds = {}};
-    if (noteIds_)
+                    .noteIds = {},
+                    .bookNotes = {}};
+    if (collectNotes_)
+        xhtml.bookNotes = [this]() -> const IdsByPage& {
+            return notes();
+        };
+    if (noteIds_ && notesByLinks_)
         if (const auto found = noteIds_->find(page.entry); found != noteIds_->end())
             xhtml.noteIds = found->second;
     return xhtml;
@@ -290,6 +352,8 @@ void EpubDocument::readPage(const XhtmlPage& page,
         throw;
     } catch (const FileError& error) {
         std::string_view said = error.what();
+        if (said.starts_with(bookFailure(archive_->name(), ""))) // another page's, in a pass
+            throw;
         const std::string pageName = said.starts_with(page.name) ? quotedEntry(page.name) : "";
         said.remove_prefix(pageName.empty() ? 0 : page.name.size());
         throw FileError(bookFailure(archive_->name(), pageName + std::string(said)));

@@ -102,8 +102,10 @@ public:
                              .html = !xml_,
                              .language = {},
                              .chaptersAt = {},
+                             .chapterOrder = {},
                              .headingsAreChapters = true,
-                             .noteIds = {}};
+                             .noteIds = {},
+                             .bookNotes = {}};
         readXhtmlPage(page, options_, sink);
     }
 

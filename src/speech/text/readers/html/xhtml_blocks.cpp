@@ -1,10 +1,12 @@
 #include "speech/text/readers/html/xhtml_blocks.h"
 
 #include "speech/base/clean_text.h"
+#include "speech/base/scene_break.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/html/xhtml_block_text.h"
 #include "speech/text/readers/html/xhtml_elements.h"
+#include "speech/text/readers/html/xhtml_note_targets.h"
 #include "speech/text/readers/html/xhtml_page_tree.h"
 
 #include <set>
@@ -87,13 +89,20 @@ public:
         // An id the page does not hold still begins its chapter, where the page ends, so that
         // the book keeps every chapter its table of contents names.
         for (const auto& [id, title] : page_.chaptersAt)
-            if (!begun_.contains(id)) {
-                warnings_.missingId(page_.name, id, title);
-                beginChapter(id, title);
-            }
+            if (!begun_.contains(id) && page_.chapterOrder.empty())
+                beginMissing(id, title);
+        for (const std::string& id : page_.chapterOrder)
+            if (const auto found = page_.chaptersAt.find(id);
+                found != page_.chaptersAt.end() && !begun_.contains(id))
+                beginMissing(id, found->second);
     }
 
 private:
+    void beginMissing(const std::string& id, const std::string& title) {
+        warnings_.missingId(page_.name, id, title);
+        beginChapter(id, title);
+    }
+
     void children(const xmlNode& parent, const std::string& language) {
         for (const xmlNode* child = parent.children; child != nullptr; child = child->next) {
             if (child->type == XML_ELEMENT_NODE)
@@ -151,14 +160,36 @@ private:
             breakBlock();
     }
 
-    bool isLeftOut(const xmlNode& element) const {
+    bool isLeftOut(const xmlNode& element) {
         if (isNeverRead(element))
             return true;
         if (options_.readNotes)
             return false;
-        return isNoteReference(element, !marksReferences_) || isMarkedNoteBody(element) ||
-               isNoteTarget(element) ||
+        return isNoteReference(element, false) || (!marksReferences_ && leadsToNote(element)) ||
+               isMarkedNoteBody(element) || isNoteTarget(element) ||
                (isBlockElement(nameOf(element)) && startsWithNoteLabel(element));
+    }
+
+    // A link whose text is only a number or a mark is a note reference when it leads to a
+    // note; one to a page, a chapter or an entry elsewhere is read as its number.
+    bool leadsToNote(const xmlNode& element) {
+        if (nameOf(element) != "a" || !isNoteMarkText(shortTextOf(element, 24)))
+            return false;
+        const auto target = linkTarget(element, page_.name);
+        if (!target)
+            return false;
+        if (page_.bookNotes) {
+            const IdsByPage& notes = page_.bookNotes();
+            const auto found = notes.find(target->first);
+            return found != notes.end() && found->second.contains(target->second);
+        }
+        if (target->first != page_.name)
+            return false;
+        if (page_.noteIds.contains(target->second))
+            return true;
+        if (!pageNotes_)
+            pageNotes_ = noteLikeIds(*tree_.root());
+        return pageNotes_->contains(target->second);
     }
 
     // An element that the book's note references point at, though it carries no mark of a
@@ -222,6 +253,10 @@ private:
     void endBlock() {
         if (block_.empty())
             return;
+        if (isSceneBreak(block_.text())) {
+            block_.take();
+            return;
+        }
         sink_.block({.runs = block_.take(), .source = page_.name});
         chapterOpen_ = false;
         if (options_.cancel != nullptr && options_.cancel->load())
@@ -237,6 +272,7 @@ private:
     BlockText block_;
     std::set<std::string> begun_;                        // the chapters of chaptersAt begun so far
     std::set<std::string, std::less<>> unknownEntities_; // told of once each
+    std::optional<std::set<std::string>> pageNotes_;     // without bookNotes, once a link asks
     bool chapterOpen_ = false; // a chapter has begun and no block followed yet
     int headingDepth_ = 0;     // inside a heading that titles a chapter
 };
@@ -299,11 +335,29 @@ void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, Docume
     warnings.tellUntold(quotedValue(page.name, longestDocumentName) + ": ");
 }
 
-std::set<std::pair<std::string, std::string>> noteTargetsOf(const XhtmlPage& page) {
+PageNotes notesOf(const XhtmlPage& page) {
     const PageTree tree = parsedPage(page);
-    std::set<std::pair<std::string, std::string>> targets;
-    gatherNoteTargets(*tree.root(), page.name, !marksNoteReferences(*tree.root()), targets);
-    return targets;
+    PageNotes notes;
+    gatherNoteTargets(*tree.root(), page.name, !marksNoteReferences(*tree.root()), notes.targets);
+    notes.noteLikeIds = noteLikeIds(*tree.root());
+    return notes;
+}
+
+std::set<std::pair<std::string, std::string>> noteTargetsOf(const XhtmlPage& page) {
+    return notesOf(page).targets;
+}
+
+IdsByPage noteBodies(const IdsByPage& targets, const IdsByPage& noteLikeIds) {
+    IdsByPage bodies;
+    for (const auto& [page, ids] : targets) {
+        const auto noteLike = noteLikeIds.find(page);
+        if (noteLike == noteLikeIds.end())
+            continue;
+        for (const std::string& id : ids)
+            if (noteLike->second.contains(id))
+                bodies[page].insert(id);
+    }
+    return bodies;
 }
 
 } // namespace kestrova::speech

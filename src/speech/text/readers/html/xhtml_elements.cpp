@@ -80,17 +80,28 @@ bool isHidden(const xmlNode& element) {
     return style.find("display:none") != std::string::npos;
 }
 
+} // namespace
+
+bool isPageMarker(const xmlNode& element) {
+    constexpr std::array<std::string_view, 2> pageBreaks = {"pagebreak", "doc-pagebreak"};
+    // The printed edition's page and line numbers, as producers of HTML editions class them.
+    constexpr std::array<std::string_view, 7> numbers = {
+        "pagenum", "pageno", "page-number", "pagenumber", "linenum", "lnum", "linenumber"};
+    return isMarked(element, pageBreaks) || hasTokenOf(element, "class", numbers);
+}
+
+namespace {
+
 bool isNavigationLeftOut(const xmlNode& element) {
     // The table of contents goes too: in an EPUB 3 navigation page that a book puts in its
     // spine, it would read every chapter's title once more before the chapters.
     constexpr std::array<std::string_view, 6> navigation = {"page-list",    "landmarks", "toc",
                                                             "doc-pagelist", "doc-toc",   "loi"};
-    constexpr std::array<std::string_view, 2> pageBreaks = {"pagebreak", "doc-pagebreak"};
     // A note's link back to its reference ("↩"), read with the note it would be a symbol's name.
     constexpr std::array<std::string_view, 3> backLinks = {"backlink", "doc-backlink",
                                                            "footnote-back"};
-    return isMarked(element, navigation) || isMarked(element, pageBreaks) ||
-           isMarked(element, backLinks) || hasTokenOf(element, "class", backLinks);
+    return isMarked(element, navigation) || isPageMarker(element) || isMarked(element, backLinks) ||
+           hasTokenOf(element, "class", backLinks);
 }
 
 // "../text/ch1.xhtml" against "OEBPS/notes/n.xhtml"'s folder; nullopt above the book's root.

@@ -22,9 +22,12 @@ bool isChapterHeading(std::string_view name);
 
 // Never read, whatever the options: the head, scripts, styles, templates, embedded media,
 // forms' controls, ruby annotations (the base text is read once), hidden elements, page-list,
-// landmarks and table-of-contents navigation, page-break marks, notes' links back to their
-// references.
+// landmarks and table-of-contents navigation, page-break and page-number marks, notes' links
+// back to their references.
 bool isNeverRead(const xmlNode& element);
+// A mark of where a printed page begins (epub:type pagebreak, role doc-pagebreak) or of the
+// printed page's or line's number by its class (pagenum, lnum...): never read.
+bool isPageMarker(const xmlNode& element);
 // An image or formula, read (with readAlt) by its alternative text alone; nullopt: none given,
 // or the image is hidden.
 bool isImage(const xmlNode& element);

@@ -1,5 +1,6 @@
 #include "speech/text/readers/html/xhtml_page_tree.h"
 
+#include "speech/ascii.h"
 #include "speech/base/utf8.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/plain/text_decoder.h"
@@ -59,6 +60,37 @@ TextPlaces placesOfCopy(std::string_view page, std::size_t here, std::string_vie
     return {{0, here - std::min(here, piece.size())}};
 }
 
+bool isLatin1(std::string_view encoding) {
+    const std::string name = asciiLower(encoding);
+    return name == "iso-8859-1" || name == "iso_8859-1" || name == "latin1" || name == "l1";
+}
+
+// A text node's places in a page read in UTF-8 from Latin-1, as places in the Latin-1 bytes:
+// a character of two bytes (its place in wide) stands at one byte, both of its bytes there.
+TextPlaces latin1Places(const TextPlaces& places, std::size_t contentBytes,
+                        const std::vector<std::size_t>& wide) {
+    const auto latin1 = [&](std::uint64_t at) {
+        // Less one byte for each character of two bytes that begins before at.
+        const auto before = std::lower_bound(wide.begin(), wide.end(), at);
+        return at - static_cast<std::uint64_t>(before - wide.begin());
+    };
+    TextPlaces mapped;
+    for (std::size_t k = 0; k < places.size(); ++k) {
+        const auto [first, place] = places[k];
+        const std::size_t end = k + 1 < places.size() ? places[k + 1].first : contentBytes;
+        mapped.emplace_back(first, latin1(place));
+        auto two = std::lower_bound(wide.begin(), wide.end(), place);
+        for (; two != wide.end() && *two < place + (end - first); ++two) {
+            const std::size_t at = first + (*two - place);
+            const std::uint64_t byte = latin1(*two);
+            mapped.emplace_back(at, byte);
+            mapped.emplace_back(at + 1, byte);
+            mapped.emplace_back(at + 2, byte + 1);
+        }
+    }
+    return mapped;
+}
+
 } // namespace
 
 // The parser's callbacks: libxml2's own tree building, with the page's limits checked and the
@@ -73,6 +105,7 @@ struct PageTree::Parse {
     bool cancelled = false;
     std::string_view page;  // the page's own bytes
     bool converted = false; // the page was not UTF-8: its places are not its bytes'
+    bool latin1 = false;    // ... but Latin-1, one byte a character
     std::unordered_map<const xmlNode*, std::size_t> nodeBytes; // each text node's so far
 
     static Parse& of(void* parserContext) {
@@ -180,7 +213,10 @@ struct PageTree::Parse {
             converted = true;
             return {};
         }
-        converted = converted || (input->buf != nullptr && input->buf->encoder != nullptr);
+        if (input->buf != nullptr && input->buf->encoder != nullptr && !converted) {
+            converted = true;
+            latin1 = isLatin1(textOf(reinterpret_cast<const xmlChar*>(input->buf->encoder->name)));
+        }
         const std::less<const xmlChar*> before;
         const auto* text = reinterpret_cast<const xmlChar*>(piece.data());
         if (!before(text, input->base) && !before(input->end, text + piece.size()))
@@ -250,8 +286,11 @@ PageTree::PageTree(std::string_view bytes, bool html, const std::atomic<bool>* c
     if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
         throw PageFault{.line = 1, .reason = "the page is empty"};
     const Reading reading = readingOf(bytes);
-    if (parsed(bytes, html, reading, cancel))
+    if (parsed(bytes, html, reading, cancel)) {
+        if (latin1_)
+            placeLatin1(bytes, html, cancel);
         return;
+    }
     // The encoding named or marked failed the parser: the page is read as plain text would be
     // (Windows-1252, or the mark's encoding with U+FFFD for what is not), never as nothing.
     const TextEncoding fallback =
@@ -276,6 +315,7 @@ bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
                 .cancelled = false,
                 .page = bytes,
                 .converted = false,
+                .latin1 = false,
                 .nodeBytes = {}};
     context.attach(&parse, [&parse](const std::string& reason) {
         parse.stop({.line = parse.line(), .reason = reason});
@@ -302,7 +342,30 @@ bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
         throw PageFault{.line = 1, .reason = "the page has no root element"};
     if (parse.converted)
         places_.clear();
+    latin1_ = parse.converted && parse.latin1;
     return true;
+}
+
+// A Latin-1 page's characters are a byte each: the page is read again in UTF-8, and each place
+// is taken back to the byte its character came from.
+void PageTree::placeLatin1(std::string_view bytes, bool html, const std::atomic<bool>* cancel) {
+    std::string utf8;
+    std::vector<std::size_t> wide; // where the characters of two bytes begin in utf8
+    utf8.reserve(bytes.size() + bytes.size() / 8);
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80) {
+            utf8.push_back(c);
+            continue;
+        }
+        wide.push_back(utf8.size());
+        utf8.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+        utf8.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+    if (!parsed(utf8, html, Reading::Utf8, cancel))
+        return;
+    for (auto& [node, places] : places_)
+        places = latin1Places(places, textOf(node->content).size(), wide);
 }
 
 const TextPlaces& PageTree::placesOf(const xmlNode* text) const {

@@ -45,8 +45,9 @@ using TextPlaces = std::vector<std::pair<std::size_t, std::uint64_t>>;
 // Places: text the parser hands over where it lies in the page is placed exactly; text it hands
 // over as a copy (around a CR LF, which it reads as LF, and all of the HTML parser's text) is
 // matched backwards against the page's own bytes from where the parser stands, and so placed
-// exactly too. A character reference ("&amp;", "&#233;") is placed at its "&". A page that is
-// not UTF-8 (the parser converts it) has no places.
+// exactly too. A character reference ("&amp;", "&#233;") is placed at its "&". A page the
+// parser converts from Latin-1 is read again from its UTF-8 form, and placed a byte for each
+// character; one in any other encoding has no places.
 //
 // Encoding: a byte order mark decides; else bytes that are valid UTF-8 are read as UTF-8
 // whatever the page declares; else the declared charset, and when libxml2 cannot convert the
@@ -68,8 +69,10 @@ private:
     struct Parse;
     bool parsed(std::string_view bytes, bool html, Reading reading,
                 const std::atomic<bool>* cancel);
+    void placeLatin1(std::string_view bytes, bool html, const std::atomic<bool>* cancel);
     xml::Document document_;
     std::unordered_map<const xmlNode*, TextPlaces> places_;
+    bool latin1_ = false; // the page was read from Latin-1: placeLatin1 places it
 };
 
 using xml::textOf;

@@ -1,6 +1,7 @@
 #include "speech/text/readers/markdown/markdown_document.h"
 
 #include "speech/base/clean_text.h"
+#include "speech/base/scene_break.h"
 #include "speech/quoted_name.h"
 #include "speech/text/readers/markdown/cmark_nodes.h"
 #include "speech/text/readers/markdown/line_starts.h"
@@ -276,6 +277,8 @@ void MarkdownDocument::send(RunBuilder& run, DocumentSink& sink) {
         return;
     DocumentBlock block;
     block.runs.push_back(run.take());
+    if (isSceneBreak(block.runs.front().text))
+        return;
     sink.block(std::move(block));
 }
 
