@@ -80,6 +80,7 @@ void StructuredReading::readGroup(const RunGroup& group, const std::string& sour
         // Counted whether spoken or not: the numbers are the book's.
         const unsigned paragraph = paragraphs_.next(chunk->before == Boundary::Paragraph);
         beginsBlock = false;
+        readAny_ = true;
         if (!selected)
             continue;
         const std::uint64_t endCharacter = before + chunk->endCharacter;

@@ -78,6 +78,11 @@ void BlockText::separate() {
     }
 }
 
+void BlockText::separateInline() {
+    separate();
+    pendingInline_ = pendingSpace_;
+}
+
 void BlockText::separateCell() {
     pendingCell_ = !runs_.empty();
 }
@@ -90,10 +95,13 @@ void BlockText::put(char byte, std::optional<std::uint64_t> place, const std::st
             push(last, ',', std::nullopt);
         pendingSpace_ = true;
         pendingCell_ = false;
+        pendingInline_ = false;
     }
-    if (pendingSpace_ && !runs_.empty())
+    const bool closing = std::string_view(".,;:!?)]").find(byte) != std::string_view::npos;
+    if (pendingSpace_ && !runs_.empty() && !(pendingInline_ && closing))
         push(runs_.back(), ' ', pendingSpacePlace_);
     pendingSpace_ = false;
+    pendingInline_ = false;
     pendingSpacePlace_.reset();
     if (newRun)
         runs_.push_back({.text = {}, .language = language, .sourceBytes = {}});
@@ -124,6 +132,7 @@ std::vector<DocumentRun> BlockText::take() {
     runs_.clear();
     pendingSpace_ = false;
     pendingCell_ = false;
+    pendingInline_ = false;
     pendingSpacePlace_.reset();
     return runs;
 }

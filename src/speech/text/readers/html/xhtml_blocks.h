@@ -33,17 +33,30 @@ struct XhtmlPage {
 class PageWarnings {
 public:
     explicit PageWarnings(const std::function<void(const std::string&)>& warning)
-        : missingIds_(warning), unknownEntities_(warning) {}
+        : warning_(warning), missingIds_(warning), unknownEntities_(warning), readAsHtml_(warning) {
+    }
 
     void missingId(const std::string& page, const std::string& id, const std::string& title);
     void unknownEntity(const std::string& page, std::string_view name);
+    // A page that is not well-formed XHTML, read by the HTML parser: its first fault.
+    void readAsHtml(const std::string& page, int line, const std::string& reason);
+    // A formula without alttext read in part by its symbols: its elements that have no words
+    // (unsaid), or all of it, in a language with no words for formulas (tokensOnly).
+    void simplifiedFormula(const std::set<std::string>& unsaid, bool tokensOnly);
     // One line for each kind of which some were not told, "<prefix>N more ...", once the
     // reading is over.
     void tellUntold(const std::string& prefix);
 
 private:
+    void tellSimplifiedFormulas(const std::string& prefix);
+
+    std::function<void(const std::string&)> warning_;
     WarningTally missingIds_;
     WarningTally unknownEntities_;
+    WarningTally readAsHtml_;
+    std::size_t simplifiedFormulas_ = 0;
+    std::set<std::string> unsaidElements_;
+    bool tokensOnly_ = false;
 };
 
 // Reads the page's blocks (headings, paragraphs, list items, table rows, text split at br)

@@ -25,8 +25,9 @@ bool isChapterHeading(std::string_view name);
 // landmarks and table-of-contents navigation, page-break marks, notes' links back to their
 // references.
 bool isNeverRead(const xmlNode& element);
-// An image or formula, read (with readAlt) by its alternative text alone; nullopt: none given,
-// or the image is hidden.
+// An image or a drawing without text, read (with readAlt) by its alternative text alone;
+// nullopt: none given, or the image is hidden. (A formula is read always, by its alttext where
+// it has one.)
 bool isImage(const xmlNode& element);
 std::optional<std::string> alternativeText(const xmlNode& element);
 

@@ -152,11 +152,15 @@ bool MarkdownDocument::readBlock(cmark_node* node, DocumentSink& sink) {
     case CMARK_NODE_CODE_BLOCK:
         if (options_.readCode)
             readCodeBlock(node, sink);
+        else
+            sink.leftOut(LeftOut::Code);
         return false;
     case CMARK_NODE_HTML_BLOCK:
     case CMARK_NODE_THEMATIC_BREAK:
         return false;
     case CMARK_NODE_FOOTNOTE_DEFINITION:
+        if (!options_.readNotes)
+            sink.leftOut(LeftOut::Note);
         return options_.readNotes;
     default:
         if (isType(node, "table_row") || isType(node, "table_header")) {
