@@ -253,5 +253,62 @@ TEST(Books, LanguageChoosesTheVoice) {
     ASSERT_EQ(convert(scratch, {"-q", "-o", "en.wav", "en.html"}).exitStatus(), 0);
     EXPECT_NE(test::readBytes(scratch / "de.wav"), test::readBytes(scratch / "en.wav"));
 }
+// Where a document names no language, or one no voice speaks, the script of its letters
+// chooses the voice, as the summary says: a Chinese README is read in Mandarin, not as
+// "Chinese letter" for every character, and Sanskrit by the voice of its script's Hindi.
+TEST(Books, ScriptChoosesTheVoiceWhereNoLanguageIsSpoken) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "zh.md", "# 说明\n\n这是一个用于测试的中文文档。\n");
+    test::writeBytes(scratch / "sa.html", "<html lang=\"sa\"><body><p>धर्मक्षेत्रे कुरुक्षेत्रे "
+                                          "समवेता युयुत्सवः।</p></body></html>\n");
+    test::writeBytes(scratch / "en.md", "An English line that names 北京 once.\n");
+    const struct {
+        const char* input;
+        const char* voice;
+        const char* said;
+    } cases[] = {
+        {"zh.md", "cmn", "(the Markdown document's script, Han)"},
+        {"sa.html", "hi",
+         "(no voice speaks the HTML document's language, sa; its script, "
+         "Devanagari)"},
+        {"en.md", "en-us", "voice eSpeak NG English (America)\n"},
+    };
+    for (const auto& each : cases) {
+        const Outcome chosen = convert(scratch, {"-o", "chosen.wav", each.input});
+        ASSERT_EQ(chosen.exitStatus(), 0) << chosen.standardError;
+        EXPECT_NE(chosen.standardError.find(each.said), std::string::npos) << chosen.standardError;
+        ASSERT_EQ(
+            convert(scratch, {"-q", "-e", each.voice, "-o", "asked.wav", each.input}).exitStatus(),
+            0);
+        EXPECT_EQ(test::readBytes(scratch / "chosen.wav"), test::readBytes(scratch / "asked.wav"))
+            << each.input;
+    }
+}
+
+// eSpeak NG's Japanese voice reads kana only: a text with kanji is told of once, whether the
+// script or -e chose the voice; a text of kana alone has nothing to tell.
+TEST(Books, AVoiceThatCannotReadKanjiSaysSoOnce) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "kanji.txt", "これは日本語の文書です。漢字も含まれています。\n"
+                                            "二行目にも漢字があります。\n");
+    test::writeBytes(scratch / "kana.txt", "これは ひらがな だけ です。\n");
+    const std::string told = "reads no Han characters (kanji)";
+    for (const std::vector<std::string>& choice :
+         {std::vector<std::string>{}, std::vector<std::string>{"-e", "ja"}}) {
+        std::vector<std::string> arguments = choice;
+        arguments.insert(arguments.end(), {"-o", "kanji.wav", "kanji.txt"});
+        const Outcome kanji = convert(scratch, arguments);
+        ASSERT_EQ(kanji.exitStatus(), 0) << kanji.standardError;
+        const std::size_t at = kanji.standardError.find(told);
+        EXPECT_NE(at, std::string::npos) << kanji.standardError;
+        EXPECT_EQ(kanji.standardError.find(told, at + 1), std::string::npos);
+    }
+    const Outcome kana = convert(scratch, {"-o", "kana.wav", "kana.txt"});
+    ASSERT_EQ(kana.exitStatus(), 0) << kana.standardError;
+    EXPECT_NE(kana.standardError.find("(the text file's script, Hiragana)"), std::string::npos)
+        << kana.standardError;
+    EXPECT_EQ(kana.standardError.find(told), std::string::npos) << kana.standardError;
+}
+
 } // namespace
 } // namespace kestrova::cli

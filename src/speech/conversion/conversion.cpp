@@ -72,6 +72,8 @@ Conversion::Conversion(const ConversionRequest& request, ConversionPlan& plan,
 ConversionResult Conversion::run() {
     if (progress_)
         progress_(0.0);
+    // What the plan found to say: the document's warnings and the voice's.
+    input_.tellHeld();
     if (markup_)
         sequenceMarkup(*markup_, request_, sequence_, timed_ ? &timings_ : nullptr);
     if (document_)
@@ -157,7 +159,6 @@ void Conversion::readDocument() {
         speakSentence(std::move(sentence));
     };
     if (input_.sentences) {
-        input_.tellHeld();
         input_.sentences->replay(speak);
         return;
     }

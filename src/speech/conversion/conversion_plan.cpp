@@ -1,6 +1,7 @@
 #include "speech/conversion_plan.h"
 
 #include "speech/conversion/reading/planned_input.h"
+#include "speech/conversion/reading/script_voice.h"
 #include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
@@ -84,6 +85,7 @@ namespace {
 ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices,
                            const std::atomic<bool>* cancel) {
     auto input = std::make_unique<ConversionPlan::Input>(request.input.path);
+    input->warning = request.callbacks.warning;
     if (choices.kindByContent) {
         request.input.kind = inputKindOf(input->head, request.input.path);
         request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
@@ -93,6 +95,7 @@ ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices
         if (choices.adoptMetadata)
             adoptDocumentMetadata(request, input->document->metadata(), choices.voiceByLanguage);
     }
+    adoptScriptVoice(request, *input, choices.adoptMetadata ? choices.voiceByLanguage : nullptr);
     if (choices.opened)
         choices.opened(request);
     checkRequest(request, choices.kindByContent ? InputKindSettled::FoundByContent
