@@ -1,6 +1,7 @@
 #include "speech/text/readers/html/mathml_speech.h"
 
 #include "speech/ascii.h"
+#include "speech/base/language_tag.h"
 #include "speech/base/utf8.h"
 #include "speech/text/readers/html/xhtml_elements.h"
 #include "speech/text/readers/html/xhtml_page_tree.h"
@@ -200,9 +201,10 @@ void addWords(std::string& to, std::string_view words) {
     to.append(words);
 }
 
+// English, or no language at all ("", "C" as a locale writes it): the words are English's.
 bool isEnglish(const std::string& language) {
-    const std::string lower = asciiLower(language);
-    return lower.empty() || lower == "en" || lower.starts_with("en-") || lower.starts_with("en_");
+    const std::optional<LanguageTag> tag = parsedLanguageTag(language);
+    return !tag || tag->language == "en";
 }
 
 // Elements whose content is read in order and nothing more.

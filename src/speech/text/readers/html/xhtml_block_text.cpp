@@ -78,6 +78,12 @@ void BlockText::separate() {
     }
 }
 
+void BlockText::beginInline() {
+    if (runs_.empty() || pendingSpace_ ||
+        std::string_view("([{").find(runs_.back().text.back()) == std::string_view::npos)
+        separate();
+}
+
 void BlockText::separateInline() {
     separate();
     pendingInline_ = pendingSpace_;

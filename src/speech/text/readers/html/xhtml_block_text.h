@@ -22,6 +22,9 @@ public:
     void appendUnplaced(std::string_view text, const std::string& language);
     // A word boundary, as white space would be.
     void separate();
+    // The start of an inline piece the page does not write as text (a formula): a word
+    // boundary, unless the text before opens a bracket.
+    void beginInline();
     // The end of an inline piece the page does not write as text (a formula): a word boundary,
     // unless what follows closes the sentence or phrase (". , ; : ! ?" or a bracket).
     void separateInline();

@@ -169,7 +169,7 @@ private:
             const FormulaSpeech speech = formulaSpeech(element, language);
             if (speech.tokensOnly || !speech.unsaid.empty())
                 warnings_.simplifiedFormula(speech.unsaid, speech.tokensOnly);
-            block_.separate();
+            block_.beginInline();
             block_.appendUnplaced(speech.text, language);
             block_.separateInline();
         } else {
