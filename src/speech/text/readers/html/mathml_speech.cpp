@@ -208,8 +208,8 @@ bool isEnglish(const std::string& language) {
 }
 
 // Elements whose content is read in order and nothing more.
-constexpr std::array<std::string_view, 9> groupNames = {
-    "math", "mrow", "mstyle", "mpadded", "merror", "menclose", "mtd", "mfenced", "msline"};
+constexpr std::array<std::string_view, 8> groupNames = {"math",   "mrow",     "mstyle", "mpadded",
+                                                        "merror", "menclose", "mtd",    "mfenced"};
 // Elements that say nothing: spacing, what is drawn but not written, annotations.
 constexpr std::array<std::string_view, 7> silentNames = {
     "mspace", "mphantom", "annotation", "annotation-xml", "none", "mprescripts", "malignmark"};
@@ -304,6 +304,7 @@ private:
             return base + " squared";
         if (exponent == "3")
             return base + " cubed";
+        // Primes and an asterisk (said "times" between two terms) mark the base, no power.
         if (exponent == "prime" || exponent == "double prime" || exponent == "times")
             return base + " " + (exponent == "times" ? "star" : exponent);
         return base + " to the power of " + exponent;
