@@ -153,6 +153,7 @@ TEST(ReadableBooks, NothingToReadIsAFailureBeforeAnyOutput) {
                      "<img src=\"x.png\"></body></html>");
     test::writeBytes(scratch / "code.md", "```\ncode only\n```\n");
     test::writeBytes(scratch / "blank.md", "\n\n");
+    test::writeBytes(scratch / "pictures.md", "![A lamp](lamp.png)\n\n![](b.png)\n");
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"images.epub", "cannot read the book \"images.epub\": no text could be read from it "
                         "(it holds only images; --read-alt reads their alternative text)"},
@@ -164,6 +165,8 @@ TEST(ReadableBooks, NothingToReadIsAFailureBeforeAnyOutput) {
                           "from it (all it holds is left out: images, navigation)"},
         {"code.md", "cannot read the text file \"code.md\": no text could be read from it (all "
                     "it holds is left out: code; --read-code reads code)"},
+        {"pictures.md", "cannot read the text file \"pictures.md\": no text could be read from it "
+                        "(it holds only images; --read-alt reads their alternative text)"},
         {"blank.md",
          "cannot read the text file \"blank.md\": no text could be read from it (it is empty)"},
     };
