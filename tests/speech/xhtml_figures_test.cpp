@@ -193,6 +193,15 @@ TEST(MalformedPages, AreReadAsHtmlWithOneWarningEach) {
                               "\"OEBPS/title.xhtml\":5: Opening and ending tag mismatch: body "
                               "line 3 and div; read as HTML"});
 
+    // A prefix the page never declares (epub: without its namespace) is such a fault too.
+    Told prefixed;
+    const std::string undeclared = "<?xml version=\"1.0\"?>\n<html xmlns=\"http://www.w3.org/"
+                                   "1999/xhtml\"><body><p epub:type=\"x\">Prefix</p></body></html>";
+    EXPECT_EQ(readPage(undeclared, prefixed.options()).events, std::vector<std::string>{"Prefix"});
+    EXPECT_EQ(prefixed.lines, std::vector<std::string>{
+                                  "\"OEBPS/page.xhtml\":2: Namespace prefix epub for type on p "
+                                  "is not defined; read as HTML"});
+
     Told many;
     PageWarnings warnings(many.options().warning);
     RecordingSink all;

@@ -116,9 +116,9 @@ struct PageTree::Parse {
 
     // A fault of the page's syntax, not one of libxml2's limits or resources.
     static bool isSyntaxFault(const xmlError& error) {
-        return error.domain == XML_FROM_PARSER && error.code != XML_ERR_INTERNAL_ERROR &&
-               error.code != XML_ERR_NO_MEMORY && error.code != XML_ERR_ENTITY_LOOP &&
-               !isEncodingFault(error);
+        return (error.domain == XML_FROM_PARSER || error.domain == XML_FROM_NAMESPACE) &&
+               error.code != XML_ERR_INTERNAL_ERROR && error.code != XML_ERR_NO_MEMORY &&
+               error.code != XML_ERR_ENTITY_LOOP && !isEncodingFault(error);
     }
 
     // A failed conversion from the page's encoding, or an encoding libxml2 does not know.
