@@ -61,11 +61,12 @@ private:
 
 // Reads the page's blocks (headings, paragraphs, list items, table rows, text split at br)
 // into the sink, in document order, calling sink.chapter() where chaptersAt or the headings
-// say. Left out: script, style, head, page-list and landmarks navigation, images (their alt
-// with options.readAlt), and without options.readNotes note references and note bodies.
+// say. Formulas are read inside their sentences, drawings by their text. Left out (and told
+// to sink.leftOut()): script, style, head, page-list and landmarks navigation, images (their
+// alt with options.readAlt), and without options.readNotes note references and note bodies.
 // The page is parsed with no network, no DTD loading and no entity declarations; a page
 // deeper or larger than the limits, or one the parser cannot read, throws FileError naming
-// page.name.
+// page.name; XHTML that is not well-formed is read as HTML, with a warning.
 // Each run's sourceBytes place its text in page.bytes: byte for byte where the page holds the
 // text as it is read (a UTF-8 page, CR LF line ends included); a character reference's
 // character at its "&"; what the page does not hold as such (an entity resolved through
