@@ -12,6 +12,7 @@
 #include "speech/speech_error.h"
 #include "speech/text/readers/plain/heading_finder.h"
 #include "speech/text/readers/plain/text_file_reader.h"
+#include "speech/text/readers/zip/zip_archive.h"
 #include "speech/text/script/text_chunker.h"
 
 #include <algorithm>
@@ -51,6 +52,44 @@ ChapterPlan planTextChapters(const ConversionRequest& request, TextFileReader& r
     return plan;
 }
 
+// Why a document gave no text: what its reader passed over, and the option that reads it.
+std::string nothingReadReason(const ConversionRequest& request, const std::set<LeftOut>& leftOut) {
+    const std::string reason = "no text could be read from it";
+    if (leftOut.empty())
+        return reason + (request.input.kind == InputKind::Epub ? " (its pages are empty)"
+                                                               : " (it is empty)");
+    if (leftOut == std::set{LeftOut::Image})
+        return reason + " (it holds only images" +
+               (request.input.documentChoices.readAlt
+                    ? ", without alternative text)"
+                    : "; --read-alt reads their alternative text)");
+    constexpr std::pair<LeftOut, std::string_view> names[] = {{LeftOut::Image, "images"},
+                                                              {LeftOut::Note, "notes"},
+                                                              {LeftOut::Navigation, "navigation"},
+                                                              {LeftOut::Code, "code"}};
+    std::string what;
+    for (const auto& [kind, name] : names)
+        if (leftOut.contains(kind))
+            what += (what.empty() ? "" : ", ") + std::string(name);
+    std::string hints;
+    if (leftOut.contains(LeftOut::Note))
+        hints += "; --read-notes reads notes";
+    if (leftOut.contains(LeftOut::Code))
+        hints += "; --read-code reads code";
+    return reason + " (all it holds is left out: " + what + hints + ")";
+}
+
+// A document with nothing to say is refused before any output is made: a silent file and
+// status 0 would pass for a book read.
+void refuseNothingRead(const ConversionRequest& request, const StructuredReading& reading) {
+    if (reading.readAny())
+        return;
+    const std::string reason = nothingReadReason(request, reading.leftOut());
+    throw FileError(request.input.kind == InputKind::Epub
+                        ? bookFailure(request.input.path, reason)
+                        : inputFailure("read", request.input.path, reason));
+}
+
 // A structured document read through once as the conversion reads it, with no engine: its
 // sentences are kept for the conversion, and what its reader says is held for it to tell.
 ChapterPlan planDocumentChapters(const ConversionRequest& request, ConversionPlan::Input& input) {
@@ -67,6 +106,7 @@ ChapterPlan planDocumentChapters(const ConversionRequest& request, ConversionPla
     input.holding = true;
     try {
         input.document->read(reading);
+        refuseNothingRead(request, reading);
         reading.tellUntold();
     } catch (...) {
         input.holding = false;

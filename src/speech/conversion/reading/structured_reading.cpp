@@ -97,6 +97,7 @@ void StructuredReading::readBlock(const BlockRuns& block, const std::string& sou
         // Counted whether spoken or not: the numbers are the book's.
         const unsigned paragraph = paragraphs_.next(chunk->before == Boundary::Paragraph);
         beginsBlock = false;
+        readAny_ = true;
         if (!selected)
             continue;
         std::vector<VoiceStart> voices = sentenceVoices(block.text, block.voices, *chunk);

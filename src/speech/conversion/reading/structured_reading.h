@@ -42,6 +42,7 @@ public:
 
     void chapter(std::string title) override;
     void block(DocumentBlock block) override;
+    void leftOut(LeftOut what) override { leftOut_.insert(what); }
 
     // Once the document is read: how many more languages no voice speaks than were told of.
     void tellUntold();
@@ -50,6 +51,10 @@ public:
     unsigned chapters() const { return chapterNumber_; }
     // Characters of the chunks of the chapters selected.
     std::uint64_t characters() const { return characters_; }
+    // Whether any text was read, in any chapter, selected or not.
+    bool readAny() const { return readAny_; }
+    // What the reader passed over.
+    const std::set<LeftOut>& leftOut() const { return leftOut_; }
 
 private:
     // A block's runs as one text, read through one chunker.
@@ -83,6 +88,8 @@ private:
     unsigned chapterNumber_ = 0;
     std::string chapterTitle_;
     std::uint64_t characters_ = 0;
+    std::set<LeftOut> leftOut_;
+    bool readAny_ = false;
 };
 
 // The request's structured document, opened by its kind's reader with the request's choices,

@@ -46,6 +46,10 @@ struct DocumentBlock {
     std::string source; // the file the block comes from (inside an EPUB); empty: the input
 };
 
+// What a reader passes over of a document's content, so that a document of nothing else can
+// be refused in words that say why.
+enum class LeftOut { Image, Note, Navigation, Code };
+
 // Receives a document in reading order.
 class DocumentSink {
 public:
@@ -54,6 +58,8 @@ public:
     // heading names it.
     virtual void chapter(std::string title) = 0;
     virtual void block(DocumentBlock block) = 0;
+    // Content the reader passed over, where it would have stood.
+    virtual void leftOut(LeftOut) {}
 };
 
 // What a reader leaves out unless asked.

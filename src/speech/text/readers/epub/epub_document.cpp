@@ -39,8 +39,10 @@ std::string quotedEntry(std::string_view entry) {
     return quotedValue(entry, longestDocumentName);
 }
 
+// Fixed-layout books may give a page as an SVG drawing, read by its text.
 bool isPageType(std::string_view mediaType) {
-    return mediaType == "application/xhtml+xml" || mediaType == "text/html";
+    return mediaType == "application/xhtml+xml" || mediaType == "text/html" ||
+           mediaType == "image/svg+xml";
 }
 
 bool coverBytesMatch(std::string_view type, std::string_view bytes) {
@@ -63,6 +65,7 @@ public:
             sink_.chapter(std::move(*std::exchange(pending_, std::nullopt)));
         sink_.block(std::move(block));
     }
+    void leftOut(LeftOut what) override { sink_.leftOut(what); }
 
 private:
     DocumentSink& sink_;

@@ -85,6 +85,17 @@ void BlockText::separate() {
     pendingNoBreak_ = false;
 }
 
+void BlockText::beginInline() {
+    if (runs_.empty() || pendingSpace_ ||
+        std::string_view("([{").find(runs_.back().text.back()) == std::string_view::npos)
+        separate();
+}
+
+void BlockText::separateInline() {
+    separate();
+    pendingInline_ = pendingSpace_;
+}
+
 void BlockText::separateCell() {
     pendingCell_ = !runs_.empty();
 }
@@ -98,17 +109,23 @@ void BlockText::put(char byte, std::optional<std::uint64_t> place, const std::st
         pendingSpace_ = true;
         pendingNoBreak_ = false;
         pendingCell_ = false;
+        pendingInline_ = false;
     }
-    if (pendingSpace_ && !runs_.empty() && pendingNoBreak_) {
-        // No-break spaces alone between two words stay one, as plain text keeps it: it binds
-        // "Mr." to the name after it, where a sentence would otherwise end.
-        push(runs_.back(), noBreakSpace[0], pendingSpacePlace_);
-        push(runs_.back(), noBreakSpace[1], std::nullopt);
-    } else if (pendingSpace_ && !runs_.empty()) {
-        push(runs_.back(), ' ', pendingSpacePlace_);
+    // A formula's space before the mark that closes its sentence or bracket is not kept.
+    const bool closing = std::string_view(".,;:!?)]").find(byte) != std::string_view::npos;
+    if (pendingSpace_ && !runs_.empty() && !(pendingInline_ && closing)) {
+        if (pendingNoBreak_) {
+            // No-break spaces alone between two words stay one, as plain text keeps it: it
+            // binds "Mr." to the name after it, where a sentence would otherwise end.
+            push(runs_.back(), noBreakSpace[0], pendingSpacePlace_);
+            push(runs_.back(), noBreakSpace[1], std::nullopt);
+        } else {
+            push(runs_.back(), ' ', pendingSpacePlace_);
+        }
     }
     pendingSpace_ = false;
     pendingNoBreak_ = false;
+    pendingInline_ = false;
     pendingSpacePlace_.reset();
     if (newRun)
         runs_.push_back({.text = {}, .language = language, .sourceBytes = {}});
@@ -140,6 +157,7 @@ std::vector<DocumentRun> BlockText::take() {
     pendingSpace_ = false;
     pendingNoBreak_ = false;
     pendingCell_ = false;
+    pendingInline_ = false;
     pendingSpacePlace_.reset();
     return runs;
 }

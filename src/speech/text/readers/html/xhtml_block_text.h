@@ -23,6 +23,12 @@ public:
     void appendUnplaced(std::string_view text, const std::string& language);
     // A word boundary, as white space would be.
     void separate();
+    // The start of an inline piece the page does not write as text (a formula): a word
+    // boundary, unless the text before opens a bracket.
+    void beginInline();
+    // The end of an inline piece the page does not write as text (a formula): a word boundary,
+    // unless what follows closes the sentence or phrase (". , ; : ! ?" or a bracket).
+    void separateInline();
     // Between a table row's cells: a comma (unless the cell ends in a mark of its own) and a
     // space, so that the cells are not read as one phrase.
     void separateCell();
@@ -39,6 +45,7 @@ private:
     bool pendingSpace_ = false;
     bool pendingNoBreak_ = false; // the pending space is no-break spaces only
     bool pendingCell_ = false;    // a cell has ended; its separator comes before more text
+    bool pendingInline_ = false;  // the pending space ends an inline piece
     std::optional<std::uint64_t> pendingSpacePlace_;
 };
 

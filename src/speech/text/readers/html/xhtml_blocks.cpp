@@ -4,6 +4,8 @@
 #include "speech/base/scene_break.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
+#include "speech/text/readers/html/mathml_speech.h"
+#include "speech/text/readers/html/svg_text.h"
 #include "speech/text/readers/html/xhtml_block_text.h"
 #include "speech/text/readers/html/xhtml_elements.h"
 #include "speech/text/readers/html/xhtml_note_targets.h"
@@ -128,16 +130,17 @@ private:
         beginChapterAt(element);
         if (isLeftOut(element)) {
             if (options_.readAlt && isImage(element))
-                if (const std::optional<std::string> alternative = alternativeText(element)) {
-                    block_.separate();
-                    block_.appendUnplaced(*alternative, languageIn(element, around));
-                    block_.separate();
-                }
+                readAlternative(element, languageIn(element, around));
+            tellLeftOut(element);
             beginChaptersWithin(element);
             return;
         }
         const std::string language = languageIn(element, around);
         const std::string_view name = nameOf(element);
+        if (name == "math" || name == "svg") {
+            readFigure(element, language);
+            return;
+        }
         if (name == "br") {
             breakBlock();
             return;
@@ -158,6 +161,57 @@ private:
         }
         if (block)
             breakBlock();
+    }
+
+    void readAlternative(const xmlNode& element, const std::string& language) {
+        if (const std::optional<std::string> alternative = alternativeText(element)) {
+            block_.separate();
+            block_.appendUnplaced(*alternative, language);
+            block_.separate();
+        }
+    }
+
+    // A formula is read inside its sentence; a drawing by its text, its lines joined as a
+    // paragraph's; a drawing without text is an image.
+    void readFigure(const xmlNode& element, const std::string& language) {
+        if (nameOf(element) == "math") {
+            const FormulaSpeech speech = formulaSpeech(element, language);
+            if (speech.tokensOnly || !speech.unsaid.empty())
+                warnings_.simplifiedFormula(speech.unsaid, speech.tokensOnly);
+            block_.beginInline();
+            block_.appendUnplaced(speech.text, language);
+            block_.separateInline();
+        } else {
+            const auto separate = [this] {
+                block_.separate();
+            };
+            const bool drawn =
+                readSvgText(element, {.read =
+                                          [&](const xmlNode& text) {
+                                              block_.append(textOf(text.content), language,
+                                                            tree_.placesOf(&text));
+                                          },
+                                      .wordEnds = separate,
+                                      .lineEnds = separate,
+                                      .paragraphEnds =
+                                          [this] {
+                                              breakBlock();
+                                          }});
+            if (!drawn && options_.readAlt)
+                readAlternative(element, language);
+            if (!drawn)
+                sink_.leftOut(LeftOut::Image);
+        }
+        beginChaptersWithin(element);
+    }
+
+    void tellLeftOut(const xmlNode& element) {
+        if (isImage(element))
+            sink_.leftOut(LeftOut::Image);
+        else if (nameOf(element) == "nav")
+            sink_.leftOut(LeftOut::Navigation);
+        else if (!isNeverRead(element))
+            sink_.leftOut(LeftOut::Note);
     }
 
     bool isLeftOut(const xmlNode& element) {
@@ -316,9 +370,45 @@ void PageWarnings::unknownEntity(const std::string& page, std::string_view name)
                           " is not one of HTML's; it is left out");
 }
 
+void PageWarnings::readAsHtml(const std::string& page, int line, const std::string& reason) {
+    if (readAsHtml_.listened())
+        readAsHtml_.tell(quotedValue(page, longestDocumentName) +
+                         (line > 0 ? ":" + std::to_string(line) : std::string()) + ": " + reason +
+                         "; read as HTML");
+}
+
 void PageWarnings::tellUntold(const std::string& prefix) {
     missingIds_.tellUntold(prefix, "chapters begin where no element has their id");
     unknownEntities_.tellUntold(prefix, "entities that are not HTML's are left out");
+    readAsHtml_.tellUntold(prefix, "pages that are not well-formed XHTML are read as HTML");
+    tellSimplifiedFormulas(prefix);
+}
+
+void PageWarnings::simplifiedFormula(const std::set<std::string>& unsaid, bool tokensOnly) {
+    ++simplifiedFormulas_;
+    unsaidElements_.insert(unsaid.begin(), unsaid.end());
+    tokensOnly_ = tokensOnly_ || tokensOnly;
+}
+
+void PageWarnings::tellSimplifiedFormulas(const std::string& prefix) {
+    if (simplifiedFormulas_ == 0 || !warning_)
+        return;
+    std::string why;
+    if (tokensOnly_)
+        why = "words for formulas are known in English alone";
+    if (!unsaidElements_.empty()) {
+        std::string names;
+        for (const std::string& name : unsaidElements_)
+            names += (names.empty() ? "" : ", ") + quotedValue(name);
+        why += (why.empty() ? "" : "; ") + ("elements without words: " + names);
+    }
+    warning_(prefix + std::to_string(simplifiedFormulas_) +
+             (simplifiedFormulas_ == 1 ? " formula without alttext is read by its symbols ("
+                                       : " formulas without alttext are read by their symbols (") +
+             why + ")");
+    simplifiedFormulas_ = 0;
+    unsaidElements_.clear();
+    tokensOnly_ = false;
 }
 
 void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, DocumentSink& sink,
@@ -326,6 +416,8 @@ void readXhtmlPage(const XhtmlPage& page, const DocumentOptions& options, Docume
     if (options.cancel != nullptr && options.cancel->load())
         throw ConversionCancelled(shownPage(page.name) + ": the reading was cancelled");
     const PageTree tree = parsedPage(page, options.cancel);
+    if (const std::optional<PageFault>& fault = tree.malformedAs())
+        warnings.readAsHtml(page.name, fault->line, fault->reason);
     PageReader(page, options, sink, tree, warnings).read();
 }
 

@@ -46,26 +46,40 @@ struct XhtmlPage {
 class PageWarnings {
 public:
     explicit PageWarnings(const std::function<void(const std::string&)>& warning)
-        : missingIds_(warning), unknownEntities_(warning) {}
+        : warning_(warning), missingIds_(warning), unknownEntities_(warning), readAsHtml_(warning) {
+    }
 
     void missingId(const std::string& page, const std::string& id, const std::string& title);
     void unknownEntity(const std::string& page, std::string_view name);
+    // A page that is not well-formed XHTML, read by the HTML parser: its first fault.
+    void readAsHtml(const std::string& page, int line, const std::string& reason);
+    // A formula without alttext read in part by its symbols: its elements that have no words
+    // (unsaid), or all of it, in a language with no words for formulas (tokensOnly).
+    void simplifiedFormula(const std::set<std::string>& unsaid, bool tokensOnly);
     // One line for each kind of which some were not told, "<prefix>N more ...", once the
     // reading is over.
     void tellUntold(const std::string& prefix);
 
 private:
+    void tellSimplifiedFormulas(const std::string& prefix);
+
+    std::function<void(const std::string&)> warning_;
     WarningTally missingIds_;
     WarningTally unknownEntities_;
+    WarningTally readAsHtml_;
+    std::size_t simplifiedFormulas_ = 0;
+    std::set<std::string> unsaidElements_;
+    bool tokensOnly_ = false;
 };
 
 // Reads the page's blocks (headings, paragraphs, list items, table rows, text split at br)
 // into the sink, in document order, calling sink.chapter() where chaptersAt or the headings
-// say. Left out: script, style, head, page-list and landmarks navigation, images (their alt
-// with options.readAlt), and without options.readNotes note references and note bodies.
+// say. Formulas are read inside their sentences, drawings by their text. Left out (and told
+// to sink.leftOut()): script, style, head, page-list and landmarks navigation, images (their
+// alt with options.readAlt), and without options.readNotes note references and note bodies.
 // The page is parsed with no network, no DTD loading and no entity declarations; a page
 // deeper or larger than the limits, or one the parser cannot read, throws FileError naming
-// page.name.
+// page.name; XHTML that is not well-formed is read as HTML, with a warning.
 // Each run's sourceBytes place its text in page.bytes: byte for byte where the page holds the
 // text as it is read (a UTF-8 page, CR LF line ends included); a character reference's
 // character at its "&"; what the page does not hold as such (an entity resolved through

@@ -26,10 +26,10 @@ constexpr std::array<std::string_view, 44> blockNames = {
     "menu",    "nav",     "ol",     "p",          "pre",  "section", "summary",  "table",
     "tbody",   "tfoot",   "thead",  "tr"};
 
-constexpr std::array<std::string_view, 21> neverReadNames = {
+constexpr std::array<std::string_view, 19> neverReadNames = {
     "head",  "script", "style",  "template", "iframe", "object",   "embed",
     "video", "audio",  "canvas", "input",    "select", "textarea", "button",
-    "rt",    "rp",     "img",    "area",     "svg",    "math",     "source"};
+    "rt",    "rp",     "img",    "area",     "source"};
 
 bool isAsciiSpace(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -223,7 +223,7 @@ bool isNeverRead(const xmlNode& element) {
 
 bool isImage(const xmlNode& element) {
     const std::string_view name = nameOf(element);
-    return name == "img" || name == "area" || name == "svg" || name == "math" ||
+    return name == "img" || name == "area" || name == "svg" ||
            (name == "input" && asciiLower(attributeOf(element, "type").value_or("")) == "image");
 }
 
@@ -231,8 +231,6 @@ std::optional<std::string> alternativeText(const xmlNode& element) {
     if (isHidden(element))
         return std::nullopt;
     const std::string_view name = nameOf(element);
-    if (name == "math")
-        return attributeOf(element, "alttext");
     if (name == "svg")
         return attributeOf(element, "aria-label");
     return attributeOf(element, "alt");

@@ -28,8 +28,9 @@ bool isNeverRead(const xmlNode& element);
 // A mark of where a printed page begins (epub:type pagebreak, role doc-pagebreak) or of the
 // printed page's or line's number by its class (pagenum, lnum...): never read.
 bool isPageMarker(const xmlNode& element);
-// An image or formula, read (with readAlt) by its alternative text alone; nullopt: none given,
-// or the image is hidden.
+// An image or a drawing without text, read (with readAlt) by its alternative text alone;
+// nullopt: none given, or the image is hidden. (A formula is read always, by its alttext where
+// it has one.)
 bool isImage(const xmlNode& element);
 std::optional<std::string> alternativeText(const xmlNode& element);
 

@@ -147,6 +147,13 @@ struct PageTree::Parse {
         of(parserContext).checkCancel();
     }
 
+    // A fault of the page's syntax, not one of libxml2's limits or resources.
+    static bool isSyntaxFault(const xmlError& error) {
+        return (error.domain == XML_FROM_PARSER || error.domain == XML_FROM_NAMESPACE) &&
+               error.code != XML_ERR_INTERNAL_ERROR && error.code != XML_ERR_NO_MEMORY &&
+               error.code != XML_ERR_ENTITY_LOOP && !isEncodingFault(error);
+    }
+
     // A failed conversion from the page's encoding, or an encoding libxml2 does not know.
     static bool isEncodingFault(const xmlError& error) {
         return error.domain == XML_FROM_I18N || error.domain == XML_FROM_IO ||
@@ -161,8 +168,9 @@ struct PageTree::Parse {
         // resolved by the reader.
         if (error->level >= XML_ERR_ERROR && error->code != XML_WAR_UNDECLARED_ENTITY &&
             !parse.fault)
-            parse.fault =
-                PageFault{.line = error->line, .reason = xml::parserReason(error->message)};
+            parse.fault = PageFault{.line = error->line,
+                                    .reason = xml::parserReason(error->message),
+                                    .malformed = isSyntaxFault(*error)};
     }
 
     // The HTML parser forgives the page's faults, but not an encoding that fails it.
@@ -285,6 +293,17 @@ PageTree::PageTree(std::string_view bytes, bool html, const std::atomic<bool>* c
                                   " MiB"};
     if (bytes.find_first_not_of(" \t\r\n") == std::string_view::npos)
         throw PageFault{.line = 1, .reason = "the page is empty"};
+    try {
+        parse(bytes, html, cancel);
+    } catch (const PageFault& fault) {
+        if (html || !fault.malformed)
+            throw;
+        parse(bytes, true, cancel);
+        malformed_ = fault;
+    }
+}
+
+void PageTree::parse(std::string_view bytes, bool html, const std::atomic<bool>* cancel) {
     const Reading reading = readingOf(bytes);
     if (parsed(bytes, html, reading, cancel)) {
         if (latin1_)
@@ -334,7 +353,8 @@ bool PageTree::parsed(std::string_view bytes, bool html, Reading reading,
         return false;
     if (!parse.fault && !html && !context->wellFormed)
         parse.fault = PageFault{.line = context->lastError.line,
-                                .reason = xml::parserReason(context->lastError.message)};
+                                .reason = xml::parserReason(context->lastError.message),
+                                .malformed = Parse::isSyntaxFault(context->lastError)};
     if (parse.fault)
         throw *parse.fault;
     document_ = context.takeDocument();

@@ -29,6 +29,9 @@ inline constexpr int pageMaxDepth = 200;
 struct PageFault {
     int line = 0; // 0: the page as a whole
     std::string reason;
+    // The page is not well-formed XML (a stray end tag, an unquoted attribute): the HTML parser
+    // may read it. Not so a refusal that protects: declared entities, unknown DTDs, limits.
+    bool malformed = false;
 };
 
 // Where a text node's content stands in the page: content byte first lies at page byte second,
@@ -53,6 +56,9 @@ using TextPlaces = std::vector<std::pair<std::size_t, std::uint64_t>>;
 // whatever the page declares; else the declared charset, and when libxml2 cannot convert the
 // page from it, the page as plain text decodes it (Windows-1252). libxml2's reports never reach
 // standard error: they become the PageFault or are dropped.
+//
+// XHTML that is not well-formed (a book's page with one stray tag) is read again by the HTML
+// parser, as a browser would show it; malformedAs() then says what the XML parser found first.
 class PageTree {
 public:
     // Throws PageFault; ConversionCancelled once the cancel flag is set, looked at as the parser
@@ -62,17 +68,22 @@ public:
     xmlNode* root() const { return xmlDocGetRootElement(document_.get()); }
     // Empty when not known.
     const TextPlaces& placesOf(const xmlNode* text) const;
+    // The XML parser's first fault where the page was read as HTML instead; nullopt: read as
+    // what it was given as.
+    const std::optional<PageFault>& malformedAs() const { return malformed_; }
 
     enum class Reading; // how the page's encoding is chosen
 
 private:
     struct Parse;
+    void parse(std::string_view bytes, bool html, const std::atomic<bool>* cancel);
     bool parsed(std::string_view bytes, bool html, Reading reading,
                 const std::atomic<bool>* cancel);
     void placeLatin1(std::string_view bytes, bool html, const std::atomic<bool>* cancel);
     xml::Document document_;
     std::unordered_map<const xmlNode*, TextPlaces> places_;
     bool latin1_ = false; // the page was read from Latin-1: placeLatin1 places it
+    std::optional<PageFault> malformed_;
 };
 
 using xml::textOf;

@@ -138,12 +138,27 @@ std::size_t MarkdownDocument::survey(cmark_node* root) {
     return htmlBlocks;
 }
 
+namespace {
+
+bool holdsImage(cmark_node* paragraph) {
+    bool found = false;
+    walk(paragraph, [&](cmark_node* node, int) {
+        found = found || cmark_node_get_type(node) == CMARK_NODE_IMAGE;
+        return !found;
+    });
+    return found;
+}
+
+} // namespace
+
 bool MarkdownDocument::readBlock(cmark_node* node, DocumentSink& sink) {
     checkCancel();
     switch (cmark_node_get_type(node)) {
     case CMARK_NODE_PARAGRAPH: {
         RunBuilder run;
         appendInlines(node, run, options_.readAlt);
+        if (run.empty() && !options_.readAlt && holdsImage(node))
+            sink.leftOut(LeftOut::Image);
         send(run, sink);
         return false;
     }
@@ -153,11 +168,15 @@ bool MarkdownDocument::readBlock(cmark_node* node, DocumentSink& sink) {
     case CMARK_NODE_CODE_BLOCK:
         if (options_.readCode)
             readCodeBlock(node, sink);
+        else
+            sink.leftOut(LeftOut::Code);
         return false;
     case CMARK_NODE_HTML_BLOCK:
     case CMARK_NODE_THEMATIC_BREAK:
         return false;
     case CMARK_NODE_FOOTNOTE_DEFINITION:
+        if (!options_.readNotes)
+            sink.leftOut(LeftOut::Note);
         return options_.readNotes;
     default:
         if (isType(node, "table_row") || isType(node, "table_header")) {
