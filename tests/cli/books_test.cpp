@@ -283,6 +283,14 @@ TEST(Books, ScriptChoosesTheVoiceWhereNoLanguageIsSpoken) {
         EXPECT_EQ(test::readBytes(scratch / "chosen.wav"), test::readBytes(scratch / "asked.wav"))
             << each.input;
     }
+    // Files of a batch are planned without being read through, and read in processes of
+    // their own: the voice is chosen all the same.
+    const Outcome batch = convert(scratch, {"-d", "out", "zh.md", "sa.html"});
+    ASSERT_EQ(batch.exitStatus(), 0) << batch.standardError;
+    EXPECT_NE(batch.standardError.find("(the Markdown document's script, Han)"), std::string::npos)
+        << batch.standardError;
+    EXPECT_NE(batch.standardError.find("its script, Devanagari)"), std::string::npos)
+        << batch.standardError;
 }
 
 // eSpeak NG's Japanese voice reads kana only: a text with kanji is told of once, whether the

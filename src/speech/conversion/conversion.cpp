@@ -165,7 +165,7 @@ void Conversion::readDocument() {
     StructuredReading reading(request_, request_.speech.voice, document_->metadata().language,
                               request_.speech.voices, request_.callbacks.warning, speak);
     document_->read(reading);
-    reading.tellUntold();
+    reading.finish();
 }
 
 // The sentence enters the timings, and its chapter with its first sentence; a book's words are

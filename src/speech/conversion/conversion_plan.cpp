@@ -95,18 +95,27 @@ ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices
         if (choices.adoptMetadata)
             adoptDocumentMetadata(request, input->document->metadata(), choices.voiceByLanguage);
     }
-    adoptScriptVoice(request, *input, choices.adoptMetadata ? choices.voiceByLanguage : nullptr);
     if (choices.opened)
         choices.opened(request);
     checkRequest(request, choices.kindByContent ? InputKindSettled::FoundByContent
                                                 : InputKindSettled::Named);
     // A selection of chapters is checked against the text before anything is rendered; a
     // document is surveyed whatever is asked, for the length of its speech.
-    ChapterPlan chapters = choices.surveyChapters || request.chapters.split ||
-                                   !request.chapters.selection.empty() ||
-                                   (choices.surveyDocument && isStructured(request.input.kind))
-                               ? planChapters(request, *input, cancel)
-                               : ChapterPlan{};
+    const bool surveyed = choices.surveyChapters || request.chapters.split ||
+                          !request.chapters.selection.empty() ||
+                          (choices.surveyDocument && isStructured(request.input.kind));
+    // A document read through settles its voice as it reads; the others are sampled here.
+    const std::optional<ScriptDecides> decides =
+        scriptDecides(request, *input, choices.adoptMetadata ? choices.voiceByLanguage : nullptr);
+    if (decides && input->document && surveyed)
+        input->scriptDecides = decides;
+    else if (decides)
+        adoptScriptVoice(
+            request, *input,
+            scriptVoice(request, *input, decides->voices, sampledScript(request, *input)));
+    ChapterPlan chapters = surveyed ? planChapters(request, *input, cancel) : ChapterPlan{};
+    if (input->scriptVoice)
+        adoptScriptVoice(request, *input, *input->scriptVoice);
     return ConversionPlan(std::move(request), std::move(chapters), std::move(input));
 }
 

@@ -4,6 +4,7 @@
 #include "speech/conversion/conversion.h"
 #include "speech/conversion/reading/plain_text_reading.h"
 #include "speech/conversion/reading/planned_input.h"
+#include "speech/conversion/reading/script_voice.h"
 #include "speech/conversion/reading/structured_reading.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/file_failures.h"
@@ -103,11 +104,18 @@ ChapterPlan planDocumentChapters(const ConversionRequest& request, ConversionPla
     StructuredReading reading(request, request.speech.voice, input.document->metadata().language,
                               request.speech.voices, std::move(told),
                               [&sentences](DocumentSentence sentence) { sentences.add(sentence); });
+    if (input.scriptDecides)
+        reading.settleVoiceByScript(
+            [&](const ScriptTally& tally) {
+                input.scriptVoice = scriptVoice(request, input, input.scriptDecides->voices, tally);
+                return input.scriptVoice->voice ? &*input.scriptVoice->voice : nullptr;
+            },
+            scriptSampleLetters);
     input.holding = true;
     try {
         input.document->read(reading);
+        reading.finish();
         refuseNothingRead(request, reading);
-        reading.tellUntold();
     } catch (...) {
         input.holding = false;
         input.sentences.reset();

@@ -16,6 +16,20 @@
 
 namespace kestrova::speech {
 
+// Whether the script of the input's text decides something: the voice, from these voices (null:
+// the voice stays, only told of a script it cannot read).
+struct ScriptDecides {
+    const VoiceRegistry* voices = nullptr;
+};
+
+// What the script of the text decided: the voice and why (none: it stays), and what the voice
+// cannot read.
+struct ScriptVoice {
+    std::optional<Voice> voice;
+    std::string voiceChoice;
+    std::optional<std::string> warning;
+};
+
 // A conversion's input, opened once: a regular file's descriptor, kept for the reader of its
 // kind, and that reader. Any other file is left to its reader, which opens it by its path and
 // says, as it always has, why it cannot be read. Must not move: the document's warnings come
@@ -53,6 +67,10 @@ struct ConversionPlan::Input {
     // The structured document's sentences, once the plan has read it: the conversion renders
     // them, and does not read the document again.
     std::optional<PlannedSentences> sentences;
+    // Where the plan's reading of the document settles the voice by its script: what is to be
+    // decided, and, once read, what was.
+    std::optional<ScriptDecides> scriptDecides;
+    std::optional<ScriptVoice> scriptVoice;
 };
 
 // The chapters the conversion will find, from the opened input: a plain text read through

@@ -2,16 +2,11 @@
 
 #include "speech/base/language_tag.h"
 #include "speech/quoted_name.h"
-#include "speech/text/script/writing_script.h"
 
 #include <string>
 
 namespace kestrova::speech {
 namespace {
-
-// Enough letters to know a text's script by, from its first paragraphs: a title page or a
-// preface in another script weighs little against them.
-constexpr std::size_t sampledLetters = 2000;
 
 // Ends the sampling read of a document once enough letters are counted.
 struct SampleTaken {};
@@ -23,7 +18,7 @@ public:
     void block(DocumentBlock block) override {
         for (const DocumentRun& run : block.runs)
             tally_.add(run.text);
-        if (tally_.letters() >= sampledLetters)
+        if (tally_.letters() >= scriptSampleLetters)
             throw SampleTaken{};
     }
 
@@ -31,8 +26,58 @@ private:
     ScriptTally& tally_;
 };
 
-// The first letters of the input: a document's first blocks, read with its warnings muted
-// (the plan's reading tells them), or the first bytes of a plain text in UTF-8.
+// eSpeak NG's Japanese voice says a letter's name for every kanji.
+bool readsNoHan(const Voice& voice) {
+    return voice.engine == EngineKind::EspeakNg && sameLanguage(voice.language, "ja");
+}
+
+std::string declaredLanguage(const ConversionPlan::Input& input) {
+    return input.document ? input.document->metadata().language : "";
+}
+
+// Whether the registry is to choose: no language named, or one none of its voices speaks.
+bool chooses(const ConversionPlan::Input& input, const VoiceRegistry* registry) {
+    const std::string declared = declaredLanguage(input);
+    return registry && (declared.empty() || !registry->voiceForLanguage(declared).has_value());
+}
+
+} // namespace
+
+std::optional<ScriptDecides> scriptDecides(const ConversionRequest& request,
+                                           const ConversionPlan::Input& input,
+                                           const VoiceRegistry* registry) {
+    if (request.input.kind == InputKind::Ssml)
+        return std::nullopt;
+    if (chooses(input, registry))
+        return ScriptDecides{.voices = registry};
+    if (readsNoHan(request.speech.voice))
+        return ScriptDecides{.voices = nullptr};
+    return std::nullopt;
+}
+
+ScriptVoice scriptVoice(const ConversionRequest& request, const ConversionPlan::Input& input,
+                        const VoiceRegistry* registry, const ScriptTally& tally) {
+    ScriptVoice decided;
+    const std::optional<WritingScript> script =
+        chooses(input, registry) ? tally.dominant() : std::nullopt;
+    if (script)
+        decided.voice = registry->voiceForLanguage(script->language);
+    if (decided.voice) {
+        const std::string kind = inputKindRow(request.input.kind).fileKind;
+        const std::string declared = declaredLanguage(input);
+        decided.voiceChoice = (declared.empty() ? "the " + kind + "'s script, "
+                                                : "no voice speaks the " + kind + "'s language, " +
+                                                      shownValue(declared) + "; its script, ") +
+                              script->name;
+    }
+    const Voice& reading = decided.voice ? *decided.voice : request.speech.voice;
+    if (readsNoHan(reading) && tally.lettersOf("Han") > 0)
+        decided.warning = "the voice " + reading.id +
+                          " reads no Han characters (kanji): it says \"Chinese letter\" for each "
+                          "of them";
+    return decided;
+}
+
 ScriptTally sampledScript(const ConversionRequest& request, ConversionPlan::Input& input) {
     ScriptTally tally;
     if (!input.document) {
@@ -54,38 +99,14 @@ ScriptTally sampledScript(const ConversionRequest& request, ConversionPlan::Inpu
     return tally;
 }
 
-// The voices that read a script the text holds as a letter's name, each word of it alike.
-bool readsNoHan(const Voice& voice) {
-    return voice.engine == EngineKind::EspeakNg && sameLanguage(voice.language, "ja");
-}
-
-} // namespace
-
 void adoptScriptVoice(ConversionRequest& request, ConversionPlan::Input& input,
-                      const VoiceRegistry* registry) {
-    if (request.input.kind == InputKind::Ssml)
-        return;
-    const std::string declared = input.document ? input.document->metadata().language : "";
-    const bool chooses =
-        registry && (declared.empty() || !registry->voiceForLanguage(declared).has_value());
-    if (!chooses && !readsNoHan(request.speech.voice))
-        return;
-    const ScriptTally tally = sampledScript(request, input);
-    const std::optional<WritingScript> script = chooses ? tally.dominant() : std::nullopt;
-    if (const std::optional<Voice> voice =
-            script ? registry->voiceForLanguage(script->language) : std::nullopt) {
-        const std::string kind = inputKindRow(request.input.kind).fileKind;
-        request.speech.voice = *voice;
-        request.speech.voiceChoice =
-            (declared.empty() ? "the " + kind + "'s script, "
-                              : "no voice speaks the " + kind + "'s language, " +
-                                    shownValue(declared) + "; its script, ") +
-            script->name;
+                      const ScriptVoice& decided) {
+    if (decided.voice) {
+        request.speech.voice = *decided.voice;
+        request.speech.voiceChoice = decided.voiceChoice;
     }
-    if (readsNoHan(request.speech.voice) && tally.lettersOf("Han") > 0)
-        input.held.push_back("the voice " + request.speech.voice.id +
-                             " reads no Han characters (kanji): it says \"Chinese letter\" for "
-                             "each of them");
+    if (decided.warning)
+        input.held.push_back(*decided.warning);
 }
 
 } // namespace kestrova::speech

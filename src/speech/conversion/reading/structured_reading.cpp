@@ -13,22 +13,62 @@ namespace kestrova::speech {
 StructuredReading::StructuredReading(const ConversionRequest& request, const Voice& documentVoice,
                                      std::string documentLanguage, const VoiceRegistry* registry,
                                      std::function<void(const std::string&)> warning, Speak speak)
-    : request_(request), documentVoice_(documentVoice),
+    : request_(request), documentVoice_(&documentVoice),
       documentLanguage_(std::move(documentLanguage)), registry_(registry),
       unspokenTold_(std::move(warning)), speak_(std::move(speak)) {}
 
-void StructuredReading::tellUntold() {
+void StructuredReading::finish() {
+    if (unsettled_)
+        settle();
     unspokenTold_.tellUntold(quotedName(request_.input.path.native()) + ": ",
                              "languages that no voice speaks are read by " +
-                                 documentVoice_.displayName);
+                                 documentVoice_->displayName);
+}
+
+void StructuredReading::settleVoiceByScript(SettleVoice settle, std::size_t letters) {
+    unsettled_.emplace(
+        Unsettled{.settle = std::move(settle), .letters = letters, .tally = {}, .held = {}});
+}
+
+// The voice named by the letters counted, and what waited for it read in its order.
+void StructuredReading::settle() {
+    Unsettled unsettled = std::move(*unsettled_);
+    unsettled_.reset();
+    if (const Voice* voice = unsettled.settle(unsettled.tally))
+        documentVoice_ = voice;
+    for (auto& held : unsettled.held) {
+        if (std::string* title = std::get_if<std::string>(&held))
+            readChapter(std::move(*title));
+        else
+            readBlock(std::move(std::get<DocumentBlock>(held)));
+    }
 }
 
 void StructuredReading::chapter(std::string title) {
+    if (unsettled_)
+        unsettled_->held.emplace_back(std::move(title));
+    else
+        readChapter(std::move(title));
+}
+
+void StructuredReading::block(DocumentBlock block) {
+    if (!unsettled_) {
+        readBlock(std::move(block));
+        return;
+    }
+    for (const DocumentRun& run : block.runs)
+        unsettled_->tally.add(run.text);
+    unsettled_->held.emplace_back(std::move(block));
+    if (unsettled_->tally.letters() >= unsettled_->letters)
+        settle();
+}
+
+void StructuredReading::readChapter(std::string title) {
     ++chapterNumber_;
     chapterTitle_ = std::move(title);
 }
 
-void StructuredReading::block(DocumentBlock block) {
+void StructuredReading::readBlock(DocumentBlock block) {
     BlockRuns runs;
     for (const DocumentRun& run : block.runs) {
         if (run.text.empty())
@@ -48,8 +88,8 @@ void StructuredReading::block(DocumentBlock block) {
 // language, found once for each language; none speaking it: the document's voice, with a word once.
 const Voice& StructuredReading::voiceFor(const std::string& language) {
     if (language.empty() || sameLanguage(language, documentLanguage_) ||
-        speaksLanguage(documentVoice_, language))
-        return documentVoice_;
+        speaksLanguage(*documentVoice_, language))
+        return *documentVoice_;
     auto found = voicesByLanguage_.find(language);
     if (found == voicesByLanguage_.end()) {
         if (!registry_) {
@@ -60,9 +100,9 @@ const Voice& StructuredReading::voiceFor(const std::string& language) {
         if (!found->second && unspokenTold_.listened())
             unspokenTold_.tell("no voice speaks the language " + quotedValue(language) + " of " +
                                quotedName(request_.input.path.native()) + ": " +
-                               documentVoice_.displayName + " reads it");
+                               documentVoice_->displayName + " reads it");
     }
-    return found->second ? *found->second : documentVoice_;
+    return found->second ? *found->second : *documentVoice_;
 }
 
 // The voice that reads the most of the block's text: its language's conventions end the

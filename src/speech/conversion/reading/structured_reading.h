@@ -7,6 +7,7 @@
 #include "speech/render/render_task.h"
 #include "speech/text/readers/document.h"
 #include "speech/text/script/text_chunker.h"
+#include "speech/text/script/writing_script.h"
 
 #include <atomic>
 #include <cstddef>
@@ -17,6 +18,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <variant>
+#include <vector>
 
 namespace kestrova::speech {
 
@@ -44,8 +47,14 @@ public:
     void block(DocumentBlock block) override;
     void leftOut(LeftOut what) override { leftOut_.insert(what); }
 
-    // Once the document is read: how many more languages no voice speaks than were told of.
-    void tellUntold();
+    // Settles the document's voice by the script of its first letters: its chapters and blocks
+    // wait until that many letters are counted, or the document ends (finish), and are read
+    // then with the voice settle names (null: documentVoice stays), which must outlive this.
+    using SettleVoice = std::function<const Voice*(const ScriptTally&)>;
+    void settleVoiceByScript(SettleVoice settle, std::size_t letters);
+    // Once the document is read: what waits for the voice is read, and how many more
+    // languages no voice speaks than were told of is told.
+    void finish();
 
     // Chapters the document began, selected or not.
     unsigned chapters() const { return chapterNumber_; }
@@ -66,6 +75,17 @@ private:
         std::vector<VoiceStart> voices;
     };
 
+    // What waits for the document's voice to be settled.
+    struct Unsettled {
+        SettleVoice settle;
+        std::size_t letters = 0;
+        ScriptTally tally;
+        std::vector<std::variant<std::string, DocumentBlock>> held; // a chapter's title, a block
+    };
+
+    void settle();
+    void readChapter(std::string title);
+    void readBlock(DocumentBlock block);
     const Voice& voiceFor(const std::string& language);
     void readBlock(const BlockRuns& block, const std::string& source);
     static const Voice& mainVoice(const BlockRuns& block);
@@ -73,7 +93,8 @@ private:
                                                    bool end);
 
     const ConversionRequest& request_;
-    const Voice& documentVoice_;
+    const Voice* documentVoice_;
+    std::optional<Unsettled> unsettled_;
     const std::string documentLanguage_;
     const VoiceRegistry* registry_;
     std::unique_ptr<VoiceRegistry> discovered_;
