@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 namespace kestrova::cli {
-namespace {
+namespace readable_books_test {
 
 void pandoc(const ScratchDir& scratch, const std::string& markdown, const std::string& to,
             const std::string& name) {

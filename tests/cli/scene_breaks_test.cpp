@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 namespace kestrova::cli {
-namespace {
+namespace scene_breaks_test {
 
 struct BrokenText {
     std::string ending;

@@ -11,7 +11,7 @@
 #include <vector>
 
 namespace kestrova::speech {
-namespace {
+namespace scene_breaks_test {
 
 TEST(SceneBreak, IsMarksAndSpacesOnly) {
     for (const char* mark : {"* * *", "*",           "— — — —", "-----", "⁂",     "• • •", "· · ·",

@@ -6,7 +6,7 @@
 #include <vector>
 
 namespace kestrova::speech {
-namespace {
+namespace sentence_voices_test {
 
 const Voice english{.engine = EngineKind::EspeakNg,
                     .displayName = "English",

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 namespace kestrova::speech {
-namespace {
+namespace writing_script_test {
 
 std::optional<WritingScript> scriptOf(std::string_view text) {
     ScriptTally tally;

@@ -9,7 +9,7 @@
 #include <vector>
 
 namespace kestrova::speech {
-namespace {
+namespace xhtml_figures_test {
 
 std::string xhtml(const std::string& body, const std::string& language = "en") {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"

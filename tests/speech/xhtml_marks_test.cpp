@@ -9,7 +9,7 @@
 #include <vector>
 
 namespace kestrova::speech {
-namespace {
+namespace xhtml_marks_test {
 
 std::string xhtml(const std::string& body) {
     return "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
