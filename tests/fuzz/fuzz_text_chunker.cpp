@@ -14,7 +14,16 @@ namespace {
 
 using kestrova::speech::TextChunk;
 using kestrova::speech::TextChunker;
-using kestrova::test::withoutSpaces;
+
+// The text without its white space: spaces, line ends and no-break spaces, which a sentence
+// that ends before them leaves out ("end.\u00A0 Next": the next sentence begins after them).
+std::string withoutSpaces(std::string_view text) {
+    std::string kept = kestrova::test::withoutSpaces(text);
+    for (std::size_t at = kept.find("\xC2\xA0"); at != std::string::npos;
+         at = kept.find("\xC2\xA0", at))
+        kept.erase(at, 2);
+    return kept;
+}
 
 bool isSpace(char c) {
     return c == ' ' || c == '\n';
