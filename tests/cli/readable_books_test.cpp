@@ -195,5 +195,5 @@ TEST(ReadableBooks, NothingToReadIsAFailureBeforeAnyOutput) {
     }
 }
 
-} // namespace
+} // namespace readable_books_test
 } // namespace kestrova::cli

@@ -50,5 +50,5 @@ TEST(SceneBreaks, SoundAsTheParagraphPauseAlone) {
     }
 }
 
-} // namespace
+} // namespace scene_breaks_test
 } // namespace kestrova::cli

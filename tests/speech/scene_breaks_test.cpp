@@ -58,5 +58,5 @@ TEST(SceneBreak, BlanksPlainTextLinesOfMarksOnly) {
     }
 }
 
-} // namespace
+} // namespace scene_breaks_test
 } // namespace kestrova::speech

@@ -109,5 +109,5 @@ TEST(ClauseMarks, EndAPartWhereAVoicePauses) {
         EXPECT_FALSE(endsAtClauseMark(text)) << text;
 }
 
-} // namespace
+} // namespace sentence_voices_test
 } // namespace kestrova::speech

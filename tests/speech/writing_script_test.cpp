@@ -40,5 +40,5 @@ TEST(WritingScript, KanaAmongHanMakeJapaneseAndHangulKorean) {
     EXPECT_EQ(scriptOf("대한민국 韓國").value().language, "ko");
 }
 
-} // namespace
+} // namespace writing_script_test
 } // namespace kestrova::speech

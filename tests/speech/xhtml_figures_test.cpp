@@ -220,5 +220,5 @@ TEST(MalformedPages, AreReadAsHtmlWithOneWarningEach) {
     EXPECT_EQ(all.events.size(), 8u);
 }
 
-} // namespace
+} // namespace xhtml_figures_test
 } // namespace kestrova::speech

@@ -94,5 +94,5 @@ TEST(XhtmlPageNumbers, AreLeftOutByTheirClassesAndRolesAndTheWordsJoin) {
     }
 }
 
-} // namespace
+} // namespace xhtml_marks_test
 } // namespace kestrova::speech
