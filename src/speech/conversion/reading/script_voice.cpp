@@ -4,6 +4,7 @@
 #include "speech/quoted_name.h"
 
 #include <string>
+#include <utility>
 
 namespace kestrova::speech {
 namespace {
@@ -86,16 +87,16 @@ ScriptTally sampledScript(const ConversionRequest& request, ConversionPlan::Inpu
             tally.add(input.head);
         return tally;
     }
-    const bool holding = input.holding;
-    const std::vector<std::string> held = input.held;
-    input.holding = true;
+    // What the document says while sampled is dropped: the plan's reading says it.
+    const bool holding = std::exchange(input.holding, true);
+    const std::size_t held = input.held.size();
     ScriptSampler sampler(tally);
     try {
         input.document->read(sampler);
     } catch (const SampleTaken&) {
     }
     input.holding = holding;
-    input.held = held;
+    input.held.resize(held);
     return tally;
 }
 
