@@ -180,6 +180,7 @@ void Conversion::speakSentence(DocumentSentence sentence) {
         timing.startByte = sentence.startByte;
         timing.endByte = sentence.endByte;
         timing.source = std::string(sentence.source);
+        timing.page = std::string(sentence.page);
     }
     sequenceChunk(std::move(sentence.chunk), timings_.sentences.size() - 1, *sentence.voice,
                   sentence.voiceChanges);

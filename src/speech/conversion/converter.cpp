@@ -11,6 +11,7 @@
 #include "speech/quoted_name.h"
 #include "speech/request_check.h"
 #include "speech/speech_error.h"
+#include "speech/text/readers/pdf/pdf_failure.h"
 #include "speech/text/readers/plain/heading_finder.h"
 #include "speech/text/readers/plain/text_file_reader.h"
 #include "speech/text/readers/zip/zip_archive.h"
@@ -57,8 +58,10 @@ ChapterPlan planTextChapters(const ConversionRequest& request, TextFileReader& r
 std::string nothingReadReason(const ConversionRequest& request, const std::set<LeftOut>& leftOut) {
     const std::string reason = "no text could be read from it";
     if (leftOut.empty())
-        return reason + (request.input.kind == InputKind::Epub ? " (its pages are empty)"
-                                                               : " (it is empty)");
+        return reason +
+               (request.input.kind == InputKind::Epub || request.input.kind == InputKind::Pdf
+                    ? " (its pages are empty)"
+                    : " (it is empty)");
     if (leftOut == std::set{LeftOut::Image})
         return reason + " (it holds only images" +
                (request.input.documentChoices.readAlt
@@ -86,9 +89,14 @@ void refuseNothingRead(const ConversionRequest& request, const StructuredReading
     if (reading.readAny())
         return;
     const std::string reason = nothingReadReason(request, reading.leftOut());
-    throw FileError(request.input.kind == InputKind::Epub
-                        ? bookFailure(request.input.path, reason)
-                        : inputFailure("read", request.input.path, reason));
+    switch (request.input.kind) {
+    case InputKind::Epub:
+        throw FileError(bookFailure(request.input.path, reason));
+    case InputKind::Pdf:
+        throw FileError(pdfFailure(request.input.path, reason));
+    default:
+        throw FileError(inputFailure("read", request.input.path, reason));
+    }
 }
 
 // A structured document read through once as the conversion reads it, with no engine: its

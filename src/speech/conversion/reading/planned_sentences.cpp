@@ -30,7 +30,8 @@ void PlannedSentences::add(const DocumentSentence& sentence) {
                         .endByte = orNoByte(sentence.endByte, noByte),
                         .paragraph = sentence.paragraph,
                         .chapter = static_cast<std::uint32_t>(chapters_.size() - 1),
-                        .source = sourceIndex(sentence.source),
+                        .source = nameIndex(sources_, sentence.source),
+                        .page = nameIndex(pages_, sentence.page),
                         .changesEnd = static_cast<std::uint32_t>(changes_.size()),
                         .voice = voiceIndex(*sentence.voice),
                         .before = sentence.chunk.before});
@@ -60,7 +61,8 @@ void PlannedSentences::replay(const std::function<void(DocumentSentence)>& speak
                .paragraph = record.paragraph,
                .startByte = byteOf(record.startByte),
                .endByte = byteOf(record.endByte),
-               .source = sources_[record.source]});
+               .source = sources_[record.source],
+               .page = pages_[record.page]});
         textStart = record.textEnd;
     }
 }
@@ -79,11 +81,11 @@ std::uint16_t PlannedSentences::voiceIndex(const Voice& voice) {
     return static_cast<std::uint16_t>(voices_.size() - 1);
 }
 
-// Sentences come a page at a time: a source is nearly always the one before.
-std::uint32_t PlannedSentences::sourceIndex(std::string_view source) {
-    if (sources_.empty() || sources_.back() != source)
-        sources_.emplace_back(source);
-    return static_cast<std::uint32_t>(sources_.size() - 1);
+// Sentences come a page at a time: a source or page is nearly always the one before.
+std::uint32_t PlannedSentences::nameIndex(std::vector<std::string>& names, std::string_view name) {
+    if (names.empty() || names.back() != name)
+        names.emplace_back(name);
+    return static_cast<std::uint32_t>(names.size() - 1);
 }
 
 } // namespace kestrova::speech

@@ -28,6 +28,7 @@ struct DocumentSentence {
     std::optional<std::uint64_t> startByte;
     std::optional<std::uint64_t> endByte;
     std::string_view source;
+    std::string_view page; // the label of its page; empty: none
 };
 
 // A structured document's sentences, kept from the plan's one reading for the rendering, so
@@ -54,6 +55,7 @@ private:
         std::uint32_t paragraph;
         std::uint32_t chapter;    // its index in chapters_
         std::uint32_t source;     // its index in sources_
+        std::uint32_t page;       // its index in pages_
         std::uint32_t changesEnd; // its voice changes end here in changes_
         std::uint16_t voice;      // its index in voices_
         Boundary before;
@@ -65,13 +67,14 @@ private:
     };
 
     std::uint16_t voiceIndex(const Voice& voice);
-    std::uint32_t sourceIndex(std::string_view source);
+    static std::uint32_t nameIndex(std::vector<std::string>& names, std::string_view name);
 
     std::string text_;
     std::vector<Record> records_;
     std::vector<Change> changes_;
     std::vector<Voice> voices_;
     std::vector<std::string> sources_;
+    std::vector<std::string> pages_;
     std::vector<ChapterTiming> chapters_;
 };
 

@@ -81,7 +81,7 @@ void StructuredReading::readBlock(DocumentBlock block) {
     }
     if (runs.voices.empty())
         return;
-    readBlock(runs, block.source.empty() ? request_.input.path.string() : block.source);
+    readBlock(runs, block.source.empty() ? request_.input.path.string() : block.source, block.page);
 }
 
 // The document's own voice for its own language and any its voice speaks, else a voice of the run's
@@ -124,7 +124,8 @@ const Voice& StructuredReading::mainVoice(const BlockRuns& block) {
     return *most;
 }
 
-void StructuredReading::readBlock(const BlockRuns& block, const std::string& source) {
+void StructuredReading::readBlock(const BlockRuns& block, const std::string& source,
+                                  const std::string& page) {
     TextChunker chunker = chunkerFor(true, mainVoice(block));
     chunker.push(block.text);
     chunker.finish();
@@ -158,7 +159,8 @@ void StructuredReading::readBlock(const BlockRuns& block, const std::string& sou
                 .paragraph = paragraph,
                 .startByte = startByte,
                 .endByte = endByte,
-                .source = source});
+                .source = source,
+                .page = page});
     }
     if (selected)
         characters_ += characterCount(block.text);

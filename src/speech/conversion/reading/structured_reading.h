@@ -87,7 +87,7 @@ private:
     void readChapter(std::string title);
     void readBlock(DocumentBlock block);
     const Voice& voiceFor(const std::string& language);
-    void readBlock(const BlockRuns& block, const std::string& source);
+    void readBlock(const BlockRuns& block, const std::string& source, const std::string& page);
     static const Voice& mainVoice(const BlockRuns& block);
     static std::optional<std::uint64_t> sourceByte(const BlockRuns& block, std::size_t at,
                                                    bool end);

@@ -25,6 +25,7 @@ std::string sentenceJson(const SpeechTimings& timings, const SentenceTiming& sen
            ", \"end_byte\": " + optionalNumber(sentence.endByte) +
            (sentence.source.empty() ? std::string()
                                     : ", \"source\": " + jsonString(sentence.source)) +
+           (sentence.page.empty() ? std::string() : ", \"page\": " + jsonString(sentence.page)) +
            ", \"paragraph\": " + std::to_string(sentence.paragraph) +
            ", \"chapter\": " + std::to_string(sentence.chapter) +
            ", \"first_sample\": " + std::to_string(sentence.firstFrame) +

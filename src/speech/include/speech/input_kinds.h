@@ -14,7 +14,7 @@ struct DocumentOptions;
 
 // What an input file is read as. The library reads plain text unless told otherwise; only
 // the command line chooses by the file's content and name (inputKindOfFile).
-enum class InputKind { Text, Ssml, Epub, Html, Markdown };
+enum class InputKind { Text, Ssml, Epub, Html, Markdown, Pdf };
 
 using DocumentOpener = std::unique_ptr<StructuredDocument> (*)(const std::filesystem::path& file,
                                                                const DocumentOptions& options);
@@ -48,9 +48,9 @@ std::optional<InputKind> inputKindNamed(std::string_view typeName);
 bool isStructured(InputKind kind);
 
 // By content (a zip holding an EPUB's mimetype, an XML document whose root is SSML's speak, an
-// HTML doctype or html root), then by ending, else plain text. A .txt file is plain text
-// whatever it holds, as it always was. A file that cannot be read is judged by its name alone:
-// its conversion then says why it cannot be read.
+// HTML doctype or html root, a PDF's "%PDF-"), then by ending, else plain text. A .txt file is
+// plain text whatever it holds, as it always was. A file that cannot be read is judged by its name
+// alone: its conversion then says why it cannot be read.
 InputKind inputKindOfFile(const std::filesystem::path& file);
 // The same judgement on the file's first bytes and its name.
 InputKind inputKindOf(std::string_view head, const std::filesystem::path& name);

@@ -29,6 +29,9 @@ struct SentenceTiming {
     // The file those bytes are in, for a structured document (the file inside an EPUB, or the
     // input); empty: the input itself, named nowhere (plain text).
     std::string source;
+    // The label of the page the sentence begins on, for a document of pages (a PDF); empty:
+    // none, and the timings name none.
+    std::string page;
 };
 
 // A chapter: from its heading to the next heading or the end of the speech. The one form a

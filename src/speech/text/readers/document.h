@@ -44,6 +44,7 @@ struct DocumentRun {
 struct DocumentBlock {
     std::vector<DocumentRun> runs;
     std::string source; // the file the block comes from (inside an EPUB); empty: the input
+    std::string page;   // the label of the page it begins on (a PDF's); empty: none
 };
 
 // What a reader passes over of a document's content, so that a document of nothing else can
@@ -95,6 +96,8 @@ std::unique_ptr<StructuredDocument> openEpub(const std::filesystem::path& file,
                                              const DocumentOptions& options);
 std::unique_ptr<StructuredDocument> openHtml(const std::filesystem::path& file,
                                              const DocumentOptions& options);
+std::unique_ptr<StructuredDocument> openPdf(const std::filesystem::path& file,
+                                            const DocumentOptions& options);
 std::unique_ptr<StructuredDocument> openMarkdown(const std::filesystem::path& file,
                                                  const DocumentOptions& options);
 

@@ -81,11 +81,16 @@ bool showsEpub(std::string_view head) {
            head.substr(nameAt + nameLength + extraLength).starts_with("application/epub+zip");
 }
 
+bool showsPdf(std::string_view head) {
+    return head.starts_with("%PDF-");
+}
+
 constexpr std::array<std::string_view, 1> textEndings{".txt"};
 constexpr std::array<std::string_view, 1> ssmlEndings{".ssml"};
 constexpr std::array<std::string_view, 1> epubEndings{".epub"};
 constexpr std::array<std::string_view, 3> htmlEndings{".html", ".htm", ".xhtml"};
 constexpr std::array<std::string_view, 2> markdownEndings{".md", ".markdown"};
+constexpr std::array<std::string_view, 1> pdfEndings{".pdf"};
 
 const std::array inputKindTable{
     InputKindRow{.kind = InputKind::Text,
@@ -118,6 +123,12 @@ const std::array inputKindTable{
                  .contentShows = nullptr, // Markdown is plain text to look at
                  .open = openMarkdown,
                  .fileKind = "Markdown document"},
+    InputKindRow{.kind = InputKind::Pdf,
+                 .typeName = "pdf",
+                 .endings = pdfEndings,
+                 .contentShows = showsPdf,
+                 .open = openPdf,
+                 .fileKind = "PDF document"},
 };
 
 // UTF-16 markup (SSML may be written so) seen as ASCII: its zero bytes left out.
@@ -176,7 +187,9 @@ InputKind inputKindOf(std::string_view head, const std::filesystem::path& name) 
         return InputKind::Text;
     const std::string ascii = asciiView(head);
     for (const InputKindRow& row : inputKindTable)
-        if (row.contentShows && row.contentShows(row.kind == InputKind::Epub ? head : ascii))
+        if (row.contentShows &&
+            row.contentShows(row.kind == InputKind::Epub || row.kind == InputKind::Pdf ? head
+                                                                                       : ascii))
             return row.kind;
     return byEnding.value_or(InputKind::Text);
 }

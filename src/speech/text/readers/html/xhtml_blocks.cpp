@@ -311,7 +311,7 @@ private:
             block_.take();
             return;
         }
-        sink_.block({.runs = block_.take(), .source = page_.name});
+        sink_.block({.runs = block_.take(), .source = page_.name, .page = {}});
         chapterOpen_ = false;
         if (options_.cancel != nullptr && options_.cancel->load())
             throw ConversionCancelled(shownPage(page_.name) + ": the reading was cancelled");
