@@ -2,7 +2,9 @@
 #include "speech/voice.h"
 #include "support/value_sweep.h"
 
+#include <chrono>
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace kestrova::speech {
 namespace {
@@ -71,12 +73,14 @@ std::vector<RenderedChunk> renderAll(unsigned workers, std::size_t ringSamples) 
 
 // A ring of one page holds no chunk whole: each comes partly in place, partly through the
 // socket, and still arrives as the same samples, with its pauses where they were, as through
-// a ring that holds them all and for any number of workers.
+// a ring that holds them all and for any number of workers. A ring of a few chunks fills with
+// chunks this caller keeps: waiting for the next, it gets it through the socket.
 TEST(WorkerPool, SamplesAreTheSameWhateverTheRingHolds) {
     const std::vector<RenderedChunk> roomy = renderAll(2, WorkerPool::defaultRingSamples);
     ASSERT_EQ(roomy.size(), 6u);
     for (const auto& [workers, ring] : {std::pair{2u, std::size_t{1}},
                                         {1u, std::size_t{1}},
+                                        {1u, std::size_t{150'000}},
                                         {1u, WorkerPool::defaultRingSamples}}) {
         const std::vector<RenderedChunk> other = renderAll(workers, ring);
         ASSERT_EQ(other.size(), roomy.size());
@@ -93,6 +97,33 @@ TEST(WorkerPool, SamplesAreTheSameWhateverTheRingHolds) {
             }
         }
         EXPECT_EQ(roomy[5].silences.size(), 1u);
+    }
+}
+
+// A worker ahead of a slow writer waits for the writer to release its ring rather than
+// sending the samples through the socket into the program's memory: every chunk comes in
+// place, though the ring holds only a few of them.
+TEST(WorkerPool, WorkerAheadOfASlowWriterWaitsForRoomInItsRing) {
+    const VoiceRegistry registry;
+    const Voice& voice = registry.find("eSpeak NG English (America)");
+    WorkerPool pool(voice, 22050, 1, nullptr, 0, 150'000);
+    constexpr int chunks = 10;
+    for (int i = 0; i < chunks; ++i) {
+        RenderTask task;
+        task.text = "Chunk " + std::to_string(i) + " has a sentence. And then another one.";
+        task.voice = voice;
+        task.endCharacter = 100 * static_cast<std::uint64_t>(i + 1);
+        pool.submit(std::move(task));
+    }
+    for (int taken = 0; taken < chunks;) {
+        std::optional<RenderedChunk> chunk = pool.next(false);
+        if (!chunk) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            continue;
+        }
+        ASSERT_LT(chunk->samples.size(), 150'000u / 2);
+        EXPECT_TRUE(chunk->samples.shared()) << "chunk " << taken;
+        ++taken;
     }
 }
 

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <sys/mman.h>
+#include <thread>
 #include <unistd.h>
 
 namespace kestrova::speech {
@@ -68,6 +70,28 @@ bool SampleRing::write(std::span<const std::int16_t> block) {
     std::memcpy(at(written), block.data(), block.size_bytes());
     shared_->written.store(written + block.size(), std::memory_order_release);
     return true;
+}
+
+// Polled, not signalled: it only waits while the program is slower than the worker, where a
+// wake-up a fraction of a millisecond late costs nothing.
+bool SampleRing::waitForRoom(std::size_t count) const {
+    const auto hasRoom = [&] {
+        return shared_->written.load(std::memory_order_relaxed) -
+                   shared_->released.load(std::memory_order_acquire) + count <=
+               capacity_;
+    };
+    auto pause = std::chrono::microseconds(100);
+    while (!hasRoom()) {
+        if (shared_->readerWaiting.load(std::memory_order_acquire))
+            return false;
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(4000));
+    }
+    return true;
+}
+
+void SampleRing::setReaderWaiting(bool waiting) {
+    shared_->readerWaiting.store(waiting, std::memory_order_release);
 }
 
 // A run's child starts with none of the ring's pages in its page tables: it maps them a

@@ -28,6 +28,10 @@ public:
     // The worker's side: copies block in after the samples written so far, if the space the
     // program has released holds it; false, and nothing written, when it does not.
     bool write(std::span<const std::int16_t> block);
+    // Waits until the program has released enough for count more samples, or until the
+    // program waits for this worker's samples (then it will release none before it has them);
+    // whether there is room.
+    bool waitForRoom(std::size_t count) const;
     std::uint64_t written() const { return shared_->written.load(std::memory_order_acquire); }
 
     // The program's side: the samples from position on, if the worker has written them and
@@ -36,6 +40,8 @@ public:
     // Gives the stretch back to the worker. Stretches may come back in any order: the space
     // becomes free up to the first still held.
     void release(std::uint64_t position, std::size_t count);
+    // Whether the program is waiting for the chunk this worker renders.
+    void setReaderWaiting(bool waiting);
 
 private:
     struct Made {}; // only create() makes one
@@ -46,6 +52,7 @@ private:
     struct Shared {
         std::atomic<std::uint64_t> written{0};
         std::atomic<std::uint64_t> released{0};
+        std::atomic<bool> readerWaiting{false};
     };
     std::int16_t* at(std::uint64_t position) const;
     void unmapReleased(std::uint64_t released);

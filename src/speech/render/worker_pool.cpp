@@ -164,8 +164,17 @@ void WorkerPool::collect(bool wait) {
     }
     if (owners.empty())
         return;
+    // The worker rendering the chunk waited for must not wait for room in its ring.
+    SampleRing* awaited = nullptr;
+    for (Worker* worker : owners)
+        if (wait && worker->inFlight.front().index == taken_)
+            awaited = worker->ring.get();
+    if (awaited)
+        awaited->setReaderWaiting(true);
     const ChildPoll::Outcome outcome =
         poll.wait(wait ? ChildPoll::Wait::UntilReady : ChildPoll::Wait::Not);
+    if (awaited)
+        awaited->setReaderWaiting(false);
     if (outcome == ChildPoll::Outcome::Cancelled)
         throw ConversionCancelled("the conversion was cancelled");
     if (outcome == ChildPoll::Outcome::Failed)

@@ -14,15 +14,21 @@ namespace kestrova::speech {
 namespace {
 
 // The samples of a chunk as they come: into the ring while it has room, the stretch written
-// there told to the program in one record before anything else goes on the socket; through
-// the socket when the ring is full. Ends the process once the program is gone.
+// there told to the program in one record before anything else goes on the socket. A full
+// ring holding earlier chunks is waited for: the program releases them as it writes them
+// out, so a worker rendering ahead of a slow writer (an encoder) waits rather than piling
+// its samples into the program's memory through the socket. The socket takes what the ring
+// cannot: a chunk larger than the ring, or samples the program is waiting for. Ends the
+// process once the program is gone.
 class SampleSender {
 public:
     SampleSender(SampleRing& ring, int socket) : ring_(ring), socket_(socket) {}
 
     void add(std::span<const std::int16_t> block) {
-        if (ring_.write(block)) {
+        if (ring_.write(block) || (chunkInRing_ + block.size() <= ring_.capacity() &&
+                                   ring_.waitForRoom(block.size()) && ring_.write(block))) {
             stretch_ += block.size();
+            chunkInRing_ += block.size();
             return;
         }
         flush();
@@ -34,11 +40,17 @@ public:
             ::_exit(1);
         stretch_ = 0;
     }
+    // The chunk is told whole: the program may release all of it.
+    void endChunk() {
+        flush();
+        chunkInRing_ = 0;
+    }
 
 private:
     SampleRing& ring_;
     int socket_;
-    std::uint64_t stretch_ = 0; // written into the ring, not told yet
+    std::uint64_t stretch_ = 0;     // written into the ring, not told yet
+    std::uint64_t chunkInRing_ = 0; // the chunk's samples in the ring so far
 };
 
 // In the child forked for a run: renders its chunks one after another as they come, each
@@ -64,9 +76,9 @@ private:
         try {
             renderer.render(task, sendBlock, sendPause);
             encodeChunkComplete(record);
-            sender.flush();
+            sender.endChunk();
         } catch (const std::exception& error) {
-            sender.flush();
+            sender.endChunk();
             encodeFailure(error.what(), record);
         }
         if (!sendAll(socket, record.data(), record.size()).whole())
