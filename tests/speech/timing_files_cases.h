@@ -48,10 +48,10 @@ inline SpeechTimings bookTimings(int rate) {
     SpeechTimings timings;
     timings.sampleRate = rate;
     timings.frames = at(36001.0) + 1;
-    timings.sentences = {{"A \"Tale\" of\ttwo \\ cities.", 0, 27, 1, 0, at(0.1), at(1.5), {}},
-                         {"Chapter 1: The Period", 29, 50, 2, 1, at(2.0), at(3.0) + 7, {}},
-                         {thirtyWords(), 52, 261, 3, 1, at(3.5), at(12.0), {}},
-                         {"Chapter \"2\"", 263, 274, 4, 2, at(13.0), at(14.0), {}},
+    timings.sentences = {{"A \"Tale\" of\ttwo \\ cities.", 0, 27, 1, 0, at(0.1), at(1.5), {}, {}},
+                         {"Chapter 1: The Period", 29, 50, 2, 1, at(2.0), at(3.0) + 7, {}, {}},
+                         {thirtyWords(), 52, 261, 3, 1, at(3.5), at(12.0), {}, {}},
+                         {"Chapter \"2\"", 263, 274, 4, 2, at(13.0), at(14.0), {}, {}},
                          {"Ünïcödé 日本語 — & <done>",
                           std::nullopt,
                           std::nullopt,
@@ -59,6 +59,7 @@ inline SpeechTimings bookTimings(int rate) {
                           2,
                           at(36000.0) + 1,
                           at(36001.0),
+                          {},
                           {}}};
     timings.chapters = {{0, "", 0, at(0.1), at(1.8)},
                         {1, "Chapter 1: The Period", at(1.8), at(2.0), at(12.5)},

@@ -66,8 +66,14 @@ void ParagraphJoiner::add(const PdfLine& line, std::size_t page, const PageEdges
         open_ = PdfParagraph{.text = {}, .size = line.size, .lines = 0, .page = label};
     append(line.text);
     ++open_->lines;
+    const bool sameColumn = open_->lines > 1 && page == lastPage_ && line.top >= last_.top - 1;
+    columnRight_ = sameColumn ? std::max(columnRight_, line.right) : line.right;
+    columnLines_ = sameColumn ? columnLines_ + 1 : 1;
+    // A paragraph's own lines tell where its column ends, better than the page's lines that
+    // begin where it begins (a column under a full-width paragraph begins where that does).
+    lastFull_ =
+        columnLines_ >= 2 ? line.right >= columnRight_ - 1.5 * line.size : edges.isFull(line);
     last_ = line;
-    lastFull_ = edges.isFull(line);
     lastPage_ = page;
 }
 

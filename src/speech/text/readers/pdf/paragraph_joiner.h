@@ -63,6 +63,8 @@ private:
     std::optional<PdfParagraph> open_;
     PdfLine last_;
     bool lastFull_ = false;
+    double columnRight_ = 0;      // how far the paragraph's lines reach in the column it is in
+    std::size_t columnLines_ = 0; // its lines in that column
     std::size_t lastPage_ = 0;
     std::vector<PdfParagraph> held_;
 };
