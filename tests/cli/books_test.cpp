@@ -114,7 +114,7 @@ TEST(Books, ConflictingKindsAndReaderChoicesAreBadUsage) {
         {{"--read-notes", "a.txt"}, "not with plain text or SSML input"},
         {{"--read-alt", "--input-type", "text", "a.html"}, "not with plain text input"},
         {{"--read-code", "--ssml", "a.html"}, "not with SSML input"},
-        {{"--input-type", "pdf", "a.txt"}, "--input-type"}};
+        {{"--input-type", "rtf", "a.txt"}, "--input-type"}};
     for (const auto& [arguments, says] : cases) {
         SCOPED_TRACE(says);
         const Outcome result = convert(scratch, arguments);
