@@ -1,59 +1,29 @@
 #include "speech/text/readers/pdf/poppler_handle.h"
 
-#include "speech/base/utf8.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/pdf/pdf_failure.h"
 #include "speech/text/readers/pdf/poppler_reports.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
+#include <unicode/ustring.h>
 
 namespace kestrova::speech {
-namespace {
-
-void appendCodePoint(std::string& out, char32_t value) {
-    if (value < 0x80) {
-        out += static_cast<char>(value);
-    } else if (value < 0x800) {
-        out += static_cast<char>(0xC0 | (value >> 6));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    } else if (value < 0x10000) {
-        out += static_cast<char>(0xE0 | (value >> 12));
-        out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (value >> 18));
-        out += static_cast<char>(0x80 | ((value >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((value >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (value & 0x3F));
-    }
-}
-
-bool isHighSurrogate(char32_t unit) {
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
-
-bool isLowSurrogate(char32_t unit) {
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
-
-} // namespace
-
+// ICU's conversion, an unpaired surrogate taken as U+FFFD; poppler's own goes through iconv,
+// which gives up on one. NUL characters some producers leave in their strings are dropped.
 std::string utf8Of(const poppler::ustring& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char32_t unit = text[i];
-        if (unit == 0)
-            continue;
-        if (isHighSurrogate(unit) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
-            appendCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
-            ++i;
-        } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
-            out += replacementCharacter;
-        } else {
-            appendCodePoint(out, unit);
-        }
-    }
+    static_assert(sizeof(poppler::ustring::value_type) == sizeof(UChar));
+    const auto* units = reinterpret_cast<const UChar*>(text.data());
+    const auto length =
+        static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX / 3));
+    std::string out(static_cast<std::size_t>(length) * 3, '\0');
+    std::int32_t written = 0;
+    UErrorCode status = U_ZERO_ERROR;
+    u_strToUTF8WithSub(out.data(), static_cast<std::int32_t>(out.size()), &written, units, length,
+                       0xFFFD, nullptr, &status);
+    out.resize(U_SUCCESS(status) ? static_cast<std::size_t>(written) : 0);
+    std::erase(out, '\0');
     return out;
 }
 
