@@ -197,7 +197,7 @@ private:
             note(*kind, wordAttribute(piece, "id").value_or(""));
         } else if (isWord(piece, "drawing") || isWord(piece, "pict") ||
                    name == "AlternateContent") {
-            image(piece, language);
+            drawing(piece, language);
         }
     }
 
@@ -211,6 +211,25 @@ private:
             return true;
         });
         blocks_.text().separate();
+    }
+
+    // A text box is read in place, as words of the paragraph; any other drawing is an image.
+    // Of a drawing given twice (markup compatibility's choice and its fallback), the first.
+    void drawing(const xmlNode& drawing, const std::string& language) {
+        const xmlNode* textBox = nullptr;
+        const xmlNode* first = drawing.children;
+        while (first != nullptr && first->type != XML_ELEMENT_NODE)
+            first = first->next;
+        const xmlNode& chosen =
+            textOf(drawing.name) == "AlternateContent" && first != nullptr ? *first : drawing;
+        book_xml::forEachElement(chosen, [&](const xmlNode& node) {
+            textBox = isWord(node, "txbxContent") ? &node : nullptr;
+            return textBox == nullptr;
+        });
+        if (textBox == nullptr)
+            return image(chosen, language);
+        blocks_.text().separate();
+        cells(*textBox);
     }
 
     void image(const xmlNode& drawing, const std::string& language) {
