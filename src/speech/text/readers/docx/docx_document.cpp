@@ -13,8 +13,7 @@
 
 namespace kestrova::speech {
 
-using namespace docx;
-
+namespace docx {
 namespace {
 
 const std::string documentEntry = "word/document.xml";
@@ -90,10 +89,11 @@ private:
 };
 
 } // namespace
+} // namespace docx
 
 std::unique_ptr<StructuredDocument> openDocxArchive(std::unique_ptr<ZipArchive> archive,
                                                     const DocumentOptions& options) {
-    return std::make_unique<DocxDocument>(std::move(archive), options);
+    return std::make_unique<docx::DocxDocument>(std::move(archive), options);
 }
 
 std::unique_ptr<StructuredDocument> openDocx(const std::filesystem::path& file,

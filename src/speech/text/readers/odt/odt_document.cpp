@@ -12,8 +12,7 @@
 
 namespace kestrova::speech {
 
-using namespace odt;
-
+namespace odt {
 namespace {
 
 const std::string contentEntry = "content.xml";
@@ -81,10 +80,11 @@ private:
 };
 
 } // namespace
+} // namespace odt
 
 std::unique_ptr<StructuredDocument> openOdtArchive(std::unique_ptr<ZipArchive> archive,
                                                    const DocumentOptions& options) {
-    return std::make_unique<OdtDocument>(std::move(archive), options);
+    return std::make_unique<odt::OdtDocument>(std::move(archive), options);
 }
 
 std::unique_ptr<StructuredDocument> openOdt(const std::filesystem::path& file,

@@ -10,11 +10,12 @@ namespace kestrova::speech {
 
 namespace {
 
-constexpr std::string_view dcNamespace = "http://purl.org/dc/elements/1.1/";
-constexpr std::string_view metaNamespace = "urn:oasis:names:tc:opendocument:xmlns:meta:1.0";
-constexpr std::string_view oleMagic = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+constexpr std::string_view corePropertiesDcNamespace = "http://purl.org/dc/elements/1.1/";
+constexpr std::string_view openDocumentMetaNamespace =
+    "urn:oasis:names:tc:opendocument:xmlns:meta:1.0";
+constexpr std::string_view oleCompoundFileMagic = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
 
-std::string startOf(const UniqueFd& file, std::size_t count) {
+std::string bytesAtStart(const UniqueFd& file, std::size_t count) {
     std::string bytes(count, '\0');
     bytes.resize(file ? readAllAt(file.get(), bytes.data(), count, 0).done : 0);
     return bytes;
@@ -24,7 +25,7 @@ std::string startOf(const UniqueFd& file, std::size_t count) {
 // document lies near its start in the files Office and LibreOffice write.
 bool holdsEncryptionInfo(const UniqueFd& file) {
     constexpr std::string_view name{"E\0n\0c\0r\0y\0p\0t\0i\0o\0n\0I\0n\0f\0o\0", 28};
-    return startOf(file, std::size_t{1} << 20).find(name) != std::string::npos;
+    return bytesAtStart(file, std::size_t{1} << 20).find(name) != std::string::npos;
 }
 
 } // namespace
@@ -91,6 +92,8 @@ xhtml::PageTree OfficePackage::textPart(std::string_view entry, std::string_view
         return tree;
     } catch (const xhtml::PageFault& fault) {
         faultOf(fault);
+    } catch (const ConversionCancelled&) {
+        throw ConversionCancelled(documentFailure(name(), "the reading was cancelled"));
     }
     throw std::logic_error("unreachable");
 }
@@ -115,8 +118,8 @@ std::unique_ptr<ZipArchive> officeArchive(const std::filesystem::path& file,
     if (!opened)
         throw FileError(
             documentFailure(file, std::error_code(errno, std::generic_category()).message()));
-    const std::string start = startOf(opened, 8);
-    if (start.starts_with(oleMagic))
+    const std::string start = bytesAtStart(opened, 8);
+    if (start.starts_with(oleCompoundFileMagic))
         throw FileError(
             documentFailure(file, holdsEncryptionInfo(opened) ? passwordReason : notZip));
     if (!start.starts_with("PK"))
@@ -136,10 +139,10 @@ DocumentMetadata officeMetadata(const book_xml::Document& properties) {
             if (into.empty() && book_xml::isElement(node, ns, name))
                 into = book_xml::textOf(node);
         };
-        take(metadata.title, dcNamespace, "title");
-        take(metadata.author, dcNamespace, "creator");
-        take(initialCreator, metaNamespace, "initial-creator");
-        take(metadata.language, dcNamespace, "language");
+        take(metadata.title, corePropertiesDcNamespace, "title");
+        take(metadata.author, corePropertiesDcNamespace, "creator");
+        take(initialCreator, openDocumentMetaNamespace, "initial-creator");
+        take(metadata.language, corePropertiesDcNamespace, "language");
         return true;
     });
     // The one who wrote the document, rather than who saved it last.
