@@ -211,20 +211,20 @@ void declareInputChoices(CLI::App* convertCommand, ConvertOptions& options) {
             endings.emplace_back(ending);
     }
     convertCommand
-        ->add_option("--input-type", options.inputType,
-                     "Read every INPUT as " + listedAs(kindNames, "or") +
-                         "; default: by content (an EPUB's zip, SSML's <speak>, an HTML "
-                         "doctype or <html>), then by ending (" +
-                         listedAs(endings, "and") +
-                         "), else plain text; a .txt file is always plain text")
+        ->add_option(
+            "--input-type", options.inputType,
+            "Read every INPUT as " + listedAs(kindNames, "or") +
+                "; default: by content (an EPUB's, a Word document's or an OpenDocument "
+                "text's zip, SSML's <speak>, an HTML doctype or <html>), then by ending (" +
+                listedAs(endings, "and") + "), else plain text; a .txt file is always plain text")
         ->type_name(CLI::detail::join(kindNames, "|"))
         ->transform(CLI::CheckedTransformer(kinds, CLI::ignore_case).description(""));
     const std::tuple<const char*, bool*, const char*> reads[] = {
         {"--read-alt", &options.documentChoices.readAlt,
-         "Read images' alternative text in EPUB, HTML and Markdown"},
+         "Read images' alternative text in EPUB, HTML, Markdown, Word and OpenDocument"},
         {"--read-notes", &options.documentChoices.readNotes,
          "Read footnotes and endnotes, and the marks that refer to them, in EPUB, HTML and "
-         "Markdown"},
+         "Markdown, and notes and comments, each after its paragraph, in Word and OpenDocument"},
         {"--read-code", &options.documentChoices.readCode, "Read Markdown's code blocks"}};
     for (const auto& [name, flag, what] : reads)
         convertCommand->add_flag(
@@ -398,7 +398,8 @@ void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     declareChapterChoices(convertCommand, options);
     convertCommand
         ->add_option("INPUT", options.inputs,
-                     "Files to read (never deleted): plain text, SSML, EPUB, HTML or Markdown "
+                     "Files to read (never deleted): plain text, SSML, EPUB, HTML, Markdown, Word "
+                     "(.docx) or OpenDocument text (.odt) "
                      "(see --input-type); -: standard input. A book's chapters, title, author "
                      "and language are its own. Each failure is one line, and the others go on")
         ->type_name("FILE")

@@ -78,4 +78,27 @@ std::size_t characterCut(std::string_view text, std::size_t bytes, std::size_t s
     return bytes;
 }
 
+std::string encodeUtf8(char32_t value) {
+    std::string out;
+    const auto byte = [&out](char32_t bits) {
+        out.push_back(static_cast<char>(bits));
+    };
+    if (value < 0x80) {
+        byte(value);
+    } else if (value < 0x800) {
+        byte(0xC0 | (value >> 6));
+        byte(0x80 | (value & 0x3F));
+    } else if (value < 0x10000 && (value < 0xD800 || value > 0xDFFF)) {
+        byte(0xE0 | (value >> 12));
+        byte(0x80 | ((value >> 6) & 0x3F));
+        byte(0x80 | (value & 0x3F));
+    } else if (value >= 0x10000 && value <= 0x10FFFF) {
+        byte(0xF0 | (value >> 18));
+        byte(0x80 | ((value >> 12) & 0x3F));
+        byte(0x80 | ((value >> 6) & 0x3F));
+        byte(0x80 | (value & 0x3F));
+    }
+    return out;
+}
+
 } // namespace kestrova::speech

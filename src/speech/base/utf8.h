@@ -46,4 +46,7 @@ std::size_t characterCount(std::string_view text);
 // than shortest.
 std::size_t characterCut(std::string_view text, std::size_t bytes, std::size_t shortest = 0);
 
+// A code point's UTF-8 bytes; a surrogate or a value past U+10FFFF has none.
+std::string encodeUtf8(char32_t value);
+
 } // namespace kestrova::speech

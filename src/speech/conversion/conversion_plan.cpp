@@ -87,7 +87,7 @@ ConversionPlan plannedFrom(ConversionRequest request, const PlanChoices& choices
     auto input = std::make_unique<ConversionPlan::Input>(request.input.path);
     input->warning = request.callbacks.warning;
     if (choices.kindByContent) {
-        request.input.kind = inputKindOf(input->head, request.input.path);
+        request.input.kind = inputKindOf(input->head, request.input.path, input->file.get());
         request.speech.controls.ssml = request.input.kind == InputKind::Ssml;
     }
     if (isStructured(request.input.kind)) {

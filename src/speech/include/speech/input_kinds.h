@@ -10,11 +10,12 @@
 namespace kestrova::speech {
 
 class StructuredDocument;
+class ZipArchive;
 struct DocumentOptions;
 
 // What an input file is read as. The library reads plain text unless told otherwise; only
 // the command line chooses by the file's content and name (inputKindOfFile).
-enum class InputKind { Text, Ssml, Epub, Html, Markdown, Pdf };
+enum class InputKind { Text, Ssml, Epub, Html, Markdown, Pdf, Docx, Odt };
 
 using DocumentOpener = std::unique_ptr<StructuredDocument> (*)(const std::filesystem::path& file,
                                                                const DocumentOptions& options);
@@ -29,6 +30,10 @@ struct InputKindRow {
     // Whether the file's first bytes (up to inputSniffBytes) show this kind; null: nothing
     // does (plain text is what is left).
     bool (*contentShows)(std::string_view head);
+    // Whether a ZIP archive's entries show this kind, where its head shows none (a Word
+    // document's main part is named in a compressed entry); never throws. Null: nothing inside
+    // an archive does.
+    bool (*archiveShows)(const ZipArchive& archive) = nullptr;
     // Opens a structured document; null for the kinds read as a stream of text.
     DocumentOpener open;
     const char* fileKind; // in messages about a file: "EPUB book"
@@ -47,13 +52,15 @@ std::optional<InputKind> inputKindNamed(std::string_view typeName);
 // A document with chapters, metadata and blocks rather than a stream of text.
 bool isStructured(InputKind kind);
 
-// By content (a zip holding an EPUB's mimetype, an XML document whose root is SSML's speak, an
-// HTML doctype or html root, a PDF's "%PDF-"), then by ending, else plain text. A .txt file is
-// plain text whatever it holds, as it always was. A file that cannot be read is judged by its name
-// alone: its conversion then says why it cannot be read.
+// By content (a zip holding an EPUB's or an OpenDocument text's mimetype, or naming a Word
+// document's main part among its content types; an XML document whose root is SSML's speak, an
+// HTML doctype or html root; a PDF's "%PDF-"), then by ending, else plain text. A .txt file is
+// plain text whatever it holds, as it always was. A file that cannot be read is judged by its
+// name alone: its conversion then says why it cannot be read.
 InputKind inputKindOfFile(const std::filesystem::path& file);
-// The same judgement on the file's first bytes and its name.
-InputKind inputKindOf(std::string_view head, const std::filesystem::path& name);
+// The same judgement on the file's first bytes and its name, and where they are a ZIP
+// archive's, on its entries read through openFile (a regular file's descriptor; -1: none).
+InputKind inputKindOf(std::string_view head, const std::filesystem::path& name, int openFile = -1);
 
 // What a structured document's reader leaves out unless asked.
 struct DocumentChoices {

@@ -100,5 +100,9 @@ std::unique_ptr<StructuredDocument> openPdf(const std::filesystem::path& file,
                                             const DocumentOptions& options);
 std::unique_ptr<StructuredDocument> openMarkdown(const std::filesystem::path& file,
                                                  const DocumentOptions& options);
+std::unique_ptr<StructuredDocument> openDocx(const std::filesystem::path& file,
+                                             const DocumentOptions& options);
+std::unique_ptr<StructuredDocument> openOdt(const std::filesystem::path& file,
+                                            const DocumentOptions& options);
 
 } // namespace kestrova::speech

@@ -3,6 +3,7 @@
 #include "speech/ascii.h"
 #include "speech/base/unique_fd.h"
 #include "speech/text/readers/document.h"
+#include "speech/text/readers/zip/zip_archive.h"
 #include "speech/whole_io.h"
 
 #include <algorithm>
@@ -66,19 +67,46 @@ bool showsHtml(std::string_view head) {
     return rootNamed(head, "html", true);
 }
 
-// An EPUB begins with its stored "mimetype" entry, so that the zip's first local header names
-// it and holds its content: "application/epub+zip".
-bool showsEpub(std::string_view head) {
+constexpr std::string_view zipStart = "PK\x03\x04";
+
+// An EPUB and an OpenDocument file begin with their stored "mimetype" entry, so that the zip's
+// first local header names it and holds its content.
+bool showsStoredMimetype(std::string_view head, std::string_view mimetype) {
     constexpr std::size_t nameAt = 30;
-    if (!head.starts_with("PK\x03\x04") || head.substr(nameAt, 8) != "mimetype")
+    if (!head.starts_with(zipStart) || head.substr(nameAt, 8) != "mimetype")
         return false;
     const auto byte = [&](std::size_t at) {
         return static_cast<std::size_t>(static_cast<unsigned char>(head[at]));
     };
     const std::size_t nameLength = byte(26) | byte(27) << 8;
     const std::size_t extraLength = byte(28) | byte(29) << 8;
-    return nameLength == 8 &&
-           head.substr(nameAt + nameLength + extraLength).starts_with("application/epub+zip");
+    const std::string_view content =
+        head.substr(std::min(head.size(), nameAt + nameLength + extraLength));
+    // An OpenDocument template's type carries "-template" after the kind's.
+    return nameLength == 8 && content.starts_with(mimetype) &&
+           (content.size() == mimetype.size() || content[mimetype.size()] != '-' ||
+            content.substr(mimetype.size()).starts_with("-template"));
+}
+
+bool showsEpub(std::string_view head) {
+    return showsStoredMimetype(head, "application/epub+zip");
+}
+
+bool showsOdt(std::string_view head) {
+    return showsStoredMimetype(head, "application/vnd.oasis.opendocument.text");
+}
+
+// A Word document's content types name its main part.
+bool archiveShowsDocx(const ZipArchive& archive) {
+    constexpr std::uint64_t mostBytes = 1 << 20;
+    try {
+        return archive.contains("[Content_Types].xml") &&
+               archive.read("[Content_Types].xml", mostBytes)
+                       .find("application/vnd.openxmlformats-officedocument.wordprocessingml."
+                             "document.main+xml") != std::string::npos;
+    } catch (const std::exception&) {
+        return false;
+    }
 }
 
 bool showsPdf(std::string_view head) {
@@ -91,44 +119,66 @@ constexpr std::array<std::string_view, 1> epubEndings{".epub"};
 constexpr std::array<std::string_view, 3> htmlEndings{".html", ".htm", ".xhtml"};
 constexpr std::array<std::string_view, 2> markdownEndings{".md", ".markdown"};
 constexpr std::array<std::string_view, 1> pdfEndings{".pdf"};
+constexpr std::array<std::string_view, 1> docxEndings{".docx"};
+constexpr std::array<std::string_view, 1> odtEndings{".odt"};
 
 const std::array inputKindTable{
     InputKindRow{.kind = InputKind::Text,
                  .typeName = "text",
                  .endings = textEndings,
                  .contentShows = nullptr,
+                 .archiveShows = nullptr,
                  .open = nullptr,
                  .fileKind = "text file"},
     InputKindRow{.kind = InputKind::Ssml,
                  .typeName = "ssml",
                  .endings = ssmlEndings,
                  .contentShows = showsSsml,
+                 .archiveShows = nullptr,
                  .open = nullptr,
                  .fileKind = "SSML document"},
     InputKindRow{.kind = InputKind::Epub,
                  .typeName = "epub",
                  .endings = epubEndings,
                  .contentShows = showsEpub,
+                 .archiveShows = nullptr,
                  .open = openEpub,
                  .fileKind = "EPUB book"},
     InputKindRow{.kind = InputKind::Html,
                  .typeName = "html",
                  .endings = htmlEndings,
                  .contentShows = showsHtml,
+                 .archiveShows = nullptr,
                  .open = openHtml,
                  .fileKind = "HTML document"},
     InputKindRow{.kind = InputKind::Markdown,
                  .typeName = "markdown",
                  .endings = markdownEndings,
                  .contentShows = nullptr, // Markdown is plain text to look at
+                 .archiveShows = nullptr,
                  .open = openMarkdown,
                  .fileKind = "Markdown document"},
     InputKindRow{.kind = InputKind::Pdf,
                  .typeName = "pdf",
                  .endings = pdfEndings,
                  .contentShows = showsPdf,
+                 .archiveShows = nullptr,
                  .open = openPdf,
                  .fileKind = "PDF document"},
+    InputKindRow{.kind = InputKind::Docx,
+                 .typeName = "docx",
+                 .endings = docxEndings,
+                 .contentShows = nullptr,
+                 .archiveShows = archiveShowsDocx,
+                 .open = openDocx,
+                 .fileKind = "Word document"},
+    InputKindRow{.kind = InputKind::Odt,
+                 .typeName = "odt",
+                 .endings = odtEndings,
+                 .contentShows = showsOdt,
+                 .archiveShows = nullptr,
+                 .open = openOdt,
+                 .fileKind = "OpenDocument text"},
 };
 
 // UTF-16 markup (SSML may be written so) seen as ASCII: its zero bytes left out.
@@ -152,11 +202,23 @@ std::optional<InputKind> kindByEnding(const std::filesystem::path& name) {
     return std::nullopt;
 }
 
-std::string fileHead(const std::filesystem::path& file) {
-    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+std::string fileHead(const UniqueFd& fd) {
     std::string head(inputSniffBytes, '\0');
-    head.resize(fd ? readAll(fd.get(), head.data(), head.size()).done : 0);
+    head.resize(fd ? readAllAt(fd.get(), head.data(), head.size(), 0).done : 0);
     return head;
+}
+
+// The kind whose row's archive test the archive passes; an archive that cannot be opened
+// shows none (its name then decides, and its reader says why it cannot be read).
+std::optional<InputKind> kindInsideArchive(const std::filesystem::path& name, int openFile) {
+    try {
+        const ZipArchive archive(name, UniqueFd(::fcntl(openFile, F_DUPFD_CLOEXEC, 0)));
+        for (const InputKindRow& row : inputKindTable)
+            if (row.archiveShows && row.archiveShows(archive))
+                return row.kind;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -181,24 +243,29 @@ bool isStructured(InputKind kind) {
     return inputKindRow(kind).open != nullptr;
 }
 
-InputKind inputKindOf(std::string_view head, const std::filesystem::path& name) {
+InputKind inputKindOf(std::string_view head, const std::filesystem::path& name, int openFile) {
     const std::optional<InputKind> byEnding = kindByEnding(name);
     if (byEnding == InputKind::Text)
         return InputKind::Text;
     const std::string ascii = asciiView(head);
     for (const InputKindRow& row : inputKindTable)
         if (row.contentShows &&
-            row.contentShows(row.kind == InputKind::Epub || row.kind == InputKind::Pdf ? head
-                                                                                       : ascii))
+            row.contentShows(head.starts_with(zipStart) || row.kind == InputKind::Pdf ? head
+                                                                                      : ascii))
             return row.kind;
+    if (openFile >= 0 && head.starts_with(zipStart))
+        if (const std::optional<InputKind> inside = kindInsideArchive(name, openFile))
+            return *inside;
     return byEnding.value_or(InputKind::Text);
 }
 
 InputKind inputKindOfFile(const std::filesystem::path& file) {
     // Only a regular file is looked into: a FIFO gives its bytes once.
     std::error_code error;
-    const bool regular = std::filesystem::is_regular_file(file, error);
-    return inputKindOf(regular ? fileHead(file) : std::string(), file);
+    if (!std::filesystem::is_regular_file(file, error))
+        return inputKindOf({}, file);
+    const UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return inputKindOf(fileHead(fd), file, fd.get());
 }
 
 } // namespace kestrova::speech
