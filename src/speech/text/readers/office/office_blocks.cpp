@@ -16,7 +16,7 @@ void OfficeBlocks::end(const std::string& source, int headingLevel) {
     }
     if (headingLevel > 0 && headingLevel == chapterLevel_)
         sink_.chapter(cleanText(text_.text()));
-    sink_.block({.runs = text_.take(), .source = source});
+    sink_.block({.runs = text_.take(), .source = source, .page = {}});
     if (options_.cancel != nullptr && options_.cancel->load())
         throw ConversionCancelled(documentFailure(document_, "the reading was cancelled"));
 }
