@@ -47,7 +47,13 @@ Container chosenContainerOf(const ConversionRequest& request) {
 // The settings every input's conversion shares.
 ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegistry& registry) {
     ConversionRequest common = askedRequest(options);
-    common.speech.voice = registry.find(options.engine);
+    common.speech.voice =
+        options.voiceCommand.empty()
+            ? registry.find(options.engine)
+            : commandVoice({.line = options.voiceCommand,
+                            .rawRate = options.voiceCommandRate.value_or(0),
+                            .timeoutSeconds = options.voiceCommandTimeout.value_or(600)},
+                           options.voiceName, StopSignalOwner::stopFlag());
     if (!options.cover.empty()) {
         common.output.tags.cover = readCoverArt(options.cover);
         common.output.coverFile = options.cover;
@@ -120,7 +126,8 @@ PlanChoices planChoices(const ConvertOptions& options, const VoiceRegistry& regi
     return PlanChoices{
         .kindByContent = !kind,
         .adoptMetadata = true,
-        .voiceByLanguage = options.engine.empty() ? &registry : nullptr,
+        .voiceByLanguage =
+            options.engine.empty() && options.voiceCommand.empty() ? &registry : nullptr,
         // A selection of chapters none of the text has, and a cue sheet's tracks, are found
         // before anything is written.
         .surveyChapters = !options.cueSheet.empty(),

@@ -146,11 +146,42 @@ std::string endingsChoosingContainers() {
     return listedAs(endings, "and");
 }
 
+// A program of the user's as the voice.
+void declareVoiceCommand(CLI::App* convertCommand, ConvertOptions& options) {
+    convertCommand
+        ->add_option("--voice-command", options.voiceCommand,
+                     "Voice: a speech program of your own, run by /bin/sh -c for each chunk of "
+                     "text: the text on its standard input, or in the file where COMMAND says "
+                     "{text}; its WAV sound on its standard output, or in the file where it says "
+                     "{wav}. It is first run on \"Hello.\" for its rate. Not with -e, --rate "
+                     "or --pitch")
+        ->type_name("COMMAND");
+    convertCommand
+        ->add_option("--voice-name", options.voiceName,
+                     "The voice command's name in the summary (default: its first word)")
+        ->type_name("NAME");
+    convertCommand
+        ->add_option("--voice-command-rate", options.voiceCommandRate,
+                     "The voice command writes raw signed 16-bit little-endian mono samples at "
+                     "this rate, a decimal number of Hz 1000 to 384000, instead of WAV")
+        ->type_name("HZ")
+        ->transform(decimalNumber(1000, 384000, false,
+                                  "the rate is a decimal number of Hz from 1000 to 384000"));
+    convertCommand
+        ->add_option("--voice-command-timeout", options.voiceCommandTimeout,
+                     "Seconds the voice command may take for one chunk, a decimal number 1 to "
+                     "86400 (default 600); then its processes are ended and the conversion fails")
+        ->type_name("SECONDS")
+        ->transform(decimalNumber(1, 86400, false,
+                                  "the timeout is a decimal number of seconds from 1 to 86400"));
+}
+
 void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand
         ->add_option("-e,--engine", options.engine,
                      "Voice: display name, any letter case, or id; empty: the default voice")
         ->type_name("VOICE");
+    declareVoiceCommand(convertCommand, options);
     convertCommand
         ->add_option("-f,--format", options.formatCode,
                      "SAPI 5 PCM format code, a decimal number 4 to 39 (18: 16 kHz, 22: 22.05 kHz "

@@ -95,6 +95,22 @@ void checkRate(const ConvertOptions& options) {
                      "): choose a format code of " + listedAs(rates, "or") + " kHz");
 }
 
+// A voice command is the voice: not with -e, and not with controls that only an engine of ours
+// can take; its own options only with it.
+void checkVoiceCommand(const ConvertOptions& options) {
+    if (options.voiceCommand.empty()) {
+        if (!options.voiceName.empty() || options.voiceCommandRate || options.voiceCommandTimeout)
+            throw UsageError("--voice-name, --voice-command-rate and --voice-command-timeout "
+                             "need --voice-command");
+        return;
+    }
+    if (!options.engine.empty())
+        throw UsageError("-e and --voice-command both choose the voice: give one");
+    if (options.controls.ratePercent != 100 || options.controls.pitchPercent != 100)
+        throw UsageError("a voice command speaks at its own rate and pitch: not --rate or "
+                         "--pitch with --voice-command (give them to the command itself)");
+}
+
 // --ssml is --input-type ssml.
 void checkInputType(const ConvertOptions& options) {
     if (options.controls.ssml && options.inputType && options.inputType != InputKind::Ssml)
@@ -154,6 +170,7 @@ void ConvertOptions::applyPreset() {
 
 void ConvertOptions::validate() const {
     checkInputType(*this);
+    checkVoiceCommand(*this);
     checkAskedRequest(*this);
     checkInputsAndOutputs(*this);
     checkTagsAndSideFiles(*this);

@@ -24,6 +24,12 @@ inline constexpr const char* standardInputName = "-";
 // What "convert" was asked, as its options (command_line.cpp) fill it in.
 struct ConvertOptions {
     std::string engine;
+    // A program of the user's as the voice, instead of -e: the command line, what the voice is
+    // called, the rate of its raw samples (none: it writes WAV) and its time for one chunk.
+    std::string voiceCommand;
+    std::string voiceName;
+    std::optional<int> voiceCommandRate;
+    std::optional<int> voiceCommandTimeout;
     std::optional<int> formatCode;
     std::string output;
     std::string folder;

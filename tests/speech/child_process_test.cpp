@@ -1,9 +1,13 @@
 #include "speech/base/child_process.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdexcept>
+#include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -76,4 +80,84 @@ TEST(ChildProcess, AHandleThatGoesEndsItsChildAndWaitsForIt) {
 }
 
 } // namespace
+
+namespace child_process_test {
+
+// A shell command run under its keeper with its output on a pipe read here; its input and
+// standard error are the test's own.
+struct KeptCommand {
+    std::optional<ChildProcess> keeper;
+    UniqueFd output;
+};
+
+KeptCommand keep(const std::string& line, std::vector<std::string> removed = {}) {
+    int ends[2] = {-1, -1};
+    EXPECT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+    UniqueFd write(ends[1]);
+    KeptCommand kept{.keeper = ChildProcess::startCommand({.line = line,
+                                                           .input = 0,
+                                                           .output = write.get(),
+                                                           .errors = 2,
+                                                           .removedWhenEnded = removed}),
+                     .output = UniqueFd(ends[0])};
+    EXPECT_TRUE(kept.keeper);
+    return kept;
+}
+
+// The pid the command wrote first on its output.
+pid_t firstPid(const KeptCommand& kept) {
+    char line[32] = {};
+    for (std::size_t got = 0; got < sizeof line - 1 && (got == 0 || line[got - 1] != '\n');) {
+        const ssize_t read = ::read(kept.output.get(), line + got, 1);
+        if (read <= 0)
+            break;
+        got += static_cast<std::size_t>(read);
+    }
+    return static_cast<pid_t>(std::atoi(line));
+}
+
+// How an adopted orphan ended: killed by SIGKILL when its group was killed.
+int killingSignalOf(pid_t orphan) {
+    int status = 0;
+    return ::waitpid(orphan, &status, 0) == orphan ? ChildEnd{.waitStatus = status}.killingSignal()
+                                                   : -1;
+}
+
+TEST(KeptCommand, EndsAsItsShellEnded) {
+    EXPECT_TRUE(keep("exit 5").keeper->wait().exitedWith(5));
+    EXPECT_EQ(keep("kill -TERM $$").keeper->wait().killingSignal(), SIGTERM);
+}
+
+// A process the command left in the background would hold its output open for ever.
+TEST(KeptCommand, WhatTheShellLeftRunningIsKilledWhenItEnds) {
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    KeptCommand kept = keep("sleep 1000 & echo $!");
+    const pid_t leftover = firstPid(kept);
+    ASSERT_GT(leftover, 0);
+    EXPECT_TRUE(kept.keeper->wait().exitedWith(0));
+    EXPECT_EQ(killingSignalOf(leftover), SIGKILL);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+// The keeper's death signal, which also comes when the process that started it dies, ends the
+// whole group and removes the command's files.
+TEST(KeptCommand, ItsDeathSignalKillsTheGroupAndRemovesTheFiles) {
+    ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+    char folder[] = "/tmp/kept-command-XXXXXX";
+    ASSERT_NE(::mkdtemp(folder), nullptr);
+    const std::string file = std::string(folder) + "/text.txt";
+    std::FILE* text = std::fopen(file.c_str(), "w");
+    ASSERT_NE(text, nullptr);
+    std::fclose(text);
+    KeptCommand kept = keep("sleep 1000 & echo $!; wait", {file, folder});
+    const pid_t sleeping = firstPid(kept);
+    ASSERT_GT(sleeping, 0);
+    kept.keeper->sendSignal(SIGTERM);
+    EXPECT_FALSE(kept.keeper->wait().exitedWith(0));
+    EXPECT_EQ(killingSignalOf(sleeping), SIGKILL);
+    EXPECT_NE(::access(folder, F_OK), 0);
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+} // namespace child_process_test
 } // namespace kestrova::speech

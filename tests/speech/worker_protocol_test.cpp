@@ -30,20 +30,30 @@ RenderTask distinctTask() {
                   .language = "en-gb",
                   .nativeRate = 16000,
                   .engineVoice = "cmu_us_slt"};
-    task.voiceChanges = {{.at = 4,
-                          .voice = {.engine = EngineKind::EspeakNg,
-                                    .displayName = "eSpeak NG French (France)",
-                                    .id = "fr-fr",
-                                    .language = "fr",
-                                    .nativeRate = 22050,
-                                    .engineVoice = "gmw/fr"}},
-                         {.at = 10,
-                          .voice = {.engine = EngineKind::Flite,
-                                    .displayName = "Flite awb",
-                                    .id = "awb",
-                                    .language = "en-sc",
-                                    .nativeRate = 16001,
-                                    .engineVoice = "cmu_us_awb"}}};
+    task.voiceChanges = {
+        {.at = 4,
+         .voice = {.engine = EngineKind::EspeakNg,
+                   .displayName = "eSpeak NG French (France)",
+                   .id = "fr-fr",
+                   .language = "fr",
+                   .nativeRate = 22050,
+                   .engineVoice = "gmw/fr"}},
+        {.at = 10,
+         .voice = {.engine = EngineKind::Flite,
+                   .displayName = "Flite awb",
+                   .id = "awb",
+                   .language = "en-sc",
+                   .nativeRate = 16001,
+                   .engineVoice = "cmu_us_awb"}},
+        {.at = 12,
+         .voice = {
+             .engine = EngineKind::Command,
+             .displayName = "piper",
+             .id = "piper-id",
+             .language = "und",
+             .nativeRate = 22051,
+             .engineVoice = "piper --output-raw",
+             .command = {.line = "piper --output-raw", .rawRate = 22052, .timeoutSeconds = 17}}}};
     task.prosody = {.rate = 1.25, .pitch = 0.75, .volume = 0.5};
     task.pauses = {.sentenceMs = 320, .paragraphMs = 910};
     task.trimLeading = true;
@@ -70,6 +80,10 @@ void expectSameTask(const RenderTask& got, const RenderTask& sent) {
                            gotVoice.language, gotVoice.nativeRate, gotVoice.engineVoice),
                   std::tie(sentAt, sentVoice.engine, sentVoice.displayName, sentVoice.id,
                            sentVoice.language, sentVoice.nativeRate, sentVoice.engineVoice));
+        EXPECT_EQ(std::tie(gotVoice.command.line, gotVoice.command.rawRate,
+                           gotVoice.command.timeoutSeconds),
+                  std::tie(sentVoice.command.line, sentVoice.command.rawRate,
+                           sentVoice.command.timeoutSeconds));
     }
     EXPECT_EQ(got.prosody, sent.prosody);
     EXPECT_EQ(got.pauses.sentenceMs, sent.pauses.sentenceMs);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -46,7 +47,105 @@ bool openChannel(const ChildSetup& setup, UniqueFd& ours, UniqueFd& theirs) {
     ::_exit(1);
 }
 
+// The signals a keeper takes in turn, blocked from its first instruction on.
+sigset_t keeperSignals() {
+    sigset_t signals;
+    ::sigemptyset(&signals);
+    ::sigaddset(&signals, SIGTERM);
+    ::sigaddset(&signals, SIGCHLD);
+    return signals;
+}
+
+// In the shell's process, forked by the keeper: the command's streams as 0, 1 and 2, the
+// signals as a process starts with them (the program ignores some, and an ignored signal
+// stays ignored across exec), nothing else open.
+[[noreturn]] void execShell(const CommandSetup& setup, const char* const* arguments) {
+    ::setpgid(0, 0);
+    if (::dup2(setup.input, 0) < 0 || ::dup2(setup.output, 1) < 0 || ::dup2(setup.errors, 2) < 0)
+        ::_exit(127);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGCHLD})
+        ::signal(signal, SIG_DFL);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::close_range(3, ~0U, 0);
+    ::execv("/bin/sh", const_cast<char* const*>(arguments));
+    ::_exit(127);
+}
+
+// Ends the keeper as its shell ended.
+[[noreturn]] void endAs(int status) {
+    if (!WIFSIGNALED(status))
+        ::_exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+    const rlimit noCore = {.rlim_cur = 0, .rlim_max = 0};
+    ::setrlimit(RLIMIT_CORE, &noCore);
+    ::signal(WTERMSIG(status), SIG_DFL);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::raise(WTERMSIG(status));
+    ::_exit(128 + WTERMSIG(status));
+}
+
+// The keeper stays out of the command's group, so that it can kill the whole group, leftovers
+// in the background included, and still say how the shell ended. It waits for its signals
+// rather than handling them, so that what it does needs no async-signal safety.
+[[noreturn]] void keepCommand(const CommandSetup& setup, const char* const* arguments,
+                              int lifeline) {
+    ::signal(SIGINT, SIG_IGN);
+    ::signal(SIGHUP, SIG_IGN);
+    ::signal(SIGCHLD, SIG_DFL);
+    const pid_t shell = ::fork();
+    if (shell == 0)
+        execShell(setup, arguments);
+    if (shell < 0)
+        ::_exit(127);
+    ::setpgid(shell, shell);
+    // Only the lifeline stays: the command's ends would keep its pipes open.
+    if (lifeline > 3)
+        ::close_range(3, static_cast<unsigned>(lifeline) - 1, 0);
+    ::close_range(static_cast<unsigned>(lifeline) + 1, ~0U, 0);
+    const sigset_t waited = keeperSignals();
+    for (;;) {
+        siginfo_t info{};
+        const int taken = ::sigwaitinfo(&waited, &info);
+        siginfo_t ended{};
+        if (taken == SIGCHLD &&
+            (::waitid(P_PID, static_cast<id_t>(shell), &ended, WEXITED | WNOHANG | WNOWAIT) != 0 ||
+             ended.si_pid != shell))
+            continue;
+        if (taken != SIGCHLD && taken != SIGTERM)
+            continue;
+        // The shell is a zombie or still running: its group id cannot have gone to another.
+        ::kill(-shell, SIGKILL);
+        int status = 0;
+        while (::waitpid(shell, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (taken == SIGCHLD)
+            endAs(status);
+        for (const std::string& path : setup.removedWhenEnded)
+            if (::unlink(path.c_str()) != 0)
+                ::rmdir(path.c_str());
+        ::_exit(1);
+    }
+}
+
 } // namespace
+
+std::optional<ChildProcess> ChildProcess::startCommand(const CommandSetup& setup) {
+    // Made here: the keeper, forked from a process that may have threads, allocates nothing.
+    const char* const arguments[] = {"sh", "-c", setup.line.c_str(), nullptr};
+    const sigset_t signals = keeperSignals();
+    sigset_t previous;
+    ::pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    std::optional<ChildProcess> keeper =
+        start({.deathSignal = SIGTERM, .channel = ChildChannel::Pipe},
+              [&](int lifeline) { keepCommand(setup, arguments, lifeline); });
+    const int error = errno;
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    errno = error;
+    return keeper;
+}
 
 bool ChildEnd::exitedWith(int status) const {
     return WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == status;

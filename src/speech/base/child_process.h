@@ -33,6 +33,17 @@ struct ChildSetup {
     int socketBufferBytes = 0; // of a Socket's ends, both ways; 0 leaves the system's
 };
 
+// A shell command line run by a keeper (startCommand): the descriptors of this process that
+// become its standard streams, and the files its keeper removes when the command is ended
+// from outside, in order (a folder after the files in it).
+struct CommandSetup {
+    std::string line;
+    int input = -1;
+    int output = -1;
+    int errors = -1;
+    std::vector<std::string> removedWhenEnded;
+};
+
 // One forked child of this process, running a function of this program. The child gets its
 // death signal when this process dies, and ends at once if this process died before that
 // was set. A child still running when its handle goes gets the death signal too, as if this
@@ -47,6 +58,13 @@ public:
     // Forks a child running main; empty, with errno saying why, when the system refused.
     // Only the calling thread goes on in the child: main must need no lock another holds.
     static std::optional<ChildProcess> start(const ChildSetup& setup, const Main& main);
+
+    // Forks a keeper that runs setup.line through /bin/sh -c in a process group of its own
+    // and ends as the shell did (its exit status, or killed by its signal), once every other
+    // process of the group is killed too. The keeper's death signal (SIGTERM: this process
+    // died, or sendSignal) kills the whole group and removes the files named. The channel is
+    // a pipe the keeper holds open until it ends. Empty, with errno, when refused.
+    static std::optional<ChildProcess> startCommand(const CommandSetup& setup);
 
     ChildProcess() = default;
     ~ChildProcess();

@@ -17,7 +17,15 @@ std::string unavailability(const UnavailableEngine& engine) {
 } // namespace
 
 const char* engineName(EngineKind engine) {
-    return engine == EngineKind::Flite ? "Flite" : "eSpeak NG";
+    switch (engine) {
+    case EngineKind::Flite:
+        return "Flite";
+    case EngineKind::Command:
+        return "voice command";
+    case EngineKind::EspeakNg:
+        break;
+    }
+    return "eSpeak NG";
 }
 
 VoiceRegistry::VoiceRegistry() : VoiceRegistry(installedEngines()) {}

@@ -32,6 +32,9 @@ template <typename Coder, typename Value> void codeVoice(Coder& coder, Value& vo
     coder.text(voice.language);
     coder.template as<std::int32_t>(voice.nativeRate);
     coder.text(voice.engineVoice);
+    coder.text(voice.command.line);
+    coder.template as<std::int32_t>(voice.command.rawRate);
+    coder.template as<std::int32_t>(voice.command.timeoutSeconds);
 }
 
 // Both ends are the same program: a task goes over as the values' own bytes. A field goes as

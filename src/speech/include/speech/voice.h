@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -8,19 +9,36 @@
 
 namespace kestrova::speech {
 
-enum class EngineKind { EspeakNg, Flite };
+enum class EngineKind { EspeakNg, Flite, Command };
 
-// "eSpeak NG", "Flite": how messages and display names call the engine.
+// "eSpeak NG", "Flite", "voice command": how messages and display names call the engine.
 const char* engineName(EngineKind engine);
+
+// A program of the user's own as a voice: a shell command line that reads a chunk's text on
+// its standard input, or from the file where it says {text}, and writes its sound on its
+// standard output, or into the file where it says {wav}: a WAV file, or with rawRate raw
+// signed 16-bit little-endian mono samples at that rate.
+struct VoiceCommand {
+    std::string line;
+    int rawRate = 0;          // Hz; 0: the sound is a WAV file
+    int timeoutSeconds = 600; // for one chunk, after which its process group is ended
+};
 
 struct Voice {
     EngineKind engine;
-    std::string displayName; // "eSpeak NG English (America)", "Flite slt"
-    std::string id;          // "en-us", "slt"
-    std::string language;    // "en-us"
-    int nativeRate;          // Hz, the rate the engine renders at
-    std::string engineVoice; // what the engine itself is given to select the voice
+    std::string displayName;   // "eSpeak NG English (America)", "Flite slt"
+    std::string id;            // "en-us", "slt"
+    std::string language;      // "en-us"
+    int nativeRate;            // Hz, the rate the engine renders at
+    std::string engineVoice;   // what the engine itself is given to select the voice
+    VoiceCommand command = {}; // a Command voice's; empty for the others
 };
+
+// The voice a command gives, named name (empty: the command's first word). The command is run
+// once on a short text, which tells its rate (unless rawRate says it) and that it works; throws
+// SpeechError naming the command and why it failed, ConversionCancelled once cancel is set.
+Voice commandVoice(const VoiceCommand& command, std::string name,
+                   const std::atomic<bool>* cancel = nullptr);
 
 // An engine and the way to list its voices, which throws SpeechError when the engine
 // cannot start.
