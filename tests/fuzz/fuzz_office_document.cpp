@@ -4,6 +4,7 @@
 // is a ZIP archive as it stands or the document's parts, separated by NUL bytes, that are put
 // in an archive here: random bytes seldom make a ZIP archive that gets that far.
 
+#include "fuzz_archive.h"
 #include "fuzz_check.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/docx/docx_document.h"
@@ -12,7 +13,6 @@
 #include <cstdint>
 #include <string>
 #include <vector>
-#include <zip.h>
 
 namespace fuzz_office_document {
 
@@ -24,44 +24,15 @@ const std::vector<const char*> wordParts = {"word/document.xml", "word/styles.xm
 const std::vector<const char*> openDocumentParts = {"content.xml", "styles.xml", "meta.xml",
                                                     "META-INF/manifest.xml"};
 
-std::vector<std::string_view> piecesOf(std::string_view rest, std::size_t count) {
-    std::vector<std::string_view> pieces;
-    while (pieces.size() + 1 < count && rest.find('\0') != std::string_view::npos) {
-        pieces.push_back(rest.substr(0, rest.find('\0')));
-        rest.remove_prefix(pieces.back().size() + 1);
-    }
-    pieces.push_back(rest);
-    return pieces;
-}
-
-// The parts as an archive, written by libzip into memory; an OpenDocument's mimetype first.
+// The parts as an archive, an OpenDocument's mimetype first.
 std::string archiveOf(const std::vector<const char*>& names,
-                      const std::vector<std::string_view>& pieces, bool openDocument) {
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* buffer = zip_source_buffer_create(nullptr, 0, 0, &error);
-    FUZZ_CHECK(buffer != nullptr);
-    zip_source_keep(buffer);
-    zip_t* archive = zip_open_from_source(buffer, ZIP_TRUNCATE, &error);
-    FUZZ_CHECK(archive != nullptr);
-    const auto add = [&](const char* name, std::string_view bytes) {
-        zip_source_t* source = zip_source_buffer(archive, bytes.data(), bytes.size(), 0);
-        FUZZ_CHECK(source != nullptr && zip_file_add(archive, name, source, ZIP_FL_ENC_UTF_8) >= 0);
-    };
+                      const std::vector<std::string_view>& parts, bool openDocument) {
+    std::vector<std::pair<const char*, std::string_view>> entries;
     if (openDocument)
-        add("mimetype", "application/vnd.oasis.opendocument.text");
-    for (std::size_t i = 0; i < pieces.size(); ++i)
-        add(names[i], pieces[i]);
-    FUZZ_CHECK(zip_close(archive) == 0);
-    zip_stat_t stat;
-    FUZZ_CHECK(zip_source_stat(buffer, &stat) == 0 && zip_source_open(buffer) == 0);
-    std::string bytes(static_cast<std::size_t>(stat.size), '\0');
-    FUZZ_CHECK(zip_source_read(buffer, bytes.data(), bytes.size()) ==
-               static_cast<zip_int64_t>(bytes.size()));
-    zip_source_close(buffer);
-    zip_source_free(buffer);
-    zip_error_fini(&error);
-    return bytes;
+        entries.emplace_back("mimetype", "application/vnd.oasis.opendocument.text");
+    for (std::size_t i = 0; i < parts.size(); ++i)
+        entries.emplace_back(names[i], parts[i]);
+    return kestrova::fuzz::archiveOf(entries);
 }
 
 class CheckingSink : public DocumentSink {
@@ -86,8 +57,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool openDocument = (choice & 2) != 0;
     const std::vector<const char*>& names = openDocument ? openDocumentParts : wordParts;
     const std::string bytes =
-        asItStands ? std::string(input.rest())
-                   : archiveOf(names, piecesOf(input.rest(), names.size()), openDocument);
+        asItStands
+            ? std::string(input.rest())
+            : archiveOf(names, kestrova::fuzz::partsOf(input.rest(), names.size()), openDocument);
     const std::string name = openDocument ? "fuzz.odt" : "fuzz.docx";
     // Small limits, for the fuzzer's memory and speed; the checks are the same.
     const ZipLimits zipLimits{.entryBytes = 1 << 20, .ratio = 100, .ratioCheckedAbove = 1 << 16};
