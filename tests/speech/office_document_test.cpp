@@ -7,6 +7,8 @@
 namespace kestrova::speech::office_document_test {
 
 using namespace office_document_cases;
+// Before the like-named sinks of other readers' tests, which a unity batch may hold.
+using office_document_cases::RecordingSink;
 using test::matchWords;
 using test::wordsOf;
 
