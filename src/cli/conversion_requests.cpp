@@ -47,13 +47,16 @@ Container chosenContainerOf(const ConversionRequest& request) {
 // The settings every input's conversion shares.
 ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegistry& registry) {
     ConversionRequest common = askedRequest(options);
-    common.speech.voice =
-        options.voiceCommand.empty()
-            ? registry.find(options.engine)
-            : commandVoice({.line = options.voiceCommand,
-                            .rawRate = options.voiceCommandRate.value_or(0),
-                            .timeoutSeconds = options.voiceCommandTimeout.value_or(600)},
-                           options.voiceName, StopSignalOwner::stopFlag());
+    // Not one conditional expression: clang 14 destroys a temporary of its arm twice when
+    // that arm throws, as commandVoice does for a failing command (AddressSanitizer saw it).
+    if (options.voiceCommand.empty()) {
+        common.speech.voice = registry.find(options.engine);
+    } else {
+        const VoiceCommand command{.line = options.voiceCommand,
+                                   .rawRate = options.voiceCommandRate.value_or(0),
+                                   .timeoutSeconds = options.voiceCommandTimeout.value_or(600)};
+        common.speech.voice = commandVoice(command, options.voiceName, StopSignalOwner::stopFlag());
+    }
     if (!options.cover.empty()) {
         common.output.tags.cover = readCoverArt(options.cover);
         common.output.coverFile = options.cover;
