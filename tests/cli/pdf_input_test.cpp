@@ -39,33 +39,40 @@ const std::vector<test::OdtPiece> body{
     {test::OdtPiece::Paragraph, "A letter came from the mainland."},
 };
 
+const std::string imagePage =
+    "<html><body><img width=\"300\" height=\"300\" src=\"data:image/png;"
+    "base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwAD"
+    "hgGAWjR9awAAAABJRU5ErkJggg==\"></body></html>";
+
 class PdfInput : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         scratch_ = std::make_unique<ScratchDir>();
         const std::string odt = test::flatOdt("Gull Point", "Ada Writer", "", body);
-        for (const char* name : {"book.fodt", "locked.fodt", "owner.fodt"})
-            test::writeBytes(*scratch_ / name, odt);
-        test::writeBytes(
-            *scratch_ / "image.html",
-            "<html><body><img width=\"300\" height=\"300\" src=\"data:image/png;"
-            "base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwAD"
-            "hgGAWjR9awAAAABJRU5ErkJggg==\"></body></html>");
-        make({"book.fodt", "image.html"}, "pdf");
-        make(
-            {"locked.fodt"},
-            R"(pdf:writer_pdf_Export:{"EncryptFile":{"type":"boolean","value":"true"},"DocumentOpenPassword":{"type":"string","value":"secret"}})");
-        make(
-            {"owner.fodt"},
-            R"(pdf:writer_pdf_Export:{"RestrictPermissions":{"type":"boolean","value":"true"},"PermissionPassword":{"type":"string","value":"owner"}})");
+        const fs::path made = test::madeOnce("pdf input\n" + odt + imagePage, [&](const fs::path&
+                                                                                      dir) {
+            for (const char* name : {"book.fodt", "locked.fodt", "owner.fodt"})
+                test::writeBytes(dir / name, odt);
+            test::writeBytes(dir / "image.html", imagePage);
+            make(dir, {"book.fodt", "image.html"}, "pdf");
+            make(
+                dir, {"locked.fodt"},
+                R"(pdf:writer_pdf_Export:{"EncryptFile":{"type":"boolean","value":"true"},"DocumentOpenPassword":{"type":"string","value":"secret"}})");
+            make(
+                dir, {"owner.fodt"},
+                R"(pdf:writer_pdf_Export:{"RestrictPermissions":{"type":"boolean","value":"true"},"PermissionPassword":{"type":"string","value":"owner"}})");
+        });
+        for (const char* name : {"book.pdf", "image.pdf", "locked.pdf", "owner.pdf"})
+            fs::copy_file(made / name, *scratch_ / name);
         const std::string bytes = test::readBytes(*scratch_ / "book.pdf");
         test::writeBytes(*scratch_ / "cut.pdf", bytes.substr(0, bytes.size() / 2));
         test::writeBytes(*scratch_ / "book.dat", bytes);
     }
     static void TearDownTestSuite() { scratch_.reset(); }
 
-    static void make(const std::vector<std::string>& files, const std::string& filter) {
-        const Outcome made = test::officeToPdf(scratch_->path(), files, filter);
+    static void make(const fs::path& dir, const std::vector<std::string>& files,
+                     const std::string& filter) {
+        const Outcome made = test::officeToPdf(dir, files, filter);
         ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
     }
 

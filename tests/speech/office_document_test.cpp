@@ -1,6 +1,7 @@
 #include "office_document_cases.h"
 #include "speech/input_kinds.h"
 #include "speech/speech_error.h"
+#include "support/office_documents.h"
 
 #include <algorithm>
 
@@ -18,13 +19,18 @@ using test::wordsOf;
 class OfficeDocuments : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        scratch_ = std::make_unique<test::ScratchDir>();
-        const test::ScratchDir& dir = *scratch_;
-        test::writeBytes(dir / "book.md", bookMarkdown);
-        test::writeBytes(dir / "changes.fodt", changesFodt);
+        folder_ = test::madeOnce(std::string("office readers\n") + bookMarkdown + changesFodt,
+                                 [](const fs::path& dir) {
+                                     test::writeBytes(dir / "book.md", bookMarkdown);
+                                     test::writeBytes(dir / "changes.fodt", changesFodt);
+                                     makeDocuments(dir);
+                                 });
+    }
+
+    static void makeDocuments(const fs::path& dir) {
         for (const char* to : {"book.docx", "book.odt"}) {
             const test::Outcome made =
-                test::runProgram("/usr/bin/pandoc", {"book.md", "-o", to}, dir.path());
+                test::runProgram("/usr/bin/pandoc", {"book.md", "-o", to}, dir);
             ASSERT_EQ(made.status, 0) << made.standardError;
         }
         const std::string profile = "-env:UserInstallation=file://" + (dir / "profile").string();
@@ -33,21 +39,20 @@ protected:
                 test::runProgram("/usr/bin/soffice",
                                  {"--headless", profile, "--convert-to", format, "--outdir", "lo",
                                   from, "changes.fodt"},
-                                 dir.path());
+                                 dir);
             ASSERT_EQ(made.status, 0) << made.standardError;
         }
     }
-    static void TearDownTestSuite() { scratch_.reset(); }
 
-    static fs::path at(const std::string& name) { return *scratch_ / name; }
+    static fs::path at(const std::string& name) { return folder_ / name; }
     static std::vector<fs::path> books() {
         return {at("book.docx"), at("book.odt"), at("lo/book.docx"), at("lo/book.odt")};
     }
 
-    static std::unique_ptr<test::ScratchDir> scratch_;
+    static fs::path folder_;
 };
 
-std::unique_ptr<test::ScratchDir> OfficeDocuments::scratch_;
+fs::path OfficeDocuments::folder_;
 
 TEST_F(OfficeDocuments, EveryWordOnceInOrderWithChaptersAndNoNote) {
     for (const fs::path& book : books()) {

@@ -84,23 +84,30 @@ std::string bodyText(const std::vector<OdtPiece>& body) {
 class PdfDocumentTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        scratch_ = std::make_unique<test::ScratchDir>();
-        test::writeBytes(*scratch_ / "story.fodt",
-                         test::flatOdt("The Lighthouse Keeper", "Ada Writer",
-                                       "The Lighthouse Keeper", storyBody()));
-        test::writeBytes(
-            *scratch_ / "plain.fodt",
-            test::flatOdt("Plain", "B. Writer", "Plain Headings", plainHeadingsBody()));
-        const test::Outcome made =
-            test::officeToPdf(scratch_->path(), {"story.fodt", "plain.fodt"});
-        ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
-        ASSERT_TRUE(std::filesystem::exists(*scratch_ / "story.pdf")) << made.standardError;
+        const std::string story = test::flatOdt("The Lighthouse Keeper", "Ada Writer",
+                                                "The Lighthouse Keeper", storyBody());
+        const std::string plain =
+            test::flatOdt("Plain", "B. Writer", "Plain Headings", plainHeadingsBody());
+        // A list beside a table: LibreOffice sets the bullets apart from their items.
+        const std::string list = "- One item of the list.\n- Another item.\n\n| Name | Age |\n"
+                                 "|---|---|\n| Ann | 32 |\n";
+        folder_ = test::madeOnce("pdf reader\n" + story + plain + list, [&](const fs::path& dir) {
+            test::writeBytes(dir / "story.fodt", story);
+            test::writeBytes(dir / "plain.fodt", plain);
+            test::writeBytes(dir / "list.md", list);
+            const test::Outcome odt =
+                test::runProgram("/usr/bin/pandoc", {"-o", "list.odt", "list.md"}, dir);
+            ASSERT_EQ(odt.exitStatus(), 0) << odt.standardError;
+            const test::Outcome made =
+                test::officeToPdf(dir, {"story.fodt", "plain.fodt", "list.odt"});
+            ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+            ASSERT_TRUE(fs::exists(dir / "story.pdf")) << made.standardError;
+        });
     }
-    static void TearDownTestSuite() { scratch_.reset(); }
 
     static RecordingSink read(const std::string& name, const DocumentOptions& options = {}) {
         RecordingSink sink;
-        openPdf(*scratch_ / name, options)->read(sink);
+        openPdf(folder_ / name, options)->read(sink);
         return sink;
     }
 
@@ -119,7 +126,7 @@ protected:
         return titles;
     }
 
-    static inline std::unique_ptr<test::ScratchDir> scratch_;
+    static inline fs::path folder_;
 };
 
 TEST_F(PdfDocumentTest, ReadsEveryBodyWordOnceInOrderAndNothingElse) {
@@ -159,7 +166,7 @@ TEST_F(PdfDocumentTest, WordsBrokenAtLineEndsAreJoinedAndCompoundsKeepTheirHyphe
 }
 
 TEST_F(PdfDocumentTest, ChaptersComeFromTheOutlineAndMetadataFromTheInformation) {
-    const auto document = openPdf(*scratch_ / "story.pdf", {});
+    const auto document = openPdf(folder_ / "story.pdf", {});
     EXPECT_EQ(document->metadata().title, "The Lighthouse Keeper");
     EXPECT_EQ(document->metadata().author, "Ada Writer");
     RecordingSink sink;
@@ -226,9 +233,15 @@ TEST_F(PdfDocumentTest, NotesAreLeftOutOrReadAfterTheParagraphsAroundThem) {
     EXPECT_EQ(quiet.all().find("him.1"), std::string::npos);
 }
 
+// A bullet is no word: the items are read, and no block holds a bullet alone.
+TEST_F(PdfDocumentTest, ListBulletsAreNotRead) {
+    const std::string text = blocksText(read("list.pdf"));
+    EXPECT_NE(text.find("One item of the list."), std::string::npos) << text;
+    EXPECT_EQ(text.find("\xE2\x80\xA2"), std::string::npos) << text;
+}
+
 TEST_F(PdfDocumentTest, PdftotextFindsTheWordsReadInTheirOrder) {
-    const test::Outcome text =
-        test::runProgram("/usr/bin/pdftotext", {"story.pdf", "-"}, scratch_->path());
+    const test::Outcome text = test::runProgram("/usr/bin/pdftotext", {"story.pdf", "-"}, folder_);
     ASSERT_EQ(text.exitStatus(), 0) << text.standardError;
     const test::WordMatch match = test::matchWords(test::wordsOf(blocksText(read("story.pdf"))),
                                                    test::wordsOf(text.standardOutput));
@@ -236,7 +249,7 @@ TEST_F(PdfDocumentTest, PdftotextFindsTheWordsReadInTheirOrder) {
 }
 
 TEST_F(PdfDocumentTest, ReadingTwiceGivesTheSameAndAStopEndsIt) {
-    const auto document = openPdf(*scratch_ / "story.pdf", {});
+    const auto document = openPdf(folder_ / "story.pdf", {});
     RecordingSink first, second;
     document->read(first);
     document->read(second);
@@ -245,11 +258,11 @@ TEST_F(PdfDocumentTest, ReadingTwiceGivesTheSameAndAStopEndsIt) {
     DocumentOptions options;
     options.cancel = &stop;
     RecordingSink sink;
-    EXPECT_THROW(openPdf(*scratch_ / "story.pdf", options)->read(sink), ConversionCancelled);
+    EXPECT_THROW(openPdf(folder_ / "story.pdf", options)->read(sink), ConversionCancelled);
 }
 
 TEST_F(PdfDocumentTest, DamagedBytesAreRefusedInOneLineNamingTheFile) {
-    std::string bytes = test::readBytes(*scratch_ / "story.pdf");
+    std::string bytes = test::readBytes(folder_ / "story.pdf");
     bytes.resize(bytes.size() / 3);
     try {
         readPdf(bytes, "cut.pdf", {});

@@ -4,10 +4,19 @@
 // written here, turned into PDF by soffice.
 
 #include "support/running_program.h"
+#include "support/test_support.h"
 
 #include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
 #include <string>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
+
+#ifndef KESTROVA_TEST_CACHE_DIR
+#define KESTROVA_TEST_CACHE_DIR "/tmp/kestrova-test-cache"
+#endif
 
 namespace kestrova::test {
 
@@ -113,6 +122,33 @@ inline Outcome officeToPdf(const std::filesystem::path& folder,
         "--outdir",     folder.string()};
     arguments.insert(arguments.end(), files.begin(), files.end());
     return runProgram("/usr/bin/soffice", arguments, folder);
+}
+
+// The documents make() writes into a folder, made once for the whole test run and kept in
+// the build tree: each test of a suite runs in a process of its own, and LibreOffice takes
+// seconds to start. The folder is named by key, which must say everything that goes into it
+// (the sources and the commands): a changed source makes another. It is made beside its place and
+// renamed into it, so that tests running side by side find it whole, or make their own and drop it.
+inline std::filesystem::path
+madeOnce(const std::string& key, const std::function<void(const std::filesystem::path&)>& make) {
+    namespace fs = std::filesystem;
+    const fs::path root = KESTROVA_TEST_CACHE_DIR;
+    const fs::path folder = root / std::to_string(std::hash<std::string>{}(key));
+    if (fs::exists(folder / ".complete"))
+        return folder;
+    fs::create_directories(root);
+    const fs::path making = root / ("making-" + std::to_string(::getpid()));
+    fs::remove_all(making);
+    fs::create_directories(making);
+    make(making);
+    if (::testing::Test::HasFatalFailure())
+        return making; // the suite fails; nothing is kept for the next
+    writeBytes(making / ".complete", key);
+    std::error_code taken;
+    fs::rename(making, folder, taken); // another process's folder may be there already
+    if (taken)
+        fs::remove_all(making);
+    return folder;
 }
 
 } // namespace kestrova::test

@@ -31,6 +31,27 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 8> spelledOu
     {"\xC2\xAD", ""}, // a soft hyphen inside a word; one ending a line is kept for the joiner
 }};
 
+// A list's bullet, set apart from its item: it says nothing, and poppler may place it
+// anywhere in the reading order (after a table beside the list, say).
+bool isListMark(std::string_view text) {
+    constexpr std::array<std::string_view, 11> marks = {
+        "\xE2\x80\xA2", "\xE2\x97\xA6", "\xE2\x96\xAA", "\xE2\x97\x8F",
+        "\xE2\x80\xA3", "\xE2\x81\x83", "\xC2\xB7",     "\xE2\x96\xA0",
+        "\xE2\x97\x8B", "\xE2\x88\x99", "\xEF\x82\xB7"}; // the last: the Symbol font's bullet, in
+                                                         // the private use area
+    for (bool found = true; found && !text.empty();) {
+        found = false;
+        for (const std::string_view mark : marks)
+            if (text.starts_with(mark)) {
+                text.remove_prefix(mark.size());
+                found = true;
+            }
+        while (!text.empty() && text.front() == ' ')
+            text.remove_prefix(1);
+    }
+    return text.empty();
+}
+
 std::string boxText(const poppler::text_box& box) {
     std::string text = utf8Of(box.text());
     const bool softHyphenEnd = text.ends_with("\xC2\xAD");
@@ -138,7 +159,7 @@ PdfPage pageLines(std::vector<poppler::text_box> boxes, bool keepNoteMarks) {
         if (box.rotation() != 0 || box.get_wmode() == poppler::text_box::vertical_wmode)
             continue;
         Box made = boxOf(box);
-        if (cleanText(made.text).empty())
+        if (cleanText(made.text).empty() || isListMark(made.text))
             continue;
         if (!line.empty() && !onLine(line, made))
             endLine();
