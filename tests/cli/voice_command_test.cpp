@@ -5,7 +5,9 @@
 #include "support/running_program.h"
 #include "support/test_support.h"
 
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <signal.h>
 #include <string>
 #include <vector>
@@ -142,7 +144,9 @@ TEST_F(VoiceCommand, AStopEndsTheCommandsWholeProcessGroup) {
                                  scratch.path());
     const auto sleeping = [&] {
         for (const pid_t pid : test::descendantsOf(program.pid()))
-            if (test::readBytes("/proc/" + std::to_string(pid) + "/comm") == "sleep\n")
+            // A descendant may end between the listing and the reading: its name is then none.
+            if (std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+                std::string(std::istreambuf_iterator<char>(comm), {}) == "sleep\n")
                 return true;
         return false;
     };
