@@ -57,6 +57,8 @@ ConversionRequest commonSettings(const ConvertOptions& options, const VoiceRegis
                                    .timeoutSeconds = options.voiceCommandTimeout.value_or(600)};
         common.speech.voice = commandVoice(command, options.voiceName, StopSignalOwner::stopFlag());
     }
+    if (!options.dialogueVoice.empty())
+        common.speech.dialogueVoice = registry.find(options.dialogueVoice);
     if (!options.cover.empty()) {
         common.output.tags.cover = readCoverArt(options.cover);
         common.output.coverFile = options.cover;

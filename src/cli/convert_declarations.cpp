@@ -181,6 +181,11 @@ void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
         ->add_option("-e,--engine", options.engine,
                      "Voice: display name, any letter case, or id; empty: the default voice")
         ->type_name("VOICE");
+    convertCommand
+        ->add_option("--dialogue-voice", options.dialogueVoice,
+                     "Voice of what characters say (quoted speech and dialogue dashes), named as "
+                     "-e names one; the narration stays with the main voice")
+        ->type_name("VOICE");
     declareVoiceCommand(convertCommand, options);
     convertCommand
         ->add_option("-f,--format", options.formatCode,

@@ -53,6 +53,9 @@ void checkTagsAndSideFiles(const ConvertOptions& options) {
     if ((options.chaptersOnly || options.chapterPauseMs) && options.namesSsml())
         throw UsageError("chapters are found in plain text: not --chapters-only or "
                          "--chapter-pause with --ssml");
+    if (!options.dialogueVoice.empty() && options.namesSsml())
+        throw UsageError("an SSML document names its own voices: not --dialogue-voice with "
+                         "--ssml");
     if (options.splitChapters && !options.cueSheet.empty())
         throw UsageError("a cue sheet describes one sound file: not --split-chapters");
     if (!options.subtitles.empty()) {

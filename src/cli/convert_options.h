@@ -24,6 +24,8 @@ inline constexpr const char* standardInputName = "-";
 // What "convert" was asked, as its options (command_line.cpp) fill it in.
 struct ConvertOptions {
     std::string engine;
+    // The voice of characters' quoted speech, named as -e names one; empty: the voice's own.
+    std::string dialogueVoice;
     // A program of the user's as the voice, instead of -e: the command line, what the voice is
     // called, the rate of its raw samples (none: it writes WAV) and its time for one chunk.
     std::string voiceCommand;

@@ -3,6 +3,7 @@
 #include "speech/audio/processing/sample_gain.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/conversion_paths.h"
+#include "speech/quoted_name.h"
 #include "speech/render/chunk_renderer.h"
 #include "speech/render/worker_pool.h"
 #include "speech/text/script/text_measures.h"
@@ -58,12 +59,24 @@ Conversion::Conversion(const ConversionRequest& request, ConversionPlan& plan,
                 [this](RenderTask task) { submit(std::move(task)); }),
       asked_(askedProsody(request.speech.controls)),
       // With timings, every sentence is a chunk of its own.
-      chunker_(chunkerFor(timed_, request.speech.voice)),
+      // A sentence of quoted speech and narration is one chunk of several voices.
+      chunker_(chunkerFor(timed_ || request.speech.dialogueVoice, request.speech.voice)),
       leadInLeft_(framesOfMs(request.mastering.leadInMs, request.output.format)) {
     timings_.sampleRate = request.output.format.sampleRate;
     // Chapters are found in plain text; markup has its own structure, and so has a document.
     if (timed_ && !markup_ && !document_)
         ledger_.emplace(request, *reader_, timings_);
+    if (request.speech.dialogueVoice && !markup_ && !document_)
+        plainDialogue_.emplace(
+            request.speech.voice, *request.speech.dialogueVoice, request.speech.voice.language,
+            [this](TextChunk chunk, std::size_t sentence, const std::vector<VoiceStart>& voices) {
+                sequenceChunk(std::move(chunk), sentence, *voices.front().voice,
+                              {voices.begin() + 1, voices.end()});
+            });
+    if (markup_ && request.speech.dialogueVoice && request.callbacks.warning)
+        request.callbacks.warning(quotedName(request.input.path.native()) +
+                                  ": an SSML document keeps its own voices: --dialogue-voice "
+                                  "is not used");
     if (markup_ && request.chapters.pattern && request.callbacks.warning)
         request.callbacks.warning(
             "chapters are found in plain text only: the SSML document is one");
@@ -82,6 +95,8 @@ ConversionResult Conversion::run() {
     if (!markup_ && !document_)
         chunkText(*reader_, request_, chunker_, ledger_ ? &*ledger_ : nullptr,
                   [this] { sequenceReadyChunks(); });
+    if (plainDialogue_)
+        plainDialogue_->finish();
     sequence_.finish();
     writeRendered(true);
     throwIfCancelled(cancel_, request_);
@@ -198,6 +213,27 @@ void Conversion::speakSentence(DocumentSentence sentence) {
                   sentence.voiceChanges);
 }
 
+// Each voice's part of a sentence of several voices, for the timings.
+std::vector<SentencePart> Conversion::sentenceParts(const std::string& text, const Voice& first,
+                                                    const std::vector<VoiceStart>& voiceChanges) {
+    std::vector<SentencePart> parts;
+    std::size_t begin = 0;
+    const Voice* voice = &first;
+    for (std::size_t i = 0; i <= voiceChanges.size(); ++i) {
+        const std::size_t end = i < voiceChanges.size() ? voiceChanges[i].at : text.size();
+        // The space between two parts belongs to neither.
+        const std::size_t first = std::min(text.find_first_not_of(' ', begin), end);
+        const std::size_t last = text.find_last_not_of(' ', end - 1);
+        const std::size_t size = end > first && last != std::string::npos ? last + 1 - first : 0;
+        parts.push_back({.offset = first, .text = text.substr(first, size), .voice = voice->id});
+        if (i < voiceChanges.size()) {
+            begin = end;
+            voice = voiceChanges[i].voice;
+        }
+    }
+    return parts;
+}
+
 // A sentence of several voices has each voice's part pronounced on its own.
 void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice,
                                const std::vector<VoiceStart>& voiceChanges) {
@@ -205,8 +241,14 @@ void Conversion::sequenceChunk(TextChunk chunk, std::size_t sentence, const Voic
         pauseBeforeChapter(timings_.sentences[sentence].chapter);
     RenderTask task;
     if (voiceChanges.empty()) {
+        // A sentence all quoted speech says its voice too.
+        if (sentence != RenderTask::noSentence && request_.speech.dialogueVoice &&
+            voice.id == request_.speech.dialogueVoice->id)
+            timings_.sentences[sentence].parts = sentenceParts(chunk.text, voice, {});
         task.text = pronounced(std::move(chunk.text));
     } else {
+        if (sentence != RenderTask::noSentence)
+            timings_.sentences[sentence].parts = sentenceParts(chunk.text, voice, voiceChanges);
         std::vector<VoiceStart> voices{{.at = 0, .voice = &voice}};
         voices.insert(voices.end(), voiceChanges.begin(), voiceChanges.end());
         task.voiceChanges = pronouncedParts(
@@ -235,15 +277,22 @@ void Conversion::sequenceReadyChunks() {
         if (ledger_)
             ledger_->add(std::move(*chunk));
         else
-            sequenceChunk(std::move(*chunk), RenderTask::noSentence, request_.speech.voice);
+            sequencePlainChunk(std::move(*chunk), RenderTask::noSentence);
     }
     std::size_t sentence = RenderTask::noSentence;
     while (ledger_) {
         std::optional<TextChunk> settled = ledger_->next(sentence);
         if (!settled)
             break;
-        sequenceChunk(std::move(*settled), sentence, request_.speech.voice);
+        sequencePlainChunk(std::move(*settled), sentence);
     }
+}
+
+void Conversion::sequencePlainChunk(TextChunk chunk, std::size_t sentence) {
+    if (plainDialogue_)
+        plainDialogue_->add(std::move(chunk), sentence);
+    else
+        sequenceChunk(std::move(chunk), sentence, request_.speech.voice);
 }
 
 // The rendering

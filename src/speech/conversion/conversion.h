@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/conversion/reading/markup_reading.h"
+#include "speech/conversion/reading/plain_dialogue.h"
 #include "speech/conversion/reading/plain_text_reading.h"
 #include "speech/conversion/reading/planned_input.h"
 #include "speech/conversion/reading/structured_reading.h"
@@ -52,6 +53,9 @@ private:
     std::string pronounced(std::string text) const;
     void readDocument();
     void speakSentence(DocumentSentence sentence);
+    static std::vector<SentencePart> sentenceParts(const std::string& text, const Voice& voice,
+                                                   const std::vector<VoiceStart>& voiceChanges);
+    void sequencePlainChunk(TextChunk chunk, std::size_t sentence);
     void sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice,
                        const std::vector<VoiceStart>& voiceChanges = {});
     void pauseBeforeChapter(unsigned chapter);
@@ -93,6 +97,8 @@ private:
     const std::optional<int> chapterPauseMs_;
     SpeechTimings& timings_;
     std::optional<SentenceLedger> ledger_;
+    // A plain text's sentences on their way to the dialogue voice, a paragraph at a time.
+    std::optional<PlainDialogue> plainDialogue_;
     std::optional<SoundOutputs> outputs_;
     // The sentence of each task in the pipeline, in order: each task gives one rendered chunk.
     std::deque<std::size_t> sentencesInFlight_;

@@ -2,6 +2,7 @@
 
 #include "speech/base/language_tag.h"
 #include "speech/base/utf8.h"
+#include "speech/conversion/reading/dialogue_voices.h"
 #include "speech/conversion/request_rules.h"
 #include "speech/quoted_name.h"
 
@@ -131,6 +132,7 @@ void StructuredReading::readBlock(const BlockRuns& block, const std::string& sou
     chunker.finish();
     const bool selected = request_.chapters.selection.contains(chapterNumber_);
     const std::uint64_t before = characters_;
+    const std::vector<VoiceStart> voicesRead = blockVoicesRead(block);
     bool beginsBlock = true;
     while (std::optional<TextChunk> chunk = chunker.next()) {
         if (beginsBlock)
@@ -141,7 +143,7 @@ void StructuredReading::readBlock(const BlockRuns& block, const std::string& sou
         readAny_ = true;
         if (!selected)
             continue;
-        std::vector<VoiceStart> voices = sentenceVoices(block.text, block.voices, *chunk);
+        std::vector<VoiceStart> voices = sentenceVoices(block.text, voicesRead, *chunk);
         const Voice* voice = voices.front().voice;
         voices.erase(voices.begin());
         const std::uint64_t endCharacter = before + chunk->endCharacter;
@@ -164,6 +166,18 @@ void StructuredReading::readBlock(const BlockRuns& block, const std::string& sou
     }
     if (selected)
         characters_ += characterCount(block.text);
+}
+
+// The block's voices with its quoted speech given to the dialogue voice, when there is one: a
+// block is a paragraph, and a quotation that runs on opens the next one again.
+std::vector<VoiceStart> StructuredReading::blockVoicesRead(const BlockRuns& block) const {
+    const std::optional<Voice>& dialogue = request_.speech.dialogueVoice;
+    if (!dialogue)
+        return block.voices;
+    const std::string& language =
+        documentLanguage_.empty() ? documentVoice_->language : documentLanguage_;
+    return withDialogueVoice(block.voices, dialogueSpans(block.text, language), block.text.size(),
+                             *dialogue);
 }
 
 // Where a byte of the block's text stands in its source: for an end, one past the byte before

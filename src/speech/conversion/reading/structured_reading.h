@@ -89,6 +89,7 @@ private:
     const Voice& voiceFor(const std::string& language);
     void readBlock(const BlockRuns& block, const std::string& source, const std::string& page);
     static const Voice& mainVoice(const BlockRuns& block);
+    std::vector<VoiceStart> blockVoicesRead(const BlockRuns& block) const;
     static std::optional<std::uint64_t> sourceByte(const BlockRuns& block, std::size_t at,
                                                    bool end);
 

@@ -19,6 +19,18 @@ std::string optionalNumber(const std::optional<std::uint64_t>& number) {
     return number ? std::to_string(*number) : "null";
 }
 
+std::string partsJson(const SentenceTiming& sentence) {
+    if (sentence.parts.empty())
+        return {};
+    std::string json = ", \"parts\": [";
+    for (const SentencePart& part : sentence.parts)
+        json += std::string(&part == &sentence.parts.front() ? "" : ", ") +
+                "{\"offset\": " + std::to_string(part.offset) +
+                ", \"text\": " + jsonString(part.text) + ", \"voice\": " + jsonString(part.voice) +
+                "}";
+    return json + "]";
+}
+
 std::string sentenceJson(const SpeechTimings& timings, const SentenceTiming& sentence) {
     return "{\"text\": " + jsonString(sentence.text) +
            ", \"start_byte\": " + optionalNumber(sentence.startByte) +
@@ -26,7 +38,7 @@ std::string sentenceJson(const SpeechTimings& timings, const SentenceTiming& sen
            (sentence.source.empty() ? std::string()
                                     : ", \"source\": " + jsonString(sentence.source)) +
            (sentence.page.empty() ? std::string() : ", \"page\": " + jsonString(sentence.page)) +
-           ", \"paragraph\": " + std::to_string(sentence.paragraph) +
+           partsJson(sentence) + ", \"paragraph\": " + std::to_string(sentence.paragraph) +
            ", \"chapter\": " + std::to_string(sentence.chapter) +
            ", \"first_sample\": " + std::to_string(sentence.firstFrame) +
            ", \"last_sample\": " + std::to_string(sentence.lastFrame) +

@@ -114,6 +114,9 @@ struct OutputSettings {
 // The voice, how it speaks and how it is rendered.
 struct SpeechSettings {
     Voice voice;
+    // The voice of what characters say (quoted speech) in plain text and structured
+    // documents; none: the voice reads it as narration.
+    std::optional<Voice> dialogueVoice = std::nullopt;
     // Why the voice is the one it is, when something other than the asker chose it (a book's
     // language, say), for messages; empty: as asked.
     std::string voiceChoice;

@@ -14,6 +14,15 @@ inline constexpr std::string_view defaultChapterPattern =
     R"(^(?:Chapter|CHAPTER|Part|Book|Prologue|Epilogue)\b|^#)";
 
 // Where one sentence of the text lands in the sound, exact to the sample.
+// A part of a sentence read by a voice of its own: from byte offset of the sentence's text on.
+struct SentencePart {
+    std::size_t offset = 0;
+    std::string text;
+    std::string voice; // the voice's id, as -e names it
+
+    bool operator==(const SentencePart&) const = default;
+};
+
 struct SentenceTiming {
     std::string text; // as read: white space single, the lexicon not applied
     // Bytes [startByte, endByte) of the input file that hold the sentence; none for markup,
@@ -32,6 +41,9 @@ struct SentenceTiming {
     // The label of the page the sentence begins on, for a document of pages (a PDF); empty:
     // none, and the timings name none.
     std::string page;
+    // Where the sentence has more than one voice, each voice's part in order; empty: the
+    // sentence's one voice reads it all.
+    std::vector<SentencePart> parts = {};
 };
 
 // A chapter: from its heading to the next heading or the end of the speech. The one form a
