@@ -15,7 +15,7 @@ set(KESTROVA_DATA_DIR "${KESTROVA_SOURCE_ROOT}/data")
 
 install(TARGETS kestrova-wav-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # The M4B encoder module, loaded by the programs only when they write an M4B file.
-install(TARGETS kestrova-mp4 LIBRARY DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/kestrova-wav)
+install(TARGETS kestrova-mp4 kestrova-pdf LIBRARY DESTINATION ${CMAKE_INSTALL_LIBEXECDIR}/kestrova-wav)
 install(FILES "${KESTROVA_DATA_DIR}/man/kestrova-wav-cli.1"
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 

@@ -7,6 +7,7 @@
 #include "support/running_program.h"
 #include "support/test_support.h"
 
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -137,6 +138,40 @@ TEST_F(PdfInput, AnOwnerPasswordOnlyRestrictsAndIsRead) {
     const Outcome outcome = convert(*scratch_, {"--timings", "o.json", "-o", "o.wav", "owner.pdf"});
     ASSERT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
     EXPECT_EQ(pagesOf(*scratch_ / "o.json").size(), 5u);
+}
+
+// The reader is a module the program loads when it opens a PDF: a program without it, or with
+// a file of that name it cannot load or that is not its module, still reads every other kind
+// and refuses a PDF in one line naming the module and why, before any output.
+TEST_F(PdfInput, AProgramWithoutItsReaderModuleRefusesOnlyPdf) {
+    ScratchDir bin;
+    fs::copy_file(KESTROVA_CLI_PATH, bin / "kestrova-wav-cli");
+    const std::string alone = (bin / "kestrova-wav-cli").string();
+    test::writeBytes(*scratch_ / "plain.txt", "The keeper climbed the stairs.\n");
+    const Outcome text = test::runProgram(alone, {"convert", "-q", "-o", "plain.wav", "plain.txt"},
+                                          scratch_->path());
+    EXPECT_EQ(text.exitStatus(), 0) << text.standardError;
+    const fs::path module = bin / "kestrova-pdf.so";
+    const std::vector<std::pair<std::function<void()>, std::string>> cases{
+        {[] {}, "cannot be loaded: it is not installed beside the program\n"},
+        {[&] { test::writeBytes(module, "not a module"); },
+         "cannot be loaded: " + module.string() + ": file too short\n"},
+        {[&] {
+             fs::copy_file(fs::path(KESTROVA_CLI_PATH).parent_path() / "kestrova-mp4.so", module,
+                           fs::copy_options::overwrite_existing);
+         },
+         "is not the program's\n"},
+    };
+    for (const auto& [arrange, reason] : cases) {
+        arrange();
+        const Outcome pdf = test::runProgram(
+            alone, {"convert", "-q", "-o", "refused.wav", "book.pdf"}, scratch_->path());
+        EXPECT_EQ(pdf.exitStatus(), 1);
+        EXPECT_EQ(pdf.standardError, "kestrova-wav-cli: cannot read the PDF document "
+                                     "\"book.pdf\": its reader kestrova-pdf.so " +
+                                         reason);
+        EXPECT_FALSE(fs::exists(*scratch_ / "refused.wav"));
+    }
 }
 
 } // namespace pdf_input_test

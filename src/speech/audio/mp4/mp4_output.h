@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/audio/mp4/encoded_sound_writer.h"
+#include "speech/base/program_module.h"
 
 #include <memory>
 
@@ -27,11 +28,8 @@ public:
     std::uint64_t framesWritten() const { return writer_->framesWritten(); }
 
 private:
-    struct ModuleClose {
-        void operator()(void* module) const;
-    };
     // Declared first: the writer's code lives in the module.
-    std::unique_ptr<void, ModuleClose> module_;
+    ProgramModule module_;
     std::unique_ptr<EncodedSoundWriter> writer_;
 };
 

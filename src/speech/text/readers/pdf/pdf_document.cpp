@@ -2,7 +2,6 @@
 
 #include "speech/base/clean_text.h"
 #include "speech/base/warning_tally.h"
-#include "speech/base/whole_file.h"
 #include "speech/quoted_name.h"
 #include "speech/speech_error.h"
 #include "speech/text/readers/pdf/line_spacing.h"
@@ -15,7 +14,6 @@
 #include "speech/text/readers/pdf/pdf_metadata.h"
 #include "speech/text/readers/pdf/poppler_handle.h"
 #include "speech/text/readers/pdf/poppler_reports.h"
-#include "speech/text/readers/plain/text_file_reader.h"
 
 #include <poppler-page.h>
 
@@ -146,18 +144,6 @@ void PdfDocument::tellUnplaced(const ChapterPlacer& chapters) const {
 std::unique_ptr<StructuredDocument> readPdf(std::string bytes, const std::string& name,
                                             const DocumentOptions& options) {
     return std::make_unique<PdfDocument>(std::move(bytes), name, options);
-}
-
-std::unique_ptr<StructuredDocument> openPdf(const std::filesystem::path& file,
-                                            const DocumentOptions& options) {
-    std::string bytes = readWholeTextFile(
-        file,
-        {.maxBytes = pdfMaxBytes,
-         .cancel = options.cancel,
-         .failure = [&file](const std::string& reason) { return pdfFailure(file, reason); },
-         .tooLarge = "a PDF document may be at most " + sizeInWords(pdfMaxBytes)},
-        duplicateOpenFile(options));
-    return readPdf(std::move(bytes), file.native(), options);
 }
 
 } // namespace kestrova::speech
