@@ -6,7 +6,6 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,22 +16,11 @@ namespace fs = std::filesystem;
 
 // Each part of each sentence of a timings file as "voice|text", read by Python's JSON parser.
 std::vector<std::string> spokenParts(const fs::path& json) {
-    test::ProgramSetup setup;
-    setup.environment = {{"PYTHONIOENCODING", "utf-8"}};
-    const Outcome read =
-        test::runProgram("/usr/bin/python3",
-                         {"-c",
-                          "import json, sys\n"
-                          "for s in json.load(open(sys.argv[1], encoding='utf-8'))['sentences']:\n"
-                          "    for p in s.get('parts', []): print(p['voice'] + '|' + p['text'])",
-                          json.string()},
-                         json.parent_path(), setup);
-    EXPECT_EQ(read.exitStatus(), 0) << read.standardError;
-    std::vector<std::string> parts;
-    std::istringstream lines(read.standardOutput);
-    for (std::string line; std::getline(lines, line);)
-        parts.push_back(line);
-    return parts;
+    return test::pythonLines(
+        "import json, sys\n"
+        "for s in json.load(open(sys.argv[1], encoding='utf-8'))['sentences']:\n"
+        "    for p in s.get('parts', []): print(p['voice'] + '|' + p['text'])",
+        json);
 }
 
 struct DialogueCase {

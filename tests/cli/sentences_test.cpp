@@ -15,22 +15,10 @@ namespace fs = std::filesystem;
 
 // The sentence texts of a timings file, read back by Python's JSON parser, one a line.
 std::vector<std::string> timedSentences(const fs::path& json) {
-    test::ProgramSetup setup;
-    setup.environment = {{"PYTHONIOENCODING", "utf-8"}};
-    const Outcome read =
-        test::runProgram("/usr/bin/python3",
-                         {"-c",
-                          "import json, sys\n"
-                          "print('\\n'.join(s['text'] for s in json.load(open(sys.argv[1], "
-                          "encoding='utf-8'))['sentences']))",
-                          json.string()},
-                         json.parent_path(), setup);
-    EXPECT_EQ(read.exitStatus(), 0) << read.standardError;
-    std::vector<std::string> sentences;
-    std::istringstream lines(read.standardOutput);
-    for (std::string line; std::getline(lines, line);)
-        sentences.push_back(line);
-    return sentences;
+    return test::pythonLines("import json, sys\n"
+                             "print('\\n'.join(s['text'] for s in json.load(open(sys.argv[1], "
+                             "encoding='utf-8'))['sentences']))",
+                             json);
 }
 
 // The text of each cue of a SubRip file, its lines joined by a space.

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <map>
 #include <poll.h>
+#include <sstream>
 #include <stdexcept>
 #include <unistd.h>
 
@@ -152,6 +153,20 @@ void RunningProgram::readOutputs() {
 Outcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::filesystem::path& folder, const ProgramSetup& setup) {
     return RunningProgram(program, arguments, folder, setup).wait();
+}
+
+std::vector<std::string> pythonLines(const std::string& script, const std::filesystem::path& file) {
+    ProgramSetup setup;
+    setup.environment = {{"PYTHONIOENCODING", "utf-8"}};
+    const Outcome read =
+        runProgram("/usr/bin/python3", {"-c", script, file.string()}, file.parent_path(), setup);
+    if (read.exitStatus() != 0)
+        throw std::runtime_error("python3 on " + file.string() + ": " + read.standardError);
+    std::vector<std::string> lines;
+    std::istringstream output(read.standardOutput);
+    for (std::string line; std::getline(output, line);)
+        lines.push_back(line);
+    return lines;
 }
 
 } // namespace kestrova::test

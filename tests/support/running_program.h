@@ -82,4 +82,8 @@ private:
 Outcome runProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::filesystem::path& folder, const ProgramSetup& setup = {});
 
+// The lines a Python script prints about file (its sys.argv[1]), run in the file's folder with
+// UTF-8 output: an independent reader of what the program wrote.
+std::vector<std::string> pythonLines(const std::string& script, const std::filesystem::path& file);
+
 } // namespace kestrova::test

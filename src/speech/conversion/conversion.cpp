@@ -202,11 +202,12 @@ void Conversion::speakSentence(DocumentSentence sentence) {
 }
 
 // Each voice's part of a sentence of several voices, for the timings.
-std::vector<SentencePart> Conversion::sentenceParts(const std::string& text, const Voice& first,
+std::vector<SentencePart> Conversion::sentenceParts(const std::string& text,
+                                                    const Voice& firstVoice,
                                                     const std::vector<VoiceStart>& voiceChanges) {
     std::vector<SentencePart> parts;
     std::size_t begin = 0;
-    const Voice* voice = &first;
+    const Voice* voice = &firstVoice;
     for (std::size_t i = 0; i <= voiceChanges.size(); ++i) {
         const std::size_t end = i < voiceChanges.size() ? voiceChanges[i].at : text.size();
         // The space between two parts belongs to neither.

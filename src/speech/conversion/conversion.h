@@ -51,7 +51,7 @@ private:
     std::string pronounced(std::string text) const;
     void readDocument();
     void speakSentence(DocumentSentence sentence);
-    static std::vector<SentencePart> sentenceParts(const std::string& text, const Voice& voice,
+    static std::vector<SentencePart> sentenceParts(const std::string& text, const Voice& firstVoice,
                                                    const std::vector<VoiceStart>& voiceChanges);
     void sequencePlainChunk(TextChunk chunk, std::size_t sentence);
     void sequenceChunk(TextChunk chunk, std::size_t sentence, const Voice& voice,

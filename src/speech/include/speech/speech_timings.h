@@ -13,7 +13,6 @@ namespace kestrova::speech {
 inline constexpr std::string_view defaultChapterPattern =
     R"(^(?:Chapter|CHAPTER|Part|Book|Prologue|Epilogue)\b|^#)";
 
-// Where one sentence of the text lands in the sound, exact to the sample.
 // A part of a sentence read by a voice of its own: from byte offset of the sentence's text on.
 struct SentencePart {
     std::size_t offset = 0;
@@ -23,6 +22,7 @@ struct SentencePart {
     bool operator==(const SentencePart&) const = default;
 };
 
+// Where one sentence of the text lands in the sound, exact to the sample.
 struct SentenceTiming {
     std::string text; // as read: white space single, the lexicon not applied
     // Bytes [startByte, endByte) of the input file that hold the sentence; none for markup,
@@ -41,8 +41,8 @@ struct SentenceTiming {
     // The label of the page the sentence begins on, for a document of pages (a PDF); empty:
     // none, and the timings name none.
     std::string page;
-    // Where the sentence has more than one voice, each voice's part in order; empty: the
-    // sentence's one voice reads it all.
+    // Where the sentence has more than one voice, or the dialogue voice reads it all, each
+    // voice's part in order; empty: the narrating voice reads it all.
     std::vector<SentencePart> parts = {};
 };
 

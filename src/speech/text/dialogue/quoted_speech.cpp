@@ -1,5 +1,6 @@
 #include "speech/text/dialogue/quoted_speech.h"
 
+#include "speech/ascii.h"
 #include "speech/base/utf8.h"
 #include "speech/text/script/unicode_breaks.h"
 
@@ -61,9 +62,7 @@ constexpr std::array conventions{
 const QuoteConventions& conventionsFor(std::string_view language) {
     const std::string_view primary = language.substr(0, language.find_first_of("-_"));
     const auto found = std::find_if(conventions.begin(), conventions.end(), [&](const auto& row) {
-        return row.language.size() == primary.size() &&
-               std::equal(primary.begin(), primary.end(), row.language.begin(),
-                          [](char a, char b) { return (a | 0x20) == b; });
+        return equalsIgnoringAsciiCase(primary, row.language);
     });
     return found != conventions.end() ? *found : conventions.back();
 }
