@@ -144,9 +144,16 @@ void Conversion::checkPaths(const ConversionRequest& request, const ChapterPlan&
     paths.check();
 }
 
-// The chunks of an earlier run of this conversion, in a folder named after its output.
+// The chunks of an earlier run of this conversion, in a folder named after its output. Only
+// for a file: a device or a FIFO is written as it plays and gets no folder beside it.
 std::optional<KeptChunks> Conversion::keptChunksFor(const ConversionRequest& request) {
     if (!request.output.resume || request.output.toStandardOutput)
+        return std::nullopt;
+    std::error_code unknown;
+    const std::filesystem::file_status status =
+        std::filesystem::status(request.output.path, unknown);
+    if (status.type() != std::filesystem::file_type::regular &&
+        status.type() != std::filesystem::file_type::not_found)
         return std::nullopt;
     return KeptChunks(KeptChunks::folderFor(request.output.path));
 }

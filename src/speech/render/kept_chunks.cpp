@@ -66,11 +66,11 @@ void KeptChunks::fail(const std::string& reason) const {
 }
 
 // Never through a link, and only a folder no one else may write into or read: what it holds
-// becomes the output.
+// becomes the output. A folder that cannot be made leaves the chunks unkept.
 void KeptChunks::open(bool create) {
     const std::filesystem::path& path = folder_;
     if (create && ::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        fail(std::strerror(errno));
+        return;
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
         if (errno == ENOENT && !create)
@@ -125,13 +125,19 @@ std::optional<RenderedChunk> KeptChunks::take(const std::string& key, const Rend
 }
 
 void KeptChunks::keep(const std::string& key, const RenderedChunk& chunk) {
+    if (!keeping_)
+        return;
     if (!descriptor_)
         open(true);
+    keeping_ = descriptor_ && write(key, chunk);
+}
+
+bool KeptChunks::write(const std::string& key, const RenderedChunk& chunk) {
     const std::string partName = temporaryName(key);
     const UniqueFd file(::openat(descriptor_.get(), partName.c_str(),
                                  O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!file)
-        fail(std::strerror(errno));
+        return false;
     const FileHead head{
         .magic = magic, .samples = chunk.samples.size(), .silences = chunk.silences.size()};
     std::vector<FileSilence> silences;
@@ -146,15 +152,12 @@ void KeptChunks::keep(const std::string& key, const RenderedChunk& chunk) {
     const std::array<std::span<const std::byte>, 4> parts = {
         std::as_bytes(std::span(&head, 1)), std::as_bytes(std::span(silences)),
         std::as_bytes(samples), std::as_bytes(std::span(sum))};
-    for (const std::span<const std::byte> part : parts) {
-        const Transfer written = writeAll(file.get(), part.data(), part.size());
-        if (!written.whole()) {
+    for (const std::span<const std::byte> part : parts)
+        if (!writeAll(file.get(), part.data(), part.size()).whole()) {
             ::unlinkat(descriptor_.get(), partName.c_str(), 0);
-            fail(std::strerror(written.failure(ENOSPC)));
+            return false;
         }
-    }
-    if (::renameat(descriptor_.get(), partName.c_str(), descriptor_.get(), key.c_str()) != 0)
-        fail(std::strerror(errno));
+    return ::renameat(descriptor_.get(), partName.c_str(), descriptor_.get(), key.c_str()) == 0;
 }
 
 void KeptChunks::remove() {

@@ -25,11 +25,16 @@ public:
     // The chunk kept under key, with what it carries from its task; none when there is no
     // such file or it is not whole.
     std::optional<RenderedChunk> take(const std::string& key, const RenderTask& task);
-    // Throws SpeechError naming the folder when the file cannot be written.
+    // Keeps the chunk under key. A chunk that cannot be written (a full disk, the folder
+    // gone) is left out, and so is every chunk after it: the folder is a cache, and whether
+    // the conversion fails is for its output to say, in the output's name.
     void keep(const std::string& key, const RenderedChunk& chunk);
     // The folder and its files, once the output they were for is complete.
     void remove();
 
+    // A chunk taken is rendered again all the same, for the state its run's engine carries
+    // on: it saved nothing, and is not counted as taken.
+    void renderedAgain() { --taken_; }
     std::size_t taken() const { return taken_; }
     const std::filesystem::path& folder() const { return folder_; }
 
@@ -38,11 +43,13 @@ public:
 
 private:
     void open(bool create);
+    bool write(const std::string& key, const RenderedChunk& chunk);
     [[noreturn]] void fail(const std::string& reason) const;
 
     std::filesystem::path folder_;
     UniqueFd descriptor_;
     std::size_t taken_ = 0;
+    bool keeping_ = true; // until a chunk could not be written
 };
 
 } // namespace kestrova::speech

@@ -164,6 +164,8 @@ void WorkerPool::dispatch() {
 void WorkerPool::send(Worker& worker, Queued queued) {
     if (!sendTask(worker.process.channel(), queued.task, queued.endsRun))
         workerDied(worker);
+    if (queued.given)
+        kept_->renderedAgain();
     worker.inFlight.push_back({.index = queued.index,
                                .rendered = renderedShell(queued.task),
                                .key = std::move(queued.key),
