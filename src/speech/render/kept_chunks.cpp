@@ -73,7 +73,8 @@ void KeptChunks::open(bool create) {
         return;
     struct stat status {};
     if (::lstat(path.c_str(), &status) != 0) {
-        if (errno == ENOENT && !create)
+        // An output's name near the longest a folder takes leaves no room for the folder's.
+        if (errno == ENAMETOOLONG || (errno == ENOENT && !create))
             return;
         fail(std::strerror(errno));
     }
@@ -130,6 +131,9 @@ void KeptChunks::keep(const std::string& key, const RenderedChunk& chunk) {
     if (!descriptor_)
         open(true);
     keeping_ = descriptor_ && write(key, chunk);
+    // A folder left empty is no help to the next run: it goes (rmdir takes only an empty one).
+    if (!keeping_ && descriptor_ && ::rmdir(folder_.c_str()) == 0)
+        descriptor_.reset();
 }
 
 bool KeptChunks::write(const std::string& key, const RenderedChunk& chunk) {
