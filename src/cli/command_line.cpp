@@ -126,6 +126,7 @@ int convert(const ConvertOptions& options) {
         view->finish();
     if (!options.quiet) {
         summarize(request, result.seconds, result.limitedSamples, result.loudness);
+        summarizeResumed(result);
         if (options.findsChapters() || isStructured(request.input.kind))
             summarizeChapters(result);
         if (options.acx)

@@ -186,6 +186,7 @@ ConversionRequest askedRequest(const ConvertOptions& options) {
     asked.output.format = AudioFormat::fromFormatCode(
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));
     asked.output.replaceExisting = !options.noClobber;
+    asked.output.resume = !options.noResume && !options.toStandardOutput();
     asked.output.tags = options.tags;
     asked.output.coverFile = options.cover;
     asked.speech.jobs = options.jobs;

@@ -389,6 +389,10 @@ void declareTagOptions(CLI::App* convertCommand, ConvertOptions& options) {
 void declareFileOptions(CLI::App* convertCommand, ConvertOptions& options) {
     convertCommand->add_flag("-n,--no-clobber", options.noClobber,
                              "Fail rather than replace an existing output file");
+    convertCommand->add_flag("--no-resume", options.noResume,
+                             "Keep no rendered chunks beside the output (by default they are "
+                             "kept in .NAME.kestrova-resume until it is complete, and the same "
+                             "command started again after a crash or a stop takes them)");
     convertCommand->add_flag("-q,--quiet", options.quiet, "No progress bar and no summary");
     convertCommand
         ->add_option("--progress", options.progress,

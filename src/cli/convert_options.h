@@ -44,6 +44,7 @@ struct ConvertOptions {
     speech::DocumentChoices documentChoices; // --read-alt, --read-notes, --read-code
     unsigned jobs = speech::defaultJobs();
     bool noClobber = false;
+    bool noResume = false;
     bool quiet = false;
     // "bar" on a terminal (the default there), "json": lines on standard error for front ends.
     std::string progress;

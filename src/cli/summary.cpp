@@ -94,6 +94,12 @@ void summarize(const ConversionRequest& request, double seconds, std::uint64_t l
         summarizeLoudness(request, *loudness);
 }
 
+void summarizeResumed(const ConversionResult& result) {
+    if (result.keptChunks > 0)
+        std::fprintf(stderr, "resumed: %zu of %zu chunks kept from an earlier run\n",
+                     result.keptChunks, result.chunks);
+}
+
 void summarizeChapters(const ConversionResult& result) {
     const std::size_t headings = static_cast<std::size_t>(
         std::count_if(result.timings.chapters.begin(), result.timings.chapters.end(),

@@ -16,5 +16,7 @@ void summarize(const speech::ConversionRequest& request, double seconds,
 
 // "5 chapters", and with split chapters each file's name.
 void summarizeChapters(const speech::ConversionResult& result);
+// "resumed: N of M chunks kept from an earlier run", when any was.
+void summarizeResumed(const speech::ConversionResult& result);
 
 } // namespace kestrova::cli

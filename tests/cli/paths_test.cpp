@@ -274,7 +274,7 @@ bool waitForFirstName(test::RunningProgram& program, int watch) {
 
 // SIGTERM the moment the new set starts taking its names: the old set comes back whole
 // (status 143); if the naming was already done, the new set is whole. Never a mix, and
-// nothing hidden left.
+// nothing hidden left but the chunks kept for the next run.
 TEST(Paths, StopSignalWhileChaptersAreNamed) {
     ScratchDir scratch;
     std::string many;
@@ -309,7 +309,7 @@ TEST(Paths, StopSignalWhileChaptersAreNamed) {
     ::close(watch);
     const Outcome result = cli.wait();
     ASSERT_TRUE(naming) << result.standardError;
-    const Snapshot after = test::snapshot(scratch / "out");
+    const Snapshot after = test::withoutResumeFolders(test::snapshot(scratch / "out"));
     ASSERT_EQ(after.size(), 400u) << "hidden files left, or chapters lost";
     const auto olds = std::count_if(after.begin(), after.end(),
                                     [](const auto& entry) { return entry.second == "old"; });

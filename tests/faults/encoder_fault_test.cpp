@@ -132,7 +132,7 @@ TEST_P(TaggedContainer, FailsOneByteShortOfItsTaggedSizeKeepingTheOlderFile) {
     EXPECT_EQ(withoutAudioProbeLine(outcome.standardError),
               "kestrova-wav-cli: cannot write the " + std::string(GetParam().message) + " \"" +
                   out + "\": File too large\n");
-    EXPECT_EQ(test::snapshot(scratch.path()), before);
+    EXPECT_EQ(test::withoutResumeFolders(test::snapshot(scratch.path())), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, TaggedContainer,

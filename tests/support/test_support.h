@@ -124,6 +124,18 @@ inline Snapshot snapshot(const fs::path& folder) {
     return entries;
 }
 
+// The snapshot without the hidden folders in which an unfinished conversion keeps its
+// rendered chunks for the next run (.NAME.kestrova-resume): they are no output.
+inline Snapshot withoutResumeFolders(Snapshot entries) {
+    std::erase_if(entries, [](const auto& entry) {
+        for (const fs::path& part : fs::path(entry.first))
+            if (part.string().starts_with(".") && part.string().ends_with(".kestrova-resume"))
+                return true;
+        return false;
+    });
+    return entries;
+}
+
 // Lines of text, a last one without its line feed counted too.
 inline std::size_t lineCount(const std::string& text) {
     std::size_t lines = 0;

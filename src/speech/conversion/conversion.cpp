@@ -44,13 +44,14 @@ Conversion::Conversion(const ConversionRequest& request, ConversionPlan& plan,
       reader_(input_.document ? nullptr : &input_.text(request, cancel)),
       markup_(readsMarkup(request) ? std::optional(readMarkup(*reader_, request, lexicon_))
                                    : std::nullopt),
-      document_(input_.document.get()), total_(charactersToSpeak()),
+      document_(input_.document.get()), total_(charactersToSpeak()), kept_(keptChunksFor(request)),
       // With 0 jobs too, every run is rendered in a child process: eSpeak NG keeps state from
       // one rendering to the next that nothing resets, so rendering in this process would make
       // the sound depend on what the process rendered before.
       pipeline_(std::make_unique<WorkerPool>(request.speech.voice, request.output.format.sampleRate,
                                              std::clamp(request.speech.jobs, 1u, maximumJobs()),
-                                             cancel, total_)),
+                                             cancel, total_, WorkerPool::defaultRingSamples,
+                                             kept_ ? &*kept_ : nullptr)),
       timed_(request.chapters.recordTimings || request.chapters.pattern || request.chapters.split ||
              document_),
       chapterPauseMs_(chapterPauseOf(request)), timings_(result_.timings),
@@ -108,6 +109,10 @@ ConversionResult Conversion::run() {
         if (progress_)
             progress_(renderShare() + (1.0 - renderShare()) * done);
     });
+    if (kept_) {
+        result_.keptChunks = kept_->taken();
+        kept_->remove();
+    }
     if (progress_)
         progress_(1.0);
     return finish();
@@ -137,6 +142,20 @@ void Conversion::checkPaths(const ConversionRequest& request, const ChapterPlan&
     for (const std::filesystem::path& file : plan.files)
         paths.addWritten("the chapter file", file);
     paths.check();
+}
+
+// The chunks of an earlier run of this conversion, in a folder named after its output. Only
+// for a file: a device or a FIFO is written as it plays and gets no folder beside it.
+std::optional<KeptChunks> Conversion::keptChunksFor(const ConversionRequest& request) {
+    if (!request.output.resume || request.output.toStandardOutput)
+        return std::nullopt;
+    std::error_code unknown;
+    const std::filesystem::file_status status =
+        std::filesystem::status(request.output.path, unknown);
+    if (status.type() != std::filesystem::file_type::regular &&
+        status.type() != std::filesystem::file_type::not_found)
+        return std::nullopt;
+    return KeptChunks(KeptChunks::folderFor(request.output.path));
 }
 
 // The reading
@@ -291,6 +310,7 @@ void Conversion::submit(RenderTask task) {
     while (!pipeline_->canSubmit())
         write(*pipeline_->next(true));
     sentencesInFlight_.push_back(task.sentence);
+    ++result_.chunks;
     pipeline_->submit(std::move(task));
     writeRendered(false);
 }

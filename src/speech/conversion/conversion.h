@@ -9,6 +9,7 @@
 #include "speech/conversion_plan.h"
 #include "speech/converter.h"
 #include "speech/render/chunk_sequence.h"
+#include "speech/render/kept_chunks.h"
 #include "speech/render/render_pipeline.h"
 #include "speech/text/lexicon/lexicon.h"
 #include "speech/text/readers/plain/text_file_reader.h"
@@ -44,6 +45,7 @@ private:
     static const ChapterPlan& checkedPlan(const ConversionRequest& request,
                                           const ConversionPlan& plan);
     static void checkPaths(const ConversionRequest& request, const ChapterPlan& plan);
+    static std::optional<KeptChunks> keptChunksFor(const ConversionRequest& request);
 
     // Reading
     std::optional<Lexicon> loadLexicon() const;
@@ -87,6 +89,7 @@ private:
     std::optional<Markup> markup_;
     StructuredDocument* document_;
     std::uint64_t total_;
+    std::optional<KeptChunks> kept_; // with resume asked for
     std::unique_ptr<RenderPipeline> pipeline_;
     ConversionResult result_;
     // Chapters, and so the timings: asked for, or a structured document's own.

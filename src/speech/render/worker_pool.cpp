@@ -28,10 +28,12 @@ namespace {
 
 WorkerPool::WorkerPool(const Voice& voice, int outputRate, unsigned workers,
                        const std::atomic<bool>* cancel, std::uint64_t totalCharacters,
-                       std::size_t ringSamples)
+                       std::size_t ringSamples, KeptChunks* kept)
     : voice_(voice), maximumWorkers_(std::max(1u, workers)), totalCharacters_(totalCharacters),
-      cancel_(cancel), outputRate_(outputRate), ringSamples_(ringSamples) {
+      cancel_(cancel), outputRate_(outputRate), ringSamples_(ringSamples), kept_(kept) {
     workers_.reserve(maximumWorkers_);
+    if (kept_)
+        keys_.emplace(voice, outputRate);
 }
 
 // Workers start as runs arrive, so that a short text never starts more than it has runs.
@@ -72,21 +74,52 @@ std::uint64_t WorkerPool::runLength(std::uint64_t start) const {
 }
 
 void WorkerPool::submit(RenderTask task) {
-    if (runs_.empty() || runs_.back().closed) {
+    const bool startsRun = runs_.empty() || runs_.back().closed;
+    if (startsRun) {
         runs_.emplace_back();
+        runs_.back().rendering = !kept_;
         runChunks_ = 0;
     }
     Run& run = runs_.back();
     const std::uint64_t reached = task.endCharacter;
     const bool endsRun = reached - std::min(reached, runStart_) >= runLength(runStart_) ||
                          ++runChunks_ == mostChunksInRun;
-    run.queued.push_back({submitted_++, std::move(task), endsRun});
+    Queued queued = {.index = submitted_++,
+                     .task = std::move(task),
+                     .endsRun = endsRun,
+                     .key = {},
+                     .given = false};
+    if (kept_)
+        takeKept(run, queued, startsRun);
+    run.queued.push_back(std::move(queued));
     if (endsRun) {
         run.closed = true;
         run.end = submitted_;
         runStart_ = reached;
     }
     dispatch();
+}
+
+// While every chunk of the run so far was kept, the next is taken from the kept ones if it is
+// there; the first that is not sets the run rendering, from its first chunk. A chunk that
+// leaves no state to the next is taken whenever it is there, and not rendered again unless it
+// ends the run, which its worker waits for.
+void WorkerPool::takeKept(Run& run, Queued& queued, bool startsRun) {
+    queued.key = keys_->next(queued.task, startsRun);
+    const bool alone = !ChunkKey::dependsOnRun(queued.task);
+    if (run.rendering && !alone)
+        return;
+    std::optional<RenderedChunk> chunk = kept_->take(queued.key, queued.task);
+    if (!chunk) {
+        if (!run.rendering)
+            for (Queued& before : run.queued)
+                before.skipped = !ChunkKey::dependsOnRun(before.task);
+        run.rendering = true;
+        return;
+    }
+    done_.emplace(queued.index, std::move(*chunk));
+    queued.given = true;
+    queued.skipped = run.rendering && alone && !queued.endsRun;
 }
 
 // Gives the runs a worker may render to idle workers, starting one where none is idle, and
@@ -98,6 +131,8 @@ void WorkerPool::dispatch() {
     const std::size_t renderable = std::min(runs_.size(), maximumWorkers_ + 1);
     for (std::size_t r = 0; r < renderable; ++r) {
         Run& run = runs_[r];
+        if (!run.rendering)
+            continue;
         if (!run.worker) {
             Worker* idle = nullptr;
             if (r == maximumWorkers_) {
@@ -117,7 +152,8 @@ void WorkerPool::dispatch() {
             idle->holdsOpenRun = true;
         }
         while (!run.queued.empty()) {
-            send(*run.worker, std::move(run.queued.front()));
+            if (!run.queued.front().skipped)
+                send(*run.worker, std::move(run.queued.front()));
             run.queued.pop_front();
         }
         if (run.closed)
@@ -128,7 +164,12 @@ void WorkerPool::dispatch() {
 void WorkerPool::send(Worker& worker, Queued queued) {
     if (!sendTask(worker.process.channel(), queued.task, queued.endsRun))
         workerDied(worker);
-    worker.inFlight.push_back({queued.index, renderedShell(queued.task)});
+    if (queued.given)
+        kept_->renderedAgain();
+    worker.inFlight.push_back({.index = queued.index,
+                               .rendered = renderedShell(queued.task),
+                               .key = std::move(queued.key),
+                               .given = queued.given});
 }
 
 std::optional<RenderedChunk> WorkerPool::next(bool wait) {
@@ -206,8 +247,12 @@ void WorkerPool::receive(Worker& worker) {
         }
         case ReplyReader::Record::ChunkComplete: {
             InFlight& chunk = worker.inFlight.front();
-            chunk.rendered.samples = std::move(worker.samples);
-            done_.emplace(chunk.index, std::move(chunk.rendered));
+            if (!chunk.given) {
+                chunk.rendered.samples = std::move(worker.samples);
+                if (kept_)
+                    kept_->keep(chunk.key, chunk.rendered);
+                done_.emplace(chunk.index, std::move(chunk.rendered));
+            }
             worker.inFlight.pop_front();
             worker.samples = ChunkSamples();
             if (worker.inFlight.empty())

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "speech/base/child_process.h"
+#include "speech/render/chunk_key.h"
+#include "speech/render/kept_chunks.h"
 #include "speech/render/render_pipeline.h"
 #include "speech/render/sample_ring.h"
 #include "speech/render/worker_protocol.h"
@@ -10,6 +12,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,9 +31,13 @@ public:
     // At most `workers` processes, each started when a run finds no idle one.
     // totalCharacters, when known, lets the runs shorten towards the end of the text, so
     // that the workers finish together. ringSamples: the room of each worker's shared ring.
+    // kept, when given, holds the chunks of an earlier run of the same conversion: a run of
+    // chunks found there whole is taken from it; a run that lacks any is rendered from its
+    // start, since an engine carries its state along a run, but for the chunks of a voice
+    // command, which are taken wherever they are; each chunk rendered is kept as it comes.
     WorkerPool(const Voice& voice, int outputRate, unsigned workers,
                const std::atomic<bool>* cancel = nullptr, std::uint64_t totalCharacters = 0,
-               std::size_t ringSamples = defaultRingSamples);
+               std::size_t ringSamples = defaultRingSamples, KeptChunks* kept = nullptr);
     ~WorkerPool() override;
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
@@ -55,6 +62,8 @@ private:
     struct InFlight {
         std::uint64_t index = 0;
         RenderedChunk rendered; // what the chunk carries besides its samples
+        std::string key;        // its name among the kept chunks
+        bool given = false;     // taken from them already: rendered only for the run's state
     };
     struct Worker {
         ChildProcess process;          // its channel is the worker's socket
@@ -68,12 +77,16 @@ private:
         std::uint64_t index = 0;
         RenderTask task;
         bool endsRun = false;
+        std::string key;
+        bool given = false;
+        bool skipped = false; // given, and its samples not needed for the run's state
     };
     struct Run {
         std::deque<Queued> queued; // its tasks not sent yet
         bool closed = false;       // its last chunk has come
         std::uint64_t end = 0;     // then: one past the index of its last chunk
         Worker* worker = nullptr;
+        bool rendering = true; // false while each of its chunks so far was kept
     };
 
     Worker& startWorker();
@@ -83,6 +96,7 @@ private:
     void collect(bool wait);
     void receive(Worker& worker);
     [[noreturn]] void workerDied(Worker& worker);
+    void takeKept(Run& run, Queued& queued, bool startsRun);
 
     Voice voice_;
     std::size_t maximumWorkers_;
@@ -97,6 +111,8 @@ private:
     const std::atomic<bool>* cancel_;
     int outputRate_;
     std::size_t ringSamples_;
+    KeptChunks* kept_;
+    std::optional<ChunkKey> keys_; // with kept chunks
 };
 
 } // namespace kestrova::speech

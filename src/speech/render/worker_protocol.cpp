@@ -189,6 +189,12 @@ bool sendShared(int socket, std::uint64_t position, std::uint64_t count) {
     return sendAll(socket, record.data(), record.size()).whole();
 }
 
+void encodeTask(const RenderTask& task, std::string& record) {
+    const bool endsRun = false;
+    TaskEncoder encoder(record);
+    codeTaskFields(encoder, task, endsRun);
+}
+
 bool sendTask(int fd, const RenderTask& task, bool endsRun) {
     std::string record;
     appendWord(0, record); // the length, filled in below

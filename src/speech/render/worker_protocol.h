@@ -29,6 +29,8 @@ constexpr std::uint32_t sharedTag = 0xFFFFFFFD;
 constexpr std::size_t socketBufferBytes = 1 << 20;
 } // namespace wire
 
+// The task's fields as they go on the wire, appended to record.
+void encodeTask(const RenderTask& task, std::string& record);
 bool sendTask(int fd, const RenderTask& task, bool endsRun);
 // False once the descriptor is closed, or when what came is no task.
 bool receiveTask(int fd, RenderTask& task, bool& endsRun);

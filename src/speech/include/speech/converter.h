@@ -101,6 +101,10 @@ struct OutputSettings {
     std::optional<int> bitrateKbps;
     bool replaceExisting = true;
     bool syncToDisk = true;
+    // Rendered chunks are kept in a hidden folder beside the output until it is complete, so
+    // that the same conversion started again after a crash, a failure or a stop renders only
+    // what is missing. Only for a file, not for standard output.
+    bool resume = false;
     // Written into the file; a container that cannot hold them fails before rendering.
     SoundTags tags;
     // Where tags.cover was read from: checked with the other paths, never written over.
@@ -206,6 +210,9 @@ struct ConversionResult {
     std::vector<std::filesystem::path> chapterFiles;
     // Whenever the loudness was measured: asked for, or a lossy container's ceiling checked.
     std::optional<LoudnessReport> loudness = std::nullopt;
+    // The chunks the sound was made of, and how many of them an earlier run had kept.
+    std::size_t chunks = 0;
+    std::size_t keptChunks = 0;
 };
 
 // The chapters a conversion will find, known before anything is rendered by reading the text

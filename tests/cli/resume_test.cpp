@@ -1,0 +1,119 @@
+// A conversion ended halfway (SIGKILL, a stop signal) and started again with the same command:
+// it takes the chunks the first run kept beside the output, renders the rest, and writes the
+// same bytes as a conversion never stopped. Run by the real command line with real engines.
+
+#include "support/process_support.h"
+#include "support/running_program.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace kestrova::cli::resume_test {
+
+using test::Outcome;
+namespace fs = std::filesystem;
+
+const fs::path folderName = ".out.wav.kestrova-resume";
+
+class Resume : public ::testing::Test {
+protected:
+    Outcome convert(std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "convert");
+        return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
+    }
+    // How many chunks the folder holds whole (a chunk is written under .part, then renamed).
+    std::size_t keptChunks() const {
+        std::error_code error;
+        std::size_t whole = 0;
+        for (const auto& entry : fs::directory_iterator(scratch / folderName, error))
+            whole += entry.is_regular_file() && entry.path().extension() != ".part";
+        return whole;
+    }
+    // Started, and ended by the signal once the folder holds that many chunks whole.
+    void endOnceKept(std::size_t chunks, const std::vector<std::string>& arguments, int signal) {
+        std::vector<std::string> all = {"convert"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        test::RunningProgram cli(KESTROVA_CLI_PATH, all, scratch.path());
+        ASSERT_TRUE(cli.waitFor([&] { return keptChunks() >= chunks; }));
+        ::kill(cli.pid(), signal);
+        const Outcome ended = cli.wait();
+        ASSERT_FALSE(ended.exited() && ended.exitStatus() == 0) << "ended before the signal";
+        EXPECT_FALSE(fs::exists(scratch / "out.wav"));
+        struct stat status {};
+        ASSERT_EQ(::lstat((scratch / folderName).c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0700u);
+    }
+    // Run again to the end: it says it took the kept chunks and leaves no folder.
+    void resumeAndCompare(const std::vector<std::string>& arguments) {
+        std::vector<std::string> again = arguments;
+        const Outcome resumed = convert(again);
+        ASSERT_EQ(resumed.exitStatus(), 0) << resumed.standardError;
+        EXPECT_NE(resumed.standardError.find("chunks kept from an earlier run"), std::string::npos)
+            << resumed.standardError;
+        EXPECT_FALSE(fs::exists(scratch / folderName));
+        again[again.size() - 2] = "whole.wav";
+        again.insert(again.begin(), "--no-resume");
+        ASSERT_EQ(convert(again).exitStatus(), 0);
+        EXPECT_EQ(test::readBytes(scratch / "out.wav"), test::readBytes(scratch / "whole.wav"));
+    }
+
+    test::ScratchDir scratch;
+};
+
+// The case: a slow speech program as the voice, each chunk its own run of it, killed
+// with no chance to tidy up.
+TEST_F(Resume, AVoiceCommandKilledHalfwayResumesToTheSameBytes) {
+    std::string text;
+    for (int i = 0; i < 40; ++i)
+        text += test::sentences(6) + "\n\n";
+    test::writeBytes(scratch / "in.txt", text);
+    const std::vector<std::string> arguments = {
+        "-j", "2",       "--voice-command", "sleep 0.5; espeak-ng -v en-us --stdout",
+        "-o", "out.wav", "in.txt"};
+    endOnceKept(1, arguments, SIGKILL);
+    resumeAndCompare(arguments);
+}
+
+// A built-in engine carries its state along a run of chunks, so only whole runs are taken: a
+// stop signal, a damaged chunk and a rerun with other settings must not change a sample.
+TEST_F(Resume, ABuiltInVoiceStoppedResumesToTheSameBytes) {
+    // 17 chunks in runs of three to five, two runs rendered at a time: ten chunks kept hold a
+    // run whole.
+    test::writeBytes(scratch / "in.txt", test::sentences(20000));
+    endOnceKept(10, {"-q", "-j", "2", "-o", "out.wav", "in.txt"}, SIGTERM);
+    // A chunk cut short, as by a power cut: it fails its digest and is rendered again.
+    for (const auto& entry : fs::directory_iterator(scratch / folderName)) {
+        fs::resize_file(entry.path(), fs::file_size(entry.path()) / 2);
+        break;
+    }
+    // Another rate for the same output takes none of the chunks (and, complete, removes them).
+    const fs::path copy = scratch / "copy";
+    fs::copy(scratch / folderName, copy);
+    const Outcome faster = convert({"--rate", "150", "-o", "out.wav", "in.txt"});
+    ASSERT_EQ(faster.exitStatus(), 0) << faster.standardError;
+    EXPECT_EQ(faster.standardError.find("kept from an earlier run"), std::string::npos);
+    fs::remove(scratch / "out.wav");
+    fs::rename(copy, scratch / folderName);
+    resumeAndCompare({"-j", "2", "-o", "out.wav", "in.txt"});
+}
+
+// The folder is trusted only when it is this user's own folder: a link there (to a folder
+// another user could fill) fails the conversion before anything is rendered.
+TEST_F(Resume, ALinkWhereTheFolderGoesIsRefused) {
+    test::writeBytes(scratch / "in.txt", "One sentence.\n");
+    fs::create_directory(scratch / "elsewhere");
+    fs::create_directory_symlink("elsewhere", scratch / folderName);
+    const Outcome outcome = convert({"-q", "-o", "out.wav", "in.txt"});
+    EXPECT_EQ(outcome.exitStatus(), 1);
+    EXPECT_NE(outcome.standardError.find(".out.wav.kestrova-resume"), std::string::npos)
+        << outcome.standardError;
+    EXPECT_NE(outcome.standardError.find("symbolic link"), std::string::npos);
+    EXPECT_FALSE(fs::exists(scratch / "out.wav"));
+    EXPECT_EQ(convert({"-q", "--no-resume", "-o", "out.wav", "in.txt"}).exitStatus(), 0);
+}
+
+} // namespace kestrova::cli::resume_test
