@@ -307,6 +307,8 @@ TEST(SubtitlesReadByFfmpeg, GiveEverySentencesWords) {
 
 // ---- Voices in the cues ------------------------------------------------------------------
 
+namespace subtitles_test {
+
 // A sentence whose parts begin where each of starts is found in its text, with those voices.
 SentenceTiming voicedSentence(const std::string& text,
                               const std::vector<std::pair<std::string, std::string>>& starts,
@@ -393,6 +395,8 @@ TEST(SubtitleVoices, LongSentenceKeepsTheVoicesOfEachStretch) {
     EXPECT_EQ(read[0], wordsOf(thirtyWords()));
     EXPECT_EQ(read[1], wordsOf(hello));
 }
+
+} // namespace subtitles_test
 
 // ---- WebVTT by its rules ----------------------------------------------------------------
 

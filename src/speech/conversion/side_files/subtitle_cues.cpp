@@ -57,7 +57,7 @@ struct CueLine {
     std::vector<PartStart> parts; // the first at 0, each a part other than the one before
 };
 
-void appendWord(CueLine& line, const Word& word) {
+void appendToLine(CueLine& line, const Word& word) {
     const std::size_t at = line.text.size();
     line.text += word.text;
     for (const PartStart& start : word.parts)
@@ -78,7 +78,7 @@ std::vector<CueLine> linesOf(const std::vector<Word>& words, std::size_t begin, 
             lines.emplace_back();
             characters = words[i].characters;
         }
-        appendWord(lines.back(), words[i]);
+        appendToLine(lines.back(), words[i]);
     }
     return lines;
 }
