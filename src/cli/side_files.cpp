@@ -65,10 +65,14 @@ void writeSideFiles(const ConvertOptions& options, const ConversionPlan& plan,
         writeTextFile(options.timings, timingsJson(result.timings, sound, chapterFiles),
                       "timings file", replace);
     }
-    if (!options.subtitles.empty())
+    if (!options.subtitles.empty()) {
+        // The cues name their voices where a second voice reads the dialogue.
+        const SubtitleVoices voices =
+            request.speech.dialogueVoice ? SubtitleVoices::Named : SubtitleVoices::Unnamed;
         writeTextFile(options.subtitles,
-                      subtitles(result.timings, subtitleKindForPath(options.subtitles)),
+                      subtitles(result.timings, subtitleKindForPath(options.subtitles), voices),
                       "subtitle file", replace);
+    }
     if (!options.cueSheet.empty()) {
         std::string sheet;
         try {

@@ -305,6 +305,99 @@ TEST(SubtitlesReadByFfmpeg, GiveEverySentencesWords) {
     }
 }
 
+// ---- Voices in the cues ------------------------------------------------------------------
+
+namespace subtitles_test {
+
+// A sentence whose parts begin where each of starts is found in its text, with those voices.
+SentenceTiming voicedSentence(const std::string& text,
+                              const std::vector<std::pair<std::string, std::string>>& starts,
+                              std::uint64_t first, std::uint64_t last) {
+    SentenceTiming timing = sentence(text, first, last);
+    for (std::size_t i = 0; i < starts.size(); ++i) {
+        const std::size_t at = text.find(starts[i].first);
+        const std::size_t end =
+            i + 1 < starts.size() ? text.find(starts[i + 1].first) : text.size();
+        const std::size_t spoken = text.find_last_not_of(' ', end - 1) + 1;
+        timing.parts.push_back(
+            {.offset = at, .text = text.substr(at, spoken - at), .voice = starts[i].second});
+    }
+    return timing;
+}
+
+const std::string hello = "\u201CFish & chips,\u201D she said. \u201CNow.\u201D";
+const std::string joined = "\u201CHi\u201D\u2014he said.";
+
+SpeechTimings voicedTimings() {
+    SpeechTimings timings;
+    timings.sampleRate = 8000;
+    timings.sentences = {
+        voicedSentence(hello, {{"\u201CF", "slt"}, {"she", "en-us"}, {"\u201CN", "slt"}}, 8000,
+                       16399),
+        sentence("Plain narration.", 16000, 23999),
+        voicedSentence(joined, {{"\u201CH", "a&<b>"}, {"\u2014", "en"}}, 32000, 39999)};
+    return timings;
+}
+
+// Each part's words in a span of its voice, the spaces between voices outside them, a voice
+// changing inside a word with nothing between; a sentence without parts names none.
+TEST(SubtitleVoices, WebVttSpansSayWhoSpeaksEachWord) {
+    EXPECT_EQ(subtitles(voicedTimings(), SubtitleKind::WebVtt, SubtitleVoices::Named),
+              "WEBVTT\n\n"
+              "00:00:01.000 --> 00:00:02.050\n"
+              "<v slt>\u201CFish &amp; chips,\u201D</v> <v en-us>she said.</v> "
+              "<v slt>\u201CNow.\u201D</v>\n\n"
+              "00:00:02.050 --> 00:00:03.000\n"
+              "Plain narration.\n\n"
+              "00:00:04.000 --> 00:00:05.000\n"
+              "<v a&amp;&lt;b&gt;>\u201CHi\u201D</v><v en>\u2014he said.</v>\n");
+}
+
+// Without naming, and in formats with no voice markup, the parts change nothing.
+TEST(SubtitleVoices, OtherFormatsAndUnnamedCuesIgnoreTheParts) {
+    SpeechTimings unvoiced = voicedTimings();
+    for (SentenceTiming& timing : unvoiced.sentences)
+        timing.parts.clear();
+    for (const SubtitleKind kind : {SubtitleKind::SubRip, SubtitleKind::Lrc})
+        EXPECT_EQ(subtitles(voicedTimings(), kind, SubtitleVoices::Named),
+                  subtitles(unvoiced, kind));
+    EXPECT_EQ(subtitles(voicedTimings(), SubtitleKind::WebVtt),
+              subtitles(unvoiced, SubtitleKind::WebVtt));
+}
+
+// A sentence cut into cues and lines: each line has whole spans of the voices of its words,
+// and ffmpeg's decoder shows the words alone, no markup left in them.
+TEST(SubtitleVoices, LongSentenceKeepsTheVoicesOfEachStretch) {
+    SpeechTimings timings;
+    timings.sampleRate = 8000;
+    timings.sentences = {
+        voicedSentence(thirtyWords(), {{"word01", "A"}, {"word13", "B"}}, 0, 12000),
+        voicedSentence(hello, {{"\u201CF", "slt"}, {"she", "en-us"}, {"\u201CN", "slt"}}, 16000,
+                       28000)};
+    const std::string vtt = subtitles(timings, SubtitleKind::WebVtt, SubtitleVoices::Named);
+    const test::WebVttCheck check = test::checkWebVtt(vtt);
+    ASSERT_TRUE(check.valid()) << check.error << "\n" << vtt;
+    const std::vector<std::vector<std::string>> lines = {
+        {"<v A>word01 word02 word03 word04 word05 word06</v>",
+         "<v A>word07 word08 word09 word10</v>"},
+        {"<v A>word11 word12</v> <v B>word13 word14 word15 word16</v>",
+         "<v B>word17 word18 word19 word20</v>"},
+        {"<v B>word21 word22 word23 word24 word25 word26</v>",
+         "<v B>word27 word28 word29 word30</v>"}};
+    ASSERT_EQ(check.cues.size(), 4u);
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(check.cues[i].lines, lines[i]) << "cue " << i;
+
+    ScratchDir scratch;
+    test::writeBytes(scratch / "voiced.vtt", vtt);
+    const auto read = wordsReadByFfmpeg(scratch / "voiced.vtt");
+    ASSERT_EQ(read.size(), 2u);
+    EXPECT_EQ(read[0], wordsOf(thirtyWords()));
+    EXPECT_EQ(read[1], wordsOf(hello));
+}
+
+} // namespace subtitles_test
+
 // ---- WebVTT by its rules ----------------------------------------------------------------
 
 TEST(WebVttFiles, PassTheFormatsRulesWithEveryCueFromTheTimings) {

@@ -9,20 +9,31 @@
 namespace kestrova::speech {
 namespace {
 
+// Where a part of the sentence begins in the text of a word or a line.
+struct PartStart {
+    std::size_t at = 0;   // byte of the text
+    std::size_t part = 0; // index into the sentence's parts
+};
+
 struct Word {
     std::string text;
     std::size_t characters = 0;
+    std::vector<PartStart> parts; // empty when the sentence has none
 };
 
 bool isBreak(unsigned char c) {
     return c <= 0x20 || c == 0x7F;
 }
 
-// The words of a sentence; a word longer than a line is cut into pieces that fit one.
-std::vector<Word> wordsOf(std::string_view text) {
+// The words of a sentence, each with the parts it holds; a word longer than a line is cut
+// into pieces that fit one.
+std::vector<Word> wordsOf(std::string_view text, const std::vector<SentencePart>& parts) {
     std::vector<Word> words;
     bool inWord = false;
+    std::size_t part = 0;
     for (std::size_t i = 0; i < text.size();) {
+        while (part + 1 < parts.size() && parts[part + 1].offset <= i)
+            ++part;
         const auto c = static_cast<unsigned char>(text[i]);
         if (isBreak(c)) {
             inWord = false;
@@ -32,26 +43,42 @@ std::vector<Word> wordsOf(std::string_view text) {
         if (!inWord || words.back().characters == subtitleLineCharacters)
             words.emplace_back();
         inWord = true;
-        i += appendCharacterOrReplacement(text.substr(i), words.back().text);
-        ++words.back().characters;
+        Word& word = words.back();
+        if (!parts.empty() && (word.parts.empty() || word.parts.back().part != part))
+            word.parts.push_back({.at = word.text.size(), .part = part});
+        i += appendCharacterOrReplacement(text.substr(i), word.text);
+        ++word.characters;
     }
     return words;
 }
 
+struct CueLine {
+    std::string text;
+    std::vector<PartStart> parts; // the first at 0, each a part other than the one before
+};
+
+void appendToLine(CueLine& line, const Word& word) {
+    const std::size_t at = line.text.size();
+    line.text += word.text;
+    for (const PartStart& start : word.parts)
+        if (line.parts.empty() || line.parts.back().part != start.part)
+            line.parts.push_back({.at = at + start.at, .part = start.part});
+}
+
 // The words [begin, end) set in lines of at most subtitleLineCharacters, each filled before
 // the next is begun.
-std::vector<std::string> linesOf(const std::vector<Word>& words, std::size_t begin,
-                                 std::size_t end) {
-    std::vector<std::string> lines;
+std::vector<CueLine> linesOf(const std::vector<Word>& words, std::size_t begin, std::size_t end) {
+    std::vector<CueLine> lines;
     std::size_t characters = 0;
     for (std::size_t i = begin; i < end; ++i) {
         if (!lines.empty() && characters + 1 + words[i].characters <= subtitleLineCharacters) {
-            lines.back() += ' ' + words[i].text;
+            lines.back().text += ' ';
             characters += 1 + words[i].characters;
         } else {
-            lines.push_back(words[i].text);
+            lines.emplace_back();
             characters = words[i].characters;
         }
+        appendToLine(lines.back(), words[i]);
     }
     return lines;
 }
@@ -98,12 +125,21 @@ std::vector<WordRange> balancedCuesOf(const std::vector<Word>& words) {
     return full;
 }
 
+// The voices of a line, two parts of one voice side by side read as one.
+std::vector<CueVoice> voicesOf(const CueLine& line, const std::vector<SentencePart>& parts) {
+    std::vector<CueVoice> voices;
+    for (const PartStart& start : line.parts)
+        if (voices.empty() || voices.back().voice != parts[start.part].voice)
+            voices.push_back({.at = start.at, .voice = parts[start.part].voice});
+    return voices;
+}
+
 } // namespace
 
 std::vector<SubtitleCue> subtitleCues(const SpeechTimings& timings) {
     std::vector<SubtitleCue> cues;
     for (const SentenceTiming& sentence : timings.sentences) {
-        const std::vector<Word> words = wordsOf(sentence.text);
+        const std::vector<Word> words = wordsOf(sentence.text, sentence.parts);
         const std::vector<WordRange> ranges = balancedCuesOf(words);
         std::size_t total = 0;
         for (const WordRange& range : ranges)
@@ -114,7 +150,11 @@ std::vector<SubtitleCue> subtitleCues(const SpeechTimings& timings) {
         std::size_t before = 0;
         for (const WordRange& range : ranges) {
             SubtitleCue cue;
-            cue.lines = linesOf(words, range.begin, range.end);
+            for (CueLine& line : linesOf(words, range.begin, range.end)) {
+                if (!sentence.parts.empty())
+                    cue.voices.push_back(voicesOf(line, sentence.parts));
+                cue.lines.push_back(std::move(line.text));
+            }
             cue.startFrame = start + static_cast<std::uint64_t>(std::llround(
                                          static_cast<double>(length) * before / total));
             before += range.characters;

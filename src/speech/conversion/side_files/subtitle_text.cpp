@@ -90,6 +90,37 @@ std::string webVttText(std::string_view line) {
     return text;
 }
 
+// A voice's id as a voice span's annotation: the three special characters as character
+// references, as in cue text, and a control character, which no id should hold, a space.
+std::string webVttAnnotation(std::string_view voice) {
+    std::string annotation;
+    for (const char c : voice) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            annotation += ' ';
+        else if (c == '&' || c == '<' || c == '>')
+            annotation += webVttText(std::string_view(&c, 1));
+        else
+            annotation += c;
+    }
+    return annotation;
+}
+
+// A line with each voice's words in a voice span, <v id>words</v>, the space between two
+// voices outside both. Each line's spans are whole, so a line read alone still says who
+// speaks it.
+std::string webVttVoicedText(std::string_view line, const std::vector<CueVoice>& voices) {
+    std::string text;
+    for (std::size_t i = 0; i < voices.size(); ++i) {
+        const std::size_t at = voices[i].at;
+        const std::size_t end = i + 1 < voices.size() ? voices[i + 1].at : line.size();
+        const std::size_t spoken = line.find_last_not_of(' ', end - 1) + 1;
+        text.append("<v ").append(webVttAnnotation(voices[i].voice)).append(">");
+        text.append(webVttText(line.substr(at, spoken - at))).append("</v>");
+        text.append(line.substr(spoken, end - spoken));
+    }
+    return text;
+}
+
 bool startsEntityName(char c) {
     return c == '#' || std::isalnum(static_cast<unsigned char>(c));
 }
@@ -131,15 +162,19 @@ std::string subRip(const std::vector<SubtitleCue>& cues, const std::vector<CueTi
     return text;
 }
 
-std::string webVtt(const std::vector<SubtitleCue>& cues, const std::vector<CueTime>& times) {
+std::string webVtt(const std::vector<SubtitleCue>& cues, const std::vector<CueTime>& times,
+                   SubtitleVoices voices) {
     // The signature, then each block after a blank line.
     std::string text = "WEBVTT\n";
     for (std::size_t i = 0; i < cues.size(); ++i) {
         // Appended piece by piece: GCC 12 at -O3 takes "\n" + std::string for an overlapping copy.
         text.append("\n").append(clockTime(times[i].start, '.'));
         text.append(" --> ").append(clockTime(times[i].end, '.')).append("\n");
-        for (const std::string& line : cues[i].lines)
-            text += webVttText(line) + "\n";
+        const bool named = voices == SubtitleVoices::Named && !cues[i].voices.empty();
+        for (std::size_t line = 0; line < cues[i].lines.size(); ++line)
+            text += (named ? webVttVoicedText(cues[i].lines[line], cues[i].voices[line])
+                           : webVttText(cues[i].lines[line])) +
+                    "\n";
     }
     return cues.empty() ? text + "\n" : text;
 }
@@ -173,13 +208,13 @@ SubtitleKind subtitleKindForPath(const std::filesystem::path& path) {
         path, "its ending does not say which subtitles: .srt, .vtt or .lrc", "subtitle file"));
 }
 
-std::string subtitles(const SpeechTimings& timings, SubtitleKind kind) {
+std::string subtitles(const SpeechTimings& timings, SubtitleKind kind, SubtitleVoices voices) {
     const std::vector<SubtitleCue> cues = subtitleCues(timings);
     switch (kind) {
     case SubtitleKind::SubRip:
         return subRip(cues, cueTimes(cues, timings.sampleRate, 1000));
     case SubtitleKind::WebVtt:
-        return webVtt(cues, cueTimes(cues, timings.sampleRate, 1000));
+        return webVtt(cues, cueTimes(cues, timings.sampleRate, 1000), voices);
     case SubtitleKind::Lrc:
         return lrc(cues, cueTimes(cues, timings.sampleRate, 100));
     }

@@ -34,11 +34,19 @@ enum class SubtitleKind { SubRip, WebVtt, Lrc };
 // the file for any other.
 SubtitleKind subtitleKindForPath(const std::filesystem::path& path);
 
+// Whether WebVTT cues say which voice speaks: with Named, each line of a sentence whose
+// timings give its parts holds each part's words in a voice span, <v id>words</v>, the id as
+// -e names the voice (a cue cut from a long sentence has the voices of its words). SubRip
+// and LRC have no voice markup, and a name written into their text would be shown on screen
+// before every line: they stay as they are either way.
+enum class SubtitleVoices { Unnamed, Named };
+
 // One cue per sentence that has text, from its first sample to the end of its last. A
 // sentence longer than two lines of 42 characters is split between words into cues of at
 // most two such lines, sharing its time in proportion to their characters. Times are rounded
 // to the format's unit so that every cue ends after it starts and before the next begins.
-std::string subtitles(const SpeechTimings& timings, SubtitleKind kind);
+std::string subtitles(const SpeechTimings& timings, SubtitleKind kind,
+                      SubtitleVoices voices = SubtitleVoices::Unnamed);
 
 // A cue sheet naming the sound file (as seen from the cue sheet's folder): TITLE and
 // PERFORMER from the tags' title and artist, one track per chapter with INDEX 01 at the

@@ -27,6 +27,9 @@ struct QuoteConventions {
     std::string_view language; // first subtag; empty: every other language
     std::span<const QuotePair> pairs;
     bool dashDialogue = false;
+    // Whether the speaker's incise ("dit-il") stands inside the quotation with no mark of its
+    // own, as in French.
+    bool unmarkedIncises = false;
 };
 
 constexpr std::array englishPairs{QuotePair{U'\u201C', U'\u201D'}, QuotePair{U'"', U'"'},
@@ -47,7 +50,8 @@ constexpr std::array conventions{
     QuoteConventions{.language = "es", .pairs = guillemetPairs, .dashDialogue = true},
     QuoteConventions{.language = "pt", .pairs = guillemetPairs, .dashDialogue = true},
     QuoteConventions{.language = "ca", .pairs = guillemetPairs, .dashDialogue = true},
-    QuoteConventions{.language = "fr", .pairs = guillemetPairs, .dashDialogue = true},
+    QuoteConventions{
+        .language = "fr", .pairs = guillemetPairs, .dashDialogue = true, .unmarkedIncises = true},
     QuoteConventions{.language = "it", .pairs = guillemetPairs, .dashDialogue = true},
     QuoteConventions{.language = "ru", .pairs = russianPairs, .dashDialogue = true},
     QuoteConventions{.language = "uk", .pairs = russianPairs, .dashDialogue = true},
@@ -67,6 +71,18 @@ const QuoteConventions& conventionsFor(std::string_view language) {
     return found != conventions.end() ? *found : conventions.back();
 }
 
+// Words English writes with an apostrophe in front of them: a mark before one opens nothing.
+constexpr std::array<std::string_view, 10> elidedWords{"tis",   "twas", "twere", "twill", "twould",
+                                                       "twixt", "em",   "n",     "neath", "gainst"};
+
+bool isAsciiLetter(int character) {
+    return (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z');
+}
+
+bool isApostropheLike(int character) {
+    return character == '\'' || character == 0x2019;
+}
+
 bool isDash(int character) {
     return character == 0x2014 || character == 0x2015;
 }
@@ -83,38 +99,42 @@ public:
         return byte + codePointAt(text_.substr(byte)).length;
     }
     int before(std::size_t byte) const {
-        if (byte == 0)
-            return -1;
+        return byte == 0 ? -1 : codePointAt(text_.substr(startBefore(byte))).value;
+    }
+    // Where the character before byte begins; byte > 0.
+    std::size_t startBefore(std::size_t byte) const {
         std::size_t start = byte - 1;
         while (start > 0 && isContinuationByte(text_[start]))
             --start;
-        return codePointAt(text_.substr(start)).value;
+        return start;
     }
     std::size_t size() const { return text_.size(); }
+    std::string_view slice(std::size_t begin, std::size_t end) const {
+        return text_.substr(begin, end - begin);
+    }
 
     // Whether a mark at byte may open a single quote, or close one.
     bool mayOpenSingle(std::size_t byte) const {
         const int previous = before(byte);
         const bool opensAfter = previous < 0 || isWhiteSpace(previous) ||
                                 (isPunctuation(previous) && !isSentenceTerminal(previous));
-        return opensAfter && isLetter(at(after(byte)));
+        return opensAfter && isLetter(at(after(byte))) && !elidedAfter(byte);
     }
     bool mayCloseSingle(std::size_t byte) const {
         const int next = at(after(byte));
         const int previous = before(byte);
         return previous >= 0 && !isWhiteSpace(previous) &&
-               (next < 0 || isWhiteSpace(next) || isPunctuation(next));
+               (next < 0 || isWhiteSpace(next) || isPunctuation(next)) && !endsElidedN(byte);
     }
 
     // Where the quotation opened by pair's mark at byte closes: past its closing mark, the
     // paragraph's end for a double mark left open, none for a single one left open.
     std::optional<std::size_t> closeOf(const QuotePair& pair, std::size_t byte) const {
-        for (std::size_t at = after(byte); at < text_.size(); at = after(at))
-            if (static_cast<char32_t>(this->at(at)) == pair.close &&
-                (!pair.apostropheLike || mayCloseSingle(at)))
-                return after(at);
         if (pair.apostropheLike)
-            return std::nullopt;
+            return singleCloseOf(pair, byte);
+        for (std::size_t at = after(byte); at < text_.size(); at = after(at))
+            if (static_cast<char32_t>(this->at(at)) == pair.close)
+                return after(at);
         return text_.size();
     }
 
@@ -124,6 +144,48 @@ public:
     }
 
 private:
+    // A single quote closes before the next mark that could open one. A mark after an "s"
+    // and before a space may be a plural's apostrophe (the Smiths' son): it closes only where
+    // no other mark does.
+    std::optional<std::size_t> singleCloseOf(const QuotePair& pair, std::size_t byte) const {
+        std::optional<std::size_t> possessive;
+        for (std::size_t at = after(byte); at < text_.size(); at = after(at)) {
+            const auto character = static_cast<char32_t>(this->at(at));
+            if (character == pair.open && mayOpenSingle(at))
+                break;
+            if (character != pair.close || !mayCloseSingle(at))
+                continue;
+            const int previous = before(at);
+            if ((previous != 's' && previous != 'S') || !isWhiteSpace(this->at(after(at))))
+                return after(at);
+            possessive = possessive.value_or(after(at));
+        }
+        return possessive;
+    }
+
+    // Whether the letters after the mark at byte are a word English elides ('tis).
+    bool elidedAfter(std::size_t byte) const {
+        const std::size_t begin = after(byte);
+        std::size_t end = begin;
+        while (isAsciiLetter(at(end)))
+            ++end;
+        const std::string_view word = text_.substr(begin, end - begin);
+        return !isLetter(at(end)) &&
+               std::any_of(elidedWords.begin(), elidedWords.end(), [&](std::string_view elided) {
+                   return equalsIgnoringAsciiCase(word, elided);
+               });
+    }
+
+    // Whether the mark at byte ends the "n" of rock 'n' roll (or rock n' roll).
+    bool endsElidedN(std::size_t byte) const {
+        if (byte == 0 || (text_[byte - 1] != 'n' && text_[byte - 1] != 'N'))
+            return false;
+        std::size_t start = byte - 1;
+        if (isApostropheLike(before(start)))
+            start = startBefore(start);
+        return start == 0 || isWhiteSpace(before(start));
+    }
+
     std::string_view text_;
 };
 
@@ -169,14 +231,112 @@ bool opensDashParagraph(const MarkWalk& walk, std::size_t at) {
     return isDash(character) || (character == 0x2013 && isWhiteSpace(walk.at(walk.after(at))));
 }
 
-} // namespace
+// French verbs of saying that stand before a named subject in an incise ("dit Marie"); before
+// a hyphenated subject pronoun ("sourit-elle") any verb makes one.
+constexpr std::array<std::string_view, 38> frenchSayingVerbs{
+    "dit",           "dis",        "disait",      "r\u00E9pondit", "r\u00E9pondis", "demanda",
+    "demandai",      "reprit",     "repris",      "ajouta",        "r\u00E9pliqua", "murmura",
+    "cria",          "\u00E9cria", "exclama",     "souffla",       "lan\u00E7a",    "fit",
+    "continua",      "poursuivit", "expliqua",    "d\u00E9clara",  "insista",       "chuchota",
+    "hurla",         "soupira",    "interrompit", "protesta",      "observa",       "remarqua",
+    "r\u00E9torqua", "conclut",    "affirma",     "annon\u00E7a",  "avoua",         "objecta",
+    "pr\u00E9cisa",  "questionna"};
+constexpr std::array<std::string_view, 6> frenchSubjectPronouns{"il",    "elle", "ils",
+                                                                "elles", "on",   "je"};
 
-std::vector<DialogueSpan> dialogueSpans(std::string_view paragraph, std::string_view language) {
-    const QuoteConventions& marks = conventionsFor(language);
-    const MarkWalk walk(paragraph);
-    const std::size_t start = firstNonSpace(walk);
-    if (marks.dashDialogue && start < walk.size() && opensDashParagraph(walk, start))
-        return dashSpans(walk, start);
+template <std::size_t size>
+bool listed(const std::array<std::string_view, size>& words, std::string_view word) {
+    return std::find(words.begin(), words.end(), word) != words.end();
+}
+
+// Where the word that begins at byte ends: letters, hyphens and apostrophes.
+std::size_t wordEnd(const MarkWalk& walk, std::size_t byte) {
+    std::size_t end = byte;
+    while (end < walk.size() && (MarkWalk::isLetter(walk.at(end)) || walk.at(end) == '-' ||
+                                 isApostropheLike(walk.at(end))))
+        end = walk.after(end);
+    return end;
+}
+
+// Whether word, with the character after it, opens an incise: "dit-il", "demanda-t-elle",
+// "s'\u00E9cria Paul".
+bool opensFrenchIncise(std::string_view word, int next) {
+    if (const std::size_t hyphen = word.rfind('-'); hyphen != std::string_view::npos)
+        return listed(frenchSubjectPronouns, word.substr(hyphen + 1));
+    for (const std::string_view elided : {"s'", "s\u2019", "m'", "m\u2019"})
+        if (word.starts_with(elided))
+            word.remove_prefix(elided.size());
+    return isWhiteSpace(next) && listed(frenchSayingVerbs, word);
+}
+
+// Whether the word at byte follows a comma or a mark that ends what is said, and a space,
+// within the speech that began at begin.
+bool followsSpokenMark(const MarkWalk& walk, std::size_t byte, std::size_t begin) {
+    std::size_t at = byte;
+    while (at > begin && isWhiteSpace(walk.before(at)))
+        at = walk.startBefore(at);
+    const int mark = at < byte && at > begin ? walk.before(at) : -1;
+    return mark == ',' || mark == '!' || mark == '?' || mark == 0x2026;
+}
+
+// An incise: narration from its verb to end, the speech going on from resume (the end of the
+// quotation when nothing more is said).
+struct Incise {
+    std::size_t end = 0;
+    std::size_t resume = 0;
+};
+
+// The incise whose verb is at byte: to the comma after it, or to the end of its sentence;
+// none where a question mark comes first, for that is a question put by inversion.
+std::optional<Incise> inciseAt(const MarkWalk& walk, std::size_t byte, std::size_t spanEnd) {
+    for (std::size_t at = byte; at < spanEnd; at = walk.after(at)) {
+        const int character = walk.at(at);
+        if (character == '?')
+            return std::nullopt;
+        if (character != ',' && character != ';' && character != '.' && character != '!' &&
+            character != 0x2026)
+            continue;
+        Incise incise{.end = walk.after(at), .resume = walk.after(at)};
+        while (incise.resume < spanEnd && isWhiteSpace(walk.at(incise.resume)))
+            incise.resume = walk.after(incise.resume);
+        std::size_t letter = incise.resume;
+        while (letter < spanEnd && !MarkWalk::isLetter(walk.at(letter)))
+            letter = walk.after(letter);
+        if (letter == spanEnd)
+            incise = {.end = spanEnd, .resume = spanEnd};
+        return incise;
+    }
+    return Incise{.end = spanEnd, .resume = spanEnd};
+}
+
+// A span of French speech with its incises left to the narrator.
+void appendWithoutIncises(const MarkWalk& walk, const DialogueSpan& span,
+                          std::vector<DialogueSpan>& spans) {
+    std::size_t speech = span.begin;
+    for (std::size_t at = span.begin; at < span.end;) {
+        const bool startsWord = MarkWalk::isLetter(walk.at(at)) && isWhiteSpace(walk.before(at));
+        const std::size_t end = startsWord ? wordEnd(walk, at) : walk.after(at);
+        std::optional<Incise> incise;
+        if (startsWord && followsSpokenMark(walk, at, speech) &&
+            opensFrenchIncise(walk.slice(at, end), walk.at(end)))
+            incise = inciseAt(walk, at, span.end);
+        if (!incise) {
+            at = end;
+            continue;
+        }
+        std::size_t spoken = at;
+        while (spoken > speech && isWhiteSpace(walk.before(spoken)))
+            spoken = walk.startBefore(spoken);
+        spans.push_back({.begin = speech, .end = spoken});
+        speech = incise->resume;
+        at = speech;
+    }
+    if (speech < span.end)
+        spans.push_back({.begin = speech, .end = span.end});
+}
+
+std::vector<DialogueSpan> quoteSpans(const QuoteConventions& marks, const MarkWalk& walk,
+                                     std::size_t start) {
     std::vector<DialogueSpan> spans;
     for (std::size_t at = start; at < walk.size();) {
         const int character = walk.at(at);
@@ -194,6 +354,24 @@ std::vector<DialogueSpan> dialogueSpans(std::string_view paragraph, std::string_
         at = *end;
     }
     return spans;
+}
+
+} // namespace
+
+std::vector<DialogueSpan> dialogueSpans(std::string_view paragraph, std::string_view language) {
+    const QuoteConventions& marks = conventionsFor(language);
+    const MarkWalk walk(paragraph);
+    const std::size_t start = firstNonSpace(walk);
+    std::vector<DialogueSpan> spans =
+        marks.dashDialogue && start < walk.size() && opensDashParagraph(walk, start)
+            ? dashSpans(walk, start)
+            : quoteSpans(marks, walk, start);
+    if (!marks.unmarkedIncises)
+        return spans;
+    std::vector<DialogueSpan> spoken;
+    for (const DialogueSpan& span : spans)
+        appendWithoutIncises(walk, span, spoken);
+    return spoken;
 }
 
 } // namespace kestrova::speech
