@@ -181,7 +181,8 @@ ConversionRequest askedRequest(const ConvertOptions& options) {
     asked.input.documentChoices = options.documentChoices;
     asked.output.toStandardOutput = options.toStandardOutput();
     asked.output.path = options.output;
-    asked.output.container = options.type;
+    // A read-along book's audio files are MP3.
+    asked.output.container = options.writesReadAlongBook() ? Container::Mp3 : options.type;
     asked.output.bitrateKbps = options.bitrateKbps;
     asked.output.format = AudioFormat::fromFormatCode(
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));

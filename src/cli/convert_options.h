@@ -36,6 +36,8 @@ struct ConvertOptions {
     std::string output;
     std::string folder;
     std::optional<speech::Container> type;
+    // --type epub: a read-along book (an EPUB ending of -o asks for one too).
+    bool readAlongType = false;
     std::optional<int> bitrateKbps; // M4B's AAC bit rate
     std::vector<std::string> inputs;
     // What every input is read as; none: each file's content and name choose (--ssml too
@@ -71,6 +73,8 @@ struct ConvertOptions {
                chapterPauseMs;
     }
     bool toStandardOutput() const { return output == "-"; }
+    // An EPUB 3 book with its narration, by --type epub or -o's ending.
+    bool writesReadAlongBook() const;
     // SSML named by --ssml or --input-type.
     bool namesSsml() const { return controls.ssml || inputType == speech::InputKind::Ssml; }
 
