@@ -1,0 +1,180 @@
+// Read-along books: an EPUB 3 written again with its narration, as EPUBCheck, Python's zip and
+// XML readers and ffprobe see it; and what a read-along book cannot be made of.
+
+#include "support/running_program.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrova::cli {
+namespace read_along_test {
+
+using test::Outcome;
+using test::ScratchDir;
+namespace fs = std::filesystem;
+
+// Chapters, inline markup inside sentences and an entity: the places the spans must respect.
+constexpr std::string_view bookMarkdown =
+    "---\ntitle: The Small Book\nauthor: Ann Writer\nlang: en\n---\n\n"
+    "# One Beginning\n\n"
+    "The first chapter starts *here*. It has two sentences, fish & chips.\n\n"
+    "# Two Middle\n\n"
+    "In the middle of **things**.\n\n"
+    "Another paragraph.\n";
+
+Outcome convert(const ScratchDir& scratch, std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "convert");
+    return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
+}
+
+void writeBook(const ScratchDir& scratch, const std::string& to, const std::string& name) {
+    test::writeBytes(scratch / "book.md", bookMarkdown);
+    const Outcome made =
+        test::runProgram("/usr/bin/pandoc",
+                         {"-s", "-f", "markdown", "-t", to, "-o", name, "book.md"}, scratch.path());
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+}
+
+// What an independent reader finds wrong with the read-along book (sys.argv[1]) made of
+// book.epub beside it: one line each, then a count of the overlays and their pars.
+constexpr const char* readAlongProblems = R"PY(
+import posixpath, subprocess, sys, tempfile, urllib.parse, zipfile
+import xml.etree.ElementTree as ET
+out, inp = zipfile.ZipFile(sys.argv[1]), zipfile.ZipFile('book.epub')
+OPF, SMIL = '{http://www.idpf.org/2007/opf}', '{http://www.w3.org/ns/SMIL}'
+problems = []
+first = out.infolist()[0]
+if (first.filename, first.compress_type, out.read(first)) != ('mimetype', zipfile.ZIP_STORED, b'application/epub+zip'):
+    problems.append('mimetype is not first and stored')
+root = ET.fromstring(out.read('META-INF/container.xml'))
+opfname = root.find('.//{urn:oasis:names:tc:opendocument:xmlns:container}rootfile').get('full-path')
+opf = ET.fromstring(out.read(opfname))
+def entry(frm, href):
+    return posixpath.normpath(posixpath.join(posixpath.dirname(frm), urllib.parse.unquote(href)))
+items = {item.get('id'): item for item in opf.find(OPF + 'manifest')}
+metas = opf.find(OPF + 'metadata').findall(OPF + 'meta')
+durations = {m.get('refines'): m.text for m in metas if m.get('property') == 'media:duration'}
+def seconds(clock):
+    h, m, s = clock.split(':')
+    return int(h) * 3600 + int(m) * 60 + float(s)
+def probed(data):
+    with tempfile.NamedTemporaryFile(suffix='.mp3') as f:
+        f.write(data); f.flush()
+        return float(subprocess.run(['ffprobe', '-v', 'error', '-show_entries', 'format=duration',
+                                     '-of', 'csv=p=0', f.name], capture_output=True, text=True).stdout)
+overlaid = [item for item in items.values() if item.get('media-overlay')]
+total, pars, narrated = 0, 0, set()
+for item in overlaid:
+    document = entry(opfname, item.get('href'))
+    narrated.add(document)
+    overlayId = item.get('media-overlay')
+    smilName = entry(opfname, items[overlayId].get('href'))
+    smil, page = ET.fromstring(out.read(smilName)), ET.fromstring(out.read(document))
+    ids = [e.get('id') for e in page.iter() if e.get('id')]
+    place, end, audio = -1, 0.0, None
+    for par in smil.iter(SMIL + 'par'):
+        pars += 1
+        path, fragment = par.find(SMIL + 'text').get('src').split('#')
+        clip = par.find(SMIL + 'audio')
+        audio = entry(smilName, clip.get('src'))
+        if entry(smilName, path) != document or fragment not in ids:
+            problems.append('no element %s in %s' % (fragment, document)); continue
+        if ids.index(fragment) <= place:
+            problems.append('%s out of the document order' % fragment)
+        place = ids.index(fragment)
+        begin, finish = float(clip.get('clipBegin')[:-1]), float(clip.get('clipEnd')[:-1])
+        if not end <= begin < finish:
+            problems.append('clip %s-%s overlaps the one ending at %s' % (begin, finish, end))
+        end = finish
+    length = probed(out.read(audio))
+    if end > length + 0.001:
+        problems.append('a clip ends at %s, past the %s s of %s' % (end, length, audio))
+    declared = seconds(durations['#' + overlayId])
+    if abs(declared - length) > 0.1:
+        problems.append('%s declared %s s long, ffprobe says %s' % (audio, declared, length))
+    total += declared
+    if ''.join(page.itertext()) != ''.join(ET.fromstring(inp.read(document)).itertext()):
+        problems.append('the text of %s changed' % document)
+if abs(seconds(durations[None]) - total) > 0.0005:
+    problems.append('total duration %s is not the sum %s' % (durations[None], total))
+for info in inp.infolist():
+    if info.filename not in narrated | {opfname} and out.read(info.filename) != inp.read(info):
+        problems.append('%s changed' % info.filename)
+properties = sorted((m.get('property'), m.text) for m in metas if m.get('property', '').startswith('schema:'))
+if properties != [('schema:accessMode', 'auditory'), ('schema:accessMode', 'textual'),
+                  ('schema:accessibilityFeature', 'synchronizedAudioText')]:
+    problems.append('accessibility metadata %s' % properties)
+print('\n'.join(problems + ['overlays %d pars %d' % (len(overlaid), pars)]))
+)PY";
+
+// EPUBCheck's messages of a book: none when it finds nothing wrong.
+std::string epubcheckFindings(const ScratchDir& scratch, const std::string& book) {
+    const Outcome checked = test::runProgram(
+        "/usr/bin/java", {"-jar", "/usr/share/java/epubcheck.jar", book}, scratch.path());
+    std::string findings;
+    std::istringstream lines(checked.standardOutput + checked.standardError);
+    for (std::string line; std::getline(lines, line);)
+        if (line.starts_with("ERROR") || line.starts_with("WARNING") || line.starts_with("FATAL"))
+            findings += line + "\n";
+    if (checked.exitStatus() != 0 && findings.empty())
+        findings = checked.standardOutput + checked.standardError;
+    return findings;
+}
+
+// pandoc's EPUB 3, narrated: EPUBCheck finds nothing; every span, clip and duration agrees
+// with the documents and the audio; the input is untouched; any -j gives the same bytes.
+TEST(ReadAlong, PandocBookIsNarratedAsCheckersSeeIt) {
+    ScratchDir scratch;
+    writeBook(scratch, "epub3", "book.epub");
+    const std::string input = test::readBytes(scratch / "book.epub");
+    const Outcome made =
+        convert(scratch, {"-q", "-e", "slt", "-j", "3", "-o", "narrated.epub", "book.epub"});
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    EXPECT_EQ(made.standardError, "");
+    EXPECT_EQ(test::readBytes(scratch / "book.epub"), input);
+    EXPECT_EQ(epubcheckFindings(scratch, "narrated.epub"), "");
+    // The title page, then the two chapters: seven sentences in all.
+    const std::vector<std::string> problems =
+        test::pythonLines(readAlongProblems, scratch / "narrated.epub");
+    EXPECT_EQ(problems, std::vector<std::string>{"overlays 3 pars 7"});
+
+    const Outcome again = convert(
+        scratch, {"-q", "-e", "slt", "-j", "1", "--type", "epub", "-o", "again.book", "book.epub"});
+    ASSERT_EQ(again.exitStatus(), 0) << again.standardError;
+    EXPECT_EQ(test::readBytes(scratch / "again.book"), test::readBytes(scratch / "narrated.epub"));
+}
+
+// What a read-along book cannot be made of is refused before anything is written: the file
+// already at -o stays as it was, and nothing else appears.
+TEST(ReadAlong, RefusalsLeaveTheFileAtItsPathAlone) {
+    ScratchDir scratch;
+    writeBook(scratch, "epub2", "old.epub");
+    test::writeBytes(scratch / "plain.txt", "Just a line of text.\n");
+    struct Refusal {
+        std::vector<std::string> arguments;
+        std::string says;
+    };
+    const Refusal refusals[] = {
+        {{"plain.txt"}, "is not one"},
+        {{"old.epub"}, "EPUB 2"},
+        {{"--split-chapters", "old.epub"}, "--split-chapters"},
+        {{"--type", "epub", "-d", "out", "old.epub"}, "-o"},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.arguments.front());
+        test::writeBytes(scratch / "out.epub", "what was there");
+        const test::Snapshot before = test::snapshot(scratch.path());
+        std::vector<std::string> call = {"-q", "-e", "slt", "-o", "out.epub"};
+        if (refusal.arguments.front() == "--type")
+            call = {"-q", "-e", "slt"};
+        call.insert(call.end(), refusal.arguments.begin(), refusal.arguments.end());
+        const Outcome refused = convert(scratch, call);
+        EXPECT_EQ(refused.exitStatus(), 2) << refused.standardError;
+        EXPECT_NE(refused.standardError.find(refusal.says), std::string::npos)
+            << refused.standardError;
+        EXPECT_EQ(test::snapshot(scratch.path()), before);
+    }
+}
+
+} // namespace read_along_test
+} // namespace kestrova::cli
