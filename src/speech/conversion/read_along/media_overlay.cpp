@@ -29,7 +29,6 @@ std::string overlayDocument(std::string_view textHref, std::string_view audioHre
                        "<smil xmlns=\"http://www.w3.org/ns/SMIL\" "
                        "xmlns:epub=\"http://www.idpf.org/2007/ops\" version=\"3.0\">\n"
                        "<body>\n";
-    smil.append("<seq id=\"seq1\" epub:textref=\"").append(textHref).append("\">\n");
     unsigned number = 0;
     for (const OverlayClip& clip : clips) {
         smil.append("<par id=\"par").append(std::to_string(++number)).append("\">");
@@ -38,7 +37,7 @@ std::string overlayDocument(std::string_view textHref, std::string_view audioHre
         smil.append(clipClock(clip.beginMs)).append("\" clipEnd=\"");
         smil.append(clipClock(clip.endMs)).append("\"/></par>\n");
     }
-    smil.append("</seq>\n</body>\n</smil>\n");
+    smil.append("</body>\n</smil>\n");
     return smil;
 }
 
