@@ -97,6 +97,16 @@ void BookArchive::addStoredFile(const std::string& entry, const std::filesystem:
         failOfLibzip(archive_.get());
 }
 
+std::time_t BookArchive::firstEntryTime(const std::filesystem::path& book) {
+    int code = 0;
+    const std::unique_ptr<zip_t, Discard> archive(zip_open(book.c_str(), ZIP_RDONLY, &code));
+    zip_stat_t stat;
+    if (archive && zip_stat_index(archive.get(), 0, 0, &stat) == 0 &&
+        (stat.valid & ZIP_STAT_MTIME) != 0)
+        return stat.mtime;
+    return 946'684'800;
+}
+
 void BookArchive::close() {
     if (zip_close(archive_.get()) != 0)
         failOfLibzip(archive_.get());

@@ -30,6 +30,10 @@ public:
     // Writes the archive out and closes it.
     void close();
 
+    // The time of the book's first entry (its mimetype), which every new entry gets; a fixed
+    // time where it has none.
+    static std::time_t firstEntryTime(const std::filesystem::path& book);
+
 private:
     struct Discard {
         void operator()(zip_t* archive) const { zip_discard(archive); }

@@ -81,7 +81,82 @@ xmlNode* itemOf(xmlNode& manifest, const std::string& packageEntry, const std::s
     return nullptr;
 }
 
+bool hasModified(const xmlNode& metadata) {
+    for (const xmlNode* at = metadata.children; at != nullptr; at = at->next)
+        if (isElement(*at, opfNamespace, "meta") &&
+            attribute(*at, "property") == std::optional<std::string>("dcterms:modified"))
+            return true;
+    return false;
+}
+
+// The EPUB 2 attributes of the Dublin Core elements, which EPUB 3 has as refining metas (role,
+// file-as) or not at all (scheme, event).
+void refineOpfAttributes(xmlNode& metadata, IdChooser& ids) {
+    for (xmlNode* element = metadata.children; element != nullptr; element = element->next) {
+        if (element->type != XML_ELEMENT_NODE)
+            continue;
+        std::vector<std::pair<std::string, std::string>> refinements;
+        for (xmlAttr* attr = element->properties; attr != nullptr;) {
+            xmlAttr* next = attr->next;
+            if (attr->ns != nullptr &&
+                std::string_view(reinterpret_cast<const char*>(attr->ns->href)) == opfNamespace) {
+                const std::string name = reinterpret_cast<const char*>(attr->name);
+                const auto value = attribute(*element, name.c_str(), opfNamespace);
+                if ((name == "role" || name == "file-as") && value && !value->empty())
+                    refinements.emplace_back(name, *value);
+                xmlRemoveProp(attr);
+            }
+            attr = next;
+        }
+        if (refinements.empty())
+            continue;
+        std::string id = attribute(*element, "id").value_or("");
+        if (id.empty()) {
+            id = ids.free("ra-creator");
+            xmlSetProp(element, xml("id"), xml(id.c_str()));
+        }
+        for (const auto& [property, value] : refinements) {
+            xmlNode* meta =
+                xmlNewTextChild(&metadata, metadata.ns, xml("meta"), xml(value.c_str()));
+            xmlNewProp(meta, xml("refines"), xml(("#" + id).c_str()));
+            xmlNewProp(meta, xml("property"), xml(property.c_str()));
+            if (property == "role")
+                xmlNewProp(meta, xml("scheme"), xml("marc:relators"));
+        }
+    }
+}
+
+void upgradePackage(xmlNode& root, xmlNode& manifest, xmlNode& metadata, IdChooser& ids,
+                    const std::string& packageEntry, const Narration& narration) {
+    xmlSetProp(&root, xml("version"), xml("3.0"));
+    refineOpfAttributes(metadata, ids);
+    if (!hasModified(metadata))
+        addMeta(metadata, "dcterms:modified", narration.modified);
+    xmlNode* item = xmlNewChild(&manifest, manifest.ns, xml("item"), nullptr);
+    xmlNewProp(item, xml("id"), xml(ids.free("ra-nav").c_str()));
+    xmlNewProp(item, xml("href"), xml(referenceBetween(packageEntry, narration.navEntry).c_str()));
+    xmlNewProp(item, xml("media-type"), xml("application/xhtml+xml"));
+    xmlNewProp(item, xml("properties"), xml("nav"));
+}
+
 } // namespace
+
+std::vector<std::string> xhtmlEntries(std::string_view packageXml, const std::string& packageEntry,
+                                      const std::function<void(const std::string&)>& fail) {
+    const Document document = parse(packageXml, fail);
+    xmlNode* root = xmlDocGetRootElement(document.get());
+    xmlNode* manifest = root ? childElement(*root, "manifest") : nullptr;
+    std::vector<std::string> entries;
+    for (xmlNode* at = manifest ? manifest->children : nullptr; at != nullptr; at = at->next) {
+        if (!isElement(*at, opfNamespace, "item") ||
+            attribute(*at, "media-type") != std::optional<std::string>("application/xhtml+xml"))
+            continue;
+        const auto href = attribute(*at, "href");
+        if (const auto place = href ? epub::resolveReference(packageEntry, *href) : std::nullopt)
+            entries.push_back(place->entry);
+    }
+    return entries;
+}
 
 std::string narratedPackage(std::string_view packageXml, const std::string& packageEntry,
                             const Narration& narration,
@@ -93,6 +168,8 @@ std::string narratedPackage(std::string_view packageXml, const std::string& pack
     if (manifest == nullptr || metadata == nullptr)
         fail("its package document has no manifest or no metadata");
     IdChooser ids(*root);
+    if (!narration.navEntry.empty())
+        upgradePackage(*root, *manifest, *metadata, ids, packageEntry, narration);
 
     std::uint64_t totalMs = 0;
     unsigned number = 0;

@@ -3,6 +3,7 @@
 #include "speech/audio_format.h"
 #include "speech/conversion/read_along/book_archive.h"
 #include "speech/conversion/read_along/entry_references.h"
+#include "speech/conversion/read_along/epub3_upgrade.h"
 #include "speech/conversion/read_along/media_overlay.h"
 #include "speech/conversion/read_along/narration_pieces.h"
 #include "speech/conversion/read_along/package_overlays.h"
@@ -15,6 +16,7 @@
 #include "speech/text/readers/xml/book_xml.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace kestrova::speech::read_along {
 namespace {
@@ -93,12 +95,10 @@ ReadAlongBook::ReadAlongBook(const ConversionRequest& request, PrivateFolder& fo
         epub::packageEntryOf(input_.read("META-INF/container.xml", longestDocument), refuse);
     packageXml_ = input_.read(packageEntry_, longestDocument);
     const epub::Package package = epub::readPackage(packageXml_, packageEntry_, refuse);
-    if (package.majorVersion < 3)
-        throw RequestRefused(
-            RefusalKind::Usage,
-            bookFailure(request.input.path, "a read-along book is made of an EPUB 3 book; this is "
-                                            "EPUB " +
-                                                std::to_string(package.majorVersion)));
+    upgraded_ = package.majorVersion < 3;
+    ncxEntry_ = package.ncxEntry;
+    title_ = package.metadata.title;
+    language_ = package.metadata.language;
     for (const epub::SpineItem& item : package.spine)
         spine_.push_back(item.entry);
 }
@@ -192,11 +192,39 @@ void ReadAlongBook::narrate(const DocumentNarration& narration, const SpeechTimi
                  writtenFormat(container, request_.output.format), request_.output.bitrateKbps,
                  request_.output.path, cancel_);
     audioFiles_.emplace_back(narrated.audioEntry, audio);
-    overlays_.emplace_back(
+    documents_.emplace_back(
         narrated.overlayEntry,
         overlayDocument(referenceBetween(narrated.overlayEntry, narration.entry),
                         referenceBetween(narrated.overlayEntry, narrated.audioEntry), clips));
     package.documents.push_back(std::move(narrated));
+}
+
+void ReadAlongBook::upgrade(std::map<std::string, std::string>& replaced, Narration& package) {
+    const auto refuse = [this](const std::string& reason) {
+        fail(reason);
+    };
+    std::vector<epub::TocEntry> entries;
+    if (!ncxEntry_.empty())
+        entries = epub::ncxEntries(input_.read(ncxEntry_, longestDocument), ncxEntry_, refuse);
+    if (entries.empty())
+        for (const std::string& entry : spine_)
+            entries.push_back({.place = {.entry = entry, .fragment = {}}, .title = {}});
+    package.navEntry = freeEntry(std::string(folderOf(packageEntry_)) + "nav.xhtml");
+    added_.push_back(package.navEntry);
+    documents_.emplace_back(package.navEntry,
+                            navigationDocument(entries, package.navEntry, title_, language_));
+    const std::time_t time = BookArchive::firstEntryTime(request_.input.path);
+    std::tm utc{};
+    gmtime_r(&time, &utc);
+    char modified[32];
+    std::strftime(modified, sizeof modified, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    package.modified = modified;
+    for (const std::string& entry : xhtmlEntries(packageXml_, packageEntry_, refuse)) {
+        const auto marked = replaced.find(entry);
+        std::string page = asHtml5Page(
+            marked != replaced.end() ? marked->second : input_.read(entry, longestDocument));
+        replaced.insert_or_assign(entry, std::move(page));
+    }
 }
 
 std::filesystem::path ReadAlongBook::write(const std::filesystem::path& wave,
@@ -209,19 +237,23 @@ std::filesystem::path ReadAlongBook::write(const std::filesystem::path& wave,
     Narration package{.documents = {},
                       .styleSheetEntry = styleSheetEntry_,
                       .activeClass = std::string(activeClass),
-                      .narrator = request_.speech.voice.displayName};
+                      .narrator = request_.speech.voice.displayName,
+                      .navEntry = {},
+                      .modified = {}};
     std::map<std::string, std::string> replaced;
     for (const DocumentNarration& narration : documentNarrations(timings, spine_))
         narrate(narration, timings, replaced, package, pieces);
     if (package.documents.empty())
         fail("none of its sentences could be marked in its text");
+    if (upgraded_)
+        upgrade(replaced, package);
     replaced.emplace(packageEntry_,
                      narratedPackage(packageXml_, packageEntry_, package,
                                      [this](const std::string& reason) { fail(reason); }));
     // The input's entries first, in their order, then the new ones.
     archive.copyEntries(request_.input.path, replaced);
     archive.addBytes(styleSheetEntry_, styleSheet());
-    for (auto& [entry, bytes] : overlays_)
+    for (auto& [entry, bytes] : documents_)
         archive.addBytes(entry, std::move(bytes));
     for (const auto& [entry, file] : audioFiles_)
         archive.addStoredFile(entry, file);

@@ -44,6 +44,8 @@ public:
 private:
     [[noreturn]] void fail(const std::string& reason) const;
     std::string freeEntry(const std::string& wanted) const;
+    // An EPUB 2 book made EPUB 3: its navigation document added, and its pages' declarations.
+    void upgrade(std::map<std::string, std::string>& replaced, Narration& package);
     void narrate(const DocumentNarration& narration, const SpeechTimings& timings,
                  std::map<std::string, std::string>& replaced, Narration& package,
                  NarrationPieces& pieces);
@@ -56,8 +58,14 @@ private:
     std::string packageXml_;
     std::vector<std::string> spine_;
     std::string styleSheetEntry_;
+    // An EPUB 2 book: its NCX (empty: none) and what its navigation document is titled.
+    bool upgraded_ = false;
+    std::string ncxEntry_;
+    std::string title_;
+    std::string language_;
     std::vector<std::string> added_; // entries made here, to keep their names apart
-    std::vector<std::pair<std::string, std::string>> overlays_;             // entry, SMIL
+    // The new documents (overlays, a navigation document) and audio files, added last.
+    std::vector<std::pair<std::string, std::string>> documents_;            // entry, bytes
     std::vector<std::pair<std::string, std::filesystem::path>> audioFiles_; // entry, file
     unsigned crossingSentences_ = 0;
 };
