@@ -1,4 +1,5 @@
 #include "speech/audio/output_files/output_target.h"
+#include "speech/conversion/read_along/made_book.h"
 #include "speech/conversion/read_along/read_along_book.h"
 #include "speech/engines/command/private_folder.h"
 #include "speech/file_failures.h"
@@ -10,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <vector>
 
 namespace kestrova::speech {
@@ -20,10 +22,6 @@ namespace fs = std::filesystem;
 constexpr const char* bookKind = "read-along book";
 
 void refuseWhatABookCannotBe(const ConversionRequest& asked) {
-    if (asked.input.kind != InputKind::Epub)
-        throw RequestRefused(RefusalKind::Usage, "a read-along book is made of an EPUB book; " +
-                                                     quotedName(asked.input.path.native()) +
-                                                     " is not one");
     if (asked.output.toStandardOutput)
         throw RequestRefused(RefusalKind::Usage,
                              "a read-along book is written into a file, not standard output");
@@ -77,6 +75,16 @@ void copyInto(const fs::path& built, OutputTarget& target, const fs::path& shown
     }
 }
 
+fs::path madeBookWritten(const ConversionRequest& asked, PrivateFolder& folder,
+                         const fs::path& wave, const SpeechTimings& timings,
+                         const std::atomic<bool>* cancel) {
+    const read_along::MadeBook made = read_along::makeBook(asked, timings, folder);
+    ConversionRequest narrated = asked;
+    narrated.input.path = made.file;
+    read_along::ReadAlongBook book(narrated, folder, cancel);
+    return book.write(wave, made.timings);
+}
+
 } // namespace
 
 ConversionResult convertToReadAlongBook(ConversionPlan& plan, const ProgressCallback& progress,
@@ -93,7 +101,11 @@ ConversionResult convertToReadAlongBook(ConversionPlan& plan, const ProgressCall
     refuseOutputOverInput(asked.input.path, asked.output.path);
 
     PrivateFolder folder;
-    read_along::ReadAlongBook book(asked, folder, cancel);
+    // An EPUB's package is read before anything is rendered: a book it cannot be is refused
+    // first. Any other input's book is made of what was read aloud.
+    std::optional<read_along::ReadAlongBook> book;
+    if (asked.input.kind == InputKind::Epub)
+        book.emplace(asked, folder, cancel);
     const fs::path wave = folder.file("narration.wav");
     ConversionResult result;
     {
@@ -105,7 +117,8 @@ ConversionResult convertToReadAlongBook(ConversionPlan& plan, const ProgressCall
             rendering.mastering.loudness.truePeakDbtp = defaultTruePeakDbtp;
         result = convertTextFile(plan, progress, cancel);
     }
-    const fs::path built = book.write(wave, result.timings);
+    const fs::path built = book ? book->write(wave, result.timings)
+                                : madeBookWritten(asked, folder, wave, result.timings, cancel);
     OutputTarget target(asked.output.path, targetOptions);
     copyInto(built, target, asked.output.path);
     if (cancel != nullptr && cancel->load())
