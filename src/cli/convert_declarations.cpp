@@ -233,8 +233,8 @@ void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
                     options.type = types.at(lower);
             },
             "File type, whatever OUT's ending: " + listedAs(typeNames, "or") +
-                " (raw: 16-bit little-endian PCM, no header; epub: a read-along book, the EPUB "
-                "3 INPUT with its narration in MP3 files, each sentence highlighted as it is "
+                " (raw: 16-bit little-endian PCM, no header; epub: a read-along book, an EPUB 3 "
+                "of INPUT with its narration in MP3 files, each sentence highlighted as it is "
                 "read). All but " +
                 listedAs(unstreamable, "and") + " and epub can be streamed")
         ->type_name(CLI::detail::join(typeNames, "|"))
