@@ -172,6 +172,77 @@ TEST(ReadAlong, MarkdownBecomesANarratedBook) {
               std::vector<std::string>{"overlays 2 pars 6"});
 }
 
+// A book made by hand: two chapters at anchors of one page; two sentences across the emphasis
+// between them, which one span holds together; and one that ends after an emphasis it began
+// inside of, which no span holds: it is read aloud, not highlighted. One warning says both;
+// EPUBCheck finds nothing wrong.
+constexpr const char* handMadeBook = R"PY(
+import sys, zipfile
+page = '''<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE html>
+<html xmlns="http://www.w3.org/1999/xhtml" xml:lang="en" lang="en">
+<head><title>Anchors</title></head>
+<body>
+<h2 id="first">First part</h2>
+<p>It begins <em>plainly. Then</em> it goes on.</p>
+<p><em>Alone. Across</em> the end.</p>
+<h2 id="second">Second part</h2>
+<p>Fish &amp; chips are <b>good</b>.</p>
+</body>
+</html>
+'''
+nav = '''<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE html>
+<html xmlns="http://www.w3.org/1999/xhtml" xmlns:epub="http://www.idpf.org/2007/ops" xml:lang="en" lang="en">
+<head><title>Contents</title></head>
+<body><nav epub:type="toc"><ol>
+<li><a href="page.xhtml#first">First part</a></li>
+<li><a href="page.xhtml#second">Second part</a></li>
+</ol></nav></body>
+</html>
+'''
+opf = '''<?xml version="1.0" encoding="UTF-8"?>
+<package xmlns="http://www.idpf.org/2007/opf" version="3.0" unique-identifier="id">
+<metadata xmlns:dc="http://purl.org/dc/elements/1.1/">
+<dc:identifier id="id">urn:uuid:00000000-0000-4000-8000-000000000031</dc:identifier>
+<dc:title>Anchors</dc:title><dc:language>en</dc:language>
+<meta property="dcterms:modified">2020-01-01T00:00:00Z</meta>
+</metadata>
+<manifest>
+<item id="nav" href="nav.xhtml" media-type="application/xhtml+xml" properties="nav"/>
+<item id="page" href="page.xhtml" media-type="application/xhtml+xml"/>
+</manifest>
+<spine><itemref idref="page"/></spine>
+</package>
+'''
+container = '''<?xml version="1.0"?>
+<container version="1.0" xmlns="urn:oasis:names:tc:opendocument:xmlns:container">
+<rootfiles><rootfile full-path="OPS/book.opf" media-type="application/oebps-package+xml"/></rootfiles>
+</container>
+'''
+with zipfile.ZipFile(sys.argv[1], 'w') as book:
+    book.writestr('mimetype', 'application/epub+zip', zipfile.ZIP_STORED)
+    for name, text in [('META-INF/container.xml', container), ('OPS/book.opf', opf),
+                       ('OPS/nav.xhtml', nav), ('OPS/page.xhtml', page)]:
+        book.writestr(name, text, zipfile.ZIP_DEFLATED)
+)PY";
+
+TEST(ReadAlong, SentencesAcrossMarkupShareASpanOrAreReadAlone) {
+    ScratchDir scratch;
+    test::pythonLines(handMadeBook, scratch / "anchors.epub");
+    const Outcome made =
+        convert(scratch, {"-q", "-e", "slt", "-o", "narrated-anchors.epub", "anchors.epub"});
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    EXPECT_EQ(made.standardError,
+              "kestrova-wav-cli: warning: \"anchors.epub\": 2 sentences across the markup "
+              "between them highlighted together; 1 sentence across the markup around them read "
+              "aloud, not highlighted\n");
+    EXPECT_EQ(epubcheckFindings(scratch, "narrated-anchors.epub"), "");
+    // Seven sentences: the headings, the two together, "Alone.", and "Fish & chips are good."
+    EXPECT_EQ(test::pythonLines(readAlongProblems, scratch / "narrated-anchors.epub"),
+              std::vector<std::string>{"overlays 1 pars 5"});
+}
+
 // What a read-along book cannot be made of is refused before anything is written: the file
 // already at -o stays as it was, and nothing else appears.
 TEST(ReadAlong, RefusalsLeaveTheFileAtItsPathAlone) {

@@ -52,9 +52,44 @@ const char* audioEnding(Container container) {
     }
 }
 
+struct PlacedSentence {
+    SentencePlace place;
+    OverlayClip clip;
+};
+
 std::string styleSheet() {
     return "/* The sentence being read aloud. */\n." + std::string(activeClass) +
            " {\n  background-color: #fff0a0;\n  color: #000000;\n}\n";
+}
+
+// The last of the sentences from `first` on, in the document's order, that one span can hold
+// with it: the first itself where it holds whole elements, else it and the fewest that follow
+// (at most a few, none over another) that do together; placed.size() where none do.
+std::size_t lastOfSpan(std::string_view document, const std::vector<PlacedSentence>& placed,
+                       std::size_t first) {
+    constexpr std::size_t mostJoined = 8;
+    for (std::size_t last = first; last < placed.size() && last < first + mostJoined; ++last) {
+        if (last > first && placed[last].place.begin < placed[last - 1].place.end)
+            break;
+        if (holdsWholeElements(document, placed[first].place.begin, placed[last].place.end))
+            return last;
+    }
+    return placed.size();
+}
+
+std::string sentences(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " sentence" : " sentences");
+}
+
+// What became of the sentences across markup, in one warning.
+std::string crossingWarning(std::size_t joined, std::size_t unmarked) {
+    std::string said;
+    if (joined > 0)
+        said = sentences(joined) + " across the markup between them highlighted together";
+    if (unmarked > 0)
+        said += (said.empty() ? "" : "; ") + sentences(unmarked) +
+                " across the markup around them read aloud, not highlighted";
+    return said;
 }
 
 } // namespace
@@ -123,11 +158,7 @@ void ReadAlongBook::narrate(const DocumentNarration& narration, const SpeechTimi
     const std::string document = input_.read(narration.entry, longestDocument);
     const std::string prefix = freeIdPrefix(document);
     // Clips in speaking order, each to where the next sentence of the narration begins.
-    struct Placed {
-        SentencePlace place;
-        OverlayClip clip;
-    };
-    std::vector<Placed> placed;
+    std::vector<PlacedSentence> placed;
     for (const std::size_t i : narration.sentences) {
         const SentenceTiming& sentence = timings.sentences[i];
         const std::uint64_t next =
@@ -144,22 +175,33 @@ void ReadAlongBook::narrate(const DocumentNarration& narration, const SpeechTimi
             placed.push_back({place, clip});
     }
     // Spans in the document's order, none over another and none across the markup.
-    std::stable_sort(placed.begin(), placed.end(), [](const Placed& a, const Placed& b) {
-        return a.place.begin < b.place.begin;
-    });
+    std::stable_sort(placed.begin(), placed.end(),
+                     [](const PlacedSentence& a, const PlacedSentence& b) {
+                         return a.place.begin < b.place.begin;
+                     });
     std::vector<SentencePlace> places;
     std::vector<std::string> ids;
     std::vector<OverlayClip> clips;
-    for (Placed& one : placed) {
-        const bool clear = places.empty() || places.back().end <= one.place.begin;
-        if (!clear || !holdsWholeElements(document, one.place.begin, one.place.end)) {
-            ++crossingSentences_;
+    for (std::size_t i = 0; i < placed.size();) {
+        const std::size_t last = lastOfSpan(document, placed, i);
+        if (last == placed.size() ||
+            (!places.empty() && places.back().end > placed[i].place.begin)) {
+            ++unmarkedSentences_;
+            ++i;
             continue;
         }
-        one.clip.spanId = prefix + std::to_string(ids.size() + 1);
-        places.push_back(one.place);
-        ids.push_back(one.clip.spanId);
-        clips.push_back(one.clip);
+        // Sentences across the markup between them share one span and one clip.
+        joinedSentences_ += last > i ? last - i + 1 : 0;
+        OverlayClip clip = placed[i].clip;
+        for (std::size_t k = i; k <= last; ++k) {
+            clip.beginMs = std::min(clip.beginMs, placed[k].clip.beginMs);
+            clip.endMs = std::max(clip.endMs, placed[k].clip.endMs);
+        }
+        clip.spanId = prefix + std::to_string(ids.size() + 1);
+        places.push_back({.begin = placed[i].place.begin, .end = placed[last].place.end});
+        ids.push_back(clip.spanId);
+        clips.push_back(clip);
+        i = last + 1;
     }
     if (clips.empty())
         return;
@@ -257,11 +299,9 @@ std::filesystem::path ReadAlongBook::write(const std::filesystem::path& wave,
         archive.addBytes(entry, std::move(bytes));
     for (const auto& [entry, file] : audioFiles_)
         archive.addStoredFile(entry, file);
-    if (crossingSentences_ > 0 && request_.callbacks.warning)
+    if (request_.callbacks.warning && (joinedSentences_ > 0 || unmarkedSentences_ > 0))
         request_.callbacks.warning(quotedName(request_.input.path.native()) + ": " +
-                                   std::to_string(crossingSentences_) +
-                                   " sentences cross the markup around them: they are read "
-                                   "aloud but not highlighted");
+                                   crossingWarning(joinedSentences_, unmarkedSentences_));
     archive.close();
     return book;
 }

@@ -67,7 +67,9 @@ private:
     // The new documents (overlays, a navigation document) and audio files, added last.
     std::vector<std::pair<std::string, std::string>> documents_;            // entry, bytes
     std::vector<std::pair<std::string, std::filesystem::path>> audioFiles_; // entry, file
-    unsigned crossingSentences_ = 0;
+    // Sentences across markup: highlighted in one span with their neighbours, or not at all.
+    std::size_t joinedSentences_ = 0;
+    std::size_t unmarkedSentences_ = 0;
 };
 
 } // namespace kestrova::speech::read_along
