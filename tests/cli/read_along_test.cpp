@@ -274,5 +274,24 @@ TEST(ReadAlong, RefusalsLeaveTheFileAtItsPathAlone) {
     }
 }
 
+// A book that replaces a file keeps the file's mode; a device that takes no more fails the
+// conversion with status 1 in one line naming it and the reason.
+TEST(ReadAlong, ReplacesKeepingTheModeAndFailsOnAFullDevice) {
+    ScratchDir scratch;
+    test::writeBytes(scratch / "notes.txt", "A short note. Another one.\n");
+    test::writeBytes(scratch / "out.epub", "what was there");
+    fs::permissions(scratch / "out.epub", fs::perms(0640));
+    const Outcome made = convert(scratch, {"-q", "-e", "slt", "-o", "out.epub", "notes.txt"});
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    EXPECT_EQ(fs::status(scratch / "out.epub").permissions() & fs::perms::all, fs::perms(0640));
+    EXPECT_TRUE(test::readBytes(scratch / "out.epub").starts_with("PK\x03\x04"));
+
+    const Outcome full =
+        convert(scratch, {"-q", "-e", "slt", "--type", "epub", "-o", "/dev/full", "notes.txt"});
+    EXPECT_EQ(full.exitStatus(), 1);
+    EXPECT_EQ(full.standardError, "kestrova-wav-cli: cannot write the read-along book "
+                                  "\"/dev/full\": No space left on device\n");
+}
+
 } // namespace read_along_test
 } // namespace kestrova::cli
