@@ -181,8 +181,9 @@ ConversionRequest askedRequest(const ConvertOptions& options) {
     asked.input.documentChoices = options.documentChoices;
     asked.output.toStandardOutput = options.toStandardOutput();
     asked.output.path = options.output;
-    // A read-along book's audio files are MP3.
-    asked.output.container = options.writesReadAlongBook() ? Container::Mp3 : options.type;
+    // A read-along book's container is that of its audio files.
+    asked.output.container =
+        options.writesReadAlongBook() ? options.readAlongAudioContainer() : options.type;
     asked.output.bitrateKbps = options.bitrateKbps;
     asked.output.format = AudioFormat::fromFormatCode(
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));

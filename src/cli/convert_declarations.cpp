@@ -234,11 +234,20 @@ void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
             },
             "File type, whatever OUT's ending: " + listedAs(typeNames, "or") +
                 " (raw: 16-bit little-endian PCM, no header; epub: a read-along book, an EPUB 3 "
-                "of INPUT with its narration in MP3 files, each sentence highlighted as it is "
-                "read). All but " +
+                "of INPUT with its narration in audio files (--read-along-audio), each sentence "
+                "highlighted as it is read). All but " +
                 listedAs(unstreamable, "and") + " and epub can be streamed")
         ->type_name(CLI::detail::join(typeNames, "|"))
         ->check(CLI::IsMember(typeNames, CLI::ignore_case).description(""));
+    const std::map<std::string, Container> readAlongAudio = {
+        {"mp3", Container::Mp3}, {"aac", Container::M4b}, {"opus", Container::OggOpus}};
+    convertCommand
+        ->add_option("--read-along-audio", options.readAlongAudio,
+                     "Audio files of a read-along book (--type epub): mp3 (the default), aac "
+                     "(AAC in MP4, as --bitrate sets for M4B) or opus (a type EPUB 3.3 has, "
+                     "not EPUB 3.2)")
+        ->type_name("mp3|aac|opus")
+        ->transform(CLI::CheckedTransformer(readAlongAudio, CLI::ignore_case).description(""));
     convertCommand
         ->add_option("--bitrate", options.bitrateKbps,
                      "AAC bit rate of an M4B file in kb/s, a decimal number 8 to 320 (default "

@@ -18,8 +18,11 @@ using namespace kestrova::speech;
 // -o for the one input, or -d for several; standard input read once, its sound sent somewhere.
 // A read-along book is one file of one book: named by -o, holding its own audio files.
 void checkReadAlongBook(const ConvertOptions& options) {
-    if (!options.writesReadAlongBook())
+    if (!options.writesReadAlongBook()) {
+        if (options.readAlongAudio)
+            throw UsageError("--read-along-audio is for a read-along book (--type epub)");
         return;
+    }
     if (options.output.empty() || options.toStandardOutput() || options.inputs.size() != 1)
         throw UsageError("a read-along book (--type epub) is written from one INPUT into the "
                          "file -o names");
@@ -99,7 +102,7 @@ void checkRate(const ConvertOptions& options) {
     // One input's output, or each under the ending of --type (a wave file without it).
     const Container container =
         options.writesReadAlongBook()
-            ? Container::Mp3
+            ? options.readAlongAudioContainer()
             : writtenContainer(options.type, options.output, options.toStandardOutput());
     const AudioFormat format = AudioFormat::fromFormatCode(*options.formatCode);
     if (writtenFormat(container, format) == format)

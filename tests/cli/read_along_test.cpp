@@ -159,12 +159,13 @@ TEST(ReadAlong, PandocBooksAreNarratedAsCheckersSeeThem) {
 }
 
 // A Markdown file's read-along book is made of what was read aloud, a content document per
-// chapter; EPUBCheck and the independent reader find nothing wrong with it either.
+// chapter, here with AAC in MP4 for its audio; EPUBCheck and the independent reader find
+// nothing wrong with it either.
 TEST(ReadAlong, MarkdownBecomesANarratedBook) {
     ScratchDir scratch;
     test::writeBytes(scratch / "book.md", bookMarkdown);
-    const Outcome made =
-        convert(scratch, {"-q", "-e", "slt", "-o", "narrated-book.epub", "book.md"});
+    const Outcome made = convert(scratch, {"-q", "-e", "slt", "--read-along-audio", "aac", "-o",
+                                           "narrated-book.epub", "book.md"});
     ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
     EXPECT_EQ(epubcheckFindings(scratch, "narrated-book.epub"), "");
     // Two chapters: each heading, then three sentences and two.
@@ -255,6 +256,8 @@ TEST(ReadAlong, RefusalsLeaveTheFileAtItsPathAlone) {
     };
     const Refusal refusals[] = {
         {{"--type", "epub", "-o", "-", "old.epub"}, "-o"},
+        {{"--type", "mp3", "--read-along-audio", "aac", "-o", "x.mp3", "old.epub"},
+         "--read-along-audio"},
         {{"--split-chapters", "old.epub"}, "--split-chapters"},
         {{"--type", "epub", "-d", "out", "old.epub"}, "-o"},
     };

@@ -1,5 +1,7 @@
 #include "speech/conversion/read_along/narration_pieces.h"
 
+#include "speech/audio/mp4/mp4_audio_writer.h"
+#include "speech/audio/mp4/mp4_output.h"
 #include "speech/audio/sndfile/sound_file_writer.h"
 #include "speech/base/unique_fd.h"
 #include "speech/file_failures.h"
@@ -20,16 +22,9 @@ NarrationPieces::NarrationPieces(const std::filesystem::path& wave) : wave_(wave
     frames_ = static_cast<std::uint64_t>(info.frames);
 }
 
-void NarrationPieces::write(std::uint64_t begin, std::uint64_t end,
-                            const std::filesystem::path& file, Container container,
-                            const AudioFormat& format, std::optional<int> bitrateKbps,
-                            const std::filesystem::path& shownAs, const std::atomic<bool>* cancel) {
-    const UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!fd)
-        throw FileError(outputFailure(shownAs, std::strerror(errno), "read-along book"));
-    SoundFileWriter writer(fd.get(), container, format, shownAs, end - begin, {}, cancel);
-    if (container == Container::Mp3 && bitrateKbps)
-        writer.setConstantBitrate(*bitrateKbps);
+template <typename Writer>
+void NarrationPieces::copy(std::uint64_t begin, std::uint64_t end, Writer& writer,
+                           const std::atomic<bool>* cancel) {
     if (sf_seek(file_.get(), static_cast<sf_count_t>(begin), SEEK_SET) < 0)
         throw FileError(inputFailure("read", wave_, sf_strerror(file_.get())));
     std::vector<std::int16_t> block(1 << 16);
@@ -45,6 +40,30 @@ void NarrationPieces::write(std::uint64_t begin, std::uint64_t end,
         at += static_cast<std::uint64_t>(read);
     }
     writer.close();
+}
+
+void NarrationPieces::write(std::uint64_t begin, std::uint64_t end,
+                            const std::filesystem::path& file, Container container,
+                            const AudioFormat& format, std::optional<int> bitrateKbps,
+                            const std::filesystem::path& shownAs, const std::atomic<bool>* cancel) {
+    const UniqueFd fd(::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!fd)
+        throw FileError(outputFailure(shownAs, std::strerror(errno), "read-along book"));
+    if (container == Container::M4b) {
+        Mp4Output writer(Mp4WriterArguments{
+            .fd = fd.get(),
+            .format = format,
+            .path = shownAs,
+            .tags = {},
+            .bitrateKbps = bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(format)),
+            .cancel = cancel});
+        copy(begin, end, writer, cancel);
+        return;
+    }
+    SoundFileWriter writer(fd.get(), container, format, shownAs, end - begin, {}, cancel);
+    if (container == Container::Mp3 && bitrateKbps)
+        writer.setConstantBitrate(*bitrateKbps);
+    copy(begin, end, writer, cancel);
 }
 
 } // namespace kestrova::speech::read_along
