@@ -24,13 +24,14 @@ NarrationPieces::NarrationPieces(const std::filesystem::path& wave) : wave_(wave
 
 template <typename Writer>
 void NarrationPieces::copy(std::uint64_t begin, std::uint64_t end, Writer& writer,
-                           const std::atomic<bool>* cancel) {
+                           const std::filesystem::path& shownAs, const std::atomic<bool>* cancel) {
     if (sf_seek(file_.get(), static_cast<sf_count_t>(begin), SEEK_SET) < 0)
         throw FileError(inputFailure("read", wave_, sf_strerror(file_.get())));
     std::vector<std::int16_t> block(1 << 16);
     for (std::uint64_t at = begin; at < end;) {
         if (cancel != nullptr && cancel->load())
-            throw ConversionCancelled("the conversion was stopped");
+            throw ConversionCancelled(
+                outputFailure(shownAs, "the conversion was cancelled", "read-along book"));
         const auto wanted =
             static_cast<sf_count_t>(std::min<std::uint64_t>(block.size(), end - at));
         const sf_count_t read = sf_readf_short(file_.get(), block.data(), wanted);
@@ -57,13 +58,13 @@ void NarrationPieces::write(std::uint64_t begin, std::uint64_t end,
             .tags = {},
             .bitrateKbps = bitrateKbps.value_or(Mp4AudioWriter::defaultBitrateKbps(format)),
             .cancel = cancel});
-        copy(begin, end, writer, cancel);
+        copy(begin, end, writer, shownAs, cancel);
         return;
     }
     SoundFileWriter writer(fd.get(), container, format, shownAs, end - begin, {}, cancel);
     if (container == Container::Mp3 && bitrateKbps)
         writer.setConstantBitrate(*bitrateKbps);
-    copy(begin, end, writer, cancel);
+    copy(begin, end, writer, shownAs, cancel);
 }
 
 } // namespace kestrova::speech::read_along

@@ -29,7 +29,7 @@ public:
 private:
     template <typename Writer>
     void copy(std::uint64_t begin, std::uint64_t end, Writer& writer,
-              const std::atomic<bool>* cancel);
+              const std::filesystem::path& shownAs, const std::atomic<bool>* cancel);
 
     struct Close {
         void operator()(SNDFILE* file) const { sf_close(file); }
