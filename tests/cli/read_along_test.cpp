@@ -22,9 +22,10 @@ constexpr std::string_view bookMarkdown =
     "In the middle of **things**.\n\n"
     "Another paragraph.\n";
 
-Outcome convert(const ScratchDir& scratch, std::vector<std::string> arguments) {
+Outcome convert(const ScratchDir& scratch, std::vector<std::string> arguments,
+                const test::ProgramSetup& setup = {}) {
     arguments.insert(arguments.begin(), "convert");
-    return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
+    return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path(), setup);
 }
 
 void writeBook(const ScratchDir& scratch, const std::string& to, const std::string& name) {
@@ -132,7 +133,7 @@ std::string epubcheckFindings(const ScratchDir& scratch, const std::string& book
 
 // pandoc's EPUB 3 and EPUB 2 (made EPUB 3, its navigation from the NCX), narrated: EPUBCheck
 // finds nothing; every span, clip and duration agrees with the documents and the audio; the
-// input is untouched; any -j gives the same bytes.
+// input is untouched; any -j and any time zone give the same bytes.
 TEST(ReadAlong, PandocBooksAreNarratedAsCheckersSeeThem) {
     ScratchDir scratch;
     for (const std::string to : {"epub3", "epub2"}) {
@@ -151,11 +152,16 @@ TEST(ReadAlong, PandocBooksAreNarratedAsCheckersSeeThem) {
             test::pythonLines(readAlongProblems, scratch / ("narrated-" + book));
         EXPECT_EQ(problems, std::vector<std::string>{"overlays 3 pars 8"});
     }
-    const Outcome again = convert(scratch, {"-q", "-e", "slt", "-j", "1", "--type", "epub", "-o",
-                                            "again.book", "epub3.epub"});
+    // Another -j, and a time zone fourteen hours away: a zip's times have no zone, and the
+    // book's modification date is made from one.
+    test::ProgramSetup farEast;
+    farEast.environment = {{"TZ", "XYZ-14"}};
+    const Outcome again = convert(
+        scratch, {"-q", "-e", "slt", "-j", "1", "--type", "epub", "-o", "again.book", "epub2.epub"},
+        farEast);
     ASSERT_EQ(again.exitStatus(), 0) << again.standardError;
     EXPECT_EQ(test::readBytes(scratch / "again.book"),
-              test::readBytes(scratch / "narrated-epub3.epub"));
+              test::readBytes(scratch / "narrated-epub2.epub"));
 }
 
 // A Markdown file's read-along book is made of what was read aloud, a content document per

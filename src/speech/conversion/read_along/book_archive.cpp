@@ -38,6 +38,15 @@ void BookArchive::failOfLibzip(zip_t* archive) const {
     fail(zip_strerror(archive));
 }
 
+void BookArchive::setTime(zip_uint64_t index) {
+    // MS-DOS date and time fields: 2000-01-01 (years from 1980, month, day), 00:00:00.
+    constexpr zip_uint16_t date2000 = (20 << 9) | (1 << 5) | 1;
+    const int set = entryTime_ ? zip_file_set_mtime(archive_.get(), index, *entryTime_, 0)
+                               : zip_file_set_dostime(archive_.get(), index, 0, date2000, 0);
+    if (set != 0)
+        failOfLibzip(archive_.get());
+}
+
 zip_int64_t BookArchive::add(const std::string& entry, zip_source_t* source) {
     if (source == nullptr)
         failOfLibzip(archive_.get());
@@ -46,8 +55,7 @@ zip_int64_t BookArchive::add(const std::string& entry, zip_source_t* source) {
         zip_source_free(source);
         failOfLibzip(archive_.get());
     }
-    if (zip_file_set_mtime(archive_.get(), static_cast<zip_uint64_t>(index), entryTime_, 0) != 0)
-        failOfLibzip(archive_.get());
+    setTime(static_cast<zip_uint64_t>(index));
     return index;
 }
 
@@ -66,8 +74,7 @@ void BookArchive::copyEntries(const std::filesystem::path& input,
         const std::string name = stat.name;
         if (i == 0 && (stat.valid & ZIP_STAT_MTIME) != 0) {
             entryTime_ = stat.mtime;
-            if (zip_file_set_mtime(archive_.get(), 0, entryTime_, 0) != 0) // the mimetype's
-                failOfLibzip(archive_.get());
+            setTime(0); // the mimetype's
         }
         if (name == "mimetype")
             continue;
@@ -97,14 +104,14 @@ void BookArchive::addStoredFile(const std::string& entry, const std::filesystem:
         failOfLibzip(archive_.get());
 }
 
-std::time_t BookArchive::firstEntryTime(const std::filesystem::path& book) {
+std::optional<std::time_t> BookArchive::firstEntryTime(const std::filesystem::path& book) {
     int code = 0;
     const std::unique_ptr<zip_t, Discard> archive(zip_open(book.c_str(), ZIP_RDONLY, &code));
     zip_stat_t stat;
     if (archive && zip_stat_index(archive.get(), 0, 0, &stat) == 0 &&
         (stat.valid & ZIP_STAT_MTIME) != 0)
         return stat.mtime;
-    return 946'684'800;
+    return std::nullopt;
 }
 
 void BookArchive::close() {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <zip.h>
 
@@ -30,9 +31,10 @@ public:
     // Writes the archive out and closes it.
     void close();
 
-    // The time of the book's first entry (its mimetype), which every new entry gets; a fixed
-    // time where it has none.
-    static std::time_t firstEntryTime(const std::filesystem::path& book);
+    // The time of the book's first entry (its mimetype), which every new entry gets; none
+    // where it has none. A zip's times are wall-clock fields with no zone: libzip makes them
+    // a time_t through the local zone, and localtime_r gives the same fields back in any zone.
+    static std::optional<std::time_t> firstEntryTime(const std::filesystem::path& book);
 
 private:
     struct Discard {
@@ -41,13 +43,15 @@ private:
     [[noreturn]] void fail(const std::string& reason) const;
     [[noreturn]] void failOfLibzip(zip_t* archive) const;
     zip_int64_t add(const std::string& entry, zip_source_t* source);
+    void setTime(zip_uint64_t index);
 
     std::filesystem::path shownAs_;
     // The bytes added, held until the archive is written.
     std::deque<std::string> added_;
     // Every entry made here gets the time of the input's first entry, so that the archive's
-    // bytes depend on the book alone.
-    std::time_t entryTime_ = 946'684'800;
+    // bytes depend on the book alone; none: 2000-01-01 00:00, set as the zip's own fields so
+    // that no zone changes it.
+    std::optional<std::time_t> entryTime_;
     std::unique_ptr<zip_t, Discard> input_;
     std::unique_ptr<zip_t, Discard> archive_;
 };

@@ -255,11 +255,15 @@ void ReadAlongBook::upgrade(std::map<std::string, std::string>& replaced, Narrat
     added_.push_back(package.navEntry);
     documents_.emplace_back(package.navEntry,
                             navigationDocument(entries, package.navEntry, title_, language_));
-    const std::time_t time = BookArchive::firstEntryTime(request_.input.path);
-    std::tm utc{};
-    gmtime_r(&time, &utc);
+    // The zip's wall-clock fields of the first entry, taken as UTC: the same in every zone.
+    const std::optional<std::time_t> time = BookArchive::firstEntryTime(request_.input.path);
+    std::tm fields{};
+    fields.tm_mday = 1;
+    fields.tm_year = 100; // 2000-01-01T00:00:00Z where the zip gives no time
+    if (time)
+        localtime_r(&*time, &fields);
     char modified[32];
-    std::strftime(modified, sizeof modified, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    std::strftime(modified, sizeof modified, "%Y-%m-%dT%H:%M:%SZ", &fields);
     package.modified = modified;
     for (const std::string& entry : xhtmlEntries(packageXml_, packageEntry_, refuse)) {
         const auto marked = replaced.find(entry);
