@@ -14,6 +14,7 @@
 #include "speech/converter.h"
 #include "speech/input_kinds.h"
 #include "speech/quoted_name.h"
+#include "speech/read_along.h"
 #include "speech/request_check.h"
 #include "speech/speech_error.h"
 #include "speech/stop_signal_owner.h"
@@ -121,7 +122,9 @@ int convert(const ConvertOptions& options) {
             view->soundWritten(seconds);
         };
     const ConversionResult result =
-        convertTextFile(plan, progressTo(view.get()), StopSignalOwner::stopFlag());
+        options.writesReadAlongBook()
+            ? convertToReadAlongBook(plan, progressTo(view.get()), StopSignalOwner::stopFlag())
+            : convertTextFile(plan, progressTo(view.get()), StopSignalOwner::stopFlag());
     if (view)
         view->finish();
     if (!options.quiet) {

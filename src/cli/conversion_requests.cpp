@@ -181,7 +181,9 @@ ConversionRequest askedRequest(const ConvertOptions& options) {
     asked.input.documentChoices = options.documentChoices;
     asked.output.toStandardOutput = options.toStandardOutput();
     asked.output.path = options.output;
-    asked.output.container = options.type;
+    // A read-along book's container is that of its audio files.
+    asked.output.container =
+        options.writesReadAlongBook() ? options.readAlongAudioContainer() : options.type;
     asked.output.bitrateKbps = options.bitrateKbps;
     asked.output.format = AudioFormat::fromFormatCode(
         options.formatCode.value_or(app::formatCodeForEngine(options.engine)));

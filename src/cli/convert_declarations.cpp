@@ -7,6 +7,7 @@
 #include "progress_bar.h"
 #include "shell_completion.h"
 #include "side_files.h"
+#include "speech/ascii.h"
 #include "speech/batch_conversion.h"
 #include "speech/chapter_selection.h"
 #include "speech/conversion_plan.h"
@@ -34,6 +35,9 @@ namespace kestrova::cli {
 namespace {
 
 using namespace kestrova::speech;
+
+// The --type of a read-along book, beside the containers' names.
+constexpr const char* readAlongTypeName = "epub";
 
 // CLI11 reads "022" as octal and "0x12" as hexadecimal. Numbers here are decimal digits
 // only, leading zeros meaning nothing; the validator leaves the plain decimal number for
@@ -218,13 +222,32 @@ void declareWhereOptions(CLI::App* convertCommand, ConvertOptions& options) {
         if (!row.streamable)
             unstreamable.emplace_back(row.typeName);
     }
+    typeNames.emplace_back(readAlongTypeName);
     convertCommand
-        ->add_option("--type", options.type,
-                     "File type, whatever OUT's ending: " + listedAs(typeNames, "or") +
-                         " (16-bit little-endian PCM, no header). All but " +
-                         listedAs(unstreamable, "and") + " can be streamed")
+        ->add_option_function<std::string>(
+            "--type",
+            [&options, types](const std::string& name) {
+                const std::string lower = asciiLower(name);
+                options.readAlongType = lower == readAlongTypeName;
+                if (!options.readAlongType)
+                    options.type = types.at(lower);
+            },
+            "File type, whatever OUT's ending: " + listedAs(typeNames, "or") +
+                " (raw: 16-bit little-endian PCM, no header; epub: a read-along book, an EPUB 3 "
+                "of INPUT with its narration in audio files (--read-along-audio), each sentence "
+                "highlighted as it is read). All but " +
+                listedAs(unstreamable, "and") + " and epub can be streamed")
         ->type_name(CLI::detail::join(typeNames, "|"))
-        ->transform(CLI::CheckedTransformer(types, CLI::ignore_case).description(""));
+        ->check(CLI::IsMember(typeNames, CLI::ignore_case).description(""));
+    const std::map<std::string, Container> readAlongAudio = {
+        {"mp3", Container::Mp3}, {"aac", Container::M4b}, {"opus", Container::OggOpus}};
+    convertCommand
+        ->add_option("--read-along-audio", options.readAlongAudio,
+                     "Audio files of a read-along book (--type epub): mp3 (the default), aac "
+                     "(AAC in MP4, as --bitrate sets for M4B) or opus (a type EPUB 3.3 has, "
+                     "not EPUB 3.2)")
+        ->type_name("mp3|aac|opus")
+        ->transform(CLI::CheckedTransformer(readAlongAudio, CLI::ignore_case).description(""));
     convertCommand
         ->add_option("--bitrate", options.bitrateKbps,
                      "AAC bit rate of an M4B file in kb/s, a decimal number 8 to 320 (default "

@@ -1,6 +1,7 @@
 #include "convert_options.h"
 
 #include "conversion_requests.h"
+#include "speech/ascii.h"
 #include "speech/quoted_name.h"
 #include "speech/request_check.h"
 #include "speech/speech_error.h"
@@ -15,6 +16,21 @@ namespace {
 using namespace kestrova::speech;
 
 // -o for the one input, or -d for several; standard input read once, its sound sent somewhere.
+// A read-along book is one file of one book: named by -o, holding its own audio files.
+void checkReadAlongBook(const ConvertOptions& options) {
+    if (!options.writesReadAlongBook()) {
+        if (options.readAlongAudio)
+            throw UsageError("--read-along-audio is for a read-along book (--type epub)");
+        return;
+    }
+    if (options.output.empty() || options.toStandardOutput() || options.inputs.size() != 1)
+        throw UsageError("a read-along book (--type epub) is written from one INPUT into the "
+                         "file -o names");
+    if (options.splitChapters || !options.cueSheet.empty())
+        throw UsageError("a read-along book holds its own audio files: not with "
+                         "--split-chapters or --cue-sheet");
+}
+
 void checkInputsAndOutputs(const ConvertOptions& options) {
     const auto& inputs = options.inputs;
     if (inputs.size() > 1 && !options.output.empty())
@@ -85,7 +101,9 @@ void checkRate(const ConvertOptions& options) {
         return;
     // One input's output, or each under the ending of --type (a wave file without it).
     const Container container =
-        writtenContainer(options.type, options.output, options.toStandardOutput());
+        options.writesReadAlongBook()
+            ? options.readAlongAudioContainer()
+            : writtenContainer(options.type, options.output, options.toStandardOutput());
     const AudioFormat format = AudioFormat::fromFormatCode(*options.formatCode);
     if (writtenFormat(container, format) == format)
         return;
@@ -162,6 +180,10 @@ void applyAcx(ConvertOptions& options) {
 
 } // namespace
 
+bool ConvertOptions::writesReadAlongBook() const {
+    return readAlongType || (!type && lowerCaseEnding(output) == ".epub");
+}
+
 void ConvertOptions::applyPreset() {
     if (audiobook && acx)
         throw UsageError("--audiobook and --acx are two presets: choose one");
@@ -176,6 +198,7 @@ void ConvertOptions::validate() const {
     checkVoiceCommand(*this);
     checkAskedRequest(*this);
     checkInputsAndOutputs(*this);
+    checkReadAlongBook(*this);
     checkTagsAndSideFiles(*this);
     checkRate(*this);
 }

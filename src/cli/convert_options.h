@@ -36,6 +36,10 @@ struct ConvertOptions {
     std::string output;
     std::string folder;
     std::optional<speech::Container> type;
+    // --type epub: a read-along book (an EPUB ending of -o asks for one too).
+    bool readAlongType = false;
+    // The audio files of a read-along book: MP3, AAC in MP4 or Opus; none: MP3.
+    std::optional<speech::Container> readAlongAudio;
     std::optional<int> bitrateKbps; // M4B's AAC bit rate
     std::vector<std::string> inputs;
     // What every input is read as; none: each file's content and name choose (--ssml too
@@ -72,6 +76,12 @@ struct ConvertOptions {
                chapterPauseMs;
     }
     bool toStandardOutput() const { return output == "-"; }
+    // An EPUB 3 book with its narration, by --type epub or -o's ending.
+    bool writesReadAlongBook() const;
+    // The container of a read-along book's audio files.
+    speech::Container readAlongAudioContainer() const {
+        return readAlongAudio.value_or(speech::Container::Mp3);
+    }
     // SSML named by --ssml or --input-type.
     bool namesSsml() const { return controls.ssml || inputType == speech::InputKind::Ssml; }
 

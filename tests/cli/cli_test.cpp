@@ -236,7 +236,7 @@ INSTANTIATE_TEST_SUITE_P(Forms, Help,
                                      HelpCase{{"convert", "--help"}, "--sentence-pause"},
                                      HelpCase{{"convert", "--help"}, "--lexicon"},
                                      HelpCase{{"convert", "--help"},
-                                              "--type wav|au|flac|ogg|opus|mp3|m4b|raw\n"}));
+                                              "--type wav|au|flac|ogg|opus|mp3|m4b|raw|epub\n"}));
 
 // Every --type gives the outputs of -d its own ending, and the help shows the names alone.
 TEST_F(CommandLine, EachTypeNamesItsOutputsWithItsEnding) {

@@ -1,0 +1,81 @@
+#include "speech/conversion/read_along/epub3_upgrade.h"
+
+#include "speech/ascii.h"
+#include "speech/conversion/read_along/entry_references.h"
+
+#include <libxml/entities.h>
+#include <memory>
+
+namespace kestrova::speech::read_along {
+namespace {
+
+struct XmlFree {
+    void operator()(xmlChar* text) const { xmlFree(text); }
+};
+
+std::string escaped(std::string_view text) {
+    const std::string copy(text);
+    const std::unique_ptr<xmlChar, XmlFree> encoded(
+        xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(copy.c_str())));
+    return encoded ? reinterpret_cast<const char*>(encoded.get()) : std::string();
+}
+
+// Where the element or declaration that opens at `at` ends, one past its '>'.
+std::size_t endOfTag(std::string_view page, std::size_t at) {
+    const std::size_t close = page.find('>', at);
+    return close == std::string_view::npos ? page.size() : close + 1;
+}
+
+} // namespace
+
+std::string navigationDocument(const std::vector<epub::TocEntry>& entries,
+                               const std::string& navEntry, std::string_view title,
+                               std::string_view language) {
+    std::string nav = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!DOCTYPE html>\n"
+                      "<html xmlns=\"http://www.w3.org/1999/xhtml\" "
+                      "xmlns:epub=\"http://www.idpf.org/2007/ops\"";
+    if (!language.empty())
+        nav.append(" xml:lang=\"")
+            .append(escaped(language))
+            .append("\" lang=\"")
+            .append(escaped(language))
+            .append("\"");
+    nav.append(">\n<head>\n<title>").append(escaped(title)).append("</title>\n</head>\n<body>\n");
+    nav.append("<nav epub:type=\"toc\" id=\"toc\">\n<h1>").append(escaped(title));
+    nav.append("</h1>\n<ol>\n");
+    for (const epub::TocEntry& entry : entries) {
+        std::string href = referenceBetween(navEntry, entry.place.entry);
+        if (!entry.place.fragment.empty())
+            href.append("#").append(escaped(entry.place.fragment));
+        nav.append("<li><a href=\"").append(href).append("\">");
+        nav.append(escaped(entry.title.empty() ? entry.place.entry : entry.title));
+        nav.append("</a></li>\n");
+    }
+    nav.append("</ol>\n</nav>\n</body>\n</html>\n");
+    return nav;
+}
+
+std::string asHtml5Page(std::string_view page) {
+    std::string html5;
+    std::size_t copied = 0;
+    const std::size_t doctype = page.find("<!DOCTYPE");
+    const std::size_t root = page.find("<html");
+    if (doctype != std::string_view::npos && doctype < root) {
+        html5.append(page.substr(0, doctype)).append("<!DOCTYPE html>");
+        copied = endOfTag(page, doctype);
+    }
+    const std::size_t headEnd = page.find("</head>");
+    for (std::size_t meta = page.find("<meta", copied);
+         meta != std::string_view::npos && meta < headEnd; meta = page.find("<meta", copied)) {
+        const std::size_t end = endOfTag(page, meta);
+        const std::string tag = asciiLower(page.substr(meta, end - meta));
+        const bool dropped = tag.find("content-style-type") != std::string::npos ||
+                             tag.find("content-script-type") != std::string::npos;
+        html5.append(page.substr(copied, (dropped ? meta : end) - copied));
+        copied = end;
+    }
+    html5.append(page.substr(copied));
+    return html5;
+}
+
+} // namespace kestrova::speech::read_along
