@@ -44,6 +44,9 @@ OutputSettings narrationOutput(const ConversionRequest& asked, const fs::path& w
         .bitrateKbps = std::nullopt,
         .replaceExisting = true,
         .syncToDisk = false,
+        // Its chunks would be kept beside the narration, in the private folder that goes with
+        // the run: a read-along book is not resumed.
+        .resume = false,
         .tags = {},
         .coverFile = {}};
 }
