@@ -2,23 +2,12 @@
 
 #include "speech/ascii.h"
 #include "speech/conversion/read_along/entry_references.h"
-
-#include <libxml/entities.h>
-#include <memory>
+#include "speech/text/readers/xml/xml_text.h"
 
 namespace kestrova::speech::read_along {
 namespace {
 
-struct XmlFree {
-    void operator()(xmlChar* text) const { xmlFree(text); }
-};
-
-std::string escaped(std::string_view text) {
-    const std::string copy(text);
-    const std::unique_ptr<xmlChar, XmlFree> encoded(
-        xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(copy.c_str())));
-    return encoded ? reinterpret_cast<const char*>(encoded.get()) : std::string();
-}
+using xml::escaped;
 
 // Where the element or declaration that opens at `at` ends, one past its '>'.
 std::size_t endOfTag(std::string_view page, std::size_t at) {

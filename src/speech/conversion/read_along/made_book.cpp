@@ -2,26 +2,16 @@
 
 #include "speech/conversion/read_along/book_archive.h"
 #include "speech/conversion/read_along/epub3_upgrade.h"
+#include "speech/text/readers/xml/xml_text.h"
 
 #include <cstdio>
-#include <libxml/entities.h>
-#include <memory>
 
 namespace kestrova::speech::read_along {
 namespace {
 
 constexpr const char* bookFolder = "EPUB/";
 
-struct XmlFree {
-    void operator()(xmlChar* text) const { xmlFree(text); }
-};
-
-std::string escaped(std::string_view text) {
-    const std::string copy(text);
-    const std::unique_ptr<xmlChar, XmlFree> encoded(
-        xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(copy.c_str())));
-    return encoded ? reinterpret_cast<const char*>(encoded.get()) : std::string();
-}
+using xml::escaped;
 
 struct BookFacts {
     std::string title;

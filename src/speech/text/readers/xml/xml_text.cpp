@@ -3,6 +3,8 @@
 #include "speech/quoted_name.h"
 
 #include <algorithm>
+#include <libxml/entities.h>
+#include <memory>
 
 namespace kestrova::speech::xml {
 
@@ -75,6 +77,16 @@ bool isKnownDtd(std::string_view publicId, std::string_view systemId) {
 std::string externalDtdReason(const xmlChar* publicId, const xmlChar* systemId) {
     return "the page names the external DTD " +
            quotedValue(textOf(systemId != nullptr ? systemId : publicId)) + ", which is not read";
+}
+
+std::string escaped(std::string_view text) {
+    struct XmlFree {
+        void operator()(xmlChar* text) const { xmlFree(text); }
+    };
+    const std::string copy(text);
+    const std::unique_ptr<xmlChar, XmlFree> encoded(
+        xmlEncodeSpecialChars(nullptr, reinterpret_cast<const xmlChar*>(copy.c_str())));
+    return encoded ? reinterpret_cast<const char*>(encoded.get()) : std::string();
 }
 
 } // namespace kestrova::speech::xml

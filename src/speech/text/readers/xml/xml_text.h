@@ -11,6 +11,10 @@ namespace kestrova::speech::xml {
 // A string of libxml2's (UTF-8, or nullptr) as a view; nullptr is empty.
 std::string_view textOf(const xmlChar* text);
 
+// Text with &, <, > and " as XML's references, to be written into a document as text or an
+// attribute's value (libxml2's xmlEncodeSpecialChars).
+std::string escaped(std::string_view text);
+
 // Space, tab, line feed and carriage return: XML's white space.
 bool isXmlSpace(char c);
 std::string_view trimmed(std::string_view text);
