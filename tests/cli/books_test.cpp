@@ -30,12 +30,7 @@ constexpr std::string_view bookMarkdown = "---\n"
 
 // The book as pandoc writes it: "html" (standalone), "epub" (EPUB 3) or "epub2".
 void writeBook(const ScratchDir& scratch, const std::string& to, const std::string& name) {
-    test::writeBytes(scratch / "book.md", bookMarkdown);
-    const Outcome made =
-        test::runProgram("/usr/bin/pandoc",
-                         {"-s", "-f", "markdown", "-t", to, "-o", name, "book.md"}, scratch.path());
-    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
-    fs::remove(scratch / "book.md");
+    test::writePandocBook(scratch.path(), bookMarkdown, to, name);
 }
 
 std::string spokenText(const fs::path& json) {

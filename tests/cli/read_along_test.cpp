@@ -29,11 +29,7 @@ Outcome convert(const ScratchDir& scratch, std::vector<std::string> arguments,
 }
 
 void writeBook(const ScratchDir& scratch, const std::string& to, const std::string& name) {
-    test::writeBytes(scratch / "book.md", bookMarkdown);
-    const Outcome made =
-        test::runProgram("/usr/bin/pandoc",
-                         {"-s", "-f", "markdown", "-t", to, "-o", name, "book.md"}, scratch.path());
-    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+    test::writePandocBook(scratch.path(), bookMarkdown, to, name);
 }
 
 // What an independent reader finds wrong with the read-along book (sys.argv[1],

@@ -1,6 +1,7 @@
 #include "support/running_program.h"
 
 #include "support/process_support.h"
+#include "support/test_support.h"
 
 #include <csignal>
 #include <fcntl.h>
@@ -167,6 +168,17 @@ std::vector<std::string> pythonLines(const std::string& script, const std::files
     for (std::string line; std::getline(output, line);)
         lines.push_back(line);
     return lines;
+}
+
+void writePandocBook(const std::filesystem::path& folder, std::string_view markdown,
+                     const std::string& to, const std::string& name) {
+    const std::filesystem::path source = folder / ".pandoc-source.md";
+    writeBytes(source, markdown);
+    const Outcome made = runProgram(
+        "/usr/bin/pandoc", {"-s", "-f", "markdown", "-t", to, "-o", name, source.string()}, folder);
+    std::filesystem::remove(source);
+    if (made.exitStatus() != 0)
+        throw std::runtime_error("pandoc -t " + to + " failed: " + made.standardError);
 }
 
 } // namespace kestrova::test

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -85,5 +86,11 @@ Outcome runProgram(const std::string& program, const std::vector<std::string>& a
 // The lines a Python script prints about file (its sys.argv[1]), run in the file's folder with
 // UTF-8 output: an independent reader of what the program wrote.
 std::vector<std::string> pythonLines(const std::string& script, const std::filesystem::path& file);
+
+// pandoc's rendering of the Markdown text into folder/name, standalone: "html", "epub" (EPUB
+// 3), "epub2" and the other formats pandoc writes. A book from a producer that is not us.
+// Throws std::runtime_error with pandoc's standard error when it fails.
+void writePandocBook(const std::filesystem::path& folder, std::string_view markdown,
+                     const std::string& to, const std::string& name);
 
 } // namespace kestrova::test
