@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 namespace kestrova::cli {
 namespace read_along_test {
@@ -302,5 +303,36 @@ TEST(ReadAlong, ReplacesKeepingTheModeAndFailsOnAFullDevice) {
                                   "\"/dev/full\": No space left on device\n");
 }
 
+// A stop signal while the narration renders: status 143, one line naming the book (not the
+// private wave file it is rendered into), and nothing left in $TMPDIR or at -o.
+TEST(ReadAlong, AStopSignalNamesTheBookAndLeavesNothing) {
+    ScratchDir scratch;
+    fs::create_directory(scratch / "tmp");
+    std::string markdown;
+    for (int i = 1; i <= 40; ++i)
+        markdown += "# Part " + std::to_string(i) + "\n\n" + test::sentences(2000) + "\n\n";
+    test::writeBytes(scratch / "long.md", markdown);
+    test::ProgramSetup setup;
+    setup.environment = {{"TMPDIR", (scratch / "tmp").string()}};
+    test::RunningProgram cli(KESTROVA_CLI_PATH, {"convert", "-q", "-o", "long.epub", "long.md"},
+                             scratch.path(), setup);
+    // The narration's wave file, unnamed in the private folder until whole, has sound in it.
+    ASSERT_TRUE(cli.waitFor([&] {
+        std::error_code error;
+        for (const auto& folder : fs::directory_iterator(scratch / "tmp", error))
+            if (test::unfinishedOutput(cli.pid(), folder.path()).value_or(0) > 0)
+                return true;
+        return false;
+    }));
+    ::kill(cli.pid(), SIGTERM);
+    const Outcome stopped = cli.wait();
+    EXPECT_EQ(stopped.exitStatus(), 128 + SIGTERM);
+    EXPECT_EQ(stopped.standardError, "kestrova-wav-cli: cannot write the read-along book "
+                                     "\"long.epub\": the conversion was cancelled\n");
+    EXPECT_TRUE(fs::is_empty(scratch / "tmp"));
+    EXPECT_FALSE(fs::exists(scratch / "long.epub"));
+}
+
 } // namespace read_along_test
+
 } // namespace kestrova::cli

@@ -78,7 +78,7 @@ TEST_P(EveryContainer, FailsOneByteShortOfItsSizeKeepingTheOlderFile) {
     EXPECT_EQ(withoutAudioProbeLine(outcome.standardError),
               "kestrova-wav-cli: cannot write the " + std::string(GetParam().message) + " \"" +
                   out + "\": File too large\n");
-    EXPECT_EQ(test::snapshot(scratch.path()), before);
+    EXPECT_EQ(test::withoutResumeFolders(test::snapshot(scratch.path())), before);
 }
 
 // Silence of two minutes, and a paragraph of 3 KB, each given to the encoder at once.

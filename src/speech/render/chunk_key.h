@@ -22,7 +22,7 @@ public:
     static bool dependsOnRun(const RenderTask& task);
 
     // Bumped whenever the chunk files or what the worker renders change their meaning.
-    static constexpr const char* layoutVersion = "kestrova rendered chunk 1";
+    static constexpr const char* layoutVersion = "kestrova rendered chunk 2";
 
 private:
     std::string setting_;  // the part every chunk of the conversion shares

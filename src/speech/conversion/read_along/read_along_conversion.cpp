@@ -118,7 +118,13 @@ ConversionResult convertToReadAlongBook(ConversionPlan& plan, const ProgressCall
         rendering.chapters.recordTimings = true;
         if (!rendering.mastering.loudness.truePeakDbtp)
             rendering.mastering.loudness.truePeakDbtp = defaultTruePeakDbtp;
-        result = convertTextFile(plan, progress, cancel);
+        try {
+            result = convertTextFile(plan, progress, cancel);
+        } catch (const ConversionCancelled&) {
+            // The narration's wave file is a private one: the user's file is the book.
+            throw ConversionCancelled(
+                outputFailure(asked.output.path, "the conversion was cancelled", bookKind));
+        }
     }
     const fs::path built = book ? book->write(wave, result.timings)
                                 : madeBookWritten(asked, folder, wave, result.timings, cancel);
