@@ -101,7 +101,17 @@ const std::vector<QuoteCase> quoteCases{
     {"EnDashWithSpaceOpensDialogue",
      "ru",
      "\u2013 \u0414\u0430, \u2013 \u0441\u043A\u0430\u0437\u0430\u043B \u043E\u043D.",
-     {"\u2013 \u0414\u0430, \u2013 \u0441\u043A\u0430\u0437\u0430\u043B \u043E\u043D."}},
+     {"\u2013 \u0414\u0430,"}},
+    // "– Москва – столица, – сказал он. – Пойдём.": the dash after a word stays in the speech.
+    {"RussianSpacedDashIncise",
+     "ru",
+     "\u2013 \u041C\u043E\u0441\u043A\u0432\u0430 \u2013 "
+     "\u0441\u0442\u043E\u043B\u0438\u0446\u0430, "
+     "\u2013 \u0441\u043A\u0430\u0437\u0430\u043B \u043E\u043D. \u2013 "
+     "\u041F\u043E\u0439\u0434\u0451\u043C.",
+     {"\u2013 \u041C\u043E\u0441\u043A\u0432\u0430 \u2013 "
+      "\u0441\u0442\u043E\u043B\u0438\u0446\u0430,",
+      "\u041F\u043E\u0439\u0434\u0451\u043C."}},
     {"DashInsideEnglishIsNoDialogue", "en", "\u2014Not here, he thought.", {}},
     {"DashAfterTextIsNoDialogue", "es", "Juan \u2014dijo\u2014 nada.", {}},
     {"RussianGuillemetsAndLowQuotes",

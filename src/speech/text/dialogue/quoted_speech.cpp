@@ -196,8 +196,20 @@ std::size_t firstNonSpace(const MarkWalk& walk) {
     return at;
 }
 
+// A dash spaced on both sides after the speech's own punctuation, as Russian writes the
+// narration's start ("– Да, – сказал он."); a spaced dash after a word stays inside the speech.
+bool isSpacedDashAfterPunctuation(const MarkWalk& walk, std::size_t at) {
+    if (!isWhiteSpace(walk.before(at)) || !isWhiteSpace(walk.at(walk.after(at))))
+        return false;
+    std::size_t end = at;
+    while (end > 0 && isWhiteSpace(walk.before(end)))
+        end = walk.startBefore(end);
+    return end > 0 && isPunctuation(walk.before(end));
+}
+
 // A paragraph that opens with a dash: speech from the dash, narration from a dash after a
-// space to a dash before a space or punctuation (the punctuation there goes with it).
+// space (before a letter, or spaced after punctuation) to a dash before a space or
+// punctuation (the punctuation there goes with it).
 std::vector<DialogueSpan> dashSpans(const MarkWalk& walk, std::size_t open) {
     std::vector<DialogueSpan> spans{{.begin = open, .end = walk.size()}};
     bool speaking = true;
@@ -206,7 +218,10 @@ std::vector<DialogueSpan> dashSpans(const MarkWalk& walk, std::size_t open) {
         if (!isDash(character) && character != 0x2013)
             continue;
         const int next = walk.at(walk.after(at));
-        if (speaking && isWhiteSpace(walk.before(at)) && MarkWalk::isLetter(next)) {
+        const bool narrationStarts =
+            isWhiteSpace(walk.before(at)) &&
+            (MarkWalk::isLetter(next) || isSpacedDashAfterPunctuation(walk, at));
+        if (speaking && narrationStarts) {
             std::size_t end = at;
             while (end > spans.back().begin && isWhiteSpace(walk.before(end)))
                 --end;
