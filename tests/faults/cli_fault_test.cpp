@@ -237,21 +237,14 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The text file taken away while it is rendered: the converter reads it through the file it
 // opened, so the conversion completes, and to the same bytes as one left alone. The text is
-// longer than the 64 KiB read at a time, so most of it is read after it was taken away; its
-// sentences stand apart by runs of spaces, which the engine passes over at once, so that the
-// reads outlast the removal without minutes of speech to render.
+// longer than the 64 KiB read at a time, so most of it is read after it was taken away, and
+// quick to speak.
 enum class TakenAway { Deleted, ReplacedByAnother };
 
 class TextTakenAway : public CliFault, public ::testing::WithParamInterface<TakenAway> {
 protected:
     static const std::string& text() {
-        static const std::string text = [] {
-            std::string text;
-            for (int i = 1; text.size() < 70000; ++i)
-                text += "Sentence number " + std::to_string(i) + " is read late." +
-                        std::string(1000, ' ');
-            return text;
-        }();
+        static const std::string text = test::spacedSentences(70000);
         return text;
     }
     // The wave file of the text left alone, rendered once for every case.

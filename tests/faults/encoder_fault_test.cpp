@@ -81,10 +81,11 @@ TEST_P(EveryContainer, FailsOneByteShortOfItsSizeKeepingTheOlderFile) {
     EXPECT_EQ(test::withoutResumeFolders(test::snapshot(scratch.path())), before);
 }
 
-// Silence of two minutes, and a paragraph of 3 KB, each given to the encoder at once.
+// Silence of two minutes, and a paragraph past the chunker's 1200 bytes (the most a chunk
+// holds, so a longer one gives no larger block), each given to the encoder at once.
 TEST_P(EveryContainer, TakesLongSilenceAndLongParagraphs) {
     test::writeBytes(scratch / "pauses.txt", "One. Two. Three.\n");
-    test::writeBytes(scratch / "paragraph.txt", test::sentences(3000));
+    test::writeBytes(scratch / "paragraph.txt", test::sentences(1400));
     const Outcome pauses = convert(scratch.path(), {"--sentence-pause", "60000", "--type",
                                                     GetParam().type, "-o", "pauses", "pauses.txt"});
     ASSERT_EQ(pauses.exitStatus(), 0) << pauses.standardError;
@@ -159,9 +160,11 @@ TEST(M4b, FailsOneByteShortOfItsSizeKeepingTheOlderFile) {
 
 class EveryStream : public EveryContainer {};
 
-// A full device and a reader that has gone: each fails, naming the file and the reason.
+// A full device and a reader that has gone: each fails, naming the file and the reason. The
+// sentences are chunks of their own, so the first write comes soon and the pipe's 64 KiB are
+// passed within a few chunks, in every container.
 TEST_P(EveryStream, FailsOnAFullDeviceAndABrokenPipe) {
-    test::writeBytes(scratch / "in.txt", test::sentences(2000));
+    test::writeBytes(scratch / "in.txt", test::spacedSentences(40000));
     const std::string kind = GetParam().message;
     const Outcome full =
         convert(scratch.path(), {"--type", GetParam().type, "-o", "/dev/full", "in.txt"});

@@ -95,6 +95,15 @@ inline std::string sentences(std::size_t bytes) {
     return text;
 }
 
+// Sentences that stand apart by runs of 1000 spaces, up to bytes: long to read, each a chunk
+// of its own, and quick to speak, since the engine passes over the spaces at once.
+inline std::string spacedSentences(std::size_t bytes) {
+    std::string text;
+    for (int i = 1; text.size() < bytes; ++i)
+        text += "Sentence number " + std::to_string(i) + " is short." + std::string(1000, ' ');
+    return text;
+}
+
 // Every entry under a folder: a file's bytes, a link's target, or nothing for a folder.
 using Snapshot = std::map<std::string, std::optional<std::string>>;
 
