@@ -66,8 +66,8 @@ protected:
     test::ScratchDir scratch;
 };
 
-// The case: a slow speech program as the voice, each chunk its own run of it, killed
-// with no chance to tidy up.
+// The slowest case to render again: a slow speech program as the voice, each chunk its own run of
+// it, killed with no chance to tidy up.
 TEST_F(Resume, AVoiceCommandKilledHalfwayResumesToTheSameBytes) {
     std::string text;
     for (int i = 0; i < 40; ++i)
