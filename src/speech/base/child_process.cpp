@@ -35,9 +35,11 @@ bool openChannel(const ChildSetup& setup, UniqueFd& ours, UniqueFd& theirs) {
 
 [[noreturn]] void runChild(const ChildSetup& setup, pid_t parent, UniqueFd ours, int theirs,
                            const ChildProcess::Main& main) {
-    ::prctl(PR_SET_PDEATHSIG, setup.deathSignal);
-    if (::getppid() != parent)
-        ::_exit(1); // the parent died before the line above took effect
+    if (setup.deathSignal != 0) {
+        ::prctl(PR_SET_PDEATHSIG, setup.deathSignal);
+        if (::getppid() != parent)
+            ::_exit(1); // the parent died before the line above took effect
+    }
     ours.reset();
     try {
         main(theirs);
@@ -205,7 +207,10 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
 void ChildProcess::stop() {
     if (!running())
         return;
-    sendSignal(deathSignal_);
+    if (deathSignal_ == 0)
+        channel_.reset();
+    else
+        sendSignal(deathSignal_);
     wait();
 }
 

@@ -28,7 +28,9 @@ struct ChildEnd {
 enum class ChildChannel { None, Pipe, Socket };
 
 struct ChildSetup {
-    int deathSignal = SIGTERM; // the child gets it when this process dies
+    // The child gets it when this process dies; 0: none, the child outlives this process and
+    // is told to end by its channel's closing.
+    int deathSignal = SIGTERM;
     ChildChannel channel = ChildChannel::None;
     int socketBufferBytes = 0; // of a Socket's ends, both ways; 0 leaves the system's
 };
@@ -47,7 +49,7 @@ struct CommandSetup {
 // One forked child of this process, running a function of this program. The child gets its
 // death signal when this process dies, and ends at once if this process died before that
 // was set. A child still running when its handle goes gets the death signal too, as if this
-// process had died, and is waited for.
+// process had died, and is waited for; one without a death signal has its channel closed.
 class ChildProcess {
 public:
     // Runs in the child with the child's end of the channel (-1 without one) and ends it

@@ -1,10 +1,10 @@
 #include "speech/render/kept_chunks.h"
 
 #include "speech/file_failures.h"
+#include "speech/render/chunk_checksum.h"
 #include "speech/speech_error.h"
 #include "speech/whole_io.h"
 
-#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -13,16 +13,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-#include <zlib.h>
 
 namespace kestrova::speech {
 namespace {
 
 // A chunk file: the magic, the counts of samples and of silences, each silence (the sample it
-// comes before, its frames), the samples, then the CRC-32 of all that. The CRC is there to
-// catch a file cut short or damaged by a power cut, not a forgery: the folder is this user's
-// alone, and the file's name, its key, is the SHA-256.
-constexpr std::array<char, 8> magic = {'K', 'S', 'C', 'H', 'U', 'N', 'K', '2'};
+// comes before, its frames), the samples, then the checksum of all that (ChunkChecksum).
+constexpr std::array<char, 8> magic = {'K', 'S', 'C', 'H', 'U', 'N', 'K', '3'};
 struct FileHead {
     std::array<char, 8> magic;
     std::uint64_t samples;
@@ -32,24 +29,7 @@ struct FileSilence {
     std::uint64_t before;
     std::uint64_t frames;
 };
-using Digest = std::uint32_t;
-
-class FileDigest {
-public:
-    void add(const void* data, std::size_t size) {
-        const auto* bytes = static_cast<const Bytef*>(data);
-        // zlib takes a length of 32 bits at a time.
-        for (std::size_t done = 0; done < size;) {
-            const auto step = static_cast<uInt>(std::min<std::size_t>(size - done, 1u << 30));
-            crc_ = crc32(crc_, bytes + done, step);
-            done += step;
-        }
-    }
-    Digest digest() const { return static_cast<Digest>(crc_); }
-
-private:
-    uLong crc_ = crc32(0, Z_NULL, 0);
-};
+using Digest = std::uint64_t;
 
 std::string temporaryName(const std::string& key) {
     return key + ".part";
@@ -115,11 +95,11 @@ std::optional<RenderedChunk> KeptChunks::take(const std::string& key, const Rend
         !readAll(file.get(), samples.data(), samples.size() * 2).whole() ||
         !readAll(file.get(), &stored, sizeof stored).whole())
         return std::nullopt;
-    FileDigest digest;
+    ChunkChecksum digest;
     digest.add(&head, sizeof head);
     digest.add(silences.data(), silences.size() * sizeof(FileSilence));
     digest.add(samples.data(), samples.size() * 2);
-    if (digest.digest() != stored)
+    if (digest.value() != stored)
         return std::nullopt;
     RenderedChunk chunk = renderedShell(task);
     for (const FileSilence& silence : silences)
@@ -152,11 +132,11 @@ bool KeptChunks::write(const std::string& key, const RenderedChunk& chunk) {
     for (const RenderedChunk::Silence& silence : chunk.silences)
         silences.push_back({.before = silence.before, .frames = silence.frames});
     const std::span<const std::int16_t> samples(chunk.samples.data(), chunk.samples.size());
-    FileDigest digest;
+    ChunkChecksum digest;
     digest.add(&head, sizeof head);
     digest.add(silences.data(), silences.size() * sizeof(FileSilence));
     digest.add(samples.data(), samples.size_bytes());
-    const Digest sum = digest.digest();
+    const Digest sum = digest.value();
     const std::array<std::span<const std::byte>, 4> parts = {
         std::as_bytes(std::span(&head, 1)), std::as_bytes(std::span(silences)),
         std::as_bytes(samples), std::as_bytes(std::span(&sum, 1))};

@@ -8,21 +8,28 @@
 #include <unistd.h>
 
 namespace kestrova::speech {
+namespace private_folder {
 
-PrivateFolder::PrivateFolder() {
+std::string madeFolder() {
     const char* const temporary = std::getenv("TMPDIR");
     std::string pattern =
         std::string(temporary && *temporary ? temporary : "/tmp") + "/kestrova-voice-XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr)
         throw SpeechError("cannot make a folder for the voice command in " +
                           pattern.substr(0, pattern.rfind('/')) + ": " + std::strerror(errno));
-    path_ = std::move(pattern);
+    return pattern;
 }
 
+} // namespace private_folder
+
+PrivateFolder::PrivateFolder() : path_(private_folder::madeFolder()), sweeper_(path_) {}
+
+// A folder left with files of no name given (a command's own) is the sweeper's to empty.
 PrivateFolder::~PrivateFolder() {
-    for (const std::string& path : removed())
-        if (::unlink(path.c_str()) != 0)
-            ::rmdir(path.c_str());
+    for (const std::string& path : files_)
+        ::unlink(path.c_str());
+    if (::rmdir(path_.c_str()) == 0)
+        sweeper_.folderRemoved();
 }
 
 std::string PrivateFolder::file(const std::string& name) {

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "speech/base/folder_sweeper.h"
+
 #include <string>
 #include <vector>
 
 namespace kestrova::speech {
 
 // A folder of this process's own (mode 0700) under $TMPDIR, else /tmp, for the files a voice
-// command reads and writes; removed with the files named in it when it goes.
+// command reads and writes; removed with the files named in it when it goes, and by its
+// sweeper, whatever it holds, when this process dies first (SIGKILL, the OOM killer).
 class PrivateFolder {
 public:
     PrivateFolder(); // throws SpeechError when it cannot be made
@@ -22,6 +25,7 @@ public:
 private:
     std::string path_;
     std::vector<std::string> files_;
+    FolderSweeper sweeper_; // started once the folder is there
 };
 
 } // namespace kestrova::speech

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <signal.h>
 #include <string_view>
@@ -30,15 +31,15 @@ std::string shellQuoted(const std::string& path) {
     return quoted + "'";
 }
 
-// The command line with {text} and {wav} as the quoted paths of files in the folder, and
-// those paths (empty where it names neither).
+// The command line with {text} and {wav} as the quoted paths of files in the folder, made
+// with the first of them, and those paths (empty where it names neither).
 struct PreparedLine {
     std::string line;
     std::string textFile;
     std::string waveFile;
 };
 
-PreparedLine prepared(const std::string& line, PrivateFolder& folder) {
+PreparedLine prepared(const std::string& line, std::optional<PrivateFolder>& folder) {
     PreparedLine result;
     for (std::size_t at = 0; at < line.size();) {
         const std::string_view rest = std::string_view(line).substr(at);
@@ -49,8 +50,10 @@ PreparedLine prepared(const std::string& line, PrivateFolder& folder) {
             result.line += line[at++];
             continue;
         }
+        if (!folder)
+            folder.emplace();
         if (file->empty())
-            *file = folder.file(file == &result.textFile ? "text.txt" : "sound.wav");
+            *file = folder->file(file == &result.textFile ? "text.txt" : "sound.wav");
         result.line += shellQuoted(*file);
         at += file == &result.textFile ? 6 : 5;
     }
@@ -258,7 +261,8 @@ std::string commandInWords(const VoiceCommand& command) {
 
 std::string runVoiceCommand(const VoiceCommand& command, const std::string& text,
                             const std::atomic<bool>* cancel) {
-    PrivateFolder folder;
+    // Made only for a command that names its files: a folder is a sweeper's process too.
+    std::optional<PrivateFolder> folder;
     const PreparedLine line = prepared(command.line, folder);
     if (!line.textFile.empty())
         writeTextFile(line.textFile, text);
@@ -267,12 +271,12 @@ std::string runVoiceCommand(const VoiceCommand& command, const std::string& text
     PipeEnds errors = openPipe();
     if (!line.textFile.empty())
         input.write.reset(); // the command's input ends at once
-    std::optional<ChildProcess> keeper =
-        ChildProcess::startCommand({.line = line.line,
-                                    .input = input.read.get(),
-                                    .output = output.write.get(),
-                                    .errors = errors.write.get(),
-                                    .removedWhenEnded = folder.removed()});
+    std::optional<ChildProcess> keeper = ChildProcess::startCommand(
+        {.line = line.line,
+         .input = input.read.get(),
+         .output = output.write.get(),
+         .errors = errors.write.get(),
+         .removedWhenEnded = folder ? folder->removed() : std::vector<std::string>{}});
     if (!keeper)
         throw SpeechError("cannot start " + commandInWords(command) + ": " + std::strerror(errno));
     if (input.write)
