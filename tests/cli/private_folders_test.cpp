@@ -109,8 +109,10 @@ TEST_F(PrivateFolders, AFinishedRunLeavesNeitherFolderNorSweeper) {
                           "x.wav", "in.txt"},
                          scratch.path(), setup);
     ASSERT_EQ(outcome.exitStatus(), 0) << outcome.standardError;
+    // Empty as the program ends: the sweeper that removed the command's own file was waited
+    // for. (The workers die with the program, a moment after it: survivors allows for that.)
     EXPECT_TRUE(fs::is_empty(temporary));
-    EXPECT_TRUE(test::survivors(0ms).empty());
+    EXPECT_TRUE(test::survivors().empty());
     EXPECT_FALSE(fs::exists(scratch / "run"));
 }
 
