@@ -76,19 +76,23 @@ std::string chapterDocument(const Chapter& chapter, const BookFacts& facts,
                        "\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>" +
                        escaped(chapter.title.empty() ? facts.title : chapter.title) +
                        "</title>\n</head>\n<body>\n";
-    std::optional<unsigned> paragraph;
+    // The paragraph open, if one is (a flag and a number: GCC 12 takes an optional's value
+    // here for one that may be read uninitialised).
+    bool inParagraph = false;
+    unsigned paragraph = 0;
     for (std::size_t k = 0; k < chapter.sentences.size(); ++k) {
         const std::size_t i = chapter.sentences[k];
         const SentenceTiming& sentence = timings.sentences[i];
         const bool heading = k == 0 && chapter.number > 0 && sentence.text == chapter.title;
-        if (paragraph && (heading || *paragraph != sentence.paragraph)) {
+        if (inParagraph && (heading || paragraph != sentence.paragraph)) {
             page.append("</p>\n");
-            paragraph.reset();
+            inParagraph = false;
         }
         if (heading) {
             page.append("<h1>");
-        } else if (!paragraph) {
+        } else if (!inParagraph) {
             page.append("<p>");
+            inParagraph = true;
             paragraph = sentence.paragraph;
         } else {
             page.append(" ");
@@ -104,7 +108,7 @@ std::string chapterDocument(const Chapter& chapter, const BookFacts& facts,
         if (heading)
             page.append("</h1>\n");
     }
-    if (paragraph)
+    if (inParagraph)
         page.append("</p>\n");
     page.append("</body>\n</html>\n");
     return page;
