@@ -149,6 +149,26 @@ TEST_F(CliFault, LoudnessSpoolFillsTheDisk) {
         1, "small/out.wav", "No space left on device", before);
 }
 
+// A read-along book's pieces (its narration, its audio files) are made in a private folder
+// of $TMPDIR: that disk full fails the book, named as the user's file, with the folder said,
+// and the folder goes.
+TEST_F(CliFault, ReadAlongPiecesFillTheDisk) {
+    if (!test::privateMountTable())
+        GTEST_SKIP() << "mounting a small file system needs root";
+    test::writeBytes(at("in.txt"), sentences(3000));
+    fs::create_directory(at("small"));
+    mount.emplace(at("small"), 128 << 10);
+    ASSERT_TRUE(mount->mounted());
+    const Snapshot before = test::snapshot(scratch.path());
+    ProgramSetup inTemporary;
+    inTemporary.environment = {{"TMPDIR", at("small").string()}};
+    expectCleanFailure(run({"convert", "-q", "-o", "out.epub", "in.txt"}, inTemporary), 1,
+                       "out.epub",
+                       "No space left on device (in the folder of its pieces, \"" +
+                           at("small").string() + "/kestrova-voice-",
+                       before);
+}
+
 // The output's folder removed while the file is written, as when a removable disk is
 // pulled: the finished file cannot take its name, and the failure names it.
 TEST_F(CliFault, OutputFolderRemovedWhileRendering) {

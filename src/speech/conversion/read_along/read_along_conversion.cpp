@@ -78,6 +78,22 @@ void copyInto(const fs::path& built, OutputTarget& target, const fs::path& shown
     }
 }
 
+// A failure writing a file of the private folder (the narration, an audio file, the book
+// before its copy) is the book's: named by the user's file, the reason kept, and the folder
+// said, since its disk is the one that filled. A message that names no such file stays.
+[[noreturn]] void rethrowForTheBook(const FileError& failure, const fs::path& book,
+                                    const PrivateFolder& folder) {
+    const std::string message = failure.what();
+    const std::size_t named = message.find(folder.path());
+    const std::size_t reason = named == std::string::npos ? named : message.find("\": ", named);
+    if (reason == std::string::npos)
+        throw failure;
+    throw FileError(outputFailure(book,
+                                  message.substr(reason + 3) + " (in the folder of its pieces, " +
+                                      quotedName(folder.path()) + ")",
+                                  bookKind));
+}
+
 fs::path madeBookWritten(const ConversionRequest& asked, PrivateFolder& folder,
                          const fs::path& wave, const SpeechTimings& timings,
                          const std::atomic<bool>* cancel) {
@@ -124,10 +140,17 @@ ConversionResult convertToReadAlongBook(ConversionPlan& plan, const ProgressCall
             // The narration's wave file is a private one: the user's file is the book.
             throw ConversionCancelled(
                 outputFailure(asked.output.path, "the conversion was cancelled", bookKind));
+        } catch (const FileError& failure) {
+            rethrowForTheBook(failure, asked.output.path, folder);
         }
     }
-    const fs::path built = book ? book->write(wave, result.timings)
-                                : madeBookWritten(asked, folder, wave, result.timings, cancel);
+    fs::path built;
+    try {
+        built = book ? book->write(wave, result.timings)
+                     : madeBookWritten(asked, folder, wave, result.timings, cancel);
+    } catch (const FileError& failure) {
+        rethrowForTheBook(failure, asked.output.path, folder);
+    }
     OutputTarget target(asked.output.path, targetOptions);
     copyInto(built, target, asked.output.path);
     if (cancel != nullptr && cancel->load())

@@ -21,6 +21,7 @@ public:
     std::string file(const std::string& name);
     // The files named, then the folder: what is removed, in order.
     std::vector<std::string> removed() const;
+    const std::string& path() const { return path_; }
 
 private:
     std::string path_;
