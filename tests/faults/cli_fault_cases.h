@@ -35,6 +35,22 @@ protected:
         return cli.wait();
     }
 
+    // $TMPDIR on a file system of 128 KiB of its own, the folder "small" of the scratch
+    // folder; nothing when mounting needs a root this is not (a failed mount fails the test).
+    std::optional<ProgramSetup> temporaryOnASmallDisk() {
+        if (!test::privateMountTable())
+            return std::nullopt;
+        fs::create_directory(at("small"));
+        mount.emplace(at("small"), 128 << 10);
+        if (!mount->mounted()) {
+            ADD_FAILURE() << "cannot mount a file system on " << at("small");
+            return std::nullopt;
+        }
+        ProgramSetup setup;
+        setup.environment = {{"TMPDIR", at("small").string()}};
+        return setup;
+    }
+
     // The converter failed as it should: the status, one line naming the file, the folder
     // exactly as it was before (but for the chunks kept for the next run), and no process of
     // the converter left.

@@ -119,15 +119,12 @@ INSTANTIATE_TEST_SUITE_P(
 // disk fills in the second pass: the conversion fails naming its output and the reason, and
 // leaves nothing anywhere.
 TEST_F(CliFault, LoudnessSpoolFillsTheDisk) {
-    if (!test::privateMountTable())
+    std::optional<ProgramSetup> small = temporaryOnASmallDisk();
+    if (!small)
         GTEST_SKIP() << "mounting a small file system needs root";
+    ProgramSetup& inTemporary = *small;
     test::writeBytes(at("in.txt"), sentences(3000));
-    fs::create_directory(at("small"));
-    mount.emplace(at("small"), 128 << 10);
-    ASSERT_TRUE(mount->mounted());
     const Snapshot before = test::snapshot(scratch.path());
-    ProgramSetup inTemporary;
-    inTemporary.environment = {{"TMPDIR", at("small").string()}};
     expectCleanFailure(
         run({"convert", "-q", "--loudness", "-18", "-o", "out.mp3", "in.txt"}, inTemporary), 1,
         "out.mp3", "No space left on device", before);
@@ -153,16 +150,12 @@ TEST_F(CliFault, LoudnessSpoolFillsTheDisk) {
 // of $TMPDIR: that disk full fails the book, named as the user's file, with the folder said,
 // and the folder goes.
 TEST_F(CliFault, ReadAlongPiecesFillTheDisk) {
-    if (!test::privateMountTable())
+    const std::optional<ProgramSetup> inTemporary = temporaryOnASmallDisk();
+    if (!inTemporary)
         GTEST_SKIP() << "mounting a small file system needs root";
     test::writeBytes(at("in.txt"), sentences(3000));
-    fs::create_directory(at("small"));
-    mount.emplace(at("small"), 128 << 10);
-    ASSERT_TRUE(mount->mounted());
     const Snapshot before = test::snapshot(scratch.path());
-    ProgramSetup inTemporary;
-    inTemporary.environment = {{"TMPDIR", at("small").string()}};
-    expectCleanFailure(run({"convert", "-q", "-o", "out.epub", "in.txt"}, inTemporary), 1,
+    expectCleanFailure(run({"convert", "-q", "-o", "out.epub", "in.txt"}, *inTemporary), 1,
                        "out.epub",
                        "No space left on device (in the folder of its pieces, \"" +
                            at("small").string() + "/kestrova-voice-",
