@@ -248,14 +248,26 @@ bool opensDashParagraph(const MarkWalk& walk, std::size_t at) {
 
 // French verbs of saying that stand before a named subject in an incise ("dit Marie"); before
 // a hyphenated subject pronoun ("sourit-elle") any verb makes one.
-constexpr std::array<std::string_view, 38> frenchSayingVerbs{
-    "dit",           "dis",        "disait",      "r\u00E9pondit", "r\u00E9pondis", "demanda",
-    "demandai",      "reprit",     "repris",      "ajouta",        "r\u00E9pliqua", "murmura",
-    "cria",          "\u00E9cria", "exclama",     "souffla",       "lan\u00E7a",    "fit",
-    "continua",      "poursuivit", "expliqua",    "d\u00E9clara",  "insista",       "chuchota",
-    "hurla",         "soupira",    "interrompit", "protesta",      "observa",       "remarqua",
-    "r\u00E9torqua", "conclut",    "affirma",     "annon\u00E7a",  "avoua",         "objecta",
-    "pr\u00E9cisa",  "questionna"};
+constexpr std::array<std::string_view, 95> frenchSayingVerbs{
+    "dit",           "dis",          "disait",      "r\u00E9pondit",  "r\u00E9pondis",
+    "demanda",       "demandai",     "reprit",      "repris",         "ajouta",
+    "r\u00E9pliqua", "murmura",      "cria",        "\u00E9cria",     "exclama",
+    "souffla",       "lan\u00E7a",   "fit",         "continua",       "poursuivit",
+    "expliqua",      "d\u00E9clara", "insista",     "chuchota",       "hurla",
+    "soupira",       "interrompit",  "protesta",    "observa",        "remarqua",
+    "r\u00E9torqua", "conclut",      "affirma",     "annon\u00E7a",   "avoua",
+    "objecta",       "pr\u00E9cisa", "questionna",  "grogna",         "gronda",
+    "bredouilla",    "balbutia",     "b\u00E9gaya", "marmonna",       "grommela",
+    "maugr\u00E9a",  "plaisanta",    "tonna",       "g\u00E9mit",     "sanglota",
+    "ricana",        "haleta",       "coupa",       "trancha",        "r\u00E9p\u00E9ta",
+    "rappela",       "sugg\u00E9ra", "proposa",     "ordonna",        "supplia",
+    "implora",       "pesta",        "jura",        "rugit",          "glapit",
+    "siffla",        "corrigea",     "approuva",    "acquies\u00E7a", "rench\u00E9rit",
+    "admit",         "conc\u00E9da", "l\u00E2cha",  "jeta",           "commen\u00E7a",
+    "encha\u00EEna", "nota",         "railla",      "hasarda",        "risqua",
+    "avan\u00E7a",   "insinua",      "ironisa",     "confia",         "r\u00E9v\u00E9la",
+    "raconta",       "interrogea",   "songea",      "pensa",          "r\u00E9suma",
+    "appela",        "rassura",      "encouragea",  "mena\u00E7a",    "\u00E9tonna"};
 constexpr std::array<std::string_view, 6> frenchSubjectPronouns{"il",    "elle", "ils",
                                                                 "elles", "on",   "je"};
 
