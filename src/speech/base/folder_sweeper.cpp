@@ -1,5 +1,7 @@
 #include "speech/base/folder_sweeper.h"
 
+#include "speech/stop_signal_owner.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <optional>
@@ -13,10 +15,10 @@ namespace folder_sweeper {
 // What an owner writes before it lets go: the folder is gone already.
 constexpr char folderGone = 'g';
 
-sigset_t stopSignals() {
+sigset_t stopSignalSet() {
     sigset_t signals;
     ::sigemptyset(&signals);
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signal : StopSignalOwner::stopSignals)
         ::sigaddset(&signals, signal);
     return signals;
 }
@@ -37,10 +39,10 @@ void keepOnly(int end) {
 // signals, blocked since before the fork, are ignored before they are let through; an ignored
 // signal stays ignored across exec, so rm ignores them too.
 [[noreturn]] void sweep(const char* const* removal, int end) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (const int signal : StopSignalOwner::stopSignals)
         ::signal(signal, SIG_IGN);
     ::setpgid(0, 0);
-    const sigset_t signals = stopSignals();
+    const sigset_t signals = stopSignalSet();
     ::sigprocmask(SIG_UNBLOCK, &signals, nullptr);
     keepOnly(end);
     char told = 0;
@@ -58,7 +60,7 @@ void keepOnly(int end) {
 FolderSweeper::FolderSweeper(const std::string& folder) {
     // Made here: the sweeper, forked from a process that may have threads, allocates nothing.
     const char* const removal[] = {"rm", "-rf", "--", folder.c_str(), nullptr};
-    const sigset_t signals = folder_sweeper::stopSignals();
+    const sigset_t signals = folder_sweeper::stopSignalSet();
     sigset_t previous;
     ::pthread_sigmask(SIG_BLOCK, &signals, &previous);
     std::optional<ChildProcess> child = ChildProcess::start(

@@ -14,7 +14,7 @@
 namespace kestrova::speech {
 namespace {
 
-constexpr std::array<int, 3> stopSignals{SIGINT, SIGTERM, SIGHUP};
+constexpr auto& stopSignals = StopSignalOwner::stopSignals;
 
 // A signal handler reaches nothing but lock-free atomics and data of static duration: the
 // one guarded file and the process that guards it, and where a stop goes.

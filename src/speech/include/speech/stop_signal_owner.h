@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <atomic>
+#include <csignal>
 
 namespace kestrova::speech {
 
@@ -15,6 +17,9 @@ namespace kestrova::speech {
 class StopSignalOwner {
 public:
     StopSignalOwner() = delete;
+
+    // The signals that ask the program to stop.
+    static constexpr std::array<int, 3> stopSignals{SIGINT, SIGTERM, SIGHUP};
 
     // notifyFd: the writing end of a non-blocking pipe, or -1 for the flag alone.
     static void takeStops(int notifyFd = -1);
