@@ -1,10 +1,12 @@
 // How a read-along book's narration is cut into its documents' audio, and the clock values its
 // overlays and package give.
 
+#include "speech/conversion/read_along/epub3_upgrade.h"
 #include "speech/conversion/read_along/media_overlay.h"
 #include "speech/conversion/read_along/read_along_book.h"
 
 #include <gtest/gtest.h>
+#include <regex>
 
 namespace kestrova::speech::read_along {
 namespace read_along_timings_test {
@@ -49,6 +51,41 @@ TEST(ReadAlongTimings, ClockValues) {
     EXPECT_EQ(clipClock(61'005), "61.005s");
     EXPECT_EQ(durationClock(999), "0:00:00.999");
     EXPECT_EQ(durationClock(3'723'004), "1:02:03.004");
+}
+
+// An EPUB 2 book's NCX, nested three deep, becomes a navigation document nested as deep: each
+// level a list inside the item it comes under. An entry whose own parent is left out (a link
+// outside the book) takes that parent's place.
+TEST(ReadAlongNavigation, KeepsTheNestingOfTheTable) {
+    const std::string ncx = R"(<ncx xmlns="http://www.daisy.org/z3986/2005/ncx/" version="2005-1">
+<navMap>
+ <navPoint><navLabel><text>Part</text></navLabel><content src="a.xhtml"/>
+  <navPoint><navLabel><text>One</text></navLabel><content src="a.xhtml#one"/>
+   <navPoint><navLabel><text>Scene</text></navLabel><content src="b.xhtml"/></navPoint>
+  </navPoint>
+  <navPoint><navLabel><text>Two</text></navLabel><content src="c.xhtml"/></navPoint>
+ </navPoint>
+ <navPoint><navLabel><text>Away</text></navLabel><content src="https://example.org/"/>
+  <navPoint><navLabel><text>Deep</text></navLabel><content src="d.xhtml"/>
+   <navPoint><navLabel><text>Deeper</text></navLabel><content src="d.xhtml#x"/></navPoint>
+  </navPoint>
+ </navPoint>
+ <navPoint><navLabel><text>End</text></navLabel><content src="e.xhtml"/></navPoint>
+</navMap></ncx>)";
+    const std::vector<epub::TocEntry> entries =
+        epub::ncxEntries(ncx, "toc.ncx", [](const std::string& reason) { FAIL() << reason; });
+    std::vector<int> levels;
+    for (const epub::TocEntry& entry : entries)
+        levels.push_back(entry.level);
+    EXPECT_EQ(levels, (std::vector<int>{0, 1, 2, 1, 0, 1, 0}));
+
+    const std::string nav = navigationDocument(entries, "nav.xhtml", "Book", "en");
+    const std::size_t list = nav.find("<ol>");
+    const std::string skeleton = std::regex_replace(nav.substr(list, nav.find("</nav>") - list),
+                                                    std::regex(R"(<a href="[^"]*">|</a>|\n)"), "");
+    EXPECT_EQ(skeleton, "<ol><li>Part<ol><li>One<ol><li>Scene</li></ol></li><li>Two</li></ol></li>"
+                        "<li>Deep<ol><li>Deeper</li></ol></li><li>End</li></ol>");
+    EXPECT_NE(nav.find(R"(<a href="a.xhtml#one">One</a>)"), std::string::npos);
 }
 
 } // namespace read_along_timings_test

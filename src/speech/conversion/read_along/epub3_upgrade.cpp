@@ -4,6 +4,8 @@
 #include "speech/conversion/read_along/entry_references.h"
 #include "speech/text/readers/xml/xml_text.h"
 
+#include <algorithm>
+
 namespace kestrova::speech::read_along {
 namespace {
 
@@ -13,6 +15,34 @@ using xml::escaped;
 std::size_t endOfTag(std::string_view page, std::size_t at) {
     const std::size_t close = page.find('>', at);
     return close == std::string_view::npos ? page.size() : close + 1;
+}
+
+std::string itemLink(const epub::TocEntry& entry, const std::string& navEntry) {
+    std::string href = referenceBetween(navEntry, entry.place.entry);
+    if (!entry.place.fragment.empty())
+        href.append("#").append(escaped(entry.place.fragment));
+    return "<a href=\"" + href + "\">" +
+           escaped(entry.title.empty() ? entry.place.entry : entry.title) + "</a>";
+}
+
+// The entries as list items, each deeper level an <ol> inside the item it comes under. A list
+// item holds one link and then its list, so an entry more than one level below the one
+// before it (no table gives one) goes only one level down.
+void appendNestedItems(std::string& nav, const std::vector<epub::TocEntry>& entries,
+                       const std::string& navEntry) {
+    int open = -1; // the level of the item still open, -1 before the first
+    for (const epub::TocEntry& entry : entries) {
+        const int level = std::clamp(entry.level, 0, open + 1);
+        if (level > open)
+            nav.append(open < 0 ? "" : "\n<ol>\n");
+        else
+            for (nav.append("</li>\n"); open > level; --open)
+                nav.append("</ol>\n</li>\n");
+        nav.append("<li>").append(itemLink(entry, navEntry));
+        open = level;
+    }
+    for (; open >= 0; --open)
+        nav.append(open > 0 ? "</li>\n</ol>\n" : "</li>\n");
 }
 
 } // namespace
@@ -32,14 +62,7 @@ std::string navigationDocument(const std::vector<epub::TocEntry>& entries,
     nav.append(">\n<head>\n<title>").append(escaped(title)).append("</title>\n</head>\n<body>\n");
     nav.append("<nav epub:type=\"toc\" id=\"toc\">\n<h1>").append(escaped(title));
     nav.append("</h1>\n<ol>\n");
-    for (const epub::TocEntry& entry : entries) {
-        std::string href = referenceBetween(navEntry, entry.place.entry);
-        if (!entry.place.fragment.empty())
-            href.append("#").append(escaped(entry.place.fragment));
-        nav.append("<li><a href=\"").append(href).append("\">");
-        nav.append(escaped(entry.title.empty() ? entry.place.entry : entry.title));
-        nav.append("</a></li>\n");
-    }
+    appendNestedItems(nav, entries, navEntry);
     nav.append("</ol>\n</nav>\n</body>\n</html>\n");
     return nav;
 }

@@ -12,6 +12,8 @@ namespace kestrova::speech::epub {
 struct TocEntry {
     BookPlace place;
     std::string title;
+    // How deep in the table's nesting: 0 at its top, 1 under an entry of the top, and so on.
+    int level = 0;
 };
 
 // Every entry of every level, in the order the table gives them (nested entries after the
