@@ -17,19 +17,18 @@ namespace kestrova::cli::resume_test {
 using test::Outcome;
 namespace fs = std::filesystem;
 
-const fs::path folderName = ".out.wav.kestrova-resume";
-
 class Resume : public ::testing::Test {
 protected:
     Outcome convert(std::vector<std::string> arguments) {
         arguments.insert(arguments.begin(), "convert");
         return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
     }
+    fs::path folder() const { return scratch / ("." + output + ".kestrova-resume"); }
     // How many chunks the folder holds whole (a chunk is written under .part, then renamed).
     std::size_t keptChunks() const {
         std::error_code error;
         std::size_t whole = 0;
-        for (const auto& entry : fs::directory_iterator(scratch / folderName, error))
+        for (const auto& entry : fs::directory_iterator(folder(), error))
             whole += entry.is_regular_file() && entry.path().extension() != ".part";
         return whole;
     }
@@ -42,9 +41,9 @@ protected:
         ::kill(cli.pid(), signal);
         const Outcome ended = cli.wait();
         ASSERT_FALSE(ended.exited() && ended.exitStatus() == 0) << "ended before the signal";
-        EXPECT_FALSE(fs::exists(scratch / "out.wav"));
+        EXPECT_FALSE(fs::exists(scratch / output));
         struct stat status {};
-        ASSERT_EQ(::lstat((scratch / folderName).c_str(), &status), 0);
+        ASSERT_EQ(::lstat(folder().c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0700u);
     }
     // Run again to the end: it says it took the kept chunks and leaves no folder.
@@ -54,16 +53,18 @@ protected:
         ASSERT_EQ(resumed.exitStatus(), 0) << resumed.standardError;
         EXPECT_NE(resumed.standardError.find("chunks kept from an earlier run"), std::string::npos)
             << resumed.standardError;
-        EXPECT_FALSE(fs::exists(scratch / folderName));
-        again[again.size() - 2] = "whole.wav";
+        EXPECT_FALSE(fs::exists(folder()));
+        const std::string whole = "whole" + fs::path(output).extension().string();
+        again[again.size() - 2] = whole;
         again.insert(again.begin(), "--no-resume");
         ASSERT_EQ(convert(again).exitStatus(), 0);
         // Not EXPECT_EQ: gtest's difference of two sound files would take the machine's memory.
-        EXPECT_TRUE(test::readBytes(scratch / "out.wav") == test::readBytes(scratch / "whole.wav"))
+        EXPECT_TRUE(test::readBytes(scratch / output) == test::readBytes(scratch / whole))
             << "the resumed output differs from one never stopped";
     }
 
     test::ScratchDir scratch;
+    std::string output = "out.wav";
 };
 
 // The slowest case to render again: a slow speech program as the voice, each chunk its own run of
@@ -80,6 +81,18 @@ TEST_F(Resume, AVoiceCommandKilledHalfwayResumesToTheSameBytes) {
     resumeAndCompare(arguments);
 }
 
+// A read-along book keeps its narration's chunks beside the book, not in the private folder
+// its pieces go with, and until the book is written.
+TEST_F(Resume, AReadAlongBookKilledHalfwayResumesToTheSameBytes) {
+    output = "out.epub";
+    test::writeBytes(scratch / "in.md", "# A chapter\n\n" + test::sentences(12) + "\n");
+    const std::vector<std::string> arguments = {
+        "-j", "2",        "--voice-command", "sleep 0.3; espeak-ng -v en-us --stdout",
+        "-o", "out.epub", "in.md"};
+    endOnceKept(2, arguments, SIGKILL);
+    resumeAndCompare(arguments);
+}
+
 // A built-in engine carries its state along a run of chunks, so only whole runs are taken: a
 // stop signal, a damaged chunk and a rerun with other settings must not change a sample.
 TEST_F(Resume, ABuiltInVoiceStoppedResumesToTheSameBytes) {
@@ -90,7 +103,7 @@ TEST_F(Resume, ABuiltInVoiceStoppedResumesToTheSameBytes) {
     // A chunk cut short and one with a byte of its samples changed, as by a power cut: each
     // fails its check and is rendered again.
     std::vector<fs::path> chunks;
-    for (const auto& entry : fs::directory_iterator(scratch / folderName))
+    for (const auto& entry : fs::directory_iterator(folder()))
         chunks.push_back(entry.path());
     ASSERT_GE(chunks.size(), 2u);
     fs::resize_file(chunks[0], fs::file_size(chunks[0]) / 2);
@@ -99,12 +112,12 @@ TEST_F(Resume, ABuiltInVoiceStoppedResumesToTheSameBytes) {
     test::writeBytes(chunks[1], damaged);
     // Another rate for the same output takes none of the chunks (and, complete, removes them).
     const fs::path copy = scratch / "copy";
-    fs::copy(scratch / folderName, copy);
+    fs::copy(folder(), copy);
     const Outcome faster = convert({"--rate", "150", "-o", "out.wav", "in.txt"});
     ASSERT_EQ(faster.exitStatus(), 0) << faster.standardError;
     EXPECT_EQ(faster.standardError.find("kept from an earlier run"), std::string::npos);
     fs::remove(scratch / "out.wav");
-    fs::rename(copy, scratch / folderName);
+    fs::rename(copy, folder());
     resumeAndCompare({"-j", "2", "-o", "out.wav", "in.txt"});
 }
 
@@ -113,7 +126,7 @@ TEST_F(Resume, ABuiltInVoiceStoppedResumesToTheSameBytes) {
 TEST_F(Resume, ALinkWhereTheFolderGoesIsRefused) {
     test::writeBytes(scratch / "in.txt", "One sentence.\n");
     fs::create_directory(scratch / "elsewhere");
-    fs::create_directory_symlink("elsewhere", scratch / folderName);
+    fs::create_directory_symlink("elsewhere", folder());
     const Outcome outcome = convert({"-q", "-o", "out.wav", "in.txt"});
     EXPECT_EQ(outcome.exitStatus(), 1);
     EXPECT_NE(outcome.standardError.find(".out.wav.kestrova-resume"), std::string::npos)

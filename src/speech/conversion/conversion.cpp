@@ -111,7 +111,8 @@ ConversionResult Conversion::run() {
     });
     if (kept_) {
         result_.keptChunks = kept_->taken();
-        kept_->remove();
+        if (request_.output.keptBeside.empty())
+            kept_->remove();
     }
     if (progress_)
         progress_(1.0);
@@ -149,13 +150,14 @@ void Conversion::checkPaths(const ConversionRequest& request, const ChapterPlan&
 std::optional<KeptChunks> Conversion::keptChunksFor(const ConversionRequest& request) {
     if (!request.output.resume || request.output.toStandardOutput)
         return std::nullopt;
+    const std::filesystem::path& namedAfter =
+        request.output.keptBeside.empty() ? request.output.path : request.output.keptBeside;
     std::error_code unknown;
-    const std::filesystem::file_status status =
-        std::filesystem::status(request.output.path, unknown);
+    const std::filesystem::file_status status = std::filesystem::status(namedAfter, unknown);
     if (status.type() != std::filesystem::file_type::regular &&
         status.type() != std::filesystem::file_type::not_found)
         return std::nullopt;
-    return KeptChunks(KeptChunks::folderFor(request.output.path));
+    return KeptChunks(KeptChunks::folderFor(namedAfter));
 }
 
 // The reading

@@ -148,6 +148,16 @@ bool KeptChunks::write(const std::string& key, const RenderedChunk& chunk) {
     return ::renameat(descriptor_.get(), partName.c_str(), descriptor_.get(), key.c_str()) == 0;
 }
 
+void KeptChunks::removeFolderFor(const std::filesystem::path& output) noexcept {
+    const std::filesystem::path folder = folderFor(output);
+    struct stat status {};
+    if (::lstat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
+        status.st_uid != ::geteuid())
+        return;
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
 void KeptChunks::remove() {
     if (!descriptor_)
         return;

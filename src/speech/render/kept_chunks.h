@@ -40,6 +40,10 @@ public:
 
     // The folder of an output's chunks: hidden, beside it, named after it.
     static std::filesystem::path folderFor(const std::filesystem::path& output);
+    // The folder of an output's chunks, kept beside it by a conversion of which it was one
+    // step, once the output is complete; never fails, and leaves alone a link or anything
+    // not this user's folder.
+    static void removeFolderFor(const std::filesystem::path& output) noexcept;
 
 private:
     void open(bool create);

@@ -5,6 +5,7 @@
 #include "speech/file_failures.h"
 #include "speech/quoted_name.h"
 #include "speech/read_along.h"
+#include "speech/render/kept_chunks.h"
 #include "speech/request_check.h"
 #include "speech/whole_io.h"
 
@@ -44,9 +45,9 @@ OutputSettings narrationOutput(const ConversionRequest& asked, const fs::path& w
         .bitrateKbps = std::nullopt,
         .replaceExisting = true,
         .syncToDisk = false,
-        // Its chunks would be kept beside the narration, in the private folder that goes with
-        // the run: a read-along book is not resumed.
-        .resume = false,
+        // Beside the book, not in the private folder that goes with the run.
+        .resume = asked.output.resume,
+        .keptBeside = asked.output.path,
         .tags = {},
         .coverFile = {}};
 }
@@ -157,6 +158,8 @@ ConversionResult convertToReadAlongBook(ConversionPlan& plan, const ProgressCall
         throw ConversionCancelled(
             outputFailure(asked.output.path, "the conversion was cancelled", bookKind));
     target.commit(asked.output.replaceExisting, asked.output.syncToDisk);
+    if (asked.output.resume)
+        KeptChunks::removeFolderFor(asked.output.path);
     result.format =
         writtenFormat(asked.output.container.value_or(Container::Mp3), asked.output.format);
     result.wroteFile = true;

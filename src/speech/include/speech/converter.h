@@ -105,6 +105,10 @@ struct OutputSettings {
     // that the same conversion started again after a crash, a failure or a stop renders only
     // what is missing. Only for a file, not for standard output.
     bool resume = false;
+    // The file the kept chunks are named after and stay beside until its writer removes them;
+    // empty: the output, whose conversion removes them once it is complete. A read-along
+    // book's narration is one step of the book: its chunks stay until the book is written.
+    std::filesystem::path keptBeside;
     // Written into the file; a container that cannot hold them fails before rendering.
     SoundTags tags;
     // Where tags.cover was read from: checked with the other paths, never written over.
