@@ -24,20 +24,31 @@ protected:
         return test::runProgram(KESTROVA_CLI_PATH, arguments, scratch.path());
     }
     fs::path folder() const { return scratch / ("." + output + ".kestrova-resume"); }
-    // How many chunks the folder holds whole (a chunk is written under .part, then renamed).
-    std::size_t keptChunks() const {
+    // The bytes of sound the folder keeps, in chunk files of their own (each written under
+    // .part, then renamed) or in the sound file it names (a record each in an .index).
+    std::uintmax_t keptBytes() const {
         std::error_code error;
-        std::size_t whole = 0;
+        std::uintmax_t kept = 0;
         for (const auto& entry : fs::directory_iterator(folder(), error))
-            whole += entry.is_regular_file() && entry.path().extension() != ".part";
-        return whole;
+            if (entry.is_regular_file() && entry.path().extension() != ".part" &&
+                entry.path().extension() != ".index")
+                kept += entry.file_size();
+        return kept;
     }
-    // Started, and ended by the signal once the folder holds that many chunks whole.
-    void endOnceKept(std::size_t chunks, const std::vector<std::string>& arguments, int signal) {
+    // The output of a run never stopped, whole.EXT: what a resumed run must equal.
+    std::uintmax_t renderWhole(std::vector<std::string> arguments) {
+        arguments[arguments.size() - 2] = whole();
+        arguments.insert(arguments.begin(), "--no-resume");
+        EXPECT_EQ(convert(arguments).exitStatus(), 0);
+        return fs::file_size(scratch / whole());
+    }
+    std::string whole() const { return "whole" + fs::path(output).extension().string(); }
+    // Started, and ended by the signal once the folder keeps that many bytes of sound.
+    void endOnceKept(std::uintmax_t bytes, const std::vector<std::string>& arguments, int signal) {
         std::vector<std::string> all = {"convert"};
         all.insert(all.end(), arguments.begin(), arguments.end());
         test::RunningProgram cli(KESTROVA_CLI_PATH, all, scratch.path());
-        ASSERT_TRUE(cli.waitFor([&] { return keptChunks() >= chunks; }));
+        ASSERT_TRUE(cli.waitFor([&] { return keptBytes() >= bytes; }));
         ::kill(cli.pid(), signal);
         const Outcome ended = cli.wait();
         ASSERT_FALSE(ended.exited() && ended.exitStatus() == 0) << "ended before the signal";
@@ -46,38 +57,39 @@ protected:
         ASSERT_EQ(::lstat(folder().c_str(), &status), 0);
         EXPECT_EQ(status.st_mode & 0777, 0700u);
     }
-    // Run again to the end: it says it took the kept chunks and leaves no folder.
+    // Run again to the end: it says it took the kept chunks, leaves no folder, and writes what
+    // a run never stopped wrote.
     void resumeAndCompare(const std::vector<std::string>& arguments) {
-        std::vector<std::string> again = arguments;
-        const Outcome resumed = convert(again);
+        const Outcome resumed = convert(arguments);
         ASSERT_EQ(resumed.exitStatus(), 0) << resumed.standardError;
         EXPECT_NE(resumed.standardError.find("chunks kept from an earlier run"), std::string::npos)
             << resumed.standardError;
         EXPECT_FALSE(fs::exists(folder()));
-        const std::string whole = "whole" + fs::path(output).extension().string();
-        again[again.size() - 2] = whole;
-        again.insert(again.begin(), "--no-resume");
-        ASSERT_EQ(convert(again).exitStatus(), 0);
         // Not EXPECT_EQ: gtest's difference of two sound files would take the machine's memory.
-        EXPECT_TRUE(test::readBytes(scratch / output) == test::readBytes(scratch / whole))
+        EXPECT_TRUE(test::readBytes(scratch / output) == test::readBytes(scratch / whole()))
             << "the resumed output differs from one never stopped";
     }
 
+    // A chunk's worth: more than a wave file's header, less than any chunk's sound.
+    static constexpr std::uintmax_t oneChunk = 1000;
     test::ScratchDir scratch;
     std::string output = "out.wav";
 };
 
 // The slowest case to render again: a slow speech program as the voice, each chunk its own run of
-// it, killed with no chance to tidy up.
+// it, killed with no chance to tidy up. A FLAC file does not hold the samples as they are: the
+// chunks are kept in files of their own.
 TEST_F(Resume, AVoiceCommandKilledHalfwayResumesToTheSameBytes) {
+    output = "out.flac";
     std::string text;
     for (int i = 0; i < 40; ++i)
         text += test::sentences(6) + "\n\n";
     test::writeBytes(scratch / "in.txt", text);
     const std::vector<std::string> arguments = {
-        "-j", "2",       "--voice-command", "sleep 0.5; espeak-ng -v en-us --stdout",
-        "-o", "out.wav", "in.txt"};
-    endOnceKept(1, arguments, SIGKILL);
+        "-j", "2",        "--voice-command", "sleep 0.5; espeak-ng -v en-us --stdout",
+        "-o", "out.flac", "in.txt"};
+    renderWhole(arguments);
+    endOnceKept(oneChunk, arguments, SIGKILL);
     resumeAndCompare(arguments);
 }
 
@@ -87,29 +99,33 @@ TEST_F(Resume, AReadAlongBookKilledHalfwayResumesToTheSameBytes) {
     output = "out.epub";
     test::writeBytes(scratch / "in.md", "# A chapter\n\n" + test::sentences(12) + "\n");
     const std::vector<std::string> arguments = {
-        "-j", "2",        "--voice-command", "sleep 0.3; espeak-ng -v en-us --stdout",
-        "-o", "out.epub", "in.md"};
-    endOnceKept(2, arguments, SIGKILL);
+        "-j",       "2",    "--voice-command", "sleep 0.3; espeak-ng -v en-us --stdout", "-o",
+        "out.epub", "in.md"};
+    renderWhole(arguments);
+    endOnceKept(oneChunk, arguments, SIGKILL);
     resumeAndCompare(arguments);
 }
 
 // A built-in engine carries its state along a run of chunks, so only whole runs are taken: a
-// stop signal, a damaged chunk and a rerun with other settings must not change a sample.
+// stop signal, damaged sound and a rerun with other settings must not change a sample. A
+// wave file holds the samples as they are: the chunks are kept in the sound being written.
 TEST_F(Resume, ABuiltInVoiceStoppedResumesToTheSameBytes) {
-    // 17 chunks in runs of three to five, two runs rendered at a time: ten chunks kept hold a
-    // run whole.
+    // 17 chunks in runs of three to five, two runs rendered at a time: 60 % of the sound kept
+    // holds a run whole.
     test::writeBytes(scratch / "in.txt", test::sentences(20000));
-    endOnceKept(10, {"-q", "-j", "2", "-o", "out.wav", "in.txt"}, SIGTERM);
-    // A chunk cut short and one with a byte of its samples changed, as by a power cut: each
-    // fails its check and is rendered again.
-    std::vector<fs::path> chunks;
+    const std::vector<std::string> arguments = {"-j", "2", "-o", "out.wav", "in.txt"};
+    const std::uintmax_t wholeBytes = renderWhole(arguments);
+    endOnceKept(wholeBytes * 6 / 10, {"-q", "-j", "2", "-o", "out.wav", "in.txt"}, SIGTERM);
+    // The kept sound cut short and a byte of it changed, as by a power cut: the chunks there
+    // fail their checks and are rendered again.
+    fs::path largest;
     for (const auto& entry : fs::directory_iterator(folder()))
-        chunks.push_back(entry.path());
-    ASSERT_GE(chunks.size(), 2u);
-    fs::resize_file(chunks[0], fs::file_size(chunks[0]) / 2);
-    std::string damaged = test::readBytes(chunks[1]);
-    damaged[damaged.size() / 2] ^= 0x10;
-    test::writeBytes(chunks[1], damaged);
+        if (largest.empty() || entry.file_size() > fs::file_size(largest))
+            largest = entry.path();
+    std::string damaged = test::readBytes(largest);
+    damaged[damaged.size() / 3] ^= 0x10;
+    damaged.resize(damaged.size() * 9 / 10);
+    test::writeBytes(largest, damaged);
     // Another rate for the same output takes none of the chunks (and, complete, removes them).
     const fs::path copy = scratch / "copy";
     fs::copy(folder(), copy);
@@ -118,7 +134,7 @@ TEST_F(Resume, ABuiltInVoiceStoppedResumesToTheSameBytes) {
     EXPECT_EQ(faster.standardError.find("kept from an earlier run"), std::string::npos);
     fs::remove(scratch / "out.wav");
     fs::rename(copy, folder());
-    resumeAndCompare({"-j", "2", "-o", "out.wav", "in.txt"});
+    resumeAndCompare(arguments);
 }
 
 // The folder is trusted only when it is this user's own folder: a link there (to a folder

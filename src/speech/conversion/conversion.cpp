@@ -81,6 +81,11 @@ Conversion::Conversion(const ConversionRequest& request, ConversionPlan& plan,
         request.callbacks.warning(
             "chapters are found in plain text only: the SSML document is one");
     outputs_.emplace(request, plan_, expectedFrames(total_, request.output.format), cancel);
+    if (kept_)
+        if (const std::optional<int> sound = outputs_->soundAsWritten()) {
+            kept_->keepInSound(*sound);
+            keptInSound_ = true;
+        }
 }
 
 ConversionResult Conversion::run() {
@@ -340,7 +345,10 @@ void Conversion::write(RenderedChunk chunk) {
     if (sentence != RenderTask::noSentence)
         recordSentence(chunk, sentence, start);
     outputs_->writeSilence(std::exchange(leadInLeft_, 0));
+    const std::uint64_t firstByte = keptInSound_ ? outputs_->nextSoundByte() : 0;
     outputs_->write(chunk);
+    if (keptInSound_)
+        kept_->keptInSound(chunk.keptKey, chunk, firstByte);
     if (request_.callbacks.soundWritten)
         request_.callbacks.soundWritten(static_cast<double>(outputs_->frames()) /
                                         request_.output.format.sampleRate);

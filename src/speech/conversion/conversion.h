@@ -100,6 +100,7 @@ private:
     // A plain text's sentences on their way to the dialogue voice, a paragraph at a time.
     std::optional<PlainDialogue> plainDialogue_;
     std::optional<SoundOutputs> outputs_;
+    bool keptInSound_ = false; // the kept chunks are in the sound file (KeptChunks::keepInSound)
     // The sentence of each task in the pipeline, in order: each task gives one rendered chunk.
     std::deque<std::size_t> sentencesInFlight_;
     std::size_t chapterWritten_ = 0; // chapters whose sound has begun

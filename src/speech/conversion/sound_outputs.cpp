@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 namespace kestrova::speech {
 
@@ -31,6 +32,21 @@ SoundOutputs::SoundOutputs(const ConversionRequest& request, const ChapterPlan& 
             OutputTarget::checkBeforehand(file, soundTargetOptions(request, nullptr));
     }
     startMeasuring();
+}
+
+std::optional<int> SoundOutputs::soundAsWritten() const {
+    if (request_.chapters.split || files_.size() != 1 || secondPass_ || limiter_ ||
+        std::endian::native != std::endian::little)
+        return std::nullopt;
+    const File& file = files_.front();
+    if (!file.target.isFile() || file.target.container() != Container::Wave ||
+        request_.output.format.bitsPerSample != 16 || request_.output.format.channels != 1)
+        return std::nullopt;
+    return file.target.fd();
+}
+
+std::uint64_t SoundOutputs::nextSoundByte() const {
+    return std::get<SoundFileWriter>(files_.front().writer).nextByte();
 }
 
 void SoundOutputs::startMeasuring() {

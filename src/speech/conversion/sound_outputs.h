@@ -51,6 +51,12 @@ public:
     void commit(const std::function<void(double)>& passDone = {});
 
     bool isFile() const { return files_.empty() || files_.front().target.isFile(); }
+    // The one pending file the sound goes into, when it holds each sample as it is written
+    // (a mono 16-bit wave file, with no second pass or limiter between), so that the chunks
+    // kept for a resume may be kept in it; none otherwise.
+    std::optional<int> soundAsWritten() const;
+    // Where the next sample goes in that file.
+    std::uint64_t nextSoundByte() const;
     std::vector<std::filesystem::path> paths() const;
     // Once committed, when the loudness was measured.
     const std::optional<LoudnessReport>& loudness() const { return loudness_; }

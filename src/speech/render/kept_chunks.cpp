@@ -71,11 +71,16 @@ void KeptChunks::open(bool create) {
     descriptor_.reset(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!descriptor_)
         fail(std::strerror(errno));
+    sound_.emplace(descriptor_.get());
 }
 
 std::optional<RenderedChunk> KeptChunks::take(const std::string& key, const RenderTask& task) {
     if (!descriptor_)
         return std::nullopt;
+    if (std::optional<RenderedChunk> chunk = sound_->take(key, task)) {
+        ++taken_;
+        return chunk;
+    }
     const UniqueFd file(
         ::openat(descriptor_.get(), key.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat status {};
@@ -110,7 +115,7 @@ std::optional<RenderedChunk> KeptChunks::take(const std::string& key, const Rend
 }
 
 void KeptChunks::keep(const std::string& key, const RenderedChunk& chunk) {
-    if (!keeping_)
+    if (!keeping_ || inSound(chunk))
         return;
     if (!descriptor_)
         open(true);
@@ -118,6 +123,28 @@ void KeptChunks::keep(const std::string& key, const RenderedChunk& chunk) {
     // A folder left empty is no help to the next run: it goes (rmdir takes only an empty one).
     if (!keeping_ && descriptor_ && ::rmdir(folder_.c_str()) == 0)
         descriptor_.reset();
+}
+
+// The folder is made, and the sound named in it, with the first chunk kept there: a
+// conversion stopped before has nothing to leave.
+void KeptChunks::keptInSound(const std::string& key, const RenderedChunk& chunk,
+                             std::uint64_t firstByte) {
+    if (!keeping_ || !inSound(chunk))
+        return;
+    if (!sound_ || !sound_->started()) {
+        if (!descriptor_)
+            open(true);
+        if (!descriptor_ || !sound_->start(descriptor_.get(), soundToKeep_)) {
+            soundToKeep_ = -1;
+            return;
+        }
+    }
+    keeping_ = sound_->record(key, chunk, firstByte);
+}
+
+// The volume is applied as the chunk is written: its samples in the sound are not its own.
+bool KeptChunks::inSound(const RenderedChunk& chunk) const {
+    return soundToKeep_ >= 0 && chunk.volume == 1.0;
 }
 
 bool KeptChunks::write(const std::string& key, const RenderedChunk& chunk) {

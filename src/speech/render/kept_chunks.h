@@ -1,6 +1,7 @@
 #pragma once
 
 #include "speech/base/unique_fd.h"
+#include "speech/render/kept_sound.h"
 #include "speech/render/render_pipeline.h"
 #include "speech/render/render_task.h"
 
@@ -15,7 +16,9 @@ namespace kestrova::speech {
 // its key (ChunkKey), so that the same conversion started again after a failure, a stop or a
 // crash takes them rather than rendering them again. They are a cache: a file is written under
 // a temporary name and renamed once whole, with no flush to disk, and one that is short or
-// damaged (a power cut) fails its digest on reading and is rendered again.
+// damaged (a power cut) fails its digest on reading and is rendered again. Where the output
+// is a wave file of the chunks' samples as they are, the chunks are kept in it instead
+// (KeptSound), and their samples are written once.
 class KeptChunks {
 public:
     // Opens the folder if it is there; it is made with the first chunk kept. Throws
@@ -29,6 +32,14 @@ public:
     // gone) is left out, and so is every chunk after it: the folder is a cache, and whether
     // the conversion fails is for its output to say, in the output's name.
     void keep(const std::string& key, const RenderedChunk& chunk);
+    // From here on, the chunks are kept inside the sound file being written (sound, a pending
+    // file in the output's folder), each once it is written there, by keptInSound(). Where
+    // the file cannot be named in the folder (another file system), the chunks after the
+    // first are kept in files of their own. A chunk with a volume of its own is written
+    // changed, and is kept in a file all the same.
+    void keepInSound(int sound) { soundToKeep_ = sound; }
+    // The chunk, kept under key, has just been written into the sound from firstByte on.
+    void keptInSound(const std::string& key, const RenderedChunk& chunk, std::uint64_t firstByte);
     // The folder and its files, once the output they were for is complete.
     void remove();
 
@@ -50,8 +61,12 @@ private:
     bool write(const std::string& key, const RenderedChunk& chunk);
     [[noreturn]] void fail(const std::string& reason) const;
 
+    bool inSound(const RenderedChunk& chunk) const;
+
     std::filesystem::path folder_;
     UniqueFd descriptor_;
+    std::optional<KeptSound> sound_; // with the folder open
+    int soundToKeep_ = -1;
     std::size_t taken_ = 0;
     bool keeping_ = true; // until a chunk could not be written
 };

@@ -25,6 +25,7 @@ struct RenderedChunk {
     // The marks in the chunk, each with its sample offset within it.
     std::vector<std::pair<std::string, std::uint64_t>> marks;
     double volume = 1.0; // the gain the chunk's run asks for
+    std::string keptKey; // its name among the chunks kept for a resume; empty: none are
 };
 
 // What a rendered chunk carries along from its task besides the samples.

@@ -117,6 +117,7 @@ void WorkerPool::takeKept(Run& run, Queued& queued, bool startsRun) {
         run.rendering = true;
         return;
     }
+    chunk->keptKey = queued.key;
     done_.emplace(queued.index, std::move(*chunk));
     queued.given = true;
     queued.skipped = run.rendering && alone && !queued.endsRun;
@@ -249,8 +250,10 @@ void WorkerPool::receive(Worker& worker) {
             InFlight& chunk = worker.inFlight.front();
             if (!chunk.given) {
                 chunk.rendered.samples = std::move(worker.samples);
-                if (kept_)
+                if (kept_) {
                     kept_->keep(chunk.key, chunk.rendered);
+                    chunk.rendered.keptKey = std::move(chunk.key);
+                }
                 done_.emplace(chunk.index, std::move(chunk.rendered));
             }
             worker.inFlight.pop_front();

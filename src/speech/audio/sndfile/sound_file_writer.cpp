@@ -54,6 +54,7 @@ public:
 
     int error() const { return error_; }
     bool cancelled() const { return cancelled_; }
+    std::uint64_t nextByte() const { return static_cast<std::uint64_t>(base_ + position_); }
     bool seekable() const { return seekable_; }
 
     // Bytes that came another way, written as libsndfile's are.
@@ -353,6 +354,10 @@ void SoundFileWriter::writeBlock(std::span<const std::int16_t> monoSamples) {
     if (written != count)
         fail(sf_strerror(file_.get()));
     frames_ += monoSamples.size();
+}
+
+std::uint64_t SoundFileWriter::nextByte() const {
+    return sink_->nextByte();
 }
 
 void SoundFileWriter::setCuePoints(std::vector<ChapterTiming> chapters) {

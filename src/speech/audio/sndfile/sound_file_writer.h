@@ -52,6 +52,9 @@ public:
     // (shortestSoundFrames).
     void close();
     std::uint64_t framesWritten() const { return frames_; }
+    // Where in the file the next sample goes: of a mono 16-bit wave file, where each sample
+    // lies as it was given, two bytes from the one before.
+    std::uint64_t nextByte() const;
 
 private:
     struct Deleter {
