@@ -23,6 +23,9 @@ public:
     // as fast / an octave higher. Takes effect from the next synthesize(). Values outside what
     // the engine can reach are taken as the nearest it can.
     virtual void setProsody(double rate, double pitch) = 0;
+    // What it holds outside this process for the chunks to come (a voice command's folder),
+    // let go before the process ends without running destructors.
+    virtual void release() {}
 };
 
 std::unique_ptr<Synthesizer> makeSynthesizer(const Voice& voice);

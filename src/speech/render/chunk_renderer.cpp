@@ -105,6 +105,11 @@ ChunkRenderer::~ChunkRenderer() = default;
 ChunkRenderer::ChunkRenderer(ChunkRenderer&&) noexcept = default;
 ChunkRenderer& ChunkRenderer::operator=(ChunkRenderer&&) noexcept = default;
 
+void ChunkRenderer::releaseVoices() {
+    for (auto& [voice, synthesizer] : synthesizers_)
+        synthesizer->release();
+}
+
 Synthesizer& ChunkRenderer::synthesizerFor(const Voice& voice) {
     std::unique_ptr<Synthesizer>& synthesizer = synthesizers_[{voice.engine, voice.engineVoice}];
     if (!synthesizer)

@@ -34,6 +34,9 @@ public:
     void render(const RenderTask& task, const SampleSink& sink, const SilenceSink& silence);
     // The chunk's samples and pauses all at once, added to chunk.
     void render(const RenderTask& task, RenderedChunk& chunk);
+    // What every voice holds outside the process, let go once its run is rendered
+    // (Synthesizer::release).
+    void releaseVoices();
 
     static constexpr std::size_t blockSamples = 1 << 15;
     // Below −50 dBFS a sample counts as the engine's silence, which our own pauses replace.

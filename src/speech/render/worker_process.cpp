@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <exception>
 #include <optional>
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -53,6 +54,11 @@ private:
     std::uint64_t chunkInRing_ = 0; // the chunk's samples in the ring so far
 };
 
+bool taskWaiting(int socket) {
+    pollfd waiting{.fd = socket, .events = POLLIN, .revents = 0};
+    return ::poll(&waiting, 1, 0) == 1 && (waiting.revents & POLLIN) != 0;
+}
+
 // In the child forked for a run: renders its chunks one after another as they come, each
 // reply written straight onto the program's socket, and ends with the run. Exits 0 once the
 // run is done, 1 once the program is gone.
@@ -81,6 +87,11 @@ private:
             sender.endChunk();
             encodeFailure(error.what(), record);
         }
+        // A voice command's folder goes before the program hears of a chunk that may be its
+        // last (it may end the moment it does): one that ends the run, or one with no task
+        // waiting after it. A run's tasks mostly come ahead of its rendering.
+        if (endsRun || !taskWaiting(socket))
+            renderer.releaseVoices();
         if (!sendAll(socket, record.data(), record.size()).whole())
             ::_exit(1);
         if (endsRun)

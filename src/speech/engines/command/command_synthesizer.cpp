@@ -10,8 +10,9 @@ namespace kestrova::speech {
 namespace {
 
 CommandSound soundOf(const VoiceCommand& command, const std::string& text,
-                     const std::atomic<bool>* cancel) {
-    const std::string bytes = runVoiceCommand(command, text, cancel);
+                     const std::atomic<bool>* cancel,
+                     std::optional<PrivateFolder>* folder = nullptr) {
+    const std::string bytes = runVoiceCommand(command, text, cancel, folder);
     return command.rawRate > 0 ? decodedRaw(bytes, command.rawRate, commandInWords(command))
                                : decodedWave(bytes, commandInWords(command));
 }
@@ -45,7 +46,7 @@ CommandSynthesizer::CommandSynthesizer(const Voice& voice)
     : command_(voice.command), rate_(voice.nativeRate) {}
 
 void CommandSynthesizer::synthesize(const std::string& text, const SampleSink& sink) {
-    const CommandSound sound = soundOf(command_, text, nullptr);
+    const CommandSound sound = soundOf(command_, text, nullptr, &folder_);
     if (sound.rate != rate_)
         throw SpeechError(commandInWords(command_) + " wrote sound at " +
                           std::to_string(sound.rate) + " Hz, where its first sound was at " +

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "speech/engines/command/private_folder.h"
 #include "speech/engines/synthesizer.h"
 #include "speech/voice.h"
+
+#include <optional>
 
 namespace kestrova::speech {
 
@@ -15,10 +18,13 @@ public:
     int sampleRate() const override { return rate_; }
     void synthesize(const std::string& text, const SampleSink& sink) override;
     void setProsody(double, double) override {}
+    void release() override { folder_.reset(); }
 
 private:
     VoiceCommand command_;
     int rate_;
+    // The folder of {text} and {wav}, made with the first chunk and kept for the others.
+    std::optional<PrivateFolder> folder_;
 };
 
 } // namespace kestrova::speech

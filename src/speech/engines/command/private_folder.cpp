@@ -26,10 +26,15 @@ PrivateFolder::PrivateFolder() : path_(private_folder::madeFolder()), sweeper_(p
 
 // A folder left with files of no name given (a command's own) is the sweeper's to empty.
 PrivateFolder::~PrivateFolder() {
-    for (const std::string& path : files_)
-        ::unlink(path.c_str());
+    removeFiles();
     if (::rmdir(path_.c_str()) == 0)
         sweeper_.folderRemoved();
+}
+
+void PrivateFolder::removeFiles() noexcept {
+    for (const std::string& path : files_)
+        ::unlink(path.c_str());
+    files_.clear();
 }
 
 std::string PrivateFolder::file(const std::string& name) {

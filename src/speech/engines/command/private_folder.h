@@ -19,6 +19,8 @@ public:
 
     // The path of a file in it, removed with it.
     std::string file(const std::string& name);
+    // The files named so far, removed now: the folder stays for the next.
+    void removeFiles() noexcept;
     // The files named, then the folder: what is removed, in order.
     std::vector<std::string> removed() const;
     const std::string& path() const { return path_; }

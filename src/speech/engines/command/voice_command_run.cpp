@@ -60,6 +60,15 @@ PreparedLine prepared(const std::string& line, std::optional<PrivateFolder>& fol
     return result;
 }
 
+// A kept folder's files of one run go with the run, however it ends.
+struct FilesOfTheRun {
+    std::optional<PrivateFolder>& folder;
+    ~FilesOfTheRun() {
+        if (folder)
+            folder->removeFiles();
+    }
+};
+
 struct PipeEnds {
     UniqueFd read;
     UniqueFd write;
@@ -260,10 +269,12 @@ std::string commandInWords(const VoiceCommand& command) {
 }
 
 std::string runVoiceCommand(const VoiceCommand& command, const std::string& text,
-                            const std::atomic<bool>* cancel) {
-    // Made only for a command that names its files: a folder is a sweeper's process too.
-    std::optional<PrivateFolder> folder;
+                            const std::atomic<bool>* cancel, std::optional<PrivateFolder>* kept) {
+    // Made only for a command that names its files.
+    std::optional<PrivateFolder> own;
+    std::optional<PrivateFolder>& folder = kept ? *kept : own;
     const PreparedLine line = prepared(command.line, folder);
+    const FilesOfTheRun removed{.folder = folder};
     if (!line.textFile.empty())
         writeTextFile(line.textFile, text);
     PipeEnds input = openPipe();
