@@ -34,6 +34,7 @@ TARGETS = {
     "loudness wall": at_most(1.3),
     "loudness reached": within(-18, 0.3, " LUFS"),
     "epub wall": at_most(1.10),
+    "read-along wall": at_most(1.2),
     "m4b wall": at_most(1.3),
     "m4b words": within(0, 1, " point"),
     "audiobook wall": at_most(1.5),

@@ -3,7 +3,10 @@
 
 #include "support/running_program.h"
 #include "support/test_support.h"
+#include "support/word_match.h"
 
+#include <algorithm>
+#include <deque>
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -249,6 +252,155 @@ TEST(ReadAlong, SentencesAcrossMarkupShareASpanOrAreReadAlone) {
     // Seven sentences: the headings, the two together, "Alone.", and "Fish & chips are good."
     EXPECT_EQ(test::pythonLines(readAlongProblems, scratch / "narrated-anchors.epub"),
               std::vector<std::string>{"overlays 1 pars 5"});
+}
+
+// Each sentence's clip of a read-along book (sys.argv[1]) in the reading order, cut out of its
+// audio file by ffmpeg as the recogniser's 16 kHz 16-bit mono, with 0.3 s of silence either
+// side (without it, the recogniser often mishears a word that starts at the first sample):
+// clip-N.wav beside the book, and a line "clip-N.wav<TAB>the text of the element the clip
+// highlights" for each.
+constexpr const char* sentenceClips = R"PY(
+import os, posixpath, subprocess, sys, tempfile, urllib.parse, zipfile
+import xml.etree.ElementTree as ET
+book = zipfile.ZipFile(sys.argv[1])
+OPF, SMIL = '{http://www.idpf.org/2007/opf}', '{http://www.w3.org/ns/SMIL}'
+root = ET.fromstring(book.read('META-INF/container.xml'))
+opfname = root.find('.//{urn:oasis:names:tc:opendocument:xmlns:container}rootfile').get('full-path')
+opf = ET.fromstring(book.read(opfname))
+def entry(frm, href):
+    return posixpath.normpath(posixpath.join(posixpath.dirname(frm), urllib.parse.unquote(href)))
+items = {item.get('id'): item for item in opf.find(OPF + 'manifest')}
+spine = [items[ref.get('idref')] for ref in opf.find(OPF + 'spine')]
+clips = 0
+with tempfile.TemporaryDirectory() as audios:
+    for item in (item for item in spine if item.get('media-overlay')):
+        smilName = entry(opfname, items[item.get('media-overlay')].get('href'))
+        for par in ET.fromstring(book.read(smilName)).iter(SMIL + 'par'):
+            path, fragment = par.find(SMIL + 'text').get('src').split('#')
+            page = ET.fromstring(book.read(entry(smilName, path)))
+            sentence = ' '.join(''.join(next(e for e in page.iter() if e.get('id') == fragment).itertext()).split())
+            clip = par.find(SMIL + 'audio')
+            audio = os.path.join(audios, entry(smilName, clip.get('src')).replace('/', '_'))
+            if not os.path.exists(audio):
+                with open(audio, 'wb') as f:
+                    f.write(book.read(entry(smilName, clip.get('src'))))
+            clips += 1
+            name = 'clip-%d.wav' % clips
+            cut = 'atrim=start=%s:end=%s,adelay=300:all=1,apad=pad_dur=0.3' % (
+                clip.get('clipBegin')[:-1], clip.get('clipEnd')[:-1])
+            subprocess.run(['ffmpeg', '-v', 'error', '-y', '-i', audio, '-af', cut, '-ar', '16000',
+                            '-ac', '1', '-c:a', 'pcm_s16le', name], check=True)
+            print(name + '\t' + sentence)
+)PY";
+
+// The words of a text on one line, one space apart.
+std::string oneLine(const std::string& text) {
+    std::istringstream words(text);
+    std::string line;
+    for (std::string word; words >> word;)
+        line += (line.empty() ? "" : " ") + word;
+    return line;
+}
+
+// What PocketSphinx hears in each clip of the folder (an utterance a line), two recognisers at
+// a time.
+std::vector<std::string> recognisedWords(const fs::path& folder,
+                                         const std::vector<std::string>& clips) {
+    const std::string model = "/usr/share/pocketsphinx/model/en-us/";
+    std::vector<std::string> heard;
+    for (std::size_t first = 0; first < clips.size(); first += 2) {
+        std::deque<test::RunningProgram> recognisers;
+        for (std::size_t i = first; i < std::min(first + 2, clips.size()); ++i)
+            recognisers.emplace_back(
+                "/usr/bin/pocketsphinx_continuous",
+                std::vector<std::string>{"-infile", clips[i], "-hmm", model + "en-us", "-lm",
+                                         model + "en-us.lm.bin", "-dict",
+                                         model + "cmudict-en-us.dict", "-logfn", "/dev/null"},
+                folder);
+        for (test::RunningProgram& recogniser : recognisers) {
+            const Outcome outcome = recogniser.wait();
+            if (outcome.exitStatus() != 0)
+                throw std::runtime_error("pocketsphinx_continuous: " + outcome.standardError);
+            heard.push_back(oneLine(outcome.standardOutput));
+        }
+    }
+    return heard;
+}
+
+struct HeardClip {
+    std::string sentence; // the text of the element the clip highlights
+    std::string heard;    // what the recogniser heard in the clip
+};
+
+// The share of their words the two lists have in common, in order: 1 when the same.
+double sharedWords(const std::vector<std::string>& sentence,
+                   const std::vector<std::string>& heard) {
+    const test::WordMatch match = test::matchWords(sentence, heard);
+    const std::size_t both = match.expected + match.spoken;
+    return both ? 2.0 * double(match.matched) / double(both) : 1.0;
+}
+
+// What is wrong with the clips as the recogniser hears them, a line each: a clip that shares
+// less than half of the words with its sentence, or as many with another sentence of the book
+// (a clip of the wrong sentence, document or place); over the book, a word error rate past
+// 30% (clips cut a fraction of a sentence off). Flite read aloud has some 10 to 15%.
+std::vector<std::string> misheardClips(const std::vector<HeardClip>& clips) {
+    std::vector<std::string> problems;
+    std::size_t errors = 0, said = 0;
+    for (const HeardClip& clip : clips) {
+        const std::vector<std::string> heard = test::wordsOf(clip.heard);
+        const std::vector<std::string> sentence = test::wordsOf(clip.sentence);
+        errors += test::wordErrors(sentence, heard);
+        said += sentence.size();
+        const double own = sharedWords(sentence, heard);
+        const bool nearer = std::ranges::any_of(clips, [&](const HeardClip& other) {
+            return other.sentence != clip.sentence &&
+                   sharedWords(test::wordsOf(other.sentence), heard) >= own;
+        });
+        if (own < 0.5 || nearer)
+            problems.push_back("\"" + clip.sentence + "\" heard as \"" + clip.heard + "\"");
+    }
+    if (errors * 100 > said * 30)
+        problems.push_back("word error rate " + std::to_string(errors * 100 / said) + "%");
+    return problems;
+}
+
+// A book of common, distinct words, read by Flite: PocketSphinx hears in each clip the
+// sentence it highlights (the title, the headings and the sentences, in three documents).
+TEST(ReadAlong, TheRecogniserHearsEachSentenceInItsClip) {
+    ScratchDir scratch;
+    test::writePandocBook(scratch.path(),
+                          "---\ntitle: Stories from the Country\nlang: en\n---\n\n"
+                          "# Evening in the Garden\n\n"
+                          "My mother planted red roses behind the old house. Every morning the "
+                          "children water the flowers before school.\n\n"
+                          "# Three Days at the Lake\n\n"
+                          "Six people crossed the river in a small boat. The weather turned "
+                          "cold, and heavy rain started to fall.\n",
+                          "epub3", "country.epub");
+    const Outcome made =
+        convert(scratch, {"-q", "-e", "slt", "-o", "narrated-country.epub", "country.epub"});
+    ASSERT_EQ(made.exitStatus(), 0) << made.standardError;
+
+    std::vector<std::string> clipFiles;
+    std::vector<HeardClip> clips;
+    for (const std::string& line :
+         test::pythonLines(sentenceClips, scratch / "narrated-country.epub")) {
+        const std::size_t tab = line.find('\t');
+        clipFiles.push_back(line.substr(0, tab));
+        clips.push_back({.sentence = line.substr(tab + 1), .heard = ""});
+    }
+    ASSERT_EQ(clips.size(), 7u);
+    const std::vector<std::string> heard = recognisedWords(scratch.path(), clipFiles);
+    for (std::size_t i = 0; i < clips.size(); ++i)
+        clips[i].heard = heard[i];
+    EXPECT_EQ(misheardClips(clips), std::vector<std::string>{});
+
+    // Each clip given the next sentence, as a clip shifted by one would be: every one is named.
+    std::vector<HeardClip> shifted = clips;
+    for (std::size_t i = 0; i < clips.size(); ++i)
+        shifted[i].sentence = clips[(i + 1) % clips.size()].sentence;
+    EXPECT_GE(misheardClips(shifted).size(), clips.size());
 }
 
 // What a read-along book cannot be made of is refused before anything is written: the file

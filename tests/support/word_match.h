@@ -60,4 +60,24 @@ inline WordMatch matchWords(const std::vector<std::string>& expected,
     return {.matched = row.back(), .expected = expected.size(), .spoken = spoken.size()};
 }
 
+// The words to change, add or drop that turn expected into spoken (Levenshtein on words):
+// a recogniser's word errors against what was said.
+inline std::size_t wordErrors(const std::vector<std::string>& expected,
+                              const std::vector<std::string>& spoken) {
+    std::vector<std::size_t> row(spoken.size() + 1);
+    for (std::size_t j = 0; j <= spoken.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= expected.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= spoken.size(); ++j) {
+            const std::size_t above = row[j];
+            const std::size_t changed = diagonal + (expected[i - 1] != spoken[j - 1]);
+            row[j] = std::min({changed, above + 1, row[j - 1] + 1});
+            diagonal = above;
+        }
+    }
+    return row.back();
+}
+
 } // namespace kestrova::test
