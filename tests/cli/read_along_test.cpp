@@ -36,26 +36,31 @@ void writeBook(const ScratchDir& scratch, const std::string& to, const std::stri
     test::writePandocBook(scratch.path(), bookMarkdown, to, name);
 }
 
-// What an independent reader finds wrong with the read-along book (sys.argv[1],
-// narrated-NAME) made of NAME beside it (its text compared where NAME is there): one line
-// each, then a count of the overlays and their pars.
-constexpr const char* readAlongProblems = R"PY(
+// The book at sys.argv[1] opened as a reader of it would: out, its package opf (at opfname),
+// the manifest's items by id, and entry() for a reference from one entry to another.
+constexpr const char* packageOpening = R"PY(
 import os, posixpath, subprocess, sys, tempfile, urllib.parse, zipfile
 import xml.etree.ElementTree as ET
-source = sys.argv[1].replace('narrated-', '')
-out = zipfile.ZipFile(sys.argv[1])
-inp = zipfile.ZipFile(source) if os.path.exists(source) else None
 OPF, SMIL = '{http://www.idpf.org/2007/opf}', '{http://www.w3.org/ns/SMIL}'
-problems = []
-first = out.infolist()[0]
-if (first.filename, first.compress_type, out.read(first)) != ('mimetype', zipfile.ZIP_STORED, b'application/epub+zip'):
-    problems.append('mimetype is not first and stored')
+out = zipfile.ZipFile(sys.argv[1])
 root = ET.fromstring(out.read('META-INF/container.xml'))
 opfname = root.find('.//{urn:oasis:names:tc:opendocument:xmlns:container}rootfile').get('full-path')
 opf = ET.fromstring(out.read(opfname))
 def entry(frm, href):
     return posixpath.normpath(posixpath.join(posixpath.dirname(frm), urllib.parse.unquote(href)))
 items = {item.get('id'): item for item in opf.find(OPF + 'manifest')}
+)PY";
+
+// What an independent reader finds wrong with the read-along book (sys.argv[1],
+// narrated-NAME) made of NAME beside it (its text compared where NAME is there): one line
+// each, then a count of the overlays and their pars.
+const std::string readAlongProblems = packageOpening + std::string(R"PY(
+source = sys.argv[1].replace('narrated-', '')
+inp = zipfile.ZipFile(source) if os.path.exists(source) else None
+problems = []
+first = out.infolist()[0]
+if (first.filename, first.compress_type, out.read(first)) != ('mimetype', zipfile.ZIP_STORED, b'application/epub+zip'):
+    problems.append('mimetype is not first and stored')
 metas = opf.find(OPF + 'metadata').findall(OPF + 'meta')
 durations = {m.get('refines'): m.text for m in metas if m.get('property') == 'media:duration'}
 def seconds(clock):
@@ -115,7 +120,7 @@ if properties != [('schema:accessMode', 'auditory'), ('schema:accessMode', 'text
                   ('schema:accessibilityFeature', 'synchronizedAudioText')]:
     problems.append('accessibility metadata %s' % properties)
 print('\n'.join(problems + ['overlays %d pars %d' % (len(overlaid), pars)]))
-)PY";
+)PY");
 
 // EPUBCheck's messages of a book: none when it finds nothing wrong.
 std::string epubcheckFindings(const ScratchDir& scratch, const std::string& book) {
@@ -259,17 +264,8 @@ TEST(ReadAlong, SentencesAcrossMarkupShareASpanOrAreReadAlone) {
 // side (without it, the recogniser often mishears a word that starts at the first sample):
 // clip-N.wav beside the book, and a line "clip-N.wav<TAB>the text of the element the clip
 // highlights" for each.
-constexpr const char* sentenceClips = R"PY(
-import os, posixpath, subprocess, sys, tempfile, urllib.parse, zipfile
-import xml.etree.ElementTree as ET
-book = zipfile.ZipFile(sys.argv[1])
-OPF, SMIL = '{http://www.idpf.org/2007/opf}', '{http://www.w3.org/ns/SMIL}'
-root = ET.fromstring(book.read('META-INF/container.xml'))
-opfname = root.find('.//{urn:oasis:names:tc:opendocument:xmlns:container}rootfile').get('full-path')
-opf = ET.fromstring(book.read(opfname))
-def entry(frm, href):
-    return posixpath.normpath(posixpath.join(posixpath.dirname(frm), urllib.parse.unquote(href)))
-items = {item.get('id'): item for item in opf.find(OPF + 'manifest')}
+const std::string sentenceClips = packageOpening + std::string(R"PY(
+book = out
 spine = [items[ref.get('idref')] for ref in opf.find(OPF + 'spine')]
 clips = 0
 with tempfile.TemporaryDirectory() as audios:
@@ -291,7 +287,7 @@ with tempfile.TemporaryDirectory() as audios:
             subprocess.run(['ffmpeg', '-v', 'error', '-y', '-i', audio, '-af', cut, '-ar', '16000',
                             '-ac', '1', '-c:a', 'pcm_s16le', name], check=True)
             print(name + '\t' + sentence)
-)PY";
+)PY");
 
 // The words of a text on one line, one space apart.
 std::string oneLine(const std::string& text) {

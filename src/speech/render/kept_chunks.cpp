@@ -2,6 +2,7 @@
 
 #include "speech/file_failures.h"
 #include "speech/render/chunk_checksum.h"
+#include "speech/render/stored_pauses.h"
 #include "speech/speech_error.h"
 #include "speech/whole_io.h"
 
@@ -24,10 +25,6 @@ struct FileHead {
     std::array<char, 8> magic;
     std::uint64_t samples;
     std::uint64_t silences;
-};
-struct FileSilence {
-    std::uint64_t before;
-    std::uint64_t frames;
 };
 using Digest = std::uint64_t;
 
@@ -89,26 +86,25 @@ std::optional<RenderedChunk> KeptChunks::take(const std::string& key, const Rend
         !readAll(file.get(), &head, sizeof head).whole() || head.magic != magic)
         return std::nullopt;
     const std::uint64_t size = static_cast<std::uint64_t>(status.st_size);
-    if (head.silences > size / sizeof(FileSilence) || head.samples > size / 2 ||
+    if (head.silences > size / sizeof(StoredPause) || head.samples > size / 2 ||
         size !=
-            sizeof head + head.silences * sizeof(FileSilence) + head.samples * 2 + sizeof(Digest))
+            sizeof head + head.silences * sizeof(StoredPause) + head.samples * 2 + sizeof(Digest))
         return std::nullopt;
-    std::vector<FileSilence> silences(head.silences);
+    std::vector<StoredPause> silences(head.silences);
     std::vector<std::int16_t> samples(head.samples);
     Digest stored = 0;
-    if (!readAll(file.get(), silences.data(), silences.size() * sizeof(FileSilence)).whole() ||
+    if (!readAll(file.get(), silences.data(), silences.size() * sizeof(StoredPause)).whole() ||
         !readAll(file.get(), samples.data(), samples.size() * 2).whole() ||
         !readAll(file.get(), &stored, sizeof stored).whole())
         return std::nullopt;
     ChunkChecksum digest;
     digest.add(&head, sizeof head);
-    digest.add(silences.data(), silences.size() * sizeof(FileSilence));
+    digest.add(silences.data(), silences.size() * sizeof(StoredPause));
     digest.add(samples.data(), samples.size() * 2);
     if (digest.value() != stored)
         return std::nullopt;
     RenderedChunk chunk = renderedShell(task);
-    for (const FileSilence& silence : silences)
-        chunk.silences.push_back({.before = silence.before, .frames = silence.frames});
+    chunk.silences = chunkPauses(silences);
     chunk.samples = ChunkSamples(std::move(samples));
     ++taken_;
     return chunk;
@@ -155,13 +151,11 @@ bool KeptChunks::write(const std::string& key, const RenderedChunk& chunk) {
         return false;
     const FileHead head{
         .magic = magic, .samples = chunk.samples.size(), .silences = chunk.silences.size()};
-    std::vector<FileSilence> silences;
-    for (const RenderedChunk::Silence& silence : chunk.silences)
-        silences.push_back({.before = silence.before, .frames = silence.frames});
+    const std::vector<StoredPause> silences = storedPauses(chunk.silences);
     const std::span<const std::int16_t> samples(chunk.samples.data(), chunk.samples.size());
     ChunkChecksum digest;
     digest.add(&head, sizeof head);
-    digest.add(silences.data(), silences.size() * sizeof(FileSilence));
+    digest.add(silences.data(), silences.size() * sizeof(StoredPause));
     digest.add(samples.data(), samples.size_bytes());
     const Digest sum = digest.value();
     const std::array<std::span<const std::byte>, 4> parts = {

@@ -1,6 +1,7 @@
 #include "speech/render/kept_sound.h"
 
 #include "speech/render/chunk_checksum.h"
+#include "speech/render/stored_pauses.h"
 #include "speech/whole_io.h"
 
 #include <algorithm>
@@ -28,10 +29,6 @@ struct RecordHead {
     std::uint64_t samples;
     std::uint64_t silences;
 };
-struct RecordSilence {
-    std::uint64_t before;
-    std::uint64_t frames;
-};
 constexpr std::uint64_t longestKey = 256;
 // An index past this is not one of ours: a record takes about a hundred bytes a chunk.
 constexpr off_t largestIndex = off_t{64} << 20;
@@ -56,20 +53,13 @@ std::optional<unsigned> runOf(std::string_view name) {
     return run;
 }
 
-std::vector<RecordSilence> recordSilences(const std::vector<RenderedChunk::Silence>& silences) {
-    std::vector<RecordSilence> stored;
-    for (const RenderedChunk::Silence& silence : silences)
-        stored.push_back({.before = silence.before, .frames = silence.frames});
-    return stored;
-}
-
 std::uint64_t checksumOf(const RecordHead& head, const std::string& key,
-                         const std::vector<RecordSilence>& silences,
+                         const std::vector<StoredPause>& silences,
                          std::span<const std::int16_t> samples) {
     ChunkChecksum checksum;
     checksum.add(&head, sizeof head);
     checksum.add(key.data(), key.size());
-    checksum.add(silences.data(), silences.size() * sizeof(RecordSilence));
+    checksum.add(silences.data(), silences.size() * sizeof(StoredPause));
     checksum.add(samples.data(), samples.size_bytes());
     return checksum.value();
 }
@@ -150,8 +140,8 @@ bool KeptSound::load(int folder, unsigned run) {
         std::memcpy(&head, index.data() + at, sizeof head);
         const std::size_t left = index.size() - at - sizeof head;
         if (head.magic != recordMagic || head.keyBytes > longestKey ||
-            head.silences > left / sizeof(RecordSilence) ||
-            left < head.keyBytes + head.silences * sizeof(RecordSilence) + sizeof(std::uint64_t))
+            head.silences > left / sizeof(StoredPause) ||
+            left < head.keyBytes + head.silences * sizeof(StoredPause) + sizeof(std::uint64_t))
             return true;
         at += sizeof head;
         Place place{.run = soundRun,
@@ -161,11 +151,10 @@ bool KeptSound::load(int folder, unsigned run) {
                     .checksum = 0};
         std::string key = index.substr(at, head.keyBytes);
         at += head.keyBytes;
-        for (std::uint64_t i = 0; i < head.silences; ++i, at += sizeof(RecordSilence)) {
-            RecordSilence silence{};
-            std::memcpy(&silence, index.data() + at, sizeof silence);
-            place.silences.push_back({.before = silence.before, .frames = silence.frames});
-        }
+        std::vector<StoredPause> pauses(head.silences);
+        std::memcpy(pauses.data(), index.data() + at, pauses.size() * sizeof(StoredPause));
+        at += pauses.size() * sizeof(StoredPause);
+        place.silences = chunkPauses(pauses);
         std::memcpy(&place.checksum, index.data() + at, sizeof place.checksum);
         at += sizeof place.checksum;
         kept_.insert_or_assign(std::move(key), std::move(place));
@@ -216,7 +205,7 @@ std::optional<RenderedChunk> KeptSound::take(const std::string& key, const Rende
                           .samples = place.samples,
                           .silences = place.silences.size()};
     if (samples.size() != place.samples ||
-        checksumOf(head, key, recordSilences(place.silences), samples) != place.checksum)
+        checksumOf(head, key, storedPauses(place.silences), samples) != place.checksum)
         return std::nullopt;
     RenderedChunk chunk = renderedShell(task);
     chunk.silences = place.silences;
@@ -244,13 +233,13 @@ bool KeptSound::record(const std::string& key, const RenderedChunk& chunk,
                           .firstByte = firstByte,
                           .samples = chunk.samples.size(),
                           .silences = chunk.silences.size()};
-    const std::vector<RecordSilence> silences = recordSilences(chunk.silences);
+    const std::vector<StoredPause> silences = storedPauses(chunk.silences);
     const std::uint64_t checksum =
         checksumOf(head, key, silences, std::span(chunk.samples.data(), chunk.samples.size()));
     std::string record(reinterpret_cast<const char*>(&head), sizeof head);
     record.append(key);
     record.append(reinterpret_cast<const char*>(silences.data()),
-                  silences.size() * sizeof(RecordSilence));
+                  silences.size() * sizeof(StoredPause));
     record.append(reinterpret_cast<const char*>(&checksum), sizeof checksum);
     return writeAll(index_.get(), record.data(), record.size()).whole();
 }
