@@ -152,7 +152,8 @@ bool KeptSound::load(int folder, unsigned run) {
         std::string key = index.substr(at, head.keyBytes);
         at += head.keyBytes;
         std::vector<StoredPause> pauses(head.silences);
-        std::memcpy(pauses.data(), index.data() + at, pauses.size() * sizeof(StoredPause));
+        if (!pauses.empty()) // memcpy takes no null pointer, even for no bytes
+            std::memcpy(pauses.data(), index.data() + at, pauses.size() * sizeof(StoredPause));
         at += pauses.size() * sizeof(StoredPause);
         place.silences = chunkPauses(pauses);
         std::memcpy(&place.checksum, index.data() + at, sizeof place.checksum);
